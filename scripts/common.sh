@@ -1,0 +1,32 @@
+# Shared by the scripts: the Debian packages the project needs, installed when missing.
+# shellcheck shell=bash
+
+QUORVIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+QUORVIX_PACKAGES=(
+  build-essential cmake pkg-config
+  libfreeimage-dev
+  libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
+  libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
+  libwxgtk3.2-dev
+  libgtest-dev xvfb xauth
+)
+
+quorvix_install_packages() {
+  local missing=()
+  local package
+  for package in "${QUORVIX_PACKAGES[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >&2
+}
+
+quorvix_jobs() { nproc 2>/dev/null || echo 2; }
