@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Fails when a source file includes a project header or library outside what its folder may use.
+set -u
+root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+cd "$root" || exit 2
+
+# folder -> allowed project include prefixes (besides its own folder) and external headers.
+declare -A allowed=(
+  [platform]=""
+  [settings]="platform/"
+  [texts]="core/program_settings.h platform/"
+  [config]="core/program_settings.h platform/"
+  [engine]="core/program_settings.h platform/"
+  [core]="engine/ core/program_settings.h platform/"
+  [update]="config/ texts/ core/program_settings.h platform/"
+  [themes]="config/ texts/ core/program_settings.h platform/"
+  [cli]="core/ engine/ config/ texts/ platform/"
+  [gui]="core/ engine/ config/ texts/ update/ themes/ platform/"
+  [app]="core/ engine/ config/ texts/ update/ themes/ platform/ cli/ gui/"
+)
+# External libraries a folder must not reach.
+declare -A forbidden_external=(
+  [platform]="FreeImage.h cairo pango fontconfig wx/ archive png.h"
+  [settings]="FreeImage.h cairo pango fontconfig wx/ archive png.h"
+  [texts]="FreeImage.h cairo pango wx/ archive"
+  [config]="FreeImage.h cairo pango wx/ archive"
+  [engine]="wx/ archive"
+  [core]="wx/ cairo pango"
+  [update]="wx/ FreeImage.h"
+  [themes]="wx/ FreeImage.h"
+  [cli]="wx/"
+)
+
+failures=0
+check_file() {
+  local file=$1 layer=$2 own=$3
+  local line header ok prefix
+  while IFS= read -r line; do
+    header=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
+    case "$header" in
+      platform/*|core/*|engine/*|cli/*|config/*|texts/*|update/*|themes/*|gui/*|app/*)
+        [[ "$header" == "$own"* ]] && continue
+        ok=0
+        for prefix in ${allowed[$layer]}; do
+          [[ "$header" == "$prefix"* ]] && ok=1
+        done
+        if [ $ok -eq 0 ]; then
+          echo "$file: includes $header, which $layer/ may not use"
+          failures=$((failures + 1))
+        fi
+        ;;
+      *)
+        for prefix in ${forbidden_external[$layer]:-}; do
+          if [[ "$header" == "$prefix"* ]]; then
+            echo "$file: includes <$header>, which $layer/ may not use"
+            failures=$((failures + 1))
+          fi
+        done
+        ;;
+    esac
+  done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file")
+}
+
+for folder in platform texts config engine core update themes cli gui app; do
+  [ -d "$folder" ] || continue
+  while IFS= read -r -d '' file; do
+    layer=$folder
+    own="$folder/"
+    case "$file" in
+      core/program_settings.*) layer=settings; own="core/program_settings." ;;
+    esac
+    check_file "$file" "$layer" "$own"
+  done < <(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
+done
+
+if [ $failures -ne 0 ]; then
+  echo "$failures forbidden include(s)"
+  exit 1
+fi
+echo "layering: every include is allowed"
