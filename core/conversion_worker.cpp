@@ -1,0 +1,173 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+#include "core/conversion_job.h"
+#include "core/program_settings.h"
+#include "engine/colour.h"
+#include "engine/frame.h"
+#include "engine/loading.h"
+#include "engine/naming.h"
+#include "engine/normalise.h"
+#include "engine/saving.h"
+#include "engine/transforms.h"
+#include "engine/watermark.h"
+#include "platform/system.h"
+
+namespace {
+
+std::thread worker_thread;
+std::atomic<bool> worker_running{false};
+
+void TraceLine(bool tracing, const std::string& line) {
+  if (!tracing) return;
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+bool KeepRunning() {
+  std::lock_guard<std::mutex> guard(g_progress.lock);
+  return g_progress.keep_running == 1;
+}
+
+// Sets only the last-modified time of `output`; the access time stays as it is.
+bool SetModifiedTime(const std::string& output, const timespec& modified) {
+  const timespec times[2] = {{0, UTIME_OMIT}, modified};
+  return utimensat(AT_FDCWD, output.c_str(), times, 0) == 0;
+}
+
+bool ApplyFileTimestamp(const ProgramSettings& settings, const std::string& input,
+                        const std::string& output) {
+  switch (settings.advanced.file_timestamp) {
+    case ToValue(FileTimestamp::Current):
+      return true;
+    case ToValue(FileTimestamp::Original): {
+      struct stat input_status {};
+      if (stat(input.c_str(), &input_status) != 0) return false;
+      return SetModifiedTime(output, input_status.st_mtim);
+    }
+    case ToValue(FileTimestamp::Custom): {
+      const int64_t utc = LocalSecondsToUtc(settings.advanced.custom_timestamp);
+      return SetModifiedTime(output, timespec{static_cast<time_t>(utc), 0});
+    }
+    default:
+      return true;
+  }
+}
+
+void ConversionWorker() {
+  ConversionJob& job = g_job;
+  const ProgramSettings& settings = g_settings;
+  const bool tracing = job.console_run == 1 && job.run_mode_word == "DEBUG";
+
+  int32_t processed = 0;
+  int32_t converted = 0;
+  for (const InputFileList::Item& item : g_input_files) {
+    if (!KeepRunning()) break;
+    ++processed;
+    job.input_path = item.first;
+    job.input_subfolder = item.second.subfolder;
+    {
+      std::lock_guard<std::mutex> guard(g_progress.lock);
+      g_progress.processed = processed;
+      g_progress.current_file = job.input_path;
+    }
+    TraceLine(tracing, "Processing: " + job.input_path);
+    const bool ok = ConvertFile(job, settings);
+    TraceLine(tracing, "Saving As: " + job.output_path);
+    TraceLine(tracing, ok ? "OK" : "Not OK");
+    if (!ok) continue;
+    ++converted;
+    job.random_number = DrawRandomNumber();
+    ++job.sequence_number;
+    ApplyFileTimestamp(settings, job.input_path, job.output_path);
+  }
+
+  {
+    std::lock_guard<std::mutex> guard(g_progress.lock);
+    g_progress.converted = converted;
+  }
+  worker_running = false;
+}
+
+}  // namespace
+
+bool StartConversion() {
+  if (worker_running) return false;
+  if (worker_thread.joinable()) worker_thread.join();
+  {
+    std::lock_guard<std::mutex> guard(g_progress.lock);
+    g_progress.processed = 0;
+    g_progress.current_file.clear();
+    g_progress.converted = 0;
+    g_progress.keep_running = 1;
+  }
+  worker_running = true;
+  try {
+    worker_thread = std::thread(ConversionWorker);
+  } catch (const std::system_error&) {
+    worker_running = false;
+    return false;
+  }
+  return true;
+}
+
+void StopConversion() {
+  std::lock_guard<std::mutex> guard(g_progress.lock);
+  g_progress.keep_running = 0;
+}
+
+ProgressSnapshot ReadProgress() {
+  std::lock_guard<std::mutex> guard(g_progress.lock);
+  return ProgressSnapshot{g_progress.processed, g_progress.current_file};
+}
+
+bool ConversionEnded() { return !worker_running; }
+
+int32_t WaitForConversion() {
+  if (worker_thread.joinable()) worker_thread.join();
+  std::lock_guard<std::mutex> guard(g_progress.lock);
+  return g_progress.converted;
+}
+
+bool ConvertFile(ConversionJob& job, const ProgramSettings& settings) {
+  job.output_path.clear();
+  Bitmap image = LoadInputImage(job.input_path);
+  if (!image) return false;
+  job.source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
+
+  image = RotateImage(std::move(image), settings);
+  image = ResizeImage(std::move(image), static_cast<int32_t>(FreeImage_GetWidth(image.get())),
+                      static_cast<int32_t>(FreeImage_GetHeight(image.get())), settings);
+  job.result_width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
+  job.result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
+
+  // The depth this file goes out with decides whether its 16 bits per channel can stay.
+  const int32_t output_bpp =
+      job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, job.source_bpp) : job.target_bpp;
+  const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
+  const TokenValues tokens{job.input_path,   job.output_format,      output_bpp,
+                           job.result_width, job.result_height,      job.random_number,
+                           job.sequence_number};
+
+  image = NormaliseGreyscale(std::move(image), eight_bits);
+  image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);
+  FlipImage(image, settings);
+  image = CorrectColours(std::move(image), settings);
+  image = MakeGreyscale(std::move(image), settings);
+  image = ApplyThreshold(std::move(image), settings);
+  image = DrawFrame(std::move(image), job.result_width, job.result_height, settings);
+  image = DrawWatermark(std::move(image), job.result_width, job.result_height, settings, tokens);
+  job.target_bpp = output_bpp;
+  image = ConvertToTargetDepth(std::move(image), job.output_format, job.target_bpp);
+
+  job.output_path =
+      BuildOutputPath(job.output_folder, job.input_subfolder, settings.advanced.keep_subfolders == 1,
+                      BuildOutputName(settings.advanced.filename_mask, tokens));
+  return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
+}
