@@ -1,9 +1,33 @@
 #include "engine/watermark.h"
 
-bool LoadWatermarkFont(const ProgramSettings& settings) { return !settings.watermark.font.empty(); }
+#include "engine/image_watermark.h"
+#include "engine/text_watermark.h"
 
-void ReleaseWatermarkFont() {}
+Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
+                     const TokenValues& tokens) {
+  const WatermarkSettings& watermark = settings.watermark;
+  if (!image || watermark.do_watermark == ToValue(WatermarkType::None)) return image;
 
-Bitmap DrawWatermark(Bitmap image, int32_t, int32_t, const ProgramSettings&, const TokenValues&) {
-  return image;
+  // Layers are composited over a plain RGB image; an alpha channel is dropped here.
+  if (FreeImage_GetBPP(image.get()) != 24 || FreeImage_GetImageType(image.get()) != FIT_BITMAP) {
+    image = Bitmap(FreeImage_ConvertTo24Bits(image.get()));
+    if (!image) return image;
+  }
+
+  Bitmap layer;
+  switch (watermark.do_watermark) {
+    case ToValue(WatermarkType::Text): {
+      const Font* font = LoadedWatermarkFont();
+      if (!font) return image;
+      layer = DrawTextLayer(*font, watermark, tokens);
+      break;
+    }
+    case ToValue(WatermarkType::Image):
+      layer = DrawImageLayer(watermark);
+      break;
+    default:
+      return image;
+  }
+  if (!layer) return image;
+  return PlaceWatermark(std::move(image), std::move(layer), width, height, settings);
 }
