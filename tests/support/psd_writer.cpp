@@ -1,0 +1,182 @@
+#include "tests/support/psd_writer.h"
+
+#include <fstream>
+
+namespace {
+
+void AppendBigEndian(std::string& out, uint64_t value, size_t size) {
+  for (size_t i = size; i-- > 0;) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void AppendResources(std::string& out, const std::vector<PsdResource>& resources) {
+  std::string section;
+  for (const PsdResource& resource : resources) {
+    section += "8BIM";
+    AppendBigEndian(section, resource.id, 2);
+    section.append(2, '\0');  // empty Pascal name, padded to an even length
+    AppendBigEndian(section, resource.data.size(), 4);
+    section += resource.data;
+    if (resource.data.size() % 2) section.push_back('\0');
+  }
+  AppendBigEndian(out, section.size(), 4);
+  out += section;
+}
+
+// The rows of one channel, or zeros where the plane is missing or short.
+const char* PlaneRow(const PsdSpec& spec, uint32_t channel, uint32_t y, size_t row_bytes,
+                     const std::string& zero_row) {
+  if (channel >= spec.planes.size()) return zero_row.data();
+  const std::string& plane = spec.planes[channel];
+  const size_t start = row_bytes * y;
+  if (start + row_bytes > plane.size()) return zero_row.data();
+  return plane.data() + start;
+}
+
+}  // namespace
+
+PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height,
+                    uint16_t channels) {
+  PsdSpec spec;
+  spec.mode = mode;
+  spec.depth = depth;
+  spec.width = width;
+  spec.height = height;
+  spec.channels = channels;
+  spec.planes.assign(channels, std::string(PsdRowBytes(width, depth) * height, '\0'));
+  if (mode == PsdMode::Indexed) {
+    std::vector<uint32_t> ramp;
+    for (uint32_t i = 0; i < 256; ++i) ramp.push_back(i * 0x010101u);
+    spec.colour_mode_data = PsdPalette(ramp);
+  }
+  return spec;
+}
+
+std::string PsdPalette(const std::vector<uint32_t>& colours) {
+  std::string palette(768, '\0');
+  for (size_t i = 0; i < colours.size() && i < 256; ++i) {
+    palette[i] = static_cast<char>((colours[i] >> 16) & 0xFF);
+    palette[256 + i] = static_cast<char>((colours[i] >> 8) & 0xFF);
+    palette[512 + i] = static_cast<char>(colours[i] & 0xFF);
+  }
+  return palette;
+}
+
+PsdResource PsdColourCountResource(uint16_t count) {
+  PsdResource resource{1046, {}};
+  AppendBigEndian(resource.data, count, 2);
+  return resource;
+}
+
+PsdResource PsdTransparentIndexResource(uint16_t index) {
+  PsdResource resource{1047, {}};
+  AppendBigEndian(resource.data, index, 2);
+  return resource;
+}
+
+PsdResource PsdResolutionResource(uint32_t dpi) {
+  // Fixed 16.16 resolution, unit 1 (pixels per inch), width unit 1 (inches), twice.
+  PsdResource resource{1005, {}};
+  for (int axis = 0; axis < 2; ++axis) {
+    AppendBigEndian(resource.data, static_cast<uint64_t>(dpi) << 16, 4);
+    AppendBigEndian(resource.data, 1, 2);
+    AppendBigEndian(resource.data, 1, 2);
+  }
+  return resource;
+}
+
+std::string PackBitsRow(const char* row, size_t size) {
+  std::string out;
+  out.reserve(size + size / 128 + 2);
+  size_t i = 0;
+  while (i < size) {
+    size_t run = 1;
+    while (i + run < size && run < 128 && row[i + run] == row[i]) ++run;
+    if (run >= 3) {
+      out.push_back(static_cast<char>(257 - run));  // -(run - 1) as a signed byte
+      out.push_back(row[i]);
+      i += run;
+      continue;
+    }
+    // Literal bytes up to the next run of three or 128 bytes, whichever comes first.
+    const size_t start = i;
+    while (i < size && i - start < 128) {
+      if (i + 2 < size && row[i] == row[i + 1] && row[i] == row[i + 2]) break;
+      ++i;
+    }
+    out.push_back(static_cast<char>(i - start - 1));
+    out.append(row + start, i - start);
+  }
+  return out;
+}
+
+void PutBigEndian(std::string& bytes, size_t offset, uint64_t value, size_t size) {
+  if (size == 0 || size > 8 || offset > bytes.size() || bytes.size() - offset < size) return;
+  for (size_t i = 0; i < size; ++i) {
+    bytes[offset + i] = static_cast<char>((value >> (8 * (size - 1 - i))) & 0xFF);
+  }
+}
+
+std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
+  PsdOffsets at;
+  const size_t row_bytes = PsdRowBytes(spec.width, spec.depth);
+  const size_t rows = static_cast<size_t>(spec.channels) * spec.height;
+  const bool psb = spec.version == 2;
+  const std::string zero_row(row_bytes, '\0');
+
+  std::string out;
+  out.reserve(64 + spec.colour_mode_data.size() + rows * (row_bytes + 4));
+  out += "8BPS";
+  AppendBigEndian(out, spec.version, 2);
+  out.append(6, '\0');
+  AppendBigEndian(out, spec.channels, 2);
+  AppendBigEndian(out, spec.height, 4);
+  AppendBigEndian(out, spec.width, 4);
+  AppendBigEndian(out, spec.depth, 2);
+  AppendBigEndian(out, static_cast<uint16_t>(spec.mode), 2);
+
+  at.colour_mode_data = out.size();
+  AppendBigEndian(out, spec.colour_mode_data.size(), 4);
+  out += spec.colour_mode_data;
+
+  at.resources = out.size();
+  AppendResources(out, spec.resources);
+
+  at.layers = out.size();
+  AppendBigEndian(out, 0, psb ? 8 : 4);
+
+  at.image_data = out.size();
+  AppendBigEndian(out, static_cast<uint16_t>(spec.compression), 2);
+  if (spec.compression == PsdCompression::Rle) {
+    // The count table comes first: reserve it, pack the rows behind it, then fill it in.
+    const size_t count_bytes = psb ? 4 : 2;
+    at.rle_counts = out.size();
+    out.append(rows * count_bytes, '\0');
+    at.pixels = out.size();
+    size_t row_index = 0;
+    for (uint32_t channel = 0; channel < spec.channels; ++channel) {
+      for (uint32_t y = 0; y < spec.height; ++y, ++row_index) {
+        const std::string packed =
+            PackBitsRow(PlaneRow(spec, channel, y, row_bytes, zero_row), row_bytes);
+        PutBigEndian(out, at.rle_counts + row_index * count_bytes, packed.size(), count_bytes);
+        out += packed;
+      }
+    }
+  } else {
+    at.pixels = out.size();
+    for (uint32_t channel = 0; channel < spec.channels; ++channel) {
+      for (uint32_t y = 0; y < spec.height; ++y) {
+        out.append(PlaneRow(spec, channel, y, row_bytes, zero_row), row_bytes);
+      }
+    }
+  }
+  if (offsets) *offsets = at;
+  return out;
+}
+
+bool WritePsdFile(const std::string& path, const PsdSpec& spec) {
+  const std::string bytes = WritePsd(spec);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+// Writes Photoshop documents (PSD, and PSB with version 2) for tests, with the standard library
+// only: header, colour-mode data, image resources, an empty layer-and-mask section and the merged
+// image data, raw or RLE (PackBits).
+//
+// Typical use:
+//   PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 640, 480, 4);     // RGBA, zero-filled planes
+//   FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t channel) -> uint32_t {
+//     return channel == 3 ? 255 : (x + y) & 0xFF;                  // sample value at its depth
+//   });
+//   spec.compression = PsdCompression::Rle;
+//   WritePsdFile(path, spec);                                      // or WritePsd(spec) for bytes
+//
+// Samples are given at the document's depth: 0/1 for depth 1 (1 = black, as Photoshop stores
+// bitmaps), 0..255 for 8, 0..65535 for 16, and the IEEE bit pattern (`PsdFloatBits`) for 32.
+// For big images FillPsdPlanes is a template (no per-pixel indirect call) that runs at about a
+// few ns per sample; callers may also write `spec.planes` themselves (big-endian, rows padded to
+// whole bytes, see `PsdRowBytes`).
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+enum class PsdMode : uint16_t {
+  Bitmap = 0,
+  Greyscale = 1,
+  Indexed = 2,
+  Rgb = 3,
+  Cmyk = 4,
+  Multichannel = 7,
+  Duotone = 8,
+  Lab = 9,
+};
+
+enum class PsdCompression : uint16_t { Raw = 0, Rle = 1 };
+
+struct PsdResource {
+  uint16_t id = 0;
+  std::string data;
+};
+
+struct PsdSpec {
+  uint16_t version = 1;  // 1 = PSD, 2 = PSB (wider lengths and RLE counts)
+  PsdMode mode = PsdMode::Rgb;
+  uint16_t depth = 8;  // 1, 8, 16 or 32
+  uint32_t width = 1;
+  uint32_t height = 1;
+  uint16_t channels = 3;  // colour channels plus extra (alpha) channels
+  PsdCompression compression = PsdCompression::Raw;
+  /// The colour-mode data section: 768 bytes (all reds, greens, blues) for indexed documents.
+  std::string colour_mode_data;
+  /// Image resources in file order, e.g. {1046, two-byte colour count} or {1005, resolution}.
+  std::vector<PsdResource> resources;
+  /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
+  std::vector<std::string> planes;
+};
+
+/// Where the sections of a written document start (byte offsets into the result).
+struct PsdOffsets {
+  size_t colour_mode_data = 0;  // its 4-byte length
+  size_t resources = 0;         // its 4-byte length
+  size_t layers = 0;            // its 4- (PSD) or 8-byte (PSB) length
+  size_t image_data = 0;        // the 2-byte compression field
+  size_t rle_counts = 0;        // the byte-count table (RLE only)
+  size_t pixels = 0;            // first byte of pixel data (raw planes or packed rows)
+};
+
+/// Bytes of one row of one channel.
+inline size_t PsdRowBytes(uint32_t width, uint16_t depth) {
+  return (static_cast<size_t>(width) * depth + 7) / 8;
+}
+
+/// A spec with `channels` zero-filled planes; for indexed documents also a grey ramp palette.
+PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height,
+                    uint16_t channels);
+
+/// Stores one sample (at the spec's depth) of `channel` at `x`, `y` (top row 0).
+inline void SetPsdSample(PsdSpec& spec, uint32_t channel, uint32_t x, uint32_t y,
+                         uint32_t value) {
+  char* row = spec.planes[channel].data() + PsdRowBytes(spec.width, spec.depth) * y;
+  switch (spec.depth) {
+    case 1: {
+      const unsigned char bit = static_cast<unsigned char>(0x80u >> (x & 7));
+      unsigned char& byte = reinterpret_cast<unsigned char&>(row[x >> 3]);
+      byte = value ? static_cast<unsigned char>(byte | bit)
+                   : static_cast<unsigned char>(byte & ~bit);
+      return;
+    }
+    case 8:
+      row[x] = static_cast<char>(value);
+      return;
+    case 16:
+      row[2 * x] = static_cast<char>(value >> 8);
+      row[2 * x + 1] = static_cast<char>(value);
+      return;
+    case 32:
+      row[4 * x] = static_cast<char>(value >> 24);
+      row[4 * x + 1] = static_cast<char>(value >> 16);
+      row[4 * x + 2] = static_cast<char>(value >> 8);
+      row[4 * x + 3] = static_cast<char>(value);
+      return;
+    default:
+      return;
+  }
+}
+
+/// Fills every sample of every plane with `sample(x, y, channel)`; planes are (re)allocated.
+template <typename SampleFunction>
+void FillPsdPlanes(PsdSpec& spec, SampleFunction&& sample) {
+  const size_t row_bytes = PsdRowBytes(spec.width, spec.depth);
+  spec.planes.assign(spec.channels, std::string(row_bytes * spec.height, '\0'));
+  for (uint32_t channel = 0; channel < spec.channels; ++channel) {
+    for (uint32_t y = 0; y < spec.height; ++y) {
+      for (uint32_t x = 0; x < spec.width; ++x) {
+        SetPsdSample(spec, channel, x, y, static_cast<uint32_t>(sample(x, y, channel)));
+      }
+    }
+  }
+}
+
+/// The bit pattern of a 32-bit float sample.
+inline uint32_t PsdFloatBits(float value) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+/// The colour-mode data of an indexed document from up to 256 RGB triples (0xRRGGBB); the rest
+/// of the 256 entries are black.
+std::string PsdPalette(const std::vector<uint32_t>& colours);
+
+/// Resource 1046 (number of colours in the palette) for `count` colours.
+PsdResource PsdColourCountResource(uint16_t count);
+
+/// Resource 1047 (index of the transparent colour).
+PsdResource PsdTransparentIndexResource(uint16_t index);
+
+/// Resource 1005 (resolution) for `dpi` dots per inch both ways.
+PsdResource PsdResolutionResource(uint32_t dpi);
+
+/// PackBits-encodes one row as Photoshop does.
+std::string PackBitsRow(const char* row, size_t size);
+
+/// Byte offsets of the header fields, for tests that damage a written document.
+constexpr size_t PsdVersionOffset = 4;
+constexpr size_t PsdChannelsOffset = 12;
+constexpr size_t PsdHeightOffset = 14;
+constexpr size_t PsdWidthOffset = 18;
+constexpr size_t PsdDepthOffset = 22;
+constexpr size_t PsdModeOffset = 24;
+
+/// Overwrites `size` bytes (1 to 8) at `offset` of `bytes` with `value`, big-endian; nothing when
+/// that range is outside `bytes`.
+void PutBigEndian(std::string& bytes, size_t offset, uint64_t value, size_t size);
+
+/// The whole document; `offsets`, when given, receives where each section starts. Planes that are
+/// missing or short are written as zeros, so a spec whose header lies still yields a file.
+std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets = nullptr);
+
+/// Writes the document to `path`; false when the file cannot be written.
+bool WritePsdFile(const std::string& path, const PsdSpec& spec);
