@@ -1,6 +1,63 @@
-#include <cstdio>
+// The program's entry point: process start-up, the single-instance lock and the choice between
+// a console run and a window run.
 
-int main() {
-  std::puts("Quorvix 2.7");
-  return 0;
+#include <string>
+
+#include "cli/command_line.h"
+#include "cli/run_command_line.h"
+#include "cli/usage.h"
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+#include "platform/console.h"
+#include "platform/instance_lock.h"
+#include "platform/system.h"
+
+namespace {
+
+// Held from start to exit; the kernel drops it with the process.
+InstanceLock g_instance_lock;
+
+// A second copy ends before it reads or writes anything. Only a console run says why: a script
+// needs to know its conversion did not happen, a window user already sees the first window.
+bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
+  if (g_instance_lock.Acquire(title)) return true;
+  if (command_line_run) WriteErrorLine("Error: Another copy of " + title + " is running");
+  return false;
+}
+
+void SetUpProcess() {
+  g_process.program_folder = ExecutableFolder();
+  g_process.input_format_keys = {"psd"};
+  g_process.output_format_keys = {"png"};
+  FillIconMaps();
+  g_program_title = BuildProgramTitle();
+}
+
+int RunWindow() {
+  WriteConsoleLine(g_program_title + ": the window interface is not available yet; " +
+                   "run with -i FILE to convert from the command line, or -h for help.");
+  FlushConsole();
+  return ExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetUpProcess();
+  const Parameters parameters(argc, argv);
+  if (!EnsureSingleInstance(g_program_title, IsCommandLineRun(parameters))) return ExitAnotherCopy;
+
+  const std::string program_name = ProgramNameOf(argc > 0 && argv[0] ? argv[0] : "quorvix");
+  const CommandLineOutcome outcome = RunCommandLine(parameters, program_name);
+  switch (outcome.mode) {
+    case RunModeChoice::Finished:
+      return outcome.exit_status;
+    case RunModeChoice::Screenshot:
+    case RunModeChoice::Uninstall:
+      // These modes need the window interface; until it exists they end quietly.
+      return ExitSuccess;
+    case RunModeChoice::Window:
+      return RunWindow();
+  }
+  return ExitSuccess;
 }

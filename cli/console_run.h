@@ -1,0 +1,14 @@
+#pragma once
+
+// The conversion of a command-line run: checks, report, one worker run and the summary.
+
+/// How a console run ended.
+enum class ConsoleRunResult {
+  Converted,  // every added file was converted
+  Stopped,    // a check failed, nothing was added, or a file was not converted
+};
+
+/// Checks the job and settings that the options left, prints the report (more in debug mode,
+/// less when `quiet`), converts the input file on the worker thread and prints the summary. The
+/// first failed check prints its "Error: " line and ends the run before anything is written.
+ConsoleRunResult RunConsoleConversion(bool quiet);

@@ -1,0 +1,66 @@
+#pragma once
+
+// The table of command-line options: names, how each reads its value and what it sets.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli/keywords.h"
+
+struct ProgramSettings;
+struct ConversionJob;
+
+/// What the options of one command line set besides the settings and the job.
+struct CommandLineState {
+  std::string error_message;  // the first parse error; it ends the parsing
+  int8_t quiet_output = 0;
+  int8_t pause_at_exit = 0;
+};
+
+/// Where options write: a run writes the global records, a test or a dry parse its own.
+struct OptionTarget {
+  ProgramSettings& settings;
+  ConversionJob& job;
+  CommandLineState& state;
+};
+
+/// How an option takes its value.
+enum class ValueRule {
+  PathNext,  // the next parameter for the short form, else after "="; joining and quote rules
+  TextNext,  // as PathNext, without the joining rule
+  Text,      // after "="; may begin with a single "-"; joining and quote rules
+  Keyword,   // after "="; a keyword of the option's table
+  Number,    // after "="; read with ReadNumber
+  Decimal,   // after "="; read with ReadDecimal
+  Flag,      // no value; anything after "=" is ignored
+};
+
+using TextSetter = void (*)(OptionTarget& target, const std::string& value);
+using NumberSetter = void (*)(OptionTarget& target, int32_t value);
+using DecimalSetter = void (*)(OptionTarget& target, float value);
+using FlagSetter = void (*)(OptionTarget& target);
+
+struct OptionSpec {
+  std::string_view short_name;  // "-I"; empty when the option has no short form
+  std::string_view long_name;   // "--INPUT"
+  ValueRule rule;
+  KeywordTable table;  // for ValueRule::Keyword
+  std::variant<TextSetter, NumberSetter, DecimalSetter, FlagSetter> set;
+  std::string_view profile_key;  // the key of group "CLI" in profiles; empty when none
+  FlagSetter before = nullptr;   // runs before the value is examined
+};
+
+/// Every option in the order in which names are matched.
+const std::vector<OptionSpec>& OptionTable();
+
+/// The first option whose short or long name equals the upper-case `name`; nullptr when none.
+const OptionSpec* FindOption(std::string_view name);
+
+/// The option that the upper-case profile key `key` stands for; nullptr when none.
+const OptionSpec* FindProfileOption(std::string_view key);
+
+/// Reads `value` by the option's rule and stores it; the caller has made the text checks.
+void ApplyOptionValue(const OptionSpec& option, OptionTarget& target, const std::string& value);

@@ -1,0 +1,48 @@
+#include "cli/profile.h"
+
+#include "config/config_file.h"
+
+namespace {
+
+std::string ToUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string Trim(const std::string& text, char blank) {
+  const size_t first = text.find_first_not_of(blank);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blank) - first + 1);
+}
+
+bool IsTextRule(ValueRule rule) {
+  return rule == ValueRule::PathNext || rule == ValueRule::TextNext || rule == ValueRule::Text;
+}
+
+}  // namespace
+
+bool LoadProfile(const std::string& path, OptionTarget& target) {
+  if (path.empty()) return false;
+  ConfigFile file;
+  if (!file.OpenConfig(path)) return false;
+  // Without the group every read below finds nothing, which is still a usable profile.
+  if (!file.SelectGroup("CLI")) {
+    file.CloseConfig();
+    return true;
+  }
+  for (bool more = file.FirstKey(); more; more = file.NextKey()) {
+    const std::string key = ToUpper(file.KeyName());
+    const OptionSpec* option = FindProfileOption(key);
+    if (!option) continue;
+    std::string value = file.KeyValue();
+    if (IsTextRule(option->rule)) {
+      // The mask may need its blanks, so quotes protect them instead.
+      value = key == "--FILENAME-MASK" ? Trim(value, '"') : Trim(value, ' ');
+    }
+    ApplyOptionValue(*option, target, value);
+  }
+  file.CloseConfig();
+  return true;
+}

@@ -1,0 +1,83 @@
+#include "cli/usage.h"
+
+#include <array>
+#include <random>
+
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+#include "texts/language_table.h"
+
+namespace {
+
+// "%s1%" is the program's name, "%s2%" an input format key.
+constexpr std::array<std::string_view, 36> UsageTemplate = {
+    " ",
+    "Usage: %s1% -i <filename> [options]",
+    " ",
+    "  %s1% -i example.%s2%",
+    "  %s1% -i c:\\tmp\\example.%s2%",
+    "  %s1% -i c:\\tmp\\example.%s2% -o d:\\converted",
+    "  %s1% -i c:\\tmp\\example.%s2% -o d:\\converted --jpg-quality=95",
+    " ",
+    "Options:",
+    " ",
+    "  -h, -?, --help            Display this help and exit",
+    "  -i FILE, --input=FILE     Set input file",
+    "  -o PATH, --output=PATH    Set output folder",
+    "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)",
+    " ",
+    "Advanced options:",
+    " ",
+    "  --width=NUM               Set output image width",
+    "  --height=NUM              Set output image height",
+    "  --filename-mask=STR       Define output filename format",
+    "  --flip-horizontal         Flip output image horizontally",
+    "  --flip-vertical           Flip output image vertically",
+    "  --brightness=NUM          Set output image brightness, NUM = -100..100",
+    "  --contrast=NUM            Set output image contrast, NUM = -100..100",
+    "  --gamma=NUM               Set output image gamma, NUM = 0.01..9.99",
+    "  --invert                  Invert output image",
+    "  --greyscale               Greyscale output image",
+    "  --profile=FILE            Set configuration file with required settings",
+    "    ...                     Refer documentation for all available options",
+    " ",
+    "Other options:",
+    " ",
+    "  -q, --quiet               Don't print status messages to stdout",
+    "  -d, --debug               Print debug information to stdout",
+    "  -p, --pause               Pause at exit",
+    "  -v, --version             Display version information and exit",
+};
+
+std::string RandomInputKey() {
+  const std::vector<std::string>& keys = g_process.input_format_keys;
+  if (keys.empty()) return {};
+  if (keys.size() == 1) return keys.front();
+  static std::mt19937 generator{std::random_device{}()};
+  return keys[std::uniform_int_distribution<size_t>(0, keys.size() - 1)(generator)];
+}
+
+}  // namespace
+
+std::vector<std::string> UsageLines(std::string_view program_name) {
+  std::vector<std::string> lines;
+  lines.reserve(UsageTemplate.size());
+  for (std::string_view line : UsageTemplate) {
+    if (line.find('%') == std::string_view::npos) {
+      lines.emplace_back(line);
+      continue;
+    }
+    lines.push_back(FormatText(line, program_name, RandomInputKey(), "", ""));
+  }
+  return lines;
+}
+
+std::string VersionLine() { return FormatVersion(VersionNumber); }
+
+std::string ProgramNameOf(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  const size_t dot = path.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) path = path.substr(0, dot);
+  return std::string(path);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+// The texts of the help and version options.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// The usage text, one entry a line; `program_name` is the program's file name without folder and
+/// extension, and each example line names an offered input format.
+std::vector<std::string> UsageLines(std::string_view program_name);
+
+/// The one line of the version option ("2.7").
+std::string VersionLine();
+
+/// The file name of `path` without its folder and its extension.
+std::string ProgramNameOf(std::string_view path);
