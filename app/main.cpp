@@ -45,7 +45,10 @@ int RunWindow() {
 int main(int argc, char** argv) {
   SetUpProcess();
   const Parameters parameters(argc, argv);
-  if (!EnsureSingleInstance(g_program_title, IsCommandLineRun(parameters))) return ExitAnotherCopy;
+  const bool command_line_run = IsCommandLineRun(parameters);
+  if (!EnsureSingleInstance(g_program_title, command_line_run)) {
+    return command_line_run ? ExitAnotherCopy : ExitSuccess;
+  }
 
   const std::string program_name = ProgramNameOf(argc > 0 && argv[0] ? argv[0] : "quorvix");
   const CommandLineOutcome outcome = RunCommandLine(parameters, program_name);

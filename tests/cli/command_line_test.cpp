@@ -1,0 +1,140 @@
+// The command-line run, end to end: the first-parameter modes, parse errors, the choice of the
+// window run and the single-instance lock.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/instance_lock.h"
+#include "tests/cli/cli_documents.h"
+#include "tests/cli/run_quorvix.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string WindowNotice =
+    "Quorvix 2.7: the window interface is not available yet; run with -i FILE to convert from "
+    "the command line, or -h for help.";
+
+}  // namespace
+
+TEST(VersionOption, PrintsTheVersionOnly) {
+  for (const char* option : {"-v", "-V", "--version", "--VERSION"}) {
+    const QuorvixRun run = RunQuorvix({option, "-i", "x.psd"});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, "2.7\n") << option;
+  }
+}
+
+TEST(HelpOption, PrintsTheUsageTextLineByLine) {
+  const QuorvixRun run = RunQuorvix({"--help", "-p"});
+  EXPECT_EQ(run.exit_status, 0);
+  const Lines lines = run.Lines();
+  ASSERT_EQ(lines.size(), 36u);
+  EXPECT_EQ(lines[0], " ");
+  EXPECT_EQ(lines[1], "Usage: quorvix -i <filename> [options]");
+  EXPECT_EQ(lines[3], "  quorvix -i example.psd");
+  EXPECT_EQ(lines[6], "  quorvix -i c:\\tmp\\example.psd -o d:\\converted --jpg-quality=95");
+  EXPECT_EQ(lines[10], "  -h, -?, --help            Display this help and exit");
+  EXPECT_EQ(lines[13], "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)");
+  EXPECT_EQ(lines[28], "    ...                     Refer documentation for all available options");
+  EXPECT_EQ(lines[35], "  -v, --version             Display version information and exit");
+  // The help never pauses: the pause option after it is not read.
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Press any key to exit."), 0);
+  EXPECT_EQ(RunQuorvix({"-?"}).out, run.out);
+  EXPECT_EQ(RunQuorvix({"-H"}).out, run.out);
+}
+
+TEST(ParseErrors, PrintOneLineAndExitWithTwo) {
+  TempDir dir;
+  for (const Lines& arguments :
+       {Lines{"-i"}, Lines{"-i", "-o", "d"}, Lines{"--INPUT"}, Lines{"-i", "a.psd", "--WIDTH"},
+        Lines{"-o", "x", "-c"}, Lines{"-q", "-i"}}) {
+    const QuorvixRun run = RunQuorvix(arguments);
+    EXPECT_EQ(run.exit_status, 2) << arguments[0];
+    EXPECT_EQ(run.Lines(), Lines{"Error: Incorrect number of parameters"}) << arguments[0];
+  }
+  const QuorvixRun profile = RunQuorvix({"-i", "a.psd", "--profile=" + dir.file("none.ini")});
+  EXPECT_EQ(profile.exit_status, 2);
+  EXPECT_EQ(profile.Lines(), Lines{"Error: Invalid profile file"});
+  // After a parse error the pause waits without a prompt.
+  EXPECT_EQ(RunQuorvix({"-p", "-i"}).Lines(), Lines{"Error: Incorrect number of parameters"});
+}
+
+TEST(WindowRun, FollowsWhenThereIsNoConsoleWork) {
+  for (const Lines& arguments : {Lines{}, Lines{"file.psd"}, Lines{"-o", "out"}, Lines{"-q", "-v"},
+                                 Lines{"--width=5", "-i=a.psd"}}) {
+    const QuorvixRun run = RunQuorvix(arguments);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.Lines(), Lines{WindowNotice});
+  }
+}
+
+TEST(FirstParameterModes, ScreenshotAndUninstallEndQuietly) {
+  for (const Lines& arguments : {Lines{"-T", "/tmp"}, Lines{"-u"}, Lines{"-U", "-i", "x.psd"}}) {
+    const QuorvixRun run = RunQuorvix(arguments);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+  }
+  // Later on the command line these are plain unknown options.
+  EXPECT_EQ(RunQuorvix({"-i", "x", "-T"}).Lines().back(), "Error: Invalid input file");
+}
+
+TEST(SingleInstance, RefusesASecondCopyWhileTheFirstHoldsTheLock) {
+  TempDir runtime;
+  TempDir work;
+  const std::string input = work.file("in.psd");
+  ASSERT_TRUE(WriteTestPsd(input));
+  const QuorvixRunOptions shared{{}, runtime.path().string(), {}};
+
+  // Stand in for the first copy: take the lock of the same title in the same runtime folder.
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved_value = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  InstanceLock first;
+  const bool held = first.Acquire("Quorvix 2.7");
+  if (saved) setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
+  else unsetenv("XDG_RUNTIME_DIR");
+  ASSERT_TRUE(held);
+
+  const QuorvixRun convert = RunQuorvix({"-i", input, "-o", work.folder()}, shared);
+  EXPECT_EQ(convert.exit_status, 3);
+  EXPECT_EQ(convert.out, "");
+  EXPECT_EQ(convert.ErrorLines(), Lines{"Error: Another copy of Quorvix 2.7 is running"});
+  EXPECT_FALSE(std::filesystem::exists(work.file("in.png")));
+
+  for (const Lines& arguments : {Lines{"--help"}, Lines{"-i"}}) {
+    const QuorvixRun run = RunQuorvix(arguments, shared);
+    EXPECT_EQ(run.exit_status, 3);
+    EXPECT_EQ(run.out, "");
+  }
+  // A window run is refused without a word.
+  const QuorvixRun window = RunQuorvix({}, shared);
+  EXPECT_EQ(window.exit_status, 0);
+  EXPECT_EQ(window.out, "");
+  EXPECT_EQ(window.err, "");
+
+  // Once the first copy is gone the next one runs.
+  first.Release();
+  const QuorvixRun later = RunQuorvix({"-q", "-i", input, "-o", work.folder()}, shared);
+  EXPECT_EQ(later.exit_status, 0) << later.err;
+  EXPECT_TRUE(std::filesystem::exists(work.file("in.png")));
+}
+
+TEST(SingleInstance, AnotherVersionHasALockOfItsOwn) {
+  TempDir runtime;
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  InstanceLock first;
+  InstanceLock same;
+  InstanceLock other;
+  EXPECT_TRUE(first.Acquire("Quorvix 2.7"));
+  EXPECT_FALSE(same.Acquire("Quorvix 2.7"));
+  EXPECT_TRUE(other.Acquire("Quorvix 2.8"));
+  EXPECT_EQ(InstanceLockPath("Quorvix 2.7"), runtime.path().string() + "/Quorvix_2.7.lock");
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(InstanceLockPath("a/../b"), "/tmp/a_.._b.lock");
+}
