@@ -5,7 +5,7 @@
 // Read: a file that starts with the UTF-8 byte-order mark is UTF-8; one without it is UTF-8 when
 // every byte forms valid UTF-8, and ISO-8859-1 otherwise. Groups and keys compare without ASCII
 // case. Written: UTF-8 with the mark, CR LF line ends, "[Group]", "Key = Value", "; Comment".
-// A file that was opened keeps its other lines byte for byte when a key changes.
+// A file that was opened keeps its other lines and comments as they were when a key changes.
 
 #include <cstddef>
 #include <cstdint>

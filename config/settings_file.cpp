@@ -151,28 +151,34 @@ void CreateFolderOnce(const std::string& folder) {
 
 }  // namespace
 
-bool LoadSettings(ProgramSettings& settings, const std::string& path) {
-  ConfigFile file;
-  const bool opened = file.OpenConfig(path);
+void ReadSettings(ConfigFile& file, ProgramSettings& settings) {
   ResetSettings(settings, false);
-  if (opened) {
-    // Reading a file differs from a reset in three defaults: a file without "CFG" is the oldest
-    // layout, and the window's place is not centred.
-    settings.general.cfg = 0;
-    settings.window.x = 100;
-    settings.window.y = 100;
-    std::string_view group;
-    for (const SettingField& field : SettingFields()) {
-      if (field.group != group) {
-        group = field.group;
-        file.SelectGroup(group);
-      }
-      ReadField(file, field, settings);
+  // Reading a file differs from a reset in three defaults: a file without "CFG" is the oldest
+  // layout, and the window's place is not centred.
+  settings.general.cfg = 0;
+  settings.window.x = 100;
+  settings.window.y = 100;
+  std::string_view group;
+  for (const SettingField& field : SettingFields()) {
+    if (field.group != group) {
+      group = field.group;
+      file.SelectGroup(group);
     }
-    file.CloseConfig();
+    ReadField(file, field, settings);
   }
   MigrateSettings(settings);
-  return opened;
+}
+
+bool LoadSettings(ProgramSettings& settings, const std::string& path) {
+  ConfigFile file;
+  if (!file.OpenConfig(path)) {
+    ResetSettings(settings, false);
+    MigrateSettings(settings);
+    return false;
+  }
+  ReadSettings(file, settings);
+  file.CloseConfig();
+  return true;
 }
 
 void LoadSettings() { LoadSettings(g_settings, g_process.config_file_path); }

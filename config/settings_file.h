@@ -6,6 +6,8 @@
 
 #include "core/program_settings.h"
 
+class ConfigFile;
+
 /// The name of the settings file inside the settings folder.
 inline constexpr const char* ConfigFileName = "config.ini";
 
@@ -13,6 +15,10 @@ inline constexpr const char* ConfigFileName = "config.ini";
 /// read at all, every setting takes its reset default. Older layouts are migrated either way.
 /// True when the file was read.
 bool LoadSettings(ProgramSettings& settings, const std::string& path);
+
+/// Fills `settings` from an open file: every key with its default when missing, then the
+/// migration of older layouts.
+void ReadSettings(ConfigFile& file, ProgramSettings& settings);
 
 /// Reads g_process.config_file_path into g_settings.
 void LoadSettings();
