@@ -29,7 +29,8 @@ class ConfigFile {
   ConfigFile& operator=(const ConfigFile&) = delete;
 
   /// Reads and parses the whole file; false when it cannot be read, is no regular file or breaks
-  /// MaxConfigFileBytes or MaxConfigLines. The current group becomes the keys above the first group.
+  /// MaxConfigFileBytes or MaxConfigLines. The current group becomes the keys above the first
+  /// group.
   bool OpenConfig(const std::string& path);
 
   /// Starts an empty content for `path`; false when no file can be created in its folder. The

@@ -42,16 +42,16 @@ TEST(ConfigFileRead, GroupsAndKeysCompareWithoutCase) {
 }
 
 TEST(ConfigFileRead, LineKindsAsSpecifiedByTheirFirstCharacter) {
-  PARSED(file, 
-      "top = above\n"
-      "  \t[Group One] ignored text\n"
-      "   key one \t =\t  value with blanks  \n"
-      ";comment = not a key\n"
-      "; spaced comment\n"
-      "bare key\n"
-      "\n"
-      "[Unclosed\n"
-      "k=v=w\n");
+  PARSED(file,
+         "top = above\n"
+         "  \t[Group One] ignored text\n"
+         "   key one \t =\t  value with blanks  \n"
+         ";comment = not a key\n"
+         "; spaced comment\n"
+         "bare key\n"
+         "\n"
+         "[Unclosed\n"
+         "k=v=w\n");
   ASSERT_TRUE(file.SelectGroup(""));
   EXPECT_EQ(file.ReadString("top", "-"), "above");
 
@@ -156,7 +156,7 @@ TEST(ConfigEncoding, UnmarkedBytesAreIso88591UnlessTheyAreValidUtf8) {
   ASSERT_TRUE(marked.SelectGroup("G"));
   EXPECT_EQ(marked.ReadString("Name", ""), "Caf\xC3\xA9\xE9");
 
-  EXPECT_EQ(DecodeUnmarkedText("\xC3\x28"), "\xC3\x83\x28");          // broken sequence
+  EXPECT_EQ(DecodeUnmarkedText("\xC3\x28"), "\xC3\x83\x28");                  // broken sequence
   EXPECT_EQ(DecodeUnmarkedText("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");  // a surrogate
   EXPECT_EQ(DecodeUnmarkedText("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
 }
@@ -178,8 +178,9 @@ TEST(ConfigFileWrite, CreatedFileHasTheExactLayout) {
   file.WriteString("Late", "x");
   ASSERT_TRUE(file.CloseConfig());
   EXPECT_EQ(ReadFileBytes(path),
-            Mark + "\r\n[First]\r\nName = Caf\xC3\xA9\r\ncount = 6\r\nGamma = 1.000000\r\n; \r\n"
-                   "Late = x\r\n[Empty]\r\n; \r\n");
+            Mark +
+                "\r\n[First]\r\nName = Caf\xC3\xA9\r\ncount = 6\r\nGamma = 1.000000\r\n; \r\n"
+                "Late = x\r\n[Empty]\r\n; \r\n");
 }
 
 TEST(ConfigFileWrite, LineBreaksInValuesCannotAddLines) {
@@ -216,18 +217,18 @@ TEST(ConfigFileWrite, ChangingAKeyInAnOpenedFileKeepsEveryOtherLine) {
   file.WriteString("Added", "new");
   ASSERT_TRUE(file.CloseConfig());
 
-  EXPECT_EQ(ReadFileBytes(path),
-            Mark + "\r\n"
-                   "; made by hand\r\n"
-                   "loose=1\r\n"
-                   "[General]\r\n"
-                   "  Language=de   \r\n"
-                   ";keep this\r\n"
-                   "Update Range = 1\r\n"
-                   "Added = new\r\n"
-                   "\r\n"
-                   "[Other]\r\n"
-                   "X =  y \r\n");
+  EXPECT_EQ(ReadFileBytes(path), Mark +
+                                     "\r\n"
+                                     "; made by hand\r\n"
+                                     "loose=1\r\n"
+                                     "[General]\r\n"
+                                     "  Language=de   \r\n"
+                                     ";keep this\r\n"
+                                     "Update Range = 1\r\n"
+                                     "Added = new\r\n"
+                                     "\r\n"
+                                     "[Other]\r\n"
+                                     "X =  y \r\n");
 
   // A second round trip adds nothing: the empty line after the mark is the layout's own.
   const std::string saved = ReadFileBytes(path);

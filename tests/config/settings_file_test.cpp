@@ -113,7 +113,9 @@ std::string FieldText(ProgramSettings& settings, const SettingField& field) {
 std::string DefaultWatermarkAndAfter() {
   return "[Watermark]\r\n"
          "Do Watermark = 0\r\n"
-         "Text = " + std::string(NoticeText) + "\r\n"
+         "Text = " +
+         std::string(NoticeText) +
+         "\r\n"
          "Fonts = Arial,Tahoma,Verdana\r\n"
          "Font = Arial\r\n"
          "Font Size = 14\r\n"
@@ -177,75 +179,74 @@ TEST_F(SettingsFileTest, SavedFileHasTheExactBytes) {
   settings.file.recent_out_folders = "C:/a\tC:/b";
   ASSERT_TRUE(SaveSettings(settings, Path()));
 
-  const std::string expected =
-      Mark +
-      "\r\n"
-      "[General]\r\n"
-      "CFG = 17\r\n"
-      "Language = en\r\n"
-      "Update Range = 2\r\n"
-      "Update Date = 1700000000\r\n"
-      "Save Window Position = 1\r\n"
-      "; \r\n"
-      "[Window]\r\n"
-      "IsMaximized = 0\r\n"
-      "Width = 510\r\n"
-      "Height = 260\r\n"
-      "X = -20\r\n"
-      "Y = 100\r\n"
-      "; \r\n"
-      "[Interface]\r\n"
-      "UI Theme = handdrawn\r\n"
-      "UI Size = 2\r\n"
-      "; \r\n"
-      "[Input]\r\n"
-      "Format = psd\r\n"
-      "; \r\n"
-      "[Output]\r\n"
-      "Format = png\r\n"
-      "PNG BPP = 0\r\n"
-      "PNG Compression = 0\r\n"
-      "PNG Interlaced = -1\r\n"
-      "; \r\n"
-      "[Transform]\r\n"
-      "Do Image Rotation = 0\r\n"
-      "Image Rotation Type = 0\r\n"
-      "Image Rotation = 0\r\n"
-      "Image Rotation Back Color = 000000\r\n"
-      "Do Image Resize = 0\r\n"
-      "Image Width = 0\r\n"
-      "Image Width Unit = 0\r\n"
-      "Image Height = 0\r\n"
-      "Image Height Unit = 0\r\n"
-      "Keep Aspect Ratio = 1\r\n"
-      "Image Resize Type = 0\r\n"
-      "Image Resize Algorithm = 3\r\n"
-      "Do Image Flip Horizontal = 0\r\n"
-      "Do Image Flip Vertical = 0\r\n"
-      "; \r\n"
-      "[Adjustment]\r\n"
-      "Do Image Color Correction = 0\r\n"
-      "Image Brightness = 0\r\n"
-      "Image Contrast = 0\r\n"
-      "Image Gamma = 2.500000\r\n"
-      "Image Invert = 0\r\n"
-      "Do Image Greyscale = 0\r\n"
-      "Do Image Threshold = 0\r\n"
-      "Image Threshold = 0\r\n"
-      "; \r\n"
-      "[Frame]\r\n"
-      "Do Frame = 0\r\n"
-      "Solid Left = 0\r\n"
-      "Solid Right = 0\r\n"
-      "Solid Top = 0\r\n"
-      "Solid Bottom = 0\r\n"
-      "Solid Left Color = 000000\r\n"
-      "Solid Right Color = 000000\r\n"
-      "Solid Top Color = 000000\r\n"
-      "Solid Bottom Color = 000000\r\n"
-      "Solid Opacity = 255\r\n"
-      "; \r\n" +
-      DefaultWatermarkAndAfter();
+  const std::string expected = Mark +
+                               "\r\n"
+                               "[General]\r\n"
+                               "CFG = 17\r\n"
+                               "Language = en\r\n"
+                               "Update Range = 2\r\n"
+                               "Update Date = 1700000000\r\n"
+                               "Save Window Position = 1\r\n"
+                               "; \r\n"
+                               "[Window]\r\n"
+                               "IsMaximized = 0\r\n"
+                               "Width = 510\r\n"
+                               "Height = 260\r\n"
+                               "X = -20\r\n"
+                               "Y = 100\r\n"
+                               "; \r\n"
+                               "[Interface]\r\n"
+                               "UI Theme = handdrawn\r\n"
+                               "UI Size = 2\r\n"
+                               "; \r\n"
+                               "[Input]\r\n"
+                               "Format = psd\r\n"
+                               "; \r\n"
+                               "[Output]\r\n"
+                               "Format = png\r\n"
+                               "PNG BPP = 0\r\n"
+                               "PNG Compression = 0\r\n"
+                               "PNG Interlaced = -1\r\n"
+                               "; \r\n"
+                               "[Transform]\r\n"
+                               "Do Image Rotation = 0\r\n"
+                               "Image Rotation Type = 0\r\n"
+                               "Image Rotation = 0\r\n"
+                               "Image Rotation Back Color = 000000\r\n"
+                               "Do Image Resize = 0\r\n"
+                               "Image Width = 0\r\n"
+                               "Image Width Unit = 0\r\n"
+                               "Image Height = 0\r\n"
+                               "Image Height Unit = 0\r\n"
+                               "Keep Aspect Ratio = 1\r\n"
+                               "Image Resize Type = 0\r\n"
+                               "Image Resize Algorithm = 3\r\n"
+                               "Do Image Flip Horizontal = 0\r\n"
+                               "Do Image Flip Vertical = 0\r\n"
+                               "; \r\n"
+                               "[Adjustment]\r\n"
+                               "Do Image Color Correction = 0\r\n"
+                               "Image Brightness = 0\r\n"
+                               "Image Contrast = 0\r\n"
+                               "Image Gamma = 2.500000\r\n"
+                               "Image Invert = 0\r\n"
+                               "Do Image Greyscale = 0\r\n"
+                               "Do Image Threshold = 0\r\n"
+                               "Image Threshold = 0\r\n"
+                               "; \r\n"
+                               "[Frame]\r\n"
+                               "Do Frame = 0\r\n"
+                               "Solid Left = 0\r\n"
+                               "Solid Right = 0\r\n"
+                               "Solid Top = 0\r\n"
+                               "Solid Bottom = 0\r\n"
+                               "Solid Left Color = 000000\r\n"
+                               "Solid Right Color = 000000\r\n"
+                               "Solid Top Color = 000000\r\n"
+                               "Solid Bottom Color = 000000\r\n"
+                               "Solid Opacity = 255\r\n"
+                               "; \r\n" +
+                               DefaultWatermarkAndAfter();
   const std::string saved = ReadFileBytes(Path());
   EXPECT_EQ(saved.substr(0, 7), "\xEF\xBB\xBF\r\n[G");
   EXPECT_EQ(saved, expected);
@@ -280,8 +281,8 @@ TEST_F(SettingsFileTest, EachFormatWritesItsOwnOptionKeysInTableOrder) {
 TEST_F(SettingsFileTest, WrittenSettingsReadBackEqual) {
   // With every format listed, every key of the record is written.
   g_process.input_format_keys = {"dds", "gif", "ico", "raw", "tiff"};
-  g_process.output_format_keys = {"bmp", "dds", "exr", "gif", "hdr", "ico", "j2k", "jng",
-                                  "jp2", "jpg", "jxr", "pbm", "pcx", "pfm", "pgm", "png",
+  g_process.output_format_keys = {"bmp", "dds", "exr", "gif",  "hdr",  "ico",  "j2k", "jng",
+                                  "jp2", "jpg", "jxr", "pbm",  "pcx",  "pfm",  "pgm", "png",
                                   "ppm", "psd", "tga", "tiff", "wbmp", "webp", "xpm"};
   ProgramSettings written = DistinctSettings();
   written.general.cfg = 17;  // what a save writes, so the mask and RAW mode are not migrated
@@ -336,8 +337,8 @@ TEST_F(SettingsFileTest, ReadDefaultsDifferFromAResetInCfgAndWindowPlace) {
   EXPECT_EQ(read.transform.keep_aspect_ratio, 1);
   EXPECT_EQ(read.input.format, "psd");
   EXPECT_EQ(read.output.format, "png");
-  EXPECT_NEAR(static_cast<double>(read.general.update_date),
-              static_cast<double>(LocalNowSeconds()), 600.0);
+  EXPECT_NEAR(static_cast<double>(read.general.update_date), static_cast<double>(LocalNowSeconds()),
+              600.0);
 
   // Without a file the settings are those of a reset, with the window centred.
   ProgramSettings missing;
