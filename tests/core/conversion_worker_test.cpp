@@ -136,6 +136,18 @@ TEST_F(ConvertFileTest, SixteenBitGreyGoesOutByItsHighByte) {
   EXPECT_EQ(ToEight(ReadPixel(png, 2, 2).red), 0x81);
 }
 
+TEST_F(ConvertFileTest, SixteenBitGreyKeepsSixteenBitsWhenTheOutputHoldsThem) {
+  g_settings.output.png_bpp = 48;
+  ASSERT_TRUE(PrepareJob(g_job, g_settings));
+  g_job.input_path = WriteDocument(dir.file("grey.psd"), PsdMode::Greyscale, 16, 1);
+  ASSERT_TRUE(ConvertFile(g_job, g_settings));
+  Bitmap png = LoadImageFile(g_job.output_path);
+  ASSERT_TRUE(png);
+  ASSERT_EQ(FreeImage_GetImageType(png.get()), FIT_RGB16);
+  EXPECT_EQ(ReadPixel(png, 2, 2).red, DocumentPixelAt(5, 4, 2, 2).red);
+  EXPECT_EQ(ReadPixel(png, 2, 2).blue, DocumentPixelAt(5, 4, 2, 2).red);
+}
+
 TEST_F(ConvertFileTest, PngNamedLikeADocumentIsAcceptedButFailsToLoad) {
   const std::string path = dir.file("fake.psd");
   Bitmap image = MakeTestBitmap(4, 4, 24);

@@ -175,6 +175,21 @@ TEST(ConvertToTargetDepth, SixtyFourBitsIsSixteenBitRgba) {
   }
 }
 
+TEST(ConvertToTargetDepth, SixteenBitGreyWidensWithoutLosingPrecision) {
+  for (int target : {48, 64}) {
+    Bitmap result = ConvertToTargetDepth(MakeTestBitmap(4, 3, 16), "png", target);
+    ASSERT_TRUE(result) << target;
+    EXPECT_EQ(static_cast<int>(FreeImage_GetBPP(result.get())), target);
+    for (const auto& [x, y] : {std::pair{0, 0}, {3, 0}, {0, 2}, {3, 2}, {1, 1}}) {
+      const Rgba16 pixel = ReadPixel(result, x, y);
+      const uint16_t expected = TestBitmapColour(4, 3, 16, x, y).red;
+      EXPECT_EQ(pixel.red, expected) << target;
+      EXPECT_EQ(pixel.green, expected) << target;
+      EXPECT_EQ(pixel.blue, expected) << target;
+    }
+  }
+}
+
 TEST(ConvertToTargetDepth, EightBitsQuantisesToAPaletteWithoutAlpha) {
   Bitmap result = ConvertToTargetDepth(MakeTestBitmap(4, 3, 32), "png", 8);
   ASSERT_TRUE(result);
