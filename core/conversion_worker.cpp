@@ -151,8 +151,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings) {
   const int32_t output_bpp =
       job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, job.source_bpp) : job.target_bpp;
   const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
-  const TokenValues tokens{job.input_path,   job.output_format,      output_bpp,
-                           job.result_width, job.result_height,      job.random_number,
+  const TokenValues tokens{job.input_path,     job.output_format, output_bpp,
+                           job.result_width,   job.result_height, job.random_number,
                            job.sequence_number};
 
   image = NormaliseGreyscale(std::move(image), eight_bits);
@@ -166,8 +166,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings) {
   job.target_bpp = output_bpp;
   image = ConvertToTargetDepth(std::move(image), job.output_format, job.target_bpp);
 
-  job.output_path =
-      BuildOutputPath(job.output_folder, job.input_subfolder, settings.advanced.keep_subfolders == 1,
-                      BuildOutputName(settings.advanced.filename_mask, tokens));
+  job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder,
+                                    settings.advanced.keep_subfolders == 1,
+                                    BuildOutputName(settings.advanced.filename_mask, tokens));
   return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
 }

@@ -15,10 +15,10 @@ struct InputFormatEntry {
 };
 
 struct OutputFormatEntry {
-  int32_t fif = 0;          // FreeImage format number used to save
-  std::string extension;    // always equal to the key
+  int32_t fif = 0;        // FreeImage format number used to save
+  std::string extension;  // always equal to the key
   std::string description;
-  std::string depths;       // allowed bits per pixel, comma-separated, increasing
+  std::string depths;  // allowed bits per pixel, comma-separated, increasing
 };
 
 /// A table keyed by text that is walked in the order of building.
@@ -84,7 +84,8 @@ bool IsAcceptedInputPath(std::string_view path);
 
 /// The filter of the input file dialog: every accepted pattern, one entry per description, and
 /// all files. The two captions are interface texts the caller looks up.
-std::string BuildInputFileFilter(std::string_view all_supported_text, std::string_view all_files_text);
+std::string BuildInputFileFilter(std::string_view all_supported_text,
+                                 std::string_view all_files_text);
 
 /// The output table's entry of `key`; nullptr when the key is unknown.
 const OutputFormatEntry* FindOutputFormat(std::string_view key);

@@ -14,11 +14,20 @@ namespace {
 int32_t PngFlags(const OutputSettings& output) {
   int32_t flags = 0;
   switch (output.png_compression) {
-    case 0: flags |= PNG_Z_NO_COMPRESSION; break;
-    case 1: flags |= PNG_Z_BEST_SPEED; break;
-    case 2: flags |= PNG_Z_DEFAULT_COMPRESSION; break;
-    case 3: flags |= PNG_Z_BEST_COMPRESSION; break;
-    default: break;
+    case 0:
+      flags |= PNG_Z_NO_COMPRESSION;
+      break;
+    case 1:
+      flags |= PNG_Z_BEST_SPEED;
+      break;
+    case 2:
+      flags |= PNG_Z_DEFAULT_COMPRESSION;
+      break;
+    case 3:
+      flags |= PNG_Z_BEST_COMPRESSION;
+      break;
+    default:
+      break;
   }
   if (output.png_interlaced == 1) flags |= PNG_INTERLACED;
   return flags;
@@ -29,18 +38,35 @@ int32_t JpegFlags(const OutputSettings& output) {
   // The quality forms the low bits; anything outside 1..100 would be read as other flags.
   if (output.jpg_quality >= 1 && output.jpg_quality <= 100) flags += output.jpg_quality;
   switch (output.jpg_chroma) {
-    case 0: flags |= JPEG_SUBSAMPLING_444; break;
-    case 1: flags |= JPEG_SUBSAMPLING_422; break;
-    case 2: flags |= JPEG_SUBSAMPLING_420; break;
-    case 3: flags |= JPEG_SUBSAMPLING_411; break;
-    default: break;
+    case 0:
+      flags |= JPEG_SUBSAMPLING_444;
+      break;
+    case 1:
+      flags |= JPEG_SUBSAMPLING_422;
+      break;
+    case 2:
+      flags |= JPEG_SUBSAMPLING_420;
+      break;
+    case 3:
+      flags |= JPEG_SUBSAMPLING_411;
+      break;
+    default:
+      break;
   }
   switch (output.jpg_save_as) {
-    case 0: break;
-    case 1: flags |= JPEG_BASELINE; break;
-    case 2: flags |= JPEG_OPTIMIZE; break;
-    case 3: flags |= JPEG_PROGRESSIVE; break;
-    default: break;
+    case 0:
+      break;
+    case 1:
+      flags |= JPEG_BASELINE;
+      break;
+    case 2:
+      flags |= JPEG_OPTIMIZE;
+      break;
+    case 3:
+      flags |= JPEG_PROGRESSIVE;
+      break;
+    default:
+      break;
   }
   return flags;
 }
@@ -48,16 +74,35 @@ int32_t JpegFlags(const OutputSettings& output) {
 int32_t TiffFlags(const OutputSettings& output) {
   int32_t flags = 0;
   switch (output.tiff_compression) {
-    case 0: flags |= TIFF_NONE; break;
-    case 1: flags |= TIFF_CCITTFAX3; break;
-    case 2: flags |= TIFF_CCITTFAX4; break;
-    case 3: flags |= TIFF_PACKBITS; break;
-    case 4: flags |= TIFF_DEFLATE; break;
-    case 5: flags |= TIFF_ADOBE_DEFLATE; break;
-    case 6: flags |= TIFF_LZW; break;
-    case 7: flags |= TIFF_JPEG; break;
-    case 8: flags |= TIFF_LOGLUV; break;
-    default: break;
+    case 0:
+      flags |= TIFF_NONE;
+      break;
+    case 1:
+      flags |= TIFF_CCITTFAX3;
+      break;
+    case 2:
+      flags |= TIFF_CCITTFAX4;
+      break;
+    case 3:
+      flags |= TIFF_PACKBITS;
+      break;
+    case 4:
+      flags |= TIFF_DEFLATE;
+      break;
+    case 5:
+      flags |= TIFF_ADOBE_DEFLATE;
+      break;
+    case 6:
+      flags |= TIFF_LZW;
+      break;
+    case 7:
+      flags |= TIFF_JPEG;
+      break;
+    case 8:
+      flags |= TIFF_LOGLUV;
+      break;
+    default:
+      break;
   }
   if (output.tiff_color_model == 1) flags |= TIFF_CMYK;
   return flags;
@@ -65,12 +110,18 @@ int32_t TiffFlags(const OutputSettings& output) {
 
 int32_t ExrFlags(const OutputSettings& output) {
   switch (output.exr_compression) {
-    case 0: return EXR_NONE;
-    case 1: return EXR_ZIP;
-    case 2: return EXR_PIZ;
-    case 3: return EXR_PXR24;
-    case 4: return EXR_B44;
-    default: return 0;
+    case 0:
+      return EXR_NONE;
+    case 1:
+      return EXR_ZIP;
+    case 2:
+      return EXR_PIZ;
+    case 3:
+      return EXR_PXR24;
+    case 4:
+      return EXR_B44;
+    default:
+      return 0;
   }
 }
 
@@ -141,11 +192,16 @@ Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t t
   if (static_cast<int32_t>(FreeImage_GetBPP(dib)) == target_bpp) return image;
 
   switch (target_bpp) {
-    case 96: return Converted(FreeImage_ConvertToRGBF(dib));
-    case 64: return Converted(FreeImage_ConvertToRGBA16(dib));
-    case 48: return Converted(FreeImage_ConvertToRGB16(dib));
-    case 32: return Converted(FreeImage_ConvertTo32Bits(dib));
-    case 24: return Converted(FreeImage_ConvertTo24Bits(dib));
+    case 96:
+      return Converted(FreeImage_ConvertToRGBF(dib));
+    case 64:
+      return Converted(FreeImage_ConvertToRGBA16(dib));
+    case 48:
+      return Converted(FreeImage_ConvertToRGB16(dib));
+    case 32:
+      return Converted(FreeImage_ConvertTo32Bits(dib));
+    case 24:
+      return Converted(FreeImage_ConvertTo24Bits(dib));
     case 16: {
       if (FreeImage_GetBPP(dib) > 32) {
         image = Converted(FreeImage_ConvertTo24Bits(dib));
@@ -166,9 +222,12 @@ Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t t
       }
       return Converted(FreeImage_ColorQuantizeEx(dib, FIQ_WUQUANT, 256, 0, nullptr));
     }
-    case 4: return Converted(FreeImage_ConvertTo4Bits(dib));
-    case 1: return Converted(FreeImage_Dither(dib, FID_FS));
-    default: return {};
+    case 4:
+      return Converted(FreeImage_ConvertTo4Bits(dib));
+    case 1:
+      return Converted(FreeImage_Dither(dib, FID_FS));
+    default:
+      return {};
   }
 }
 

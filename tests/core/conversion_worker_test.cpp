@@ -61,8 +61,8 @@ TEST_F(ConvertFileTest, AutomaticDepthFollowsEachKindOfDocument) {
   };
   for (const DocumentKind& kind : kinds) {
     SCOPED_TRACE(kind.name);
-    g_job.input_path =
-        WriteDocument(dir.file(std::string(kind.name) + ".psd"), kind.mode, kind.depth, kind.channels);
+    g_job.input_path = WriteDocument(dir.file(std::string(kind.name) + ".psd"), kind.mode,
+                                     kind.depth, kind.channels);
     ASSERT_FALSE(g_job.input_path.empty());
     ASSERT_TRUE(ConvertFile(g_job, g_settings));
     EXPECT_EQ(g_job.output_path, dir.file(std::string(kind.name) + ".png"));
@@ -244,9 +244,8 @@ TEST_F(ConversionWorkerTest, RandomAndSequenceNumbersMoveOnlyAfterASuccess) {
   std::vector<int32_t> randoms{g_job.random_number};
   for (int run = 0; run < 3; ++run) {
     g_input_files.Clear();
-    g_input_files.Set(WriteDocument(dir.file("doc" + std::to_string(run) + ".psd"), PsdMode::Rgb,
-                                    8, 3),
-                      {1, ""});
+    g_input_files.Set(
+        WriteDocument(dir.file("doc" + std::to_string(run) + ".psd"), PsdMode::Rgb, 8, 3), {1, ""});
     ASSERT_EQ(RunWorker(), 1);
     EXPECT_EQ(g_job.sequence_number, run + 2);
     EXPECT_GE(g_job.random_number, 1);
@@ -255,9 +254,9 @@ TEST_F(ConversionWorkerTest, RandomAndSequenceNumbersMoveOnlyAfterASuccess) {
   }
   // The names carry the values the file was converted with, counting from 00001.
   EXPECT_TRUE(std::filesystem::exists(dir.path() / ("doc0_" + [&] {
-    std::string text = std::to_string(randoms[0]);
-    return std::string(5 - text.size(), '0') + text;
-  }() + "_00001.png")));
+                                        std::string text = std::to_string(randoms[0]);
+                                        return std::string(5 - text.size(), '0') + text;
+                                      }() + "_00001.png")));
   // Four equal draws from 99999 values would mean nothing is drawn.
   EXPECT_FALSE(randoms[0] == randoms[1] && randoms[1] == randoms[2] && randoms[2] == randoms[3]);
 }

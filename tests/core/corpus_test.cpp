@@ -24,7 +24,8 @@ struct HeaderSize {
 
 uint32_t BigEndian32(const std::string& bytes, size_t offset) {
   uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
+  for (size_t i = 0; i < 4; ++i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
   return value;
 }
 

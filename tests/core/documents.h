@@ -48,9 +48,12 @@ inline std::string WriteDocument(const std::string& path, PsdMode mode, uint16_t
       value = channel == 0 ? pixel.red : channel == 1 ? pixel.green : pixel.blue;
     }
     switch (depth) {
-      case 1: return value >= 0x8000 ? 0 : 1;  // Photoshop stores 1 for black
-      case 8: return value >> 8;
-      default: return value;
+      case 1:
+        return value >= 0x8000 ? 0 : 1;  // Photoshop stores 1 for black
+      case 8:
+        return value >> 8;
+      default:
+        return value;
     }
   });
   spec.compression = PsdCompression::Rle;

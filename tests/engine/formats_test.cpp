@@ -44,10 +44,10 @@ TEST_F(FormatsTest, OutputTableKeepsTheOrderOfBuilding) {
 
 TEST_F(FormatsTest, OutputEntriesCarryFreeImageFormatsAndTheirOwnExtension) {
   const std::vector<std::pair<std::string, int>> formats = {
-      {"bmp", FIF_BMP},  {"exr", FIF_EXR},   {"gif", FIF_GIF},   {"hdr", FIF_HDR},
-      {"ico", FIF_ICO},  {"j2k", FIF_J2K},   {"jng", FIF_JNG},   {"jp2", FIF_JP2},
-      {"jpg", FIF_JPEG}, {"jxr", FIF_JXR},   {"pbm", FIF_PBM},   {"pfm", FIF_PFM},
-      {"pgm", FIF_PGM},  {"png", FIF_PNG},   {"ppm", FIF_PPM},   {"tga", FIF_TARGA},
+      {"bmp", FIF_BMP},   {"exr", FIF_EXR},   {"gif", FIF_GIF},   {"hdr", FIF_HDR},
+      {"ico", FIF_ICO},   {"j2k", FIF_J2K},   {"jng", FIF_JNG},   {"jp2", FIF_JP2},
+      {"jpg", FIF_JPEG},  {"jxr", FIF_JXR},   {"pbm", FIF_PBM},   {"pfm", FIF_PFM},
+      {"pgm", FIF_PGM},   {"png", FIF_PNG},   {"ppm", FIF_PPM},   {"tga", FIF_TARGA},
       {"tiff", FIF_TIFF}, {"wbmp", FIF_WBMP}, {"webp", FIF_WEBP}, {"xpm", FIF_XPM}};
   for (const auto& [key, fif] : formats) {
     const OutputFormatEntry* entry = FindOutputFormat(key);

@@ -19,9 +19,7 @@ TokenValues ValuesFor(const std::string& input_path) {
   return values;
 }
 
-std::string Two(int value) {
-  return (value < 10 ? "0" : "") + std::to_string(value);
-}
+std::string Two(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 // The expected text of a clock token at one moment, built from the C library directly.
 std::string ClockText(const std::string& token, time_t moment) {
@@ -101,11 +99,12 @@ TEST(BuildOutputName, ClockTokensShowTheLocalTime) {
 TEST(BuildOutputName, ValueHoldingALaterTokenIsExpandedToo) {
   EXPECT_EQ(BuildOutputName("%filename%", ValuesFor("/in/a%ext%.psd")), "apng");
   // An earlier token inside a value stays as it is: its turn has passed.
-  EXPECT_EQ(BuildOutputName("%ext%", [] {
-              TokenValues values = ValuesFor("/in/a.psd");
-              values.output_format = "%filename%";
-              return values;
-            }()),
+  EXPECT_EQ(BuildOutputName("%ext%",
+                            [] {
+                              TokenValues values = ValuesFor("/in/a.psd");
+                              values.output_format = "%filename%";
+                              return values;
+                            }()),
             "%filename%");
 }
 

@@ -117,9 +117,9 @@ TEST(TargetDepthSetting, ReadsTheBppSettingOfTheKey) {
 
 TEST(ChooseAutoDepth, FirstDepthThatHoldsTheSourceElseTheLargest) {
   BuildOutputFormats();
-  const std::vector<std::pair<int32_t, int32_t>> png = {
-      {1, 1}, {4, 4}, {8, 8}, {16, 24}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {96, 64},
-      {128, 64}};
+  const std::vector<std::pair<int32_t, int32_t>> png = {{1, 1},   {4, 4},   {8, 8},   {16, 24},
+                                                        {24, 24}, {32, 32}, {48, 48}, {64, 64},
+                                                        {96, 64}, {128, 64}};
   for (const auto& [source, expected] : png) {
     EXPECT_EQ(ChooseAutoDepth("png", source), expected) << source;
   }
@@ -228,8 +228,8 @@ TEST(ConvertToTargetDepth, LowDepths) {
   Bitmap one = ConvertToTargetDepth(MakeTestBitmap(8, 8, 8), "png", 1);
   ASSERT_TRUE(one);
   EXPECT_EQ(FreeImage_GetBPP(one.get()), 1u);
-  EXPECT_EQ(ReadPixel(one, 0, 0).red, 0);           // black stays black
-  EXPECT_EQ(ReadPixel(one, 7, 7).red, 0xFFFF);      // white stays white
+  EXPECT_EQ(ReadPixel(one, 0, 0).red, 0);       // black stays black
+  EXPECT_EQ(ReadPixel(one, 7, 7).red, 0xFFFF);  // white stays white
 }
 
 TEST(ConvertToTargetDepth, UnknownDepthOrNoImageGivesNothing) {

@@ -31,11 +31,16 @@ Corner CornerAt(int width, int height, int x, int y) {
 // 4-bit images hold indices into a 16-level grey palette.
 int FourBitIndex(Corner corner) {
   switch (corner) {
-    case Corner::TopLeft: return 0;
-    case Corner::TopRight: return 5;
-    case Corner::BottomLeft: return 10;
-    case Corner::BottomRight: return 15;
-    case Corner::None: return 8;
+    case Corner::TopLeft:
+      return 0;
+    case Corner::TopRight:
+      return 5;
+    case Corner::BottomLeft:
+      return 10;
+    case Corner::BottomRight:
+      return 15;
+    case Corner::None:
+      return 8;
   }
   return 8;
 }
@@ -101,28 +106,46 @@ void WritePixel(FIBITMAP* dib, int x, int row, Rgba16 colour) {
 Rgba16 TestBitmapColour(int width, int height, int bpp, int x, int y) {
   const Corner corner = CornerAt(width, height, x, y);
   switch (bpp) {
-    case 1: return Grey(OneBitIndex(corner) ? 0xFFFF : 0);
-    case 4: return Grey(Level(FourBitIndex(corner) * 17));
+    case 1:
+      return Grey(OneBitIndex(corner) ? 0xFFFF : 0);
+    case 4:
+      return Grey(Level(FourBitIndex(corner) * 17));
     case 8:
     case 16: {
       switch (corner) {
-        case Corner::TopLeft: return Grey(0);
-        case Corner::TopRight: return Grey(Level(85));
-        case Corner::BottomLeft: return Grey(Level(170));
-        case Corner::BottomRight: return Grey(0xFFFF);
-        case Corner::None: return Grey(Level(128));
+        case Corner::TopLeft:
+          return Grey(0);
+        case Corner::TopRight:
+          return Grey(Level(85));
+        case Corner::BottomLeft:
+          return Grey(Level(170));
+        case Corner::BottomRight:
+          return Grey(0xFFFF);
+        case Corner::None:
+          return Grey(Level(128));
       }
       return Grey(Level(128));
     }
-    default: break;
+    default:
+      break;
   }
   Rgba16 colour;
   switch (corner) {
-    case Corner::TopLeft: colour = {0xFFFF, 0, 0, 0xFFFF}; break;
-    case Corner::TopRight: colour = {0, 0xFFFF, 0, Level(128)}; break;
-    case Corner::BottomLeft: colour = {0, 0, 0xFFFF, Level(64)}; break;
-    case Corner::BottomRight: colour = {0xFFFF, 0xFFFF, 0, Level(192)}; break;
-    case Corner::None: colour = {Level(128), Level(128), Level(128), 0xFFFF}; break;
+    case Corner::TopLeft:
+      colour = {0xFFFF, 0, 0, 0xFFFF};
+      break;
+    case Corner::TopRight:
+      colour = {0, 0xFFFF, 0, Level(128)};
+      break;
+    case Corner::BottomLeft:
+      colour = {0, 0, 0xFFFF, Level(64)};
+      break;
+    case Corner::BottomRight:
+      colour = {0xFFFF, 0xFFFF, 0, Level(192)};
+      break;
+    case Corner::None:
+      colour = {Level(128), Level(128), Level(128), 0xFFFF};
+      break;
   }
   if (!HasAlpha(bpp)) colour.alpha = 0xFFFF;
   return colour;
@@ -136,13 +159,26 @@ Bitmap MakeTestBitmap(int width, int height, int bpp) {
     case 4:
     case 8:
     case 24:
-    case 32: image = Bitmap(FreeImage_Allocate(width, height, bpp)); break;
-    case 16: image = Bitmap(FreeImage_AllocateT(FIT_UINT16, width, height, 16)); break;
-    case 48: image = Bitmap(FreeImage_AllocateT(FIT_RGB16, width, height, 48)); break;
-    case 64: image = Bitmap(FreeImage_AllocateT(FIT_RGBA16, width, height, 64)); break;
-    case 96: image = Bitmap(FreeImage_AllocateT(FIT_RGBF, width, height, 96)); break;
-    case 128: image = Bitmap(FreeImage_AllocateT(FIT_RGBAF, width, height, 128)); break;
-    default: return {};
+    case 32:
+      image = Bitmap(FreeImage_Allocate(width, height, bpp));
+      break;
+    case 16:
+      image = Bitmap(FreeImage_AllocateT(FIT_UINT16, width, height, 16));
+      break;
+    case 48:
+      image = Bitmap(FreeImage_AllocateT(FIT_RGB16, width, height, 48));
+      break;
+    case 64:
+      image = Bitmap(FreeImage_AllocateT(FIT_RGBA16, width, height, 64));
+      break;
+    case 96:
+      image = Bitmap(FreeImage_AllocateT(FIT_RGBF, width, height, 96));
+      break;
+    case 128:
+      image = Bitmap(FreeImage_AllocateT(FIT_RGBAF, width, height, 128));
+      break;
+    default:
+      return {};
   }
   if (!image) return image;
   FIBITMAP* dib = image.get();
