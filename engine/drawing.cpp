@@ -283,7 +283,7 @@ Surface FromFreeImage(FIBITMAP* bitmap) {
   return image;
 }
 
-Surface LoadImageFile(const std::string& path) {
+Surface LoadDrawingImage(const std::string& path) {
   if (path.empty()) return {};
   FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
   if (format == FIF_UNKNOWN) format = FreeImage_GetFIFFromFilename(path.c_str());

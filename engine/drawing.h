@@ -125,4 +125,4 @@ Surface FromFreeImage(FIBITMAP* bitmap);
 
 /// Loads a PNG, BMP, JPEG or any other image file FreeImage reads, as an ARGB32 image with its
 /// alpha (opaque when it has none); empty when the file cannot be read.
-Surface LoadImageFile(const std::string& path);
+Surface LoadDrawingImage(const std::string& path);

@@ -53,7 +53,7 @@ Point Anchor(int8_t position, int64_t area_width, int64_t area_height, int64_t l
 }  // namespace
 
 Bitmap DrawImageLayer(const WatermarkSettings& watermark) {
-  const Surface source = LoadImageFile(watermark.image);
+  const Surface source = LoadDrawingImage(watermark.image);
   if (!source) return {};
   // Grey is taken from the file's own colours, before the opacity thins them.
   if (watermark.image_greyscale == 1) MakeGrey(source);
