@@ -2,7 +2,8 @@
 // gradient, a green hill and a half-transparent sun) flattened into its merged image.
 //
 // Build and run from the repository root:
-//   g++ -std=c++20 -I. scripts/make_sample_psd.cpp tests/support/psd_writer.cpp -o /tmp/make_sample_psd
+//   g++ -std=c++20 -I. scripts/make_sample_psd.cpp tests/support/psd_writer.cpp
+//     -o /tmp/make_sample_psd
 //   /tmp/make_sample_psd examples/sample.psd
 
 #include <algorithm>

@@ -97,8 +97,10 @@ TEST(SingleInstance, RefusesASecondCopyWhileTheFirstHoldsTheLock) {
   setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
   InstanceLock first;
   const bool held = first.Acquire("Quorvix 2.7");
-  if (saved) setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
-  else unsetenv("XDG_RUNTIME_DIR");
+  if (saved)
+    setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
   ASSERT_TRUE(held);
 
   const QuorvixRun convert = RunQuorvix({"-i", input, "-o", work.folder()}, shared);

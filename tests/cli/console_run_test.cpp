@@ -72,23 +72,38 @@ TEST_F(ConsoleRun, DebugReportsEverySettingInOrder) {
   const QuorvixRun run = Run({"--debug"});
   EXPECT_EQ(run.exit_status, 0);
   Lines expected = Banner;
-  expected.insert(expected.end(),
-                  {"Preparing...", "Input: " + input, "Output: " + output, "Conversion: png",
-                   "PNG BPP: 0", "PNG Compression: none", "PNG Interlaced: 0", "Flip Horizontal: 0",
-                   "Flip Vertical: 0", "Greyscale: 0", "Frame: none", "Watermark: none",
-                   "Filename Mask: %filename%.%ext%", "File Timestamp: current",
-                   "Keep Subfolders: 1", "Importing...", "Import complete, new files added: 1",
-                   "Converting...", "Processing: " + input, "Saving As: " + output + "/in.png",
-                   "OK", "Conversion complete", "Files converted: 1 of 1"});
+  expected.insert(expected.end(), {"Preparing...",
+                                   "Input: " + input,
+                                   "Output: " + output,
+                                   "Conversion: png",
+                                   "PNG BPP: 0",
+                                   "PNG Compression: none",
+                                   "PNG Interlaced: 0",
+                                   "Flip Horizontal: 0",
+                                   "Flip Vertical: 0",
+                                   "Greyscale: 0",
+                                   "Frame: none",
+                                   "Watermark: none",
+                                   "Filename Mask: %filename%.%ext%",
+                                   "File Timestamp: current",
+                                   "Keep Subfolders: 1",
+                                   "Importing...",
+                                   "Import complete, new files added: 1",
+                                   "Converting...",
+                                   "Processing: " + input,
+                                   "Saving As: " + output + "/in.png",
+                                   "OK",
+                                   "Conversion complete",
+                                   "Files converted: 1 of 1"});
   EXPECT_EQ(run.Lines(), expected);
 }
 
 TEST_F(ConsoleRun, QuietDebugKeepsOnlyTheDebugLines) {
-  const QuorvixRun run = Run({"-q", "-d", "--png-compression=zlib6", "--png-interlaced",
-                              "--rotation=90", "--width=3", "--height=50", "--width-unit=percent",
-                              "--height-unit=percent", "--fr-solid-left=2",
-                              "--fr-solid-left-color=FF0000", "--file-timestamp=custom",
-                              "--file-timestamp-custom=1000", "--threshold=99"});
+  const QuorvixRun run =
+      Run({"-q", "-d", "--png-compression=zlib6", "--png-interlaced", "--rotation=90", "--width=3",
+           "--height=50", "--width-unit=percent", "--height-unit=percent", "--fr-solid-left=2",
+           "--fr-solid-left-color=FF0000", "--file-timestamp=custom",
+           "--file-timestamp-custom=1000", "--threshold=99"});
   EXPECT_EQ(run.exit_status, 0) << run.out;
   const Lines expected = {"Input: " + input,
                           "Output: " + output,
@@ -211,10 +226,10 @@ TEST_F(ConsoleRun, NeverConvertsAListFile) {
   const QuorvixRun run = RunQuorvix({"-i", dir.file("list.txt"), "-o", output});
   EXPECT_EQ(run.exit_status, 1);
   Lines expected = Banner;
-  expected.insert(expected.end(),
-                  {"Preparing...", "Importing...", "Import complete, new files added: 0",
-                   "Conversion stopped",
-                   "No input file(s) found. Please, add valid file(s) and try again!"});
+  expected.insert(
+      expected.end(),
+      {"Preparing...", "Importing...", "Import complete, new files added: 0", "Conversion stopped",
+       "No input file(s) found. Please, add valid file(s) and try again!"});
   EXPECT_EQ(run.Lines(), expected);
 
   const QuorvixRun quiet = RunQuorvix({"-q", "-i", dir.file("list.txt"), "-o", output});

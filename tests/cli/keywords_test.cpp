@@ -49,10 +49,11 @@ TEST(ValueToKeyword, GivesTheFirstLowerCaseKeywordOfTheValue) {
 
 TEST(ValueToKeyword, ReadsBackEveryKeywordOfEveryTable) {
   // Each keyword read and then named again gives a keyword of the same value.
-  const char* samples[] = {"AUTO", "RGBA", "48HS", "RANDOM", "GD", "EXACT", "LAB", "HIGH",
-                           "PROGRESSIVE", "ADVANCED", "PERCENT", "LARGEIMAGES", "CATMULLROM",
-                           "SOLID", "TEXT", "BOLDITALIC", "UNDERLINE", "RIGHT", "FRAME",
-                           "MIDDLECENTER", "FIXED", "CUSTOM"};
+  const char* samples[] = {"AUTO",       "RGBA",        "48HS",       "RANDOM",      "GD",
+                           "EXACT",      "LAB",         "HIGH",       "PROGRESSIVE", "ADVANCED",
+                           "PERCENT",    "LARGEIMAGES", "CATMULLROM", "SOLID",       "TEXT",
+                           "BOLDITALIC", "UNDERLINE",   "RIGHT",      "FRAME",       "MIDDLECENTER",
+                           "FIXED",      "CUSTOM"};
   for (int32_t table = 0; table < KeywordTableCount; ++table) {
     const auto id = static_cast<KeywordTable>(table);
     for (const char* sample : samples) {

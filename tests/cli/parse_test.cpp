@@ -24,8 +24,8 @@ struct Parse {
 }  // namespace
 
 TEST(OptionName, UpperCasesShortFormsWholeAndLongFormsUpToTheEqualsSign) {
-  const Parameters parameters({"-i", " --Width=5 ", "-i=a.psd", "file.psd", "--png-interlaced",
-                               "--x=a=b", "-"});
+  const Parameters parameters(
+      {"-i", " --Width=5 ", "-i=a.psd", "file.psd", "--png-interlaced", "--x=a=b", "-"});
   EXPECT_EQ(parameters.OptionName(0), "-I");
   EXPECT_EQ(parameters.OptionName(1), "--WIDTH");
   EXPECT_EQ(parameters.OptionName(2), "-I=A.PSD");
@@ -56,9 +56,15 @@ TEST(ParseOptions, ReadsPathsFromTheNextParameterOrAfterTheEqualsSign) {
 }
 
 TEST(ParseOptions, RefusesMissingValues) {
-  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-           {"-i"}, {"-i", "-o", "d"}, {"--input"}, {"--input="}, {"-i", "x.psd", "--width"},
-           {"-i", "x.psd", "--wm-text=--x"}, {"-c", ""}, {"--profile"}}) {
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"-i"},
+                                             {"-i", "-o", "d"},
+                                             {"--input"},
+                                             {"--input="},
+                                             {"-i", "x.psd", "--width"},
+                                             {"-i", "x.psd", "--wm-text=--x"},
+                                             {"-c", ""},
+                                             {"--profile"}}) {
     const Parse parse(arguments);
     EXPECT_EQ(parse.state.error_message, "Incorrect number of parameters") << arguments[0];
   }

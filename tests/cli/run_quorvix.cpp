@@ -55,8 +55,7 @@ std::vector<std::string> QuorvixRun::ErrorLines() const { return SplitLines(err)
 
 std::string QuorvixPath() { return std::string(QUORVIX_BIN_DIR) + "/quorvix"; }
 
-QuorvixRun RunQuorvix(const std::vector<std::string>& arguments,
-                      const QuorvixRunOptions& options) {
+QuorvixRun RunQuorvix(const std::vector<std::string>& arguments, const QuorvixRunOptions& options) {
   QuorvixRun run;
   TempDir own_runtime_dir;
   const std::string runtime_dir =
@@ -105,7 +104,9 @@ QuorvixRun RunQuorvix(const std::vector<std::string>& arguments,
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) run.exit_status = 128 + WTERMSIG(status);
+  if (WIFEXITED(status))
+    run.exit_status = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    run.exit_status = 128 + WTERMSIG(status);
   return run;
 }
