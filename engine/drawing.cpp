@@ -71,14 +71,16 @@ Context CreateContext(const Surface& image) {
   return context;
 }
 
-int ImageWidth(const Surface& image) { return image ? cairo_image_surface_get_width(image.get()) : 0; }
+int ImageWidth(const Surface& image) {
+  return image ? cairo_image_surface_get_width(image.get()) : 0;
+}
 
 int ImageHeight(const Surface& image) {
   return image ? cairo_image_surface_get_height(image.get()) : 0;
 }
 
-void FillBox(cairo_t* context, double x, double y, double width, double height,
-             PackedColour colour, bool replace) {
+void FillBox(cairo_t* context, double x, double y, double width, double height, PackedColour colour,
+             bool replace) {
   cairo_save(context);
   if (replace) cairo_set_operator(context, CAIRO_OPERATOR_SOURCE);
   SetColour(context, colour);
@@ -198,10 +200,10 @@ Layout CreateTextLayout(cairo_t* context, const Font& font, std::string_view tex
   pango_layout_set_text(layout.get(), valid.get(), -1);
 
   AttrList attributes(pango_attr_list_new());
-  if (font.underline) pango_attr_list_insert(attributes.get(),
-                                             pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
-  if (font.strikethrough) pango_attr_list_insert(attributes.get(),
-                                                 pango_attr_strikethrough_new(TRUE));
+  if (font.underline)
+    pango_attr_list_insert(attributes.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+  if (font.strikethrough)
+    pango_attr_list_insert(attributes.get(), pango_attr_strikethrough_new(TRUE));
   pango_layout_set_attributes(layout.get(), attributes.get());
   return layout;
 }

@@ -79,8 +79,8 @@ int ImageWidth(const Surface& image);
 int ImageHeight(const Surface& image);
 
 /// Fills the box with the colour, blended over what lies below (or replacing it with `replace`).
-void FillBox(cairo_t* context, double x, double y, double width, double height,
-             PackedColour colour, bool replace = false);
+void FillBox(cairo_t* context, double x, double y, double width, double height, PackedColour colour,
+             bool replace = false);
 
 /// Fills the closed polygon through `points`, blended over what lies below.
 void FillPath(cairo_t* context, std::span<const PathPoint> points, PackedColour colour);

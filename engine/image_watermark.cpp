@@ -37,15 +37,24 @@ Point Anchor(int8_t position, int64_t area_width, int64_t area_height, int64_t l
   const int64_t middle_y = (area_height - layer_height) / 2;
   const int64_t bottom = area_height - layer_height - dy;
   switch (position) {
-    case ToValue(Position::TopLeft): return {left, top};
-    case ToValue(Position::TopCenter): return {centre_x, top};
-    case ToValue(Position::TopRight): return {right, top};
-    case ToValue(Position::MiddleLeft): return {left, middle_y};
-    case ToValue(Position::MiddleCenter): return {centre_x, middle_y};
-    case ToValue(Position::MiddleRight): return {right, middle_y};
-    case ToValue(Position::BottomLeft): return {left, bottom};
-    case ToValue(Position::BottomCenter): return {centre_x, bottom};
-    case ToValue(Position::BottomRight): return {right, bottom};
+    case ToValue(Position::TopLeft):
+      return {left, top};
+    case ToValue(Position::TopCenter):
+      return {centre_x, top};
+    case ToValue(Position::TopRight):
+      return {right, top};
+    case ToValue(Position::MiddleLeft):
+      return {left, middle_y};
+    case ToValue(Position::MiddleCenter):
+      return {centre_x, middle_y};
+    case ToValue(Position::MiddleRight):
+      return {right, middle_y};
+    case ToValue(Position::BottomLeft):
+      return {left, bottom};
+    case ToValue(Position::BottomCenter):
+      return {centre_x, bottom};
+    case ToValue(Position::BottomRight):
+      return {right, bottom};
   }
   return {0, 0};
 }
@@ -108,16 +117,15 @@ Bitmap PlaceWatermark(Bitmap image, Bitmap layer, int32_t width, int32_t height,
     if (!layer) return image;
   }
 
-  const Point anchor = Anchor(placement.position, area_width, area_height, layer_width,
-                              layer_height, dx, dy);
+  const Point anchor =
+      Anchor(placement.position, area_width, area_height, layer_width, layer_height, dx, dy);
   const int64_t x = anchor.x + origin_x;
   const int64_t y = anchor.y + origin_y;
   // A layer reaching outside the image is not drawn at all, rather than clipped.
   if (x < 0 || y < 0 || x + layer_width > width || y + layer_height > height) return image;
 
   const Bitmap canvas(FreeImage_AllocateT(FIT_BITMAP, width, height, FreeImage_GetBPP(layer.get()),
-                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
-                                          FI_RGBA_BLUE_MASK));
+                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
   if (!canvas) return image;
   // The canvas is empty, so the layer is copied in as it is (a blend factor of 255 would shave
   // one step off every channel, alpha included).

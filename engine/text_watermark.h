@@ -20,9 +20,9 @@ inline constexpr int32_t MaxWatermarkFontPoints = 4000;
 
 /// Where the lines of a text watermark go, and the size of the box around them.
 struct TextBlock {
-  int width = 0;   // including the padding on both sides
+  int width = 0;  // including the padding on both sides
   int height = 0;
-  int step = 0;    // from one line's top to the next
+  int step = 0;  // from one line's top to the next
   int padding = 0;
 };
 

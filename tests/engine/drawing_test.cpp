@@ -96,7 +96,7 @@ TEST(DrawImage, AppliesOpacityOverWhatLiesBelow) {
   DrawImage(context.get(), red, 0, 0, 128);
   const Bitmap bitmap = ToFreeImage(target);
   EXPECT_EQ(At(bitmap, 0, 0), (Rgba{255, 0, 0, 128}));  // over nothing: the red, half there
-  const Rgba mixed = At(bitmap, 1, 0);                   // over blue: half of each
+  const Rgba mixed = At(bitmap, 1, 0);                  // over blue: half of each
   EXPECT_EQ(mixed.alpha, 255);
   EXPECT_NEAR(mixed.red, 128, 1);
   EXPECT_NEAR(mixed.blue, 127, 1);
@@ -141,7 +141,8 @@ TEST(LoadDrawingImage, ReadsPngBmpAndJpegWithOrWithoutAlpha) {
 
   const Bitmap rgb = drawn::Uniform(4, 4, 24, {90, 60, 30, 255});
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, rgb.get(), dir.file("plain.bmp").c_str(), 0));
-  ASSERT_TRUE(FreeImage_Save(FIF_JPEG, rgb.get(), dir.file("plain.jpg").c_str(), JPEG_QUALITYSUPERB));
+  ASSERT_TRUE(
+      FreeImage_Save(FIF_JPEG, rgb.get(), dir.file("plain.jpg").c_str(), JPEG_QUALITYSUPERB));
   const Bitmap bmp = ToFreeImage(LoadDrawingImage(dir.file("plain.bmp")));
   ASSERT_TRUE(bmp);
   EXPECT_EQ(At(bmp, 2, 1), (Rgba{90, 60, 30, 255}));
@@ -250,6 +251,5 @@ TEST(DrawLayout, PlainTextReplacesThePixelsBelowIncludingAlpha) {
       colours.insert({p.red, p.green, p.blue, p.alpha});
     }
   // The glyphs and the underline leave a quarter-opaque red, not red blended over blue.
-  EXPECT_EQ(colours, (std::set<std::tuple<int, int, int, int>>{{0, 0, 255, 255},
-                                                              {255, 0, 0, 64}}));
+  EXPECT_EQ(colours, (std::set<std::tuple<int, int, int, int>>{{0, 0, 255, 255}, {255, 0, 0, 64}}));
 }

@@ -124,7 +124,7 @@ TEST(AlignLine, PlacesLeftCentredAndRightWithHalvesRoundedAway) {
   block.width = 21;
   block.padding = 3;
   EXPECT_EQ(AlignLine(block, 10, ToValue(TextAlignment::Left)), 3);
-  EXPECT_EQ(AlignLine(block, 10, ToValue(TextAlignment::Center)), 6);  // 5.5 rounds up
+  EXPECT_EQ(AlignLine(block, 10, ToValue(TextAlignment::Center)), 6);   // 5.5 rounds up
   EXPECT_EQ(AlignLine(block, 24, ToValue(TextAlignment::Center)), -2);  // -1.5 rounds away
   EXPECT_EQ(AlignLine(block, 10, ToValue(TextAlignment::Right)), 8);
   EXPECT_EQ(AlignLine(block, 10, 7), 0);
@@ -210,7 +210,8 @@ TEST(DrawTextLayer, WithoutAntialiasingTextAndBoxKeepTheirOwnOpacities) {
   ASSERT_TRUE(layer);
   std::set<int> alphas;
   for (unsigned y = 0; y < FreeImage_GetHeight(layer.get()); ++y)
-    for (unsigned x = 0; x < FreeImage_GetWidth(layer.get()); ++x) alphas.insert(At(layer, x, y).alpha);
+    for (unsigned x = 0; x < FreeImage_GetWidth(layer.get()); ++x)
+      alphas.insert(At(layer, x, y).alpha);
   EXPECT_EQ(alphas, (std::set<int>{100, 200}));
 }
 
@@ -295,8 +296,8 @@ TEST(PlaceWatermark, KeepsTheTopLeftPartWhenCropping) {
   drawn::Put(layer.get(), 0, 0, {0, 255, 0, 255});
   drawn::Put(layer.get(), 29, 29, {0, 0, 255, 255});
   const ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
-  const Bitmap placed = PlaceWatermark(drawn::Uniform(20, 20, 24, Black), std::move(layer), 20, 20,
-                                       settings);
+  const Bitmap placed =
+      PlaceWatermark(drawn::Uniform(20, 20, 24, Black), std::move(layer), 20, 20, settings);
   ASSERT_TRUE(placed);
   EXPECT_EQ(At(placed, 0, 0), (Rgba{0, 255, 0, 255}));
   EXPECT_EQ(At(placed, 19, 19), Red);
@@ -353,14 +354,16 @@ TEST(PlaceWatermark, SkipsLayersWithNoRoomOrOutsideTheImage) {
 
 TEST(PlaceWatermark, BlendsByTheLayerAlpha) {
   const ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
-  const Bitmap placed = PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                                       drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), 4, 4, settings);
+  const Bitmap placed =
+      PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
+                     drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), 4, 4, settings);
   const Rgba mixed = At(placed, 1, 1);
   EXPECT_NEAR(mixed.red, 128, 2);
   EXPECT_EQ(At(placed, 3, 3), Black);
 
-  const Bitmap opaque = PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                                       drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), 4, 4, settings);
+  const Bitmap opaque =
+      PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
+                     drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), 4, 4, settings);
   EXPECT_EQ(At(opaque, 0, 0), (Rgba{255, 255, 255, 255}));  // a full copy, not 254
 }
 
@@ -375,7 +378,7 @@ TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
   const Bitmap slanted = PlaceWatermark(drawn::Uniform(80, 80, 24, Black),
                                         drawn::Uniform(30, 30, 32, Red), 80, 80, settings);
   const Box box = ChangedBox(slanted, Black);
-  EXPECT_GE(box.right, 38);           // the canvas grew to about 30 x sqrt(2)
+  EXPECT_GE(box.right, 38);             // the canvas grew to about 30 x sqrt(2)
   EXPECT_EQ(At(slanted, 0, 0), Black);  // a corner of the grown canvas shows the image
   EXPECT_EQ(At(slanted, box.right / 2, box.bottom / 2), Red);
 
@@ -427,8 +430,8 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
 
   // A watermark image that cannot be read leaves the image, now in 24 bits.
   settings.watermark.image = dir.file("none.png");
-  const Bitmap unchanged = DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), 10, 10,
-                                         settings, HolidayTokens());
+  const Bitmap unchanged =
+      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), 10, 10, settings, HolidayTokens());
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 24u);
   EXPECT_EQ(ChangedBox(unchanged, Black), Box{});
@@ -462,15 +465,15 @@ TEST(DrawWatermark, TextNeedsTheLoadedFont) {
 
   ReleaseWatermarkFont();
   EXPECT_EQ(LoadedWatermarkFont(), nullptr);
-  const Bitmap bare = DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), 80, 60, settings,
-                                    HolidayTokens());
+  const Bitmap bare =
+      DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), 80, 60, settings, HolidayTokens());
   ASSERT_TRUE(bare);
   EXPECT_EQ(FreeImage_GetBPP(bare.get()), 24u);
   EXPECT_EQ(ChangedBox(bare, {9, 9, 9, 255}), Box{});
 
   ASSERT_TRUE(LoadWatermarkFont(settings));
-  const Bitmap marked = DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), 80, 60, settings,
-                                      HolidayTokens());
+  const Bitmap marked =
+      DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), 80, 60, settings, HolidayTokens());
   ReleaseWatermarkFont();
   const Box box = ChangedBox(marked, {9, 9, 9, 255});
   EXPECT_EQ(box.left, 10);
