@@ -13,7 +13,8 @@ namespace {
 Bitmap WidenForRotation(Bitmap image) {
   switch (FreeImage_GetImageType(image.get())) {
     case FIT_BITMAP:
-      if (FreeImage_GetBPP(image.get()) <= 16) return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
+      if (FreeImage_GetBPP(image.get()) <= 16)
+        return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
       return image;
     case FIT_RGBA16:
       return Bitmap(FreeImage_ConvertTo32Bits(image.get()));

@@ -1,9 +1,8 @@
 // Rotation, resizing, flipping and the colour steps through the real program: the options reach
 // the pipeline, and the written PNG has the size, depth and pixels they ask for.
 
-#include <gtest/gtest.h>
-
 #include <FreeImage.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
@@ -142,9 +141,10 @@ TEST_F(TransformOptions, LargeImagesLeavesASmallerDocumentAlone) {
 }
 
 TEST_F(TransformOptions, FilenameMaskNamesTheSizeAfterRotationAndResizing) {
-  const Png image = Convert({"--rotation=90", "--width=50", "--width-unit=percent", "--height=50",
-                             "--height-unit=percent", "--filename-mask=%filename%_%width%x%height%.%ext%"},
-                            "in_15x20.png");
+  const Png image =
+      Convert({"--rotation=90", "--width=50", "--width-unit=percent", "--height=50",
+               "--height-unit=percent", "--filename-mask=%filename%_%width%x%height%.%ext%"},
+              "in_15x20.png");
   ASSERT_TRUE(image);
   EXPECT_EQ(Width(image), 15);
   EXPECT_EQ(Height(image), 20);
@@ -185,24 +185,33 @@ TEST_F(TransformOptions, BrightnessAndGammaChangeTheTones) {
   EXPECT_LT(PixelAt(darker, 20, 10).green, original.green);
 }
 
-TEST_F(TransformOptions, GreyscaleAndThresholdSetTheDepth) {
+TEST_F(TransformOptions, GreyscaleAndThresholdKeepTheDocumentsDepthUnlessAsked) {
+  // The automatic depth follows the document (24 bits), so the grey result is widened again.
   const Png grey = Convert({"--greyscale"});
   ASSERT_TRUE(grey);
-  EXPECT_EQ(Depth(grey), 8);
-  EXPECT_EQ(FreeImage_GetColorType(grey.get()), FIC_MINISBLACK);
+  EXPECT_EQ(Depth(grey), 24);
+  for (int x = 0; x < 40; x += 7) {
+    const Rgb pixel = PixelAt(grey, x, 11);
+    EXPECT_EQ(pixel.red, pixel.green) << x;
+    EXPECT_EQ(pixel.green, pixel.blue) << x;
+  }
+  const Png eight = Convert({"--greyscale", "--png-bpp=8"});
+  ASSERT_TRUE(eight);
+  EXPECT_EQ(Depth(eight), 8);
+  EXPECT_EQ(FreeImage_GetColorType(eight.get()), FIC_MINISBLACK);
 
-  const Png black_and_white = Convert({"--greyscale", "--threshold=128"});
-  ASSERT_TRUE(black_and_white);
-  EXPECT_EQ(Depth(black_and_white), 1);
+  const Png one_bit = Convert({"--greyscale", "--threshold=128", "--png-bpp=1"});
+  ASSERT_TRUE(one_bit);
+  EXPECT_EQ(Depth(one_bit), 1);
 
-  // Asked for 24 bits, the 1-bit result is widened again and holds only black and white.
-  const Png widened = Convert({"--greyscale", "--threshold=128", "--png-bpp=24"});
+  const Png widened = Convert({"--greyscale", "--threshold=128"});
   ASSERT_TRUE(widened);
   EXPECT_EQ(Depth(widened), 24);
   for (int x = 0; x < 40; x += 3) {
     const int level = PixelAt(widened, x, 15).red;
     EXPECT_TRUE(level == 0 || level == 255) << x;
     EXPECT_EQ(PixelAt(widened, x, 15).green, level) << x;
+    EXPECT_EQ(PixelAt(one_bit, x, 15).red, level) << x;
   }
   // (0, 60, 120) is dark, (141, 201, 5) bright.
   EXPECT_EQ(PixelAt(widened, 0, 0).red, 0);

@@ -108,8 +108,8 @@ TEST(CorrectColours, DepthRules) {
   EXPECT_EQ(High(ReadPixel(inverted, 0, 0).red), 225);
 
   // FreeImage cannot adjust 16-bit RGB or 16 bits per channel: they are reduced, then corrected.
-  Bitmap rgb565(FreeImage_Allocate(2, 2, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK,
-                                   FI16_565_BLUE_MASK));
+  Bitmap rgb565(
+      FreeImage_Allocate(2, 2, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK));
   const Bitmap from565 = CorrectColours(std::move(rgb565), Inversion());
   ASSERT_TRUE(from565);
   EXPECT_EQ(FreeImage_GetBPP(from565.get()), 24u);
@@ -121,15 +121,14 @@ TEST(CorrectColours, DepthRules) {
   EXPECT_EQ(FreeImage_GetBPP(from48.get()), 24u);
   EXPECT_EQ(High(ReadPixel(from48, 0, 0).red), 255 - 0x10);
 
-  const Bitmap from64 = CorrectColours(
-      MakeUniformBitmap(FIT_RGBA16, 64, 2, 2, Rgba16{0, 0, 0, 0x4000}), Inversion());
+  const Bitmap from64 =
+      CorrectColours(MakeUniformBitmap(FIT_RGBA16, 64, 2, 2, Rgba16{0, 0, 0, 0x4000}), Inversion());
   ASSERT_TRUE(from64);
   EXPECT_EQ(FreeImage_GetBPP(from64.get()), 32u);
   EXPECT_EQ(High(ReadPixel(from64, 0, 0).alpha), 0x40);
 
   const Bitmap from_grey16 = CorrectColours(
-      MakeUniformBitmap(FIT_UINT16, 16, 2, 2, Rgba16{0x2000, 0x2000, 0x2000, 0xFFFF}),
-      Inversion());
+      MakeUniformBitmap(FIT_UINT16, 16, 2, 2, Rgba16{0x2000, 0x2000, 0x2000, 0xFFFF}), Inversion());
   ASSERT_TRUE(from_grey16);
   EXPECT_EQ(FreeImage_GetBPP(from_grey16.get()), 8u);
   EXPECT_EQ(High(ReadPixel(from_grey16, 0, 0).red), 255 - 0x20);
@@ -145,8 +144,8 @@ TEST(MakeGreyscale, GivesEightBitGrey) {
     EXPECT_EQ(FreeImage_GetColorType(result.get()), FIC_MINISBLACK) << bpp;
   }
   // A grey pixel keeps its level; 16-bit grey goes by its high byte, not stretched.
-  const Bitmap grey = MakeGreyscale(MakeUniformBitmap(FIT_BITMAP, 24, 2, 2, Eight(90, 90, 90)),
-                                    settings);
+  const Bitmap grey =
+      MakeGreyscale(MakeUniformBitmap(FIT_BITMAP, 24, 2, 2, Eight(90, 90, 90)), settings);
   EXPECT_EQ(High(ReadPixel(grey, 0, 0).red), 90);
   const Bitmap deep = MakeGreyscale(
       MakeUniformBitmap(FIT_UINT16, 16, 2, 2, Rgba16{0x4000, 0x4000, 0x4000, 0xFFFF}), settings);

@@ -81,7 +81,8 @@ TEST(RotateImage, QuarterTurnSwapsTheCanvasCounterClockwise) {
 TEST(RotateImage, FourQuarterTurnsGiveTheOriginal) {
   for (int bpp : {24, 32}) {
     Bitmap image = MakeTestBitmap(5, 3, bpp);
-    for (int turn = 0; turn < 4; ++turn) image = RotateImage(std::move(image), RotationSettings(90));
+    for (int turn = 0; turn < 4; ++turn)
+      image = RotateImage(std::move(image), RotationSettings(90));
     ASSERT_TRUE(image);
     EXPECT_EQ(FreeImage_GetBPP(image.get()), static_cast<unsigned>(bpp));
     ExpectSamePixels(image, MakeTestBitmap(5, 3, bpp));
@@ -125,8 +126,8 @@ TEST(RotateImage, SimpleRotationGrowsTheCanvasWithTheBackgroundColour) {
 }
 
 TEST(RotateImage, AdvancedRotationKeepsTheCanvas) {
-  const Bitmap result = RotateImage(MakeTestBitmap(8, 6, 24),
-                                    RotationSettings(30, ToValue(RotationType::Advanced)));
+  const Bitmap result =
+      RotateImage(MakeTestBitmap(8, 6, 24), RotationSettings(30, ToValue(RotationType::Advanced)));
   ASSERT_TRUE(result);
   EXPECT_EQ(Width(result), 8);
   EXPECT_EQ(Height(result), 6);
