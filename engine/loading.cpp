@@ -1,9 +1,179 @@
 #include "engine/loading.h"
 
-Bitmap LoadInputImage(const std::string& path) {
-  // FreeImage's wide-character entry points are stubs on Linux: the plain ones take UTF-8.
-  Bitmap image(FreeImage_Load(FIF_PSD, path.c_str(), 0));
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "engine/isolated_decode.h"
+#include "engine/psd_channels.h"
+#include "engine/psd_check.h"
+
+namespace {
+
+// The decoder leaves an indexed document grey unless it carries a colour count: the palette is
+// always in the colour-mode data.
+Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (!image || layout.mode != PsdModeIndexed) return image;
+  if (FreeImage_GetImageType(image.get()) != FIT_BITMAP || FreeImage_GetBPP(image.get()) != 8) {
+    return image;
+  }
+  const std::optional<std::vector<uint32_t>> colours = ReadPsdPalette(file, layout);
+  RGBQUAD* palette = FreeImage_GetPalette(image.get());
+  if (!colours || !palette) return {};
+  const unsigned entries = std::min(FreeImage_GetColorsUsed(image.get()), 256u);
+  for (unsigned i = 0; i < entries; ++i) {
+    palette[i].rgbRed = static_cast<BYTE>((*colours)[i] >> 16);
+    palette[i].rgbGreen = static_cast<BYTE>((*colours)[i] >> 8);
+    palette[i].rgbBlue = static_cast<BYTE>((*colours)[i]);
+    palette[i].rgbReserved = 0;
+  }
+  if (layout.transparent_index && *layout.transparent_index < entries) {
+    FreeImage_SetTransparentIndex(image.get(), *layout.transparent_index);
+  }
+  return image;
+}
+
+uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+
+float BigEndianFloat(const uint8_t* bytes) {
+  const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                        static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The decoder drops a greyscale document's alpha: read it from the merged image ourselves and
+// widen the grey to an RGBA bitmap of the same depth, which can carry it.
+Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (!image || layout.mode != PsdModeGreyscale || layout.channels < 2) return image;
+  const std::optional<std::vector<uint8_t>> alpha = ReadPsdChannel(file, layout, 1);
+  if (!alpha) return {};
+  const unsigned width = FreeImage_GetWidth(image.get());
+  const unsigned height = FreeImage_GetHeight(image.get());
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  Bitmap widened;
+  switch (type) {
+    case FIT_BITMAP:
+      if (FreeImage_GetBPP(image.get()) != 8 || layout.depth != 8) return image;
+      widened = Bitmap(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 32,
+                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
+                                          FI_RGBA_BLUE_MASK));
+      break;
+    case FIT_UINT16:
+      if (layout.depth != 16) return image;
+      widened = Bitmap(FreeImage_AllocateT(FIT_RGBA16, static_cast<int>(width),
+                                           static_cast<int>(height)));
+      break;
+    case FIT_FLOAT:
+      if (layout.depth != 32) return image;
+      widened = Bitmap(FreeImage_AllocateT(FIT_RGBAF, static_cast<int>(width),
+                                           static_cast<int>(height)));
+      break;
+    default:
+      return image;  // no other grey type comes from a greyscale document
+  }
+  if (!widened) return {};
+  const size_t row_bytes = static_cast<size_t>(layout.row_bytes);
+  for (unsigned y = 0; y < height; ++y) {
+    // FreeImage stores the bottom row first; the document the top row.
+    const BYTE* grey = FreeImage_GetScanLine(image.get(), static_cast<int>(height - 1 - y));
+    BYTE* out = FreeImage_GetScanLine(widened.get(), static_cast<int>(height - 1 - y));
+    const uint8_t* a = alpha->data() + y * row_bytes;
+    for (unsigned x = 0; x < width; ++x) {
+      switch (type) {
+        case FIT_BITMAP:
+          out[4 * x + FI_RGBA_RED] = out[4 * x + FI_RGBA_GREEN] = out[4 * x + FI_RGBA_BLUE] =
+              grey[x];
+          out[4 * x + FI_RGBA_ALPHA] = a[x];
+          break;
+        case FIT_UINT16: {
+          const uint16_t value = reinterpret_cast<const uint16_t*>(grey)[x];
+          reinterpret_cast<FIRGBA16*>(out)[x] = {value, value, value, BigEndian16(a + 2 * x)};
+          break;
+        }
+        default: {
+          const float value = reinterpret_cast<const float*>(grey)[x];
+          reinterpret_cast<FIRGBAF*>(out)[x] = {value, value, value, BigEndianFloat(a + 4 * x)};
+          break;
+        }
+      }
+    }
+  }
+  // The grey ICC profile cannot describe RGB pixels; the resolution still holds.
+  FreeImage_SetDotsPerMeterX(widened.get(), FreeImage_GetDotsPerMeterX(image.get()));
+  FreeImage_SetDotsPerMeterY(widened.get(), FreeImage_GetDotsPerMeterY(image.get()));
+  return widened;
+}
+
+template <typename Sample>
+Sample Unmatte(Sample stored, Sample alpha, double full) {
+  const double a = static_cast<double>(alpha) / full;
+  const double value = (static_cast<double>(stored) - full * (1.0 - a)) / a;
+  return static_cast<Sample>(std::lround(std::clamp(value, 0.0, full)));
+}
+
+// The merged image of a transparent document is matted against white; undo it so soft edges keep
+// their true colour: c = (stored - (1 - a)) / a, nothing where a is 0 or full.
+Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout) {
   if (!image) return image;
+  const bool has_alpha = (layout.mode == PsdModeRgb && layout.channels >= 4) ||
+                         (layout.mode == PsdModeGreyscale && layout.channels >= 2);
+  if (!has_alpha) return image;
+  const unsigned width = FreeImage_GetWidth(image.get());
+  const unsigned height = FreeImage_GetHeight(image.get());
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  if (type == FIT_BITMAP && FreeImage_GetBPP(image.get()) != 32) return image;
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(image.get(), static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x) {
+      switch (type) {
+        case FIT_BITMAP: {
+          BYTE* pixel = row + 4 * x;
+          const BYTE alpha = pixel[FI_RGBA_ALPHA];
+          if (alpha == 0 || alpha == 255) break;
+          for (int channel : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) {
+            pixel[channel] = Unmatte<BYTE>(pixel[channel], alpha, 255.0);
+          }
+          break;
+        }
+        case FIT_RGBA16: {
+          FIRGBA16& pixel = reinterpret_cast<FIRGBA16*>(row)[x];
+          if (pixel.alpha == 0 || pixel.alpha == 65535) break;
+          pixel.red = Unmatte<WORD>(pixel.red, pixel.alpha, 65535.0);
+          pixel.green = Unmatte<WORD>(pixel.green, pixel.alpha, 65535.0);
+          pixel.blue = Unmatte<WORD>(pixel.blue, pixel.alpha, 65535.0);
+          break;
+        }
+        case FIT_RGBAF: {
+          FIRGBAF& pixel = reinterpret_cast<FIRGBAF*>(row)[x];
+          if (!(pixel.alpha > 0.0f && pixel.alpha < 1.0f)) break;
+          for (float* value : {&pixel.red, &pixel.green, &pixel.blue}) {
+            *value = (*value - (1.0f - pixel.alpha)) / pixel.alpha;
+          }
+          break;
+        }
+        default:
+          return image;  // no alpha to undo
+      }
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+Bitmap LoadInputImage(const std::string& path) {
+  const MappedFile file(path);
+  if (!file.IsOpen()) return {};
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
+  if (!layout) return {};
+  Bitmap image = DecodePsdIsolated(file, *layout);
+  if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
+  image = ApplyPalette(std::move(image), file.bytes(), *layout);
+  image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
+  image = RemoveWhiteMatte(std::move(image), *layout);
   return image;
 }

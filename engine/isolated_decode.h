@@ -1,0 +1,43 @@
+#pragma once
+
+// Runs the risky decode of a Photoshop document in a child process (quorvix-psd-decoder, beside
+// the executable), with an address-space limit from the document's header and a wall-clock limit,
+// and takes the bitmap back through a memory file. Whatever happens to the child, the caller gets
+// a bitmap or an empty result.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "engine/bitmap.h"
+#include "engine/psd_check.h"
+
+/// The name of the decoder executable.
+inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
+
+/// Address space a decoder child of no image needs (the program, its libraries, their heaps).
+constexpr uint64_t DecoderBaseAddressSpace = 512ull << 20;
+/// The decoder gets its base plus this many times the decoded size.
+constexpr uint64_t DecoderAddressSpaceFactor = 4;
+/// Wall-clock time of a decode: a base plus a time per decoded byte.
+constexpr std::chrono::milliseconds DecodeBaseTime{10000};
+constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
+
+/// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
+/// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage.
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout);
+
+/// The address-space limit the child of `layout` runs under.
+uint64_t DecoderAddressSpace(const PsdLayout& layout);
+
+/// The wall-clock time the child of `layout` may take before it is killed.
+std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout);
+
+/// Faults the decoder child fakes on request, for tests of the parent's handling.
+enum class DecoderFault { None, Crash, Hang, Garbage };
+
+/// Test seams: where the decoder lives (empty: the executable's folder), a fault it must fake and
+/// a wall-clock limit replacing the computed one (zero: computed). Not for use while decoding.
+void SetPsdDecoderFolder(const std::string& folder);
+void SetDecoderFaultForTesting(DecoderFault fault);
+void SetDecodeTimeLimitForTesting(std::chrono::milliseconds limit);

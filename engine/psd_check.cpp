@@ -1,0 +1,297 @@
+#include "engine/psd_check.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+constexpr uint64_t HeaderBytes = 26;
+constexpr size_t ResourceHeaderBytes = 28;  // thumbnail resources: format .. planes
+constexpr uint16_t ThumbnailResourceId = 1036;
+constexpr uint16_t OldThumbnailResourceId = 1033;
+constexpr uint16_t ColourCountResourceId = 1046;
+constexpr uint16_t TransparentIndexResourceId = 1047;
+constexpr uint64_t PaletteBytes = 768;
+
+// A cursor over untrusted bytes: every read checks that it stays inside.
+class Cursor {
+ public:
+  explicit Cursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  uint64_t position() const { return position_; }
+  uint64_t remaining() const { return bytes_.size() - position_; }
+
+  bool Read(size_t size, uint64_t& value) {
+    if (remaining() < size) return false;
+    value = 0;
+    for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes_[position_ + i];
+    position_ += size;
+    return true;
+  }
+  bool Skip(uint64_t size) {
+    if (remaining() < size) return false;
+    position_ += size;
+    return true;
+  }
+  bool Matches(const char* text) const {
+    const size_t size = std::strlen(text);
+    return remaining() >= size && std::memcmp(bytes_.data() + position_, text, size) == 0;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  uint64_t position_ = 0;
+};
+
+bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
+  return !__builtin_mul_overflow(a, b, &result);
+}
+
+bool Add(uint64_t a, uint64_t b, uint64_t& result) { return !__builtin_add_overflow(a, b, &result); }
+
+uint16_t MinimumChannels(uint16_t mode) {
+  switch (mode) {
+    case PsdModeRgb:
+    case PsdModeLab:
+      return 3;
+    case PsdModeCmyk:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+bool DepthFitsMode(uint16_t depth, uint16_t mode) {
+  switch (mode) {
+    case PsdModeBitmap:
+      return depth == 1;
+    case PsdModeIndexed:
+      return depth == 8;
+    case PsdModeGreyscale:
+    case PsdModeDuotone:
+    case PsdModeRgb:
+    case PsdModeCmyk:
+    case PsdModeLab:
+    case PsdModeMultichannel:
+      return depth == 8 || depth == 16 || depth == 32;
+    default:
+      return false;
+  }
+}
+
+bool KnownResourceSignature(const Cursor& cursor) {
+  return cursor.Matches("8BIM") || cursor.Matches("MeSa") || cursor.Matches("AgHg") ||
+         cursor.Matches("PHUT") || cursor.Matches("DCSR");
+}
+
+// Walks the resource blocks; each must lie inside the section. Decoders trust the thumbnail's own
+// header, so its compressed size must fit in the block too.
+bool CheckResources(std::span<const uint8_t> section, PsdLayout& layout) {
+  Cursor cursor(section);
+  while (cursor.remaining() > 0) {
+    if (!KnownResourceSignature(cursor) || !cursor.Skip(4)) return false;
+    uint64_t id = 0, name_length = 0, size = 0;
+    if (!cursor.Read(2, id) || !cursor.Read(1, name_length)) return false;
+    // The Pascal name with its length byte is padded to an even length.
+    if (!cursor.Skip(name_length + (name_length % 2 == 0 ? 1 : 0))) return false;
+    if (!cursor.Read(4, size) || size > cursor.remaining()) return false;
+    const std::span<const uint8_t> data = section.subspan(cursor.position(), size);
+    if ((id == ColourCountResourceId || id == TransparentIndexResourceId) && size >= 2) {
+      const uint16_t value = static_cast<uint16_t>(data[0] << 8 | data[1]);
+      if (id == ColourCountResourceId) layout.colour_count = value;
+      if (id == TransparentIndexResourceId) layout.transparent_index = value;
+    }
+    if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
+      if (size < ResourceHeaderBytes) return false;
+      Cursor header(data);
+      uint64_t field = 0, compressed = 0;
+      for (int i = 0; i < 5; ++i) header.Read(4, field);
+      header.Read(4, compressed);
+      if (compressed > size - ResourceHeaderBytes) return false;
+    }
+    cursor.Skip(size);
+    // The data is padded to an even length; the last block may omit its pad byte.
+    if (size % 2 && cursor.remaining() > 0) cursor.Skip(1);
+  }
+  return true;
+}
+
+// Bytes of the bitmap a decoder makes: at most four channels of the document's depth, grey with
+// alpha widened to four channels, rows padded to four bytes.
+bool DecodedBytes(const PsdLayout& layout, uint64_t& bytes) {
+  uint64_t out_channels = std::min<uint64_t>(layout.channels, 4);
+  if (layout.mode == PsdModeBitmap) out_channels = 1;
+  if (layout.mode == PsdModeGreyscale && layout.channels >= 2) out_channels = 4;
+  uint64_t row_bits = 0;
+  if (!Multiply(layout.width, out_channels * layout.depth, row_bits)) return false;
+  uint64_t pitch = 0;
+  if (!Add(row_bits, 31, pitch)) return false;
+  pitch = pitch / 32 * 4;
+  return Multiply(pitch, layout.height, bytes);
+}
+
+bool CheckImageData(Cursor& cursor, PsdLayout& layout) {
+  uint64_t compression = 0;
+  if (!cursor.Read(2, compression)) return false;
+  layout.compression = static_cast<uint16_t>(compression);
+  uint64_t rows = 0;
+  if (!Multiply(layout.channels, layout.height, rows)) return false;
+  if (compression == 0) {
+    layout.pixels_offset = cursor.position();
+    uint64_t size = 0;
+    return Multiply(rows, layout.row_bytes, size) && size <= cursor.remaining();
+  }
+  if (compression != 1) return false;  // ZIP never holds a merged image we can decode
+
+  const size_t count_bytes = layout.version == 2 ? 4 : 2;
+  uint64_t table_size = 0;
+  if (!Multiply(rows, count_bytes, table_size) || table_size > cursor.remaining()) return false;
+  layout.rle_counts_offset = cursor.position();
+  layout.pixels_offset = layout.rle_counts_offset + table_size;
+  // A packed row is at least one header and one byte, and even a careless encoder needs no more
+  // than a header per byte.
+  const uint64_t max_count = 2 * layout.row_bytes + 2;
+  const uint64_t available = cursor.remaining() - table_size;
+  uint64_t total = 0;
+  for (uint64_t row = 0; row < rows; ++row) {
+    uint64_t count = 0;
+    cursor.Read(count_bytes, count);
+    if (count < 2 || count > max_count) return false;
+    total += count;  // at most rows * max_count, checked against the file below as it grows
+    if (total > available) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint16_t PsdLayout::ColourChannels() const { return MinimumChannels(mode); }
+
+std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
+                                           uint64_t available_memory) {
+  PsdLayout layout;
+  layout.file_size = bytes.size();
+  if (bytes.size() < HeaderBytes) return std::nullopt;
+  Cursor cursor(bytes);
+  if (!cursor.Matches("8BPS") || !cursor.Skip(4)) return std::nullopt;
+  uint64_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
+  cursor.Read(2, version);
+  cursor.Skip(6);
+  cursor.Read(2, channels);
+  cursor.Read(4, height);
+  cursor.Read(4, width);
+  cursor.Read(2, depth);
+  cursor.Read(2, mode);
+  if (version != 1 && version != 2) return std::nullopt;
+  const uint64_t max_side = version == 2 ? MaxPsbSide : MaxPsdSide;
+  if (channels < 1 || channels > MaxPsdChannels) return std::nullopt;
+  if (width < 1 || width > max_side || height < 1 || height > max_side) return std::nullopt;
+  layout.version = static_cast<uint16_t>(version);
+  layout.channels = static_cast<uint16_t>(channels);
+  layout.width = static_cast<uint32_t>(width);
+  layout.height = static_cast<uint32_t>(height);
+  layout.depth = static_cast<uint16_t>(depth);
+  layout.mode = static_cast<uint16_t>(mode);
+  if (!DepthFitsMode(layout.depth, layout.mode)) return std::nullopt;
+  if (layout.channels < MinimumChannels(layout.mode)) return std::nullopt;
+  layout.row_bytes = (width * depth + 7) / 8;  // at most 300000 * 32 bits: no overflow
+
+  uint64_t length = 0;
+  if (!cursor.Read(4, length)) return std::nullopt;
+  layout.colour_mode_offset = cursor.position();
+  layout.colour_mode_size = length;
+  if (!cursor.Skip(length)) return std::nullopt;
+  if (layout.mode == PsdModeIndexed && length < PaletteBytes) return std::nullopt;
+
+  if (!cursor.Read(4, length)) return std::nullopt;
+  layout.resources_offset = cursor.position();
+  layout.resources_size = length;
+  if (!cursor.Skip(length)) return std::nullopt;
+  if (!CheckResources(bytes.subspan(layout.resources_offset, length), layout)) return std::nullopt;
+
+  if (!cursor.Read(layout.version == 2 ? 8 : 4, length) || !cursor.Skip(length)) {
+    return std::nullopt;
+  }
+  if (!CheckImageData(cursor, layout)) return std::nullopt;
+
+  if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
+  uint64_t need = 0;
+  if (!Multiply(layout.decoded_bytes, DecodeMemoryFactor, need)) return std::nullopt;
+  if (available_memory != 0 && need > available_memory) return std::nullopt;
+  return layout;
+}
+
+namespace {
+
+// A "Key:   123 kB" line of /proc/meminfo, in bytes.
+uint64_t MeminfoBytes(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key + ":");
+  if (at == std::string::npos) return 0;
+  size_t start = text.find_first_not_of(' ', at + key.size() + 1);
+  if (start == std::string::npos) return 0;
+  uint64_t kib = 0;
+  std::from_chars(text.data() + start, text.data() + text.size(), kib);
+  return kib > UINT64_MAX / 1024 ? UINT64_MAX : kib * 1024;
+}
+
+uint64_t ReadNumberFile(const char* path) {
+  std::ifstream in(path);
+  std::string text;
+  if (!(in >> text)) return 0;
+  uint64_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+}  // namespace
+
+uint64_t AvailableMemoryBytes() {
+  std::ifstream in("/proc/meminfo");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  uint64_t available = MeminfoBytes(text, "MemAvailable");
+  if (available == 0) {
+    const long pages = sysconf(_SC_AVPHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && page_size > 0) available = static_cast<uint64_t>(pages) * page_size;
+  }
+  // A container's memory limit is tighter than the machine's free memory.
+  const uint64_t limit = ReadNumberFile("/sys/fs/cgroup/memory.max");
+  const uint64_t used = ReadNumberFile("/sys/fs/cgroup/memory.current");
+  if (limit > 0 && limit > used) {
+    const uint64_t room = limit - used;
+    if (available == 0 || room < available) available = room;
+  }
+  return available;
+}
+
+MappedFile::MappedFile(const std::string& path) {
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat info {};
+  if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  if (info.st_size <= 0) return;  // open, with no bytes
+  void* data = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
+  if (data == MAP_FAILED) {
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  data_ = static_cast<const uint8_t*>(data);
+  size_ = static_cast<size_t>(info.st_size);
+}
+
+MappedFile::~MappedFile() {
+  if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  if (fd_ >= 0) close(fd_);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// Our own structure check of a Photoshop document, run before any decoder sees the file. It reads
+// only the header, the section lengths, the image resources and the merged image's RLE table, so it
+// costs well under a millisecond, and all of its arithmetic is 64-bit with overflow checks.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+enum PsdColourMode : uint16_t {
+  PsdModeBitmap = 0,
+  PsdModeGreyscale = 1,
+  PsdModeIndexed = 2,
+  PsdModeRgb = 3,
+  PsdModeCmyk = 4,
+  PsdModeMultichannel = 7,
+  PsdModeDuotone = 8,
+  PsdModeLab = 9,
+};
+
+/// Bounds of a document we agree to decode.
+constexpr uint16_t MaxPsdChannels = 56;
+constexpr uint32_t MaxPsdSide = 30000;
+constexpr uint32_t MaxPsbSide = 300000;
+/// A decode needs about this many times the decoded size (the decoder's bitmap, our copy, work).
+constexpr uint64_t DecodeMemoryFactor = 3;
+
+/// Where the parts of a checked document lie and what decoding it will need.
+struct PsdLayout {
+  uint16_t version = 1;  // 1 PSD, 2 PSB
+  uint16_t channels = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t depth = 0;
+  uint16_t mode = 0;
+  uint16_t compression = 0;  // 0 raw, 1 RLE
+  uint64_t file_size = 0;
+  uint64_t colour_mode_offset = 0;  // first byte of the colour-mode data
+  uint64_t colour_mode_size = 0;
+  uint64_t resources_offset = 0;  // first resource block
+  uint64_t resources_size = 0;
+  uint64_t rle_counts_offset = 0;  // RLE byte-count table (RLE only)
+  uint64_t pixels_offset = 0;      // first byte of the raw planes or packed rows
+  uint64_t row_bytes = 0;          // bytes of one unpacked row of one channel
+  uint64_t decoded_bytes = 0;      // bytes of the bitmap a decoder makes of the merged image
+  std::optional<uint16_t> colour_count;       // resource 1046
+  std::optional<uint16_t> transparent_index;  // resource 1047
+
+  /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.
+  uint16_t ColourChannels() const;
+};
+
+/// Checks `bytes` as a whole PSD or PSB file; std::nullopt when it is damaged, unsupported, or its
+/// decode would need more than `available_memory` bytes (0 means no limit).
+std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
+                                           uint64_t available_memory);
+
+/// Memory this machine can give a decode now (MemAvailable of /proc/meminfo, else physical
+/// memory); 0 when unknown.
+uint64_t AvailableMemoryBytes();
+
+/// A read-only mapping of a whole file; empty (no bytes) when it cannot be opened or mapped.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  std::span<const uint8_t> bytes() const { return {data_, size_}; }
+  /// The open descriptor (for handing the very same file to a child); -1 when not open.
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};

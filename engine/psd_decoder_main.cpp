@@ -1,0 +1,90 @@
+// quorvix-psd-decoder: decodes one Photoshop document with FreeImage in a process of its own, so
+// that a damaged file can crash, loop or exhaust memory here without harming the program.
+//
+//   quorvix-psd-decoder [--address-space=BYTES] [--fault=crash|hang|garbage] FILE
+//
+// The bitmap goes to descriptor 3 as a decoded-bitmap record. Exit status 0 when it was written,
+// 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when writing failed.
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "engine/decoded_bitmap.h"
+
+namespace {
+
+constexpr int OutputFd = 3;
+
+enum class Fault { None, Crash, Hang, Garbage };
+
+bool StartsWith(const char* text, const char* prefix, const char*& rest) {
+  const size_t size = std::strlen(prefix);
+  if (std::strncmp(text, prefix, size) != 0) return false;
+  rest = text + size;
+  return true;
+}
+
+void LimitAddressSpace(uint64_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The address sanitizer reserves terabytes of shadow memory up front: no limit fits it.
+  (void)bytes;
+#else
+  if (bytes == 0) return;
+  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t address_space = 0;
+  Fault fault = Fault::None;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* value = nullptr;
+    if (StartsWith(argv[i], "--address-space=", value)) {
+      const char* end = value + std::strlen(value);
+      if (std::from_chars(value, end, address_space).ptr != end) return 2;
+    } else if (StartsWith(argv[i], "--fault=", value)) {
+      if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
+      if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
+      if (std::strcmp(value, "garbage") == 0) fault = Fault::Garbage;
+    } else if (!path) {
+      path = argv[i];
+    } else {
+      return 2;
+    }
+  }
+  if (!path) return 2;
+
+  // A crash on a damaged file is expected here: it must not leave core dumps behind.
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  LimitAddressSpace(address_space);
+
+  switch (fault) {
+    case Fault::Crash:
+      raise(SIGSEGV);
+      return 1;
+    case Fault::Hang:
+      for (;;) pause();
+    case Fault::Garbage: {
+      const char garbage[] = "QVXBMP1\0 this is not a bitmap record";
+      return write(OutputFd, garbage, sizeof garbage) > 0 ? 0 : 3;
+    }
+    case Fault::None:
+      break;
+  }
+
+  Bitmap image(FreeImage_Load(FIF_PSD, path, 0));
+  if (!image) return 1;
+  return WriteDecodedBitmap(OutputFd, image.get()) ? 0 : 3;
+}
