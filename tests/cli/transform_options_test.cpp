@@ -217,3 +217,33 @@ TEST_F(TransformOptions, GreyscaleAndThresholdKeepTheDocumentsDepthUnlessAsked) 
   EXPECT_EQ(PixelAt(widened, 0, 0).red, 0);
   EXPECT_EQ(PixelAt(widened, 20, 7).red, 255);
 }
+
+TEST_F(TransformOptions, RotatesSixteenBitDocumentsKeepingTransparency) {
+  // 16-bit grey reaches rotation before any reduction; it must not make the file fail.
+  PsdSpec grey = MakePsdSpec(PsdMode::Greyscale, 16, 8, 6, 1);
+  FillPsdPlanes(grey, [](uint32_t x, uint32_t, uint32_t) { return x * 8000; });
+  ASSERT_TRUE(WritePsdFile(dir.file("grey.psd"), grey));
+  input = dir.file("grey.psd");
+  const Png turned_grey = Convert({"--rotation=90"}, "grey.png");
+  ASSERT_TRUE(turned_grey);
+  EXPECT_EQ(Width(turned_grey), 6);
+  EXPECT_EQ(Height(turned_grey), 8);
+  // The document's right column (7 * 8000, high byte 218) is now the top row.
+  EXPECT_EQ(PixelAt(turned_grey, 3, 0).red, 7 * 8000 >> 8);
+
+  PsdSpec rgba = MakePsdSpec(PsdMode::Rgb, 16, 8, 6, 4);
+  FillPsdPlanes(
+      rgba, [](uint32_t, uint32_t, uint32_t channel) { return channel == 3 ? 0x4000u : 0xFFFFu; });
+  ASSERT_TRUE(WritePsdFile(dir.file("rgba.psd"), rgba));
+  input = dir.file("rgba.psd");
+  const QuorvixRun run =
+      RunQuorvix({"-q", "-i", input, "-o", dir.file("out"), "--rotation=90", "--png-bpp=32"},
+                 {dir.path().string(), {}, {}});
+  ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+  const Png turned(FreeImage_Load(FIF_PNG, dir.file("out/rgba.png").c_str(), 0));
+  ASSERT_TRUE(turned);
+  EXPECT_EQ(Depth(turned), 32);
+  RGBQUAD pixel{};
+  FreeImage_GetPixelColor(turned.get(), 2, 2, &pixel);
+  EXPECT_EQ(pixel.rgbReserved, 0x40);
+}

@@ -1,0 +1,69 @@
+// Writes the benchmark's documents: 4000 x 3000 (12 megapixels) in 8-bit RGB, 8-bit RGBA, 16-bit
+// RGB and 16-bit grey, each raw and RLE-packed, into the folder given.
+//   bench_make_psd FOLDER
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tests/support/psd_writer.h"
+
+namespace {
+
+constexpr uint32_t Width = 4000;
+constexpr uint32_t Height = 3000;
+
+// Smooth gradients with a little noise: like a photograph, neither trivial for zlib nor for
+// PackBits, and every channel different.
+uint32_t Sample(uint32_t x, uint32_t y, uint32_t channel, uint16_t depth) {
+  uint32_t hash = x * 73856093u ^ y * 19349663u ^ channel * 83492791u;
+  hash ^= hash >> 13;
+  const uint32_t noise = hash & 7;
+  uint32_t value = 0;
+  switch (channel) {
+    case 0:
+      value = x * 255 / Width;
+      break;
+    case 1:
+      value = y * 255 / Height;
+      break;
+    case 2:
+      value = (x + y) * 255 / (Width + Height);
+      break;
+    default:
+      value = (x / 500 + y / 500) % 2 ? 255 : 128;
+      break;  // alpha: opaque and half
+  }
+  if (channel < 3) value = value > 247 ? value - noise : value + noise;
+  return depth == 16 ? value * 257 + (hash >> 8 & 0xFF) : value;
+}
+
+bool Write(const std::string& folder, const char* name, PsdMode mode, uint16_t depth,
+           uint16_t channels) {
+  PsdSpec spec = MakePsdSpec(mode, depth, Width, Height, channels);
+  FillPsdPlanes(spec, [depth](uint32_t x, uint32_t y, uint32_t channel) {
+    return Sample(x, y, channel, depth);
+  });
+  for (const PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
+    spec.compression = compression;
+    const std::string path =
+        folder + "/" + name + (compression == PsdCompression::Raw ? "-raw.psd" : "-rle.psd");
+    if (!WritePsdFile(path, spec)) {
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  const std::string folder = argv[1];
+  const bool written = Write(folder, "rgb8", PsdMode::Rgb, 8, 3) &&
+                       Write(folder, "rgba8", PsdMode::Rgb, 8, 4) &&
+                       Write(folder, "rgb16", PsdMode::Rgb, 16, 3) &&
+                       Write(folder, "grey16", PsdMode::Greyscale, 16, 1);
+  return written ? 0 : 1;
+}
