@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "engine/isolated_decode.h"
+#include "engine/loading.h"
+#include "tests/support/psd_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Restores the decoder's normal behaviour whatever a test did.
+class IsolatedDecode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.file("in.psd");
+    PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 64, 48, 4);
+    spec.compression = PsdCompression::Rle;
+    FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t c) { return (x + y + c) & 0xFF; });
+    good_ = WritePsd(spec, &offsets_);
+    ASSERT_TRUE(WriteFileBytes(path_, good_));
+  }
+  void TearDown() override {
+    SetDecoderFaultForTesting(DecoderFault::None);
+    SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
+    SetPsdDecoderFolder("");
+  }
+
+  Bitmap LoadBytes(const std::string& bytes) {
+    const std::string path = dir_.file("damaged.psd");
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return LoadInputImage(path);
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::string good_;
+  PsdOffsets offsets_;
+};
+
+TEST_F(IsolatedDecode, ACrashingDecoderFailsOnlyThatFile) {
+  ASSERT_TRUE(LoadInputImage(path_));
+  SetDecoderFaultForTesting(DecoderFault::Crash);
+  EXPECT_FALSE(LoadInputImage(path_));
+  SetDecoderFaultForTesting(DecoderFault::None);
+  const Bitmap next = LoadInputImage(path_);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(FreeImage_GetWidth(next.get()), 64u);
+}
+
+TEST_F(IsolatedDecode, AHangingDecoderIsKilledAtItsTimeLimit) {
+  SetDecodeTimeLimitForTesting(std::chrono::milliseconds(300));
+  SetDecoderFaultForTesting(DecoderFault::Hang);
+  EXPECT_FALSE(LoadInputImage(path_));
+  SetDecoderFaultForTesting(DecoderFault::None);
+  EXPECT_TRUE(LoadInputImage(path_));
+}
+
+TEST_F(IsolatedDecode, GarbageFromTheDecoderFailsTheFile) {
+  SetDecoderFaultForTesting(DecoderFault::Garbage);
+  EXPECT_FALSE(LoadInputImage(path_));
+}
+
+TEST_F(IsolatedDecode, AMissingDecoderFailsTheFile) {
+  SetPsdDecoderFolder(dir_.folder());
+  EXPECT_FALSE(LoadInputImage(path_));
+  SetPsdDecoderFolder(QUORVIX_BIN_DIR);
+  EXPECT_TRUE(LoadInputImage(path_));
+}
+
+TEST_F(IsolatedDecode, DamagedDocumentsFailCleanly) {
+  EXPECT_FALSE(LoadInputImage(dir_.file("missing.psd")));
+  EXPECT_FALSE(LoadBytes(""));
+  EXPECT_FALSE(LoadBytes("8BPS"));
+  EXPECT_FALSE(LoadBytes(std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, '\0')));
+  for (size_t cut : {size_t{10}, size_t{26}, offsets_.resources + 2, offsets_.image_data + 1,
+                     offsets_.pixels - 1, offsets_.pixels + 5, good_.size() * 9 / 10}) {
+    EXPECT_FALSE(LoadBytes(good_.substr(0, cut))) << "cut at " << cut;
+  }
+  std::string bytes = good_;
+  bytes[0] = '9';
+  EXPECT_FALSE(LoadBytes(bytes));
+  bytes = good_;
+  PutBigEndian(bytes, PsdChannelsOffset, 9999, 2);
+  EXPECT_FALSE(LoadBytes(bytes));
+  bytes = good_;
+  PutBigEndian(bytes, PsdHeightOffset, 480, 4);
+  EXPECT_FALSE(LoadBytes(bytes));
+  bytes = good_;
+  PutBigEndian(bytes, offsets_.rle_counts + 10, 0x7FFF, 2);
+  EXPECT_FALSE(LoadBytes(bytes));
+}
+
+TEST_F(IsolatedDecode, ScrambledPackedRowsNeverTakeTheProcessDown) {
+  // Damage inside the packed rows passes the structure check and reaches the decoder; whatever it
+  // makes of them, this process only ever sees a bitmap of the declared size or nothing.
+  std::mt19937 random(7);
+  for (int round = 0; round < 8; ++round) {
+    std::string bytes = good_;
+    for (int i = 0; i < 40; ++i) {
+      const size_t at = offsets_.pixels + random() % (bytes.size() - offsets_.pixels);
+      bytes[at] = static_cast<char>(random());
+    }
+    const Bitmap image = LoadBytes(bytes);
+    if (image) {
+      EXPECT_EQ(FreeImage_GetWidth(image.get()), 64u);
+    }
+  }
+  EXPECT_TRUE(LoadInputImage(path_));
+}
+
+}  // namespace
