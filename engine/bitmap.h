@@ -4,9 +4,15 @@
 
 #include <FreeImage.h>
 
+#include <cstddef>
 #include <memory>
 
 struct BitmapUnload {
-  void operator()(FIBITMAP* bitmap) const noexcept { FreeImage_Unload(bitmap); }
+  /// Unloads the bitmap and releases the memory mapping its pixels live in, if it has one.
+  void operator()(FIBITMAP* bitmap) const noexcept;
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnload>;
+
+/// Hands the mapping [address, address + length) to `bitmap`, whose pixels point into it, so the
+/// mapping is released together with the bitmap.
+void AttachPixelMapping(FIBITMAP* bitmap, void* address, size_t length);

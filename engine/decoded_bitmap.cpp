@@ -1,5 +1,6 @@
 #include "engine/decoded_bitmap.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,12 @@ namespace {
 
 constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '1', '\0'};
 constexpr uint32_t MaxPaletteEntries = 256;
+// The pixel rows start on a page of their own, so the program can map them in place.
+constexpr uint64_t PixelAlignment = 4096;
+
+uint64_t AlignedPixelOffset(uint64_t offset) {
+  return (offset + PixelAlignment - 1) / PixelAlignment * PixelAlignment;
+}
 
 struct RecordHeader {
   char magic[8];
@@ -125,6 +132,7 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
   offset += header.transparency_count;
   if (header.icc_size && !WriteAll(fd, icc->data, header.icc_size, offset)) return false;
   offset += static_cast<off_t>(header.icc_size);
+  offset = static_cast<off_t>(AlignedPixelOffset(static_cast<uint64_t>(offset)));
   // FreeImage keeps the rows of a bitmap in one block, bottom row first.
   return WriteAll(fd, FreeImage_GetBits(image), header.bits_size, offset);
 }
@@ -142,18 +150,33 @@ Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits) {
   if (header.palette_entries && header.bpp > 8) return {};
   if (header.icc_size > limits.max_icc_bytes) return {};
 
-  Bitmap image(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(header.type),
-                                   static_cast<int>(header.width), static_cast<int>(header.height),
-                                   static_cast<int>(header.bpp), header.red_mask,
-                                   header.green_mask, header.blue_mask));
-  if (!image) return {};
-  // The record must describe exactly the bitmap we allocated, and hold all of it.
-  const uint64_t bits_size = static_cast<uint64_t>(FreeImage_GetPitch(image.get())) * header.height;
-  if (header.pitch != FreeImage_GetPitch(image.get()) || header.bits_size != bits_size) return {};
+  // Rows of a 4-byte-aligned pitch, as FreeImage itself lays them out.
+  const uint64_t row_bytes = (static_cast<uint64_t>(header.width) * header.bpp + 7) / 8;
+  const uint64_t pitch = (row_bytes + 3) / 4 * 4;
+  const uint64_t bits_size = pitch * header.height;
+  if (header.pitch != pitch || header.bits_size != bits_size) return {};
   const uint64_t palette_bytes = header.palette_entries * sizeof(RGBQUAD);
   const uint64_t bits_offset =
-      sizeof header + palette_bytes + header.transparency_count + header.icc_size;
+      AlignedPixelOffset(sizeof header + palette_bytes + header.transparency_count + header.icc_size);
   if (bits_offset > file_size || file_size - bits_offset < bits_size) return {};
+
+  // Wrap the rows where they lie instead of copying them into a freshly cleared bitmap: the
+  // record is ours alone once the decoder has ended, and the mapping goes with the bitmap.
+  void* mapped = mmap(nullptr, file_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) return {};
+  BYTE* bits = static_cast<BYTE*>(mapped) + bits_offset;
+  Bitmap image(FreeImage_ConvertFromRawBitsEx(
+      FALSE, bits, static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
+      static_cast<int>(header.height), static_cast<int>(header.pitch), header.bpp,
+      header.red_mask, header.green_mask, header.blue_mask, FALSE));
+  if (!image) {
+    munmap(mapped, file_size);
+    return {};
+  }
+  AttachPixelMapping(image.get(), mapped, file_size);
+  if (FreeImage_GetPitch(image.get()) != header.pitch || FreeImage_GetBits(image.get()) != bits) {
+    return {};
+  }
 
   off_t offset = sizeof header;
   RGBQUAD* palette = FreeImage_GetPalette(image.get());
@@ -177,8 +200,6 @@ Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits) {
   } else if (header.icc_flags) {
     FreeImage_GetICCProfile(image.get())->flags = static_cast<WORD>(header.icc_flags);
   }
-  offset += static_cast<off_t>(header.icc_size);
-  if (!ReadAll(fd, FreeImage_GetBits(image.get()), bits_size, offset)) return {};
   FreeImage_SetTransparent(image.get(), header.transparent ? TRUE : FALSE);
   FreeImage_SetDotsPerMeterX(image.get(), header.dots_per_meter_x);
   FreeImage_SetDotsPerMeterY(image.get(), header.dots_per_meter_y);
