@@ -76,7 +76,7 @@ inline size_t PsdRowBytes(uint32_t width, uint16_t depth) {
 PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height,
                     uint16_t channels);
 
-/// Stores one sample (at the spec's depth) of `channel` at `x`, `y` (top row 0).
+/// Stores one sample (at the document's depth) of `channel` at `x`, `y` (top row 0).
 inline void SetPsdSample(PsdSpec& spec, uint32_t channel, uint32_t x, uint32_t y,
                          uint32_t value) {
   char* row = spec.planes[channel].data() + PsdRowBytes(spec.width, spec.depth) * y;
