@@ -1,17 +1,11 @@
 #include "cli/command_line.h"
 
 #include "core/conversion_job.h"
+#include "platform/ascii.h"
 
 namespace {
 
 constexpr const char* IncorrectParameters = "Incorrect number of parameters";
-
-std::string ToUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -88,8 +82,8 @@ std::string TrimSpaces(const std::string& text) {
 std::string Parameters::OptionName(size_t i) const {
   const std::string parameter = TrimSpaces(At(i));
   if (!StartsWith(parameter, "-")) return {};
-  if (!StartsWith(parameter, "--")) return ToUpper(parameter);
-  return ToUpper(parameter.substr(0, parameter.find('=')));
+  if (!StartsWith(parameter, "--")) return ToUpperAscii(parameter);
+  return ToUpperAscii(parameter.substr(0, parameter.find('=')));
 }
 
 std::string Parameters::OptionValue(size_t i) const {

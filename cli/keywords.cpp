@@ -7,6 +7,8 @@
 #include <span>
 #include <system_error>
 
+#include "platform/ascii.h"
+
 namespace {
 
 struct Keyword {
@@ -90,17 +92,6 @@ std::span<const Keyword> TableOf(KeywordTable table) {
   return Tables[static_cast<size_t>(index)];
 }
 
-char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char ToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (ToUpper(a[i]) != ToUpper(b[i])) return false;
-  }
-  return true;
-}
-
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -133,7 +124,7 @@ std::string ValueToKeyword(KeywordTable table, int32_t value, CompressionFormat 
   for (const Keyword& keyword : TableOf(table)) {
     if (keyword.value != value) continue;
     std::string name(keyword.name);
-    for (char& c : name) c = ToLower(c);
+    for (char& c : name) c = AsciiLower(c);
     return name;
   }
   return {};

@@ -1,15 +1,9 @@
 #include "cli/profile.h"
 
 #include "config/config_file.h"
+#include "platform/ascii.h"
 
 namespace {
-
-std::string ToUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::string Trim(const std::string& text, char blank) {
   const size_t first = text.find_first_not_of(blank);
@@ -33,7 +27,7 @@ bool LoadProfile(const std::string& path, OptionTarget& target) {
     return true;
   }
   for (bool more = file.FirstKey(); more; more = file.NextKey()) {
-    const std::string key = ToUpper(file.KeyName());
+    const std::string key = ToUpperAscii(file.KeyName());
     const OptionSpec* option = FindProfileOption(key);
     if (!option) continue;
     std::string value = file.KeyValue();

@@ -1,22 +1,12 @@
 #include "core/program_settings.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/ascii.h"
 #include "platform/system.h"
 
 ProgramSettings g_settings;
 ProcessState g_process;
-
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-}  // namespace
 
 void ResetSettings(ProgramSettings& settings, bool at_start_up) {
   settings = ProgramSettings{};
@@ -41,8 +31,10 @@ void ResetSettings(ProgramSettings& settings, bool at_start_up) {
 
 // One row a key, in declaration order. The lambda keeps the row independent of the record's
 // nesting, so the config reader, the writer and the command line all walk the same list.
-#define QUORVIX_FIELD(group, key, type, member) \
-  SettingField { group, key, SettingType::type, [](ProgramSettings& s) -> SettingRef { return &s.member; } }
+#define QUORVIX_FIELD(group, key, type, member)                                               \
+  SettingField {                                                                              \
+    group, key, SettingType::type, [](ProgramSettings& s) -> SettingRef { return &s.member; } \
+  }
 
 const std::vector<SettingField>& SettingFields() {
   static const std::vector<SettingField> fields = {
@@ -106,7 +98,8 @@ const std::vector<SettingField>& SettingFields() {
       QUORVIX_FIELD("Transform", "Do Image Rotation", Byte, transform.do_image_rotation),
       QUORVIX_FIELD("Transform", "Image Rotation Type", Byte, transform.image_rotation_type),
       QUORVIX_FIELD("Transform", "Image Rotation", Long, transform.image_rotation),
-      QUORVIX_FIELD("Transform", "Image Rotation Back Color", Colour, transform.image_rotation_back_color),
+      QUORVIX_FIELD("Transform", "Image Rotation Back Color", Colour,
+                    transform.image_rotation_back_color),
       QUORVIX_FIELD("Transform", "Do Image Resize", Byte, transform.do_image_resize),
       QUORVIX_FIELD("Transform", "Image Width", Long, transform.image_width),
       QUORVIX_FIELD("Transform", "Image Width Unit", Byte, transform.image_width_unit),
@@ -115,9 +108,11 @@ const std::vector<SettingField>& SettingFields() {
       QUORVIX_FIELD("Transform", "Keep Aspect Ratio", Byte, transform.keep_aspect_ratio),
       QUORVIX_FIELD("Transform", "Image Resize Type", Byte, transform.image_resize_type),
       QUORVIX_FIELD("Transform", "Image Resize Algorithm", Byte, transform.image_resize_algorithm),
-      QUORVIX_FIELD("Transform", "Do Image Flip Horizontal", Byte, transform.do_image_flip_horizontal),
+      QUORVIX_FIELD("Transform", "Do Image Flip Horizontal", Byte,
+                    transform.do_image_flip_horizontal),
       QUORVIX_FIELD("Transform", "Do Image Flip Vertical", Byte, transform.do_image_flip_vertical),
-      QUORVIX_FIELD("Adjustment", "Do Image Color Correction", Byte, adjustment.do_image_color_correction),
+      QUORVIX_FIELD("Adjustment", "Do Image Color Correction", Byte,
+                    adjustment.do_image_color_correction),
       QUORVIX_FIELD("Adjustment", "Image Brightness", Long, adjustment.image_brightness),
       QUORVIX_FIELD("Adjustment", "Image Contrast", Long, adjustment.image_contrast),
       QUORVIX_FIELD("Adjustment", "Image Gamma", Float, adjustment.image_gamma),
@@ -192,9 +187,7 @@ const SettingField* FindSetting(std::string_view group, std::string_view key) {
 }
 
 int32_t* OutputBppSetting(ProgramSettings& settings, std::string_view format_key) {
-  std::string key(format_key);
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  key += " BPP";
+  const std::string key = ToUpperAscii(format_key) + " BPP";
   const SettingField* field = FindSetting("Output", key);
   if (!field) return nullptr;
   const SettingRef ref = field->locate(settings);

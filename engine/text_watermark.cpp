@@ -6,6 +6,7 @@
 
 #include "engine/hex_colour.h"
 #include "engine/watermark.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -18,14 +19,6 @@ constexpr int MeasuringSide = 10;
 std::optional<Font>& RunFont() {
   static std::optional<Font> font;
   return font;
-}
-
-// Tokens and the line break are ASCII, so an ASCII lower case finds them.
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
-  return lower;
 }
 
 int ClampOpacity(int32_t opacity) { return std::clamp<int32_t>(opacity, 0, 255); }
@@ -60,7 +53,7 @@ std::string ExpandWatermarkText(std::string_view text, const TokenValues& tokens
   if (std::count(text.begin(), text.end(), '%') < 2) return expanded;
   // Only tokens written in the text itself are expanded, so a value that happens to hold a later
   // token stays as it is.
-  const std::string lower = AsciiLower(text);
+  const std::string lower = ToLowerAscii(text);  // tokens and the line break are ASCII
   for (std::string_view token : NamingTokens) {
     if (lower.find(token) != std::string::npos) expanded = ReplaceToken(expanded, token, tokens);
   }
@@ -68,7 +61,7 @@ std::string ExpandWatermarkText(std::string_view text, const TokenValues& tokens
 }
 
 std::vector<std::string> SplitWatermarkLines(std::string_view text) {
-  const std::string lower = AsciiLower(text);
+  const std::string lower = ToLowerAscii(text);  // tokens and the line break are ASCII
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t found = lower.find(LineBreak); found != std::string::npos;

@@ -4,25 +4,9 @@
 #include <cassert>
 #include <tuple>
 
+#include "platform/ascii.h"
+
 namespace {
-
-// Keys and group names are ASCII; the C locale's toupper would also be ASCII, but not when some
-// other part of the program switches the locale.
-constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-std::string ToUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = AsciiUpper(c);
-  return upper;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
 
 const std::string& MissText() {
   static const std::string miss(TextMissMarker);
@@ -55,14 +39,14 @@ LanguageTable::LanguageTable(std::span<const TextPair> source) {
     if (EqualsIgnoringCase(pair.name, TextGroupMarker)) {
       if (!groups_.empty()) groups_.back().end = static_cast<std::uint32_t>(entries_.size());
       Group group;
-      group.name = ToUpper(pair.text);
+      group.name = ToUpperAscii(pair.text);
       group.begin = static_cast<std::uint32_t>(entries_.size());
       groups_.push_back(std::move(group));
       continue;
     }
     // An entry before the first group belongs nowhere.
     if (groups_.empty()) continue;
-    entries_.push_back(Entry{ToUpper(pair.name), std::string(pair.text)});
+    entries_.push_back(Entry{ToUpperAscii(pair.name), std::string(pair.text)});
   }
   if (!groups_.empty()) groups_.back().end = static_cast<std::uint32_t>(entries_.size());
 
@@ -98,8 +82,8 @@ std::ptrdiff_t LanguageTable::FindGroup(std::string_view upper_name) const {
 }
 
 const std::string& LanguageTable::Find(std::string_view group_name, std::string_view key) const {
-  const std::string upper_group = ToUpper(group_name);
-  const std::string upper_key = ToUpper(key);
+  const std::string upper_group = ToUpperAscii(group_name);
+  const std::string upper_key = ToUpperAscii(key);
 
   const std::ptrdiff_t found = FindGroup(upper_group);
   if (found < 0) return MissText();
