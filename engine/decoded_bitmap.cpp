@@ -4,18 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '1', '\0'};
+constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '2', '\0'};
 constexpr uint32_t MaxPaletteEntries = 256;
-// The pixel rows start on a page of their own, so the program can map them in place.
-constexpr uint64_t PixelAlignment = 4096;
+// Rows copied into the record start on a page of their own; rows left where the decoder wrote
+// them are at least aligned for any pixel type.
+constexpr uint64_t PageBytes = 4096;
+constexpr uint64_t PixelAlignment = 16;
 
-uint64_t AlignedPixelOffset(uint64_t offset) {
-  return (offset + PixelAlignment - 1) / PixelAlignment * PixelAlignment;
+uint64_t AlignUp(uint64_t offset, uint64_t alignment) {
+  return (offset + alignment - 1) / alignment * alignment;
 }
 
 struct RecordHeader {
@@ -37,7 +41,15 @@ struct RecordHeader {
   uint32_t reserved;
   uint64_t icc_size;
   uint64_t bits_size;
+  uint64_t bits_offset;    // where the rows lie
+  uint64_t extras_offset;  // palette, transparency table and ICC profile, in that order
 };
+static_assert(sizeof(RecordHeader) <= DecodedRecordDataStart);
+
+// True when [offset, offset + size) lies inside [start, limit).
+bool Inside(uint64_t offset, uint64_t size, uint64_t start, uint64_t limit) {
+  return offset >= start && offset <= limit && size <= limit - offset;
+}
 
 bool WriteAll(int fd, const void* data, size_t size, off_t offset) {
   const char* bytes = static_cast<const char*>(data);
@@ -93,7 +105,40 @@ bool TypeAllowsBpp(uint32_t type, uint32_t bpp) {
 
 }  // namespace
 
-bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
+RecordMapping::RecordMapping(int fd, uint64_t length) {
+  if (length == 0 || length > SIZE_MAX) return;
+  void* mapped = mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_POPULATE, fd, 0);
+  if (mapped == MAP_FAILED) return;
+  address_ = mapped;
+  length_ = length;
+}
+
+RecordMapping::~RecordMapping() {
+  if (address_) munmap(address_, static_cast<size_t>(length_));
+}
+
+RecordMapping::RecordMapping(RecordMapping&& other) noexcept
+    : address_(other.address_), length_(other.length_) {
+  other.Release();
+}
+
+RecordMapping& RecordMapping::operator=(RecordMapping&& other) noexcept {
+  if (this != &other) {
+    if (address_) munmap(address_, static_cast<size_t>(length_));
+    address_ = other.address_;
+    length_ = other.length_;
+    other.Release();
+  }
+  return *this;
+}
+
+void RecordMapping::Release() {
+  address_ = nullptr;
+  length_ = 0;
+}
+
+bool WriteDecodedBitmap(int fd, FIBITMAP* image, PixelsInFile in_file) {
   if (!image || !FreeImage_HasPixels(image)) return false;
   RecordHeader header{};
   std::memcpy(header.magic, RecordMagic, sizeof RecordMagic);
@@ -115,12 +160,22 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
   header.icc_size = icc && icc->data ? icc->size : 0;
   header.bits_size = static_cast<uint64_t>(header.pitch) * header.height;
   if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) return false;
-
-  if (ftruncate(fd, 0) != 0) return false;
-  off_t offset = 0;
-  if (!WriteAll(fd, &header, sizeof header, offset)) return false;
-  offset += sizeof header;
   const size_t palette_bytes = header.palette_entries * sizeof(RGBQUAD);
+  const uint64_t extras_size = palette_bytes + header.transparency_count + header.icc_size;
+
+  if (in_file.offset != 0) {
+    header.bits_offset = in_file.offset;
+    header.extras_offset = AlignUp(in_file.end, PixelAlignment);
+  } else {
+    // Past whatever the file holds (an arena the rows did not end up in), not over it.
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return false;
+    header.extras_offset = AlignUp(
+        std::max<uint64_t>(static_cast<uint64_t>(info.st_size), DecodedRecordDataStart), PageBytes);
+    header.bits_offset = AlignUp(header.extras_offset + extras_size, PageBytes);
+  }
+
+  off_t offset = static_cast<off_t>(header.extras_offset);
   if (palette_bytes && !WriteAll(fd, FreeImage_GetPalette(image), palette_bytes, offset)) {
     return false;
   }
@@ -131,13 +186,17 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
   }
   offset += header.transparency_count;
   if (header.icc_size && !WriteAll(fd, icc->data, header.icc_size, offset)) return false;
-  offset += static_cast<off_t>(header.icc_size);
-  offset = static_cast<off_t>(AlignedPixelOffset(static_cast<uint64_t>(offset)));
   // FreeImage keeps the rows of a bitmap in one block, bottom row first.
-  return WriteAll(fd, FreeImage_GetBits(image), header.bits_size, offset);
+  if (in_file.offset == 0 &&
+      !WriteAll(fd, FreeImage_GetBits(image), header.bits_size,
+                static_cast<off_t>(header.bits_offset))) {
+    return false;
+  }
+  // The header goes last: a record cut short by a failure never looks complete.
+  return WriteAll(fd, &header, sizeof header, 0);
 }
 
-Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits) {
+Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits, RecordMapping mapping) {
   struct stat info {};
   if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(sizeof(RecordHeader))) return {};
   const uint64_t file_size = static_cast<uint64_t>(info.st_size);
@@ -156,29 +215,33 @@ Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits) {
   const uint64_t bits_size = pitch * header.height;
   if (header.pitch != pitch || header.bits_size != bits_size) return {};
   const uint64_t palette_bytes = header.palette_entries * sizeof(RGBQUAD);
-  const uint64_t bits_offset =
-      AlignedPixelOffset(sizeof header + palette_bytes + header.transparency_count + header.icc_size);
-  if (bits_offset > file_size || file_size - bits_offset < bits_size) return {};
+  const uint64_t extras_size = palette_bytes + header.transparency_count + header.icc_size;
+  if (header.bits_offset % PixelAlignment != 0) return {};
+  if (!Inside(header.bits_offset, bits_size, DecodedRecordDataStart, file_size)) return {};
+  if (extras_size != 0) {
+    if (!Inside(header.extras_offset, extras_size, DecodedRecordDataStart, file_size)) return {};
+    const bool apart = header.extras_offset >= header.bits_offset + bits_size ||
+                       header.bits_offset >= header.extras_offset + extras_size;
+    if (!apart) return {};
+  }
 
   // Wrap the rows where they lie instead of copying them into a freshly cleared bitmap: the
   // record is ours alone once the decoder has ended, and the mapping goes with the bitmap.
-  void* mapped = mmap(nullptr, file_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) return {};
-  BYTE* bits = static_cast<BYTE*>(mapped) + bits_offset;
+  if (mapping.length() < file_size) mapping = RecordMapping(fd, file_size);
+  if (!mapping.address()) return {};
+  BYTE* bits = static_cast<BYTE*>(mapping.address()) + header.bits_offset;
   Bitmap image(FreeImage_ConvertFromRawBitsEx(
       FALSE, bits, static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
       static_cast<int>(header.height), static_cast<int>(header.pitch), header.bpp,
       header.red_mask, header.green_mask, header.blue_mask, FALSE));
-  if (!image) {
-    munmap(mapped, file_size);
-    return {};
-  }
-  AttachPixelMapping(image.get(), mapped, file_size);
+  if (!image) return {};
+  AttachPixelMapping(image.get(), mapping.address(), static_cast<size_t>(mapping.length()));
+  mapping.Release();
   if (FreeImage_GetPitch(image.get()) != header.pitch || FreeImage_GetBits(image.get()) != bits) {
     return {};
   }
 
-  off_t offset = sizeof header;
+  off_t offset = static_cast<off_t>(header.extras_offset);
   RGBQUAD* palette = FreeImage_GetPalette(image.get());
   if (palette_bytes) {
     if (!palette || header.palette_entries > FreeImage_GetColorsUsed(image.get())) return {};

@@ -165,14 +165,22 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   Fd output(CreateMemoryFile());
   Fd input(fcntl(file.fd(), F_DUPFD_CLOEXEC, HandOverFloor));
   if (output.get() < 0 || input.get() < 0) return {};
+  // The rows of the bitmap the decoder is expected to make: it allocates them in the record.
+  // Small images are simply copied; no small allocation can then be taken for their rows.
+  const bool use_arena = layout.decoded_bytes >= DecoderArenaThreshold;
+  const uint64_t record_bytes = DecodedRecordBytes(layout.decoded_bytes);
+  const bool record_sized =
+      use_arena && ftruncate(output.get(), static_cast<off_t>(record_bytes)) == 0;
 
   // The child reads the very descriptor we checked, so a file renamed or replaced meanwhile
   // cannot slip past the check.
   const std::string address_space = "--address-space=" + std::to_string(DecoderAddressSpace(layout));
+  const std::string arena = "--arena=" + std::to_string(layout.decoded_bytes);
   const std::string input_path = "/proc/self/fd/" + std::to_string(ChildInputFd);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(decoder.c_str()));
   argv.push_back(const_cast<char*>(address_space.c_str()));
+  if (use_arena) argv.push_back(const_cast<char*>(arena.c_str()));
   if (const char* fault_argument = FaultArgument(fault)) {
     argv.push_back(const_cast<char*>(fault_argument));
   }
@@ -207,10 +215,17 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return {};
 
+  // While the decoder starts, give the record its memory on this core: the pages are ready when
+  // FreeImage fills them, and already mapped here when the encoder reads them. Only for a
+  // document the structure check has weighed against the memory there is.
+  RecordMapping mapping;
+  if (record_sized && AvailableMemoryBytes() != 0) {
+    mapping = RecordMapping(output.get(), record_bytes);
+  }
   if (!WaitForChild(pid, DecodeTimeLimit(layout))) return {};
   DecodedBitmapLimits limits;
   limits.width = layout.width;
   limits.height = layout.height;
   limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
-  return ReadDecodedBitmap(output.get(), limits);
+  return ReadDecodedBitmap(output.get(), limits, std::move(mapping));
 }

@@ -19,6 +19,9 @@ inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
 constexpr uint64_t DecoderBaseAddressSpace = 512ull << 20;
 /// The decoder gets its base plus this many times the decoded size.
 constexpr uint64_t DecoderAddressSpaceFactor = 4;
+/// From this many bytes of rows on, the decoder allocates its bitmap inside the record instead
+/// of copying it there.
+constexpr uint64_t DecoderArenaThreshold = 1ull << 20;
 /// Wall-clock time of a decode: a base plus a time per decoded byte.
 constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "engine/file_stream.h"
 #include "engine/formats.h"
 
 namespace {
@@ -137,21 +138,23 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A new, empty file beside the target, with the permissions a plain create gives.
-std::string CreateTemporaryBeside(const std::string& path) {
+// A new, empty file beside the target, with the permissions a plain create gives; its name goes
+// to `name`. The descriptor is written through directly, so the file cannot be swapped between
+// its creation and the save.
+int CreateTemporaryBeside(const std::string& path, std::string& name) {
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = folder + ".quorvix-" + std::to_string(getpid()) + "-" +
                                   std::to_string(counter.fetch_add(1)) + ".tmp";
-    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      close(fd);
-      return candidate;
+      name = candidate;
+      return fd;
     }
-    if (errno != EEXIST) return {};
+    if (errno != EEXIST) return -1;
   }
-  return {};
+  return -1;
 }
 
 }  // namespace
@@ -233,12 +236,19 @@ Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t t
 
 bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_t flags) {
   if (!image || path.empty() || path.back() == '/') return false;
-  const std::string temporary = CreateTemporaryBeside(path);
-  if (temporary.empty()) return false;
-  // A failed save can leave a partial file: it only ever reaches the temporary name.
-  const bool saved = FreeImage_Save(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
-                                    temporary.c_str(), flags) != FALSE;
-  if (!saved || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  std::string temporary;
+  // Some writers read back what they wrote, hence a stream open for both.
+  FileStream stream(CreateTemporaryBeside(path, temporary), "w+b");
+  if (!stream.IsOpen()) {
+    if (!temporary.empty()) std::remove(temporary.c_str());
+    return false;
+  }
+  // A failed save can leave a partial file: it only ever reaches the temporary name. A full disk
+  // shows only in the stream: FreeImage's writers do not look at what their writes return.
+  const bool encoded = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
+                                              stream.io(), stream.handle(), flags) != FALSE;
+  const bool written = stream.Close();
+  if (!encoded || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
     return false;
   }

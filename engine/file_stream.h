@@ -1,0 +1,35 @@
+#pragma once
+
+// A FreeImage stream over a descriptor we already hold, through a large stdio buffer. FreeImage's
+// own file functions read and write through 4 KiB: a 12-megapixel image then costs thousands of
+// system calls. They also ignore write errors, which this stream remembers.
+
+#include <FreeImage.h>
+
+#include <cstdio>
+#include <memory>
+
+class FileStream {
+ public:
+  /// Buffer size of every stream: big enough that a large image needs only tens of calls.
+  static constexpr size_t BufferBytes = 1 << 20;
+
+  /// Takes ownership of `fd` (closed by Close or the destructor); `mode` as for fdopen ("rb",
+  /// "w+b"). Not open when the descriptor cannot be wrapped.
+  FileStream(int fd, const char* mode);
+  ~FileStream();
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+  /// The procedures and handle to pass to FreeImage_LoadFromHandle and FreeImage_SaveToHandle.
+  FreeImageIO* io();
+  fi_handle handle() { return file_; }
+
+  /// Flushes and closes; false when a write, the flush or the close failed.
+  bool Close();
+
+ private:
+  FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;
+};
