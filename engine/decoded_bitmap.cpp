@@ -1,26 +1,20 @@
 #include "engine/decoded_bitmap.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/uio.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdint>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '2', '\0'};
+constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '4', '\0'};
 constexpr uint32_t MaxPaletteEntries = 256;
-// Rows copied into the record start on a page of their own; rows left where the decoder wrote
-// them are at least aligned for any pixel type.
 constexpr uint64_t PageBytes = 4096;
-constexpr uint64_t PixelAlignment = 16;
-
-uint64_t AlignUp(uint64_t offset, uint64_t alignment) {
-  return (offset + alignment - 1) / alignment * alignment;
-}
 
 struct RecordHeader {
   char magic[8];
@@ -41,36 +35,59 @@ struct RecordHeader {
   uint32_t reserved;
   uint64_t icc_size;
   uint64_t bits_size;
-  uint64_t bits_offset;    // where the rows lie
-  uint64_t extras_offset;  // palette, transparency table and ICC profile, in that order
+  uint64_t rows_address;
 };
-static_assert(sizeof(RecordHeader) <= DecodedRecordDataStart);
 
-// True when [offset, offset + size) lies inside [start, limit).
-bool Inside(uint64_t offset, uint64_t size, uint64_t start, uint64_t limit) {
-  return offset >= start && offset <= limit && size <= limit - offset;
-}
-
-bool WriteAll(int fd, const void* data, size_t size, off_t offset) {
+bool WriteAll(int fd, const void* data, uint64_t size) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t written = pwrite(fd, bytes, size, offset);
+    const ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     bytes += written;
-    size -= static_cast<size_t>(written);
-    offset += written;
+    size -= static_cast<uint64_t>(written);
   }
   return true;
 }
 
-bool ReadAll(int fd, void* data, size_t size, off_t offset) {
+// Hands `size` bytes to a pipe by reference rather than by copy: the reader's copy is the only
+// one. Falls back to plain writes where `fd` is no pipe. The memory must stay as it is until the
+// reader has it, which it does: the decoder ends after writing.
+bool SpliceAll(int fd, const void* data, uint64_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    iovec piece{const_cast<char*>(bytes), size};
+    const ssize_t given = vmsplice(fd, &piece, 1, 0);
+    if (given < 0 && errno == EINTR) continue;
+    if (given < 0 && bytes == data && (errno == EBADF || errno == EINVAL)) {
+      return WriteAll(fd, data, size);
+    }
+    if (given <= 0) return false;
+    bytes += given;
+    size -= static_cast<uint64_t>(given);
+  }
+  return true;
+}
+
+// Reads exactly `size` bytes, waiting no later than `deadline`; false on an early end, an error or
+// when time is up.
+bool ReadAll(int fd, void* data, uint64_t size, std::chrono::steady_clock::time_point deadline) {
   char* bytes = static_cast<char*>(data);
   while (size > 0) {
-    const ssize_t got = pread(fd, bytes, size, offset);
-    if (got <= 0) return false;
-    bytes += got;
-    size -= static_cast<size_t>(got);
-    offset += got;
+    const ssize_t got = read(fd, bytes, size);
+    if (got > 0) {
+      bytes += got;
+      size -= static_cast<uint64_t>(got);
+      continue;
+    }
+    if (got == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd wait_for{fd, POLLIN, 0};
+    if (poll(&wait_for, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
   }
   return true;
 }
@@ -105,25 +122,25 @@ bool TypeAllowsBpp(uint32_t type, uint32_t bpp) {
 
 }  // namespace
 
-RecordMapping::RecordMapping(int fd, uint64_t length) {
+PixelMemory::PixelMemory(uint64_t length) {
   if (length == 0 || length > SIZE_MAX) return;
   void* mapped = mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE,
-                      MAP_SHARED | MAP_POPULATE, fd, 0);
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (mapped == MAP_FAILED) return;
   address_ = mapped;
   length_ = length;
 }
 
-RecordMapping::~RecordMapping() {
+PixelMemory::~PixelMemory() {
   if (address_) munmap(address_, static_cast<size_t>(length_));
 }
 
-RecordMapping::RecordMapping(RecordMapping&& other) noexcept
+PixelMemory::PixelMemory(PixelMemory&& other) noexcept
     : address_(other.address_), length_(other.length_) {
   other.Release();
 }
 
-RecordMapping& RecordMapping::operator=(RecordMapping&& other) noexcept {
+PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
   if (this != &other) {
     if (address_) munmap(address_, static_cast<size_t>(length_));
     address_ = other.address_;
@@ -133,12 +150,24 @@ RecordMapping& RecordMapping::operator=(RecordMapping&& other) noexcept {
   return *this;
 }
 
-void RecordMapping::Release() {
+void PixelMemory::Shrink(uint64_t length) {
+  const uint64_t kept = (length + PageBytes - 1) / PageBytes * PageBytes;
+  if (!address_ || kept >= length_) return;
+  if (kept == 0) {
+    munmap(address_, static_cast<size_t>(length_));
+    Release();
+    return;
+  }
+  munmap(static_cast<char*>(address_) + kept, static_cast<size_t>(length_ - kept));
+  length_ = kept;
+}
+
+void PixelMemory::Release() {
   address_ = nullptr;
   length_ = 0;
 }
 
-bool WriteDecodedBitmap(int fd, FIBITMAP* image, PixelsInFile in_file) {
+bool WriteDecodedHead(int fd, FIBITMAP* image) {
   if (!image || !FreeImage_HasPixels(image)) return false;
   RecordHeader header{};
   std::memcpy(header.magic, RecordMagic, sizeof RecordMagic);
@@ -159,112 +188,133 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image, PixelsInFile in_file) {
   header.icc_flags = icc ? icc->flags : 0;
   header.icc_size = icc && icc->data ? icc->size : 0;
   header.bits_size = static_cast<uint64_t>(header.pitch) * header.height;
-  if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) return false;
-  const size_t palette_bytes = header.palette_entries * sizeof(RGBQUAD);
-  const uint64_t extras_size = palette_bytes + header.transparency_count + header.icc_size;
-
-  if (in_file.offset != 0) {
-    header.bits_offset = in_file.offset;
-    header.extras_offset = AlignUp(in_file.end, PixelAlignment);
-  } else {
-    // Past whatever the file holds (an arena the rows did not end up in), not over it.
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return false;
-    header.extras_offset = AlignUp(
-        std::max<uint64_t>(static_cast<uint64_t>(info.st_size), DecodedRecordDataStart), PageBytes);
-    header.bits_offset = AlignUp(header.extras_offset + extras_size, PageBytes);
-  }
-
-  off_t offset = static_cast<off_t>(header.extras_offset);
-  if (palette_bytes && !WriteAll(fd, FreeImage_GetPalette(image), palette_bytes, offset)) {
-    return false;
-  }
-  offset += static_cast<off_t>(palette_bytes);
-  if (header.transparency_count &&
-      !WriteAll(fd, FreeImage_GetTransparencyTable(image), header.transparency_count, offset)) {
-    return false;
-  }
-  offset += header.transparency_count;
-  if (header.icc_size && !WriteAll(fd, icc->data, header.icc_size, offset)) return false;
   // FreeImage keeps the rows of a bitmap in one block, bottom row first.
-  if (in_file.offset == 0 &&
-      !WriteAll(fd, FreeImage_GetBits(image), header.bits_size,
-                static_cast<off_t>(header.bits_offset))) {
+  header.rows_address = reinterpret_cast<uintptr_t>(FreeImage_GetBits(image));
+  if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) return false;
+
+  if (!WriteAll(fd, &header, sizeof header)) return false;
+  if (header.palette_entries &&
+      !WriteAll(fd, FreeImage_GetPalette(image), header.palette_entries * sizeof(RGBQUAD))) {
     return false;
   }
-  // The header goes last: a record cut short by a failure never looks complete.
-  return WriteAll(fd, &header, sizeof header, 0);
+  if (header.transparency_count &&
+      !WriteAll(fd, FreeImage_GetTransparencyTable(image), header.transparency_count)) {
+    return false;
+  }
+  return header.icc_size == 0 || WriteAll(fd, icc->data, header.icc_size);
 }
 
-Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits, RecordMapping mapping) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(sizeof(RecordHeader))) return {};
-  const uint64_t file_size = static_cast<uint64_t>(info.st_size);
-  RecordHeader header{};
-  if (!ReadAll(fd, &header, sizeof header, 0)) return {};
-  if (std::memcmp(header.magic, RecordMagic, sizeof RecordMagic) != 0) return {};
-  if (header.width != limits.width || header.height != limits.height) return {};
-  if (!TypeAllowsBpp(header.type, header.bpp)) return {};
-  if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) return {};
-  if (header.palette_entries && header.bpp > 8) return {};
-  if (header.icc_size > limits.max_icc_bytes) return {};
+bool WriteDecodedRows(int fd, FIBITMAP* image) {
+  if (!image || !FreeImage_HasPixels(image)) return false;
+  return SpliceAll(fd, FreeImage_GetBits(image),
+                   static_cast<uint64_t>(FreeImage_GetPitch(image)) * FreeImage_GetHeight(image));
+}
 
+bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
+  return WriteDecodedHead(fd, image) && WriteDecodedRows(fd, image);
+}
+
+std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& limits,
+                                           std::chrono::steady_clock::time_point deadline) {
+  RecordHeader header{};
+  if (!ReadAll(fd, &header, sizeof header, deadline)) return std::nullopt;
+  if (std::memcmp(header.magic, RecordMagic, sizeof RecordMagic) != 0) return std::nullopt;
+  if (header.width != limits.width || header.height != limits.height) return std::nullopt;
+  if (!TypeAllowsBpp(header.type, header.bpp)) return std::nullopt;
+  if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) {
+    return std::nullopt;
+  }
+  if (header.palette_entries && header.bpp > 8) return std::nullopt;
+  if (header.icc_size > limits.max_icc_bytes) return std::nullopt;
   // Rows of a 4-byte-aligned pitch, as FreeImage itself lays them out.
   const uint64_t row_bytes = (static_cast<uint64_t>(header.width) * header.bpp + 7) / 8;
   const uint64_t pitch = (row_bytes + 3) / 4 * 4;
   const uint64_t bits_size = pitch * header.height;
-  if (header.pitch != pitch || header.bits_size != bits_size) return {};
-  const uint64_t palette_bytes = header.palette_entries * sizeof(RGBQUAD);
-  const uint64_t extras_size = palette_bytes + header.transparency_count + header.icc_size;
-  if (header.bits_offset % PixelAlignment != 0) return {};
-  if (!Inside(header.bits_offset, bits_size, DecodedRecordDataStart, file_size)) return {};
-  if (extras_size != 0) {
-    if (!Inside(header.extras_offset, extras_size, DecodedRecordDataStart, file_size)) return {};
-    const bool apart = header.extras_offset >= header.bits_offset + bits_size ||
-                       header.bits_offset >= header.extras_offset + extras_size;
-    if (!apart) return {};
-  }
+  if (header.pitch != pitch || header.bits_size != bits_size) return std::nullopt;
 
-  // Wrap the rows where they lie instead of copying them into a freshly cleared bitmap: the
-  // record is ours alone once the decoder has ended, and the mapping goes with the bitmap.
-  if (mapping.length() < file_size) mapping = RecordMapping(fd, file_size);
-  if (!mapping.address()) return {};
-  BYTE* bits = static_cast<BYTE*>(mapping.address()) + header.bits_offset;
+  DecodedHead head;
+  head.type = header.type;
+  head.width = header.width;
+  head.height = header.height;
+  head.bpp = header.bpp;
+  head.pitch = header.pitch;
+  head.masks[0] = header.red_mask;
+  head.masks[1] = header.green_mask;
+  head.masks[2] = header.blue_mask;
+  head.transparent = header.transparent != 0;
+  head.dots_per_meter_x = header.dots_per_meter_x;
+  head.dots_per_meter_y = header.dots_per_meter_y;
+  head.icc_flags = header.icc_flags;
+  head.rows_size = bits_size;
+  head.rows_address = header.rows_address;
+  head.palette.resize(header.palette_entries);
+  head.transparency.resize(header.transparency_count);
+  head.icc.resize(header.icc_size);
+  if (!ReadAll(fd, head.palette.data(), head.palette.size() * sizeof(RGBQUAD), deadline) ||
+      !ReadAll(fd, head.transparency.data(), head.transparency.size(), deadline) ||
+      !ReadAll(fd, head.icc.data(), head.icc.size(), deadline)) {
+    return std::nullopt;
+  }
+  return head;
+}
+
+bool ReadDecodedRows(int fd, void* rows, uint64_t size,
+                     std::chrono::steady_clock::time_point deadline) {
+  return ReadAll(fd, rows, size, deadline);
+}
+
+PixelMemory RowMemoryFor(const DecodedHead& head, PixelMemory memory) {
+  // The prepared memory was sized from the document's header; FreeImage may make less of it
+  // (a dropped channel) or, for a kind we did not foresee, more.
+  if (memory.length() < head.rows_size) memory = PixelMemory(head.rows_size);
+  memory.Shrink(head.rows_size);
+  return memory;
+}
+
+Bitmap MakeDecodedBitmap(const DecodedHead& head, PixelMemory rows) {
+  if (!rows.address() || rows.length() < head.rows_size) return {};
+  BYTE* bits = static_cast<BYTE*>(rows.address());
   Bitmap image(FreeImage_ConvertFromRawBitsEx(
-      FALSE, bits, static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
-      static_cast<int>(header.height), static_cast<int>(header.pitch), header.bpp,
-      header.red_mask, header.green_mask, header.blue_mask, FALSE));
+      FALSE, bits, static_cast<FREE_IMAGE_TYPE>(head.type), static_cast<int>(head.width),
+      static_cast<int>(head.height), static_cast<int>(head.pitch), head.bpp, head.masks[0],
+      head.masks[1], head.masks[2], FALSE));
   if (!image) return {};
-  AttachPixelMapping(image.get(), mapping.address(), static_cast<size_t>(mapping.length()));
-  mapping.Release();
-  if (FreeImage_GetPitch(image.get()) != header.pitch || FreeImage_GetBits(image.get()) != bits) {
+  // The rows stay where they were read; the memory goes with the bitmap.
+  AttachPixelMapping(image.get(), rows.address(), static_cast<size_t>(rows.length()));
+  rows.Release();
+  if (FreeImage_GetPitch(image.get()) != head.pitch || FreeImage_GetBits(image.get()) != bits) {
     return {};
   }
 
-  off_t offset = static_cast<off_t>(header.extras_offset);
-  RGBQUAD* palette = FreeImage_GetPalette(image.get());
-  if (palette_bytes) {
-    if (!palette || header.palette_entries > FreeImage_GetColorsUsed(image.get())) return {};
-    if (!ReadAll(fd, palette, palette_bytes, offset)) return {};
+  if (!head.palette.empty()) {
+    RGBQUAD* own = FreeImage_GetPalette(image.get());
+    if (!own || head.palette.size() > FreeImage_GetColorsUsed(image.get())) return {};
+    std::memcpy(own, head.palette.data(), head.palette.size() * sizeof(RGBQUAD));
   }
-  offset += static_cast<off_t>(palette_bytes);
-  if (header.transparency_count) {
-    BYTE table[256];
-    if (!ReadAll(fd, table, header.transparency_count, offset)) return {};
-    FreeImage_SetTransparencyTable(image.get(), table, static_cast<int>(header.transparency_count));
+  if (!head.transparency.empty()) {
+    FreeImage_SetTransparencyTable(image.get(), const_cast<BYTE*>(head.transparency.data()),
+                                   static_cast<int>(head.transparency.size()));
   }
-  offset += header.transparency_count;
-  if (header.icc_size) {
-    std::vector<uint8_t> icc(header.icc_size);
-    if (!ReadAll(fd, icc.data(), icc.size(), offset)) return {};
-    FIICCPROFILE* profile =
-        FreeImage_CreateICCProfile(image.get(), icc.data(), static_cast<long>(icc.size()));
-    if (profile) profile->flags = static_cast<WORD>(header.icc_flags);
-  } else if (header.icc_flags) {
-    FreeImage_GetICCProfile(image.get())->flags = static_cast<WORD>(header.icc_flags);
+  if (!head.icc.empty()) {
+    FIICCPROFILE* profile = FreeImage_CreateICCProfile(
+        image.get(), const_cast<BYTE*>(head.icc.data()), static_cast<long>(head.icc.size()));
+    if (profile) profile->flags = static_cast<WORD>(head.icc_flags);
+  } else if (head.icc_flags) {
+    FreeImage_GetICCProfile(image.get())->flags = static_cast<WORD>(head.icc_flags);
   }
-  FreeImage_SetTransparent(image.get(), header.transparent ? TRUE : FALSE);
-  FreeImage_SetDotsPerMeterX(image.get(), header.dots_per_meter_x);
-  FreeImage_SetDotsPerMeterY(image.get(), header.dots_per_meter_y);
+  FreeImage_SetTransparent(image.get(), head.transparent ? TRUE : FALSE);
+  FreeImage_SetDotsPerMeterX(image.get(), head.dots_per_meter_x);
+  FreeImage_SetDotsPerMeterY(image.get(), head.dots_per_meter_y);
   return image;
+}
+
+Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits,
+                         std::chrono::steady_clock::time_point deadline, PixelMemory memory) {
+  const std::optional<DecodedHead> head = ReadDecodedHead(fd, limits, deadline);
+  if (!head) return {};
+  PixelMemory rows = RowMemoryFor(*head, std::move(memory));
+  if (!rows.address() || !ReadDecodedRows(fd, rows.address(), head->rows_size, deadline)) {
+    return {};
+  }
+  return MakeDecodedBitmap(*head, std::move(rows));
 }

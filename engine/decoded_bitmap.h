@@ -1,12 +1,16 @@
 #pragma once
 
-// How the decoder process hands a bitmap to the program: one flat record in a memory file (a
-// header on the first page; the palette, the transparency table and the ICC profile; the pixel
-// rows exactly as FreeImage holds them), so the program never decodes the document a second time.
-// The rows are usually where FreeImage wrote them: the decoder's bitmap is allocated inside the
-// memory file, and the record only says where.
+// How the decoder process hands a bitmap to the program, so the program never decodes the
+// document a second time: a record down a pipe, first its head (a header, the palette, the
+// transparency table, the ICC profile, and where the rows lie in the decoder's memory), then the
+// pixel rows exactly as FreeImage holds them. The program copies the rows straight out of the
+// decoder's memory where the system lets it, else it asks for them down the pipe; either way
+// they land in memory it prepared while the decoder was still working.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "engine/bitmap.h"
 
@@ -17,45 +21,31 @@ struct DecodedBitmapLimits {
   uint64_t max_icc_bytes = 0;
 };
 
-/// The first byte of a record after its header: what lies before belongs to the header alone.
-constexpr uint64_t DecodedRecordDataStart = 4096;
+/// Writes the head of the record of `image` to `fd` (a pipe or a file); false when a write fails.
+bool WriteDecodedHead(int fd, FIBITMAP* image);
 
-/// The arena of a record starts at DecodedRecordDataStart: room for the rows the decoder is
-/// expected to make, plus what FreeImage keeps in the same block (its header, a palette,
-/// alignment).
-constexpr uint64_t DecodedArenaSlack = 64 << 10;
+/// Writes the rows of `image`, which follow its head; false when a write fails.
+bool WriteDecodedRows(int fd, FIBITMAP* image);
 
-/// The size of a record file whose arena holds `pixel_bytes` of rows.
-constexpr uint64_t DecodedRecordBytes(uint64_t pixel_bytes) {
-  return DecodedRecordDataStart + pixel_bytes + DecodedArenaSlack;
-}
+/// Writes the whole record: head and rows.
+bool WriteDecodedBitmap(int fd, FIBITMAP* image);
 
-/// Where the pixel rows of a bitmap already lie inside the record file, when its allocation came
-/// from there; `end` is the first byte after everything that allocation may hold.
-struct PixelsInFile {
-  uint64_t offset = 0;  // 0: the rows are elsewhere and are copied into the record
-  uint64_t end = 0;
-};
-
-/// Writes the record of `image` to `fd`. Rows already in the file (`in_file`) stay where they
-/// are; everything else goes after them, or after the file's end. The file never shrinks, so a
-/// mapping of it made beforehand stays valid. False when a write fails.
-bool WriteDecodedBitmap(int fd, FIBITMAP* image, PixelsInFile in_file = {});
-
-/// A shared read-write mapping of a record file, released with the object unless handed on.
-class RecordMapping {
+/// Private anonymous memory for pixel rows, every page already faulted in; released with the
+/// object unless handed on.
+class PixelMemory {
  public:
-  RecordMapping() = default;
-  /// Maps the first `length` bytes of `fd`, every page at once (allocating what is missing);
-  /// empty when it cannot.
-  RecordMapping(int fd, uint64_t length);
-  ~RecordMapping();
-  RecordMapping(RecordMapping&& other) noexcept;
-  RecordMapping& operator=(RecordMapping&& other) noexcept;
+  PixelMemory() = default;
+  /// Empty when `length` bytes cannot be had.
+  explicit PixelMemory(uint64_t length);
+  ~PixelMemory();
+  PixelMemory(PixelMemory&& other) noexcept;
+  PixelMemory& operator=(PixelMemory&& other) noexcept;
 
   void* address() const { return address_; }
   uint64_t length() const { return length_; }
-  /// Gives up the mapping without unmapping it.
+  /// Keeps the first `length` bytes and gives the whole pages after them back.
+  void Shrink(uint64_t length);
+  /// Gives up the memory without releasing it.
   void Release();
 
  private:
@@ -63,7 +53,42 @@ class RecordMapping {
   uint64_t length_ = 0;
 };
 
-/// Reads a record written by WriteDecodedBitmap back into a new bitmap that wraps the rows where
-/// they lie; empty when the record is short, inconsistent or outside `limits`. `mapping` is used
-/// when it covers the whole file, else the file is mapped anew.
-Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits, RecordMapping mapping = {});
+/// A record's head, read and checked: everything of the bitmap but its rows.
+struct DecodedHead {
+  uint32_t type = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bpp = 0;
+  uint32_t pitch = 0;
+  uint32_t masks[3] = {};  // red, green, blue
+  bool transparent = false;
+  uint32_t dots_per_meter_x = 0;
+  uint32_t dots_per_meter_y = 0;
+  uint32_t icc_flags = 0;
+  std::vector<RGBQUAD> palette;
+  std::vector<BYTE> transparency;
+  std::vector<BYTE> icc;
+  uint64_t rows_size = 0;
+  uint64_t rows_address = 0;  // in the writer's memory: only the writer's memory means it
+};
+
+/// Reads and checks a head; std::nullopt when it is short, inconsistent, outside `limits` or not
+/// complete by `deadline`.
+std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& limits,
+                                           std::chrono::steady_clock::time_point deadline);
+
+/// Reads exactly `size` bytes of rows from `fd` by `deadline`; false otherwise.
+bool ReadDecodedRows(int fd, void* rows, uint64_t size,
+                     std::chrono::steady_clock::time_point deadline);
+
+/// Memory for the rows of `head`: `memory` when it is large enough (trimmed), else new memory.
+PixelMemory RowMemoryFor(const DecodedHead& head, PixelMemory memory);
+
+/// A bitmap of `head` around `rows`, which hold its rows and go with it; empty when FreeImage
+/// cannot make one.
+Bitmap MakeDecodedBitmap(const DecodedHead& head, PixelMemory rows);
+
+/// Reads a whole record written by WriteDecodedBitmap from `fd` into a new bitmap; empty when
+/// the record is short, inconsistent, outside `limits` or not complete by `deadline`.
+Bitmap ReadDecodedBitmap(int fd, const DecodedBitmapLimits& limits,
+                         std::chrono::steady_clock::time_point deadline, PixelMemory memory = {});

@@ -4,14 +4,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/decoded_bitmap.h"
@@ -21,40 +23,55 @@ extern char** environ;
 
 namespace {
 
+constexpr int ChildRequestFd = 0;
 constexpr int ChildOutputFd = 3;
 constexpr int ChildInputFd = 4;
 // Descriptors handed to the child are first moved above the ones it expects.
 constexpr int HandOverFloor = 10;
 constexpr std::chrono::milliseconds ReapPollInterval{5};
+constexpr int RecordPipeBytes = 1 << 20;
 
 std::mutex seam_mutex;
 std::string decoder_folder;
 DecoderFault decoder_fault = DecoderFault::None;
 std::chrono::milliseconds time_limit_override{0};
+bool copy_from_decoder = true;
 
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
+  ~Fd() { reset(); }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
 };
 
-// An anonymous memory file; an unlinked temporary file where memfd is not available.
-int CreateMemoryFile() {
-  int fd = static_cast<int>(syscall(SYS_memfd_create, "quorvix-decoded", MFD_CLOEXEC));
-  if (fd < 0) fd = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+// Moves `fd` clear of the numbers the child's dup2 targets; -1 when it cannot.
+int MovedAboveHandOver(int fd) {
   if (fd < 0) return -1;
-  // Keep the descriptor clear of the numbers the child's dup2 targets.
   const int moved = fcntl(fd, F_DUPFD_CLOEXEC, HandOverFloor);
   close(fd);
   return moved;
+}
+
+// The pipe the record comes down: the program's end does not block (reads wait with a deadline),
+// and it holds a megabyte, so a large bitmap crosses in a few dozen steps.
+bool CreateRecordPipe(Fd& read_end, Fd& write_end) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  read_end.reset(MovedAboveHandOver(ends[0]));
+  write_end.reset(MovedAboveHandOver(ends[1]));
+  if (read_end.get() < 0 || write_end.get() < 0) return false;
+  if (fcntl(read_end.get(), F_SETFL, O_NONBLOCK) != 0) return false;
+  fcntl(read_end.get(), F_SETPIPE_SZ, RecordPipeBytes);  // a smaller pipe only costs more steps
+  return true;
 }
 
 const char* FaultArgument(DecoderFault fault) {
@@ -71,9 +88,36 @@ const char* FaultArgument(DecoderFault fault) {
   return nullptr;
 }
 
-// Waits for `pid` until `limit`; kills it when the time is up. True when it exited with 0.
-bool WaitForChild(pid_t pid, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+// Copies `size` bytes at `address` in the memory of `pid` to `rows`; false where the system does
+// not allow it (a hardened kernel, a container's filter) or the child gave a wrong address.
+bool CopyFromChild(pid_t pid, uint64_t address, void* rows, uint64_t size) {
+  char* into = static_cast<char*>(rows);
+  while (size > 0) {
+    iovec local{into, size};
+    iovec remote{reinterpret_cast<void*>(address), size};
+    const ssize_t got = process_vm_readv(pid, &local, 1, &remote, 1, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    address += static_cast<uint64_t>(got);
+    size -= static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+// Ends a child whose work we have and reaps it off this thread, so its teardown (freeing a
+// bitmap as large as ours) overlaps our own work instead of delaying it.
+void DismissChild(pid_t pid) {
+  kill(pid, SIGKILL);
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+// Waits for `pid` until `deadline`; kills it when the time is up. True when it exited with 0.
+bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   int status = 0;
   for (;;) {
@@ -148,39 +192,45 @@ void SetDecodeTimeLimitForTesting(std::chrono::milliseconds limit) {
   time_limit_override = limit;
 }
 
+void SetCopyFromDecoderForTesting(bool allowed) {
+  std::lock_guard lock(seam_mutex);
+  copy_from_decoder = allowed;
+}
+
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   if (!file.IsOpen()) return {};
   std::string folder;
   DecoderFault fault = DecoderFault::None;
+  bool may_copy = true;
   {
     std::lock_guard lock(seam_mutex);
     folder = decoder_folder;
     fault = decoder_fault;
+    may_copy = copy_from_decoder;
   }
   if (folder.empty()) folder = ExecutableFolder();
   if (folder.empty()) return {};
   if (folder.back() != '/') folder += '/';
   const std::string decoder = folder + PsdDecoderName;
 
-  Fd output(CreateMemoryFile());
-  Fd input(fcntl(file.fd(), F_DUPFD_CLOEXEC, HandOverFloor));
-  if (output.get() < 0 || input.get() < 0) return {};
-  // The rows of the bitmap the decoder is expected to make: it allocates them in the record.
-  // Small images are simply copied; no small allocation can then be taken for their rows.
-  const bool use_arena = layout.decoded_bytes >= DecoderArenaThreshold;
-  const uint64_t record_bytes = DecodedRecordBytes(layout.decoded_bytes);
-  const bool record_sized =
-      use_arena && ftruncate(output.get(), static_cast<off_t>(record_bytes)) == 0;
+  Fd record, record_writer, request_reader, request;
+  Fd input(MovedAboveHandOver(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0)));
+  if (!CreateRecordPipe(record, record_writer) || input.get() < 0) return {};
+  // A socket rather than a pipe: a request to a child that is already gone must fail, not
+  // raise SIGPIPE in this process.
+  int request_ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, request_ends) != 0) return {};
+  request_reader.reset(MovedAboveHandOver(request_ends[0]));
+  request.reset(MovedAboveHandOver(request_ends[1]));
+  if (request_reader.get() < 0 || request.get() < 0) return {};
 
   // The child reads the very descriptor we checked, so a file renamed or replaced meanwhile
   // cannot slip past the check.
   const std::string address_space = "--address-space=" + std::to_string(DecoderAddressSpace(layout));
-  const std::string arena = "--arena=" + std::to_string(layout.decoded_bytes);
   const std::string input_path = "/proc/self/fd/" + std::to_string(ChildInputFd);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(decoder.c_str()));
   argv.push_back(const_cast<char*>(address_space.c_str()));
-  if (use_arena) argv.push_back(const_cast<char*>(arena.c_str()));
   if (const char* fault_argument = FaultArgument(fault)) {
     argv.push_back(const_cast<char*>(fault_argument));
   }
@@ -189,10 +239,10 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
 
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return {};
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, request_reader.get(), ChildRequestFd);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, output.get(), ChildOutputFd);
+  posix_spawn_file_actions_adddup2(&actions, record_writer.get(), ChildOutputFd);
   posix_spawn_file_actions_adddup2(&actions, input.get(), ChildInputFd);
 
   // The child starts with default signal handling and nothing blocked, whatever this process set.
@@ -214,18 +264,42 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return {};
+  // Only the child holds the writing end now, so its end, however it comes, ends the record.
+  record_writer.reset();
+  request_reader.reset();
+  input.reset();
+  const auto deadline = std::chrono::steady_clock::now() + DecodeTimeLimit(layout);
 
-  // While the decoder starts, give the record its memory on this core: the pages are ready when
-  // FreeImage fills them, and already mapped here when the encoder reads them. Only for a
-  // document the structure check has weighed against the memory there is.
-  RecordMapping mapping;
-  if (record_sized && AvailableMemoryBytes() != 0) {
-    mapping = RecordMapping(output.get(), record_bytes);
-  }
-  if (!WaitForChild(pid, DecodeTimeLimit(layout))) return {};
+  // While the decoder starts and decodes, make the memory the rows will go to, on this core.
+  // Only for a document the structure check has weighed against the memory there is.
+  PixelMemory memory;
+  if (AvailableMemoryBytes() != 0) memory = PixelMemory(layout.decoded_bytes);
   DecodedBitmapLimits limits;
   limits.width = layout.width;
   limits.height = layout.height;
   limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
-  return ReadDecodedBitmap(output.get(), limits, std::move(mapping));
+  const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), limits, deadline);
+  if (!head) {
+    // A child still writing what we no longer read ends on the closed pipes instead of waiting.
+    record.reset();
+    request.reset();
+    WaitForChild(pid, deadline);
+    return {};
+  }
+  PixelMemory rows = RowMemoryFor(*head, std::move(memory));
+  bool have_rows = rows.address() != nullptr && may_copy &&
+                   CopyFromChild(pid, head->rows_address, rows.address(), head->rows_size);
+  if (!have_rows && rows.address()) {
+    const char ask = 'R';
+    have_rows = send(request.get(), &ask, 1, MSG_NOSIGNAL) == 1 &&
+                ReadDecodedRows(record.get(), rows.address(), head->rows_size, deadline);
+  }
+  record.reset();
+  request.reset();
+  if (!have_rows) {
+    WaitForChild(pid, deadline);
+    return {};
+  }
+  DismissChild(pid);
+  return MakeDecodedBitmap(*head, std::move(rows));
 }

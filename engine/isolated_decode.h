@@ -2,7 +2,7 @@
 
 // Runs the risky decode of a Photoshop document in a child process (quorvix-psd-decoder, beside
 // the executable), with an address-space limit from the document's header and a wall-clock limit,
-// and takes the bitmap back through a memory file. Whatever happens to the child, the caller gets
+// and takes the bitmap back down a pipe. Whatever happens to the child, the caller gets
 // a bitmap or an empty result.
 
 #include <chrono>
@@ -19,9 +19,6 @@ inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
 constexpr uint64_t DecoderBaseAddressSpace = 512ull << 20;
 /// The decoder gets its base plus this many times the decoded size.
 constexpr uint64_t DecoderAddressSpaceFactor = 4;
-/// From this many bytes of rows on, the decoder allocates its bitmap inside the record instead
-/// of copying it there.
-constexpr uint64_t DecoderArenaThreshold = 1ull << 20;
 /// Wall-clock time of a decode: a base plus a time per decoded byte.
 constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
@@ -44,3 +41,6 @@ enum class DecoderFault { None, Crash, Hang, Garbage };
 void SetPsdDecoderFolder(const std::string& folder);
 void SetDecoderFaultForTesting(DecoderFault fault);
 void SetDecodeTimeLimitForTesting(std::chrono::milliseconds limit);
+/// Test seam: false makes the parent take the rows down the pipe, as where the system does not
+/// let it read the decoder's memory.
+void SetCopyFromDecoderForTesting(bool allowed);

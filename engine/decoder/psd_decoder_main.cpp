@@ -1,10 +1,12 @@
 // quorvix-psd-decoder: decodes one Photoshop document with FreeImage in a process of its own, so
 // that a damaged file can crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--address-space=BYTES] [--arena=BYTES] [--fault=crash|hang|garbage] FILE
+//   quorvix-psd-decoder [--address-space=BYTES] [--fault=crash|hang|garbage] FILE
 //
-// The bitmap goes to descriptor 3 as a decoded-bitmap record. With --arena, an allocation of that
-// many bytes (the expected rows) is made inside descriptor 3, so the rows need no copy. Exit status 0 when it was written,
+// The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
+// copies the rows out of this process's memory, or, where the system does not let it, writes "R"
+// to descriptor 0 and takes them down descriptor 3. Either way the end of descriptor 0 ends this
+// process. Exit status 0 when it was written,
 // 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when writing failed.
 
 #include <fcntl.h>
@@ -13,17 +15,18 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string>
 
 #include "engine/decoded_bitmap.h"
-#include "engine/decoder/pixel_arena.h"
 #include "engine/file_stream.h"
 
 namespace {
 
 constexpr int OutputFd = 3;
+constexpr int RequestFd = 0;
 
 enum class Fault { None, Crash, Hang, Garbage };
 
@@ -54,15 +57,12 @@ void LimitAddressSpace(uint64_t bytes) {
 
 int main(int argc, char** argv) {
   uint64_t address_space = 0;
-  uint64_t arena_bytes = 0;
   Fault fault = Fault::None;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
     if (StartsWith(argv[i], "--address-space=", value)) {
       if (!ReadNumber(value, address_space)) return 2;
-    } else if (StartsWith(argv[i], "--arena=", value)) {
-      if (!ReadNumber(value, arena_bytes)) return 2;
     } else if (StartsWith(argv[i], "--fault=", value)) {
       if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
       if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
@@ -98,15 +98,15 @@ int main(int argc, char** argv) {
   // Read through a large buffer: FreeImage's own file reading asks for 4 KiB at a time.
   FileStream input(open(path, O_RDONLY | O_CLOEXEC), "rb");
   if (!input.IsOpen()) return 1;
-  // After the stream's buffer, so that allocation cannot take the arena.
-  if (arena_bytes != 0) InstallPixelArena(OutputFd, arena_bytes);
   Bitmap image(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
   if (!image) return 1;
-  const uint64_t bits_size =
-      static_cast<uint64_t>(FreeImage_GetPitch(image.get())) * FreeImage_GetHeight(image.get());
-  const PixelsInFile in_file = LocateInArena(FreeImage_GetBits(image.get()), bits_size);
-  if (!WriteDecodedBitmap(OutputFd, image.get(), in_file)) _exit(3);
-  if (in_file.offset == 0) ReleaseUnusedArena(OutputFd);
-  // Nothing to unload: the process ends here, and what a free would read may lie in the arena.
-  _exit(0);
+  // Nothing risky runs from here on: the program may now read this process's memory.
+  prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+  if (!WriteDecodedHead(OutputFd, image.get())) return 3;
+  char request = 0;
+  ssize_t got = 0;
+  while ((got = read(RequestFd, &request, 1)) < 0 && errno == EINTR) {
+  }
+  if (got == 1 && request == 'R') return WriteDecodedRows(OutputFd, image.get()) ? 0 : 3;
+  return 0;
 }

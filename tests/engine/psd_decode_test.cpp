@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -25,6 +26,7 @@ class IsolatedDecode : public ::testing::Test {
     SetDecoderFaultForTesting(DecoderFault::None);
     SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
     SetPsdDecoderFolder("");
+    SetCopyFromDecoderForTesting(true);
   }
 
   Bitmap LoadBytes(const std::string& bytes) {
@@ -90,6 +92,18 @@ TEST_F(IsolatedDecode, DamagedDocumentsFailCleanly) {
   bytes = good_;
   PutBigEndian(bytes, offsets_.rle_counts + 10, 0x7FFF, 2);
   EXPECT_FALSE(LoadBytes(bytes));
+}
+
+TEST_F(IsolatedDecode, RowsComeDownThePipeWhereTheDecodersMemoryCannotBeRead) {
+  const Bitmap copied = LoadInputImage(path_);
+  SetCopyFromDecoderForTesting(false);
+  const Bitmap piped = LoadInputImage(path_);
+  ASSERT_TRUE(copied);
+  ASSERT_TRUE(piped);
+  ASSERT_EQ(FreeImage_GetPitch(piped.get()), FreeImage_GetPitch(copied.get()));
+  EXPECT_EQ(std::memcmp(FreeImage_GetBits(piped.get()), FreeImage_GetBits(copied.get()),
+                        FreeImage_GetPitch(copied.get()) * FreeImage_GetHeight(copied.get())),
+            0);
 }
 
 TEST_F(IsolatedDecode, ScrambledPackedRowsNeverTakeTheProcessDown) {
