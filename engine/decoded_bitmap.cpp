@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/uio.h>
 #include <sys/mman.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -231,6 +231,7 @@ std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& li
   const uint64_t pitch = (row_bytes + 3) / 4 * 4;
   const uint64_t bits_size = pitch * header.height;
   if (header.pitch != pitch || header.bits_size != bits_size) return std::nullopt;
+  if (bits_size > limits.max_rows_bytes) return std::nullopt;
 
   DecodedHead head;
   head.type = header.type;

@@ -19,6 +19,8 @@ struct DecodedBitmapLimits {
   uint32_t width = 0;   // the width the document's header declares
   uint32_t height = 0;  // the height the document's header declares
   uint64_t max_icc_bytes = 0;
+  /// The program allocates what a head claims before any row arrives, so the claim is bounded.
+  uint64_t max_rows_bytes = UINT64_MAX;
 };
 
 /// Writes the head of the record of `image` to `fd` (a pipe or a file); false when a write fails.

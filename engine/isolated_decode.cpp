@@ -226,7 +226,8 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
 
   // The child reads the very descriptor we checked, so a file renamed or replaced meanwhile
   // cannot slip past the check.
-  const std::string address_space = "--address-space=" + std::to_string(DecoderAddressSpace(layout));
+  const std::string address_space =
+      "--address-space=" + std::to_string(DecoderAddressSpace(layout));
   const std::string input_path = "/proc/self/fd/" + std::to_string(ChildInputFd);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(decoder.c_str()));
@@ -278,6 +279,10 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   limits.width = layout.width;
   limits.height = layout.height;
   limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
+  // No decoder result is larger than the check's estimate, which memory was weighed against;
+  // twice that leaves room for a kind we did not foresee.
+  limits.max_rows_bytes =
+      layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
   const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), limits, deadline);
   if (!head) {
     // A child still writing what we no longer read ends on the closed pipes instead of waiting.

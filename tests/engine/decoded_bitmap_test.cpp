@@ -114,7 +114,9 @@ class TamperedRecord : public ::testing::Test {
   int fd_ = -1;
 };
 
-TEST_F(TamperedRecord, AnUntouchedRecordReadsBack) { ExpectSameImage(Read(LimitsOf(image_)), image_); }
+TEST_F(TamperedRecord, AnUntouchedRecordReadsBack) {
+  ExpectSameImage(Read(LimitsOf(image_)), image_);
+}
 
 TEST_F(TamperedRecord, ASizeOtherThanTheDocumentsIsRefused) {
   EXPECT_FALSE(Read({38, 11, 4096}));
@@ -128,6 +130,10 @@ TEST_F(TamperedRecord, RowsThatDoNotAddUpAreRefused) {
   Set(PitchField, 40);
   Set64(BitsSizeField, uint64_t{1} << 40);
   EXPECT_FALSE(Read(LimitsOf(image_))) << "a claim of a terabyte allocates nothing";
+  Set64(BitsSizeField, 40 * 11);
+  DecodedBitmapLimits tight = LimitsOf(image_);
+  tight.max_rows_bytes = 40 * 11 - 1;
+  EXPECT_FALSE(Read(tight)) << "rows beyond what the document can need";
 }
 
 TEST_F(TamperedRecord, OversizedPartsAreRefused) {
@@ -152,9 +158,11 @@ TEST(DecodedBitmap, ASilentWriterIsGivenUpAtTheDeadline) {
   ASSERT_EQ(pipe(ends), 0);
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
   const char half_header[] = "QVXBMP4";
-  ASSERT_EQ(write(ends[1], half_header, sizeof half_header), static_cast<ssize_t>(sizeof half_header));
+  ASSERT_EQ(write(ends[1], half_header, sizeof half_header),
+            static_cast<ssize_t>(sizeof half_header));
   // The writing end stays open: only the deadline can end the wait.
-  EXPECT_FALSE(ReadDecodedBitmap(ends[0], {37, 11, 0}, Clock::now() + std::chrono::milliseconds(50)));
+  EXPECT_FALSE(
+      ReadDecodedBitmap(ends[0], {37, 11, 0}, Clock::now() + std::chrono::milliseconds(50)));
   close(ends[0]);
   close(ends[1]);
 }

@@ -218,7 +218,8 @@ TEST(LoadInputImage, LargeDocumentsComeBackSampleForSample) {
       spec.compression = compression;
       // The grey document is opaque, so the matte leaves its grey alone.
       FillPsdPlanes(spec, [&](uint32_t x, uint32_t y, uint32_t channel) {
-        return channel == 1 && c.mode == PsdMode::Greyscale ? full : LargeSample(x, y, channel, full);
+        const bool alpha = channel == 1 && c.mode == PsdMode::Greyscale;
+        return alpha ? full : LargeSample(x, y, channel, full);
       });
       const Bitmap image = LoadSpec(dir, spec);
       const std::string what = std::to_string(c.depth) + "-bit, " + std::to_string(c.channels) +
