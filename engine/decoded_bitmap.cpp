@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
-constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '4', '\0'};
+constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '5', '\0'};
 constexpr uint32_t MaxPaletteEntries = 256;
 constexpr uint64_t PageBytes = 4096;
 
@@ -36,7 +38,23 @@ struct RecordHeader {
   uint64_t icc_size;
   uint64_t bits_size;
   uint64_t rows_address;
+  uint64_t metadata_bytes;
+  uint32_t metadata_tags;
+  uint32_t padding;
 };
+
+// How each tag of the metadata block starts; its key and value follow.
+struct TagHeader {
+  uint32_t model;
+  uint16_t id;
+  uint16_t type;
+  uint32_t count;
+  uint32_t length;
+  uint32_t key_length;
+};
+
+constexpr uint32_t MaxTags = 1 << 16;
+constexpr uint32_t MaxKeyLength = 1024;
 
 bool WriteAll(int fd, const void* data, uint64_t size) {
   const char* bytes = static_cast<const char*>(data);
@@ -120,6 +138,95 @@ bool TypeAllowsBpp(uint32_t type, uint32_t bpp) {
   }
 }
 
+// Bytes of one value of a tag type; 0 for a type FreeImage does not know.
+uint32_t TagTypeWidth(uint32_t type) {
+  switch (type) {
+    case FIDT_BYTE:
+    case FIDT_ASCII:
+    case FIDT_SBYTE:
+    case FIDT_UNDEFINED:
+      return 1;
+    case FIDT_SHORT:
+    case FIDT_SSHORT:
+      return 2;
+    case FIDT_LONG:
+    case FIDT_SLONG:
+    case FIDT_FLOAT:
+    case FIDT_IFD:
+    case FIDT_PALETTE:
+      return 4;
+    case FIDT_RATIONAL:
+    case FIDT_SRATIONAL:
+    case FIDT_DOUBLE:
+    case FIDT_LONG8:
+    case FIDT_SLONG8:
+    case FIDT_IFD8:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+// Every tag of every metadata model of `image`, as the metadata block of a record.
+std::string MetadataBlock(FIBITMAP* image, uint32_t& tags) {
+  std::string block;
+  tags = 0;
+  for (int model = FIMD_COMMENTS; model <= FIMD_EXIF_RAW; ++model) {
+    FITAG* tag = nullptr;
+    FIMETADATA* found =
+        FreeImage_FindFirstMetadata(static_cast<FREE_IMAGE_MDMODEL>(model), image, &tag);
+    if (!found) continue;
+    do {
+      const char* key = FreeImage_GetTagKey(tag);
+      const size_t key_length = key ? std::strlen(key) : 0;
+      TagHeader header{static_cast<uint32_t>(model), FreeImage_GetTagID(tag),
+                       static_cast<uint16_t>(FreeImage_GetTagType(tag)), FreeImage_GetTagCount(tag),
+                       FreeImage_GetTagLength(tag), static_cast<uint32_t>(key_length)};
+      const void* value = FreeImage_GetTagValue(tag);
+      if (key_length > MaxKeyLength || tags == MaxTags || (header.length && !value)) continue;
+      block.append(reinterpret_cast<const char*>(&header), sizeof header);
+      block.append(key ? key : "", key_length);
+      block.append(static_cast<const char*>(value), header.length);
+      ++tags;
+    } while (FreeImage_FindNextMetadata(found, &tag));
+    FreeImage_FindCloseMetadata(found);
+  }
+  return block;
+}
+
+// The tags of a metadata block; std::nullopt when it does not hold exactly `tags` whole tags
+// that FreeImage could take.
+std::optional<std::vector<DecodedTag>> ParseMetadata(const std::vector<BYTE>& block,
+                                                     uint32_t tags) {
+  std::vector<DecodedTag> parsed;
+  size_t at = 0;
+  for (uint32_t i = 0; i < tags; ++i) {
+    TagHeader header{};
+    if (block.size() - at < sizeof header) return std::nullopt;
+    std::memcpy(&header, block.data() + at, sizeof header);
+    at += sizeof header;
+    const uint32_t width = TagTypeWidth(header.type);
+    if (header.model > FIMD_EXIF_RAW || header.key_length > MaxKeyLength || width == 0 ||
+        uint64_t{header.count} * width != header.length) {
+      return std::nullopt;
+    }
+    if (block.size() - at < uint64_t{header.key_length} + header.length) return std::nullopt;
+    DecodedTag tag;
+    tag.model = header.model;
+    tag.key.assign(reinterpret_cast<const char*>(block.data() + at), header.key_length);
+    at += header.key_length;
+    tag.id = header.id;
+    tag.type = header.type;
+    tag.count = header.count;
+    tag.value.assign(block.begin() + static_cast<std::ptrdiff_t>(at),
+                     block.begin() + static_cast<std::ptrdiff_t>(at + header.length));
+    at += header.length;
+    parsed.push_back(std::move(tag));
+  }
+  if (at != block.size()) return std::nullopt;
+  return parsed;
+}
+
 }  // namespace
 
 PixelMemory::PixelMemory(uint64_t length) {
@@ -191,6 +298,8 @@ bool WriteDecodedHead(int fd, FIBITMAP* image) {
   // FreeImage keeps the rows of a bitmap in one block, bottom row first.
   header.rows_address = reinterpret_cast<uintptr_t>(FreeImage_GetBits(image));
   if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) return false;
+  const std::string metadata = MetadataBlock(image, header.metadata_tags);
+  header.metadata_bytes = metadata.size();
 
   if (!WriteAll(fd, &header, sizeof header)) return false;
   if (header.palette_entries &&
@@ -201,7 +310,8 @@ bool WriteDecodedHead(int fd, FIBITMAP* image) {
       !WriteAll(fd, FreeImage_GetTransparencyTable(image), header.transparency_count)) {
     return false;
   }
-  return header.icc_size == 0 || WriteAll(fd, icc->data, header.icc_size);
+  if (header.icc_size && !WriteAll(fd, icc->data, header.icc_size)) return false;
+  return WriteAll(fd, metadata.data(), metadata.size());
 }
 
 bool WriteDecodedRows(int fd, FIBITMAP* image) {
@@ -226,6 +336,9 @@ std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& li
   }
   if (header.palette_entries && header.bpp > 8) return std::nullopt;
   if (header.icc_size > limits.max_icc_bytes) return std::nullopt;
+  if (header.metadata_bytes > limits.max_metadata_bytes || header.metadata_tags > MaxTags) {
+    return std::nullopt;
+  }
   // Rows of a 4-byte-aligned pitch, as FreeImage itself lays them out.
   const uint64_t row_bytes = (static_cast<uint64_t>(header.width) * header.bpp + 7) / 8;
   const uint64_t pitch = (row_bytes + 3) / 4 * 4;
@@ -251,11 +364,16 @@ std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& li
   head.palette.resize(header.palette_entries);
   head.transparency.resize(header.transparency_count);
   head.icc.resize(header.icc_size);
+  std::vector<BYTE> metadata(header.metadata_bytes);
   if (!ReadAll(fd, head.palette.data(), head.palette.size() * sizeof(RGBQUAD), deadline) ||
       !ReadAll(fd, head.transparency.data(), head.transparency.size(), deadline) ||
-      !ReadAll(fd, head.icc.data(), head.icc.size(), deadline)) {
+      !ReadAll(fd, head.icc.data(), head.icc.size(), deadline) ||
+      !ReadAll(fd, metadata.data(), metadata.size(), deadline)) {
     return std::nullopt;
   }
+  std::optional<std::vector<DecodedTag>> tags = ParseMetadata(metadata, header.metadata_tags);
+  if (!tags) return std::nullopt;
+  head.metadata = std::move(*tags);
   return head;
 }
 
@@ -302,6 +420,24 @@ Bitmap MakeDecodedBitmap(const DecodedHead& head, PixelMemory rows) {
     if (profile) profile->flags = static_cast<WORD>(head.icc_flags);
   } else if (head.icc_flags) {
     FreeImage_GetICCProfile(image.get())->flags = static_cast<WORD>(head.icc_flags);
+  }
+  for (const DecodedTag& decoded : head.metadata) {
+    FITAG* tag = FreeImage_CreateTag();
+    if (!tag) return {};
+    static const BYTE no_value = 0;
+    const bool made = FreeImage_SetTagKey(tag, decoded.key.c_str()) &&
+                      FreeImage_SetTagID(tag, decoded.id) &&
+                      FreeImage_SetTagType(tag, static_cast<FREE_IMAGE_MDTYPE>(decoded.type)) &&
+                      FreeImage_SetTagCount(tag, decoded.count) &&
+                      FreeImage_SetTagLength(tag, static_cast<DWORD>(decoded.value.size())) &&
+                      FreeImage_SetTagValue(tag, decoded.value.empty() ? &no_value
+                                                                       : decoded.value.data());
+    // A tag FreeImage will not take is left out; the image is still whole.
+    if (made) {
+      FreeImage_SetMetadata(static_cast<FREE_IMAGE_MDMODEL>(decoded.model), image.get(),
+                            decoded.key.c_str(), tag);
+    }
+    FreeImage_DeleteTag(tag);
   }
   FreeImage_SetTransparent(image.get(), head.transparent ? TRUE : FALSE);
   FreeImage_SetDotsPerMeterX(image.get(), head.dots_per_meter_x);

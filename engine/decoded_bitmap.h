@@ -2,7 +2,8 @@
 
 // How the decoder process hands a bitmap to the program, so the program never decodes the
 // document a second time: a record down a pipe, first its head (a header, the palette, the
-// transparency table, the ICC profile, and where the rows lie in the decoder's memory), then the
+// transparency table, the ICC profile, the metadata tags, and where the rows lie in the decoder's
+// memory), then the
 // pixel rows exactly as FreeImage holds them. The program copies the rows straight out of the
 // decoder's memory where the system lets it, else it asks for them down the pipe; either way
 // they land in memory it prepared while the decoder was still working.
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/bitmap.h"
@@ -19,6 +21,7 @@ struct DecodedBitmapLimits {
   uint32_t width = 0;   // the width the document's header declares
   uint32_t height = 0;  // the height the document's header declares
   uint64_t max_icc_bytes = 0;
+  uint64_t max_metadata_bytes = 0;
   /// The program allocates what a head claims before any row arrives, so the claim is bounded.
   uint64_t max_rows_bytes = UINT64_MAX;
 };
@@ -55,6 +58,16 @@ class PixelMemory {
   uint64_t length_ = 0;
 };
 
+/// One metadata tag of a decoded bitmap (XMP, comments, Exif, IPTC...).
+struct DecodedTag {
+  uint32_t model = 0;  // FREE_IMAGE_MDMODEL
+  std::string key;
+  uint16_t id = 0;
+  uint16_t type = 0;  // FREE_IMAGE_MDTYPE
+  uint32_t count = 0;
+  std::vector<BYTE> value;
+};
+
 /// A record's head, read and checked: everything of the bitmap but its rows.
 struct DecodedHead {
   uint32_t type = 0;
@@ -70,6 +83,7 @@ struct DecodedHead {
   std::vector<RGBQUAD> palette;
   std::vector<BYTE> transparency;
   std::vector<BYTE> icc;
+  std::vector<DecodedTag> metadata;
   uint64_t rows_size = 0;
   uint64_t rows_address = 0;  // in the writer's memory: only the writer's memory means it
 };

@@ -30,6 +30,7 @@ constexpr int ChildInputFd = 4;
 constexpr int HandOverFloor = 10;
 constexpr std::chrono::milliseconds ReapPollInterval{5};
 constexpr int RecordPipeBytes = 1 << 20;
+constexpr uint64_t DecodedMetadataSlack = 64 << 10;
 
 std::mutex seam_mutex;
 std::string decoder_folder;
@@ -279,6 +280,8 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   limits.width = layout.width;
   limits.height = layout.height;
   limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
+  // So do the metadata, which FreeImage spells out tag by tag: allow it some growth.
+  limits.max_metadata_bytes = 4 * layout.resources_size + DecodedMetadataSlack;
   // No decoder result is larger than the check's estimate, which memory was weighed against;
   // twice that leaves room for a kind we did not foresee.
   limits.max_rows_bytes =

@@ -20,6 +20,7 @@ constexpr off_t PitchField = 24;
 constexpr off_t PaletteEntriesField = 40;
 constexpr off_t IccSizeField = 72;
 constexpr off_t BitsSizeField = 80;
+constexpr off_t MetadataTagsField = 104;
 
 // An 8-bit palettised image with a transparency table, a profile and a resolution.
 Bitmap PalettedImage(unsigned width, unsigned height) {
@@ -37,11 +38,22 @@ Bitmap PalettedImage(unsigned width, unsigned height) {
   std::vector<BYTE> profile(300, 0x5A);
   FreeImage_CreateICCProfile(image.get(), profile.data(), static_cast<long>(profile.size()));
   FreeImage_SetDotsPerMeterY(image.get(), 5670);
+  FreeImage_SetMetadataKeyValue(FIMD_XMP, image.get(), "XMLPacket", "<x:xmpmeta>kept</x:xmpmeta>");
+  FITAG* rating = FreeImage_CreateTag();
+  const WORD stars = 4;
+  FreeImage_SetTagKey(rating, "Rating");
+  FreeImage_SetTagID(rating, 0x4746);
+  FreeImage_SetTagType(rating, FIDT_SHORT);
+  FreeImage_SetTagCount(rating, 1);
+  FreeImage_SetTagLength(rating, 2);
+  FreeImage_SetTagValue(rating, &stars);
+  FreeImage_SetMetadata(FIMD_EXIF_MAIN, image.get(), "Rating", rating);
+  FreeImage_DeleteTag(rating);
   return image;
 }
 
 DecodedBitmapLimits LimitsOf(const Bitmap& image) {
-  return {FreeImage_GetWidth(image.get()), FreeImage_GetHeight(image.get()), 4096};
+  return {FreeImage_GetWidth(image.get()), FreeImage_GetHeight(image.get()), 4096, 4096};
 }
 
 Clock::time_point Soon() { return Clock::now() + std::chrono::seconds(10); }
@@ -61,6 +73,13 @@ void ExpectSameImage(const Bitmap& read, const Bitmap& written) {
   EXPECT_EQ(FreeImage_GetTransparencyTable(read.get())[1], 64);
   EXPECT_EQ(FreeImage_GetICCProfile(read.get())->size, 300);
   EXPECT_EQ(FreeImage_GetDotsPerMeterY(read.get()), 5670u);
+  FITAG* tag = nullptr;
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_XMP, read.get(), "XMLPacket", &tag));
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)),
+               "<x:xmpmeta>kept</x:xmpmeta>");
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_EXIF_MAIN, read.get(), "Rating", &tag));
+  EXPECT_EQ(FreeImage_GetTagType(tag), FIDT_SHORT);
+  EXPECT_EQ(*static_cast<const WORD*>(FreeImage_GetTagValue(tag)), 4);
 }
 
 // Sends the record of `image` down a pipe from another thread, as the decoder process does,
@@ -119,7 +138,7 @@ TEST_F(TamperedRecord, AnUntouchedRecordReadsBack) {
 }
 
 TEST_F(TamperedRecord, ASizeOtherThanTheDocumentsIsRefused) {
-  EXPECT_FALSE(Read({38, 11, 4096}));
+  EXPECT_FALSE(Read({38, 11, 4096, 4096}));
   Set(WidthField, 38);
   EXPECT_FALSE(Read(LimitsOf(image_)));
 }
@@ -140,9 +159,17 @@ TEST_F(TamperedRecord, OversizedPartsAreRefused) {
   Set(PaletteEntriesField, 257);
   EXPECT_FALSE(Read(LimitsOf(image_)));
   Set(PaletteEntriesField, 256);
-  EXPECT_FALSE(Read({37, 11, 299})) << "a profile beyond the document's resources";
+  EXPECT_FALSE(Read({37, 11, 299, 4096})) << "a profile beyond the document's resources";
+  EXPECT_FALSE(Read({37, 11, 4096, 40})) << "metadata beyond their bound";
   Set64(IccSizeField, ~uint64_t{0});
   EXPECT_FALSE(Read(LimitsOf(image_)));
+}
+
+TEST_F(TamperedRecord, MetadataThatDoNotAddUpAreRefused) {
+  Set(MetadataTagsField, 3);
+  EXPECT_FALSE(Read(LimitsOf(image_))) << "more tags claimed than written";
+  Set(MetadataTagsField, 1);
+  EXPECT_FALSE(Read(LimitsOf(image_))) << "bytes left over after the tags";
 }
 
 TEST_F(TamperedRecord, ACutShortRecordIsRefused) {
@@ -157,7 +184,7 @@ TEST(DecodedBitmap, ASilentWriterIsGivenUpAtTheDeadline) {
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  const char half_header[] = "QVXBMP4";
+  const char half_header[] = "QVXBMP5";
   ASSERT_EQ(write(ends[1], half_header, sizeof half_header),
             static_cast<ssize_t>(sizeof half_header));
   // The writing end stays open: only the deadline can end the wait.

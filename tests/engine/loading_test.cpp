@@ -193,6 +193,19 @@ TEST(LoadInputImage, LeavesOpaqueSixteenBitColourAlone) {
   EXPECT_NEAR(half.green, 2000, 2);
 }
 
+TEST(LoadInputImage, KeepsTheDocumentsMetadata) {
+  TempDir dir;
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 4, 3, 3);
+  const std::string packet = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">kept</x:xmpmeta>";
+  spec.resources = {PsdResource{1060, packet}};
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t c) { return x + y + c; });
+  const Bitmap image = LoadSpec(dir, spec);
+  ASSERT_TRUE(image);
+  FITAG* tag = nullptr;
+  ASSERT_TRUE(FreeImage_GetMetadata(FIMD_XMP, image.get(), "XMLPacket", &tag));
+  EXPECT_EQ(std::string(static_cast<const char*>(FreeImage_GetTagValue(tag))), packet);
+}
+
 // Samples of a document big enough that the decoder allocates its rows inside the record.
 uint32_t LargeSample(uint32_t x, uint32_t y, uint32_t c, uint32_t full) {
   uint32_t hash = x * 73856093u ^ y * 19349663u ^ (c + 1) * 83492791u;
