@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -110,11 +111,16 @@ bool CopyFromChild(pid_t pid, uint64_t address, void* rows, uint64_t size) {
 // bitmap as large as ours) overlaps our own work instead of delaying it.
 void DismissChild(pid_t pid) {
   kill(pid, SIGKILL);
-  std::thread([pid] {
+  const auto reap = [pid] {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-  }).detach();
+  };
+  try {
+    std::thread(reap).detach();
+  } catch (const std::system_error&) {
+    reap();  // no thread to be had: wait here, as long as the teardown takes
+  }
 }
 
 // Waits for `pid` until `deadline`; kills it when the time is up. True when it exited with 0.
@@ -215,7 +221,7 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   const std::string decoder = folder + PsdDecoderName;
 
   Fd record, record_writer, request_reader, request;
-  Fd input(MovedAboveHandOver(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0)));
+  Fd input(fcntl(file.fd(), F_DUPFD_CLOEXEC, HandOverFloor));
   if (!CreateRecordPipe(record, record_writer) || input.get() < 0) return {};
   // A socket rather than a pipe: a request to a child that is already gone must fail, not
   // raise SIGPIPE in this process.
