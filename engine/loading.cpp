@@ -129,6 +129,16 @@ struct UnmatteTable {
   }
 };
 
+// One pixel of 8-bit RGBA, unless it is opaque or fully transparent.
+void UnmattePixel8(BYTE* pixel, const UnmatteTable& table) {
+  const BYTE alpha = pixel[FI_RGBA_ALPHA];
+  if (alpha == 0 || alpha == 255) return;
+  const BYTE* answers = table.values[alpha];
+  pixel[FI_RGBA_RED] = answers[pixel[FI_RGBA_RED]];
+  pixel[FI_RGBA_GREEN] = answers[pixel[FI_RGBA_GREEN]];
+  pixel[FI_RGBA_BLUE] = answers[pixel[FI_RGBA_BLUE]];
+}
+
 // One row of 8-bit RGBA. Most pixels of a real document are opaque or fully transparent, so
 // eight bytes (two pixels) are looked at first and skipped together when neither needs work.
 void UnmatteRow8(BYTE* row, unsigned width, const UnmatteTable& table) {
@@ -140,24 +150,10 @@ void UnmatteRow8(BYTE* row, unsigned width, const UnmatteTable& table) {
     std::memcpy(&pair, row + 4 * x, sizeof pair);
     const uint64_t alphas = pair & Alphas;
     if (alphas == Alphas || alphas == 0) continue;
-    for (BYTE* pixel : {row + 4 * x, row + 4 * x + 4}) {
-      const BYTE alpha = pixel[FI_RGBA_ALPHA];
-      if (alpha == 0 || alpha == 255) continue;
-      const BYTE* answers = table.values[alpha];
-      pixel[FI_RGBA_RED] = answers[pixel[FI_RGBA_RED]];
-      pixel[FI_RGBA_GREEN] = answers[pixel[FI_RGBA_GREEN]];
-      pixel[FI_RGBA_BLUE] = answers[pixel[FI_RGBA_BLUE]];
-    }
+    UnmattePixel8(row + 4 * x, table);
+    UnmattePixel8(row + 4 * x + 4, table);
   }
-  if (x < width) {
-    BYTE* pixel = row + 4 * x;
-    const BYTE alpha = pixel[FI_RGBA_ALPHA];
-    if (alpha == 0 || alpha == 255) return;
-    const BYTE* answers = table.values[alpha];
-    pixel[FI_RGBA_RED] = answers[pixel[FI_RGBA_RED]];
-    pixel[FI_RGBA_GREEN] = answers[pixel[FI_RGBA_GREEN]];
-    pixel[FI_RGBA_BLUE] = answers[pixel[FI_RGBA_BLUE]];
-  }
+  if (x < width) UnmattePixel8(row + 4 * x, table);
 }
 
 void UnmatteRow16(FIRGBA16* row, unsigned width) {
