@@ -6,8 +6,8 @@
 // The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
 // copies the rows out of this process's memory, or, where the system does not let it, writes "R"
 // to descriptor 0 and takes them down descriptor 3. Either way the end of descriptor 0 ends this
-// process. Exit status 0 when it was written,
-// 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when writing failed.
+// process. Exit status 0 when the record was written, 1 when FreeImage could not load FILE, 2 for
+// a wrong command line, 3 when writing failed.
 
 #include <fcntl.h>
 #include <signal.h>
