@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/drawing_libraries.h"
+
 namespace {
 
 // Sizes in points are taken at the resolution of the original platform: 14 pt is 18.67 px.
@@ -59,6 +61,7 @@ uint32_t Premultiply(uint32_t channel, uint32_t alpha) { return (channel * alpha
 
 Surface CreateImage(int width, int height) {
   if (width < 1 || height < 1 || width > MaxDrawingSide || height > MaxDrawingSide) return {};
+  if (!DrawingLibrariesAvailable()) return {};
   Surface image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
   if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return {};
   return image;  // Cairo clears a new image surface to transparent black
@@ -128,7 +131,7 @@ void MakeGrey(const Surface& image) {
 }
 
 bool IsFontInstalled(std::string_view family) {
-  if (family.empty()) return false;
+  if (family.empty() || !DrawingLibrariesAvailable()) return false;
   if (!FcInit()) return false;
   Pattern pattern(FcPatternCreate());
   if (!pattern) return false;
