@@ -1,5 +1,6 @@
 // Writes the benchmark's documents: 4000 x 3000 (12 megapixels) in 8-bit RGB, 8-bit RGBA, 16-bit
-// RGB and 16-bit grey, each raw and RLE-packed, into the folder given.
+// RGB and 16-bit grey, each raw and RLE-packed, and a 1000 x 1000 8-bit RGB one (where fixed
+// costs show), into the folder given.
 //   bench_make_psd FOLDER
 
 #include <cstdint>
@@ -12,6 +13,7 @@ namespace {
 
 constexpr uint32_t Width = 4000;
 constexpr uint32_t Height = 3000;
+constexpr uint32_t SmallSide = 1000;
 
 // Smooth gradients with a little noise: like a photograph, neither trivial for zlib nor for
 // PackBits, and every channel different.
@@ -39,8 +41,8 @@ uint32_t Sample(uint32_t x, uint32_t y, uint32_t channel, uint16_t depth) {
 }
 
 bool Write(const std::string& folder, const char* name, PsdMode mode, uint16_t depth,
-           uint16_t channels) {
-  PsdSpec spec = MakePsdSpec(mode, depth, Width, Height, channels);
+           uint16_t channels, uint32_t width = Width, uint32_t height = Height) {
+  PsdSpec spec = MakePsdSpec(mode, depth, width, height, channels);
   FillPsdPlanes(spec, [depth](uint32_t x, uint32_t y, uint32_t channel) {
     return Sample(x, y, channel, depth);
   });
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
   const bool written = Write(folder, "rgb8", PsdMode::Rgb, 8, 3) &&
                        Write(folder, "rgba8", PsdMode::Rgb, 8, 4) &&
                        Write(folder, "rgb16", PsdMode::Rgb, 16, 3) &&
-                       Write(folder, "grey16", PsdMode::Greyscale, 16, 1);
+                       Write(folder, "grey16", PsdMode::Greyscale, 16, 1) &&
+                    Write(folder, "small-rgb8", PsdMode::Rgb, 8, 3, SmallSide, SmallSide);
   return written ? 0 : 1;
 }
