@@ -26,11 +26,16 @@ std::string ThemePackPath(const std::string& theme_folder, std::string_view id) 
 
 int32_t ThemePictureSize(int32_t ui_size) {
   switch (ui_size) {
-    case 1: return 24;
-    case 2: return 32;
-    case 3: return 48;
-    case 4: return 64;
-    default: return 16;  // 0, and any value a hand-edited file may hold
+    case 1:
+      return 24;
+    case 2:
+      return 32;
+    case 3:
+      return 48;
+    case 4:
+      return 64;
+    default:
+      return 16;  // 0, and any value a hand-edited file may hold
   }
 }
 

@@ -1,7 +1,5 @@
 // The transfer of the update check: a hand-written HTTP/1.0 GET over a plain TCP connection.
 
-#include "update/update_check.h"
-
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -16,6 +14,7 @@
 
 #include "config/config_text.h"
 #include "platform/ascii.h"
+#include "update/update_check.h"
 
 namespace {
 

@@ -29,12 +29,18 @@ UpdateMessage UpdateQuestionMessage() {
 
 std::optional<int32_t> UpdateIntervalDays(int32_t update_range) {
   switch (update_range) {
-    case ToValue(UpdateRange::EveryDay): return 1;
-    case ToValue(UpdateRange::EveryWeek): return 7;
-    case ToValue(UpdateRange::Every3Months): return 90;
-    case ToValue(UpdateRange::Every6Months): return 180;
-    case ToValue(UpdateRange::Never): return std::nullopt;
-    default: return 30;  // every month, and any value a hand-edited file may hold
+    case ToValue(UpdateRange::EveryDay):
+      return 1;
+    case ToValue(UpdateRange::EveryWeek):
+      return 7;
+    case ToValue(UpdateRange::Every3Months):
+      return 90;
+    case ToValue(UpdateRange::Every6Months):
+      return 180;
+    case ToValue(UpdateRange::Never):
+      return std::nullopt;
+    default:
+      return 30;  // every month, and any value a hand-edited file may hold
   }
 }
 
@@ -46,9 +52,10 @@ bool IsUpdateCheckDue(const GeneralSettings& general, int64_t now) {
   return now - *days * SecondsPerDay > general.update_date;
 }
 
-std::optional<UpdateOutcome> RunAutomaticUpdateCheck(
-    GeneralSettings& general, const std::function<int64_t()>& clock,
-    const std::function<bool()>& ask_to_check, const std::function<UpdateOutcome()>& check) {
+std::optional<UpdateOutcome> RunAutomaticUpdateCheck(GeneralSettings& general,
+                                                     const std::function<int64_t()>& clock,
+                                                     const std::function<bool()>& ask_to_check,
+                                                     const std::function<UpdateOutcome()>& check) {
   if (!IsUpdateCheckDue(general, clock())) return std::nullopt;
   std::optional<UpdateOutcome> outcome;
   if (ask_to_check()) outcome = check();

@@ -102,6 +102,7 @@ bool IsUpdateCheckDue(const GeneralSettings& general, int64_t now);
 /// The start-up check. When it is due, asks `ask_to_check` and on Yes runs `check`; then, whatever
 /// the answer and the result, sets "Update Date" to the clock's time. Returns the outcome when a
 /// check ran, for the window to show; nullopt when none ran.
-std::optional<UpdateOutcome> RunAutomaticUpdateCheck(
-    GeneralSettings& general, const std::function<int64_t()>& clock,
-    const std::function<bool()>& ask_to_check, const std::function<UpdateOutcome()>& check);
+std::optional<UpdateOutcome> RunAutomaticUpdateCheck(GeneralSettings& general,
+                                                     const std::function<int64_t()>& clock,
+                                                     const std::function<bool()>& ask_to_check,
+                                                     const std::function<UpdateOutcome()>& check);

@@ -14,9 +14,8 @@ constexpr uint32_t Red = 0xFF0000FF;
 constexpr uint32_t Blue = 0x0000FFFF;
 constexpr uint32_t Green = 0x00FF00FF;
 
-const ThemeIconNames Names = {{"Convert", "InFiles"},
-                              {"New", "Add", "Updates"},
-                              {"New", "Add", "Updates"}};
+const ThemeIconNames Names = {
+    {"Convert", "InFiles"}, {"New", "Add", "Updates"}, {"New", "Add", "Updates"}};
 
 // The colour of a picture's first pixel as 0xRRGGBBAA.
 uint32_t FirstPixel(const RgbaPicture& picture) {
@@ -40,9 +39,9 @@ class ThemeFolderTest : public ::testing::Test {
 };
 
 TEST(GetThemeValue, FindsKeysAtLineStartsWithinTheirSection) {
-  const std::string text = ThemeConfig({"[Theme]", "Name = Hand drawn", "[icons]",
-                                        "AddFolder=addfolder", "Add=add", "new =\tnew\t",
-                                        "Web = a=b", "[Buttons]", "Convert=big.png"});
+  const std::string text =
+      ThemeConfig({"[Theme]", "Name = Hand drawn", "[icons]", "AddFolder=addfolder", "Add=add",
+                   "new =\tnew\t", "Web = a=b", "[Buttons]", "Convert=big.png"});
   EXPECT_EQ(GetThemeValue(text, "theme", "NAME"), "Hand drawn");
   EXPECT_EQ(GetThemeValue(text, "Icons", "Add"), "addfolder") << "first line starting with it";
   EXPECT_EQ(GetThemeValue(text, "Icons", "New"), "new");
@@ -81,9 +80,8 @@ TEST_F(ThemeFolderTest, ScanListsZipPacksWithTheNameFromTheFirst255Bytes) {
 
 TEST_F(ThemeFolderTest, FlagsAndUiSizeChooseMapsAndEntries) {
   AddPack("handdrawn",
-          {{"theme.cfg", ThemeConfig({"[Theme]", "Name=Hand", "[Buttons]",
-                                      "Convert=bigconvert.PNG", "InFiles=infiles", "[Icons]",
-                                      "New=new", "Add=add"})},
+          {{"theme.cfg", ThemeConfig({"[Theme]", "Name=Hand", "[Buttons]", "Convert=bigconvert.PNG",
+                                      "InFiles=infiles", "[Icons]", "New=new", "Add=add"})},
            {"bigconvert.PNG", MakePng(20, 20, Green)},
            {"infiles_16.png", MakePng(16, 16, Blue)},
            {"new_16.png", MakePng(16, 16, Red)},
@@ -154,8 +152,8 @@ TEST_F(ThemeFolderTest, HostileEntriesHarmNothing) {
 }
 
 TEST(ReadThemePictures, DamagedOrCutPacksGiveNothing) {
-  const std::string pack = MakeZip({{"theme.cfg", ThemeConfig({"[Icons]", "New=new"})},
-                                    {"new_16.png", MakePng(16, 16, Red)}});
+  const std::string pack = MakeZip(
+      {{"theme.cfg", ThemeConfig({"[Icons]", "New=new"})}, {"new_16.png", MakePng(16, 16, Red)}});
   const ThemeRequest request{true, true, true, 16};
   auto read = [&](const std::string& bytes) {
     return ReadThemePictures(
@@ -182,6 +180,54 @@ TEST(DecodeThemePicture, ChecksTheHeaderBeforeDecoding) {
   EXPECT_EQ(picture->pixels.size(), size_t{MaxThemePictureSide} * 2 * 4);
   EXPECT_FALSE(DecodeThemePicture(bytes(too_high)));
   EXPECT_FALSE(DecodeThemePicture(bytes("")));
+}
+
+}  // namespace
+
+namespace {
+
+// The pack the build draws: every icon name of the three maps, at every toolbar size.
+TEST(DefaultThemePack, SuppliesEveryIconAtEverySize) {
+  const std::string folder = std::string(QUORVIX_BIN_DIR) + "/gfx/";
+  EXPECT_EQ(ReadThemeName(folder, "handdrawn"), "Hand Drawn");
+  const std::vector<std::string> menu = {"New",
+                                         "Add",
+                                         "InFiles",
+                                         "InFolder",
+                                         "OutFolder",
+                                         "OutFormat",
+                                         "FavFolder",
+                                         "ImportFiles",
+                                         "ExportFiles",
+                                         "Exit",
+                                         "Copy",
+                                         "Delete",
+                                         "SelectAll",
+                                         "Convert",
+                                         "Error",
+                                         "Preferences",
+                                         "CustomConverter",
+                                         "Help",
+                                         "Email",
+                                         "Web",
+                                         "Updates",
+                                         "About"};
+  const ThemeIconNames names = {{"Convert", "InFiles", "InFolder"}, menu, menu};
+  for (int32_t ui_size = 0; ui_size <= 4; ++ui_size) {
+    InterfaceSettings interface;
+    interface.ui_size = ui_size;
+    const ThemePictures pictures =
+        LoadTheme(names, true, true, true, interface, ScanThemes(folder), folder);
+    const int32_t size = ThemePictureSize(ui_size);
+    EXPECT_EQ(pictures.buttons.size(), 3u);
+    EXPECT_EQ(pictures.menu.size(), menu.size());
+    ASSERT_EQ(pictures.toolbar.size(), menu.size()) << "UI Size " << ui_size;
+    for (const auto& [name, picture] : pictures.toolbar) {
+      EXPECT_EQ(picture.width, size) << name;
+      EXPECT_EQ(picture.height, size) << name;
+    }
+    EXPECT_EQ(pictures.menu.at("Web").width, 16);
+  }
 }
 
 }  // namespace

@@ -125,7 +125,10 @@ TEST(SplitHttpAddress, TakesHostPortAndPath) {
 TEST(UpdateInfoFromResponse, TakesTheTrimmedBodyBeforeAnyFurtherBlankLine) {
   EXPECT_EQ(UpdateInfoFromResponse("H: 1\r\n\r\n\t 27\r\n\r\n1"), "27");
   EXPECT_EQ(UpdateInfoFromResponse("H: 1\r\n\r\n 2712"), "271");
-  EXPECT_EQ(UpdateInfoFromResponse(std::string("H: 1\r\n\r\n2\0" "71", 12)), "2");
+  EXPECT_EQ(UpdateInfoFromResponse(std::string("H: 1\r\n\r\n2\0"
+                                               "71",
+                                               12)),
+            "2");
   EXPECT_EQ(UpdateInfoFromResponse("271"), "");
 }
 
