@@ -169,6 +169,36 @@ TEST(ReadThemePictures, DamagedOrCutPacksGiveNothing) {
   read(scrambled);  // any result, no crash
 }
 
+// Sets the uncompressed size that the local and central headers of entry `name` claim; the
+// number of headers changed.
+int ClaimSize(std::string& zip, const std::string& name, uint32_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(&size), 4);  // little-endian host
+  int changed = 0;
+  for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+    if (at >= 30 && zip.compare(at - 30, 4, "PK\3\4") == 0) {
+      zip.replace(at - 30 + 22, 4, bytes);
+      ++changed;
+    }
+    if (at >= 46 && zip.compare(at - 46, 4, "PK\1\2") == 0) {
+      zip.replace(at - 46 + 24, 4, bytes);
+      ++changed;
+    }
+  }
+  return changed;
+}
+
+TEST(ReadThemePictures, AnEntryThatUnderstatesItsSizeIsCutAtTheBound) {
+  std::string pack = MakeZip({{"theme.cfg", ThemeConfig({"[Icons]", "New=liar", "Add=add"})},
+                              {"liar_16.png", std::string(4 * MaxThemeEntryBytes, '\0')},
+                              {"add_16.png", MakePng(16, 16, Red)}});
+  ASSERT_EQ(ClaimSize(pack, "liar_16.png", 100), 2);
+  const ThemeRequest request{false, true, false, 16};
+  const ThemePictures pictures = ReadThemePictures(
+      std::span(reinterpret_cast<const uint8_t*>(pack.data()), pack.size()), Names, request);
+  EXPECT_EQ(pictures.menu.count("New"), 0u);
+  EXPECT_EQ(pictures.menu.count("Add"), 1u) << "the entries after it still read";
+}
+
 TEST(DecodeThemePicture, ChecksTheHeaderBeforeDecoding) {
   const std::string at_limit = MakePng(MaxThemePictureSide, 2, Red);
   const std::string too_high = MakePng(2, MaxThemePictureSide + 1, Red);
