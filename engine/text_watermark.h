@@ -43,6 +43,3 @@ int AlignLine(const TextBlock& block, int line_width, int alignment);
 /// The "Text" watermark in `font` as a 32-bit layer with alpha; empty when it cannot be drawn.
 Bitmap DrawTextLayer(const Font& font, const WatermarkSettings& watermark,
                      const TokenValues& tokens);
-
-/// The font LoadWatermarkFont loaded for the run; nullptr when there is none.
-const Font* LoadedWatermarkFont();
