@@ -43,11 +43,25 @@ ArchiveReader OpenPack(const PackSource& source) {
   return reader;
 }
 
-// The next regular-file entry's name and size; false at the end or when the archive is damaged.
-bool NextEntry(archive* reader, std::string& name, int64_t& size) {
-  for (;;) {
+// Reads the entries of one pass, regular files only, and no more than MaxThemeEntries headers of
+// any kind.
+class EntryWalk {
+ public:
+  explicit EntryWalk(archive* reader) : reader_(reader) {}
+
+  // The next regular-file entry's name and size; false at the end, at the bound or when the
+  // archive is damaged.
+  bool Next(std::string& name, int64_t& size);
+
+ private:
+  archive* reader_;
+  size_t headers_ = 0;
+};
+
+bool EntryWalk::Next(std::string& name, int64_t& size) {
+  while (headers_++ < MaxThemeEntries) {
     archive_entry* entry = nullptr;
-    const int status = archive_read_next_header(reader, &entry);
+    const int status = archive_read_next_header(reader_, &entry);
     if (status != ARCHIVE_OK && status != ARCHIVE_WARN) return false;
     const char* path = archive_entry_pathname(entry);
     if (!path || archive_entry_filetype(entry) != AE_IFREG) continue;
@@ -55,6 +69,7 @@ bool NextEntry(archive* reader, std::string& name, int64_t& size) {
     size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
     return true;
   }
+  return false;
 }
 
 // The current entry's data, read up to `limit` bytes. With `cut`, a longer entry gives its first
@@ -110,7 +125,8 @@ ThemePictures ReadPack(const PackSource& source, const ThemeIconNames& names,
   std::optional<std::string> config;
   std::string name;
   int64_t size = 0;
-  while (sizes.size() < MaxThemeEntries && NextEntry(reader.get(), name, size)) {
+  EntryWalk listing(reader.get());
+  while (listing.Next(name, size)) {
     if (size <= 0 || !sizes.emplace(name, size).second) continue;
     if (name == ThemeConfigEntry && size <= static_cast<int64_t>(MaxThemeEntryBytes)) {
       config = ReadEntry(reader.get(), MaxThemeEntryBytes, false);
@@ -139,7 +155,8 @@ ThemePictures ReadPack(const PackSource& source, const ThemeIconNames& names,
   reader = OpenPack(source);
   if (!reader) return pictures;
   std::map<std::string, RgbaPicture> decoded;
-  while (!wanted.empty() && NextEntry(reader.get(), name, size)) {
+  EntryWalk unpacking(reader.get());
+  while (!wanted.empty() && unpacking.Next(name, size)) {
     if (!wanted.erase(name)) continue;
     const std::optional<std::string> data = ReadEntry(reader.get(), MaxThemeEntryBytes, false);
     if (!data) continue;
@@ -202,7 +219,8 @@ std::string ReadThemeName(const std::string& theme_folder, std::string_view id) 
   if (!reader) return {};
   std::string name;
   int64_t size = 0;
-  while (NextEntry(reader.get(), name, size)) {
+  EntryWalk walk(reader.get());
+  while (walk.Next(name, size)) {
     if (name != ThemeConfigEntry) continue;
     std::optional<std::string> head = ReadEntry(reader.get(), ThemeNameBytes, true);
     if (!head) return {};

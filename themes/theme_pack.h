@@ -22,7 +22,7 @@ inline constexpr std::size_t MaxThemeEntryBytes = 4u << 20;
 inline constexpr uint32_t MaxThemePictureSide = 256;
 /// Bytes of "theme.cfg" that the scan reads for the display name.
 inline constexpr std::size_t ThemeNameBytes = 255;
-/// Entries of a pack beyond this many are not looked at.
+/// Entries of a pack (of any kind) beyond this many are not looked at.
 inline constexpr std::size_t MaxThemeEntries = 4096;
 /// The description's entry name.
 inline constexpr std::string_view ThemeConfigEntry = "theme.cfg";

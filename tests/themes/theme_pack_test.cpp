@@ -199,6 +199,20 @@ TEST(ReadThemePictures, AnEntryThatUnderstatesItsSizeIsCutAtTheBound) {
   EXPECT_EQ(pictures.menu.count("Add"), 1u) << "the entries after it still read";
 }
 
+TEST(ReadThemePictures, EntriesBeyondTheBoundAreNotLookedAt) {
+  std::vector<PackEntry> entries = {{"theme.cfg", ThemeConfig({"[Icons]", "New=new", "Add=add"})},
+                                    {"add_16.png", MakePng(16, 16, Red)}};
+  for (size_t i = entries.size(); i < MaxThemeEntries; ++i)
+    entries.push_back({std::to_string(i), "x"});
+  entries.push_back({"new_16.png", MakePng(16, 16, Red)});
+  const std::string pack = MakeZip(entries);
+  const ThemePictures pictures =
+      ReadThemePictures(std::span(reinterpret_cast<const uint8_t*>(pack.data()), pack.size()),
+                        Names, {false, true, false, 16});
+  EXPECT_EQ(pictures.menu.count("Add"), 1u);
+  EXPECT_EQ(pictures.menu.count("New"), 0u);
+}
+
 TEST(DecodeThemePicture, ChecksTheHeaderBeforeDecoding) {
   const std::string at_limit = MakePng(MaxThemePictureSide, 2, Red);
   const std::string too_high = MakePng(2, MaxThemePictureSide + 1, Red);
