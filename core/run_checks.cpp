@@ -67,7 +67,8 @@ RunFault CheckOutputFormat(const std::string& key, const ProgramSettings& settin
   // Only keys with a depth setting have a depth to check.
   if (!FindSetting("Output", std::string(key) + " BPP")) return RunFault::None;
   if (!IsBitDepthAllowed(key, TargetDepthSetting(key, settings))) return RunFault::InvalidBitDepth;
-  if (key == "jpg" && (settings.output.jpg_quality < 1 || settings.output.jpg_quality > 100)) {
+  if (key == "jpg" &&
+      !SettingOf("Output", "JPG Quality").range.Contains(settings.output.jpg_quality)) {
     return RunFault::InvalidJpgQuality;
   }
   return RunFault::None;
@@ -82,14 +83,14 @@ RunFault CheckResize(const TransformSettings& transform) {
 
 RunFault CheckColourCorrection(const AdjustmentSettings& adjustment) {
   if (adjustment.do_image_color_correction == 0) return RunFault::None;
-  if (adjustment.image_brightness < -100 || adjustment.image_brightness > 100) {
+  if (!SettingOf("Adjustment", "Image Brightness").range.Contains(adjustment.image_brightness)) {
     return RunFault::InvalidBrightness;
   }
-  if (adjustment.image_contrast < -100 || adjustment.image_contrast > 100) {
+  if (!SettingOf("Adjustment", "Image Contrast").range.Contains(adjustment.image_contrast)) {
     return RunFault::InvalidContrast;
   }
-  // Written so that a gamma that is not a number fails too.
-  if (!(adjustment.image_gamma >= 0.01f && adjustment.image_gamma <= 9.99f)) {
+  // A gamma that is not a number is inside no range.
+  if (!SettingOf("Adjustment", "Image Gamma").range.Contains(adjustment.image_gamma)) {
     return RunFault::InvalidGamma;
   }
   return RunFault::None;
@@ -114,7 +115,8 @@ RunFault CheckJob(ConversionJob& job, const ProgramSettings& settings, RunResour
   if (fault == RunFault::None) fault = CheckResize(settings.transform);
   if (fault == RunFault::None) fault = CheckColourCorrection(settings.adjustment);
   if (fault == RunFault::None) fault = PrepareWatermark(settings, resources);
-  if (fault == RunFault::None && !PrepareJob(job, settings)) fault = RunFault::InvalidConversionType;
+  if (fault == RunFault::None && !PrepareJob(job, settings))
+    fault = RunFault::InvalidConversionType;
   if (fault != RunFault::None) resources = RunResources{};
   return fault;
 }

@@ -26,7 +26,8 @@ struct DrawnLine {
 
 WatermarkFont LoadWatermarkFont(const ProgramSettings& settings) {
   const WatermarkSettings& watermark = settings.watermark;
-  if (watermark.font_size < 1 || watermark.font_size > MaxWatermarkFontPoints) return nullptr;
+  // Beyond its range a size could never be drawn.
+  if (!SettingOf("Watermark", "Font Size").range.Contains(watermark.font_size)) return nullptr;
   const int8_t style = watermark.font_style;
   const bool bold = style == ToValue(FontStyle::Bold) || style == ToValue(FontStyle::BoldItalic);
   const bool italic =

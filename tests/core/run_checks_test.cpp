@@ -46,7 +46,8 @@ TEST_F(RunChecksTest, TheFirstFailedCheckNamesTheFault) {
   const std::vector<Case> cases = {
       {"no extension", [](TempDir& d) { g_job.input_path = d.file("in"); },
        RunFault::InvalidInputFile},
-      {"empty input", [](TempDir& d) {
+      {"empty input",
+       [](TempDir& d) {
          WriteFileBytes(d.file("empty.psd"), "");
          g_job.input_path = d.file("empty.psd");
        },
@@ -61,42 +62,48 @@ TEST_F(RunChecksTest, TheFirstFailedCheckNamesTheFault) {
       {"unknown key", [](TempDir&) { g_settings.output.format = "bmp"; },
        RunFault::InvalidConversionType},
       {"depth", [](TempDir&) { g_settings.output.png_bpp = 16; }, RunFault::InvalidBitDepth},
-      {"width", [](TempDir&) {
+      {"width",
+       [](TempDir&) {
          g_settings.transform.do_image_resize = 1;
          g_settings.transform.image_height = 100;
          g_settings.transform.keep_aspect_ratio = 1;
        },
        RunFault::InvalidWidth},
-      {"height", [](TempDir&) {
+      {"height",
+       [](TempDir&) {
          g_settings.transform.do_image_resize = 1;
          g_settings.transform.image_width = 100;
        },
        RunFault::InvalidHeight},
-      {"brightness", [](TempDir&) {
+      {"brightness",
+       [](TempDir&) {
          g_settings.adjustment.do_image_color_correction = 1;
          g_settings.adjustment.image_brightness = 101;
        },
        RunFault::InvalidBrightness},
-      {"contrast", [](TempDir&) {
+      {"contrast",
+       [](TempDir&) {
          g_settings.adjustment.do_image_color_correction = 1;
          g_settings.adjustment.image_contrast = -101;
        },
        RunFault::InvalidContrast},
-      {"gamma", [](TempDir&) {
+      {"gamma",
+       [](TempDir&) {
          g_settings.adjustment.do_image_color_correction = 1;
          g_settings.adjustment.image_gamma = 0.0f;
        },
        RunFault::InvalidGamma},
-      {"font", [](TempDir&) {
+      {"font",
+       [](TempDir&) {
          g_settings.watermark.do_watermark = ToValue(WatermarkType::Text);
          g_settings.watermark.font = "No Such Face Qx";
        },
        RunFault::InvalidWatermarkFont},
-      {"no image", [](TempDir&) {
-         g_settings.watermark.do_watermark = ToValue(WatermarkType::Image);
-       },
+      {"no image",
+       [](TempDir&) { g_settings.watermark.do_watermark = ToValue(WatermarkType::Image); },
        RunFault::EmptyWatermarkImage},
-      {"image is a folder", [](TempDir& d) {
+      {"image is a folder",
+       [](TempDir& d) {
          g_settings.watermark.do_watermark = ToValue(WatermarkType::Image);
          g_settings.watermark.image = d.folder();
        },
