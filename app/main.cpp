@@ -26,7 +26,8 @@ bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
 }
 
 void SetUpProcess() {
-  g_process.program_folder = ExecutableFolder();
+  // Installed, the themes lie in the shared data folder; in a build, beside the executable.
+  g_process.program_folder = RunningProgramPaths().data_folder;
   g_process.input_format_keys = {"psd"};
   g_process.output_format_keys = {"png"};
   FillIconMaps();

@@ -215,7 +215,7 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
     fault = decoder_fault;
     may_copy = copy_from_decoder;
   }
-  if (folder.empty()) folder = ExecutableFolder();
+  if (folder.empty()) folder = RunningProgramPaths().helper_folder;
   if (folder.empty()) return {};
   if (folder.back() != '/') folder += '/';
   const std::string decoder = folder + PsdDecoderName;

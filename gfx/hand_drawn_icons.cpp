@@ -473,6 +473,15 @@ void DrawAbout(Sketch& s) {
   WhiteBar(s, {32, 29}, {32, 47}, 8);
 }
 
+// The program's own icon: a paper tile on which layers of a document become one picture.
+void DrawProgram(Sketch& s) {
+  s.Path({{4, 4}, {60, 4}, {60, 60}, {4, 60}});
+  s.Paint(Paper);
+  Layers(s, 8, 5, 30);
+  Picture(s, 28, 30, 28, 24);
+  Arrow(s, {38, 12}, {52, 26}, 8, Orange);
+}
+
 struct IconDrawing {
   std::string_view name;
   void (*draw)(Sketch&);
@@ -509,6 +518,13 @@ std::vector<std::string_view> HandDrawnIconNames() {
   std::vector<std::string_view> names;
   for (const IconDrawing& drawing : Drawings) names.push_back(drawing.name);
   return names;
+}
+
+void DrawProgramIcon(cairo_t* cr, int size) {
+  cairo_save(cr);
+  Sketch sketch(cr, size, "Program");
+  DrawProgram(sketch);
+  cairo_restore(cr);
 }
 
 bool DrawHandDrawnIcon(cairo_t* cr, std::string_view name, int size) {

@@ -13,3 +13,6 @@ std::vector<std::string_view> HandDrawnIconNames();
 /// Draws the picture of `name` into the square (0, 0)-(size, size) of `cr`; false when there is
 /// no drawing of that name.
 bool DrawHandDrawnIcon(cairo_t* cr, std::string_view name, int size);
+
+/// Draws the program's own icon (the desktop entry's) into the square (0, 0)-(size, size) of `cr`.
+void DrawProgramIcon(cairo_t* cr, int size);

@@ -3,9 +3,14 @@
 // (at their own pixels, enlarged by --zoom, sizes up to --max-size) for looking at them.
 //
 //   quorvix-make-theme OUTPUT.zip [--sheet SHEET.png [--zoom N] [--max-size PX]]
+//   quorvix-make-theme --program-icon FOLDER
+//
+// The second form writes the program's icon into an icon theme folder (hicolor's layout):
+// FOLDER/NxN/apps/quorvix.png at the usual sizes and FOLDER/scalable/apps/quorvix.svg.
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <cairo-svg.h>
 #include <cairo.h>
 
 #include <cstdio>
@@ -20,6 +25,7 @@
 namespace {
 
 constexpr int Sizes[] = {16, 24, 32, 48, 64};
+constexpr int ProgramIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 // The names the "Buttons" section gives pictures of; the others are in "Icons".
 constexpr std::string_view ButtonNames[] = {"Convert", "InFiles", "InFolder"};
 // A fixed time for every entry, so the same drawings always give the same pack.
@@ -145,15 +151,48 @@ bool WriteSheet(const std::string& path, int zoom, int max_size) {
   return cairo_surface_write_to_png(sheet.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
+bool WriteProgramIcons(const std::filesystem::path& folder) {
+  std::error_code error;
+  for (int size : ProgramIconSizes) {
+    const std::string edge = std::to_string(size);
+    const std::filesystem::path apps = folder / (edge + "x" + edge) / "apps";
+    std::filesystem::create_directories(apps, error);
+    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size));
+    Context cr(cairo_create(surface.get()));
+    DrawProgramIcon(cr.get(), size);
+    cairo_surface_flush(surface.get());
+    const std::string path = (apps / "quorvix.png").string();
+    if (cairo_surface_write_to_png(surface.get(), path.c_str()) != CAIRO_STATUS_SUCCESS) {
+      return false;
+    }
+  }
+  // The scalable one is drawn at the largest size, where every detail is kept.
+  const std::filesystem::path scalable = folder / "scalable" / "apps";
+  std::filesystem::create_directories(scalable, error);
+  const std::string path = (scalable / "quorvix.svg").string();
+  Surface surface(cairo_svg_surface_create(path.c_str(), 256, 256));
+  {
+    Context cr(cairo_create(surface.get()));
+    DrawProgramIcon(cr.get(), 256);
+  }
+  cairo_surface_finish(surface.get());
+  return cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty()) {
-    std::fprintf(
-        stderr,
-        "usage: quorvix-make-theme OUTPUT.zip [--sheet SHEET.png [--zoom N] [--max-size PX]]\n");
+    std::fprintf(stderr,
+                 "usage: quorvix-make-theme OUTPUT.zip [--sheet SHEET.png [--zoom N] [--max-size "
+                 "PX]]\n       quorvix-make-theme --program-icon FOLDER\n");
     return 2;
+  }
+  if (arguments.size() == 2 && arguments[0] == "--program-icon") {
+    if (WriteProgramIcons(arguments[1])) return 0;
+    std::fprintf(stderr, "quorvix-make-theme: cannot write icons into %s\n", arguments[1].c_str());
+    return 1;
   }
   std::string sheet;
   int zoom = 1;

@@ -1,10 +1,12 @@
 #include "platform/system.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <climits>
 #include <ctime>
+#include <string_view>
 
 namespace {
 std::atomic<int32_t> desktop_width{0};
@@ -46,4 +48,36 @@ std::string ExecutableFolder() {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {};
   return path.substr(0, slash + 1);
+}
+
+// QUORVIX_HELPER_DIR, QUORVIX_DATA_DIR and QUORVIX_MANUAL_DIR come from the build, which installs
+// by the same folders.
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+ProgramPaths ProgramPathsOf(const std::string& executable_folder) {
+  if (executable_folder.empty()) return {};
+  const ProgramPaths beside{executable_folder, executable_folder, executable_folder};
+  // "PREFIX/bin/": a build folder's bin/ has no helper folder beside it, so it stays a build.
+  constexpr std::string_view Bin = "/bin/";
+  if (executable_folder.size() < Bin.size() ||
+      executable_folder.compare(executable_folder.size() - Bin.size(), Bin.size(), Bin) != 0) {
+    return beside;
+  }
+  const std::string prefix = executable_folder.substr(0, executable_folder.size() - Bin.size() + 1);
+  const std::string helpers = prefix + QUORVIX_HELPER_DIR "/";
+  if (!IsFolder(helpers)) return beside;
+  return {helpers, prefix + QUORVIX_DATA_DIR "/", prefix + QUORVIX_MANUAL_DIR "/"};
+}
+
+const ProgramPaths& RunningProgramPaths() {
+  static const ProgramPaths paths = ProgramPathsOf(ExecutableFolder());
+  return paths;
 }

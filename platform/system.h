@@ -27,3 +27,22 @@ int64_t UtcSecondsToLocal(int64_t utc_seconds);
 
 /// The folder of the running executable, ending in "/"; empty when it cannot be found.
 std::string ExecutableFolder();
+
+// Where the program's parts lie. In a build folder everything sits beside the executable (bin/);
+// an installed program is PREFIX/bin/quorvix with its helper programs in a private folder below
+// the prefix, its data (the theme packs' gfx/) and its manual in the usual shared folders.
+
+struct ProgramPaths {
+  std::string helper_folder;  // the decoder and the window module
+  std::string data_folder;    // the folder that holds gfx/; the process's program folder
+  std::string manual_folder;  // the HTML manual
+};
+
+/// The folders of a program whose executable lies in `executable_folder` (ending in "/"): the
+/// installed layout when that folder is PREFIX/bin/ and PREFIX holds the private helper folder,
+/// else everything in `executable_folder`. Every folder ends in "/"; all are empty when
+/// `executable_folder` is.
+ProgramPaths ProgramPathsOf(const std::string& executable_folder);
+
+/// The folders of the running program, worked out on the first call.
+const ProgramPaths& RunningProgramPaths();

@@ -10,6 +10,7 @@ QUORVIX_PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev
   libgtest-dev xvfb xauth
+  dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 
 quorvix_install_packages() {

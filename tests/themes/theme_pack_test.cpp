@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/program_settings.h"
+#include "platform/system.h"
 #include "tests/support/temp_dir.h"
 #include "tests/themes/theme_packs.h"
 
@@ -272,6 +274,23 @@ TEST(DefaultThemePack, SuppliesEveryIconAtEverySize) {
     }
     EXPECT_EQ(pictures.menu.at("Web").width, 16);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The package check unpacks the package into a temporary root and runs this test against it, so
+// the installed program's own lookup is what finds the themes.
+TEST(InstalledLayout, ThemesFoundBelowTheInstalledProgram) {
+  const char* root = std::getenv("QUORVIX_INSTALLED_ROOT");
+  if (!root || !*root) GTEST_SKIP() << "no unpacked package given (QUORVIX_INSTALLED_ROOT)";
+  const std::string bin = std::string(root) + "/usr/bin/";
+  const ProgramPaths paths = ProgramPathsOf(bin);
+  EXPECT_NE(paths.helper_folder, bin) << "the unpacked tree is not an installed layout";
+  const ThemeList themes = ScanThemes(ThemeFolder(paths.data_folder));
+  ASSERT_EQ(themes.names.count("handdrawn"), 1u);
+  EXPECT_EQ(themes.names.at("handdrawn"), "Hand Drawn");
 }
 
 }  // namespace
