@@ -201,6 +201,26 @@ std::string Roff(std::string_view text) {
   return escaped;
 }
 
+// The keywords of an option in bold, each after `separator`.
+std::string KeywordList(const OptionSpec& option, std::string_view separator) {
+  std::string list;
+  for (const std::string& keyword : KeywordsOf(option)) {
+    if (!list.empty()) list += separator;
+    list += "\\fB" + Roff(keyword) + "\\fR";
+  }
+  return list;
+}
+
+// A short list of keywords stands in the option's line ("=none|zlib1"); a long one would not fit
+// there and goes into the description.
+constexpr size_t InlineKeywordsWidth = 40;
+
+std::string InlineKeywords(const OptionSpec& option) {
+  size_t width = 0;
+  for (const std::string& keyword : KeywordsOf(option)) width += keyword.size() + 1;
+  return width <= InlineKeywordsWidth ? KeywordList(option, "|") : "";
+}
+
 // "\fB\-i\fR \fIFILE\fR, \fB\-\-input\fR=\fIFILE\fR" and the like.
 std::string Synopsis(const OptionSpec& option) {
   const std::string value = ValueName(option);
@@ -211,14 +231,10 @@ std::string Synopsis(const OptionSpec& option) {
     line += ", ";
   }
   line += "\\fB" + Roff(ToLowerAscii(option.long_name)) + "\\fR";
-  const std::vector<std::string> keywords = KeywordsOf(option);
-  if (!keywords.empty()) {
-    std::string choices;
-    for (const std::string& keyword : keywords) {
-      if (!choices.empty()) choices += "|";
-      choices += "\\fB" + Roff(keyword) + "\\fR";
-    }
-    line += "=" + choices;
+  if (!InlineKeywords(option).empty()) {
+    line += "=" + InlineKeywords(option);
+  } else if (option.rule == ValueRule::Keyword) {
+    line += "=\\fIWORD\\fR";
   } else if (!value.empty()) {
     line += "=\\fI" + value + "\\fR";
   }
@@ -234,7 +250,12 @@ std::string Description(const OptionSpec& option) {
   if (const SettingField* range = RangeFieldOf(option)) {
     text += (text.empty() ? "" : " ") + std::string("Range: ") + RangeText(*range) + ".";
   }
-  return Roff(text);
+  text = Roff(text);
+  if (option.rule == ValueRule::Keyword && InlineKeywords(option).empty()) {
+    text += (text.empty() ? "" : " ") + std::string("\\fIWORD\\fR is one of ") +
+            KeywordList(option, ", ") + ".";
+  }
+  return text;
 }
 
 struct NameToken {

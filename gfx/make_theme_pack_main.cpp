@@ -171,6 +171,7 @@ bool WriteProgramIcons(const std::filesystem::path& folder) {
   std::filesystem::create_directories(scalable, error);
   const std::string path = (scalable / "quorvix.svg").string();
   Surface surface(cairo_svg_surface_create(path.c_str(), 256, 256));
+  cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
   {
     Context cr(cairo_create(surface.get()));
     DrawProgramIcon(cr.get(), 256);

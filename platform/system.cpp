@@ -65,13 +65,18 @@ bool IsFolder(const std::string& path) {
 ProgramPaths ProgramPathsOf(const std::string& executable_folder) {
   if (executable_folder.empty()) return {};
   const ProgramPaths beside{executable_folder, executable_folder, executable_folder};
-  // "PREFIX/bin/": a build folder's bin/ has no helper folder beside it, so it stays a build.
+  // The program in PREFIX/bin/, or one of its helpers (the window program) in the helper folder.
+  // A build's bin/ has no helper folder beside it, so it stays a build.
   constexpr std::string_view Bin = "/bin/";
-  if (executable_folder.size() < Bin.size() ||
-      executable_folder.compare(executable_folder.size() - Bin.size(), Bin.size(), Bin) != 0) {
+  constexpr std::string_view Helpers = "/" QUORVIX_HELPER_DIR "/";
+  std::string prefix;
+  if (executable_folder.ends_with(Bin)) {
+    prefix = executable_folder.substr(0, executable_folder.size() - Bin.size() + 1);
+  } else if (executable_folder.ends_with(Helpers)) {
+    prefix = executable_folder.substr(0, executable_folder.size() - Helpers.size() + 1);
+  } else {
     return beside;
   }
-  const std::string prefix = executable_folder.substr(0, executable_folder.size() - Bin.size() + 1);
   const std::string helpers = prefix + QUORVIX_HELPER_DIR "/";
   if (!IsFolder(helpers)) return beside;
   return {helpers, prefix + QUORVIX_DATA_DIR "/", prefix + QUORVIX_MANUAL_DIR "/"};

@@ -39,8 +39,8 @@ struct ProgramPaths {
 };
 
 /// The folders of a program whose executable lies in `executable_folder` (ending in "/"): the
-/// installed layout when that folder is PREFIX/bin/ and PREFIX holds the private helper folder,
-/// else everything in `executable_folder`. Every folder ends in "/"; all are empty when
+/// installed layout when that folder is PREFIX/bin/ or the private helper folder below PREFIX
+/// and PREFIX holds that helper folder, else everything in `executable_folder`. Every folder ends in "/"; all are empty when
 /// `executable_folder` is.
 ProgramPaths ProgramPathsOf(const std::string& executable_folder);
 

@@ -52,6 +52,7 @@ bash -n "$completion"
 # the words given.
 complete_line() {
   bash -c 'source /usr/share/bash-completion/bash_completion; source "$1"
+    compopt() { :; }  # only a running completion may set its options
     COMP_LINE=$2; COMP_POINT=${#COMP_LINE}; shift 2
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
     _comp_quorvix; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"

@@ -42,6 +42,9 @@ TEST(OptionDocs, ValuesComeFromTheSchema) {
   EXPECT_NE(page.find("\\fB\\-\\-png\\-compression\\fR=\\fBnone\\fR|\\fBzlib1\\fR|\\fBzlib6\\fR|"
                       "\\fBzlib9\\fR"),
             std::string::npos);
+  // A long list goes into the description.
+  EXPECT_NE(page.find("\\fB\\-\\-wm\\-text\\-position\\fR=\\fIWORD\\fR\n"), std::string::npos);
+  EXPECT_NE(page.find("\\fBbottomcenter\\fR, \\fBbottomright\\fR."), std::string::npos);
   EXPECT_NE(page.find("Range: 0.01..9.99."), std::string::npos);    // --gamma, own setter
   EXPECT_NE(page.find("Range: \\-100..100."), std::string::npos);  // --brightness
   // No line may start a roff request by accident.

@@ -31,6 +31,11 @@ TEST(ProgramPaths, InstalledLayoutFromThePrefix) {
   EXPECT_EQ(paths.helper_folder, prefix + "lib/quorvix/");
   EXPECT_EQ(paths.data_folder, prefix + "share/quorvix/");
   EXPECT_EQ(paths.manual_folder, prefix + "share/doc/quorvix/");
+  // A helper program (the window) started from the private folder sees the same layout.
+  const ProgramPaths helper = ProgramPathsOf(prefix + "lib/quorvix/");
+  EXPECT_EQ(helper.helper_folder, paths.helper_folder);
+  EXPECT_EQ(helper.data_folder, paths.data_folder);
+  EXPECT_EQ(helper.manual_folder, paths.manual_folder);
 }
 
 TEST(ProgramPaths, AFileNamedLikeTheHelperFolderIsNoInstall) {
