@@ -77,6 +77,19 @@ constexpr OptionText OptionTexts[] = {
     {"--WM-FONT", "Watermark", "FACE",
      "The watermark's font face, found through fontconfig; an unknown face stops the run."},
     {"--WM-FONT-SIZE", "Watermark", "NUM", "The font size in points at 96 dpi."},
+    {"--FR-SOLID-OPACITY", "Frame", "NUM", "The frame's opacity; 255 is opaque."},
+    {"--WM-TEXT-ANTIALIASING", "Watermark", "",
+     "Smooth text; without it each pixel is the text colour or the box colour."},
+    {"--WM-TEXT-PADDING", "Watermark", "NUM", "Pixels between the text and the edge of its box."},
+    {"--WM-TEXT-OPACITY", "Watermark", "NUM", "The text's opacity; 255 is opaque."},
+    {"--WM-BACK-COLOR", "Watermark", "RRGGBB", "The colour of the box behind the text."},
+    {"--WM-BACK-OPACITY", "Watermark", "NUM", "The box's opacity; 255 is opaque."},
+    {"--WM-TEXT-POSITION", "Watermark", "", "Where the text box is placed."},
+    {"--WM-TEXT-ROTATION", "Watermark", "DEG", "Turns the text box by DEG degrees."},
+    {"--WM-IMAGE-GREYSCALE", "Watermark", "", "Turns the watermark picture grey."},
+    {"--WM-IMAGE-OPACITY", "Watermark", "NUM", "The watermark picture's opacity; 255 is opaque."},
+    {"--WM-IMAGE-POSITION", "Watermark", "", "Where the watermark picture is placed."},
+    {"--WM-IMAGE-ROTATION", "Watermark", "DEG", "Turns the watermark picture by DEG degrees."},
     {"--FILENAME-MASK", "Advanced", "MASK",
      "The output file name; see FILE NAME TOKENS. The default is %filename%.%ext%."},
     {"--FILE-TIMESTAMP", "Advanced", "", "Which time the saved file is given."},
@@ -287,23 +300,29 @@ std::string ManualPage() {
   const std::string version = FormatVersion(VersionNumber);
   std::string page;
   page += ".TH QUORVIX 1 \"\" \"Quorvix " + version + "\" \"User Commands\"\n";
+  page += ".nh\n";  // keywords and option names must not be hyphenated
   page += ".SH NAME\nquorvix \\- convert layered PSD documents into PNG images\n";
   page += ".SH SYNOPSIS\n.B quorvix\n\\fB\\-i\\fR \\fIFILE\\fR [\\fIOPTION\\fR...]\n.br\n";
   page += ".B quorvix\n\\fB\\-h\\fR | \\fB\\-v\\fR\n.br\n.B quorvix\n";
   page += ".SH DESCRIPTION\n";
-  page += "Quorvix turns a layered Photoshop document (PSD) into a PNG image, with optional steps "
-          "between loading and saving: rotation, resizing, flipping, brightness, contrast, gamma, "
-          "inversion, greyscale, threshold, a solid frame and a text or image watermark.\n";
-  page += ".PP\nWithout \\fB\\-i\\fR the program opens its window. A command-line run never reads "
-          "or writes the settings file.\n";
-  page += ".PP\nOption names are case-insensitive; long options take their value after \\fB=\\fR. "
-          "Numbers accept \\fB$\\fR hexadecimal and \\fB%\\fR binary (\\fB\\-\\-threshold=$80\\fR)."
-          " Options apply from left to right.\n";
+  page +=
+      "Quorvix turns a layered Photoshop document (PSD) into a PNG image, with optional steps "
+      "between loading and saving: rotation, resizing, flipping, brightness, contrast, gamma, "
+      "inversion, greyscale, threshold, a solid frame and a text or image watermark.\n";
+  page +=
+      ".PP\nWithout \\fB\\-i\\fR the program opens its window. A command-line run never reads "
+      "or writes the settings file.\n";
+  page +=
+      ".PP\nOption names are case-insensitive; long options take their value after \\fB=\\fR. "
+      "Numbers accept \\fB$\\fR hexadecimal and \\fB%\\fR binary (\\fB\\-\\-threshold=$80\\fR)."
+      " Options apply from left to right.\n";
   page += ".SH OPTIONS\n";
-  page += ".TP\n\\fB\\-h\\fR, \\fB\\-?\\fR, \\fB\\-\\-help\\fR\nPrints the usage text and exits; "
-          "only as the first parameter.\n";
-  page += ".TP\n\\fB\\-v\\fR, \\fB\\-\\-version\\fR\nPrints the version and exits; only as the "
-          "first parameter.\n";
+  page +=
+      ".TP\n\\fB\\-h\\fR, \\fB\\-?\\fR, \\fB\\-\\-help\\fR\nPrints the usage text and exits; "
+      "only as the first parameter.\n";
+  page +=
+      ".TP\n\\fB\\-v\\fR, \\fB\\-\\-version\\fR\nPrints the version and exits; only as the "
+      "first parameter.\n";
   for (const Section& section : Sections) {
     std::string entries;
     for (const OptionSpec& option : OptionTable()) {
@@ -317,8 +336,9 @@ std::string ManualPage() {
     if (!section.intro.empty()) page += Roff(section.intro) + "\n";
     page += entries;
   }
-  page += ".SH FILE NAME TOKENS\nThe file name mask (\\fB\\-\\-filename\\-mask\\fR) may hold "
-          "these tokens, in any case:\n";
+  page +=
+      ".SH FILE NAME TOKENS\nThe file name mask (\\fB\\-\\-filename\\-mask\\fR) may hold "
+      "these tokens, in any case:\n";
   for (const NameToken& token : NameTokens) {
     page += ".TP\n\\fB" + Roff(token.token) + "\\fR\n" + Roff(token.meaning) + "\n";
   }
@@ -331,11 +351,13 @@ std::string ManualPage() {
           "\nThe options could not be read (wrong number of parameters, unreadable profile).\n";
   page += ".TP\n" + std::to_string(ExitAnotherCopy) +
           "\nAnother copy of the same version is running.\n";
-  page += ".SH FILES\n.TP\n\\fI$XDG_CONFIG_HOME/Halvane/tarnex/config.ini\\fR\n"
-          "The window's settings (\\fI~/.config\\fR when \\fBXDG_CONFIG_HOME\\fR is unset). A "
-          "command-line run neither reads nor writes it.\n";
-  page += ".SH EXAMPLES\n.EX\nquorvix \\-i picture.psd \\-o /tmp/out \\-\\-width=50 "
-          "\\-\\-height=50 \\-\\-width\\-unit=percent \\-\\-height\\-unit=percent\n.EE\n";
+  page +=
+      ".SH FILES\n.TP\n\\fI$XDG_CONFIG_HOME/Halvane/tarnex/config.ini\\fR\n"
+      "The window's settings (\\fI~/.config\\fR when \\fBXDG_CONFIG_HOME\\fR is unset). A "
+      "command-line run neither reads nor writes it.\n";
+  page +=
+      ".SH EXAMPLES\n.EX\nquorvix \\-i picture.psd \\-o /tmp/out \\-\\-width=50 "
+      "\\-\\-height=50 \\-\\-width\\-unit=percent \\-\\-height\\-unit=percent\n.EE\n";
   return page;
 }
 
@@ -368,7 +390,8 @@ std::string BashCompletion() {
   script += "  _init_completion -s || return\n";
   script += "  case \"${prev,,}\" in\n";
   script += "    " + files + ")\n      _filedir\n      return\n      ;;\n";
-  if (!folders.empty()) script += "    " + folders + ")\n      _filedir -d\n      return\n      ;;\n";
+  if (!folders.empty())
+    script += "    " + folders + ")\n      _filedir -d\n      return\n      ;;\n";
   script += cases;
   script += "  esac\n";
   script += "  $split && return\n";

@@ -14,8 +14,10 @@ namespace {
 std::string RoffName(std::string_view name) {
   std::string escaped;
   for (char c : ToLowerAscii(name)) {
-    if (c == '-') escaped += "\\-";
-    else escaped += c;
+    if (c == '-')
+      escaped += "\\-";
+    else
+      escaped += c;
   }
   return escaped;
 }
@@ -45,7 +47,7 @@ TEST(OptionDocs, ValuesComeFromTheSchema) {
   // A long list goes into the description.
   EXPECT_NE(page.find("\\fB\\-\\-wm\\-text\\-position\\fR=\\fIWORD\\fR\n"), std::string::npos);
   EXPECT_NE(page.find("\\fBbottomcenter\\fR, \\fBbottomright\\fR."), std::string::npos);
-  EXPECT_NE(page.find("Range: 0.01..9.99."), std::string::npos);    // --gamma, own setter
+  EXPECT_NE(page.find("Range: 0.01..9.99."), std::string::npos);   // --gamma, own setter
   EXPECT_NE(page.find("Range: \\-100..100."), std::string::npos);  // --brightness
   // No line may start a roff request by accident.
   size_t start = 0;
@@ -63,7 +65,8 @@ TEST(OptionDocs, CompletionOffersOptionsAndKeywords) {
   const size_t list_start = script.find("compgen -W '");
   ASSERT_NE(list_start, std::string::npos);
   const size_t words_start = list_start + 12;
-  const std::string words = " " + script.substr(words_start, script.find('\'', words_start) - words_start) + " ";
+  const std::string words =
+      " " + script.substr(words_start, script.find('\'', words_start) - words_start) + " ";
   for (const OptionSpec& option : OptionTable()) {
     const std::string name = ToLowerAscii(option.long_name);
     const std::string word = option.rule == ValueRule::Flag ? name : name + "=";
