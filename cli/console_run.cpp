@@ -47,18 +47,18 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
 }
 
 // A relative output folder, the empty folder of a bare input name included, is taken from the
-// working directory, as the user's shell sees it.
+// working directory, as the user's shell sees it, and only while that folder exists: empty when
+// it has been deleted (the system then has no path for it).
 std::string ResolveOutputFolder(std::string folder) {
   if (!StartsWith(folder, "/")) {
     if (StartsWith(folder, "./") || StartsWith(folder, ".\\")) folder.erase(0, 2);
     std::error_code error;
     std::string base = std::filesystem::current_path(error).string();
-    if (!error && !base.empty()) {
-      if (base.back() != '/') base += '/';
-      folder = base + folder;
-    }
+    if (error || !StartsWith(base, "/")) return {};
+    if (base.back() != '/') base += '/';
+    folder = base + folder;
   }
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.back() != '/') folder += '/';
   return folder;
 }
 
@@ -228,7 +228,7 @@ bool PrepareConsoleJob(const ConsoleReport& report, bool& font_loaded) {
     return false;
   }
   job.output_folder = ResolveOutputFolder(job.output_folder);
-  if (!IsFolder(job.output_folder)) {
+  if (job.output_folder.empty() || !IsFolder(job.output_folder)) {
     report.Error("Invalid output folder");
     return false;
   }

@@ -289,9 +289,13 @@ MappedFile::MappedFile(const std::string& path) {
   }
   data_ = static_cast<const uint8_t*>(data);
   size_ = static_cast<size_t>(info.st_size);
+  guard_.emplace(data_, size_);
 }
 
+bool MappedFile::Intact() const { return !guard_ || !guard_->Damaged(); }
+
 MappedFile::~MappedFile() {
+  guard_.reset();
   if (data_) munmap(const_cast<uint8_t*>(data_), size_);
   if (fd_ >= 0) close(fd_);
 }
