@@ -143,13 +143,18 @@ bool AtomicFile::Open(const std::string& path) {
   if (name_.empty() || name_ == "." || name_ == "..") return false;
   folder_fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd_ < 0) return false;
-  // A folder that takes only new names can neither replace the target nor drop a temporary.
-  if (IsAppendOnly(folder_fd_) && Exists(folder_fd_, name_)) {
+  // A folder that takes only new names can neither replace the target nor drop a named
+  // temporary: only an unnamed file linked in under a new name works there.
+  append_only_ = IsAppendOnly(folder_fd_);
+  if (append_only_ && Exists(folder_fd_, name_)) {
     Abandon();
     return false;
   }
   if (unnamed_allowed) fd_ = openat(folder_fd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (fd_ >= 0) return true;
+  if (fd_ >= 0 || append_only_) {
+    if (fd_ < 0) Abandon();
+    return fd_ >= 0;
+  }
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     const std::string candidate = NextTemporaryName();
     fd_ = openat(folder_fd_, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -193,7 +198,7 @@ bool AtomicFile::Commit() {
     if (placed) temporary_.clear();
   } else if (LinkUnnamed(fd_, folder_fd_, name_)) {
     placed = true;  // there was no file to replace: the complete file appears at once
-  } else {
+  } else if (!append_only_) {
     // The target exists: link under a passing name, then rename over it.
     const SignalsHeld held;
     for (int attempt = 0; attempt < 100 && !placed; ++attempt) {

@@ -39,6 +39,7 @@ class AtomicFile {
   std::string name_;       // the target's name in its folder
   std::string temporary_;  // a named temporary's name; empty for an unnamed one
   int slot_ = -1;          // the named temporary's entry for the signal handler
+  bool append_only_ = false;
 };
 
 /// Test seam: false makes Open use a named temporary, as on a file system without O_TMPFILE.

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   uint64_t address_space = 0;
   uint64_t parent = 0;
   bool any_format = false;
-  uint64_t format_hint = static_cast<uint64_t>(FIF_UNKNOWN);
+  uint64_t format_hint = 0;
   DecodeBound bound;
   Fault fault = Fault::None;
   const char* path = nullptr;
