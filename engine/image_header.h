@@ -10,8 +10,8 @@
 
 /// What a file may declare before any of its pixels are decoded.
 struct DecodeBound {
-  uint32_t max_side = 0;            // pixels a side
-  uint64_t max_decoded_bytes = 0;   // bytes of the decoded bitmap
+  uint32_t max_side = 0;           // pixels a side
+  uint64_t max_decoded_bytes = 0;  // bytes of the decoded bitmap
 };
 
 /// A watermark image: 16384 px a side and 512 MiB decoded (a 16384 x 8192 RGBA image), on top of

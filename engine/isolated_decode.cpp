@@ -295,9 +295,12 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
   // While the decoder starts and decodes, make the memory the rows will go to, on this core.
   // Only for a document the structure check has weighed against the memory there is.
   PixelMemory memory;
-  if (decode.prepare_rows && AvailableMemoryBytes() != 0) memory = PixelMemory(decode.decoded_bytes);
+  if (decode.prepare_rows && AvailableMemoryBytes() != 0) {
+    memory = PixelMemory(decode.decoded_bytes);
+  }
   const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), decode.limits, deadline);
-  if (!head || (!decode.prepare_rows && !FitsDecodeMemory(head->rows_size, AvailableMemoryBytes()))) {
+  if (!head ||
+      (!decode.prepare_rows && !FitsDecodeMemory(head->rows_size, AvailableMemoryBytes()))) {
     // A child still writing what we no longer read ends on the closed pipes instead of waiting.
     record.reset();
     request.reset();

@@ -249,8 +249,8 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {};
   const bool psd = StartsAsPsd(fd);
-  Bitmap image;
-  if (!psd) image = DecodeImageIsolated(fd, FreeImage_GetFIFFromFilename(path.c_str()), WatermarkBound);
+  const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
+  Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
   if (psd) image = LoadPsd(path, &WatermarkBound);
   return image;

@@ -141,8 +141,8 @@ Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSet
 
   // Reckoned at no less than 32 bits a pixel: FreeImage widens palette images on the way.
   const uint32_t bpp = std::max(FreeImage_GetBPP(image.get()), 32u);
-  const uint64_t result_bytes = DecodedBitmapBytes(static_cast<uint32_t>(new_width),
-                                                   static_cast<uint32_t>(new_height), bpp);
+  const uint64_t result_bytes =
+      DecodedBitmapBytes(static_cast<uint32_t>(new_width), static_cast<uint32_t>(new_height), bpp);
   if (!FitsDecodeMemory(result_bytes, available_memory)) return {};
   return Bitmap(FreeImage_Rescale(image.get(), new_width, new_height,
                                   ResizeFilter(transform.image_resize_algorithm)));

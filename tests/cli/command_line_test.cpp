@@ -2,7 +2,6 @@
 // window run and the single-instance lock.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -159,8 +159,8 @@ TEST_F(Hardening, ADeletedWorkingFolderIsNoOutputFolder) {
 }
 
 TEST_F(Hardening, AResizeBeyondMemoryFailsThatFileBeforeAllocating) {
-  const QuorvixRun run = Run({"-d", "--width-unit=percent", "--height-unit=percent",
-                              "--width=100000", "--height=100000"});
+  const QuorvixRun run = Run(
+      {"-d", "--width-unit=percent", "--height-unit=percent", "--width=100000", "--height=100000"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_TRUE(Contains(run.Lines(), "Not OK"));
   EXPECT_TRUE(Names(output).empty());

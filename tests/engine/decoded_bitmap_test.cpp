@@ -237,8 +237,8 @@ TEST(IsSaneIccProfile, ADamagedProfileIsLeftOutOfTheBitmap) {
   ASSERT_TRUE(WriteDecodedBitmap(ends[1], image.get()));
   close(ends[1]);
   DecodedBitmapLimits limits{4, 4, 1 << 10, 1 << 10};
-  const Bitmap read =
-      ReadDecodedBitmap(ends[0], limits, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+  const Bitmap read = ReadDecodedBitmap(ends[0], limits,
+                                        std::chrono::steady_clock::now() + std::chrono::seconds(5));
   close(ends[0]);
   ASSERT_TRUE(read);
   EXPECT_EQ(FreeImage_GetICCProfile(read.get())->size, 0);

@@ -104,8 +104,8 @@ TEST(LoadWatermarkImage, GivesNothingForMissingOrDamagedFiles) {
 TEST(LoadWatermarkImage, RefusesADeclaredSizeBeyondTheBound) {
   TempDir dir;
   // A small BMP of the bound's width loads; one header that claims 20000 x 20000 does not.
-  ASSERT_TRUE(WriteFileBytes(dir.file("wide.bmp"), BmpClaiming(WatermarkBound.max_side, 1,
-                                                               WatermarkBound.max_side * 3)));
+  ASSERT_TRUE(WriteFileBytes(dir.file("wide.bmp"),
+                             BmpClaiming(WatermarkBound.max_side, 1, WatermarkBound.max_side * 3)));
   EXPECT_TRUE(LoadWatermarkImage(dir.file("wide.bmp")));
   ASSERT_TRUE(WriteFileBytes(dir.file("huge.bmp"), BmpClaiming(20000, 20000, 100)));
   EXPECT_FALSE(LoadWatermarkImage(dir.file("huge.bmp")));
