@@ -60,7 +60,6 @@ void InstallSignalCleanup() {
 
 int RegisterNamedTemporary(int folder_fd, const std::string& name) {
   if (name.size() >= MaxTemporaryName) return -1;
-  InstallSignalCleanup();
   std::lock_guard lock(slot_mutex);
   for (size_t i = 0; i < named_temporaries.size(); ++i) {
     NamedTemporary& entry = named_temporaries[i];
@@ -155,6 +154,9 @@ bool AtomicFile::Open(const std::string& path) {
     if (fd_ < 0) Abandon();
     return fd_ >= 0;
   }
+  // The name must be known to the signal handler from the moment it exists.
+  InstallSignalCleanup();
+  const SignalsHeld held;
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     const std::string candidate = NextTemporaryName();
     fd_ = openat(folder_fd_, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
