@@ -159,12 +159,6 @@ bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory) {
-  uint64_t need = 0;
-  if (__builtin_mul_overflow(decoded_bytes, DecodeMemoryFactor, &need)) return false;
-  return available_memory == 0 || need <= available_memory;
-}
-
 uint64_t DecoderAddressSpace(uint64_t decoded_bytes) {
   uint64_t scaled = 0;
   if (__builtin_mul_overflow(decoded_bytes, DecoderAddressSpaceFactor, &scaled)) {

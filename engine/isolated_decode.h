@@ -34,10 +34,6 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout);
 /// decode fails as for DecodePsdIsolated. The descriptor stays the caller's.
 Bitmap DecodeImageIsolated(int fd, FREE_IMAGE_FORMAT format_hint, const DecodeBound& bound);
 
-/// True when a bitmap of `decoded_bytes` can be worked on with `available_memory` (0: unknown),
-/// by the same measure the structure check weighs a document with.
-bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory);
-
 /// The address-space limit a child decoding `decoded_bytes` runs under.
 uint64_t DecoderAddressSpace(uint64_t decoded_bytes);
 

@@ -231,6 +231,7 @@ std::string BuildOutputPath(std::string_view output_folder, std::string_view inp
 }
 
 bool StaysInOutputFolder(std::string_view relative) {
+  if (relative.empty() || relative.back() == '/') return false;  // a folder, not a file
   int64_t depth = 0;
   std::string_view last;
   while (!relative.empty()) {

@@ -222,10 +222,14 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   if (!CheckImageData(cursor, layout)) return std::nullopt;
 
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
-  uint64_t need = 0;
-  if (!Multiply(layout.decoded_bytes, DecodeMemoryFactor, need)) return std::nullopt;
-  if (available_memory != 0 && need > available_memory) return std::nullopt;
+  if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
   return layout;
+}
+
+bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory) {
+  uint64_t need = 0;
+  if (!Multiply(decoded_bytes, DecodeMemoryFactor, need)) return false;
+  return available_memory == 0 || need <= available_memory;
 }
 
 namespace {

@@ -59,6 +59,10 @@ struct PsdLayout {
 std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
                                            uint64_t available_memory);
 
+/// True when a bitmap of `decoded_bytes` can be worked on with `available_memory` (0: unknown):
+/// the one memory bound of decoded documents, watermark images and resized results alike.
+bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory);
+
 /// Memory this machine can give a decode now (MemAvailable of /proc/meminfo, else physical
 /// memory); 0 when unknown.
 uint64_t AvailableMemoryBytes();
