@@ -188,3 +188,27 @@ TEST_F(Hardening, AKilledSaveLeavesTheOldFileOrTheNewOne) {
     EXPECT_EQ(ReadFileBytes(dir.file("out/big.png")), complete) << attempt;
   }
 }
+
+TEST_F(Hardening, ATiffWatermarkPrintsNothing) {
+  // The TIFF library warns about a tag it does not know: give the last tag of the directory an
+  // unknown number (the order of the tags stays ascending).
+  const Bitmap mark(FreeImage_Allocate(8, 8, 24));
+  ASSERT_TRUE(FreeImage_Save(FIF_TIFF, mark.get(), dir.file("mark.tif").c_str(), TIFF_NONE));
+  std::string tiff = ReadFileBytes(dir.file("mark.tif"));
+  ASSERT_EQ(tiff.substr(0, 2), "II");
+  const auto little = [&](size_t at, int size) {
+    uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(tiff[at + i]);
+    return value;
+  };
+  const uint32_t directory = little(4, 4);
+  const uint32_t entries = little(directory, 2);
+  const size_t last_tag = directory + 2 + 12 * (entries - 1);
+  ASSERT_LT(last_tag + 2, tiff.size());
+  tiff[last_tag] = '\xF0';
+  tiff[last_tag + 1] = '\xFF';
+  ASSERT_TRUE(WriteFileBytes(dir.file("mark.tif"), tiff));
+  const QuorvixRun run = Run({"--wm-image=" + dir.file("mark.tif")});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, "");
+}
