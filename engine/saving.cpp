@@ -219,5 +219,5 @@ bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_
   const bool encoded = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
                                               stream.io(), stream.handle(), flags) != FALSE;
   const bool written = stream.Close();
-  return encoded && written && file.Commit();
+  return encoded && written && file.Commit(AtomicFile::Sync::Fast);
 }
