@@ -1,11 +1,11 @@
 #include "cli/option_docs.h"
 
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "cli/options.h"
 #include "cli/run_command_line.h"
+#include "cli/usage.h"
 #include "core/program_identity.h"
 #include "core/program_settings.h"
 #include "platform/ascii.h"
@@ -162,17 +162,6 @@ const SettingField* RangeFieldOf(const OptionSpec& option) {
     field = FindSetting(text->range_group, text->range_key);
   }
   return field && field->range.bounded ? field : nullptr;
-}
-
-std::string RangeText(const SettingField& field) {
-  char text[64];
-  if (field.type == SettingType::Float) {
-    std::snprintf(text, sizeof text, "%.2f..%.2f", field.range.min, field.range.max);
-  } else {
-    std::snprintf(text, sizeof text, "%lld..%lld", static_cast<long long>(field.range.min),
-                  static_cast<long long>(field.range.max));
-  }
-  return text;
 }
 
 std::string ValueName(const OptionSpec& option) {

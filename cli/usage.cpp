@@ -59,21 +59,6 @@ std::string RandomInputKey() {
   return keys[std::uniform_int_distribution<size_t>(0, keys.size() - 1)(generator)];
 }
 
-// The range of a setting as the usage text shows it: whole numbers as they are, floats with two
-// decimals.
-std::string RangeText(const SettingField& field) {
-  const auto bound = [&field](double value) {
-    char text[32];
-    if (field.type == SettingType::Float) {
-      std::snprintf(text, sizeof text, "%.2f", value);
-    } else {
-      std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-    }
-    return std::string(text);
-  };
-  return bound(field.range.min) + ".." + bound(field.range.max);
-}
-
 // The setting whose range a usage line shows, by the option at its start.
 std::string RangeOfLine(std::string_view line) {
   if (line.find("--brightness") != std::string_view::npos) {
@@ -89,6 +74,19 @@ std::string RangeOfLine(std::string_view line) {
 }
 
 }  // namespace
+
+std::string RangeText(const SettingField& field) {
+  const auto bound = [&field](double value) {
+    char text[32];
+    if (field.type == SettingType::Float) {
+      std::snprintf(text, sizeof text, "%.2f", value);
+    } else {
+      std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    }
+    return std::string(text);
+  };
+  return bound(field.range.min) + ".." + bound(field.range.max);
+}
 
 std::vector<std::string> UsageLines(std::string_view program_name) {
   std::vector<std::string> lines;
