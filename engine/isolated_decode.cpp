@@ -242,6 +242,10 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   if (const char* fault_argument = FaultArgument(fault)) {
     argv.push_back(const_cast<char*>(fault_argument));
   }
+  // Only a document that carries a profile pays for reading its CMYK samples.
+  if (layout.mode == PsdModeCmyk && layout.depth <= 16 && layout.icc_profile.size > 0) {
+    argv.push_back(const_cast<char*>("--cmyk-profile"));
+  }
   argv.push_back(const_cast<char*>(input_path.c_str()));
   argv.push_back(nullptr);
 

@@ -1,7 +1,11 @@
 // quorvix-psd-decoder: decodes one Photoshop document with FreeImage in a process of its own, so
 // that a damaged file can crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--address-space=BYTES] [--fault=crash|hang|garbage] FILE
+//   quorvix-psd-decoder [--address-space=BYTES] [--fault=crash|hang|garbage] [--cmyk-profile]
+//                       FILE
+//
+// With --cmyk-profile a CMYK document is converted to sRGB through the ICC profile it carries; when
+// that profile does not serve, FreeImage's own conversion is used.
 //
 // The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
 // copies the rows out of this process's memory, or, where the system does not let it, writes "R"
@@ -21,6 +25,7 @@
 #include <string>
 
 #include "engine/decoded_bitmap.h"
+#include "engine/decoder/cmyk_profile.h"
 #include "engine/file_stream.h"
 
 namespace {
@@ -53,11 +58,21 @@ void LimitAddressSpace(uint64_t bytes) {
 #endif
 }
 
+// The document's CMYK samples, converted through its profile; empty, with the stream back at its
+// start, when that cannot be done.
+Bitmap LoadCmykThroughProfile(FileStream& input) {
+  Bitmap cmyk(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), PSD_CMYK));
+  Bitmap rgb = ConvertCmykThroughProfile(cmyk.get());
+  if (!rgb) input.io()->seek_proc(input.handle(), 0, SEEK_SET);
+  return rgb;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   uint64_t address_space = 0;
   Fault fault = Fault::None;
+  bool cmyk_profile = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -67,6 +82,8 @@ int main(int argc, char** argv) {
       if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
       if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
       if (std::strcmp(value, "garbage") == 0) fault = Fault::Garbage;
+    } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
+      cmyk_profile = true;
     } else if (!path) {
       path = argv[i];
     } else {
@@ -98,7 +115,8 @@ int main(int argc, char** argv) {
   // Read through a large buffer: FreeImage's own file reading asks for 4 KiB at a time.
   FileStream input(open(path, O_RDONLY | O_CLOEXEC), "rb");
   if (!input.IsOpen()) return 1;
-  Bitmap image(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+  Bitmap image = cmyk_profile ? LoadCmykThroughProfile(input) : Bitmap();
+  if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.
   prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
