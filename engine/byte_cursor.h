@@ -7,6 +7,11 @@
 #include <cstring>
 #include <span>
 
+/// The big-endian 16-bit number at `bytes`, which must hold two bytes.
+inline uint16_t BigEndian16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
 class ByteCursor {
  public:
   explicit ByteCursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}

@@ -156,6 +156,12 @@ bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Only a CMYK document that carries a profile pays for reading its CMYK samples and converting
+// them.
+bool ConvertsThroughProfile(const PsdLayout& layout) {
+  return layout.mode == PsdModeCmyk && layout.depth <= 16 && layout.icc_profile.size > 0;
+}
+
 }  // namespace
 
 uint64_t DecoderAddressSpace(const PsdLayout& layout) {
@@ -180,8 +186,14 @@ std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout) {
     std::lock_guard lock(seam_mutex);
     if (time_limit_override.count() > 0) return time_limit_override;
   }
-  return DecodeBaseTime +
-         std::chrono::milliseconds(layout.decoded_bytes / (DecodeBytesPerSecond / 1000));
+  std::chrono::milliseconds limit =
+      DecodeBaseTime +
+      std::chrono::milliseconds(layout.decoded_bytes / (DecodeBytesPerSecond / 1000));
+  if (ConvertsThroughProfile(layout)) {
+    const uint64_t pixels = static_cast<uint64_t>(layout.width) * layout.height;
+    limit += std::chrono::milliseconds(pixels / (ProfilePixelsPerSecond / 1000));
+  }
+  return limit;
 }
 
 void SetPsdDecoderFolder(const std::string& folder) {
@@ -242,10 +254,7 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   if (const char* fault_argument = FaultArgument(fault)) {
     argv.push_back(const_cast<char*>(fault_argument));
   }
-  // Only a document that carries a profile pays for reading its CMYK samples.
-  if (layout.mode == PsdModeCmyk && layout.depth <= 16 && layout.icc_profile.size > 0) {
-    argv.push_back(const_cast<char*>("--cmyk-profile"));
-  }
+  if (ConvertsThroughProfile(layout)) argv.push_back(const_cast<char*>("--cmyk-profile"));
   argv.push_back(const_cast<char*>(input_path.c_str()));
   argv.push_back(nullptr);
 

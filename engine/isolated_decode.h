@@ -22,6 +22,8 @@ constexpr uint64_t DecoderAddressSpaceFactor = 4;
 /// Wall-clock time of a decode: a base plus a time per decoded byte.
 constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
+/// And, for a CMYK document converted through its colour profile, a time per pixel.
+constexpr uint64_t ProfilePixelsPerSecond = 1ull << 20;
 
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/byte_cursor.h"
 #include "engine/isolated_decode.h"
 #include "engine/merged_alpha.h"
 #include "engine/normalise.h"
@@ -36,8 +37,6 @@ Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout
   }
   return image;
 }
-
-uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
 float BigEndianFloat(const uint8_t* bytes) {
   const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |

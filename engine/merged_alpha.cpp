@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/byte_cursor.h"
 #include "engine/psd_channels.h"
 
 namespace {
@@ -32,10 +33,6 @@ Bitmap WithoutAlpha(Bitmap image) {
     default:
       return image;  // no alpha
   }
-}
-
-uint16_t BigEndian16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 // Widens 8- or 16-bit colour to carry alpha and fills it from `plane` (top row first, stored

@@ -69,8 +69,7 @@ bool KnownResourceSignature(const ByteCursor& cursor) {
 
 // Walks the resource blocks; each must lie inside the section. Decoders trust the thumbnail's own
 // header, so its compressed size must fit in the block too.
-bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset,
-                    PsdLayout& layout) {
+bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset, PsdLayout& layout) {
   ByteCursor cursor(section);
   while (cursor.remaining() > 0) {
     if (!KnownResourceSignature(cursor) || !cursor.Skip(4)) return false;

@@ -54,8 +54,8 @@ struct PsdLayout {
     uint64_t offset = 0;
     uint64_t size = 0;
   };
-  Block icc_profile;     // resource 1039
-  Block alpha_names;     // resource 1006: Pascal names of the extra channels
+  Block icc_profile;          // resource 1039
+  Block alpha_names;          // resource 1006: Pascal names of the extra channels
   Block unicode_alpha_names;  // resource 1045
   Block alpha_identifiers;    // resource 1053: four bytes an extra channel
 

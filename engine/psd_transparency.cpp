@@ -25,9 +25,9 @@ int16_t LayerCount(ByteCursor cursor) {
 
 // Keys whose tagged blocks have an eight-byte length in the large-document variant.
 bool HasWideLength(std::span<const uint8_t> key) {
-  static constexpr std::array<std::string_view, 13> Wide = {
-      "LMsk", "Lr16", "Lr32", "Layr", "Mt16", "Mt32", "Mtrn",
-      "Alph", "FMsk", "lnk2", "FEid", "FXid", "PxSD"};
+  static constexpr std::array<std::string_view, 13> Wide = {"LMsk", "Lr16", "Lr32", "Layr", "Mt16",
+                                                            "Mt32", "Mtrn", "Alph", "FMsk", "lnk2",
+                                                            "FEid", "FXid", "PxSD"};
   const std::string_view text(reinterpret_cast<const char*>(key.data()), key.size());
   for (std::string_view wide : Wide) {
     if (text == wide) return true;
@@ -38,7 +38,8 @@ bool HasWideLength(std::span<const uint8_t> key) {
 // The layer count of the layer section. 16- and 32-bit documents leave the layer info empty and
 // keep their layers in a tagged block ("Lr16", "Lr32") after the global mask.
 int16_t DocumentLayerCount(std::span<const uint8_t> file, const PsdLayout& layout) {
-  const std::span<const uint8_t> section = BlockBytes(file, {layout.layers_offset, layout.layers_size});
+  const std::span<const uint8_t> section =
+      BlockBytes(file, {layout.layers_offset, layout.layers_size});
   ByteCursor cursor(section);
   const size_t length_bytes = layout.version == 2 ? 8 : 4;
   uint64_t info_length = 0;

@@ -181,8 +181,8 @@ void CompareWithTwinsAndReferences(const std::filesystem::path& corpus,
         comparison.alpha_only ? CompareAlpha(picture, other) : ComparePictures(picture, other);
     ASSERT_TRUE(difference.same_size);
     std::printf("%-32s %-30s %7.2f %7.2f %6.1f %6.1f\n", comparison.document,
-                AgainstName(comparison), comparison.before, difference.psnr,
-                difference.max_colour, difference.max_alpha);
+                AgainstName(comparison), comparison.before, difference.psnr, difference.max_colour,
+                difference.max_alpha);
     const std::string document = comparison.document;
     // Both CMYK twins now go through their profile, whose curve spreads the 8-bit twin's rounding
     // over up to three levels; each is much closer to the document's colours than before (see

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/isolated_decode.h"
 #include "engine/loading.h"
 #include "engine/normalise.h"
 #include "engine/psd_check.h"
@@ -152,7 +153,8 @@ TEST(LoadInputImage, ASavedSelectionIsNotTransparency) {
     spec.compression = PsdCompression::Rle;
     if (layer_count == 0) spec.resources = {PsdAlphaNamesResource({"Alpha 1"})};
     // An empty selection: read as alpha it would hide the whole picture.
-    FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t c) { return c == 3 ? 0 : 40 * x + y + c; });
+    FillPsdPlanes(spec,
+                  [](uint32_t x, uint32_t y, uint32_t c) { return c == 3 ? 0 : 40 * x + y + c; });
     const Bitmap image = LoadSpec(dir, spec);
     ASSERT_TRUE(image);
     if (layer_count == 0) {
@@ -305,4 +307,19 @@ TEST(EncodeLinearSample, ClipsAndKeepsTheCurvesEnds) {
     last = value;
   }
   EXPECT_EQ(last, 65535);
+}
+
+TEST(DecodeTimeLimit, ConvertingThroughAProfileGetsTimeForIt) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Cmyk, 8, 2048, 1024, 4);
+  const auto limit = [&] {
+    const std::string bytes = WritePsd(spec);
+    const std::span<const uint8_t> file(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                        bytes.size());
+    const std::optional<PsdLayout> layout = CheckPsdStructure(file, 0);
+    EXPECT_TRUE(layout);
+    return layout ? DecodeTimeLimit(*layout) : std::chrono::milliseconds(0);
+  };
+  const std::chrono::milliseconds plain = limit();
+  spec.resources = {PsdIccProfileResource(CyanLightnessProfile())};
+  EXPECT_GE(limit() - plain, std::chrono::milliseconds(1900));  // two megapixels
 }

@@ -114,8 +114,7 @@ TEST(ReduceDeepColour, FloatKeepsItsAlpha) {
   ASSERT_TRUE(result);
   EXPECT_EQ(FreeImage_GetBPP(result.get()), 32u);
   for (const auto& [x, y] : {std::pair{0, 0}, {3, 0}, {0, 2}, {3, 2}}) {
-    EXPECT_NEAR(ReadPixel(result, x, y).alpha >> 8, TestBitmapColour(4, 3, 128, x, y).alpha >> 8,
-                1)
+    EXPECT_NEAR(ReadPixel(result, x, y).alpha >> 8, TestBitmapColour(4, 3, 128, x, y).alpha >> 8, 1)
         << x << "," << y;
   }
 }

@@ -54,7 +54,7 @@ void AppendLayers(std::string& out, int16_t count, bool psb) {
   AppendBigEndian(info, static_cast<uint16_t>(count), 2);
   const int layers = count < 0 ? -count : count;
   for (int i = 0; i < layers; ++i) {
-    info.append(16, '\0');  // top, left, bottom, right
+    info.append(16, '\0');        // top, left, bottom, right
     AppendBigEndian(info, 0, 2);  // channels
     info += "8BIMnorm";
     info.push_back(static_cast<char>(255));  // opacity
