@@ -43,7 +43,7 @@ int16_t DocumentLayerCount(std::span<const uint8_t> file, const PsdLayout& layou
   ByteCursor cursor(section);
   const size_t length_bytes = layout.version == 2 ? 8 : 4;
   uint64_t info_length = 0;
-  if (!cursor.Read(length_bytes, info_length)) return 0;
+  if (!cursor.Read(length_bytes, info_length) || info_length > cursor.remaining()) return 0;
   if (info_length >= 2) return LayerCount(cursor);
   uint64_t mask_length = 0;
   if (!cursor.Skip(info_length) || !cursor.Read(4, mask_length) || !cursor.Skip(mask_length)) {

@@ -323,3 +323,24 @@ TEST(DecodeTimeLimit, ConvertingThroughAProfileGetsTimeForIt) {
   spec.resources = {PsdIccProfileResource(CyanLightnessProfile())};
   EXPECT_GE(limit() - plain, std::chrono::milliseconds(1900));  // two megapixels
 }
+
+TEST(HasMergedTransparency, DamagedRecordsAreNoTransparency) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 2, 2, 4);
+  spec.layer_count = 0;
+  // Names and identifiers that claim more than they hold.
+  spec.resources = {PsdResource{1006, std::string(1, '\x40') + "Trans"},
+                    PsdResource{1045, std::string("\0\0\0\x30\0T", 6)},
+                    PsdResource{1053, std::string("\0\0", 2)}};
+  EXPECT_FALSE(Transparent(spec));
+
+  // A layer info that claims more than its section holds says nothing.
+  spec.resources.clear();
+  spec.layer_count = -1;
+  PsdOffsets offsets;
+  std::string bytes = WritePsd(spec, &offsets);
+  PutBigEndian(bytes, offsets.layers + 4, 0xFFFFFFF0u, 4);
+  const std::span<const uint8_t> file(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file, 0);
+  ASSERT_TRUE(layout);
+  EXPECT_FALSE(HasMergedTransparency(file, *layout));
+}
