@@ -133,6 +133,16 @@ TEST(HasMergedTransparency, ReadsTheDocumentsOwnRecords) {
   spec.resources = {PsdAlphaNamesResource({"Alpha 1", "Transparency"})};
   EXPECT_FALSE(Transparent(spec)) << "only the first extra channel can be transparency";
 
+  // Deep documents keep their layers in a tagged block, with a wider length in a PSB.
+  for (uint16_t version : {1, 2}) {
+    PsdSpec deep = MakePsdSpec(PsdMode::Rgb, 16, 2, 2, 4);
+    deep.version = version;
+    deep.layers_in_tagged_block = true;
+    EXPECT_TRUE(Transparent(deep)) << "version " << version;
+    deep.layer_count = 2;
+    EXPECT_FALSE(Transparent(deep)) << "version " << version;
+  }
+
   // Without an extra channel there is nothing to be transparent, whatever the records say.
   PsdSpec opaque = MakePsdSpec(PsdMode::Rgb, 8, 2, 2, 3);
   opaque.layer_count = -1;

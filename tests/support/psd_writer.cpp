@@ -48,7 +48,9 @@ uint16_t ColourChannels(PsdMode mode) {
 }
 
 // A layer section of `count` empty layers: bounds 0, no channels, normal blending, no name.
-void AppendLayers(std::string& out, int16_t count, bool psb) {
+void AppendLayers(std::string& out, const PsdSpec& spec) {
+  const int16_t count = spec.layer_count;
+  const bool psb = spec.version == 2;
   const size_t width = psb ? 8 : 4;
   std::string info;
   AppendBigEndian(info, static_cast<uint16_t>(count), 2);
@@ -66,9 +68,20 @@ void AppendLayers(std::string& out, int16_t count, bool psb) {
   }
   if (info.size() % 2) info.push_back('\0');
   std::string section;
-  AppendBigEndian(section, info.size(), width);
-  section += info;
-  AppendBigEndian(section, 0, 4);  // global layer mask
+  if (spec.layers_in_tagged_block) {
+    AppendBigEndian(section, 0, width);  // empty layer info
+    AppendBigEndian(section, 0, 4);      // global layer mask
+    section += "8BIMFMsk";               // an unrelated block first, as Photoshop writes
+    AppendBigEndian(section, 12, psb ? 8 : 4);
+    section.append(12, '\0');
+    section += spec.depth == 32 ? "8BIMLr32" : "8BIMLr16";
+    AppendBigEndian(section, info.size(), width);
+    section += info;
+  } else {
+    AppendBigEndian(section, info.size(), width);
+    section += info;
+    AppendBigEndian(section, 0, 4);  // global layer mask
+  }
   AppendBigEndian(out, section.size(), width);
   out += section;
 }
@@ -204,7 +217,7 @@ std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
   if (spec.layer_count == 0) {
     AppendBigEndian(out, 0, psb ? 8 : 4);
   } else {
-    AppendLayers(out, spec.layer_count, psb);
+    AppendLayers(out, spec);
   }
 
   at.image_data = out.size();

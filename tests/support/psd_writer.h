@@ -58,6 +58,9 @@ struct PsdSpec {
   /// empty layer section, and extra channels are then saved selections unless a resource says
   /// otherwise.
   int16_t layer_count = 0;
+  /// Writes the layers, as 16- and 32-bit documents do, in a tagged block ("Lr16", "Lr32") after
+  /// an empty layer info and the global layer mask.
+  bool layers_in_tagged_block = false;
   /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
   std::vector<std::string> planes;
 };
