@@ -9,6 +9,7 @@ QUORVIX_PACKAGES=(
   libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev
+  liblcms2-dev
   libgtest-dev xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
