@@ -9,7 +9,7 @@ QUORVIX_PACKAGES=(
   libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev
-  libgtest-dev xvfb xauth
+  libgtest-dev xvfb xauth pngcheck
 )
 
 quorvix_install_packages() {
