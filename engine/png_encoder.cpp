@@ -249,7 +249,8 @@ void PutZlibHeader(uint8_t* out, int level) {
 struct Slice {
   uint32_t first_row = 0;
   uint32_t end_row = 0;
-  std::vector<uint8_t> chunk;  // length, "IDAT", compressed data
+  std::vector<uint8_t>* chunk = nullptr;  // length, "IDAT", compressed data, and spare room
+  size_t chunk_bytes = 0;
   uint32_t crc = 0;            // over the type and data so far
   uint32_t adler = 1;          // over this slice's filtered bytes
   size_t filtered_bytes = 0;
@@ -262,15 +263,23 @@ class SliceCompressor {
   SliceCompressor(FIBITMAP* image, const PngLayout& layout, const PngEncoding& encoding)
       : layout_(layout), encoding_(encoding), rows_(image, layout, *encoding.filter) {}
 
+  ~SliceCompressor() {
+    if (started_) deflateEnd(&stream_);
+  }
+  SliceCompressor(const SliceCompressor&) = delete;
+  SliceCompressor& operator=(const SliceCompressor&) = delete;
+
+  // One stream state for all the slices a thread compresses: zlib's tables are large, and
+  // fresh memory for each slice would be paid for in page faults.
   bool Compress(Slice& slice, bool first, bool last) {
-    z_stream stream{};
-    if (deflateInit2(&stream, encoding_.level, Z_DEFLATED, -15, 8,
-                     Strategy(layout_, *encoding_.filter)) != Z_OK) {
+    if (!started_) {
+      started_ = deflateInit2(&stream_, encoding_.level, Z_DEFLATED, -15, 8,
+                              Strategy(layout_, *encoding_.filter)) == Z_OK;
+      if (!started_) return false;
+    } else if (deflateReset(&stream_) != Z_OK) {
       return false;
     }
-    const bool compressed = Run(stream, slice, first, last);
-    deflateEnd(&stream);
-    return compressed;
+    return Run(stream_, slice, first, last);
   }
 
  private:
@@ -280,9 +289,11 @@ class SliceCompressor {
     const size_t filtered = rows_.FilteredBytes();
     slice.filtered_bytes = filtered * (slice.end_row - slice.first_row);
     const size_t opening = 8 + (first ? 2 : 0);
-    slice.chunk.resize(opening + deflateBound(&stream, slice.filtered_bytes) + 64);
-    std::memcpy(slice.chunk.data() + 4, "IDAT", 4);
-    if (first) PutZlibHeader(slice.chunk.data() + 8, encoding_.level);
+    std::vector<uint8_t>& chunk = *slice.chunk;
+    const size_t room = opening + deflateBound(&stream, slice.filtered_bytes) + 64;
+    if (chunk.size() < room) chunk.resize(room);
+    std::memcpy(chunk.data() + 4, "IDAT", 4);
+    if (first) PutZlibHeader(chunk.data() + 8, encoding_.level);
     size_t used = opening;
 
     slice.adler = adler32(0, nullptr, 0);
@@ -292,13 +303,13 @@ class SliceCompressor {
       slice.adler = adler32(slice.adler, data, static_cast<uInt>(filtered));
       const bool final_row = row + 1 == slice.end_row;
       const int flush = !final_row ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
-      if (!Deflate(stream, data, filtered, flush, slice.chunk, used)) return false;
+      if (!Deflate(stream, data, filtered, flush, chunk, used)) return false;
     }
-    slice.chunk.resize(used);
+    slice.chunk_bytes = used;
     const size_t data_bytes = used - 8;
     if (data_bytes > PNG_UINT_31_MAX - 4) return false;
-    PutBigEndian(slice.chunk.data(), static_cast<uint32_t>(data_bytes));
-    slice.crc = crc32(0, slice.chunk.data() + 4, static_cast<uInt>(used - 4));
+    PutBigEndian(chunk.data(), static_cast<uint32_t>(data_bytes));
+    slice.crc = crc32(0, chunk.data() + 4, static_cast<uInt>(used - 4));
     return true;
   }
 
@@ -337,6 +348,8 @@ class SliceCompressor {
   const PngEncoding& encoding_;
   PngRowFilter rows_;
   std::vector<uint8_t> dictionary_;
+  z_stream stream_{};
+  bool started_ = false;
 };
 
 std::vector<Slice> CutIntoSlices(const PngLayout& layout, const PngEncoding& encoding,
@@ -367,7 +380,7 @@ bool WriteSlice(FILE* file, Slice& slice, uint32_t stream_adler, bool last) {
     PutBigEndian(tail, stream_adler);
     crc = crc32(crc, tail, 4);
     tail_bytes = 4;
-    uint8_t* length = slice.chunk.data();
+    uint8_t* length = slice.chunk->data();
     const uint32_t data_bytes =
         (uint32_t{length[0]} << 24 | uint32_t{length[1]} << 16 | uint32_t{length[2]} << 8 |
          length[3]) + 4;
@@ -375,18 +388,21 @@ bool WriteSlice(FILE* file, Slice& slice, uint32_t stream_adler, bool last) {
   }
   PutBigEndian(tail + tail_bytes, crc);
   tail_bytes += 4;
-  return std::fwrite(slice.chunk.data(), 1, slice.chunk.size(), file) == slice.chunk.size() &&
+  return std::fwrite(slice.chunk->data(), 1, slice.chunk_bytes, file) == slice.chunk_bytes &&
          std::fwrite(tail, 1, tail_bytes, file) == tail_bytes;
 }
 
 // Compresses the slices on `threads` threads and writes them in order as they come; at most a
-// few slices beyond the one being written are held at a time.
+// few slices beyond the one being written are held at a time, each in a buffer of a ring that is
+// used over again.
 bool WriteSlices(FILE* file, FIBITMAP* image, const PngLayout& layout,
                  const PngEncoding& encoding, size_t threads) {
   std::vector<Slice> slices = CutIntoSlices(layout, encoding, threads);
   const size_t count = slices.size();
   threads = std::min(threads, count);
   const size_t window = threads * 2;
+  std::vector<std::vector<uint8_t>> buffers(window);
+  for (size_t index = 0; index < count; ++index) slices[index].chunk = &buffers[index % window];
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -435,7 +451,6 @@ bool WriteSlices(FILE* file, FIBITMAP* image, const PngLayout& layout,
                               : adler32_combine(stream_adler, slice.adler,
                                                 static_cast<z_off_t>(slice.filtered_bytes));
     ok = slice.ok && WriteSlice(file, slice, stream_adler, index + 1 == count);
-    std::vector<uint8_t>().swap(slice.chunk);
     {
       std::lock_guard lock(mutex);
       ++written;
