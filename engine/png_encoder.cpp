@@ -21,8 +21,8 @@ namespace {
 
 constexpr size_t DictionaryBytes = 32768;
 // A slice's filtered bytes: large enough that the flush between slices costs nothing measurable,
-// small enough that the slices in flight stay a few MiB whatever the image.
-constexpr size_t LargestSliceBytes = size_t{1} << 20;
+// small enough that the slices in flight stay about a MiB or two whatever the image.
+constexpr size_t LargestSliceBytes = size_t{512} << 10;
 constexpr size_t SmallestSliceBytes = size_t{256} << 10;
 // Slices per thread the image is cut into at least, so no thread is left with a long last one.
 constexpr size_t SlicesPerThread = 4;
@@ -402,7 +402,8 @@ bool WriteSlices(FILE* file, FIBITMAP* image, const PngLayout& layout,
   std::vector<Slice> slices = CutIntoSlices(layout, encoding, threads);
   const size_t count = slices.size();
   threads = std::min(threads, count);
-  const size_t window = threads * 2;
+  // One slice a thread, and the one being written.
+  const size_t window = threads + 1;
   std::vector<std::vector<uint8_t>> buffers(window);
   for (size_t index = 0; index < count; ++index) slices[index].chunk = &buffers[index % window];
 
