@@ -28,6 +28,7 @@ int64_t UtcSecondsToLocal(int64_t utc_seconds);
 /// The folder of the running executable, ending in "/"; empty when it cannot be found.
 std::string ExecutableFolder();
 
+<<<<<<< HEAD
 // Where the program's parts lie. In a build folder everything sits beside the executable (bin/);
 // an installed program is PREFIX/bin/quorvix with its helper programs in a private folder below
 // the prefix, its data (the theme packs' gfx/) and its manual in the usual shared folders.
@@ -46,3 +47,7 @@ ProgramPaths ProgramPathsOf(const std::string& executable_folder);
 
 /// The folders of the running program, worked out on the first call.
 const ProgramPaths& RunningProgramPaths();
+=======
+/// The processors this process may run on (at least 1).
+int32_t UsableProcessorCount();
+>>>>>>> main
