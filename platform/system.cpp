@@ -1,10 +1,7 @@
 #include "platform/system.h"
 
-<<<<<<< HEAD
-#include <sys/stat.h>
-=======
 #include <sched.h>
->>>>>>> main
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,7 +51,18 @@ std::string ExecutableFolder() {
   return path.substr(0, slash + 1);
 }
 
-<<<<<<< HEAD
+int32_t UsableProcessorCount() {
+  // The affinity mask, not the machine's count: a container or taskset may allow fewer.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int32_t>(online) : 1;
+}
+
 // QUORVIX_HELPER_DIR, QUORVIX_DATA_DIR and QUORVIX_MANUAL_DIR come from the build, which installs
 // by the same folders.
 
@@ -90,16 +98,4 @@ ProgramPaths ProgramPathsOf(const std::string& executable_folder) {
 const ProgramPaths& RunningProgramPaths() {
   static const ProgramPaths paths = ProgramPathsOf(ExecutableFolder());
   return paths;
-=======
-int32_t UsableProcessorCount() {
-  // The affinity mask, not the machine's count: a container or taskset may allow fewer.
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<int32_t>(online) : 1;
->>>>>>> main
 }

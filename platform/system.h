@@ -28,7 +28,9 @@ int64_t UtcSecondsToLocal(int64_t utc_seconds);
 /// The folder of the running executable, ending in "/"; empty when it cannot be found.
 std::string ExecutableFolder();
 
-<<<<<<< HEAD
+/// The processors this process may run on (at least 1).
+int32_t UsableProcessorCount();
+
 // Where the program's parts lie. In a build folder everything sits beside the executable (bin/);
 // an installed program is PREFIX/bin/quorvix with its helper programs in a private folder below
 // the prefix, its data (the theme packs' gfx/) and its manual in the usual shared folders.
@@ -41,13 +43,9 @@ struct ProgramPaths {
 
 /// The folders of a program whose executable lies in `executable_folder` (ending in "/"): the
 /// installed layout when that folder is PREFIX/bin/ or the private helper folder below PREFIX
-/// and PREFIX holds that helper folder, else everything in `executable_folder`. Every folder ends in "/"; all are empty when
-/// `executable_folder` is.
+/// and PREFIX holds that helper folder, else everything in `executable_folder`. Every folder
+/// ends in "/"; all are empty when `executable_folder` is.
 ProgramPaths ProgramPathsOf(const std::string& executable_folder);
 
 /// The folders of the running program, worked out on the first call.
 const ProgramPaths& RunningProgramPaths();
-=======
-/// The processors this process may run on (at least 1).
-int32_t UsableProcessorCount();
->>>>>>> main
