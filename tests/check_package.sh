@@ -6,6 +6,7 @@
 #
 #   check_package.sh SOURCE_FOLDER BUILD_FOLDER THEME_TESTS_BINARY
 set -euo pipefail
+trap 'echo "check_package: line $LINENO failed" >&2' ERR
 source_folder=$1
 build=$2
 theme_tests=$3
@@ -22,7 +23,8 @@ fail() {
 }
 
 desktop-file-validate "$root/usr/share/applications/quorvix.desktop"
-appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >/dev/null
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$work/appstream.log" ||
+  fail "appstreamcli validate: $(cat "$work/appstream.log")"
 [ -s "$root/usr/share/man/man1/quorvix.1.gz" ] || fail "no manual page"
 for size in 16 24 32 48 64 128 256; do
   [ -s "$root/usr/share/icons/hicolor/${size}x${size}/apps/quorvix.png" ] ||
