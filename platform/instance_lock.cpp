@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +40,27 @@ bool InstanceLock::Acquire(std::string_view title) {
   }
   fd_ = fd;
   return true;
+}
+
+bool InstanceLock::Adopt(int fd, std::string_view title) {
+  if (fd < 0 || fd == fd_) return false;
+  struct stat held {};
+  struct stat named {};
+  if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  if (lstat(InstanceLockPath(title).c_str(), &named) != 0) return false;
+  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return false;
+  // flock on the open file that already holds the lock succeeds at once; on any other open of the
+  // same file it fails while the lock is held elsewhere.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
+  Release();
+  fd_ = fd;
+  return true;
+}
+
+bool InstanceLock::KeepAcrossExec() {
+  if (fd_ < 0) return false;
+  return fcntl(fd_, F_SETFD, 0) == 0;
 }
 
 void InstanceLock::Release() {
