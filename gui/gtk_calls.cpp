@@ -50,3 +50,18 @@ bool SaveWindowPicture(wxWindow* window, const std::string& path) {
   surface_destroy(surface);
   return written;
 }
+
+bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path) {
+  const auto root_of = Find<void* (*)()>("gdk_get_default_root_window");
+  const auto grab = Find<void* (*)(void*, int, int, int, int)>("gdk_pixbuf_get_from_window");
+  const auto save = Find<int (*)(void*, const char*, const char*, void**, ...)>("gdk_pixbuf_save");
+  const auto unref = Find<void (*)(void*)>("g_object_unref");
+  if (!root_of || !grab || !save || !unref || width <= 0 || height <= 0) return false;
+  void* root = root_of();
+  if (!root) return false;
+  void* pixels = grab(root, x, y, width, height);
+  if (!pixels) return false;
+  const bool saved = save(pixels, path.c_str(), "png", nullptr, nullptr) != 0;
+  unref(pixels);
+  return saved;
+}

@@ -13,3 +13,7 @@ bool ShowMenuPictures();
 /// Draws `window` with everything GTK draws in it (menu bar, toolbar, controls) into a PNG file;
 /// false when it cannot.
 bool SaveWindowPicture(wxWindow* window, const std::string& path);
+
+/// Saves the screen's pixels inside `area` (screen coordinates) as a PNG file, popup menus
+/// included; false when it cannot.
+bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path);
