@@ -4,6 +4,7 @@
 #include <wx/display.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/timer.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +23,8 @@
 
 namespace {
 
+volatile std::sig_atomic_t g_end_requested = 0;
+
 bool HasDisplay() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -38,10 +41,18 @@ class WindowApp : public wxApp {
     const wxRect screen = wxDisplay(0u).GetGeometry();
     SetPrimaryDesktopSize({screen.width, screen.height});
     // A polite end (logout, kill) closes the window as the user would: a run in work is asked
-    // first, and the settings are written.
-    SetSignalHandler(SIGTERM, [](int) {
-      if (g_main_window) g_main_window->Close();
+    // first, and the settings are written. The handler only raises a flag the loop looks at.
+    std::signal(SIGTERM, [](int) { g_end_requested = 1; });
+    end_watch_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      if (g_end_requested && g_main_window && !g_main_window->RunInWork()) {
+        g_end_requested = 0;
+        g_main_window->Close();
+      } else if (g_end_requested) {
+        g_end_requested = 0;
+        RequestBreakOfRun();
+      }
     });
+    end_watch_.Start(EndWatchMilliseconds);
 
     BuildConfigFilePath();
     LoadSettings();
@@ -53,7 +64,14 @@ class WindowApp : public wxApp {
     return true;
   }
 
-  int OnExit() override { return wxApp::OnExit(); }
+  int OnExit() override {
+    end_watch_.Stop();
+    return wxApp::OnExit();
+  }
+
+ private:
+  static constexpr int EndWatchMilliseconds = 100;
+  wxTimer end_watch_;
 };
 
 }  // namespace

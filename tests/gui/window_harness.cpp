@@ -57,8 +57,9 @@ void WindowTest::SetUp() {
 }
 
 void WindowTest::Rebuild() {
-  if (window_) {
-    window_->Destroy();
+  // A window closed by the test is gone already.
+  if (g_main_window) {
+    g_main_window->Destroy();
     Pump(20);
   }
   window_ = new MainWindow;
@@ -67,11 +68,12 @@ void WindowTest::Rebuild() {
 }
 
 void WindowTest::TearDown() {
-  if (window_) {
+  if (g_main_window) {
     // Destroyed without the close path: a test that wants ShutDown closes the window itself.
-    window_->Destroy();
+    g_main_window->Destroy();
     Pump(20);
   }
+  window_ = nullptr;
   SetMessageHandler(nullptr);
 }
 
