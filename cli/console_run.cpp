@@ -7,8 +7,8 @@
 #include "cli/report.h"
 #include "core/conversion_job.h"
 #include "core/program_settings.h"
+#include "core/run_checks.h"
 #include "engine/formats.h"
-#include "engine/watermark.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -17,64 +17,68 @@ using K = KeywordTable;
 
 std::string Num(int64_t value) { return std::to_string(value); }
 
-// The text after the last "." counts as an extension only when no blank or folder separator
-// follows the dot.
-bool HasExtension(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot + 1 == path.size()) return false;
-  return path.find_first_of(" /\\", dot + 1) == std::string::npos;
-}
-
-bool IsNonEmptyFile(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  return !error && size > 0;
-}
-
-bool IsFolder(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
-
 std::string FolderPart(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool StartsWith(const std::string& text, std::string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
+// The fixed line the console prints for each fault of a run's checks.
+std::string FaultLine(RunFault fault, const std::string& output_key) {
+  switch (fault) {
+    case RunFault::None:
+      return {};
+    case RunFault::InvalidInputFile:
+      return "Invalid input file";
+    case RunFault::IncorrectOutputFolder:
+      return "Incorrect output folder";
+    case RunFault::EmptyOutputFolder:
+    case RunFault::InvalidOutputFolder:
+      return "Invalid output folder";
+    case RunFault::InvalidConversionType:
+      return "Invalid conversion type";
+    case RunFault::InvalidBitDepth:
+      return "Invalid " + output_key + "-bpp value";
+    case RunFault::InvalidJpgQuality:
+      return "Invalid jpg-quality value";
+    case RunFault::InvalidWidth:
+      return "Invalid width value";
+    case RunFault::InvalidHeight:
+      return "Invalid height value";
+    case RunFault::InvalidBrightness:
+      return "Invalid brightness value";
+    case RunFault::InvalidContrast:
+      return "Invalid contrast value";
+    case RunFault::InvalidGamma:
+      return "Invalid gamma value";
+    case RunFault::InvalidWatermarkFont:
+      return "Invalid watermark font";
+    case RunFault::EmptyWatermarkImage:
+    case RunFault::InvalidWatermarkImage:
+      return "Invalid watermark image";
+  }
+  return {};
 }
 
-// A relative output folder, the empty folder of a bare input name included, is taken from the
-// working directory, as the user's shell sees it.
-std::string ResolveOutputFolder(std::string folder) {
-  if (!StartsWith(folder, "/")) {
-    if (StartsWith(folder, "./") || StartsWith(folder, ".\\")) folder.erase(0, 2);
-    std::error_code error;
-    std::string base = std::filesystem::current_path(error).string();
-    if (!error && !base.empty()) {
-      if (base.back() != '/') base += '/';
-      folder = base + folder;
+// Prints the error of `fault` when it is one of `faults`; true when it did.
+bool Refused(RunFault fault, std::initializer_list<RunFault> faults, const ConsoleReport& report,
+             const std::string& output_key = {}) {
+  for (RunFault candidate : faults) {
+    if (fault == candidate) {
+      report.Error(FaultLine(fault, output_key));
+      return true;
     }
   }
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
+  return false;
 }
 
 bool ReportResize(const TransformSettings& transform, const ConsoleReport& report) {
+  const RunFault fault = CheckResize(transform);
   report.Debug("Width: " + Num(transform.image_width) + " " +
                ValueToKeyword(K::SizeUnit, transform.image_width_unit));
-  if (transform.image_width == 0) {
-    report.Error("Invalid width value");
-    return false;
-  }
+  if (Refused(fault, {RunFault::InvalidWidth}, report)) return false;
   report.Debug("Height: " + Num(transform.image_height) + " " +
                ValueToKeyword(K::SizeUnit, transform.image_height_unit));
-  if (transform.image_height == 0) {
-    report.Error("Invalid height value");
-    return false;
-  }
+  if (Refused(fault, {RunFault::InvalidHeight}, report)) return false;
   report.Debug("Keep Aspect Ratio: " + Num(transform.keep_aspect_ratio));
   report.Debug("Image Resize Type: " + ValueToKeyword(K::ResizeType, transform.image_resize_type));
   report.Debug("Image Resize Algorithm: " +
@@ -83,22 +87,13 @@ bool ReportResize(const TransformSettings& transform, const ConsoleReport& repor
 }
 
 bool ReportColorCorrection(const AdjustmentSettings& adjustment, const ConsoleReport& report) {
+  const RunFault fault = CheckColourCorrection(adjustment);
   report.Debug("Brightness: " + Num(adjustment.image_brightness));
-  if (adjustment.image_brightness < -100 || adjustment.image_brightness > 100) {
-    report.Error("Invalid brightness value");
-    return false;
-  }
+  if (Refused(fault, {RunFault::InvalidBrightness}, report)) return false;
   report.Debug("Contrast: " + Num(adjustment.image_contrast));
-  if (adjustment.image_contrast < -100 || adjustment.image_contrast > 100) {
-    report.Error("Invalid contrast value");
-    return false;
-  }
+  if (Refused(fault, {RunFault::InvalidContrast}, report)) return false;
   report.Debug("Gamma: " + FormatTwoDecimals(adjustment.image_gamma));
-  // Written so that a gamma that is not a number fails too.
-  if (!(adjustment.image_gamma >= 0.01f && adjustment.image_gamma <= 9.99f)) {
-    report.Error("Invalid gamma value");
-    return false;
-  }
+  if (Refused(fault, {RunFault::InvalidGamma}, report)) return false;
   report.Debug("Invert: " + Num(adjustment.image_invert));
   return true;
 }
@@ -151,9 +146,8 @@ void ReportImageWatermark(const WatermarkSettings& mark, const ConsoleReport& re
 }
 
 // The processing settings in pipeline order, with the checks of the values a run depends on.
-// `font_loaded` tells the caller to release the watermark font after the run.
 bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& report,
-                      bool& font_loaded) {
+                      RunResources& resources) {
   const TransformSettings& transform = settings.transform;
   if (transform.do_image_rotation != 0) {
     report.Debug("Image Rotation Type: " +
@@ -179,19 +173,13 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
 
   const WatermarkSettings& mark = settings.watermark;
   report.Debug("Watermark: " + ValueToKeyword(K::Watermark, mark.do_watermark));
-  if (mark.do_watermark == 1) {
-    ReportTextWatermark(mark, report);
-    if (!LoadWatermarkFont(settings)) {
-      report.Error("Invalid watermark font");
-      return false;
-    }
-    font_loaded = true;
-  } else if (mark.do_watermark == 2) {
-    ReportImageWatermark(mark, report);
-    if (!IsNonEmptyFile(mark.image)) {
-      report.Error("Invalid watermark image");
-      return false;
-    }
+  if (mark.do_watermark == 1) ReportTextWatermark(mark, report);
+  if (mark.do_watermark == 2) ReportImageWatermark(mark, report);
+  if (Refused(PrepareWatermark(settings, resources),
+              {RunFault::InvalidWatermarkFont, RunFault::EmptyWatermarkImage,
+               RunFault::InvalidWatermarkImage},
+              report)) {
+    return false;
   }
 
   const AdvancedSettings& advanced = settings.advanced;
@@ -204,32 +192,21 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
 }
 
 // Checks everything up to the conversion; false after printing the failed check's error.
-bool PrepareConsoleJob(const ConsoleReport& report, bool& font_loaded) {
+bool PrepareConsoleJob(const ConsoleReport& report, RunResources& resources) {
   ConversionJob& job = g_job;
   ProgramSettings& settings = g_settings;
 
   report.Debug("Input: " + job.base_input_folder);
-  if (!HasExtension(job.base_input_folder)) {
-    job.base_input_folder.clear();
-    report.Error("Invalid input file");
-    return false;
-  }
   job.input_path = job.base_input_folder;
   job.base_input_folder.clear();
-  if (!IsNonEmptyFile(job.input_path)) {
-    report.Error("Invalid input file");
-    return false;
-  }
+  if (Refused(CheckInputFile(job.input_path), {RunFault::InvalidInputFile}, report)) return false;
 
   if (job.output_folder.empty()) job.output_folder = FolderPart(job.input_path);
   report.Debug("Output: " + job.output_folder);
-  if (StartsWith(job.output_folder, "..")) {
-    report.Error("Incorrect output folder");
-    return false;
-  }
-  job.output_folder = ResolveOutputFolder(job.output_folder);
-  if (!IsFolder(job.output_folder)) {
-    report.Error("Invalid output folder");
+  // The empty folder of a bare input name is the working folder.
+  if (job.output_folder.empty()) job.output_folder = "./";
+  if (Refused(CheckOutputFolder(job.output_folder),
+              {RunFault::IncorrectOutputFolder, RunFault::InvalidOutputFolder}, report)) {
     return false;
   }
 
@@ -240,13 +217,15 @@ bool PrepareConsoleJob(const ConsoleReport& report, bool& font_loaded) {
     job.output_format = g_process.output_format_keys.front();
   }
   report.Debug("Conversion: " + job.output_format);
-  if (!IsOutputFormatKey(job.output_format)) {
-    report.Error("Invalid conversion type");
+  const RunFault format_fault = CheckOutputFormat(job.output_format, settings);
+  if (Refused(format_fault, {RunFault::InvalidConversionType}, report)) return false;
+  ReportInputFormat(settings.input.format, settings, report);
+  ReportOutputFormat(job.output_format, settings, report);
+  if (Refused(format_fault, {RunFault::InvalidBitDepth, RunFault::InvalidJpgQuality}, report,
+              job.output_format)) {
     return false;
   }
-  ReportInputFormat(settings.input.format, settings, report);
-  if (!ReportOutputFormat(job.output_format, settings, report)) return false;
-  if (!ReportProcessing(settings, report, font_loaded)) return false;
+  if (!ReportProcessing(settings, report, resources)) return false;
 
   // The shared preparation reads the key from the settings, as the window run keeps it there.
   settings.output.format = job.output_format;
@@ -262,7 +241,7 @@ bool IsListFile(const std::string& path) {
   return extension == "txt" || extension == "lst";
 }
 
-ConsoleRunResult Convert(const ConsoleReport& report) {
+ConsoleRunResult Convert(const ConsoleReport& report, RunResources resources) {
   report.Status(GetText("General", "Importing"));
   int32_t added = 0;
   if (!IsListFile(g_job.input_path) && AddInputFile(g_job.input_path)) added = 1;
@@ -278,7 +257,10 @@ ConsoleRunResult Convert(const ConsoleReport& report) {
   }
 
   report.Status(GetText("General", "Converting"));
-  const int32_t converted = StartConversion() ? WaitForConversion() : 0;
+  ConversionTrace trace;
+  if (report.debug()) trace = [&report](std::string_view line) { report.Always(line); };
+  const int32_t converted =
+      StartConversion(std::move(resources), std::move(trace)) ? WaitForConversion() : 0;
   if (converted <= 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
     return ConsoleRunResult::Stopped;
@@ -293,9 +275,7 @@ ConsoleRunResult Convert(const ConsoleReport& report) {
 ConsoleRunResult RunConsoleConversion(bool quiet) {
   const ConsoleReport report(quiet, g_job.run_mode_word == "DEBUG");
   report.Status(GetText("General", "Preparing"));
-  bool font_loaded = false;
-  ConsoleRunResult result = ConsoleRunResult::Stopped;
-  if (PrepareConsoleJob(report, font_loaded)) result = Convert(report);
-  if (font_loaded) ReleaseWatermarkFont();
-  return result;
+  RunResources resources;
+  if (!PrepareConsoleJob(report, resources)) return ConsoleRunResult::Stopped;
+  return Convert(report, std::move(resources));
 }

@@ -1,5 +1,6 @@
 #include "cli/keywords.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -7,89 +8,101 @@
 #include <span>
 #include <system_error>
 
+#include "core/program_settings.h"
 #include "platform/ascii.h"
 
 namespace {
 
-struct Keyword {
-  std::string_view name;
-  int32_t value;
+// Each table is the entries of one setting of the schema; the frame-loading and size-unit tables
+// serve several settings with the same entries.
+struct TableField {
+  std::string_view group;
+  std::string_view key;
 };
 
-constexpr Keyword DdsLoadAsKeywords[] = {{"AUTO", 0}, {"BGRA", 1}, {"RGBA", 2}};
-constexpr Keyword RawLoadAsKeywords[] = {{"AUTO", 0}, {"8", 1},    {"16", 2},
-                                         {"24", 3},   {"48HS", 4}, {"48", 5}};
-constexpr Keyword FrameLoadingKeywords[] = {
-    {"ALL", 0}, {"FIRST", 1}, {"MIDDLE", 2}, {"LAST", 3}, {"RANDOM", 4}};
-constexpr Keyword ToneMappingKeywords[] = {
-    {"NONE", 0}, {"LINEAR", 1}, {"AL", 2}, {"DRR", 3}, {"GD", 4}};
-// Every format's compression names in one list: a keyword of another format is accepted too.
-constexpr Keyword CompressionKeywords[] = {
-    {"NONE", 0},      {"RLE", 1},      {"ZIP", 1},     {"PIZ", 2},          {"PXR24", 3},
-    {"B44", 4},       {"ZLIB1", 1},    {"ZLIB6", 2},   {"ZLIB9", 3},        {"CCITTFAX3", 1},
-    {"CCITTFAX4", 2}, {"PACKBITS", 3}, {"DEFLATE", 4}, {"ADOBEDEFLATE", 5}, {"LZW", 6},
-    {"JPEG", 7},      {"LOGLUV", 8}};
-constexpr Keyword BmpColorTableKeywords[] = {{"AUTO", 0}, {"EXACT", 1}};
-constexpr Keyword TiffColorModelKeywords[] = {{"RGB", 0}, {"CMYK", 1}, {"LAB", 2}};
-constexpr Keyword JpgChromaKeywords[] = {{"NONE", 0}, {"LOW", 1}, {"MEDIUM", 2}, {"HIGH", 3}};
-constexpr Keyword JpgSaveAsKeywords[] = {
-    {"STANDARD", 0}, {"SIMPLE", 1}, {"OPTIMIZED", 2}, {"PROGRESSIVE", 3}};
-constexpr Keyword RotationTypeKeywords[] = {{"SIMPLE", 0}, {"ADVANCED", 1}};
-constexpr Keyword SizeUnitKeywords[] = {{"PIXELS", 0}, {"PERCENT", 1}};
-constexpr Keyword ResizeTypeKeywords[] = {{"ALLIMAGES", 0}, {"LARGEIMAGES", 1}};
-constexpr Keyword ResizeAlgorithmKeywords[] = {{"BOX", 0},     {"BILINEAR", 1},   {"BSPLINE", 2},
-                                               {"BICUBIC", 3}, {"CATMULLROM", 4}, {"LANCZOS", 5}};
-constexpr Keyword FrameKeywords[] = {{"NONE", 0}, {"SOLID", 1}};
-constexpr Keyword WatermarkKeywords[] = {{"NONE", 0}, {"TEXT", 1}, {"IMAGE", 2}};
-constexpr Keyword FontStyleKeywords[] = {
-    {"REGULAR", 0}, {"BOLD", 1}, {"ITALIC", 2}, {"BOLDITALIC", 3}};
-// "STRIKETHROUGHT" is the keyword users have always typed; keep its spelling.
-constexpr Keyword FontEffectKeywords[] = {{"NONE", 0}, {"UNDERLINE", 1}, {"STRIKETHROUGHT", 2}};
-constexpr Keyword TextAlignmentKeywords[] = {{"LEFT", 0}, {"CENTER", 1}, {"RIGHT", 2}};
-constexpr Keyword BoundaryKeywords[] = {{"IMAGE", 0}, {"FRAME", 1}};
-constexpr Keyword PositionKeywords[] = {{"TOPLEFT", 0},    {"TOPCENTER", 1},    {"TOPRIGHT", 2},
-                                        {"MIDDLELEFT", 3}, {"MIDDLECENTER", 4}, {"MIDDLERIGHT", 5},
-                                        {"BOTTOMLEFT", 6}, {"BOTTOMCENTER", 7}, {"BOTTOMRIGHT", 8}};
-constexpr Keyword WatermarkSizeKeywords[] = {{"FIXED", 0}};
-constexpr Keyword FileTimestampKeywords[] = {{"CURRENT", 0}, {"ORIGINAL", 1}, {"CUSTOM", 2}};
+constexpr std::array<TableField, KeywordTableCount> TableFields = {{
+    {"Input", "DDS Load As"},
+    {"Input", "RAW Load As"},
+    {"Input", "GIF Frame Loading"},
+    {"Input", "RAW Tone Mapping"},
+    {"", ""},  // compression: the entries of every format, see CompressionFields
+    {"Output", "BMP Color Table"},
+    {"Output", "TIFF Color Model"},
+    {"Output", "JPG Chroma"},
+    {"Output", "JPG Save As"},
+    {"Transform", "Image Rotation Type"},
+    {"Transform", "Image Width Unit"},
+    {"Transform", "Image Resize Type"},
+    {"Transform", "Image Resize Algorithm"},
+    {"Frame", "Do Frame"},
+    {"Watermark", "Do Watermark"},
+    {"Watermark", "Font Style"},
+    {"Watermark", "Font Effect"},
+    {"Watermark", "Text Alignment"},
+    {"Watermark", "Text Boundary"},
+    {"Watermark", "Text Position"},
+    {"Watermark", "Text Size"},
+    {"Advanced", "File Timestamp"},
+}};
 
-constexpr std::array<std::span<const Keyword>, KeywordTableCount> Tables = {
-    DdsLoadAsKeywords,       RawLoadAsKeywords,     FrameLoadingKeywords,   ToneMappingKeywords,
-    CompressionKeywords,     BmpColorTableKeywords, TiffColorModelKeywords, JpgChromaKeywords,
-    JpgSaveAsKeywords,       RotationTypeKeywords,  SizeUnitKeywords,       ResizeTypeKeywords,
-    ResizeAlgorithmKeywords, FrameKeywords,         WatermarkKeywords,      FontStyleKeywords,
-    FontEffectKeywords,      TextAlignmentKeywords, BoundaryKeywords,       PositionKeywords,
-    WatermarkSizeKeywords,   FileTimestampKeywords};
-
-// For printing, each format names its compression values by its own list, indexed by value.
-constexpr std::string_view BmpCompressionNames[] = {"none", "rle"};
-constexpr std::string_view ExrCompressionNames[] = {"none", "zip", "piz", "pxr24", "b44"};
-constexpr std::string_view PngCompressionNames[] = {"none", "zlib1", "zlib6", "zlib9"};
-constexpr std::string_view TiffCompressionNames[] = {"none",     "ccittfax3", "ccittfax4",
-                                                     "packbits", "deflate",   "adobedeflate",
-                                                     "lzw",      "jpeg",      "logluv"};
-
-std::span<const std::string_view> CompressionNames(CompressionFormat format) {
+// The compression setting of each format whose own names print its values.
+std::string_view CompressionKey(CompressionFormat format) {
   switch (format) {
     case CompressionFormat::Bmp:
+      return "BMP Compression";
     case CompressionFormat::Tga:
-      return BmpCompressionNames;
+      return "TGA Compression";
     case CompressionFormat::Exr:
-      return ExrCompressionNames;
+      return "EXR Compression";
     case CompressionFormat::Png:
-      return PngCompressionNames;
+      return "PNG Compression";
     case CompressionFormat::Tiff:
-      return TiffCompressionNames;
+      return "TIFF Compression";
     case CompressionFormat::Any:
       return {};
   }
   return {};
 }
 
-std::span<const Keyword> TableOf(KeywordTable table) {
-  const auto index = static_cast<int32_t>(table);
-  if (index < 0 || index >= KeywordTableCount) return {};
-  return Tables[static_cast<size_t>(index)];
+constexpr CompressionFormat CompressionFormats[] = {CompressionFormat::Bmp, CompressionFormat::Exr,
+                                                    CompressionFormat::Png, CompressionFormat::Tga,
+                                                    CompressionFormat::Tiff};
+
+std::span<const SettingChoice> ChoicesOf(std::string_view group, std::string_view key) {
+  const SettingField* field = FindSetting(group, key);
+  return field ? field->choices : std::span<const SettingChoice>{};
+}
+
+bool Matches(const SettingChoice& choice, std::string_view text) {
+  return !choice.keyword.empty() && EqualsIgnoringCase(choice.keyword, text);
+}
+
+int32_t FindIn(std::span<const SettingChoice> choices, std::string_view text) {
+  for (size_t value = 0; value < choices.size(); ++value) {
+    if (Matches(choices[value], text)) return static_cast<int32_t>(value);
+  }
+  return -1;
+}
+
+// The value of the first entry named `text`. Compression accepts the names of every format, so
+// "zip" means 1 whatever the option's format is.
+int32_t FindCompression(std::string_view text) {
+  for (CompressionFormat format : CompressionFormats) {
+    const int32_t value = FindIn(ChoicesOf("Output", CompressionKey(format)), text);
+    if (value >= 0) return value;
+  }
+  return 0;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool IsCompressionField(const SettingField& field) {
+  constexpr std::string_view suffix = " Compression";
+  return field.key.size() > suffix.size() && field.key.ends_with(suffix);
 }
 
 int DigitValue(char c) {
@@ -104,30 +117,42 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 int32_t KeywordToValue(KeywordTable table, std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos)
-    text = {};
-  else
-    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-  for (const Keyword& keyword : TableOf(table)) {
-    if (EqualsIgnoringCase(keyword.name, text)) return keyword.value;
-  }
-  return 0;
+  text = Trimmed(text);
+  const auto index = static_cast<int32_t>(table);
+  if (index < 0 || index >= KeywordTableCount) return 0;
+  if (table == KeywordTable::Compression) return FindCompression(text);
+  const TableField& field = TableFields[static_cast<size_t>(index)];
+  return std::max(0, FindIn(ChoicesOf(field.group, field.key), text));
+}
+
+int32_t KeywordToValue(const SettingField& field, std::string_view text) {
+  text = Trimmed(text);
+  if (IsCompressionField(field)) return FindCompression(text);
+  return std::max(0, FindIn(field.choices, text));
 }
 
 std::string ValueToKeyword(KeywordTable table, int32_t value, CompressionFormat format) {
-  if (table == KeywordTable::Compression && format != CompressionFormat::Any) {
-    const std::span<const std::string_view> names = CompressionNames(format);
-    if (value < 0 || static_cast<size_t>(value) >= names.size()) return {};
-    return std::string(names[static_cast<size_t>(value)]);
+  std::span<const SettingChoice> choices;
+  if (table == KeywordTable::Compression && format == CompressionFormat::Any) {
+    // The first format that has an entry at this value names it.
+    for (CompressionFormat each : CompressionFormats) {
+      const std::span<const SettingChoice> named = ChoicesOf("Output", CompressionKey(each));
+      if (value >= 0 && static_cast<size_t>(value) < named.size()) {
+        return ToLowerAscii(named[static_cast<size_t>(value)].keyword);
+      }
+    }
+    return {};
   }
-  for (const Keyword& keyword : TableOf(table)) {
-    if (keyword.value != value) continue;
-    std::string name(keyword.name);
-    for (char& c : name) c = AsciiLower(c);
-    return name;
+  if (table == KeywordTable::Compression) {
+    choices = ChoicesOf("Output", CompressionKey(format));
+  } else {
+    const auto index = static_cast<int32_t>(table);
+    if (index < 0 || index >= KeywordTableCount) return {};
+    const TableField& field = TableFields[static_cast<size_t>(index)];
+    choices = ChoicesOf(field.group, field.key);
   }
-  return {};
+  if (value < 0 || static_cast<size_t>(value) >= choices.size()) return {};
+  return ToLowerAscii(choices[static_cast<size_t>(value)].keyword);
 }
 
 int32_t ReadNumber(std::string_view text) {

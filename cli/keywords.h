@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+struct SettingField;
+
 /// The keyword tables, by their fixed numbers.
 enum class KeywordTable : int32_t {
   DdsLoadAs = 0,
@@ -40,6 +42,10 @@ enum class CompressionFormat { Any, Bmp, Tga, Exr, Png, Tiff };
 /// The number of the first keyword of `table` equal to `text` once trimmed of spaces and put in
 /// upper case; 0 when none is, or when `table` is not a table.
 int32_t KeywordToValue(KeywordTable table, std::string_view text);
+
+/// The number of the first entry of `field` whose keyword equals `text` once trimmed of spaces,
+/// in any case (a compression setting takes the keywords of every format); 0 when none does.
+int32_t KeywordToValue(const SettingField& field, std::string_view text);
 
 /// The lower-case keyword of `value` in `table` (for compression, from the list of `format`);
 /// empty when the value has none.

@@ -11,6 +11,7 @@
 #include "cli/keywords.h"
 
 struct ProgramSettings;
+struct SettingField;
 struct ConversionJob;
 
 /// What the options of one command line set besides the settings and the job.
@@ -47,10 +48,11 @@ struct OptionSpec {
   std::string_view short_name;  // "-I"; empty when the option has no short form
   std::string_view long_name;   // "--INPUT"
   ValueRule rule;
-  KeywordTable table;  // for ValueRule::Keyword
   std::variant<TextSetter, NumberSetter, DecimalSetter, FlagSetter> set;
   std::string_view profile_key;  // the key of group "CLI" in profiles; empty when none
   FlagSetter before = nullptr;   // runs before the value is examined
+  // A plain row stores its value into this setting instead of calling `set`.
+  const SettingField* field = nullptr;
 };
 
 /// Every option in the order in which names are matched.

@@ -57,18 +57,6 @@ void ReportSaveSettings(const std::string& key, const OutputSettings& output,
   }
 }
 
-// The output keys that have a depth setting and so a depth check, in table order.
-constexpr std::string_view CheckedOutputKeys[] = {
-    "bmp", "dds", "exr", "gif", "hdr", "ico", "j2k", "jng",  "jp2",  "jpg",  "jxr", "pbm",
-    "pcx", "pfm", "pgm", "png", "ppm", "psd", "tga", "tiff", "wbmp", "webp", "xpm"};
-
-bool IsCheckedOutputKey(const std::string& key) {
-  for (std::string_view checked : CheckedOutputKeys) {
-    if (checked == key) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void ConsoleReport::Status(std::string_view line) const {
@@ -111,43 +99,12 @@ void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
   }
 }
 
-bool ReportOutputFormat(const std::string& key, ProgramSettings& settings,
+void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
                         const ConsoleReport& report) {
-  if (!IsCheckedOutputKey(key)) return true;
   const int32_t* bpp = OutputBppSetting(settings, key);
-  const int32_t depth = bpp ? *bpp : 0;
-  report.Debug(Upper(key) + " BPP: " + Num(depth));
+  if (!bpp) return;
+  report.Debug(Upper(key) + " BPP: " + Num(*bpp));
   ReportSaveSettings(key, settings.output, report);
-  if (!IsBitDepthAllowed(key, depth)) {
-    report.Error("Invalid " + key + "-bpp value");
-    return false;
-  }
-  if (key == "jpg" && (settings.output.jpg_quality < 1 || settings.output.jpg_quality > 100)) {
-    report.Error("Invalid jpg-quality value");
-    return false;
-  }
-  return true;
-}
-
-bool IsOutputFormatKey(std::string_view key) {
-  for (const std::string& offered : g_process.output_format_keys) {
-    if (offered == key) return true;
-  }
-  return false;
-}
-
-bool IsBitDepthAllowed(std::string_view key, int32_t bpp) {
-  if (bpp == 0) return true;
-  const OutputFormatEntry* format = FindOutputFormat(key);
-  if (!format) return false;
-  std::string_view depths = format->depths;
-  while (!depths.empty()) {
-    const size_t comma = depths.find(',');
-    if (ReadNumber(depths.substr(0, comma)) == bpp) return true;
-    if (comma == std::string_view::npos) break;
-    depths.remove_prefix(comma + 1);
-  }
-  return false;
 }
 
 std::string FormatTwoDecimals(float value) {

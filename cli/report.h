@@ -37,16 +37,10 @@ std::vector<std::string> BannerLines(const std::string& program_title);
 void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
                        const ConsoleReport& report);
 
-/// Debug lines and depth checks of output format `key`; false after printing the error of a
-/// failed check. Keys without save settings print and check nothing.
-bool ReportOutputFormat(const std::string& key, ProgramSettings& settings,
+/// Debug lines of the depth and save settings of output format `key`; none for a key without a
+/// depth setting.
+void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
                         const ConsoleReport& report);
-
-/// True when `key` is exactly one of the offered output keys.
-bool IsOutputFormatKey(std::string_view key);
-
-/// True when `bpp` is 0 (automatic) or one of the depths the output table lists for `key`.
-bool IsBitDepthAllowed(std::string_view key, int32_t bpp);
 
 /// `value` with two decimals.
 std::string FormatTwoDecimals(float value);

@@ -1,6 +1,7 @@
 #include "cli/usage.h"
 
 #include <array>
+#include <cstdio>
 #include <random>
 
 #include "core/program_identity.h"
@@ -9,7 +10,8 @@
 
 namespace {
 
-// "%s1%" is the program's name, "%s2%" an input format key.
+// "%s1%" is the program's name, "%s2%" an input format key, "%s3%" the range of the setting that
+// the line's option sets.
 constexpr std::array<std::string_view, 36> UsageTemplate = {
     " ",
     "Usage: %s1% -i <filename> [options]",
@@ -33,9 +35,9 @@ constexpr std::array<std::string_view, 36> UsageTemplate = {
     "  --filename-mask=STR       Define output filename format",
     "  --flip-horizontal         Flip output image horizontally",
     "  --flip-vertical           Flip output image vertically",
-    "  --brightness=NUM          Set output image brightness, NUM = -100..100",
-    "  --contrast=NUM            Set output image contrast, NUM = -100..100",
-    "  --gamma=NUM               Set output image gamma, NUM = 0.01..9.99",
+    "  --brightness=NUM          Set output image brightness, NUM = %s3%",
+    "  --contrast=NUM            Set output image contrast, NUM = %s3%",
+    "  --gamma=NUM               Set output image gamma, NUM = %s3%",
     "  --invert                  Invert output image",
     "  --greyscale               Greyscale output image",
     "  --profile=FILE            Set configuration file with required settings",
@@ -57,6 +59,35 @@ std::string RandomInputKey() {
   return keys[std::uniform_int_distribution<size_t>(0, keys.size() - 1)(generator)];
 }
 
+// The range of a setting as the usage text shows it: whole numbers as they are, floats with two
+// decimals.
+std::string RangeText(const SettingField& field) {
+  const auto bound = [&field](double value) {
+    char text[32];
+    if (field.type == SettingType::Float) {
+      std::snprintf(text, sizeof text, "%.2f", value);
+    } else {
+      std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    }
+    return std::string(text);
+  };
+  return bound(field.range.min) + ".." + bound(field.range.max);
+}
+
+// The setting whose range a usage line shows, by the option at its start.
+std::string RangeOfLine(std::string_view line) {
+  if (line.find("--brightness") != std::string_view::npos) {
+    return RangeText(SettingOf("Adjustment", "Image Brightness"));
+  }
+  if (line.find("--contrast") != std::string_view::npos) {
+    return RangeText(SettingOf("Adjustment", "Image Contrast"));
+  }
+  if (line.find("--gamma") != std::string_view::npos) {
+    return RangeText(SettingOf("Adjustment", "Image Gamma"));
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::string> UsageLines(std::string_view program_name) {
@@ -67,7 +98,7 @@ std::vector<std::string> UsageLines(std::string_view program_name) {
       lines.emplace_back(line);
       continue;
     }
-    lines.push_back(FormatText(line, program_name, RandomInputKey(), "", ""));
+    lines.push_back(FormatText(line, program_name, RandomInputKey(), RangeOfLine(line), ""));
   }
   return lines;
 }

@@ -7,8 +7,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "core/run_checks.h"
 
 struct ProgramSettings;
 
@@ -88,8 +91,13 @@ void ResetJob();
 /// automatic flag and save flags. Both starters call it; false when the output key is unknown.
 bool PrepareJob(ConversionJob& job, const ProgramSettings& settings);
 
+/// Receives the worker's line per step of a file ("Processing: ...", "Saving As: ...", "OK" or
+/// "Not OK"); called on the worker thread.
+using ConversionTrace = std::function<void(std::string_view line)>;
+
 /// Starts the worker thread on the global job, list and settings; false if it could not start.
-bool StartConversion();
+/// The worker keeps `resources` until its last file is done; `trace`, when set, hears each step.
+bool StartConversion(RunResources resources = {}, ConversionTrace trace = {});
 
 /// Asks the worker to stop after the file in work.
 void StopConversion();
@@ -107,4 +115,5 @@ int32_t WaitForConversion();
 int32_t DrawRandomNumber();
 
 /// Converts the file named by job.input_path; true when its output was saved.
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings);
+bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
+                 const RunResources& resources = {});

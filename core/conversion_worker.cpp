@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -22,13 +21,6 @@ namespace {
 
 std::thread worker_thread;
 std::atomic<bool> worker_running{false};
-
-void TraceLine(bool tracing, const std::string& line) {
-  if (!tracing) return;
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 bool KeepRunning() {
   std::lock_guard<std::mutex> guard(g_progress.lock);
@@ -60,10 +52,12 @@ bool ApplyFileTimestamp(const ProgramSettings& settings, const std::string& inpu
   }
 }
 
-void ConversionWorker() {
+void ConversionWorker(const RunResources& resources, const ConversionTrace& trace) {
   ConversionJob& job = g_job;
   const ProgramSettings& settings = g_settings;
-  const bool tracing = job.console_run == 1 && job.run_mode_word == "DEBUG";
+  const auto trace_line = [&trace](const std::string& line) {
+    if (trace) trace(line);
+  };
 
   int32_t processed = 0;
   int32_t converted = 0;
@@ -77,10 +71,10 @@ void ConversionWorker() {
       g_progress.processed = processed;
       g_progress.current_file = job.input_path;
     }
-    TraceLine(tracing, "Processing: " + job.input_path);
-    const bool ok = ConvertFile(job, settings);
-    TraceLine(tracing, "Saving As: " + job.output_path);
-    TraceLine(tracing, ok ? "OK" : "Not OK");
+    trace_line("Processing: " + job.input_path);
+    const bool ok = ConvertFile(job, settings, resources);
+    trace_line("Saving As: " + job.output_path);
+    trace_line(ok ? "OK" : "Not OK");
     if (!ok) continue;
     ++converted;
     job.random_number = DrawRandomNumber();
@@ -97,7 +91,7 @@ void ConversionWorker() {
 
 }  // namespace
 
-bool StartConversion() {
+bool StartConversion(RunResources resources, ConversionTrace trace) {
   if (worker_running) return false;
   if (worker_thread.joinable()) worker_thread.join();
   {
@@ -109,7 +103,10 @@ bool StartConversion() {
   }
   worker_running = true;
   try {
-    worker_thread = std::thread(ConversionWorker);
+    worker_thread = std::thread(
+        [resources = std::move(resources), trace = std::move(trace)] {
+          ConversionWorker(resources, trace);
+        });
   } catch (const std::system_error&) {
     worker_running = false;
     return false;
@@ -135,7 +132,8 @@ int32_t WaitForConversion() {
   return g_progress.converted;
 }
 
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings) {
+bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
+                 const RunResources& resources) {
   job.output_path.clear();
   Bitmap image = LoadInputImage(job.input_path);
   if (!image) return false;
@@ -162,7 +160,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings) {
   image = MakeGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = DrawFrame(std::move(image), job.result_width, job.result_height, settings);
-  image = DrawWatermark(std::move(image), job.result_width, job.result_height, settings, tokens);
+  image = DrawWatermark(std::move(image), job.result_width, job.result_height, settings, tokens,
+                        resources.watermark_font.get());
   job.target_bpp = output_bpp;
   image = ConvertToTargetDepth(std::move(image), job.output_format, job.target_bpp);
 

@@ -4,6 +4,7 @@
 // Each field's default stands once, on the field; the key table below names each field once.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -11,7 +12,14 @@
 #include <vector>
 
 // Enumerations are stored in the record as their numbers; these name the numbers.
-enum class UpdateRange : int32_t { EveryDay, EveryWeek, EveryMonth, Every3Months, Every6Months, Never };
+enum class UpdateRange : int32_t {
+  EveryDay,
+  EveryWeek,
+  EveryMonth,
+  Every3Months,
+  Every6Months,
+  Never
+};
 enum class UiSize : int32_t { Small, Medium, Large, ExtraLarge, Huge };
 enum class DdsLoadAs : int32_t { Auto, Bgra, Rgba };
 enum class FrameLoading : int32_t { All, First, Middle, Last, Random };
@@ -22,7 +30,15 @@ enum class TgaCompression : int32_t { None, Rle };
 enum class ExrCompression : int32_t { None, Zip, Piz, Pxr24, B44 };
 enum class PngCompression : int32_t { None, Zlib1, Zlib6, Zlib9 };
 enum class TiffCompression : int32_t {
-  None, CcittFax3, CcittFax4, PackBits, Deflate, AdobeDeflate, Lzw, Jpeg, LogLuv
+  None,
+  CcittFax3,
+  CcittFax4,
+  PackBits,
+  Deflate,
+  AdobeDeflate,
+  Lzw,
+  Jpeg,
+  LogLuv
 };
 enum class BmpColorTable : int32_t { Auto, Exact };
 enum class JpgChroma : int32_t { None, Low, Medium, High };
@@ -39,7 +55,14 @@ enum class FontEffect : int8_t { None, Underline, Strikethrough };
 enum class TextAlignment : int8_t { Left, Center, Right };
 enum class Boundary : int8_t { Image, Frame };
 enum class Position : int8_t {
-  TopLeft, TopCenter, TopRight, MiddleLeft, MiddleCenter, MiddleRight, BottomLeft, BottomCenter,
+  TopLeft,
+  TopCenter,
+  TopRight,
+  MiddleLeft,
+  MiddleCenter,
+  MiddleRight,
+  BottomLeft,
+  BottomCenter,
   BottomRight
 };
 enum class WatermarkSize : int8_t { Fixed };
@@ -241,7 +264,8 @@ struct ProgramSettings {
 /// The process's one settings record.
 extern ProgramSettings g_settings;
 
-/// Sets every field of `settings` to its default; `at_start_up` is true only for a command-line run.
+/// Sets every field of `settings` to its default; `at_start_up` is true only for a command-line
+/// run.
 void ResetSettings(ProgramSettings& settings, bool at_start_up);
 
 /// Resets the global record.
@@ -253,12 +277,37 @@ enum class SettingType { Byte, Long, Float, String, Date, Colour };
 /// A typed pointer to one field of a settings record.
 using SettingRef = std::variant<int8_t*, int32_t*, int64_t*, float*, std::string*>;
 
-/// One configuration key: its group, its exact spelling, its type and where it lives.
+/// A typed pointer to one field of a settings record that is only read.
+using ConstSettingRef =
+    std::variant<const int8_t*, const int32_t*, const int64_t*, const float*, const std::string*>;
+
+/// One entry of an enumeration, at the position of its stored value.
+struct SettingChoice {
+  std::string_view keyword;   // the command-line keyword in upper case; empty when it has none
+  std::string_view text_key;  // the interface text naming it; empty when the window offers none
+};
+
+/// The values a number may take, both ends included; floats as they are stored.
+struct SettingRange {
+  double min = 0;
+  double max = 0;
+  bool bounded = false;
+
+  bool Contains(double value) const { return !bounded || (value >= min && value <= max); }
+};
+
+/// One configuration key: its group, its exact spelling, its type and where it lives, and for
+/// numbers their range, for enumerations their entries.
 struct SettingField {
   std::string_view group;
   std::string_view key;
   SettingType type;
   SettingRef (*locate)(ProgramSettings& settings);
+  std::span<const SettingChoice> choices = {};
+  SettingRange range = {};
+
+  /// The field in `settings`, for reading only.
+  ConstSettingRef Read(const ProgramSettings& settings) const;
 };
 
 /// Every key in declaration order, group by group.
@@ -266,6 +315,9 @@ const std::vector<SettingField>& SettingFields();
 
 /// The field of `key` in `group`, compared without ASCII case; nullptr when there is none.
 const SettingField* FindSetting(std::string_view group, std::string_view key);
+
+/// The field of `key` in `group`, which must exist: the program's own code names it.
+const SettingField& SettingOf(std::string_view group, std::string_view key);
 
 /// The "... BPP" field of an output format key ("png" gives "PNG BPP"); nullptr when there is none.
 int32_t* OutputBppSetting(ProgramSettings& settings, std::string_view format_key);

@@ -15,12 +15,6 @@ constexpr int MinLineSide = 10;
 // Text is measured on a small image of its own before the layer's size is known.
 constexpr int MeasuringSide = 10;
 
-// The run's font: loaded by the starter before the worker starts and only read while it runs.
-std::optional<Font>& RunFont() {
-  static std::optional<Font> font;
-  return font;
-}
-
 int ClampOpacity(int32_t opacity) { return std::clamp<int32_t>(opacity, 0, 255); }
 
 struct DrawnLine {
@@ -30,23 +24,20 @@ struct DrawnLine {
 
 }  // namespace
 
-bool LoadWatermarkFont(const ProgramSettings& settings) {
-  ReleaseWatermarkFont();
+WatermarkFont LoadWatermarkFont(const ProgramSettings& settings) {
   const WatermarkSettings& watermark = settings.watermark;
-  if (watermark.font_size < 1 || watermark.font_size > MaxWatermarkFontPoints) return false;
+  // Beyond its range a size could never be drawn.
+  if (!SettingOf("Watermark", "Font Size").range.Contains(watermark.font_size)) return nullptr;
   const int8_t style = watermark.font_style;
   const bool bold = style == ToValue(FontStyle::Bold) || style == ToValue(FontStyle::BoldItalic);
   const bool italic =
       style == ToValue(FontStyle::Italic) || style == ToValue(FontStyle::BoldItalic);
-  RunFont() = OpenFont(watermark.font, watermark.font_size, bold, italic,
-                       watermark.font_effect == ToValue(FontEffect::Underline),
-                       watermark.font_effect == ToValue(FontEffect::Strikethrough));
-  return RunFont().has_value();
+  std::optional<Font> font = OpenFont(watermark.font, watermark.font_size, bold, italic,
+                                      watermark.font_effect == ToValue(FontEffect::Underline),
+                                      watermark.font_effect == ToValue(FontEffect::Strikethrough));
+  if (!font) return nullptr;
+  return std::make_shared<const Font>(std::move(*font));
 }
-
-void ReleaseWatermarkFont() { RunFont().reset(); }
-
-const Font* LoadedWatermarkFont() { return RunFont() ? &*RunFont() : nullptr; }
 
 std::string ExpandWatermarkText(std::string_view text, const TokenValues& tokens) {
   std::string expanded(text);

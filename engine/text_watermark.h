@@ -15,9 +15,6 @@
 /// Lines beyond this many are not laid out; such a text gives no layer.
 inline constexpr size_t MaxWatermarkLines = 4096;
 
-/// Font sizes above this many points are refused; the layer could never be drawn.
-inline constexpr int32_t MaxWatermarkFontPoints = 4000;
-
 /// Where the lines of a text watermark go, and the size of the box around them.
 struct TextBlock {
   int width = 0;  // including the padding on both sides
@@ -43,6 +40,3 @@ int AlignLine(const TextBlock& block, int line_width, int alignment);
 /// The "Text" watermark in `font` as a 32-bit layer with alpha; empty when it cannot be drawn.
 Bitmap DrawTextLayer(const Font& font, const WatermarkSettings& watermark,
                      const TokenValues& tokens);
-
-/// The font LoadWatermarkFont loaded for the run; nullptr when there is none.
-const Font* LoadedWatermarkFont();

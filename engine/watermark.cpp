@@ -4,7 +4,7 @@
 #include "engine/text_watermark.h"
 
 Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
-                     const TokenValues& tokens) {
+                     const TokenValues& tokens, const Font* font) {
   const WatermarkSettings& watermark = settings.watermark;
   if (!image || watermark.do_watermark == ToValue(WatermarkType::None)) return image;
 
@@ -17,7 +17,6 @@ Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramS
   Bitmap layer;
   switch (watermark.do_watermark) {
     case ToValue(WatermarkType::Text): {
-      const Font* font = LoadedWatermarkFont();
       if (!font) return image;
       layer = DrawTextLayer(*font, watermark, tokens);
       break;

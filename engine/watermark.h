@@ -3,18 +3,23 @@
 // The text or image watermark, and the watermark font of a run.
 
 #include <cstdint>
+#include <memory>
 
 #include "core/program_settings.h"
 #include "engine/bitmap.h"
 #include "engine/naming.h"
 
-/// Loads the run's watermark font ("Font", "Font Size", style and effect); false when the face
-/// is not installed.
-bool LoadWatermarkFont(const ProgramSettings& settings);
+struct Font;
 
-/// Releases the run's watermark font, if one is loaded.
-void ReleaseWatermarkFont();
+/// A run's watermark font: loaded once before the first file, read by the worker, released with
+/// the run's last reference.
+using WatermarkFont = std::shared_ptr<const Font>;
 
-/// Draws the "Do Watermark" layer over the image of `width` x `height`; `tokens` expand the text.
+/// The watermark font of "Font", "Font Size", style and effect; empty when the face is not
+/// installed or the size is out of range.
+WatermarkFont LoadWatermarkFont(const ProgramSettings& settings);
+
+/// Draws the "Do Watermark" layer over the image of `width` x `height`; `tokens` expand the text,
+/// which is drawn in `font` (a text watermark without a font is left out).
 Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
-                     const TokenValues& tokens);
+                     const TokenValues& tokens, const Font* font);

@@ -289,21 +289,20 @@ TEST_F(ConversionWorkerTest, CurrentTimestampLeavesTheTimeOfWriting) {
   EXPECT_GE(ModifiedSeconds(dir.file("doc.png")), before);
 }
 
-TEST_F(ConversionWorkerTest, DebugTracePrintsEachFileInAConsoleRun) {
+TEST_F(ConversionWorkerTest, TraceHearsEachStepOfEachFileAndNothingIsPrinted) {
   const std::string input = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
   const std::string broken = dir.file("bad.psd");
   ASSERT_TRUE(WriteFileBytes(broken, "junk"));
   g_input_files.Set(input, {1, ""});
   g_input_files.Set(broken, {1, ""});
-  g_job.run_mode_word = "DEBUG";
+  std::string trace;
   testing::internal::CaptureStdout();
-  ASSERT_EQ(RunWorker(), 1);
-  const std::string trace = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(StartConversion({}, [&trace](std::string_view line) {
+    trace += line;
+    trace += '\n';
+  }));
+  ASSERT_EQ(WaitForConversion(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(trace, "Processing: " + input + "\nSaving As: " + dir.file("doc.png") + "\nOK\n" +
                        "Processing: " + broken + "\nSaving As: \nNot OK\n");
-
-  g_job.console_run = 0;
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(RunWorker(), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }

@@ -423,7 +423,7 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
   settings.watermark.image = dir.file("mark.bmp");
   const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), 100, 50,
-                                      settings, HolidayTokens());
+                                      settings, HolidayTokens(), nullptr);
   ASSERT_TRUE(placed);
   EXPECT_EQ(FreeImage_GetBPP(placed.get()), 24u);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{70, 30, 89, 39}));
@@ -431,7 +431,8 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   // A watermark image that cannot be read leaves the image, now in 24 bits.
   settings.watermark.image = dir.file("none.png");
   const Bitmap unchanged =
-      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), 10, 10, settings, HolidayTokens());
+      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), 10, 10, settings, HolidayTokens(),
+                    nullptr);
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 24u);
   EXPECT_EQ(ChangedBox(unchanged, Black), Box{});
@@ -452,29 +453,27 @@ TEST(DrawWatermark, ImageWatermarkMatchesTheGoldenImage) {
   settings.watermark.image_opacity = 190;
   settings.watermark.image_rotation = 20;
   EXPECT_TRUE(drawn::MatchesGolden(
-      DrawWatermark(drawn::Backdrop(120, 80), 120, 80, settings, HolidayTokens()),
+      DrawWatermark(drawn::Backdrop(120, 80), 120, 80, settings, HolidayTokens(), nullptr),
       "image_watermark"));
 }
 
-TEST(DrawWatermark, TextNeedsTheLoadedFont) {
+TEST(DrawWatermark, TextNeedsAFont) {
   ProgramSettings settings;
   settings.watermark.do_watermark = ToValue(WatermarkType::Text);
   settings.watermark.text = "Hi";
   settings.watermark.back_opacity = 255;
   settings.watermark.text_position = ToValue(Position::TopLeft);
 
-  ReleaseWatermarkFont();
-  EXPECT_EQ(LoadedWatermarkFont(), nullptr);
-  const Bitmap bare =
-      DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), 80, 60, settings, HolidayTokens());
+  const Bitmap bare = DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), 80, 60, settings,
+                                    HolidayTokens(), nullptr);
   ASSERT_TRUE(bare);
   EXPECT_EQ(FreeImage_GetBPP(bare.get()), 24u);
   EXPECT_EQ(ChangedBox(bare, {9, 9, 9, 255}), Box{});
 
-  ASSERT_TRUE(LoadWatermarkFont(settings));
-  const Bitmap marked =
-      DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), 80, 60, settings, HolidayTokens());
-  ReleaseWatermarkFont();
+  const WatermarkFont font = LoadWatermarkFont(settings);
+  ASSERT_TRUE(font);
+  const Bitmap marked = DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), 80, 60, settings,
+                                      HolidayTokens(), font.get());
   const Box box = ChangedBox(marked, {9, 9, 9, 255});
   EXPECT_EQ(box.left, 10);
   EXPECT_EQ(box.top, 10);
@@ -483,19 +482,16 @@ TEST(DrawWatermark, TextNeedsTheLoadedFont) {
 TEST(LoadWatermarkFont, LoadsInstalledFacesAndRefusesOthers) {
   ProgramSettings settings;
   EXPECT_TRUE(LoadWatermarkFont(settings));  // the default "Arial"
-  EXPECT_NE(LoadedWatermarkFont(), nullptr);
   settings.watermark.font_style = ToValue(FontStyle::BoldItalic);
   settings.watermark.font_effect = ToValue(FontEffect::Strikethrough);
-  ASSERT_TRUE(LoadWatermarkFont(settings));
-  EXPECT_TRUE(LoadedWatermarkFont()->strikethrough);
-  EXPECT_FALSE(LoadedWatermarkFont()->underline);
+  const WatermarkFont styled = LoadWatermarkFont(settings);
+  ASSERT_TRUE(styled);
+  EXPECT_TRUE(styled->strikethrough);
+  EXPECT_FALSE(styled->underline);
 
   settings.watermark.font = "NoSuchFace";
   EXPECT_FALSE(LoadWatermarkFont(settings));
-  EXPECT_EQ(LoadedWatermarkFont(), nullptr);
   settings.watermark.font = "Arial";
   settings.watermark.font_size = 0;
   EXPECT_FALSE(LoadWatermarkFont(settings));
-  ReleaseWatermarkFont();
-  EXPECT_EQ(LoadedWatermarkFont(), nullptr);
 }
