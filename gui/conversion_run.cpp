@@ -3,12 +3,10 @@
 #include <wx/bmpcbox.h>
 #include <wx/textctrl.h>
 
-#include <filesystem>
-
 #include "core/conversion_job.h"
 #include "core/program_settings.h"
+#include "core/run_checks.h"
 #include "engine/formats.h"
-#include "engine/watermark.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/main_window.h"
@@ -19,25 +17,6 @@
 #include "texts/language_table.h"
 
 namespace {
-
-// A regular file with at least one byte: a missing file is no input either.
-bool IsNonEmptyFile(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  const auto size = std::filesystem::file_size(path, error);
-  return !error && size > 0;
-}
-
-bool IsFolder(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
-
-// A refusal that stops the run: the status bar says so, then the warning.
-void Refuse(const std::string& text) {
-  g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
-  ShowWarning(text);
-}
 
 // The length of a UTF-8 text in characters, and the byte offset of character `index`.
 size_t CharacterCount(const std::string& text) {
@@ -56,69 +35,72 @@ size_t ByteOffset(const std::string& text, size_t index) {
   return text.size();
 }
 
-// Reads the fields and checks them in order; false after the warning of the first fault.
-bool PrepareWindowRun(bool& font_loaded) {
+// Reads the fields into the job and settings, as the run will use them.
+void ReadFields() {
   MainWindow& window = *g_main_window;
-  const std::string input_path = ToUtf8(window.InputField()->GetValue());
-  g_job.input_path = input_path;
+  g_job.input_path = ToUtf8(window.InputField()->GetValue());
   g_input_files.Clear();
-  if (IsNonEmptyFile(input_path) && IsAcceptedInputPath(input_path)) {
-    g_input_files.Set(input_path, InputFileEntry{1, ""});
+  // A file of another type counts as no input at all, before any check of the file itself.
+  if (IsAcceptedInputPath(g_job.input_path)) {
+    g_input_files.Set(g_job.input_path, InputFileEntry{1, ""});
   }
   g_job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
   const int selected = window.OutputFormatBox()->GetSelection();
-  if (selected != wxNOT_FOUND) {
-    const auto index = static_cast<size_t>(
-        reinterpret_cast<intptr_t>(window.OutputFormatBox()->GetClientData(selected)));
-    if (index < g_process.output_format_keys.size()) {
-      g_settings.output.format = g_process.output_format_keys[index];
-    }
+  if (selected == wxNOT_FOUND) return;
+  const auto index = static_cast<size_t>(
+      reinterpret_cast<intptr_t>(window.OutputFormatBox()->GetClientData(selected)));
+  if (index < g_process.output_format_keys.size()) {
+    g_settings.output.format = g_process.output_format_keys[index];
   }
-  window.SetStatusText(GetText("General", "Preparing"));
-
-  if (g_input_files.Empty()) {
-    Refuse(GetText("Msg", "Empty input files"));
-    return false;
-  }
-  if (g_job.output_folder.empty()) {
-    Refuse(GetText("Msg", "Empty output folder"));
-    return false;
-  }
-  if (g_job.output_folder.back() != '/') g_job.output_folder += '/';
-  if (!IsFolder(g_job.output_folder)) {
-    Refuse(FormatText(GetText("Msg", "Invalid output folder"), g_job.output_folder));
-    return false;
-  }
-  const TransformSettings& transform = g_settings.transform;
-  if (transform.do_image_resize != 0 && transform.image_width == 0) {
-    Refuse(GetText("Msg", "Invalid width"));
-    return false;
-  }
-  if (transform.do_image_resize != 0 && transform.image_height == 0) {
-    Refuse(GetText("Msg", "Invalid height"));
-    return false;
-  }
-  const WatermarkSettings& mark = g_settings.watermark;
-  if (mark.do_watermark == 1) {
-    if (!LoadWatermarkFont(g_settings)) {
-      ShowWarning(FormatText(GetText("Msg", "Invalid watermark font"), mark.font));
-      return false;
-    }
-    font_loaded = true;
-  } else if (mark.do_watermark == 2) {
-    if (mark.image.empty()) {
-      ShowWarning(GetText("Msg", "Empty watermark image"));
-      return false;
-    }
-    if (!IsNonEmptyFile(mark.image)) {
-      ShowWarning(FormatText(GetText("Msg", "Invalid watermark image"), mark.image));
-      return false;
-    }
-  }
-  return PrepareJob(g_job, g_settings);
 }
 
 }  // namespace
+
+void ShowRunFault(RunFault fault) {
+  // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
+  const bool watermark = fault == RunFault::InvalidWatermarkFont ||
+                         fault == RunFault::EmptyWatermarkImage ||
+                         fault == RunFault::InvalidWatermarkImage;
+  if (!watermark && g_main_window) {
+    g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+  }
+  ShowWarning(RunFaultText(fault, g_job, g_settings));
+}
+
+std::string RunFaultText(RunFault fault, const ConversionJob& job,
+                         const ProgramSettings& settings) {
+  switch (fault) {
+    case RunFault::None:
+      return {};
+    case RunFault::InvalidInputFile:
+      return GetText("Msg", "Empty input files");
+    case RunFault::EmptyOutputFolder:
+      return GetText("Msg", "Empty output folder");
+    case RunFault::IncorrectOutputFolder:
+    case RunFault::InvalidOutputFolder:
+      return FormatText(GetText("Msg", "Invalid output folder"), job.output_folder);
+    case RunFault::InvalidWidth:
+      return GetText("Msg", "Invalid width");
+    case RunFault::InvalidHeight:
+      return GetText("Msg", "Invalid height");
+    case RunFault::InvalidWatermarkFont:
+      return FormatText(GetText("Msg", "Invalid watermark font"), settings.watermark.font);
+    case RunFault::EmptyWatermarkImage:
+      return GetText("Msg", "Empty watermark image");
+    case RunFault::InvalidWatermarkImage:
+      return FormatText(GetText("Msg", "Invalid watermark image"), settings.watermark.image);
+    case RunFault::InvalidConversionType:
+    case RunFault::InvalidBitDepth:
+    case RunFault::InvalidJpgQuality:
+    case RunFault::InvalidBrightness:
+    case RunFault::InvalidContrast:
+    case RunFault::InvalidGamma:
+      // Only a hand-edited settings file gets here (the window's own controls cannot); the
+      // table has no message of its own for these, so the general one asks for a correction.
+      return GetText("Msg", "Empty extensions");
+  }
+  return {};
+}
 
 std::string ShortenPath(const std::string& text, int limit) {
   const size_t length = CharacterCount(text);
@@ -130,9 +112,14 @@ std::string ShortenPath(const std::string& text, int limit) {
 
 void RunConversionFromWindow() {
   if (!g_main_window || g_main_window->RunInWork()) return;
-  bool font_loaded = false;
-  if (!PrepareWindowRun(font_loaded)) {
-    if (font_loaded) ReleaseWatermarkFont();
+  ReadFields();
+  g_main_window->SetStatusText(GetText("General", "Preparing"));
+  RunResources resources;
+  // The checks are the console's; a file of another type never reaches them.
+  const RunFault fault = g_input_files.Empty() ? RunFault::InvalidInputFile
+                                               : CheckJob(g_job, g_settings, resources);
+  if (fault != RunFault::None) {
+    ShowRunFault(fault);
     return;
   }
   AddOutputFolderToHistory(g_settings, g_job.output_folder);
@@ -142,12 +129,12 @@ void RunConversionFromWindow() {
   bool close_after = false;
   {
     ProgressWindow progress(g_main_window, static_cast<int>(g_input_files.Size()));
-    if (!progress.Run()) {
+    // The run owns its resources (the watermark font) until its worker has ended.
+    if (!progress.Run(std::move(resources))) {
       g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
     }
     close_after = progress.CloseAfter();
   }
-  if (font_loaded) ReleaseWatermarkFont();
   g_main_window->Raise();
   if (close_after) g_main_window->Close();
 }

@@ -6,6 +6,9 @@
 #include <wx/stattext.h>
 
 #include "core/conversion_job.h"
+#include "core/run_checks.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
@@ -54,8 +57,8 @@ ProgressWindow::~ProgressWindow() {
   if (current_ == this) current_ = nullptr;
 }
 
-bool ProgressWindow::Run() {
-  if (!StartConversion()) return false;
+bool ProgressWindow::Run(RunResources resources) {
+  if (!StartConversion(std::move(resources))) return false;
   running_ = true;
   current_ = this;
   if (g_main_window) g_main_window->SetRunInWork(true);

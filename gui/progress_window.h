@@ -8,6 +8,8 @@
 
 #include <string>
 
+struct RunResources;
+
 class wxButton;
 class wxGauge;
 class wxStaticText;
@@ -24,9 +26,9 @@ class ProgressWindow : public wxDialog {
   ProgressWindow(wxWindow* parent, int total);
   ~ProgressWindow() override;
 
-  /// Starts the worker and shows the window until the user closes the finished run. False when
-  /// the worker could not start (then the window was not shown).
-  bool Run();
+  /// Starts the worker with the run's `resources` and shows the window until the user closes the
+  /// finished run. False when the worker could not start (then the window was not shown).
+  bool Run(RunResources resources);
 
   /// Asks the break question while the worker runs; on Yes it stops after its file. With
   /// `close_after`, the window and its run end by themselves once the worker has ended.

@@ -13,6 +13,8 @@
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"

@@ -12,6 +12,8 @@
 
 #include "core/conversion_job.h"
 #include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
 #include "gui/progress_window.h"

@@ -12,6 +12,8 @@
 #include "app/start_up.h"
 #include "core/conversion_job.h"
 #include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
 #include "texts/language_table.h"
