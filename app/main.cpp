@@ -6,13 +6,12 @@
 #include <string>
 
 #include "app/start_up.h"
-
 #include "cli/command_line.h"
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "gui/window_run.h"
 #include "core/program_settings.h"
+#include "gui/window_run.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/system.h"

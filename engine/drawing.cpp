@@ -37,7 +37,7 @@ struct GFree {
 
 void SetColour(cairo_t* context, PackedColour colour) {
   Draw().cairo_set_source_rgba(context, (colour & 0xFF) / 255.0, (colour >> 8 & 0xFF) / 255.0,
-                        (colour >> 16 & 0xFF) / 255.0, (colour >> 24 & 0xFF) / 255.0);
+                               (colour >> 16 & 0xFF) / 255.0, (colour >> 24 & 0xFF) / 255.0);
 }
 
 bool SameFamily(const FcChar8* a, std::string_view b) {
@@ -136,7 +136,8 @@ bool IsFontInstalled(std::string_view family) {
   Pattern pattern(Draw().FcPatternCreate());
   if (!pattern) return false;
   const std::string name(family);
-  Draw().FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
+  Draw().FcPatternAddString(pattern.get(), FC_FAMILY,
+                            reinterpret_cast<const FcChar8*>(name.c_str()));
   Draw().FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
   Draw().FcDefaultSubstitute(pattern.get());
   FcResult result = FcResultNoMatch;
@@ -144,7 +145,8 @@ bool IsFontInstalled(std::string_view family) {
   if (!match) return false;
 
   FcChar8* matched = nullptr;
-  for (int i = 0; Draw().FcPatternGetString(match.get(), FC_FAMILY, i, &matched) == FcResultMatch; ++i) {
+  for (int i = 0; Draw().FcPatternGetString(match.get(), FC_FAMILY, i, &matched) == FcResultMatch;
+       ++i) {
     if (SameFamily(matched, family)) return true;
   }
   if (Draw().FcPatternGetString(match.get(), FC_FAMILY, 0, &matched) != FcResultMatch) return false;
@@ -152,8 +154,8 @@ bool IsFontInstalled(std::string_view family) {
   // alias (strong or same binding), not when it is only the weak generic fallback.
   FcValue value;
   FcValueBinding binding = FcValueBindingWeak;
-  for (int i = 0;
-       Draw().FcPatternGetWithBinding(pattern.get(), FC_FAMILY, i, &value, &binding) == FcResultMatch;
+  for (int i = 0; Draw().FcPatternGetWithBinding(pattern.get(), FC_FAMILY, i, &value, &binding) ==
+                  FcResultMatch;
        ++i) {
     if (value.type != FcTypeString || !SameFamily(value.u.s, reinterpret_cast<char*>(matched)))
       continue;
@@ -171,11 +173,11 @@ std::optional<Font> OpenFont(std::string_view family, double points, bool bold, 
   const std::string name(family);
   Draw().pango_font_description_set_family(font.description.get(), name.c_str());
   Draw().pango_font_description_set_size(font.description.get(),
-                                  static_cast<gint>(std::lround(points * PANGO_SCALE)));
+                                         static_cast<gint>(std::lround(points * PANGO_SCALE)));
   Draw().pango_font_description_set_weight(font.description.get(),
-                                    bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+                                           bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
   Draw().pango_font_description_set_style(font.description.get(),
-                                   italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+                                          italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
   font.underline = underline;
   font.strikethrough = strikethrough;
   return font;
@@ -191,8 +193,8 @@ Layout CreateTextLayout(cairo_t* context, const Font& font, std::string_view tex
   FontOptions options(Draw().cairo_font_options_create());
   // Plain text must give hard pixels: the glyphs themselves are rendered without coverage.
   Draw().cairo_font_options_set_antialias(options.get(), rendering == TextRendering::Plain
-                                                      ? CAIRO_ANTIALIAS_NONE
-                                                      : CAIRO_ANTIALIAS_GRAY);
+                                                             ? CAIRO_ANTIALIAS_NONE
+                                                             : CAIRO_ANTIALIAS_GRAY);
   Draw().pango_cairo_context_set_font_options(pango_context, options.get());
   Draw().pango_layout_context_changed(layout.get());
   Draw().pango_layout_set_font_description(layout.get(), font.description.get());
@@ -204,7 +206,8 @@ Layout CreateTextLayout(cairo_t* context, const Font& font, std::string_view tex
 
   AttrList attributes(Draw().pango_attr_list_new());
   if (font.underline)
-    Draw().pango_attr_list_insert(attributes.get(), Draw().pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    Draw().pango_attr_list_insert(attributes.get(),
+                                  Draw().pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
   if (font.strikethrough)
     Draw().pango_attr_list_insert(attributes.get(), Draw().pango_attr_strikethrough_new(TRUE));
   Draw().pango_layout_set_attributes(layout.get(), attributes.get());

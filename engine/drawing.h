@@ -17,7 +17,9 @@
 inline constexpr int MaxDrawingSide = 32767;
 
 struct SurfaceDestroy {
-  void operator()(cairo_surface_t* surface) const noexcept { Draw().cairo_surface_destroy(surface); }
+  void operator()(cairo_surface_t* surface) const noexcept {
+    Draw().cairo_surface_destroy(surface);
+  }
 };
 /// An owned Cairo image surface, always ARGB32 here. Empty means "no image".
 using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;

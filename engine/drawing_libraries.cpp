@@ -6,9 +6,9 @@ namespace {
 
 enum LibraryIndex { Cairo, Pango, PangoCairo, Fontconfig, GObject, GLib, LibraryCount };
 
-constexpr const char* SharedObjects[LibraryCount] = {
-    "libcairo.so.2",      "libpango-1.0.so.0",   "libpangocairo-1.0.so.0",
-    "libfontconfig.so.1", "libgobject-2.0.so.0", "libglib-2.0.so.0"};
+constexpr const char* SharedObjects[LibraryCount] = {"libcairo.so.2",          "libpango-1.0.so.0",
+                                                     "libpangocairo-1.0.so.0", "libfontconfig.so.1",
+                                                     "libgobject-2.0.so.0",    "libglib-2.0.so.0"};
 
 struct Libraries {
   DrawingFunctions functions;
@@ -23,7 +23,7 @@ struct Libraries {
       all = all && handles[i] != nullptr;
     }
     if (!all) return;
-#define QUORVIX_DRAWING_RESOLVE(library, name) \
+#define QUORVIX_DRAWING_RESOLVE(library, name)                                          \
   functions.name = reinterpret_cast<decltype(&::name)>(dlsym(handles[library], #name)); \
   all = all && functions.name != nullptr;
     QUORVIX_DRAWING_FUNCTIONS(QUORVIX_DRAWING_RESOLVE)

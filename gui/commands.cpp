@@ -58,16 +58,15 @@ constexpr std::array<MenuLayout, 3> MenuLayouts = {{
 }};
 
 constexpr std::array<int, 12> ToolbarLayout = {
-    CmdNew,     CmdAddInputFile, CmdSelectOutputFolder, Separator,        CmdPreferences,
-    Separator,  CmdConvert,      Separator,             CmdManual,        CmdSendFeedback,
-    CmdVisitHomepage, CmdCheckForUpdates};
+    CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
+    Separator,       CmdPreferences,   Separator,
+    CmdConvert,      Separator,        CmdManual,
+    CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
 
 constexpr std::array<CommandId, 3> FieldCommands = {CmdAddInputFile, CmdSelectOutputFolder,
                                                     CmdOutputFormatOptions};
 
-std::string CommandText(const Command& command) {
-  return GetText("Menu", command.text_key);
-}
+std::string CommandText(const Command& command) { return GetText("Menu", command.text_key); }
 
 }  // namespace
 

@@ -116,8 +116,8 @@ void RunConversionFromWindow() {
   g_main_window->SetStatusText(GetText("General", "Preparing"));
   RunResources resources;
   // The checks are the console's; a file of another type never reaches them.
-  const RunFault fault = g_input_files.Empty() ? RunFault::InvalidInputFile
-                                               : CheckJob(g_job, g_settings, resources);
+  const RunFault fault =
+      g_input_files.Empty() ? RunFault::InvalidInputFile : CheckJob(g_job, g_settings, resources);
   if (fault != RunFault::None) {
     ShowRunFault(fault);
     return;

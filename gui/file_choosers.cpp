@@ -17,8 +17,8 @@
 #include "texts/language_table.h"
 
 bool ChooseInputFile() {
-  const std::string filter =
-      BuildInputFileFilter(GetText("Dialog", "All Supported Files"), GetText("Dialog", "All Files"));
+  const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
+                                                  GetText("Dialog", "All Files"));
   wxFileDialog dialog(g_main_window, FromUtf8(GetText("Dialog", "Select Input Files")),
                       wxEmptyString, FromUtf8(g_job.input_path), FromUtf8(filter),
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);

@@ -27,8 +27,8 @@ bool SaveWindowPicture(wxWindow* window, const std::string& path) {
   const auto draw = Find<void (*)(void*, cairo_t*)>("gtk_widget_draw");
   const auto width_of = Find<int (*)(void*)>("gtk_widget_get_allocated_width");
   const auto height_of = Find<int (*)(void*)>("gtk_widget_get_allocated_height");
-  const auto surface_create = Find<decltype(&cairo_image_surface_create)>(
-      "cairo_image_surface_create");
+  const auto surface_create =
+      Find<decltype(&cairo_image_surface_create)>("cairo_image_surface_create");
   const auto create = Find<decltype(&cairo_create)>("cairo_create");
   const auto destroy = Find<decltype(&cairo_destroy)>("cairo_destroy");
   const auto write = Find<decltype(&cairo_surface_write_to_png)>("cairo_surface_write_to_png");

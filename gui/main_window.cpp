@@ -2,8 +2,8 @@
 
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
-#include <wx/dnd.h>
 #include <wx/display.h>
+#include <wx/dnd.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -74,8 +74,8 @@ void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].empty()) continue;
     const int position = box->Append(FromUtf8(FormatBoxEntry(keys[i], with_descriptions)),
-                                      IconPicture(g_menu_icons, "New"),
-                                      reinterpret_cast<void*>(static_cast<intptr_t>(i)));
+                                     IconPicture(g_menu_icons, "New"),
+                                     reinterpret_cast<void*>(static_cast<intptr_t>(i)));
     if (keys[i] == g_settings.output.format) selected = position;
   }
   if (box->GetCount() > 0) box->SetSelection(selected >= 0 ? selected : 0);
@@ -144,24 +144,24 @@ void MainWindow::BuildControls() {
     new wxStaticText(panel_, wxID_ANY, FromUtf8(GetText("General", label_keys[row])),
                      wxPoint(LabelX, LabelY[row]), wxSize(LabelWidth, LabelHeight));
     if (row == 0) {
-      input_field_ = new wxTextCtrl(panel_, InputFieldId, wxEmptyString,
-                                    wxPoint(LabelX, FieldY[0]), wxSize(field_width, FieldHeight));
+      input_field_ = new wxTextCtrl(panel_, InputFieldId, wxEmptyString, wxPoint(LabelX, FieldY[0]),
+                                    wxSize(field_width, FieldHeight));
       field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
     }
   }
-  output_folder_box_ = new wxBitmapComboBox(
-      panel_, OutputFolderBoxId, wxEmptyString, wxPoint(LabelX, FieldY[1]),
-      wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
-  output_format_box_ = new wxBitmapComboBox(
-      panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
-      wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+  output_folder_box_ =
+      new wxBitmapComboBox(panel_, OutputFolderBoxId, wxEmptyString, wxPoint(LabelX, FieldY[1]),
+                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+  output_format_box_ =
+      new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
+                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
   convert_button_ =
       new wxBitmapButton(panel_, ConvertButtonId, IconPicture(g_button_icons, "Convert"),
                          wxPoint(MinimumWidth - 110, ConvertY), wxSize(ConvertSide, ConvertSide));
   convert_button_->SetToolTip(FromUtf8(GetText("Menu", "Convert")));
-  notice_label_ = new wxStaticText(this, wxID_ANY, FromUtf8(std::string(NoticeText)),
-                                   wxPoint(LabelX, PanelHeight + NoticeGap),
-                                   wxSize(LabelWidth, NoticeHeight));
+  notice_label_ =
+      new wxStaticText(this, wxID_ANY, FromUtf8(std::string(NoticeText)),
+                       wxPoint(LabelX, PanelHeight + NoticeGap), wxSize(LabelWidth, NoticeHeight));
 }
 
 void MainWindow::SetHeightBounds() {
@@ -193,9 +193,9 @@ void MainWindow::Finish() {
 void MainWindow::LayoutControls() {
   const int w = GetClientSize().GetWidth();
   panel_->SetSize(0, 0, w, PanelHeight);
-  for (wxWindow* field : {static_cast<wxWindow*>(input_field_),
-                          static_cast<wxWindow*>(output_folder_box_),
-                          static_cast<wxWindow*>(output_format_box_)}) {
+  for (wxWindow* field :
+       {static_cast<wxWindow*>(input_field_), static_cast<wxWindow*>(output_folder_box_),
+        static_cast<wxWindow*>(output_format_box_)}) {
     field->SetSize(w - 160, FieldHeight);
   }
   for (size_t row = 0; row < field_toolbars_.size(); ++row) {

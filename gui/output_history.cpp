@@ -22,8 +22,8 @@ std::string HistoryEntry(std::string_view history, int index) {
 
 uint32_t FolderChecksum(std::string_view folder) {
   const std::string lower = ToLowerAscii(folder);
-  return static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(lower.data()),
-                                     static_cast<uInt>(lower.size())));
+  return static_cast<uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(lower.data()), static_cast<uInt>(lower.size())));
 }
 
 bool AddOutputFolderToHistory(ProgramSettings& settings, const std::string& folder) {

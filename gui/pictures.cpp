@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <vector>
 

@@ -24,8 +24,8 @@ constexpr int LabelWidth = 280;
 }  // namespace
 
 ProgressWindow::ProgressWindow(wxWindow* parent, int total)
-    : wxDialog(parent, wxID_ANY, FromUtf8(GetText("Dialog", "Convert Progress")),
-               wxDefaultPosition, wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+    : wxDialog(parent, wxID_ANY, FromUtf8(GetText("Dialog", "Convert Progress")), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
       timer_(this),
       total_(total) {
   SetClientSize(Width, Height);
@@ -110,8 +110,7 @@ void ProgressWindow::ShowEnd() {
     if (g_main_window) g_main_window->SetStatusText(complete);
     SetTitle(FromUtf8(ProgressTitle(complete, processed)));
     file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
-                                              std::to_string(converted),
-                                              std::to_string(total_))));
+                                              std::to_string(converted), std::to_string(total_))));
     bar_->SetValue(total_ + 1);
   }
   ok_button_->Enable();

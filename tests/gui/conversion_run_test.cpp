@@ -130,6 +130,12 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Invalid height"));
   g_settings.transform.do_image_resize = 0;
 
+  // The console's checks run too: a hand-edited gamma is refused before anything is written.
+  g_settings.adjustment.do_image_color_correction = 1;
+  g_settings.adjustment.image_gamma = 0.0f;
+  EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Empty extensions"));
+  g_settings.adjustment.do_image_color_correction = 0;
+
   g_settings.watermark.do_watermark = 1;
   g_settings.watermark.font = "No Such Face At All";
   EXPECT_EQ(refusal(document, out.folder()),

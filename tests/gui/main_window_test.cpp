@@ -9,6 +9,8 @@
 #include <wx/toolbar.h>
 #include <wx/uiaction.h>
 
+#include <filesystem>
+
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "core/program_settings.h"
@@ -104,8 +106,8 @@ TEST_F(WindowTest, MenusHoldEveryCommandWithPictureAndAccelerator) {
   wxToolBar* toolbar = window().GetToolBar();
   ASSERT_NE(toolbar, nullptr);
   EXPECT_EQ(toolbar->GetToolBitmapSize(), wxSize(32, 32));  // "UI Size" 2
-  const std::vector<int> buttons = {CmdNew,    CmdAddInputFile, CmdSelectOutputFolder,
-                                    CmdPreferences, CmdConvert, CmdManual,
+  const std::vector<int> buttons = {CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
+                                    CmdPreferences,  CmdConvert,       CmdManual,
                                     CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
   for (int id : buttons) {
     const wxToolBarToolBase* tool = toolbar->FindById(id);
@@ -222,4 +224,29 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   g_settings.file.recent_out_folders.clear();
   window().FillOutputFolderBox();
   EXPECT_EQ(window().OutputFolderBox()->GetCount(), 3u);
+}
+
+TEST_F(WindowTest, HelpAndFeedbackAreHandedToTheDesktop) {
+  // A stand-in for xdg-open that writes down what it was given.
+  const std::string record = dir_.file("opened.txt");
+  const std::string stub = dir_.file("xdg-open");
+  ASSERT_TRUE(WriteFileBytes(stub, "#!/bin/sh\necho \"$1\" >> '" + record + "'\n"));
+  std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir_.path().string() + ":" + path).c_str(), 1);
+  SendCommand(CmdManual);
+  SendCommand(CmdSendFeedback);
+  const bool both = PumpUntil(
+      [&] {
+        const std::string text = ReadFileBytes(record);
+        return std::count(text.begin(), text.end(), '\n') == 2;
+      },
+      5000);
+  setenv("PATH", path.c_str(), 1);
+  ASSERT_TRUE(both);
+  const std::string text = ReadFileBytes(record);
+  const std::string manual = g_process.program_folder + "tarnex.html";
+  EXPECT_NE(text.find(manual + "\n"), std::string::npos) << text;
+  EXPECT_TRUE(std::filesystem::exists(manual));
+  EXPECT_NE(text.find("?subject=Quorvix 2.7 Feedback\n"), std::string::npos) << text;
 }

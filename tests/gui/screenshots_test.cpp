@@ -23,8 +23,8 @@ TEST_F(WindowTest, MenusOpenForScreenshots) {
     Pump(50);
     user.MouseClick();
     Pump(400);
-    EXPECT_TRUE(SaveScreenPicture(origin.x, origin.y, 420, 300,
-                                  std::string(folder) + "/" + name + ".png"));
+    EXPECT_TRUE(
+        SaveScreenPicture(origin.x, origin.y, 420, 300, std::string(folder) + "/" + name + ".png"));
     user.Char(WXK_ESCAPE);
     Pump(200);
   }

@@ -128,8 +128,8 @@ TEST(WindowProgram, BareQuorvixOpensTheWindowAndKeepsTheLock) {
   ASSERT_TRUE(WaitFor([] { return WindowShown("Quorvix 2.7"); }, 20000));
 
   // The same process became the window program, which alone loads the window toolkit.
-  const std::string exe = std::filesystem::read_symlink("/proc/" + std::to_string(window.pid) +
-                                                        "/exe").string();
+  const std::string exe =
+      std::filesystem::read_symlink("/proc/" + std::to_string(window.pid) + "/exe").string();
   EXPECT_EQ(exe.substr(exe.rfind('/') + 1), "quorvix-window");
   EXPECT_NE(ReadText("/proc/" + std::to_string(window.pid) + "/maps").find("libwx_gtk3u_core"),
             std::string::npos);
@@ -184,8 +184,9 @@ TEST(WindowProgram, ConsoleRunLoadsNoWindowToolkit) {
 TEST(WindowProgram, WithoutADisplayAWindowRunEndsWithOneLine) {
   TempDir config;
   TempDir runtime;
-  Child run = Start({}, {{"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}},
-                    {"DISPLAY", "WAYLAND_DISPLAY"});
+  Child run =
+      Start({}, {{"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}},
+            {"DISPLAY", "WAYLAND_DISPLAY"});
   std::string output;
   EXPECT_EQ(Finish(run, &output), 4);
   EXPECT_EQ(output.rfind("Error: ", 0), 0u) << output;
