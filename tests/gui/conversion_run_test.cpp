@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "config/settings_file.h"
 #include "core/conversion_job.h"
 #include "core/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
@@ -29,6 +30,14 @@ std::string WriteDocument(const std::string& path, uint32_t width, uint32_t heig
     return (x * 7 + y * 3 + channel * 50) & 0xFF;
   });
   return WritePsdFile(path, spec) ? path : std::string();
+}
+
+// The input field and the chosen output folder, as the user leaves them.
+void FillFields(MainWindow& window, const std::string& document, const std::string& folder) {
+  window.InputField()->ChangeValue(document);
+  g_settings.file.recent_out_folders = folder;
+  window.FillOutputFolderBox();
+  window.OutputFolderBox()->SetSelection(0);
 }
 
 // What the progress window showed when the run had ended.
@@ -77,10 +86,7 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during = {}) {
 TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
   const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
   TempDir out;
-  window().InputField()->ChangeValue(document);
-  g_settings.file.recent_out_folders = out.folder();
-  window().FillOutputFolderBox();
-  window().OutputFolderBox()->SetSelection(0);
+  FillFields(window(), document, out.folder());
 
   const EndReport report = Convert();
   EXPECT_TRUE(messages_.empty());
@@ -154,10 +160,7 @@ TEST_F(WindowTest, BreakQuestionStopsTheRunAfterItsFile) {
   // Large enough that the worker is still busy when the question comes.
   const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
   TempDir out;
-  window().InputField()->ChangeValue(document);
-  g_settings.file.recent_out_folders = out.folder();
-  window().FillOutputFolderBox();
-  window().OutputFolderBox()->SetSelection(0);
+  FillFields(window(), document, out.folder());
   answer_ = true;
   const EndReport report = Convert([](ProgressWindow& progress) { progress.Close(); });
   ASSERT_EQ(messages_.size(), 1u);
@@ -184,4 +187,19 @@ TEST(ShortenPath, KeepsBothEndsAroundDots) {
   // Characters, not bytes: a two-byte letter is never cut in half.
   EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
             "\xC3\xA4...\xC3\xA4");
+}
+
+TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsAfterTheFile) {
+  BuildConfigFilePath();
+  const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
+  TempDir out;
+  FillFields(window(), document, out.folder());
+  answer_ = true;
+  Convert([](ProgressWindow&) { g_main_window->Close(); });
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
+  ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
+  // The window went only after its file was whole, and the settings were written.
+  EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
+  EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
 }
