@@ -23,8 +23,9 @@ InstanceLock g_instance_lock;
 
 // A second copy ends before it reads or writes anything. Only a console run says why: a script
 // needs to know its conversion did not happen, a window user already sees the first window.
+// Only a running copy refuses a run: with no lock to be had at all, the program runs without.
 bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
-  if (g_instance_lock.Acquire(title)) return true;
+  if (g_instance_lock.Acquire(title) != LockResult::HeldElsewhere) return true;
   if (command_line_run) WriteErrorLine("Error: Another copy of " + title + " is running");
   return false;
 }

@@ -35,9 +35,10 @@ int HandedOverLock(int argc, char** argv) {
 int main(int argc, char** argv) {
   SetUpProcess();
   const int handed_over = HandedOverLock(argc, argv);
+  // Another copy is open: a second window run ends silently. With no lock file to be had at all,
+  // the window runs without one, as the console program does.
   if (!g_instance_lock.Adopt(handed_over, g_program_title) &&
-      !g_instance_lock.Acquire(g_program_title)) {
-    // Another window is open: a second window run ends silently.
+      g_instance_lock.Acquire(g_program_title) == LockResult::HeldElsewhere) {
     return 0;
   }
   return RunWindowInterface(argc, argv);

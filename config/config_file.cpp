@@ -40,39 +40,11 @@ bool ReadBoundedFile(const std::string& path, std::string& bytes) {
   return ok;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
-}
-
 // The file a save replaces: the target of a symbolic link rather than the link itself.
 std::string ResolveTarget(const std::string& path) {
   std::error_code error;
   const std::filesystem::path resolved = std::filesystem::canonical(path, error);
   return error ? path : resolved.string();
-}
-
-// A new temporary file beside `target` (so the rename stays within one file system); -1 when none
-// can be created there.
-int CreateTempBeside(const std::string& target, std::string& temp_path) {
-  std::string pattern = target + ".tmp.XXXXXX";
-  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return -1;
-  temp_path = pattern;
-  return fd;
-}
-
-void SyncFolderOf(const std::string& path) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 std::string WithoutLineBreaks(std::string_view text) {
@@ -86,12 +58,7 @@ std::string WithoutLineBreaks(std::string_view text) {
 ConfigFile::~ConfigFile() { Reset(); }
 
 void ConfigFile::Reset() {
-  if (temp_fd_ >= 0) {
-    close(temp_fd_);
-    unlink(temp_path_.c_str());
-  }
-  temp_fd_ = -1;
-  temp_path_.clear();
+  temp_.Abandon();
   lines_.clear();
   path_.clear();
   group_line_ = npos;
@@ -115,8 +82,7 @@ bool ConfigFile::CreateConfig(const std::string& path) {
   Reset();
   if (path.empty()) return false;
   const std::string target = ResolveTarget(path);
-  temp_fd_ = CreateTempBeside(target, temp_path_);
-  if (temp_fd_ < 0) return false;
+  if (!temp_.Open(target)) return false;
   path_ = target;
   created_ = true;
   return true;
@@ -399,28 +365,11 @@ bool ConfigFile::CloseConfig() {
   }
   // An opened file is replaced the same way as a created one: the old file stays whole until
   // the new content is safely on disk.
-  if (temp_fd_ < 0) {
-    path_ = ResolveTarget(path_);
-    temp_fd_ = CreateTempBeside(path_, temp_path_);
-    if (temp_fd_ < 0) {
-      Reset();
-      return false;
-    }
+  if (!temp_.IsOpen() && !temp_.Open(ResolveTarget(path_))) {
+    Reset();
+    return false;
   }
-  struct stat old_file {};
-  if (stat(path_.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode)) {
-    fchmod(temp_fd_, old_file.st_mode & 07777);
-  }
-  const bool written = WriteAll(temp_fd_, ConfigText()) && fsync(temp_fd_) == 0;
-  const bool closed = close(temp_fd_) == 0;
-  temp_fd_ = -1;
-  const bool renamed = written && closed && rename(temp_path_.c_str(), path_.c_str()) == 0;
-  if (renamed) {
-    SyncFolderOf(path_);
-  } else {
-    unlink(temp_path_.c_str());
-  }
-  temp_path_.clear();
+  const bool replaced = temp_.Write(ConfigText()) && temp_.Commit();
   Reset();
-  return renamed;
+  return replaced;
 }

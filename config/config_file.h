@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 /// A file larger than this is refused as a whole (the settings file is a few KiB).
 inline constexpr std::size_t MaxConfigFileBytes = 1u << 20;
 /// Bytes of one line that are kept; the rest of an over-long line is dropped.
@@ -110,8 +112,7 @@ class ConfigFile {
 
   std::vector<Line> lines_;
   std::string path_;
-  int temp_fd_ = -1;  // CreateConfig's temporary file, renamed over path_ on CloseConfig
-  std::string temp_path_;
+  AtomicFile temp_;  // the new content's file, put in path_'s place by CloseConfig
   // Current group: `group_line_` indexes its group line, or is npos for the keys above the first.
   std::size_t group_line_ = npos;
   bool group_missing_ = false;

@@ -9,6 +9,7 @@
 #include "core/program_settings.h"
 #include "engine/colour.h"
 #include "engine/frame.h"
+#include "engine/isolated_decode.h"
 #include "engine/loading.h"
 #include "engine/naming.h"
 #include "engine/normalise.h"
@@ -141,7 +142,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
 
   image = RotateImage(std::move(image), settings);
   image = ResizeImage(std::move(image), static_cast<int32_t>(FreeImage_GetWidth(image.get())),
-                      static_cast<int32_t>(FreeImage_GetHeight(image.get())), settings);
+                      static_cast<int32_t>(FreeImage_GetHeight(image.get())), settings,
+                      AvailableMemoryBytes());
   job.result_width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
   job.result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
 
@@ -165,8 +167,11 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   job.target_bpp = output_bpp;
   image = ConvertToTargetDepth(std::move(image), job.output_format, job.target_bpp);
 
-  job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder,
-                                    settings.advanced.keep_subfolders == 1,
-                                    BuildOutputName(settings.advanced.filename_mask, tokens));
+  const bool keep_subfolders = settings.advanced.keep_subfolders == 1;
+  const std::string name = BuildOutputName(settings.advanced.filename_mask, tokens);
+  job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder, keep_subfolders, name);
+  // A mask may make subfolders, never a name outside the output folder.
+  const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
+  if (!StaysInOutputFolder(relative)) return false;
   return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
 }

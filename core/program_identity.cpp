@@ -56,6 +56,10 @@ std::string FormatVersion(int32_t version) {
   return text;
 }
 
+std::string MakerAddress(std::string_view path) {
+  return "https://" + std::string(MakerHost) + std::string(path);
+}
+
 std::string BuildProgramTitle() {
   return std::string(ProductName) + " " + FormatVersion(VersionNumber);
 }
@@ -73,3 +77,8 @@ void FillIconMaps() {
   FillMap(g_menu_icons, MenuIconNames, next_slot);
   FillMap(g_toolbar_icons, MenuIconNames, next_slot);
 }
+
+// The addresses are written out in full so they read as what they are; they must name one host.
+static_assert(ProductWebAddress.substr(8, MakerHost.size()) == MakerHost);
+static_assert(VersionFileAddress.substr(7, MakerHost.size()) == MakerHost);
+static_assert(SupportAddress.ends_with(MakerHost));

@@ -32,18 +32,18 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// A relative folder is taken from the working folder, as the user's shell sees it.
+// A relative folder is taken from the working folder, as the user's shell sees it, and only while
+// that folder exists: empty when it has been deleted (the system then has no path for it).
 std::string ResolveFolder(std::string folder) {
   if (!StartsWith(folder, "/")) {
     if (StartsWith(folder, "./") || StartsWith(folder, ".\\")) folder.erase(0, 2);
     std::error_code error;
     std::string base = std::filesystem::current_path(error).string();
-    if (!error && !base.empty()) {
-      if (base.back() != '/') base += '/';
-      folder = base + folder;
-    }
+    if (error || !StartsWith(base, "/")) return {};
+    if (base.back() != '/') base += '/';
+    folder = base + folder;
   }
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.back() != '/') folder += '/';
   return folder;
 }
 
@@ -58,7 +58,7 @@ RunFault CheckOutputFolder(std::string& folder) {
   if (folder.empty()) return RunFault::EmptyOutputFolder;
   if (StartsWith(folder, "..")) return RunFault::IncorrectOutputFolder;
   folder = ResolveFolder(std::move(folder));
-  if (!IsFolder(folder)) return RunFault::InvalidOutputFolder;
+  if (folder.empty() || !IsFolder(folder)) return RunFault::InvalidOutputFolder;
   return RunFault::None;
 }
 

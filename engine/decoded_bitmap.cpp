@@ -324,12 +324,40 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
   return WriteDecodedHead(fd, image) && WriteDecodedRows(fd, image);
 }
 
+bool IsSaneIccProfile(std::span<const BYTE> profile) {
+  constexpr size_t HeaderBytes = 128;
+  constexpr size_t TagBytes = 12;
+  const auto big_endian = [&](size_t at) {
+    return static_cast<uint64_t>(profile[at]) << 24 | static_cast<uint64_t>(profile[at + 1]) << 16 |
+           static_cast<uint64_t>(profile[at + 2]) << 8 | profile[at + 3];
+  };
+  if (profile.size() < HeaderBytes + 4) return false;
+  if (big_endian(0) != profile.size()) return false;
+  if (std::memcmp(profile.data() + 36, "acsp", 4) != 0) return false;
+  const uint64_t tags = big_endian(HeaderBytes);
+  if (tags > (profile.size() - HeaderBytes - 4) / TagBytes) return false;
+  for (uint64_t i = 0; i < tags; ++i) {
+    const size_t entry = HeaderBytes + 4 + static_cast<size_t>(i) * TagBytes;
+    const uint64_t offset = big_endian(entry + 4);
+    const uint64_t size = big_endian(entry + 8);
+    if (offset < HeaderBytes || offset > profile.size() || size > profile.size() - offset) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::optional<DecodedHead> ReadDecodedHead(int fd, const DecodedBitmapLimits& limits,
                                            std::chrono::steady_clock::time_point deadline) {
   RecordHeader header{};
   if (!ReadAll(fd, &header, sizeof header, deadline)) return std::nullopt;
   if (std::memcmp(header.magic, RecordMagic, sizeof RecordMagic) != 0) return std::nullopt;
-  if (header.width != limits.width || header.height != limits.height) return std::nullopt;
+  if (limits.size_is_bound) {
+    if (header.width == 0 || header.height == 0) return std::nullopt;
+    if (header.width > limits.width || header.height > limits.height) return std::nullopt;
+  } else if (header.width != limits.width || header.height != limits.height) {
+    return std::nullopt;
+  }
   if (!TypeAllowsBpp(header.type, header.bpp)) return std::nullopt;
   if (header.palette_entries > MaxPaletteEntries || header.transparency_count > 256) {
     return std::nullopt;
@@ -414,11 +442,12 @@ Bitmap MakeDecodedBitmap(const DecodedHead& head, PixelMemory rows) {
     FreeImage_SetTransparencyTable(image.get(), const_cast<BYTE*>(head.transparency.data()),
                                    static_cast<int>(head.transparency.size()));
   }
-  if (!head.icc.empty()) {
+  // A damaged profile is dropped rather than failing the save of good pixels with it.
+  if (!head.icc.empty() && IsSaneIccProfile(head.icc)) {
     FIICCPROFILE* profile = FreeImage_CreateICCProfile(
         image.get(), const_cast<BYTE*>(head.icc.data()), static_cast<long>(head.icc.size()));
     if (profile) profile->flags = static_cast<WORD>(head.icc_flags);
-  } else if (head.icc_flags) {
+  } else if (head.icc.empty() && head.icc_flags) {
     FreeImage_GetICCProfile(image.get())->flags = static_cast<WORD>(head.icc_flags);
   }
   for (const DecodedTag& decoded : head.metadata) {

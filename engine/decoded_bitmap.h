@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct DecodedBitmapLimits {
   uint64_t max_metadata_bytes = 0;
   /// The program allocates what a head claims before any row arrives, so the claim is bounded.
   uint64_t max_rows_bytes = UINT64_MAX;
+  /// True when the size is not known beforehand: width and height are then the largest allowed.
+  bool size_is_bound = false;
 };
 
 /// Writes the head of the record of `image` to `fd` (a pipe or a file); false when a write fails.
@@ -87,6 +90,10 @@ struct DecodedHead {
   uint64_t rows_size = 0;
   uint64_t rows_address = 0;  // in the writer's memory: only the writer's memory means it
 };
+
+/// True when an ICC profile's header checks out: its size field equals its length, it carries
+/// "acsp" at byte 36, and its tag table and every tag lie within it.
+bool IsSaneIccProfile(std::span<const BYTE> profile);
 
 /// Reads and checks a head; std::nullopt when it is short, inconsistent, outside `limits` or not
 /// complete by `deadline`.

@@ -290,31 +290,3 @@ Surface FromFreeImage(FIBITMAP* bitmap) {
   Draw().cairo_surface_mark_dirty(image.get());
   return image;
 }
-
-Surface LoadDrawingImage(const std::string& path) {
-  if (path.empty()) return {};
-  FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
-  if (format == FIF_UNKNOWN) format = FreeImage_GetFIFFromFilename(path.c_str());
-  if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format)) return {};
-  Bitmap bitmap(FreeImage_Load(format, path.c_str(), 0));
-  if (!bitmap) return {};
-  // FreeImage hands a 32-bit BMP on with the unused fourth byte as alpha, usually all zero; such a
-  // file has no transparency, and an invisible watermark is never what was meant.
-  if (format == FIF_BMP && FreeImage_GetBPP(bitmap.get()) == 32 &&
-      FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP) {
-    const unsigned width = FreeImage_GetWidth(bitmap.get());
-    const unsigned height = FreeImage_GetHeight(bitmap.get());
-    bool any_alpha = false;
-    for (unsigned y = 0; y < height && !any_alpha; ++y) {
-      const BYTE* row = FreeImage_GetScanLine(bitmap.get(), y);
-      for (unsigned x = 0; x < width && !any_alpha; ++x) any_alpha = row[x * 4 + FI_RGBA_ALPHA];
-    }
-    if (!any_alpha) {
-      for (unsigned y = 0; y < height; ++y) {
-        BYTE* row = FreeImage_GetScanLine(bitmap.get(), y);
-        for (unsigned x = 0; x < width; ++x) row[x * 4 + FI_RGBA_ALPHA] = 255;
-      }
-    }
-  }
-  return FromFreeImage(bitmap.get());
-}

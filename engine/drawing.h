@@ -122,7 +122,3 @@ Bitmap ToFreeImage(const Surface& image);
 /// A FreeImage bitmap of any standard depth as an ARGB32 image; a bitmap without alpha comes out
 /// opaque. Empty when it cannot be converted or is too large to draw.
 Surface FromFreeImage(FIBITMAP* bitmap);
-
-/// Loads a PNG, BMP, JPEG or any other image file FreeImage reads, as an ARGB32 image with its
-/// alpha (opaque when it has none); empty when the file cannot be read.
-Surface LoadDrawingImage(const std::string& path);

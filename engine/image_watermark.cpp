@@ -1,6 +1,7 @@
 #include "engine/image_watermark.h"
 
 #include "engine/drawing.h"
+#include "engine/loading.h"
 
 namespace {
 
@@ -62,7 +63,10 @@ Point Anchor(int8_t position, int64_t area_width, int64_t area_height, int64_t l
 }  // namespace
 
 Bitmap DrawImageLayer(const WatermarkSettings& watermark) {
-  const Surface source = LoadDrawingImage(watermark.image);
+  // The file is as untrusted as any input: it is decoded in the decoder process, within a bound.
+  const Bitmap decoded = LoadWatermarkImage(watermark.image);
+  if (!decoded) return {};
+  const Surface source = FromFreeImage(decoded.get());
   if (!source) return {};
   // Grey is taken from the file's own colours, before the opacity thins them.
   if (watermark.image_greyscale == 1) MakeGrey(source);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -158,9 +159,9 @@ bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-uint64_t DecoderAddressSpace(const PsdLayout& layout) {
+uint64_t DecoderAddressSpace(uint64_t decoded_bytes) {
   uint64_t scaled = 0;
-  if (__builtin_mul_overflow(layout.decoded_bytes, DecoderAddressSpaceFactor, &scaled)) {
+  if (__builtin_mul_overflow(decoded_bytes, DecoderAddressSpaceFactor, &scaled)) {
     return UINT64_MAX;
   }
   uint64_t total = 0;
@@ -175,13 +176,12 @@ uint64_t DecoderAddressSpace(const PsdLayout& layout) {
   return total;
 }
 
-std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout) {
+std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes) {
   {
     std::lock_guard lock(seam_mutex);
     if (time_limit_override.count() > 0) return time_limit_override;
   }
-  return DecodeBaseTime +
-         std::chrono::milliseconds(layout.decoded_bytes / (DecodeBytesPerSecond / 1000));
+  return DecodeBaseTime + std::chrono::milliseconds(decoded_bytes / (DecodeBytesPerSecond / 1000));
 }
 
 void SetPsdDecoderFolder(const std::string& folder) {
@@ -204,8 +204,17 @@ void SetCopyFromDecoderForTesting(bool allowed) {
   copy_from_decoder = allowed;
 }
 
-Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
-  if (!file.IsOpen()) return {};
+namespace {
+
+// One decode in a child: what it is told and what its answer may be.
+struct ChildDecode {
+  std::vector<std::string> arguments;  // before the file
+  uint64_t decoded_bytes = 0;          // what the declared size needs, for the limits
+  bool prepare_rows = false;           // the size is known: make the row memory meanwhile
+  DecodedBitmapLimits limits;
+};
+
+Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
   std::string folder;
   DecoderFault fault = DecoderFault::None;
   bool may_copy = true;
@@ -221,7 +230,7 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   const std::string decoder = folder + PsdDecoderName;
 
   Fd record, record_writer, request_reader, request;
-  Fd input(fcntl(file.fd(), F_DUPFD_CLOEXEC, HandOverFloor));
+  Fd input(fcntl(fd, F_DUPFD_CLOEXEC, HandOverFloor));
   if (!CreateRecordPipe(record, record_writer) || input.get() < 0) return {};
   // A socket rather than a pipe: a request to a child that is already gone must fail, not
   // raise SIGPIPE in this process.
@@ -233,21 +242,20 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
 
   // The child reads the very descriptor we checked, so a file renamed or replaced meanwhile
   // cannot slip past the check.
-  const std::string address_space =
-      "--address-space=" + std::to_string(DecoderAddressSpace(layout));
-  const std::string input_path = "/proc/self/fd/" + std::to_string(ChildInputFd);
+  std::vector<std::string> arguments = {
+      decoder, "--parent=" + std::to_string(getpid()),
+      "--address-space=" + std::to_string(DecoderAddressSpace(decode.decoded_bytes))};
+  if (const char* fault_argument = FaultArgument(fault)) arguments.push_back(fault_argument);
+  arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
+  arguments.push_back("/proc/self/fd/" + std::to_string(ChildInputFd));
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(decoder.c_str()));
-  argv.push_back(const_cast<char*>(address_space.c_str()));
-  if (const char* fault_argument = FaultArgument(fault)) {
-    argv.push_back(const_cast<char*>(fault_argument));
-  }
-  argv.push_back(const_cast<char*>(input_path.c_str()));
+  for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return {};
   posix_spawn_file_actions_adddup2(&actions, request_reader.get(), ChildRequestFd);
+  // Standard error too: FreeImage's TIFF library prints its warnings there.
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, record_writer.get(), ChildOutputFd);
@@ -276,24 +284,17 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   record_writer.reset();
   request_reader.reset();
   input.reset();
-  const auto deadline = std::chrono::steady_clock::now() + DecodeTimeLimit(layout);
+  const auto deadline = std::chrono::steady_clock::now() + DecodeTimeLimit(decode.decoded_bytes);
 
   // While the decoder starts and decodes, make the memory the rows will go to, on this core.
   // Only for a document the structure check has weighed against the memory there is.
   PixelMemory memory;
-  if (AvailableMemoryBytes() != 0) memory = PixelMemory(layout.decoded_bytes);
-  DecodedBitmapLimits limits;
-  limits.width = layout.width;
-  limits.height = layout.height;
-  limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
-  // So do the metadata, which FreeImage spells out tag by tag: allow it some growth.
-  limits.max_metadata_bytes = 4 * layout.resources_size + DecodedMetadataSlack;
-  // No decoder result is larger than the check's estimate, which memory was weighed against;
-  // twice that leaves room for a kind we did not foresee.
-  limits.max_rows_bytes =
-      layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
-  const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), limits, deadline);
-  if (!head) {
+  if (decode.prepare_rows && AvailableMemoryBytes() != 0) {
+    memory = PixelMemory(decode.decoded_bytes);
+  }
+  const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), decode.limits, deadline);
+  if (!head ||
+      (!decode.prepare_rows && !FitsDecodeMemory(head->rows_size, AvailableMemoryBytes()))) {
     // A child still writing what we no longer read ends on the closed pipes instead of waiting.
     record.reset();
     request.reset();
@@ -316,4 +317,43 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   }
   DismissChild(pid);
   return MakeDecodedBitmap(*head, std::move(rows));
+}
+
+}  // namespace
+
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
+  if (!file.IsOpen()) return {};
+  ChildDecode decode;
+  decode.decoded_bytes = layout.decoded_bytes;
+  decode.prepare_rows = true;
+  decode.limits.width = layout.width;
+  decode.limits.height = layout.height;
+  decode.limits.max_icc_bytes = layout.resources_size;  // a profile comes from the resources
+  // So do the metadata, which FreeImage spells out tag by tag: allow it some growth.
+  decode.limits.max_metadata_bytes = 4 * layout.resources_size + DecodedMetadataSlack;
+  // No decoder result is larger than the check's estimate, which memory was weighed against;
+  // twice that leaves room for a kind we did not foresee.
+  decode.limits.max_rows_bytes =
+      layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
+  return DecodeInChild(file.fd(), decode);
+}
+
+Bitmap DecodeImageIsolated(int fd, FREE_IMAGE_FORMAT format_hint, const DecodeBound& bound) {
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return {};
+  const auto file_size = static_cast<uint64_t>(info.st_size);
+  ChildDecode decode;
+  decode.arguments = {"--any-format",
+                      "--format-hint=" + std::to_string(static_cast<int>(format_hint) + 1),
+                      "--max-side=" + std::to_string(bound.max_side),
+                      "--max-bytes=" + std::to_string(bound.max_decoded_bytes)};
+  // The size is unknown until the child has read the header: its limits are the bound's.
+  decode.decoded_bytes = bound.max_decoded_bytes;
+  decode.limits.width = bound.max_side;
+  decode.limits.height = bound.max_side;
+  decode.limits.size_is_bound = true;
+  decode.limits.max_icc_bytes = file_size;
+  decode.limits.max_metadata_bytes = 4 * file_size + DecodedMetadataSlack;
+  decode.limits.max_rows_bytes = bound.max_decoded_bytes;
+  return DecodeInChild(fd, decode);
 }

@@ -1,15 +1,16 @@
 #pragma once
 
-// Runs the risky decode of a Photoshop document in a child process (quorvix-psd-decoder, beside
-// the executable), with an address-space limit from the document's header and a wall-clock limit,
-// and takes the bitmap back down a pipe. Whatever happens to the child, the caller gets
-// a bitmap or an empty result.
+// Runs the risky decode of a Photoshop document, or of an image of any other format, in a child
+// process (quorvix-psd-decoder, beside the executable), with an address-space limit from the
+// declared size and a wall-clock limit, and takes the bitmap back down a pipe. The child dies with
+// the program. Whatever happens to the child, the caller gets a bitmap or an empty result.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "engine/bitmap.h"
+#include "engine/image_header.h"
 #include "engine/psd_check.h"
 
 /// The name of the decoder executable.
@@ -27,11 +28,17 @@ constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage.
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout);
 
-/// The address-space limit the child of `layout` runs under.
-uint64_t DecoderAddressSpace(const PsdLayout& layout);
+/// Decodes the image file open at `fd` (any format FreeImage reads but PSD, found by its content,
+/// else by `format_hint`) in a child process that first looks at the declared size and refuses
+/// one beyond `bound`; empty when the size breaks the bound or the memory there is, or the
+/// decode fails as for DecodePsdIsolated. The descriptor stays the caller's.
+Bitmap DecodeImageIsolated(int fd, FREE_IMAGE_FORMAT format_hint, const DecodeBound& bound);
 
-/// The wall-clock time the child of `layout` may take before it is killed.
-std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout);
+/// The address-space limit a child decoding `decoded_bytes` runs under.
+uint64_t DecoderAddressSpace(uint64_t decoded_bytes);
+
+/// The wall-clock time a child decoding `decoded_bytes` may take before it is killed.
+std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes);
 
 /// Faults the decoder child fakes on request, for tests of the parent's handling.
 enum class DecoderFault { None, Crash, Hang, Garbage };

@@ -1,5 +1,8 @@
 #include "engine/loading.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -207,16 +210,48 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path) {
+namespace {
+
+// A Photoshop document through our structure check and the decoder process; with `bound`, one
+// whose declared size breaks it is refused before it is decoded.
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
   const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
   if (!layout) return {};
+  if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
+                layout->decoded_bytes > bound->max_decoded_bytes)) {
+    return {};
+  }
   Bitmap image = DecodePsdIsolated(file, *layout);
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
   image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
   image = RemoveWhiteMatte(std::move(image), *layout);
+  // A file cut short underneath us has been read as zeros since: those are not its pixels.
+  if (!file.Intact()) return {};
+  return image;
+}
+
+bool StartsAsPsd(int fd) {
+  char signature[4] = {};
+  return pread(fd, signature, sizeof signature, 0) == sizeof signature &&
+         std::memcmp(signature, "8BPS", sizeof signature) == 0;
+}
+
+}  // namespace
+
+Bitmap LoadInputImage(const std::string& path) { return LoadPsd(path, nullptr); }
+
+Bitmap LoadWatermarkImage(const std::string& path) {
+  if (path.empty()) return {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  const bool psd = StartsAsPsd(fd);
+  const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
+  Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
+  close(fd);
+  if (psd) image = LoadPsd(path, &WatermarkBound);
   return image;
 }

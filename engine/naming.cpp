@@ -229,3 +229,21 @@ std::string BuildOutputPath(std::string_view output_folder, std::string_view inp
   path += name;
   return path;
 }
+
+bool StaysInOutputFolder(std::string_view relative) {
+  if (relative.empty() || relative.back() == '/') return false;  // a folder, not a file
+  int64_t depth = 0;
+  std::string_view last;
+  while (!relative.empty()) {
+    const size_t slash = relative.find('/');
+    last = relative.substr(0, slash);
+    relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+    if (last.empty() || last == ".") continue;
+    if (last == "..") {
+      if (--depth < 0) return false;
+      continue;
+    }
+    ++depth;
+  }
+  return !last.empty() && last != "." && last != "..";
+}

@@ -37,3 +37,8 @@ std::string BuildOutputName(std::string_view mask, const TokenValues& values);
 /// output_folder + (input_subfolder when keep_subfolders) + name.
 std::string BuildOutputPath(std::string_view output_folder, std::string_view input_subfolder,
                             bool keep_subfolders, std::string_view name);
+
+/// True when `relative` (the input subfolder and the expanded name), appended to an output
+/// folder, names a file inside it: taken component by component, no ".." climbs above the folder,
+/// and the last component is a file name. Subfolders below the folder are allowed.
+bool StaysInOutputFolder(std::string_view relative);

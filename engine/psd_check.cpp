@@ -222,10 +222,14 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   if (!CheckImageData(cursor, layout)) return std::nullopt;
 
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
-  uint64_t need = 0;
-  if (!Multiply(layout.decoded_bytes, DecodeMemoryFactor, need)) return std::nullopt;
-  if (available_memory != 0 && need > available_memory) return std::nullopt;
+  if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
   return layout;
+}
+
+bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory) {
+  uint64_t need = 0;
+  if (!Multiply(decoded_bytes, DecodeMemoryFactor, need)) return false;
+  return available_memory == 0 || need <= available_memory;
 }
 
 namespace {
@@ -289,9 +293,13 @@ MappedFile::MappedFile(const std::string& path) {
   }
   data_ = static_cast<const uint8_t*>(data);
   size_ = static_cast<size_t>(info.st_size);
+  guard_.emplace(data_, size_);
 }
 
+bool MappedFile::Intact() const { return !guard_ || !guard_->Damaged(); }
+
 MappedFile::~MappedFile() {
+  guard_.reset();
   if (data_) munmap(const_cast<uint8_t*>(data_), size_);
   if (fd_ >= 0) close(fd_);
 }

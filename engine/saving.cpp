@@ -1,14 +1,10 @@
 #include "engine/saving.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 
 #include "engine/file_stream.h"
 #include "engine/formats.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -133,30 +129,6 @@ bool TakesGreyAtEightBits(std::string_view key) {
 
 Bitmap Converted(FIBITMAP* result) { return Bitmap(result); }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A new, empty file beside the target, with the permissions a plain create gives; its name goes
-// to `name`. The descriptor is written through directly, so the file cannot be swapped between
-// its creation and the save.
-int CreateTemporaryBeside(const std::string& path, std::string& name) {
-  static std::atomic<unsigned> counter{0};
-  const std::string folder = FolderOf(path);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = folder + ".quorvix-" + std::to_string(getpid()) + "-" +
-                                  std::to_string(counter.fetch_add(1)) + ".tmp";
-    const int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      name = candidate;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
 }  // namespace
 
 int32_t SaveFlagsFor(std::string_view output_key, const ProgramSettings& settings) {
@@ -236,21 +208,16 @@ Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t t
 
 bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_t flags) {
   if (!image || path.empty() || path.back() == '/') return false;
-  std::string temporary;
-  // Some writers read back what they wrote, hence a stream open for both.
-  FileStream stream(CreateTemporaryBeside(path, temporary), "w+b");
-  if (!stream.IsOpen()) {
-    if (!temporary.empty()) std::remove(temporary.c_str());
-    return false;
-  }
-  // A failed save can leave a partial file: it only ever reaches the temporary name. A full disk
+  AtomicFile file;
+  if (!file.Open(path)) return false;
+  // Some writers read back what they wrote, hence a stream open for both. It gets its own
+  // descriptor: the writer still needs the temporary's after the stream is closed.
+  FileStream stream(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0), "w+b");
+  if (!stream.IsOpen()) return false;
+  // A failed save can leave a partial file: it only ever reaches the temporary. A full disk
   // shows only in the stream: FreeImage's writers do not look at what their writes return.
   const bool encoded = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
                                               stream.io(), stream.handle(), flags) != FALSE;
   const bool written = stream.Close();
-  if (!encoded || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return encoded && written && file.Commit();
 }

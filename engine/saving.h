@@ -25,6 +25,7 @@ int32_t ChooseAutoDepth(std::string_view output_key, int32_t source_bpp);
 /// already has that depth; empty when the depth cannot be made.
 Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t target_bpp);
 
-/// Saves the image as FreeImage format `fif` to `path`, through a temporary file in the same
-/// folder renamed over the target; on failure nothing new is left and an existing file is kept.
+/// Saves the image as FreeImage format `fif` to `path` through the atomic file writer: on failure,
+/// or when the program is killed meanwhile, nothing new is left and an existing file is kept; a
+/// replaced file keeps its permission bits.
 bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_t flags);

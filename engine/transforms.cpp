@@ -1,9 +1,11 @@
 #include "engine/transforms.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "engine/hex_colour.h"
+#include "engine/isolated_decode.h"
 
 namespace {
 
@@ -109,7 +111,8 @@ Bitmap RotateImage(Bitmap image, const ProgramSettings& settings) {
   }
 }
 
-Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings) {
+Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
+                   uint64_t available_memory) {
   const TransformSettings& transform = settings.transform;
   if (!image || !transform.do_image_resize) return image;
   if (width < 1 || height < 1) return image;
@@ -136,6 +139,11 @@ Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSet
     }
   }
 
+  // Reckoned at no less than 32 bits a pixel: FreeImage widens palette images on the way.
+  const uint32_t bpp = std::max(FreeImage_GetBPP(image.get()), 32u);
+  const uint64_t result_bytes =
+      DecodedBitmapBytes(static_cast<uint32_t>(new_width), static_cast<uint32_t>(new_height), bpp);
+  if (!FitsDecodeMemory(result_bytes, available_memory)) return {};
   return Bitmap(FreeImage_Rescale(image.get(), new_width, new_height,
                                   ResizeFilter(transform.image_resize_algorithm)));
 }

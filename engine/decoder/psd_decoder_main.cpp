@@ -1,13 +1,20 @@
-// quorvix-psd-decoder: decodes one Photoshop document with FreeImage in a process of its own, so
-// that a damaged file can crash, loop or exhaust memory here without harming the program.
+// quorvix-psd-decoder: decodes one Photoshop document (or, with --any-format, one image of any
+// other format FreeImage reads) with FreeImage in a process of its own, so that a damaged file can
+// crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--address-space=BYTES] [--fault=crash|hang|garbage] FILE
+//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--fault=crash|hang|garbage]
+//                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
+//
+// With --any-format the header is looked at first where the format allows it, and a declared
+// size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
+// --parent it dies with that process.
 //
 // The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
 // copies the rows out of this process's memory, or, where the system does not let it, writes "R"
 // to descriptor 0 and takes them down descriptor 3. Either way the end of descriptor 0 ends this
 // process. Exit status 0 when the record was written, 1 when FreeImage could not load FILE, 2 for
-// a wrong command line, 3 when writing failed.
+// a wrong command line, 3 when writing failed, 4 when the image is larger than allowed, 5 when the
+// program that started this process is gone.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,6 +29,7 @@
 
 #include "engine/decoded_bitmap.h"
 #include "engine/file_stream.h"
+#include "engine/image_header.h"
 
 namespace {
 
@@ -53,16 +61,69 @@ void LimitAddressSpace(uint64_t bytes) {
 #endif
 }
 
+// FreeImage hands a 32-bit BMP on with the unused fourth byte as alpha, usually all zero; such a
+// file has no transparency, and an invisible watermark is never what was meant.
+void MakeUnusedAlphaOpaque(FIBITMAP* image) {
+  if (FreeImage_GetBPP(image) != 32 || FreeImage_GetImageType(image) != FIT_BITMAP) return;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned height = FreeImage_GetHeight(image);
+  for (unsigned y = 0; y < height; ++y) {
+    const BYTE* row = FreeImage_GetScanLine(image, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x) {
+      if (row[x * 4 + FI_RGBA_ALPHA] != 0) return;
+    }
+  }
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(image, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x) row[x * 4 + FI_RGBA_ALPHA] = 255;
+  }
+}
+
+// Any image but a Photoshop document, which only comes here through our own structure check.
+// Exit status as for main; the bitmap goes to `image`.
+int LoadAnyFormat(FileStream& input, FREE_IMAGE_FORMAT hint, const DecodeBound& bound,
+                  Bitmap& image) {
+  const FREE_IMAGE_FORMAT format = SniffImageFormat(input.io(), input.handle(), hint);
+  if (format == FIF_UNKNOWN || format == FIF_PSD) return 1;
+  // Formats without a header-only reading are held by the address-space limit alone.
+  const std::optional<ImageHeader> header = LookAtImageHeader(format, input.io(), input.handle());
+  if (header && !KeepsBound(*header, bound)) return 4;
+  image = Bitmap(FreeImage_LoadFromHandle(format, input.io(), input.handle(), 0));
+  if (!image || !FreeImage_HasPixels(image.get())) return 1;
+  const ImageHeader decoded{FreeImage_GetWidth(image.get()), FreeImage_GetHeight(image.get()),
+                            FreeImage_GetBPP(image.get())};
+  if (!KeepsBound(decoded, bound)) return 4;
+  if (format == FIF_BMP) MakeUnusedAlphaOpaque(image.get());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   uint64_t address_space = 0;
+  uint64_t parent = 0;
+  bool any_format = false;
+  uint64_t format_hint = 0;
+  DecodeBound bound;
   Fault fault = Fault::None;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
+    uint64_t number = 0;
     if (StartsWith(argv[i], "--address-space=", value)) {
       if (!ReadNumber(value, address_space)) return 2;
+    } else if (StartsWith(argv[i], "--parent=", value)) {
+      if (!ReadNumber(value, parent)) return 2;
+    } else if (std::strcmp(argv[i], "--any-format") == 0) {
+      any_format = true;
+    } else if (StartsWith(argv[i], "--format-hint=", value)) {
+      // FIF_UNKNOWN is -1: the hint comes offset by one.
+      if (!ReadNumber(value, format_hint) || format_hint > FIF_JXR + 1) return 2;
+    } else if (StartsWith(argv[i], "--max-side=", value)) {
+      if (!ReadNumber(value, number) || number > UINT32_MAX) return 2;
+      bound.max_side = static_cast<uint32_t>(number);
+    } else if (StartsWith(argv[i], "--max-bytes=", value)) {
+      if (!ReadNumber(value, bound.max_decoded_bytes)) return 2;
     } else if (StartsWith(argv[i], "--fault=", value)) {
       if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
       if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
@@ -75,6 +136,12 @@ int main(int argc, char** argv) {
   }
   if (!path) return 2;
 
+  // A decode nobody waits for any more must not run on: end with the program, and check it is
+  // still there, since it may have gone before the request took effect.
+  if (parent != 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (static_cast<uint64_t>(getppid()) != parent) return 5;
+  }
   // A crash on a damaged file is expected here: it must not leave core dumps behind.
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
@@ -98,7 +165,14 @@ int main(int argc, char** argv) {
   // Read through a large buffer: FreeImage's own file reading asks for 4 KiB at a time.
   FileStream input(open(path, O_RDONLY | O_CLOEXEC), "rb");
   if (!input.IsOpen()) return 1;
-  Bitmap image(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+  Bitmap image;
+  if (any_format) {
+    const auto hint = static_cast<FREE_IMAGE_FORMAT>(static_cast<int>(format_hint) - 1);
+    const int loaded = LoadAnyFormat(input, hint, bound, image);
+    if (loaded != 0) return loaded;
+  } else {
+    image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+  }
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.
   prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);

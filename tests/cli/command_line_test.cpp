@@ -2,6 +2,8 @@
 // window run and the single-instance lock.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -96,7 +98,7 @@ TEST(SingleInstance, RefusesASecondCopyWhileTheFirstHoldsTheLock) {
   const std::string saved_value = saved ? saved : "";
   setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
   InstanceLock first;
-  const bool held = first.Acquire("Quorvix 2.7");
+  const bool held = first.Acquire("Quorvix 2.7") == LockResult::Acquired;
   if (saved)
     setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
   else
@@ -133,10 +135,50 @@ TEST(SingleInstance, AnotherVersionHasALockOfItsOwn) {
   InstanceLock first;
   InstanceLock same;
   InstanceLock other;
-  EXPECT_TRUE(first.Acquire("Quorvix 2.7"));
-  EXPECT_FALSE(same.Acquire("Quorvix 2.7"));
-  EXPECT_TRUE(other.Acquire("Quorvix 2.8"));
-  EXPECT_EQ(InstanceLockPath("Quorvix 2.7"), runtime.path().string() + "/Quorvix_2.7.lock");
+  EXPECT_EQ(first.Acquire("Quorvix 2.7"), LockResult::Acquired);
+  EXPECT_EQ(same.Acquire("Quorvix 2.7"), LockResult::HeldElsewhere);
+  EXPECT_EQ(other.Acquire("Quorvix 2.8"), LockResult::Acquired);
+  EXPECT_TRUE(std::filesystem::exists(runtime.path() / "Quorvix_2.7.lock"));
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(InstanceLockPath("a/../b"), "/tmp/a_.._b.lock");
+  EXPECT_EQ(InstanceLockName("a/../b"), "a_.._b.lock");
+  EXPECT_EQ(SharedLockFolder(), "/tmp/quorvix-" + std::to_string(getuid()));
+}
+
+TEST(SingleInstance, OnlyARunningCopyRefusesARun) {
+  TempDir work;
+  const std::string input = work.file("in.psd");
+  ASSERT_TRUE(WriteTestPsd(input));
+  // No runtime folder, or a folder in the lock file's place: the run goes ahead.
+  TempDir runtime;
+  std::filesystem::create_directory(runtime.path() / "Quorvix_2.7.lock");
+  for (const std::string& folder : {work.file("missing"), runtime.path().string()}) {
+    const QuorvixRun run = RunQuorvix({"-q", "-i", input, "-o", work.folder()}, {{}, folder, {}});
+    EXPECT_EQ(run.exit_status, 0) << folder << run.err;
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST(SingleInstance, TheSharedFolderIsUsedOnlyWhenItIsOurOwn) {
+  // A folder of /tmp is used only when it is this user's own and closed to others; a planted one
+  // neither blocks the run nor gets our lock.
+  TempDir tmp;
+  const std::string shared = tmp.file("quorvix-uid");
+  SetSharedLockFolderForTesting(shared);
+  unsetenv("XDG_RUNTIME_DIR");
+  ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+  InstanceLock lock;
+  EXPECT_EQ(lock.Acquire("Quorvix 2.7"), LockResult::Unavailable);
+  EXPECT_FALSE(std::filesystem::exists(shared + "/Quorvix_2.7.lock"));
+  ASSERT_EQ(rmdir(shared.c_str()), 0);
+  // A link in the folder's place is not followed.
+  std::filesystem::create_directory_symlink(tmp.folder(), shared);
+  EXPECT_EQ(lock.Acquire("Quorvix 2.7"), LockResult::Unavailable);
+  std::filesystem::remove(shared);
+  // Missing, it is made 0700 and used.
+  InstanceLock second;
+  EXPECT_EQ(lock.Acquire("Quorvix 2.7"), LockResult::Acquired);
+  EXPECT_EQ(std::filesystem::status(shared).permissions(), std::filesystem::perms::owner_all);
+  EXPECT_EQ(second.Acquire("Quorvix 2.7"), LockResult::HeldElsewhere);
+  SetSharedLockFolderForTesting("");
 }

@@ -14,7 +14,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines Banner = {"Quorvix 2.7", "(c) 2024-2026 Halvane", "https://halvane.example/quorvix/",
+const Lines Banner = {"Quorvix 2.7", "(c) 2024-2026 Halvane", "https://halvane.example/tarnex/",
                       " "};
 
 class ConsoleRun : public ::testing::Test {

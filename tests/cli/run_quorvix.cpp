@@ -55,18 +55,52 @@ std::vector<std::string> QuorvixRun::ErrorLines() const { return SplitLines(err)
 
 std::string QuorvixPath() { return std::string(QUORVIX_BIN_DIR) + "/quorvix"; }
 
-QuorvixRun RunQuorvix(const std::vector<std::string>& arguments, const QuorvixRunOptions& options) {
-  QuorvixRun run;
-  TempDir own_runtime_dir;
-  const std::string runtime_dir =
-      options.runtime_dir.empty() ? own_runtime_dir.path().string() : options.runtime_dir;
-  const std::string program = QuorvixPath();
+namespace {
 
+// Forks and execs quorvix with standard output and error on `out_fd` and `err_fd`.
+pid_t Spawn(const std::vector<std::string>& arguments, const QuorvixRunOptions& options,
+            const std::string& runtime_dir, int out_fd, int err_fd) {
+  const std::string program = QuorvixPath();
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& text : argv_text) argv.push_back(text.data());
   argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child != 0) return child;
+  // The child is a copy of a single-threaded test, so setenv before exec is safe here.
+  const int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+  dup2(out_fd, STDOUT_FILENO);
+  dup2(err_fd, STDERR_FILENO);
+  setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+  for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+  if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) {
+    _exit(126);
+  }
+  if (options.remove_working_directory && rmdir(options.working_directory.c_str()) != 0) {
+    _exit(126);
+  }
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+int StartQuorvix(const std::vector<std::string>& arguments, const QuorvixRunOptions& options) {
+  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd < 0) return -1;
+  const pid_t child = Spawn(arguments, options, options.runtime_dir, null_fd, null_fd);
+  close(null_fd);
+  return child;
+}
+
+QuorvixRun RunQuorvix(const std::vector<std::string>& arguments, const QuorvixRunOptions& options) {
+  QuorvixRun run;
+  TempDir own_runtime_dir;
+  const std::string runtime_dir =
+      options.runtime_dir.empty() ? own_runtime_dir.path().string() : options.runtime_dir;
 
   int out_pipe[2];
   int err_pipe[2];
@@ -77,21 +111,7 @@ QuorvixRun RunQuorvix(const std::vector<std::string>& arguments, const QuorvixRu
     return run;
   }
 
-  const pid_t child = fork();
-  if (child == 0) {
-    // The child is a copy of a single-threaded test, so setenv before exec is safe here.
-    const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
-    setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) {
-      _exit(126);
-    }
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  const pid_t child = Spawn(arguments, options, runtime_dir, out_pipe[1], err_pipe[1]);
   close(out_pipe[1]);
   close(err_pipe[1]);
   if (child < 0) {

@@ -21,6 +21,8 @@ struct QuorvixRunOptions {
   std::string runtime_dir;
   /// Variables set in the child's environment on top of the test's own.
   std::vector<std::pair<std::string, std::string>> environment;
+  /// Removes the working directory once the child is in it, before quorvix starts.
+  bool remove_working_directory = false;
 };
 
 struct QuorvixRun {
@@ -36,6 +38,10 @@ struct QuorvixRun {
 
 /// The path of the quorvix executable of this build.
 std::string QuorvixPath();
+
+/// Starts quorvix with `arguments` with its output thrown away and returns its process id (-1 when
+/// it cannot start); `runtime_dir` of `options` must be given. The caller waits for it.
+int StartQuorvix(const std::vector<std::string>& arguments, const QuorvixRunOptions& options);
 
 /// Runs quorvix with `arguments` (without the program path) and waits for it to end.
 QuorvixRun RunQuorvix(const std::vector<std::string>& arguments,

@@ -12,6 +12,22 @@
 
 namespace {
 
+// A profile whose header checks out: its size, "acsp" and `tags` tags pointing into it.
+std::vector<BYTE> MakeIccProfile(uint32_t size, uint32_t tags) {
+  std::vector<BYTE> profile(size, 0x5A);
+  const auto put = [&](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) profile[at + i] = static_cast<BYTE>(value >> (24 - 8 * i));
+  };
+  put(0, size);
+  std::memcpy(profile.data() + 36, "acsp", 4);
+  put(128, tags);
+  for (uint32_t i = 0; i < tags; ++i) {
+    put(132 + 12 * i + 4, 132 + 12 * tags);
+    put(132 + 12 * i + 8, size - (132 + 12 * tags));
+  }
+  return profile;
+}
+
 using Clock = std::chrono::steady_clock;
 
 // Where the record's header keeps the fields the tampering below changes.
@@ -35,7 +51,7 @@ Bitmap PalettedImage(unsigned width, unsigned height) {
   }
   BYTE table[4] = {0, 64, 128, 255};
   FreeImage_SetTransparencyTable(image.get(), table, 4);
-  std::vector<BYTE> profile(300, 0x5A);
+  std::vector<BYTE> profile = MakeIccProfile(300, 1);
   FreeImage_CreateICCProfile(image.get(), profile.data(), static_cast<long>(profile.size()));
   FreeImage_SetDotsPerMeterY(image.get(), 5670);
   FreeImage_SetMetadataKeyValue(FIMD_XMP, image.get(), "XMLPacket", "<x:xmpmeta>kept</x:xmpmeta>");
@@ -195,3 +211,35 @@ TEST(DecodedBitmap, ASilentWriterIsGivenUpAtTheDeadline) {
 }
 
 }  // namespace
+
+TEST(IsSaneIccProfile, DropsProfilesWhoseHeaderDoesNotCheckOut) {
+  EXPECT_TRUE(IsSaneIccProfile(MakeIccProfile(300, 1)));
+  EXPECT_TRUE(IsSaneIccProfile(MakeIccProfile(132, 0)));
+  EXPECT_FALSE(IsSaneIccProfile(std::vector<BYTE>(100, 0xFF)));
+  std::vector<BYTE> profile = MakeIccProfile(300, 1);
+  EXPECT_FALSE(IsSaneIccProfile(std::span(profile).first(299)));  // size field is not the length
+  profile[36] = 'x';
+  EXPECT_FALSE(IsSaneIccProfile(profile));
+  profile = MakeIccProfile(300, 1);
+  profile[131] = 40;  // 40 tags cannot fit in 300 bytes
+  EXPECT_FALSE(IsSaneIccProfile(profile));
+  profile = MakeIccProfile(300, 1);
+  profile[132 + 8 + 2] = 0xFF;  // the tag reaches past the end
+  EXPECT_FALSE(IsSaneIccProfile(profile));
+}
+
+TEST(IsSaneIccProfile, ADamagedProfileIsLeftOutOfTheBitmap) {
+  Bitmap image(FreeImage_Allocate(4, 4, 24));
+  std::vector<BYTE> damaged(100, 0xFF);
+  FreeImage_CreateICCProfile(image.get(), damaged.data(), static_cast<long>(damaged.size()));
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_TRUE(WriteDecodedBitmap(ends[1], image.get()));
+  close(ends[1]);
+  DecodedBitmapLimits limits{4, 4, 1 << 10, 1 << 10};
+  const Bitmap read = ReadDecodedBitmap(ends[0], limits,
+                                        std::chrono::steady_clock::now() + std::chrono::seconds(5));
+  close(ends[0]);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(FreeImage_GetICCProfile(read.get())->size, 0);
+}

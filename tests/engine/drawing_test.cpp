@@ -129,47 +129,6 @@ TEST(MakeGrey, UsesTheWeightedSumAndKeepsAlpha) {
   EXPECT_EQ(At(grey, 2, 0), (Rgba{28, 28, 28, 255}));
 }
 
-TEST(LoadDrawingImage, ReadsPngBmpAndJpegWithOrWithoutAlpha) {
-  TempDir dir;
-  Bitmap rgba = drawn::Uniform(4, 4, 32, {10, 200, 30, 255});
-  drawn::Put(rgba.get(), 0, 0, {10, 200, 30, 0});
-  ASSERT_TRUE(FreeImage_Save(FIF_PNG, rgba.get(), dir.file("alpha.png").c_str(), 0));
-  const Bitmap png = ToFreeImage(LoadDrawingImage(dir.file("alpha.png")));
-  ASSERT_TRUE(png);
-  EXPECT_EQ(At(png, 0, 0).alpha, 0);
-  EXPECT_EQ(At(png, 3, 3), (Rgba{10, 200, 30, 255}));
-
-  const Bitmap rgb = drawn::Uniform(4, 4, 24, {90, 60, 30, 255});
-  ASSERT_TRUE(FreeImage_Save(FIF_BMP, rgb.get(), dir.file("plain.bmp").c_str(), 0));
-  ASSERT_TRUE(
-      FreeImage_Save(FIF_JPEG, rgb.get(), dir.file("plain.jpg").c_str(), JPEG_QUALITYSUPERB));
-  const Bitmap bmp = ToFreeImage(LoadDrawingImage(dir.file("plain.bmp")));
-  ASSERT_TRUE(bmp);
-  EXPECT_EQ(At(bmp, 2, 1), (Rgba{90, 60, 30, 255}));
-  const Bitmap jpeg = ToFreeImage(LoadDrawingImage(dir.file("plain.jpg")));
-  ASSERT_TRUE(jpeg);
-  EXPECT_EQ(At(jpeg, 2, 1).alpha, 255);
-  EXPECT_NEAR(At(jpeg, 2, 1).red, 90, 4);
-
-  // A 32-bit BMP whose fourth byte is unused shows its colours, not nothing.
-  const Bitmap unused_alpha = drawn::Uniform(2, 2, 32, {5, 6, 7, 0});
-  ASSERT_TRUE(FreeImage_Save(FIF_BMP, unused_alpha.get(), dir.file("x.bmp").c_str(), 0));
-  const Bitmap bmp32 = ToFreeImage(LoadDrawingImage(dir.file("x.bmp")));
-  ASSERT_TRUE(bmp32);
-  EXPECT_EQ(At(bmp32, 0, 0), (Rgba{5, 6, 7, 255}));
-}
-
-TEST(LoadDrawingImage, GivesNothingForMissingOrDamagedFiles) {
-  TempDir dir;
-  EXPECT_FALSE(LoadDrawingImage(""));
-  EXPECT_FALSE(LoadDrawingImage(dir.file("missing.png")));
-  EXPECT_FALSE(LoadDrawingImage(dir.folder()));
-  ASSERT_TRUE(WriteFileBytes(dir.file("noise.png"), "\x89PNG\r\n\x1a\n garbage that is no png"));
-  EXPECT_FALSE(LoadDrawingImage(dir.file("noise.png")));
-  ASSERT_TRUE(WriteFileBytes(dir.file("empty.jpg"), ""));
-  EXPECT_FALSE(LoadDrawingImage(dir.file("empty.jpg")));
-}
-
 TEST(IsFontInstalled, AcceptsFamiliesAndMetricAliasesButNotFallbacks) {
   EXPECT_TRUE(IsFontInstalled("Liberation Sans"));
   EXPECT_TRUE(IsFontInstalled("DejaVu Sans"));

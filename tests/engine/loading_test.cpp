@@ -1,6 +1,7 @@
 #include "engine/loading.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/psd_channels.h"
+#include "engine/psd_check.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -303,3 +306,31 @@ TEST(LoadInputImage, LoadsTheCorpusAtItsDeclaredSize) {
 }
 
 }  // namespace
+
+TEST(LoadInputImage, ADamagedColourProfileIsDroppedAndThePixelsKept) {
+  TempDir dir;
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 4, 3, 3);
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t, uint32_t c) { return x * 50 + c; });
+  spec.resources.push_back({1039, std::string(100, '\xFF')});
+  const Bitmap image = LoadSpec(dir, spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+  EXPECT_EQ(PixelAt(image, 3, 0)[FI_RGBA_RED], 150);
+  EXPECT_TRUE(FreeImage_Save(FIF_PNG, image.get(), dir.file("out.png").c_str(), 0));
+}
+
+TEST(MappedFile, AFileCutShortWhileReadGivesACleanFailure) {
+  TempDir dir;
+  PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, 8, 512, 512, 2);
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t c) { return (x + y + c) & 0xFF; });
+  const std::string path = dir.file("grey.psd");
+  ASSERT_TRUE(WritePsdFile(path, spec));
+  const MappedFile file(path);
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  ASSERT_TRUE(layout);
+  EXPECT_TRUE(file.Intact());
+  // The alpha plane lies past the new end: reading it used to end the process with SIGBUS.
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(layout->pixels_offset + 4096)), 0);
+  ReadPsdChannel(file.bytes(), *layout, 1);
+  EXPECT_FALSE(file.Intact());
+}

@@ -138,3 +138,14 @@ TEST(BuildOutputPath, SubfolderOnlyWhenKept) {
   EXPECT_EQ(BuildOutputPath("/out/", "sub/dir/", false, "x.png"), "/out/x.png");
   EXPECT_EQ(BuildOutputPath("/out/", "", true, "x.png"), "/out/x.png");
 }
+
+TEST(StaysInOutputFolder, AllowsSubfoldersButNothingAboveTheFolder) {
+  for (const char* inside : {"a.png", "sub/a.png", "sub/../a.png", "./a.png", "sub//a.png",
+                             "/a.png", "a/b/../../c.png", "..a.png"}) {
+    EXPECT_TRUE(StaysInOutputFolder(inside)) << inside;
+  }
+  for (const char* outside : {"../a.png", "sub/../../a.png", "..", "sub/..", "", "sub/", ".",
+                              "a/./../../b.png"}) {
+    EXPECT_FALSE(StaysInOutputFolder(outside)) << outside;
+  }
+}

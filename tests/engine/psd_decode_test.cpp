@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "engine/isolated_decode.h"
@@ -125,3 +131,66 @@ TEST_F(IsolatedDecode, ScrambledPackedRowsNeverTakeTheProcessDown) {
 }
 
 }  // namespace
+
+namespace {
+
+// The process state letter and parent of `pid` from /proc; false when it is gone.
+bool ReadProcessStat(pid_t pid, char& state, pid_t& parent) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return false;
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream rest(line.substr(close + 2));
+  return static_cast<bool>(rest >> state >> parent);
+}
+
+// The decoder child of `parent`, by its name; 0 when there is none.
+pid_t FindDecoderOf(pid_t parent) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    char state = 0;
+    pid_t its_parent = 0;
+    if (!ReadProcessStat(pid, state, its_parent) || its_parent != parent) continue;
+    std::ifstream comm(entry.path() / "comm");
+    std::string command;
+    std::getline(comm, command);
+    if (command.rfind("quorvix-psd", 0) == 0) return pid;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(IsolatedDecode, TheDecoderDiesWithTheProgram) {
+  const pid_t program = fork();
+  ASSERT_GE(program, 0);
+  if (program == 0) {
+    SetDecodeTimeLimitForTesting(std::chrono::milliseconds(60000));
+    SetDecoderFaultForTesting(DecoderFault::Hang);
+    LoadInputImage(path_);
+    _exit(0);
+  }
+  pid_t decoder = 0;
+  for (int i = 0; i < 500 && decoder == 0; ++i) {
+    usleep(10000);
+    decoder = FindDecoderOf(program);
+  }
+  ASSERT_NE(decoder, 0);
+  // Still decoding while the program lives.
+  usleep(100000);
+  char state = 0;
+  pid_t parent = 0;
+  ASSERT_TRUE(ReadProcessStat(decoder, state, parent));
+  EXPECT_NE(state, 'Z');
+  kill(program, SIGKILL);
+  waitpid(program, nullptr, 0);
+  bool gone = false;
+  for (int i = 0; i < 500 && !gone; ++i) {
+    gone = !ReadProcessStat(decoder, state, parent) || state == 'Z' || state == 'X';
+    if (!gone) usleep(10000);
+  }
+  EXPECT_TRUE(gone);
+}

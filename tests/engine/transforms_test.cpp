@@ -240,3 +240,12 @@ TEST(FlipImage, MirrorsInPlaceAndTwiceGivesTheOriginal) {
 
   FlipImage(Bitmap(), horizontal);  // no image, nothing to do
 }
+
+TEST(ResizeImage, AResultBeyondTheMemoryBoundFailsBeforeAllocating) {
+  const ProgramSettings settings = ResizeSettings(400, 300, false);
+  // 400 x 300 at 32 bits is 480000 bytes; the bound wants three times that.
+  EXPECT_FALSE(ResizeImage(MakeTestBitmap(4, 3, 24), 4, 3, settings, 3 * 480000 - 1));
+  const Bitmap fits = ResizeImage(MakeTestBitmap(4, 3, 24), 4, 3, settings, 3 * 480000);
+  ASSERT_TRUE(fits);
+  EXPECT_EQ(FreeImage_GetWidth(fits.get()), 400u);
+}

@@ -21,7 +21,7 @@ class InstanceLockTest : public ::testing::Test {
 
 TEST_F(InstanceLockTest, AHeldLockIsHandedOverThroughItsDescriptor) {
   InstanceLock first;
-  ASSERT_TRUE(first.Acquire("Quorvix 9.9"));
+  ASSERT_EQ(first.Acquire("Quorvix 9.9"), LockResult::Acquired);
   ASSERT_TRUE(first.KeepAcrossExec());
   EXPECT_EQ(fcntl(first.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
 
@@ -32,14 +32,14 @@ TEST_F(InstanceLockTest, AHeldLockIsHandedOverThroughItsDescriptor) {
   EXPECT_NE(fcntl(taker.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
   first.Release();
   InstanceLock other;
-  EXPECT_FALSE(other.Acquire("Quorvix 9.9"));
+  EXPECT_EQ(other.Acquire("Quorvix 9.9"), LockResult::HeldElsewhere);
   taker.Release();
-  EXPECT_TRUE(other.Acquire("Quorvix 9.9"));
+  EXPECT_EQ(other.Acquire("Quorvix 9.9"), LockResult::Acquired);
 }
 
 TEST_F(InstanceLockTest, AForeignDescriptorIsNotAdopted) {
   InstanceLock holder;
-  ASSERT_TRUE(holder.Acquire("Quorvix 9.9"));
+  ASSERT_EQ(holder.Acquire("Quorvix 9.9"), LockResult::Acquired);
   InstanceLock taker;
   // Another file, another title's lock file, a closed number, a second open of the held file.
   const int other_file = open(dir_.file("other").c_str(), O_RDWR | O_CREAT, 0600);
@@ -47,7 +47,7 @@ TEST_F(InstanceLockTest, AForeignDescriptorIsNotAdopted) {
   EXPECT_FALSE(taker.Adopt(holder.Descriptor(), "Quorvix 1.0"));
   EXPECT_FALSE(taker.Adopt(987, "Quorvix 9.9"));
   EXPECT_FALSE(taker.Adopt(-1, "Quorvix 9.9"));
-  const int reopened = open(InstanceLockPath("Quorvix 9.9").c_str(), O_RDWR);
+  const int reopened = open((dir_.folder() + InstanceLockName("Quorvix 9.9")).c_str(), O_RDWR);
   EXPECT_FALSE(taker.Adopt(reopened, "Quorvix 9.9"));
   EXPECT_FALSE(taker.Held());
   close(other_file);

@@ -1,0 +1,46 @@
+#pragma once
+
+// The one way a file is replaced: written whole or not at all. The bytes go to an unnamed
+// temporary file in the target's folder (O_TMPFILE), which is linked in and renamed over the
+// target only when complete, so no signal, SIGKILL included, and no crash can leave anything
+// behind. Where the file system refuses unnamed files, a named temporary beside the target takes
+// its place and is removed on SIGTERM, SIGINT and SIGHUP. A replaced file keeps its permission
+// bits; a new one gets the usual mode under the umask.
+
+#include <string>
+#include <string_view>
+
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  /// Drops a temporary that was not committed; the target stays as it was.
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  /// Starts a temporary for `path`; false when none can be made in its folder, or the folder only
+  /// takes new names (append-only) and `path` already exists, so it could not be replaced.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  /// The temporary's descriptor, to write through; -1 when not open.
+  int fd() const { return fd_; }
+  /// Writes all of `bytes` at the current offset; false when a write fails.
+  bool Write(std::string_view bytes);
+
+  /// Syncs the temporary, gives it the old file's permission bits and puts it in the target's
+  /// place, then syncs the folder; false (and nothing new left) when any of it fails.
+  bool Commit();
+  /// Drops the temporary; harmless when none is open.
+  void Abandon();
+
+ private:
+  int fd_ = -1;
+  int folder_fd_ = -1;
+  std::string name_;       // the target's name in its folder
+  std::string temporary_;  // a named temporary's name; empty for an unnamed one
+  int slot_ = -1;          // the named temporary's entry for the signal handler
+  bool append_only_ = false;
+};
+
+/// Test seam: false makes Open use a named temporary, as on a file system without O_TMPFILE.
+void SetUnnamedTemporariesForTesting(bool allowed);
