@@ -41,7 +41,7 @@ int RunWindow() {
   }
   std::string lock_option;
   if (g_instance_lock.Held()) {
-    lock_option = InstanceLockOption + std::to_string(g_instance_lock.Descriptor());
+    lock_option = InstanceLockOption + std::to_string(g_instance_lock.HeldDescriptor());
   }
   FlushConsole();
   char* const arguments[] = {const_cast<char*>(window_program.c_str()),

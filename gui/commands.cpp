@@ -38,7 +38,6 @@ constexpr std::array<Command, 13> CommandTable = {{
     {CmdAbout, "About", "", "About"},
 }};
 
-constexpr std::string_view SupportAddress = "support@halvane.example";
 constexpr const char* ManualFileName = "tarnex.html";
 
 // A line of a menu or the toolbar that is not a command.

@@ -43,7 +43,7 @@ class InstanceLock {
   /// when none is held or it cannot be changed.
   bool KeepAcrossExec();
   /// The held descriptor; -1 when none is held.
-  int Descriptor() const { return fd_; }
+  int HeldDescriptor() const { return fd_; }
   /// Gives the lock up; harmless when none is held.
   void Release();
   bool Held() const { return fd_ >= 0; }

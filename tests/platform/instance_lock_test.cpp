@@ -23,13 +23,13 @@ TEST_F(InstanceLockTest, AHeldLockIsHandedOverThroughItsDescriptor) {
   InstanceLock first;
   ASSERT_EQ(first.Acquire("Quorvix 9.9"), LockResult::Acquired);
   ASSERT_TRUE(first.KeepAcrossExec());
-  EXPECT_EQ(fcntl(first.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_EQ(fcntl(first.HeldDescriptor(), F_GETFD) & FD_CLOEXEC, 0);
 
   // The taker holds the same open file: still locked against everyone else.
-  const int inherited = dup(first.Descriptor());
+  const int inherited = dup(first.HeldDescriptor());
   InstanceLock taker;
   ASSERT_TRUE(taker.Adopt(inherited, "Quorvix 9.9"));
-  EXPECT_NE(fcntl(taker.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_NE(fcntl(taker.HeldDescriptor(), F_GETFD) & FD_CLOEXEC, 0);
   first.Release();
   InstanceLock other;
   EXPECT_EQ(other.Acquire("Quorvix 9.9"), LockResult::HeldElsewhere);
@@ -44,7 +44,7 @@ TEST_F(InstanceLockTest, AForeignDescriptorIsNotAdopted) {
   // Another file, another title's lock file, a closed number, a second open of the held file.
   const int other_file = open(dir_.file("other").c_str(), O_RDWR | O_CREAT, 0600);
   EXPECT_FALSE(taker.Adopt(other_file, "Quorvix 9.9"));
-  EXPECT_FALSE(taker.Adopt(holder.Descriptor(), "Quorvix 1.0"));
+  EXPECT_FALSE(taker.Adopt(holder.HeldDescriptor(), "Quorvix 1.0"));
   EXPECT_FALSE(taker.Adopt(987, "Quorvix 9.9"));
   EXPECT_FALSE(taker.Adopt(-1, "Quorvix 9.9"));
   const int reopened = open((dir_.folder() + InstanceLockName("Quorvix 9.9")).c_str(), O_RDWR);
