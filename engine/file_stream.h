@@ -25,6 +25,8 @@ class FileStream {
   /// The procedures and handle to pass to FreeImage_LoadFromHandle and FreeImage_SaveToHandle.
   FreeImageIO* io();
   fi_handle handle() { return file_; }
+  /// The stream itself, for writers of our own.
+  FILE* file() { return file_; }
 
   /// Flushes and closes; false when a write, the flush or the close failed.
   bool Close();

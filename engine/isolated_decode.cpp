@@ -157,6 +157,12 @@ bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Only a CMYK document that carries a profile pays for reading its CMYK samples and converting
+// them.
+bool ConvertsThroughProfile(const PsdLayout& layout) {
+  return layout.mode == PsdModeCmyk && layout.depth <= 16 && layout.icc_profile.size > 0;
+}
+
 }  // namespace
 
 uint64_t DecoderAddressSpace(uint64_t decoded_bytes) {
@@ -182,6 +188,15 @@ std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes) {
     if (time_limit_override.count() > 0) return time_limit_override;
   }
   return DecodeBaseTime + std::chrono::milliseconds(decoded_bytes / (DecodeBytesPerSecond / 1000));
+}
+
+std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout) {
+  std::chrono::milliseconds limit = DecodeTimeLimit(layout.decoded_bytes);
+  if (ConvertsThroughProfile(layout)) {
+    const uint64_t pixels = static_cast<uint64_t>(layout.width) * layout.height;
+    limit += std::chrono::milliseconds(pixels / (ProfilePixelsPerSecond / 1000));
+  }
+  return limit;
 }
 
 void SetPsdDecoderFolder(const std::string& folder) {
@@ -212,6 +227,7 @@ struct ChildDecode {
   uint64_t decoded_bytes = 0;          // what the declared size needs, for the limits
   bool prepare_rows = false;           // the size is known: make the row memory meanwhile
   DecodedBitmapLimits limits;
+  std::chrono::milliseconds time_limit{0};  // 0: by the decoded bytes
 };
 
 Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
@@ -284,7 +300,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
   record_writer.reset();
   request_reader.reset();
   input.reset();
-  const auto deadline = std::chrono::steady_clock::now() + DecodeTimeLimit(decode.decoded_bytes);
+  const auto deadline =
+      std::chrono::steady_clock::now() +
+      (decode.time_limit.count() > 0 ? decode.time_limit : DecodeTimeLimit(decode.decoded_bytes));
 
   // While the decoder starts and decodes, make the memory the rows will go to, on this core.
   // Only for a document the structure check has weighed against the memory there is.
@@ -335,6 +353,8 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   // twice that leaves room for a kind we did not foresee.
   decode.limits.max_rows_bytes =
       layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
+  if (ConvertsThroughProfile(layout)) decode.arguments.push_back("--cmyk-profile");
+  decode.time_limit = DecodeTimeLimit(layout);
   return DecodeInChild(file.fd(), decode);
 }
 

@@ -23,6 +23,8 @@ constexpr uint64_t DecoderAddressSpaceFactor = 4;
 /// Wall-clock time of a decode: a base plus a time per decoded byte.
 constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
+/// And, for a CMYK document converted through its colour profile, a time per pixel.
+constexpr uint64_t ProfilePixelsPerSecond = 1ull << 20;
 
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage.
@@ -39,6 +41,10 @@ uint64_t DecoderAddressSpace(uint64_t decoded_bytes);
 
 /// The wall-clock time a child decoding `decoded_bytes` may take before it is killed.
 std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes);
+
+/// The time a document may take: its decoded bytes, and its pixels when they are converted
+/// through the document's colour profile.
+std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout);
 
 /// Faults the decoder child fakes on request, for tests of the parent's handling.
 enum class DecoderFault { None, Crash, Hang, Garbage };

@@ -8,9 +8,13 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/byte_cursor.h"
 #include "engine/isolated_decode.h"
+#include "engine/merged_alpha.h"
+#include "engine/normalise.h"
 #include "engine/psd_channels.h"
 #include "engine/psd_check.h"
+#include "engine/psd_transparency.h"
 
 namespace {
 
@@ -36,8 +40,6 @@ Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout
   }
   return image;
 }
-
-uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
 float BigEndianFloat(const uint8_t* bytes) {
   const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
@@ -179,11 +181,11 @@ void UnmatteRowFloat(FIRGBAF* row, unsigned width) {
 
 // The merged image of a transparent document is matted against white; undo it so soft edges keep
 // their true colour: c = (stored - (1 - a)) / a, nothing where a is 0 or full.
-Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout) {
-  if (!image) return image;
-  const bool has_alpha = (layout.mode == PsdModeRgb && layout.channels >= 4) ||
-                         (layout.mode == PsdModeGreyscale && layout.channels >= 2);
-  if (!has_alpha) return image;
+Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent) {
+  if (!image || !transparent) return image;
+  if (layout.mode != PsdModeRgb && layout.mode != PsdModeGreyscale && layout.mode != PsdModeCmyk) {
+    return image;
+  }
   const unsigned width = FreeImage_GetWidth(image.get());
   const unsigned height = FreeImage_GetHeight(image.get());
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
@@ -226,9 +228,13 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
   Bitmap image = DecodePsdIsolated(file, *layout);
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
+  // Extra channels are transparency only where the document says so.
+  const bool transparent = HasMergedTransparency(file.bytes(), *layout);
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
-  image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
-  image = RemoveWhiteMatte(std::move(image), *layout);
+  if (transparent) image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
+  image = KeepMergedTransparency(std::move(image), file.bytes(), *layout, transparent);
+  image = RemoveWhiteMatte(std::move(image), *layout, transparent);
+  image = EncodeFloatSamples(std::move(image));
   // A file cut short underneath us has been read as zeros since: those are not its pixels.
   if (!file.Intact()) return {};
   return image;

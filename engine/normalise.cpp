@@ -11,24 +11,26 @@ Bitmap ToneMapped(const Bitmap& image) {
   return Bitmap(FreeImage_TmoDrago03(image.get(), 1.0, 0.0));
 }
 
-// The tone mapper has no alpha channel: copy the float alpha of the source onto the 8-bit result.
-Bitmap ToneMappedWithAlpha(const Bitmap& image) {
-  Bitmap mapped = ToneMapped(image);
-  if (!mapped) return mapped;
-  Bitmap result(FreeImage_ConvertTo32Bits(mapped.get()));
-  if (!result) return result;
-  const unsigned width = FreeImage_GetWidth(image.get());
-  const unsigned height = FreeImage_GetHeight(image.get());
+uint16_t LinearAlpha(float alpha) {
+  if (!(alpha > 0.0f)) return 0;  // also NaN
+  if (alpha >= 1.0f) return 65535;
+  return static_cast<uint16_t>(std::lround(alpha * 65535.0f));
+}
+
+// Encodes rows of `channels` float samples a pixel into 16-bit samples; with four channels the
+// last is alpha, which stays linear.
+void EncodeRows(const Bitmap& from, Bitmap& to, unsigned channels) {
+  const unsigned width = FreeImage_GetWidth(from.get());
+  const unsigned height = FreeImage_GetHeight(from.get());
+  const unsigned colours = channels == 4 ? 3 : channels;
   for (unsigned y = 0; y < height; ++y) {
-    const auto* source = reinterpret_cast<const FIRGBAF*>(FreeImage_GetScanLine(image.get(), y));
-    BYTE* target = FreeImage_GetScanLine(result.get(), y);
-    for (unsigned x = 0; x < width; ++x) {
-      const float alpha = std::isfinite(source[x].alpha) ? source[x].alpha : 0.0f;
-      target[x * 4 + FI_RGBA_ALPHA] =
-          static_cast<BYTE>(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
+    const auto* in = reinterpret_cast<const float*>(FreeImage_GetScanLine(from.get(), y));
+    auto* out = reinterpret_cast<uint16_t*>(FreeImage_GetScanLine(to.get(), y));
+    for (unsigned x = 0; x < width; ++x, in += channels, out += channels) {
+      for (unsigned c = 0; c < colours; ++c) out[c] = EncodeLinearSample(in[c]);
+      if (channels == 4) out[3] = LinearAlpha(in[3]);
     }
   }
-  return result;
 }
 
 }  // namespace
@@ -81,14 +83,56 @@ Bitmap ReduceDeepColour(Bitmap image, bool eight_bits_needed, int32_t output_bpp
       return Bitmap(FreeImage_ConvertTo32Bits(image.get()));
     case FIT_FLOAT:
     case FIT_RGBF:
+    case FIT_RGBAF: {
       if (!eight_bits_needed && output_bpp == FloatDepth) return image;
-      return ToneMapped(image);
-    case FIT_RGBAF:
-      if (!eight_bits_needed && output_bpp == FloatDepth) return image;
-      return ToneMappedWithAlpha(image);
+      Bitmap encoded = EncodeFloatSamples(std::move(image));
+      if (!encoded) return encoded;
+      if (FreeImage_GetImageType(encoded.get()) == FIT_UINT16) {
+        return NormaliseGreyscale(std::move(encoded), eight_bits_needed);
+      }
+      return ReduceDeepColour(std::move(encoded), eight_bits_needed, output_bpp);
+    }
     default:
       // Other deep types have no linear path to 8 bits; the tone mapper decides what it takes.
       if (FreeImage_GetBPP(image.get()) <= 32) return image;
       return ToneMapped(image);
   }
+}
+
+uint16_t EncodeLinearSample(float linear) {
+  if (!(linear > 0.0f)) return 0;  // also NaN
+  if (linear >= 1.0f) return 65535;
+  const float encoded =
+      linear <= 0.0031308f ? 12.92f * linear : 1.055f * std::pow(linear, 1.0f / 2.4f) - 0.055f;
+  return static_cast<uint16_t>(std::lround(std::clamp(encoded, 0.0f, 1.0f) * 65535.0f));
+}
+
+Bitmap EncodeFloatSamples(Bitmap image) {
+  if (!image) return image;
+  FREE_IMAGE_TYPE type = FIT_UNKNOWN;
+  unsigned count = 0;
+  switch (FreeImage_GetImageType(image.get())) {
+    case FIT_FLOAT:
+      type = FIT_UINT16;
+      count = 1;
+      break;
+    case FIT_RGBF:
+      type = FIT_RGB16;
+      count = 3;
+      break;
+    case FIT_RGBAF:
+      type = FIT_RGBA16;
+      count = 4;
+      break;
+    default:
+      return image;  // no floating-point samples
+  }
+  Bitmap encoded(FreeImage_AllocateT(type, static_cast<int>(FreeImage_GetWidth(image.get())),
+                                     static_cast<int>(FreeImage_GetHeight(image.get()))));
+  if (!encoded) return encoded;
+  // FreeImage's float RGB(A) holds red, green, blue (alpha), as its 16-bit RGB(A) does.
+  EncodeRows(image, encoded, count);
+  // Metadata and resolution stay; the profile, which describes linear samples, does not.
+  FreeImage_CloneMetadata(encoded.get(), image.get());
+  return encoded;
 }

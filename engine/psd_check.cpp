@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "engine/byte_cursor.h"
+
 namespace {
 
 constexpr uint64_t HeaderBytes = 26;
@@ -18,37 +20,11 @@ constexpr uint16_t ThumbnailResourceId = 1036;
 constexpr uint16_t OldThumbnailResourceId = 1033;
 constexpr uint16_t ColourCountResourceId = 1046;
 constexpr uint16_t TransparentIndexResourceId = 1047;
+constexpr uint16_t IccProfileResourceId = 1039;
+constexpr uint16_t AlphaNamesResourceId = 1006;
+constexpr uint16_t UnicodeAlphaNamesResourceId = 1045;
+constexpr uint16_t AlphaIdentifiersResourceId = 1053;
 constexpr uint64_t PaletteBytes = 768;
-
-// A cursor over untrusted bytes: every read checks that it stays inside.
-class Cursor {
- public:
-  explicit Cursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-  uint64_t position() const { return position_; }
-  uint64_t remaining() const { return bytes_.size() - position_; }
-
-  bool Read(size_t size, uint64_t& value) {
-    if (remaining() < size) return false;
-    value = 0;
-    for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes_[position_ + i];
-    position_ += size;
-    return true;
-  }
-  bool Skip(uint64_t size) {
-    if (remaining() < size) return false;
-    position_ += size;
-    return true;
-  }
-  bool Matches(const char* text) const {
-    const size_t size = std::strlen(text);
-    return remaining() >= size && std::memcmp(bytes_.data() + position_, text, size) == 0;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  uint64_t position_ = 0;
-};
 
 bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
   return !__builtin_mul_overflow(a, b, &result);
@@ -86,15 +62,15 @@ bool DepthFitsMode(uint16_t depth, uint16_t mode) {
   }
 }
 
-bool KnownResourceSignature(const Cursor& cursor) {
+bool KnownResourceSignature(const ByteCursor& cursor) {
   return cursor.Matches("8BIM") || cursor.Matches("MeSa") || cursor.Matches("AgHg") ||
          cursor.Matches("PHUT") || cursor.Matches("DCSR");
 }
 
 // Walks the resource blocks; each must lie inside the section. Decoders trust the thumbnail's own
 // header, so its compressed size must fit in the block too.
-bool CheckResources(std::span<const uint8_t> section, PsdLayout& layout) {
-  Cursor cursor(section);
+bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset, PsdLayout& layout) {
+  ByteCursor cursor(section);
   while (cursor.remaining() > 0) {
     if (!KnownResourceSignature(cursor) || !cursor.Skip(4)) return false;
     uint64_t id = 0, name_length = 0, size = 0;
@@ -108,9 +84,14 @@ bool CheckResources(std::span<const uint8_t> section, PsdLayout& layout) {
       if (id == ColourCountResourceId) layout.colour_count = value;
       if (id == TransparentIndexResourceId) layout.transparent_index = value;
     }
+    const PsdLayout::Block block{section_offset + cursor.position(), size};
+    if (id == IccProfileResourceId) layout.icc_profile = block;
+    if (id == AlphaNamesResourceId) layout.alpha_names = block;
+    if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
+    if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
     if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
       if (size < ResourceHeaderBytes) return false;
-      Cursor header(data);
+      ByteCursor header(data);
       uint64_t field = 0, compressed = 0;
       for (int i = 0; i < 5; ++i) header.Read(4, field);
       header.Read(4, compressed);
@@ -137,7 +118,7 @@ bool DecodedBytes(const PsdLayout& layout, uint64_t& bytes) {
   return Multiply(pitch, layout.height, bytes);
 }
 
-bool CheckImageData(Cursor& cursor, PsdLayout& layout) {
+bool CheckImageData(ByteCursor& cursor, PsdLayout& layout) {
   uint64_t compression = 0;
   if (!cursor.Read(2, compression)) return false;
   layout.compression = static_cast<uint16_t>(compression);
@@ -179,7 +160,7 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   PsdLayout layout;
   layout.file_size = bytes.size();
   if (bytes.size() < HeaderBytes) return std::nullopt;
-  Cursor cursor(bytes);
+  ByteCursor cursor(bytes);
   if (!cursor.Matches("8BPS") || !cursor.Skip(4)) return std::nullopt;
   uint64_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
   cursor.Read(2, version);
@@ -214,11 +195,15 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   layout.resources_offset = cursor.position();
   layout.resources_size = length;
   if (!cursor.Skip(length)) return std::nullopt;
-  if (!CheckResources(bytes.subspan(layout.resources_offset, length), layout)) return std::nullopt;
-
-  if (!cursor.Read(layout.version == 2 ? 8 : 4, length) || !cursor.Skip(length)) {
+  if (!CheckResources(bytes.subspan(layout.resources_offset, length), layout.resources_offset,
+                      layout)) {
     return std::nullopt;
   }
+
+  if (!cursor.Read(layout.version == 2 ? 8 : 4, length)) return std::nullopt;
+  layout.layers_offset = cursor.position();
+  layout.layers_size = length;
+  if (!cursor.Skip(length)) return std::nullopt;
   if (!CheckImageData(cursor, layout)) return std::nullopt;
 
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;

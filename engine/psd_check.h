@@ -49,6 +49,17 @@ struct PsdLayout {
   uint64_t decoded_bytes = 0;      // bytes of the bitmap a decoder makes of the merged image
   std::optional<uint16_t> colour_count;       // resource 1046
   std::optional<uint16_t> transparent_index;  // resource 1047
+  uint64_t layers_offset = 0;  // first byte of the layer and mask section, after its length
+  uint64_t layers_size = 0;
+  /// Where a resource's data lies in the file; size 0 when the document has none.
+  struct Block {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+  };
+  Block icc_profile;          // resource 1039
+  Block alpha_names;          // resource 1006: Pascal names of the extra channels
+  Block unicode_alpha_names;  // resource 1045
+  Block alpha_identifiers;    // resource 1053: four bytes an extra channel
 
   /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.
   uint16_t ColourChannels() const;

@@ -4,6 +4,7 @@
 
 #include "engine/file_stream.h"
 #include "engine/formats.h"
+#include "engine/png_encoder.h"
 #include "platform/atomic_file.h"
 
 namespace {
@@ -216,8 +217,12 @@ bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_
   if (!stream.IsOpen()) return false;
   // A failed save can leave a partial file: it only ever reaches the temporary. A full disk
   // shows only in the stream: FreeImage's writers do not look at what their writes return.
-  const bool encoded = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
-                                              stream.io(), stream.handle(), flags) != FALSE;
+  // PNG is written by our own encoder, which compresses on every core; the rest by FreeImage.
+  const bool encoded =
+      fif == FIF_PNG
+          ? WritePng(image.get(), stream.file(), PngEncodingFor(flags))
+          : FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(), stream.io(),
+                                   stream.handle(), flags) != FALSE;
   const bool written = stream.Close();
-  return encoded && written && file.Commit();
+  return encoded && written && file.Commit(AtomicFile::Sync::Fast);
 }

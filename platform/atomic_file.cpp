@@ -182,7 +182,7 @@ bool AtomicFile::Write(std::string_view bytes) {
   return true;
 }
 
-bool AtomicFile::Commit() {
+bool AtomicFile::Commit(Sync sync) {
   if (fd_ < 0) return false;
   struct stat old_file {};
   if (fstatat(folder_fd_, name_.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -190,7 +190,7 @@ bool AtomicFile::Commit() {
     Abandon();
     return false;
   }
-  if (fsync(fd_) != 0) {
+  if (sync == Sync::Durable && fsync(fd_) != 0) {
     Abandon();
     return false;
   }
@@ -214,7 +214,7 @@ bool AtomicFile::Commit() {
       break;
     }
   }
-  if (placed) fsync(folder_fd_);
+  if (placed && sync == Sync::Durable) fsync(folder_fd_);
   Abandon();
   return placed;
 }

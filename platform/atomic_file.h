@@ -27,9 +27,16 @@ class AtomicFile {
   /// Writes all of `bytes` at the current offset; false when a write fails.
   bool Write(std::string_view bytes);
 
-  /// Syncs the temporary, gives it the old file's permission bits and puts it in the target's
-  /// place, then syncs the folder; false (and nothing new left) when any of it fails.
-  bool Commit();
+  /// Whether a commit waits until the bytes are on the disk.
+  enum class Sync {
+    Durable,  // the file and its folder are synced: state the program keeps (config.ini)
+    Fast,     // left to the kernel: outputs that a new run makes again, where a sync per file
+              // would cost more than the encoding
+  };
+
+  /// Gives the temporary the old file's permission bits and puts it in the target's place,
+  /// syncing first when `sync` asks for it; false (and nothing new left) when any of it fails.
+  bool Commit(Sync sync = Sync::Durable);
   /// Drops the temporary; harmless when none is open.
   void Abandon();
 

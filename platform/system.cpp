@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,4 +47,16 @@ std::string ExecutableFolder() {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {};
   return path.substr(0, slash + 1);
+}
+
+int32_t UsableProcessorCount() {
+  // The affinity mask, not the machine's count: a container or taskset may allow fewer.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int32_t>(online) : 1;
 }

@@ -27,3 +27,6 @@ int64_t UtcSecondsToLocal(int64_t utc_seconds);
 
 /// The folder of the running executable, ending in "/"; empty when it cannot be found.
 std::string ExecutableFolder();
+
+/// The processors this process may run on (at least 1).
+int32_t UsableProcessorCount();

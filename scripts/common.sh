@@ -9,7 +9,8 @@ QUORVIX_PACKAGES=(
   libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev adwaita-icon-theme
-  libgtest-dev xvfb xauth x11-utils
+  liblcms2-dev
+  libgtest-dev xvfb xauth pngcheck x11-utils
 )
 
 quorvix_install_packages() {

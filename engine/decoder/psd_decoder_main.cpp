@@ -3,11 +3,14 @@
 // crash, loop or exhaust memory here without harming the program.
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--fault=crash|hang|garbage]
+//                       [--cmyk-profile]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
 // size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
-// --parent it dies with that process.
+// --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
+// through the ICC profile it carries; when that profile does not serve, FreeImage's own
+// conversion is used.
 //
 // The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
 // copies the rows out of this process's memory, or, where the system does not let it, writes "R"
@@ -28,6 +31,7 @@
 #include <string>
 
 #include "engine/decoded_bitmap.h"
+#include "engine/decoder/cmyk_profile.h"
 #include "engine/file_stream.h"
 #include "engine/image_header.h"
 
@@ -97,6 +101,15 @@ int LoadAnyFormat(FileStream& input, FREE_IMAGE_FORMAT hint, const DecodeBound& 
   return 0;
 }
 
+// The document's CMYK samples, converted through its profile; empty, with the stream back at its
+// start, when that cannot be done.
+Bitmap LoadCmykThroughProfile(FileStream& input) {
+  Bitmap cmyk(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), PSD_CMYK));
+  Bitmap rgb = ConvertCmykThroughProfile(cmyk.get());
+  if (!rgb) input.io()->seek_proc(input.handle(), 0, SEEK_SET);
+  return rgb;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +119,7 @@ int main(int argc, char** argv) {
   uint64_t format_hint = 0;
   DecodeBound bound;
   Fault fault = Fault::None;
+  bool cmyk_profile = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -128,6 +142,8 @@ int main(int argc, char** argv) {
       if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
       if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
       if (std::strcmp(value, "garbage") == 0) fault = Fault::Garbage;
+    } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
+      cmyk_profile = true;
     } else if (!path) {
       path = argv[i];
     } else {
@@ -171,7 +187,8 @@ int main(int argc, char** argv) {
     const int loaded = LoadAnyFormat(input, hint, bound, image);
     if (loaded != 0) return loaded;
   } else {
-    image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+    if (cmyk_profile) image = LoadCmykThroughProfile(input);
+    if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
   }
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.

@@ -82,29 +82,39 @@ TEST(ReduceDeepColour, SixteenBitsStayWhenNothingNeedsEight) {
   }
 }
 
-TEST(ReduceDeepColour, FloatingPointIsToneMappedUnlessItGoesOutAsFloat) {
-  Bitmap mapped = ReduceDeepColour(MakeTestBitmap(3, 3, 96), false, 64);
-  ASSERT_TRUE(mapped);
-  EXPECT_EQ(FreeImage_GetImageType(mapped.get()), FIT_BITMAP);
-  EXPECT_EQ(FreeImage_GetBPP(mapped.get()), 24u);
+TEST(ReduceDeepColour, FloatingPointIsEncodedNotToneMapped) {
+  // Linear 0.214 is sRGB mid-grey; a tone mapper would make it something else.
+  Bitmap floats(FreeImage_AllocateT(FIT_RGBF, 2, 2));
+  for (unsigned y = 0; y < 2; ++y) {
+    auto* row = reinterpret_cast<FIRGBF*>(FreeImage_GetScanLine(floats.get(), y));
+    row[0] = row[1] = {0.214f, 0.214f, 0.214f};
+  }
+  Bitmap kept = ReduceDeepColour(std::move(floats), false, 64);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(FreeImage_GetImageType(kept.get()), FIT_RGB16);
+  EXPECT_NEAR(ReadPixel(kept, 1, 1).red, 32765, 2);
+  Bitmap reduced = ReduceDeepColour(std::move(kept), true, 24);
+  ASSERT_TRUE(reduced);
+  EXPECT_EQ(FreeImage_GetBPP(reduced.get()), 24u);
+  EXPECT_EQ(ReadPixel(reduced, 0, 0).green >> 8, 127);
 
-  Bitmap floats = MakeTestBitmap(3, 3, 96);
-  FIBITMAP* before = floats.get();
-  EXPECT_EQ(ReduceDeepColour(std::move(floats), false, 96).get(), before);
-  EXPECT_TRUE(ReduceDeepColour(MakeTestBitmap(3, 3, 96), true, 96));
+  Bitmap as_float = MakeTestBitmap(3, 3, 96);
+  FIBITMAP* before = as_float.get();
+  EXPECT_EQ(ReduceDeepColour(std::move(as_float), false, 96).get(), before);
 
   Bitmap grey(FreeImage_AllocateT(FIT_FLOAT, 2, 2));
-  Bitmap grey_mapped = ReduceDeepColour(std::move(grey), true, 32);
-  ASSERT_TRUE(grey_mapped);
-  EXPECT_EQ(FreeImage_GetImageType(grey_mapped.get()), FIT_BITMAP);
+  Bitmap grey_reduced = ReduceDeepColour(std::move(grey), true, 24);
+  ASSERT_TRUE(grey_reduced);
+  EXPECT_EQ(FreeImage_GetImageType(grey_reduced.get()), FIT_BITMAP);
+  EXPECT_EQ(FreeImage_GetBPP(grey_reduced.get()), 8u);
 }
 
-TEST(ReduceDeepColour, ToneMappedFloatKeepsItsAlpha) {
+TEST(ReduceDeepColour, FloatKeepsItsAlpha) {
   Bitmap result = ReduceDeepColour(MakeTestBitmap(4, 3, 128), true, 32);
   ASSERT_TRUE(result);
   EXPECT_EQ(FreeImage_GetBPP(result.get()), 32u);
   for (const auto& [x, y] : {std::pair{0, 0}, {3, 0}, {0, 2}, {3, 2}}) {
-    EXPECT_EQ(ReadPixel(result, x, y).alpha >> 8, TestBitmapColour(4, 3, 128, x, y).alpha >> 8)
+    EXPECT_NEAR(ReadPixel(result, x, y).alpha >> 8, TestBitmapColour(4, 3, 128, x, y).alpha >> 8, 1)
         << x << "," << y;
   }
 }

@@ -1,4 +1,5 @@
-// The PSD structure check and the planes and palette read behind it, on arbitrary bytes.
+// The PSD structure check and the planes, palette and transparency records read behind it, on
+// arbitrary bytes.
 
 #include <cstddef>
 #include <cstdint>
@@ -6,6 +7,7 @@
 
 #include "engine/psd_channels.h"
 #include "engine/psd_check.h"
+#include "engine/psd_transparency.h"
 
 namespace {
 // Enough for any document a small input can describe, small enough to keep runs fast.
@@ -20,5 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadPsdChannel(bytes, *layout, channel);
   }
   ReadPsdPalette(bytes, *layout);
+  HasMergedTransparency(bytes, *layout);
   return 0;
 }

@@ -237,7 +237,11 @@ Rgba16 ReadPixel(const Bitmap& image, int x, int y) {
         const RGBQUAD* palette = FreeImage_GetPalette(dib);
         if (!palette) return Grey(Level(index));
         const RGBQUAD entry = palette[index];
-        return Rgba16{Level(entry.rgbRed), Level(entry.rgbGreen), Level(entry.rgbBlue), 0xFFFF};
+        Rgba16 colour{Level(entry.rgbRed), Level(entry.rgbGreen), Level(entry.rgbBlue), 0xFFFF};
+        if (FreeImage_IsTransparent(dib) && index < FreeImage_GetTransparencyCount(dib)) {
+          colour.alpha = Level(FreeImage_GetTransparencyTable(dib)[index]);
+        }
+        return colour;
       }
       if (bpp == 16) {
         RGBQUAD colour{};
@@ -274,6 +278,37 @@ Rgba16 ReadPixel(const Bitmap& image, int x, int y) {
     default:
       return {};
   }
+}
+
+PictureDifference ComparePictures(const Bitmap& a, const Bitmap& b) {
+  PictureDifference difference;
+  if (!a || !b) return difference;
+  const int width = static_cast<int>(FreeImage_GetWidth(a.get()));
+  const int height = static_cast<int>(FreeImage_GetHeight(a.get()));
+  if (width != static_cast<int>(FreeImage_GetWidth(b.get())) ||
+      height != static_cast<int>(FreeImage_GetHeight(b.get()))) {
+    return difference;
+  }
+  difference.same_size = true;
+  double squares = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const Rgba16 p = ReadPixel(a, x, y), q = ReadPixel(b, x, y);
+      const double pa = p.alpha / 65535.0, qa = q.alpha / 65535.0;
+      for (const auto& [u, v] : {std::pair{p.red, q.red}, {p.green, q.green}, {p.blue, q.blue}}) {
+        const double d = (u * pa - v * qa) / 257.0;
+        squares += d * d;
+        difference.max_colour = std::max(difference.max_colour, std::abs(d));
+      }
+      const double d = (p.alpha - q.alpha) / 257.0;
+      squares += d * d;
+      difference.max_alpha = std::max(difference.max_alpha, std::abs(d));
+    }
+  }
+  const double mean = squares / (4.0 * width * height);
+  difference.psnr =
+      mean == 0 ? IdenticalPsnr : std::min(IdenticalPsnr, 10 * std::log10(255.0 * 255.0 / mean));
+  return difference;
 }
 
 Bitmap LoadImageFile(const std::string& path) {

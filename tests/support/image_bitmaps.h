@@ -31,5 +31,19 @@ Bitmap MakeUniformBitmap(FREE_IMAGE_TYPE type, int bpp, int width, int height, R
 /// The pixel at `x`, `y` (top row 0) of any image the pipeline makes.
 Rgba16 ReadPixel(const Bitmap& image, int x, int y);
 
+/// How far two pictures are apart, in 8-bit levels: colour premultiplied by alpha (the colour of a
+/// transparent pixel does not count) and alpha itself.
+struct PictureDifference {
+  bool same_size = false;
+  double psnr = 0;        // dB over colour and alpha; `IdenticalPsnr` when nothing differs
+  double max_colour = 0;  // the largest difference of a colour sample
+  double max_alpha = 0;
+};
+constexpr double IdenticalPsnr = 99.0;
+
+/// Compares any two images the pipeline or a PNG file makes; not `same_size` when they differ in
+/// size, and then nothing else is measured.
+PictureDifference ComparePictures(const Bitmap& a, const Bitmap& b);
+
 /// Loads an image file of any format FreeImage recognises by its content; empty when it cannot.
 Bitmap LoadImageFile(const std::string& path);

@@ -32,6 +32,60 @@ const char* PlaneRow(const PsdSpec& spec, uint32_t channel, uint32_t y, size_t r
   return plane.data() + start;
 }
 
+// Colour channels of each mode; the rest are extra channels.
+uint16_t ColourChannels(PsdMode mode) {
+  switch (mode) {
+    case PsdMode::Rgb:
+    case PsdMode::Lab:
+      return 3;
+    case PsdMode::Cmyk:
+      return 4;
+    case PsdMode::Greyscale:
+      return 1;
+    default:
+      return UINT16_MAX;  // no extra channel of the other modes is transparency
+  }
+}
+
+// A layer section of `count` empty layers: bounds 0, no channels, normal blending, no name.
+void AppendLayers(std::string& out, const PsdSpec& spec) {
+  const int16_t count = spec.layer_count;
+  const bool psb = spec.version == 2;
+  const size_t width = psb ? 8 : 4;
+  std::string info;
+  AppendBigEndian(info, static_cast<uint16_t>(count), 2);
+  const int layers = count < 0 ? -count : count;
+  for (int i = 0; i < layers; ++i) {
+    info.append(16, '\0');        // top, left, bottom, right
+    AppendBigEndian(info, 0, 2);  // channels
+    info += "8BIMnorm";
+    info.push_back(static_cast<char>(255));  // opacity
+    info.append(3, '\0');                    // clipping, flags, filler
+    AppendBigEndian(info, 12, 4);            // extra data: mask, blending ranges, name
+    AppendBigEndian(info, 0, 4);
+    AppendBigEndian(info, 0, 4);
+    info.append(4, '\0');  // empty name padded to four bytes
+  }
+  if (info.size() % 2) info.push_back('\0');
+  std::string section;
+  if (spec.layers_in_tagged_block) {
+    AppendBigEndian(section, 0, width);  // empty layer info
+    AppendBigEndian(section, 0, 4);      // global layer mask
+    section += "8BIMFMsk";               // an unrelated block first, as Photoshop writes
+    AppendBigEndian(section, 12, psb ? 8 : 4);
+    section.append(12, '\0');
+    section += spec.depth == 32 ? "8BIMLr32" : "8BIMLr16";
+    AppendBigEndian(section, info.size(), width);
+    section += info;
+  } else {
+    AppendBigEndian(section, info.size(), width);
+    section += info;
+    AppendBigEndian(section, 0, 4);  // global layer mask
+  }
+  AppendBigEndian(out, section.size(), width);
+  out += section;
+}
+
 }  // namespace
 
 PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height,
@@ -43,6 +97,7 @@ PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t heigh
   spec.height = height;
   spec.channels = channels;
   spec.planes.assign(channels, std::string(PsdRowBytes(width, depth) * height, '\0'));
+  if (channels > ColourChannels(mode)) spec.layer_count = -1;
   if (mode == PsdMode::Indexed) {
     std::vector<uint32_t> ramp;
     for (uint32_t i = 0; i < 256; ++i) ramp.push_back(i * 0x010101u);
@@ -72,6 +127,23 @@ PsdResource PsdTransparentIndexResource(uint16_t index) {
   AppendBigEndian(resource.data, index, 2);
   return resource;
 }
+
+PsdResource PsdAlphaNamesResource(const std::vector<std::string>& names) {
+  PsdResource resource{1006, {}};
+  for (const std::string& name : names) {
+    resource.data.push_back(static_cast<char>(name.size()));
+    resource.data += name;
+  }
+  return resource;
+}
+
+PsdResource PsdAlphaIdentifiersResource(const std::vector<uint32_t>& identifiers) {
+  PsdResource resource{1053, {}};
+  for (uint32_t identifier : identifiers) AppendBigEndian(resource.data, identifier, 4);
+  return resource;
+}
+
+PsdResource PsdIccProfileResource(const std::string& profile) { return PsdResource{1039, profile}; }
 
 PsdResource PsdResolutionResource(uint32_t dpi) {
   // Fixed 16.16 resolution, unit 1 (pixels per inch), width unit 1 (inches), twice.
@@ -142,7 +214,11 @@ std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
   AppendResources(out, spec.resources);
 
   at.layers = out.size();
-  AppendBigEndian(out, 0, psb ? 8 : 4);
+  if (spec.layer_count == 0) {
+    AppendBigEndian(out, 0, psb ? 8 : 4);
+  } else {
+    AppendLayers(out, spec);
+  }
 
   at.image_data = out.size();
   AppendBigEndian(out, static_cast<uint16_t>(spec.compression), 2);

@@ -53,6 +53,14 @@ struct PsdSpec {
   std::string colour_mode_data;
   /// Image resources in file order, e.g. {1046, two-byte colour count} or {1005, resolution}.
   std::vector<PsdResource> resources;
+  /// The layer count of the layer section, with as many empty layers. Negative, as Photoshop
+  /// writes it, says that the first extra channel is the merged image's transparency; 0 writes an
+  /// empty layer section, and extra channels are then saved selections unless a resource says
+  /// otherwise.
+  int16_t layer_count = 0;
+  /// Writes the layers, as 16- and 32-bit documents do, in a tagged block ("Lr16", "Lr32") after
+  /// an empty layer info and the global layer mask.
+  bool layers_in_tagged_block = false;
   /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
   std::vector<std::string> planes;
 };
@@ -72,7 +80,9 @@ inline size_t PsdRowBytes(uint32_t width, uint16_t depth) {
   return (static_cast<size_t>(width) * depth + 7) / 8;
 }
 
-/// A spec with `channels` zero-filled planes; for indexed documents also a grey ramp palette.
+/// A spec with `channels` zero-filled planes; for indexed documents also a grey ramp palette. When
+/// there are more channels than colours, the first extra one is marked as transparency (layer count
+/// -1); set `layer_count` to 0 for a saved selection.
 PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height,
                     uint16_t channels);
 
@@ -136,6 +146,15 @@ PsdResource PsdColourCountResource(uint16_t count);
 
 /// Resource 1047 (index of the transparent colour).
 PsdResource PsdTransparentIndexResource(uint16_t index);
+
+/// Resource 1006 (Pascal names of the extra channels).
+PsdResource PsdAlphaNamesResource(const std::vector<std::string>& names);
+
+/// Resource 1053 (an identifier for each extra channel).
+PsdResource PsdAlphaIdentifiersResource(const std::vector<uint32_t>& identifiers);
+
+/// Resource 1039 (the ICC profile).
+PsdResource PsdIccProfileResource(const std::string& profile);
 
 /// Resource 1005 (resolution) for `dpi` dots per inch both ways.
 PsdResource PsdResolutionResource(uint32_t dpi);

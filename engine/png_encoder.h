@@ -1,0 +1,40 @@
+#pragma once
+
+// Our own PNG writer on libpng. It writes the chunks FreeImage's PNG writer writes for a bitmap
+// (same colour type, depth, palette, transparency, resolution, profile and text), but filters
+// only where compression can profit from it and deflates the image in slices on every core: each
+// slice is primed with the 32 KiB of filtered data before it and ends on a byte boundary, so the
+// slices join into one zlib stream whose checksum is combined from theirs.
+
+#include <FreeImage.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+/// How each row is filtered before compression.
+enum class PngFilter {
+  None,
+  Sub,
+  Up,
+  Average,
+  Paeth,
+  Adaptive,     // per row the least sum of None, Sub and Paeth (FreeImage's choice for colour)
+  AdaptiveAll,  // per row the least sum of all five
+};
+
+struct PngEncoding {
+  int32_t level = 6;        // zlib level, 0 (stored) to 9
+  bool interlaced = false;  // Adam7
+  std::optional<PngFilter> filter;  // none: the filter that fits the level and the image
+  int32_t threads = 0;      // 0: one per usable processor
+  size_t slice_bytes = 0;   // filtered bytes a slice aims at; 0: chosen from the image's size
+};
+
+/// What FreeImage's PNG save `flags` ask for: the zlib level and interlacing.
+PngEncoding PngEncodingFor(int32_t flags);
+
+/// Writes `image` to `file` from its current position. False when the bitmap has no PNG form
+/// (a type or depth FreeImage's PNG writer does not take either) or when a write fails.
+bool WritePng(FIBITMAP* image, FILE* file, const PngEncoding& encoding);
