@@ -1,13 +1,17 @@
 // The program's entry point: process start-up, the single-instance lock and the choice between
 // a console run and a window run.
 
+#include <unistd.h>
+
 #include <string>
 
+#include "app/start_up.h"
 #include "cli/command_line.h"
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
 #include "core/program_settings.h"
+#include "gui/window_run.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/system.h"
@@ -26,20 +30,26 @@ bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
   return false;
 }
 
-void SetUpProcess() {
-  // Installed, the themes lie in the shared data folder; in a build, beside the executable.
-  g_process.program_folder = RunningProgramPaths().data_folder;
-  g_process.input_format_keys = {"psd"};
-  g_process.output_format_keys = {"png"};
-  FillIconMaps();
-  g_program_title = BuildProgramTitle();
-}
-
+// The window lives in a program of its own, so a console run never loads the window toolkit. This
+// process becomes that program and hands it the lock it holds: no moment without the lock, and no
+// second copy of the state.
 int RunWindow() {
-  WriteConsoleLine(g_program_title + ": the window interface is not available yet; " +
-                   "run with -i FILE to convert from the command line, or -h for help.");
+  const std::string& helpers = RunningProgramPaths().helper_folder;
+  const std::string window_program = helpers + WindowProgramName;
+  if (helpers.empty() || !g_instance_lock.KeepAcrossExec()) {
+    // Without an inheritable lock the window program takes its own: give ours up first.
+    g_instance_lock.Release();
+  }
+  std::string lock_option;
+  if (g_instance_lock.Held()) {
+    lock_option = InstanceLockOption + std::to_string(g_instance_lock.HeldDescriptor());
+  }
   FlushConsole();
-  return ExitSuccess;
+  char* const arguments[] = {const_cast<char*>(window_program.c_str()),
+                             lock_option.empty() ? nullptr : lock_option.data(), nullptr};
+  execv(window_program.c_str(), arguments);
+  WriteErrorLine("Error: Cannot start the window program " + window_program);
+  return ExitNoWindow;
 }
 
 }  // namespace

@@ -3,9 +3,6 @@
 // 2D and vector drawing on 32-bit images with alpha (Cairo, with Pango and fontconfig for text),
 // for the drawn layers: the frame and the watermarks. Nothing here needs a display.
 
-#include <cairo.h>
-#include <pango/pango.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,29 +11,32 @@
 #include <string_view>
 
 #include "engine/bitmap.h"
+#include "engine/drawing_libraries.h"
 
 /// Cairo refuses image surfaces wider or higher than this; a larger layer is not drawn.
 inline constexpr int MaxDrawingSide = 32767;
 
 struct SurfaceDestroy {
-  void operator()(cairo_surface_t* surface) const noexcept { cairo_surface_destroy(surface); }
+  void operator()(cairo_surface_t* surface) const noexcept {
+    Draw().cairo_surface_destroy(surface);
+  }
 };
 /// An owned Cairo image surface, always ARGB32 here. Empty means "no image".
 using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
 
 struct ContextDestroy {
-  void operator()(cairo_t* context) const noexcept { cairo_destroy(context); }
+  void operator()(cairo_t* context) const noexcept { Draw().cairo_destroy(context); }
 };
 using Context = std::unique_ptr<cairo_t, ContextDestroy>;
 
 struct LayoutUnref {
-  void operator()(PangoLayout* layout) const noexcept { g_object_unref(layout); }
+  void operator()(PangoLayout* layout) const noexcept { Draw().g_object_unref(layout); }
 };
 using Layout = std::unique_ptr<PangoLayout, LayoutUnref>;
 
 struct FontDescriptionFree {
   void operator()(PangoFontDescription* description) const noexcept {
-    pango_font_description_free(description);
+    Draw().pango_font_description_free(description);
   }
 };
 using FontDescription = std::unique_ptr<PangoFontDescription, FontDescriptionFree>;

@@ -51,7 +51,7 @@ Bitmap DrawFrame(Bitmap image, int32_t width, int32_t height, const ProgramSetti
   const Context bands_context = CreateContext(bands);
   if (!bands_context) return image;
   // Hard edges: the bands keep their exact colours, also along the corner diagonals.
-  cairo_set_antialias(bands_context.get(), CAIRO_ANTIALIAS_NONE);
+  Draw().cairo_set_antialias(bands_context.get(), CAIRO_ANTIALIAS_NONE);
   DrawBands(bands_context.get(), frame, width, height);
 
   const Surface layer = CreateImage(width, height);

@@ -102,6 +102,34 @@ LockResult InstanceLock::Acquire(std::string_view title) {
   return LockIn(shared.get(), name, fd_);
 }
 
+bool InstanceLock::Adopt(int fd, std::string_view title) {
+  if (fd < 0 || fd == fd_) return false;
+  struct stat held {};
+  struct stat named {};
+  if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  // The lock file lies in one of the two folders Acquire tries.
+  const std::string name = InstanceLockName(title);
+  bool same = false;
+  for (const std::string& folder : {RuntimeLockFolder(), SharedLockFolder()}) {
+    if (folder.empty()) continue;
+    if (lstat((folder + "/" + name).c_str(), &named) != 0) continue;
+    same = same || (held.st_dev == named.st_dev && held.st_ino == named.st_ino);
+  }
+  if (!same) return false;
+  // flock on the open file that already holds the lock succeeds at once; on any other open of the
+  // same file it fails while the lock is held elsewhere.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
+  Release();
+  fd_ = fd;
+  return true;
+}
+
+bool InstanceLock::KeepAcrossExec() {
+  if (fd_ < 0) return false;
+  return fcntl(fd_, F_SETFD, 0) == 0;
+}
+
 void InstanceLock::Release() {
   if (fd_ < 0) return;
   close(fd_);

@@ -35,6 +35,15 @@ class InstanceLock {
   /// folder of /tmp used only when it is this user's own, mode 0700, and no link). Only a lock
   /// held by another process gives HeldElsewhere.
   LockResult Acquire(std::string_view title);
+  /// Takes over the lock of `title` held through the inherited descriptor `fd` (a program that
+  /// replaced itself hands its lock on this way); false, with `fd` left alone, when `fd` is not an
+  /// open descriptor of that title's lock file holding its lock.
+  bool Adopt(int fd, std::string_view title);
+  /// Lets the held descriptor survive an exec, for the program that takes the lock over; false
+  /// when none is held or it cannot be changed.
+  bool KeepAcrossExec();
+  /// The held descriptor; -1 when none is held.
+  int HeldDescriptor() const { return fd_; }
   /// Gives the lock up; harmless when none is held.
   void Release();
   bool Held() const { return fd_ >= 0; }

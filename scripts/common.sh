@@ -8,9 +8,9 @@ QUORVIX_PACKAGES=(
   libfreeimage-dev
   libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev adwaita-icon-theme
   liblcms2-dev
-  libgtest-dev xvfb xauth pngcheck
+  libgtest-dev xvfb xauth pngcheck x11-utils
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 

@@ -17,9 +17,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string WindowNotice =
-    "Quorvix 2.7: the window interface is not available yet; run with -i FILE to convert from "
-    "the command line, or -h for help.";
+// What a window run says when it finds no display: it went to the window program.
+const std::string NoDisplayLine =
+    "Error: No display for the window; use -i FILE to convert on the command line";
 
 }  // namespace
 
@@ -69,9 +69,13 @@ TEST(ParseErrors, PrintOneLineAndExitWithTwo) {
 TEST(WindowRun, FollowsWhenThereIsNoConsoleWork) {
   for (const Lines& arguments : {Lines{}, Lines{"file.psd"}, Lines{"-o", "out"}, Lines{"-q", "-v"},
                                  Lines{"--width=5", "-i=a.psd"}}) {
-    const QuorvixRun run = RunQuorvix(arguments);
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.Lines(), Lines{WindowNotice});
+    // Without a display the window program ends at once instead of opening a window.
+    QuorvixRunOptions options;
+    options.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    const QuorvixRun run = RunQuorvix(arguments, options);
+    EXPECT_EQ(run.exit_status, 4);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.ErrorLines(), Lines{NoDisplayLine});
   }
 }
 

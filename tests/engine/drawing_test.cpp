@@ -105,7 +105,7 @@ TEST(DrawImage, AppliesOpacityOverWhatLiesBelow) {
 TEST(FillPath, FillsTheClosedPolygonOnly) {
   const Surface image = CreateImage(10, 10);
   const Context context = CreateContext(image);
-  cairo_set_antialias(context.get(), CAIRO_ANTIALIAS_NONE);
+  Draw().cairo_set_antialias(context.get(), CAIRO_ANTIALIAS_NONE);
   const std::array<PathPoint, 3> triangle = {{{0, 0}, {10, 0}, {0, 10}}};
   FillPath(context.get(), triangle, Colour(0, 255, 0, 255));
   const Bitmap bitmap = ToFreeImage(image);

@@ -1,0 +1,14 @@
+#include "app/start_up.h"
+
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+#include "platform/system.h"
+
+void SetUpProcess() {
+  // Installed, the themes lie in the shared data folder; in a build, beside the executable.
+  g_process.program_folder = RunningProgramPaths().data_folder;
+  g_process.input_format_keys = {"psd"};
+  g_process.output_format_keys = {"png"};
+  FillIconMaps();
+  g_program_title = BuildProgramTitle();
+}

@@ -1,0 +1,45 @@
+// The window program: the window run of Quorvix. The console program starts it for a command line
+// without console work and hands over its single-instance lock; started directly, it takes the
+// lock itself.
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include "app/start_up.h"
+#include "core/program_identity.h"
+#include "gui/window_run.h"
+#include "platform/instance_lock.h"
+
+namespace {
+
+InstanceLock g_instance_lock;
+
+// The descriptor named by "--instance-lock=FD"; -1 when the option is missing or malformed.
+int HandedOverLock(int argc, char** argv) {
+  const std::string_view option = InstanceLockOption;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.substr(0, option.size()) != option) continue;
+    const std::string_view digits = argument.substr(option.size());
+    int fd = -1;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), fd);
+    if (error != std::errc() || end != digits.data() + digits.size()) return -1;
+    return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetUpProcess();
+  const int handed_over = HandedOverLock(argc, argv);
+  // Another copy is open: a second window run ends silently. With no lock file to be had at all,
+  // the window runs without one, as the console program does.
+  if (!g_instance_lock.Adopt(handed_over, g_program_title) &&
+      g_instance_lock.Acquire(g_program_title) == LockResult::HeldElsewhere) {
+    return 0;
+  }
+  return RunWindowInterface(argc, argv);
+}

@@ -1,0 +1,228 @@
+#include "gui/commands.h"
+
+#include <wx/bmpcbox.h>
+#include <wx/frame.h>
+#include <wx/menu.h>
+#include <wx/toolbar.h>
+
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/conversion_run.h"
+#include "gui/file_choosers.h"
+#include "gui/main_window.h"
+#include "gui/pictures.h"
+#include "gui/wx_text.h"
+#include "platform/open_default.h"
+#include "platform/system.h"
+#include "texts/language_table.h"
+
+int32_t g_menu_bar_height = 0;
+int32_t g_toolbar_height = 0;
+
+namespace {
+
+constexpr std::array<Command, 13> CommandTable = {{
+    {CmdNew, "New", "Ctrl+N", "New"},
+    {CmdExit, "Exit", "Alt+X", "Exit"},
+    {CmdAddInputFile, "Select Input File", "", "Add"},
+    {CmdSelectOutputFolder, "Select Output Folder", "", "OutFolder"},
+    {CmdOutputFormatOptions, "Output Format Options", "", "OutFormat"},
+    {CmdConvert, "Convert", "F5", "Convert"},
+    {CmdFindConverter, "Custom Converter", "", "CustomConverter"},
+    {CmdPreferences, "Preferences", "", "Preferences"},
+    {CmdManual, "Manual", "F1", "Help"},
+    {CmdSendFeedback, "Send Feedback", "", "Email"},
+    {CmdVisitHomepage, "Visit Homepage", "", "Web"},
+    {CmdCheckForUpdates, "Check For New Version", "", "Updates"},
+    {CmdAbout, "About", "", "About"},
+}};
+
+constexpr const char* ManualFileName = "tarnex.html";
+
+// A line of a menu or the toolbar that is not a command.
+constexpr int Separator = -1;
+struct MenuLayout {
+  const char* title_key;
+  std::array<int, 7> items;
+  int count;
+};
+constexpr std::array<MenuLayout, 3> MenuLayouts = {{
+    {"File", {CmdNew, Separator, CmdAddInputFile, CmdSelectOutputFolder, Separator, CmdExit}, 6},
+    {"Converter", {CmdConvert, Separator, CmdFindConverter, Separator, CmdPreferences}, 5},
+    {"Help",
+     {CmdManual, Separator, CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates, Separator,
+      CmdAbout},
+     7},
+}};
+
+constexpr std::array<int, 12> ToolbarLayout = {
+    CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
+    Separator,       CmdPreferences,   Separator,
+    CmdConvert,      Separator,        CmdManual,
+    CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
+
+constexpr std::array<CommandId, 3> FieldCommands = {CmdAddInputFile, CmdSelectOutputFolder,
+                                                    CmdOutputFormatOptions};
+
+std::string CommandText(const Command& command) { return GetText("Menu", command.text_key); }
+
+}  // namespace
+
+const std::array<Command, 13>& Commands() { return CommandTable; }
+
+const Command* FindCommand(int32_t id) {
+  for (const Command& command : CommandTable) {
+    if (command.id == id) return &command;
+  }
+  return nullptr;
+}
+
+std::string MenuCaption(const Command& command) {
+  std::string caption = CommandText(command);
+  if (!command.accelerator.empty()) caption += "\t" + std::string(command.accelerator);
+  return caption;
+}
+
+std::string FeedbackAddress() {
+  return "mailto:" + std::string(SupportAddress) + "?subject=" + g_program_title + " Feedback";
+}
+
+std::string HomepageAddress() { return std::string(ProductWebAddress); }
+
+void DispatchCommand(int32_t id) {
+  switch (id) {
+    case CmdNew:
+      if (g_main_window) g_main_window->StartNewJob();
+      return;
+    case CmdExit:
+      g_quit_requested = 1;
+      if (g_main_window) g_main_window->Close();
+      return;
+    case CmdAddInputFile:
+      ChooseInputFile();
+      return;
+    case CmdSelectOutputFolder:
+      ChooseOutputFolder();
+      return;
+    case CmdConvert:
+      RunConversionFromWindow();
+      return;
+    case CmdManual:
+      OpenWithDefaultHandler(RunningProgramPaths().manual_folder + ManualFileName);
+      return;
+    case CmdSendFeedback:
+      OpenWithDefaultHandler(FeedbackAddress());
+      return;
+    case CmdVisitHomepage:
+      OpenWithDefaultHandler(HomepageAddress());
+      return;
+    case CmdOutputFormatOptions:
+    case CmdFindConverter:
+    case CmdPreferences:
+    case CmdCheckForUpdates:
+    case CmdAbout:
+      // Their windows are not part of the program yet.
+      return;
+    default:
+      return;
+  }
+}
+
+void BuildMainMenu(wxFrame* frame) {
+  auto* bar = new wxMenuBar;
+  for (const MenuLayout& layout : MenuLayouts) {
+    auto* menu = new wxMenu;
+    for (int i = 0; i < layout.count; ++i) {
+      const Command* command = FindCommand(layout.items[i]);
+      if (!command) {
+        menu->AppendSeparator();
+        continue;
+      }
+      // The caption's "\t" + name makes wx both show the accelerator and bind it.
+      auto* item = new wxMenuItem(menu, command->id, FromUtf8(MenuCaption(*command)));
+      item->SetBitmap(IconPicture(g_menu_icons, command->picture));
+      menu->Append(item);
+    }
+    bar->Append(menu, FromUtf8(GetText("Menu", layout.title_key)));
+  }
+  wxMenuBar* old = frame->GetMenuBar();
+  frame->SetMenuBar(bar);
+  delete old;
+  g_menu_bar_height = bar->GetSize().GetHeight();
+}
+
+void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
+  toolbar->SetToolBitmapSize(wxSize(size, size));
+  toolbar->Realize();
+}
+
+void BuildMainToolbar(wxFrame* frame) {
+  if (wxToolBar* old = frame->GetToolBar()) {
+    frame->SetToolBar(nullptr);
+    old->Destroy();
+  }
+  wxToolBar* toolbar = frame->CreateToolBar(wxTB_FLAT | wxTB_HORIZONTAL | wxTB_NODIVIDER);
+  if (!toolbar) {
+    g_toolbar_height = 0;
+    return;
+  }
+  const int size = ToolbarPictureSize(g_settings.interface.ui_size);
+  toolbar->SetToolBitmapSize(wxSize(size, size));
+  for (int id : ToolbarLayout) {
+    const Command* command = FindCommand(id);
+    if (!command) {
+      toolbar->AddSeparator();
+      continue;
+    }
+    const wxString tip = FromUtf8(CommandText(*command));
+    toolbar->AddTool(command->id, tip, IconPicture(g_toolbar_icons, command->picture), tip);
+  }
+  SetToolbarPictureSize(toolbar, size);
+  g_toolbar_height = toolbar->GetSize().GetHeight();
+}
+
+std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
+                                             const std::array<wxToolBar*, 3>& existing) {
+  std::array<wxToolBar*, 3> toolbars{};
+  for (size_t i = 0; i < FieldCommands.size(); ++i) {
+    if (existing[i]) existing[i]->Destroy();
+    auto* toolbar = new wxToolBar(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                  wxTB_FLAT | wxTB_NODIVIDER | wxTB_HORIZONTAL);
+    const Command* command = FindCommand(FieldCommands[i]);
+    toolbar->SetToolBitmapSize(wxSize(16, 16));
+    const wxString tip = FromUtf8(CommandText(*command));
+    toolbar->AddTool(command->id, tip, IconPicture(g_menu_icons, command->picture), tip);
+    toolbar->Realize();
+    // A toolbar that is not the frame's own sends its clicks to its parent chain: the panel,
+    // then the main window, whose menu handler dispatches them.
+    toolbars[i] = toolbar;
+  }
+  return toolbars;
+}
+
+void RebuildInterface() {
+  const int32_t level = g_process.interface_rebuild_level;
+  if (!g_main_window) {
+    g_process.interface_rebuild_level = 0;
+    return;
+  }
+  if (level == 2) {
+    LoadToolbarPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    g_main_window->RebuildToolbar();
+    g_main_window->PostSizeEvent();
+    g_process.interface_rebuild_level = 0;
+  } else if (level == 1) {
+    LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    BuildMainMenu(g_main_window);
+    g_main_window->RebuildToolbar();
+    g_main_window->RefreshPictures();
+    g_main_window->PostSizeEvent();
+    g_process.interface_rebuild_level = 0;
+  }
+  if (static_cast<int>(g_main_window->OutputFolderBox()->GetCount()) !=
+      g_settings.advanced.out_folders_number) {
+    g_main_window->FillOutputFolderBox();
+  }
+}

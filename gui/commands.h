@@ -1,0 +1,77 @@
+#pragma once
+
+// The commands of the main window: ids, captions, accelerators and pictures, the menu bar, the
+// main toolbar, the field toolbars beside the fields, and the dispatcher.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class wxFrame;
+class wxToolBar;
+class wxWindow;
+
+/// Command ids; menus, toolbars and accelerators deliver them as menu events.
+enum CommandId : int32_t {
+  CmdNew = 0,
+  CmdExit = 3,
+  CmdAddInputFile = 5,
+  CmdSelectOutputFolder = 7,
+  CmdOutputFormatOptions = 8,
+  CmdConvert = 14,
+  CmdFindConverter = 16,
+  CmdPreferences = 17,
+  CmdManual = 18,
+  CmdSendFeedback = 21,
+  CmdVisitHomepage = 22,
+  CmdCheckForUpdates = 23,
+  CmdAbout = 24,
+};
+
+/// One command: its caption key of group "Menu", its accelerator's name (empty when none) and
+/// the name of its picture.
+struct Command {
+  CommandId id;
+  std::string_view text_key;
+  std::string_view accelerator;
+  std::string_view picture;
+};
+
+/// Every command in id order.
+const std::array<Command, 13>& Commands();
+
+/// The command of `id`; nullptr for an id without a command.
+const Command* FindCommand(int32_t id);
+
+/// The menu caption of a command: its text, and after a TAB its accelerator when it has one.
+std::string MenuCaption(const Command& command);
+
+/// The support address and the subject line of "Send Feedback" as a mailto: address.
+std::string FeedbackAddress();
+
+/// The product's web page.
+std::string HomepageAddress();
+
+/// Performs the command of `id`; an id without a command does nothing.
+void DispatchCommand(int32_t id);
+
+/// (Re)creates the menu bar of `frame` with its three menus; stores MenuBarHeight.
+void BuildMainMenu(wxFrame* frame);
+
+/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; stores ToolbarHeight.
+void BuildMainToolbar(wxFrame* frame);
+
+/// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
+void SetToolbarPictureSize(wxToolBar* toolbar, int size);
+
+/// (Re)creates the three one-button field toolbars inside `parent`, returned in field order.
+std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
+                                             const std::array<wxToolBar*, 3>& existing);
+
+/// Rebuilds what the preferences changed (by InterfaceRebuildLevel) and clears the level.
+void RebuildInterface();
+
+/// Heights in pixels of the main window's menu bar and main toolbar, stored when they are built.
+extern int32_t g_menu_bar_height;
+extern int32_t g_toolbar_height;

@@ -1,0 +1,67 @@
+#include "gui/gtk_calls.h"
+
+#include <cairo.h>
+#include <dlfcn.h>
+#include <wx/window.h>
+
+namespace {
+
+template <typename Function>
+Function Find(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+}
+
+}  // namespace
+
+bool ShowMenuPictures() {
+  const auto settings_of = Find<void* (*)()>("gtk_settings_get_default");
+  const auto set = Find<void (*)(void*, const char*, ...)>("g_object_set");
+  if (!settings_of || !set) return false;
+  void* settings = settings_of();
+  if (!settings) return false;
+  set(settings, "gtk-menu-images", 1, "gtk-button-images", 1, nullptr);
+  return true;
+}
+
+bool SaveWindowPicture(wxWindow* window, const std::string& path) {
+  const auto draw = Find<void (*)(void*, cairo_t*)>("gtk_widget_draw");
+  const auto width_of = Find<int (*)(void*)>("gtk_widget_get_allocated_width");
+  const auto height_of = Find<int (*)(void*)>("gtk_widget_get_allocated_height");
+  const auto surface_create =
+      Find<decltype(&cairo_image_surface_create)>("cairo_image_surface_create");
+  const auto create = Find<decltype(&cairo_create)>("cairo_create");
+  const auto destroy = Find<decltype(&cairo_destroy)>("cairo_destroy");
+  const auto write = Find<decltype(&cairo_surface_write_to_png)>("cairo_surface_write_to_png");
+  const auto surface_destroy = Find<decltype(&cairo_surface_destroy)>("cairo_surface_destroy");
+  if (!draw || !width_of || !height_of || !surface_create || !create || !destroy || !write ||
+      !surface_destroy || !window) {
+    return false;
+  }
+  void* widget = window->GetHandle();
+  if (!widget) return false;
+  const int width = width_of(widget);
+  const int height = height_of(widget);
+  if (width <= 0 || height <= 0) return false;
+  cairo_surface_t* surface = surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* context = create(surface);
+  draw(widget, context);
+  destroy(context);
+  const bool written = write(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  surface_destroy(surface);
+  return written;
+}
+
+bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path) {
+  const auto root_of = Find<void* (*)()>("gdk_get_default_root_window");
+  const auto grab = Find<void* (*)(void*, int, int, int, int)>("gdk_pixbuf_get_from_window");
+  const auto save = Find<int (*)(void*, const char*, const char*, void**, ...)>("gdk_pixbuf_save");
+  const auto unref = Find<void (*)(void*)>("g_object_unref");
+  if (!root_of || !grab || !save || !unref || width <= 0 || height <= 0) return false;
+  void* root = root_of();
+  if (!root) return false;
+  void* pixels = grab(root, x, y, width, height);
+  if (!pixels) return false;
+  const bool saved = save(pixels, path.c_str(), "png", nullptr, nullptr) != 0;
+  unref(pixels);
+  return saved;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// The few GTK calls wx has no word for. GTK is already loaded by wx; its functions are looked up
+// in the process, so the build needs no GTK headers.
+
+#include <string>
+
+class wxWindow;
+
+/// Turns GTK's "gtk-menu-images" and "gtk-button-images" settings on, so menus show pictures.
+bool ShowMenuPictures();
+
+/// Draws `window` with everything GTK draws in it (menu bar, toolbar, controls) into a PNG file;
+/// false when it cannot.
+bool SaveWindowPicture(wxWindow* window, const std::string& path);
+
+/// Saves the screen's pixels inside `area` (screen coordinates) as a PNG file, popup menus
+/// included; false when it cannot.
+bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path);

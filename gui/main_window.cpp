@@ -1,0 +1,310 @@
+#include "gui/main_window.h"
+
+#include <wx/bmpbuttn.h>
+#include <wx/bmpcbox.h>
+#include <wx/display.h>
+#include <wx/dnd.h>
+#include <wx/panel.h>
+#include <wx/stattext.h>
+#include <wx/statusbr.h>
+#include <wx/textctrl.h>
+#include <wx/toolbar.h>
+
+#include <algorithm>
+
+#include "core/conversion_job.h"
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+#include "engine/formats.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/commands.h"
+#include "gui/conversion_run.h"
+#include "gui/output_history.h"
+#include "gui/pictures.h"
+#include "gui/window_run.h"
+#include "gui/wx_text.h"
+#include "platform/ascii.h"
+#include "texts/language_table.h"
+
+MainWindow* g_main_window = nullptr;
+int32_t g_status_bar_height = 0;
+
+namespace {
+
+// Rows of the content panel. GTK's text fields and drop-down lists need more height than the
+// original 20 pixels, so each row is 45 pixels apart instead of 40; x positions and widths keep
+// the original layout.
+constexpr int LabelX = 10;
+constexpr int LabelWidth = 350;
+constexpr int LabelHeight = 17;
+constexpr int FieldHeight = 28;
+constexpr std::array<int, 3> LabelY = {5, 50, 95};
+constexpr std::array<int, 3> FieldY = {22, 67, 112};
+constexpr int FieldToolbarSide = 28;
+constexpr int ConvertSide = 100;
+constexpr int ConvertY = 30;
+// The panel ends below the last field; the notice line sits below it.
+constexpr int PanelHeight = 145;
+constexpr int NoticeHeight = 20;
+constexpr int NoticeGap = 4;
+
+// Only the first dropped path counts; the rest are ignored.
+class FileDrop : public wxFileDropTarget {
+ public:
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
+    if (files.empty()) return false;
+    AddInputFile(ToUtf8(files[0]));
+    return true;
+  }
+};
+
+}  // namespace
+
+std::string FormatBoxEntry(const std::string& key, bool with_descriptions) {
+  std::string entry = ToUpperAscii(key);
+  if (!with_descriptions) return entry;
+  const OutputFormatEntry* format = FindOutputFormat(key);
+  return entry + " (" + (format ? format->description : std::string()) + ")";
+}
+
+void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
+  int selected = -1;
+  const std::vector<std::string>& keys = g_process.output_format_keys;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i].empty()) continue;
+    const int position = box->Append(FromUtf8(FormatBoxEntry(keys[i], with_descriptions)),
+                                     IconPicture(g_menu_icons, "New"),
+                                     reinterpret_cast<void*>(static_cast<intptr_t>(i)));
+    if (keys[i] == g_settings.output.format) selected = position;
+  }
+  if (box->GetCount() > 0) box->SetSelection(selected >= 0 ? selected : 0);
+}
+
+wxRect PlaceOnScreen(const wxRect& saved) {
+  wxRect place = saved;
+  const wxRect screen = wxDisplay(0u).GetClientArea();
+  // No wider than the screen, no narrower than the bound: a hand-edited size stays usable.
+  place.width = std::clamp(place.width, MainWindow::MinimumWidth,
+                           std::max(MainWindow::MinimumWidth, screen.width));
+  // The title bar must be reachable: the top-left corner has to lie on some screen.
+  if (wxDisplay::GetFromPoint(place.GetTopLeft()) != wxNOT_FOUND) return place;
+  place.x = screen.x + (screen.width - place.width) / 2;
+  place.y = screen.y + std::max(0, (screen.height - place.height) / 2);
+  return place;
+}
+
+MainWindow::MainWindow()
+    : wxFrame(nullptr, wxID_ANY, FromUtf8(g_program_title), wxDefaultPosition, wxDefaultSize,
+              wxDEFAULT_FRAME_STYLE) {
+  g_main_window = this;
+  BuildMainMenu(this);
+  BuildMainToolbar(this);
+  wxStatusBar* status = CreateStatusBar(1);
+  g_status_bar_height = status ? status->GetSize().GetHeight() : 0;
+  BuildControls();
+  SetDropTarget(new FileDrop);
+
+  wxAcceleratorEntry keys[4];
+  keys[0].Set(wxACCEL_CTRL, 'N', CmdNew);
+  keys[1].Set(wxACCEL_ALT, 'X', CmdExit);
+  keys[2].Set(wxACCEL_NORMAL, WXK_F5, CmdConvert);
+  keys[3].Set(wxACCEL_NORMAL, WXK_F1, CmdManual);
+  SetAcceleratorTable(wxAcceleratorTable(4, keys));
+
+  const WindowSettings& window = g_settings.window;
+  const wxRect place = PlaceOnScreen(wxRect(window.x, window.y, window.width, FixedHeight));
+  SetHeightBounds();
+  SetClientSize(place.width, GetClientSize().GetHeight());
+  Move(place.x, place.y);
+
+  Bind(wxEVT_SIZE, &MainWindow::OnSize, this);
+  Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
+  Bind(wxEVT_MENU, &MainWindow::OnMenu, this);
+  Bind(wxEVT_TOOL, &MainWindow::OnMenu, this);
+  output_folder_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFolderBox, this);
+  output_format_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFormatBox, this);
+  convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
+  SetInputFileAddedHook([](const std::string& path) {
+    if (g_main_window) g_main_window->ShowInputFile(path);
+  });
+}
+
+MainWindow::~MainWindow() {
+  SetInputFileAddedHook(nullptr);
+  if (g_main_window == this) g_main_window = nullptr;
+}
+
+void MainWindow::BuildControls() {
+  panel_ = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(MinimumWidth, PanelHeight),
+                       wxTAB_TRAVERSAL | wxBORDER_NONE);
+  const int field_width = MinimumWidth - 160;
+  const std::array<const char*, 3> label_keys = {"Input File", "Output Folder", "Output Format"};
+  for (int row = 0; row < 3; ++row) {
+    new wxStaticText(panel_, wxID_ANY, FromUtf8(GetText("General", label_keys[row])),
+                     wxPoint(LabelX, LabelY[row]), wxSize(LabelWidth, LabelHeight));
+    if (row == 0) {
+      input_field_ = new wxTextCtrl(panel_, InputFieldId, wxEmptyString, wxPoint(LabelX, FieldY[0]),
+                                    wxSize(field_width, FieldHeight));
+      field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
+    }
+  }
+  output_folder_box_ =
+      new wxBitmapComboBox(panel_, OutputFolderBoxId, wxEmptyString, wxPoint(LabelX, FieldY[1]),
+                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+  output_format_box_ =
+      new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
+                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+  convert_button_ =
+      new wxBitmapButton(panel_, ConvertButtonId, IconPicture(g_button_icons, "Convert"),
+                         wxPoint(MinimumWidth - 110, ConvertY), wxSize(ConvertSide, ConvertSide));
+  convert_button_->SetToolTip(FromUtf8(GetText("Menu", "Convert")));
+  notice_label_ =
+      new wxStaticText(this, wxID_ANY, FromUtf8(std::string(NoticeText)),
+                       wxPoint(LabelX, PanelHeight + NoticeGap), wxSize(LabelWidth, NoticeHeight));
+}
+
+void MainWindow::SetHeightBounds() {
+  // The inner height counts the toolbar and the status bar, as on the original platform; the
+  // controls need at least the panel and the notice line, whatever the toolbar's size.
+  const int content = std::max(PanelHeight + NoticeGap + NoticeHeight + NoticeGap,
+                               FixedHeight - g_toolbar_height - g_status_bar_height);
+  SetMinClientSize(wxSize(-1, -1));
+  SetMaxClientSize(wxSize(-1, -1));
+  SetMinSize(wxDefaultSize);
+  SetMaxSize(wxDefaultSize);
+  SetClientSize(std::max(GetClientSize().GetWidth(), MinimumWidth), content);
+  const int frame_height = GetSize().GetHeight();
+  const int frame_extra = GetSize().GetWidth() - GetClientSize().GetWidth();
+  SetSizeHints(MinimumWidth + frame_extra, frame_height, -1, frame_height);
+}
+
+void MainWindow::Finish() {
+  BuildOutputFormats();
+  BuildInputFormats();
+  if (g_settings.window.is_maximized == 1) Maximize(true);
+  FillFormatBox(output_format_box_, true);
+  StartNewJob();
+  Show(true);
+  LayoutControls();
+  PostSizeEvent();
+}
+
+void MainWindow::LayoutControls() {
+  const int w = GetClientSize().GetWidth();
+  panel_->SetSize(0, 0, w, PanelHeight);
+  for (wxWindow* field :
+       {static_cast<wxWindow*>(input_field_), static_cast<wxWindow*>(output_folder_box_),
+        static_cast<wxWindow*>(output_format_box_)}) {
+    field->SetSize(w - 160, FieldHeight);
+  }
+  for (size_t row = 0; row < field_toolbars_.size(); ++row) {
+    wxToolBar* toolbar = field_toolbars_[row];
+    if (!toolbar) continue;
+    // A GTK toolbar smaller than its button hides the button behind an overflow arrow.
+    const wxSize best = toolbar->GetBestSize();
+    const int side = std::max({FieldToolbarSide, best.GetWidth(), best.GetHeight()});
+    toolbar->SetSize(w - 146, FieldY[row] + (FieldHeight - side) / 2, side, side);
+  }
+  convert_button_->Move(w - 110, ConvertY);
+  Refresh();
+}
+
+void MainWindow::FillOutputFolderBox() {
+  const std::string& history = g_settings.file.recent_out_folders;
+  if (history.empty()) return;
+  output_folder_box_->Clear();
+  int selected = -1;
+  for (int n = 0; n < g_settings.advanced.out_folders_number; ++n) {
+    const std::string entry = HistoryEntry(history, n);
+    if (entry.empty()) continue;
+    const int position =
+        output_folder_box_->Append(FromUtf8(entry), IconPicture(g_menu_icons, "FavFolder"));
+    if (selected < 0 && entry == g_job.output_folder) selected = position;
+  }
+  if (output_folder_box_->GetCount() > 0) output_folder_box_->SetSelection(std::max(selected, 0));
+}
+
+void MainWindow::StartNewJob() {
+  FillOutputFolderBox();
+  ResetJob();
+  input_field_->ChangeValue(wxEmptyString);
+  output_folder_box_->SetSelection(wxNOT_FOUND);
+}
+
+void MainWindow::ShowInputFile(const std::string& path) {
+  input_field_->ChangeValue(FromUtf8(path));
+  if (!output_folder_box_->GetValue().empty()) return;
+  std::string folder = g_job.base_input_folder;
+  if (folder.empty()) {
+    const size_t slash = path.find_last_of('/');
+    folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  }
+  AddOutputFolderToHistory(g_settings, folder);
+  g_job.output_folder = folder;
+  FillOutputFolderBox();
+}
+
+wxSize MainWindow::InnerSize() const {
+  const wxSize client = GetClientSize();
+  return wxSize(client.GetWidth(), client.GetHeight() + g_toolbar_height + g_status_bar_height);
+}
+
+void MainWindow::RefreshPictures() {
+  field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
+  convert_button_->SetBitmap(IconPicture(g_button_icons, "Convert"));
+  for (unsigned i = 0; i < output_folder_box_->GetCount(); ++i) {
+    output_folder_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "FavFolder"));
+  }
+  for (unsigned i = 0; i < output_format_box_->GetCount(); ++i) {
+    output_format_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "New"));
+  }
+}
+
+void MainWindow::RebuildToolbar() {
+  BuildMainToolbar(this);
+  SetHeightBounds();
+}
+
+void MainWindow::SetStatusText(const std::string& text) {
+  if (GetStatusBar()) wxFrame::SetStatusText(FromUtf8(text), 0);
+}
+
+std::string MainWindow::StatusText() const {
+  return GetStatusBar() ? ToUtf8(GetStatusBar()->GetStatusText(0)) : std::string();
+}
+
+void MainWindow::OnSize(wxSizeEvent& event) {
+  LayoutControls();
+  event.Skip();
+}
+
+void MainWindow::OnClose(wxCloseEvent& event) {
+  // A run in work is asked first; the window goes only once no output is half written.
+  if (run_in_work_) {
+    if (event.CanVeto()) event.Veto();
+    RequestBreakOfRun();
+    return;
+  }
+  g_quit_requested = 1;
+  ShutDown();
+  event.Skip();
+}
+
+void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
+
+void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
+  g_job.output_folder = ToUtf8(output_folder_box_->GetValue());
+}
+
+void MainWindow::OnOutputFormatBox(wxCommandEvent&) {
+  const int selected = output_format_box_->GetSelection();
+  if (selected == wxNOT_FOUND) return;
+  const auto index =
+      static_cast<size_t>(reinterpret_cast<intptr_t>(output_format_box_->GetClientData(selected)));
+  if (index < g_process.output_format_keys.size()) {
+    g_settings.output.format = g_process.output_format_keys[index];
+  }
+}
+
+void MainWindow::OnConvertButton(wxCommandEvent&) { RunConversionFromWindow(); }

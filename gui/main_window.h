@@ -1,0 +1,113 @@
+#pragma once
+
+// The main window: the input field, the output-folder and output-format boxes, the Convert
+// button, the menu bar, toolbars, status bar and notice line.
+
+#include <wx/frame.h>
+
+#include <array>
+#include <string>
+
+class wxBitmapButton;
+class wxBitmapComboBox;
+class wxPanel;
+class wxStaticText;
+class wxTextCtrl;
+class wxToolBar;
+
+/// Control ids of the main window; command ids (0..24) stay clear of them.
+enum MainWindowControl : int {
+  InputFieldId = 100,
+  OutputFolderBoxId,
+  OutputFormatBoxId,
+  ConvertButtonId,
+};
+
+/// Height in pixels of the status bar; 0 when it could not be created.
+extern int32_t g_status_bar_height;
+
+class MainWindow : public wxFrame {
+ public:
+  /// The least inner width; the inner height never changes.
+  static constexpr int MinimumWidth = 510;
+  static constexpr int FixedHeight = 260;
+
+  /// Builds the window, invisible, at the place and inner size of the "Window" settings, with its
+  /// menus, toolbars, controls, status bar, notice line, accelerators and file drop.
+  MainWindow();
+  ~MainWindow() override;
+
+  /// Fills the formats and boxes, performs the window part of "New", shows the window and lays
+  /// it out once.
+  void Finish();
+
+  /// Places the controls for the current inner width.
+  void LayoutControls();
+
+  /// Refills the output-folder box from the history; an empty history leaves the box as it is.
+  void FillOutputFolderBox();
+
+  /// The window part of "New": history refilled, job reset, input field and folder box emptied.
+  void StartNewJob();
+
+  /// Shows an accepted input file, and supplies its folder as output folder while none is chosen.
+  void ShowInputFile(const std::string& path);
+
+  /// The inner size the settings store: width, and height counting toolbar and status bar.
+  wxSize InnerSize() const;
+
+  /// Rebuilds the field toolbars and gives the controls their pictures again (theme change).
+  void RefreshPictures();
+
+  /// Rebuilds the main toolbar and fixes the height bounds around it.
+  void RebuildToolbar();
+
+  void SetStatusText(const std::string& text);
+  std::string StatusText() const;
+
+  /// True while a conversion run's progress window is open.
+  bool RunInWork() const { return run_in_work_; }
+  void SetRunInWork(bool in_work) { run_in_work_ = in_work; }
+
+  // The controls, for the conversion run and for tests that drive the window.
+  wxPanel* Panel() const { return panel_; }
+  wxTextCtrl* InputField() const { return input_field_; }
+  wxBitmapComboBox* OutputFolderBox() const { return output_folder_box_; }
+  wxBitmapComboBox* OutputFormatBox() const { return output_format_box_; }
+  wxBitmapButton* ConvertButton() const { return convert_button_; }
+  const std::array<wxToolBar*, 3>& FieldToolbars() const { return field_toolbars_; }
+  wxStaticText* NoticeLabel() const { return notice_label_; }
+
+ private:
+  void BuildControls();
+  void SetHeightBounds();
+  void OnSize(wxSizeEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void OnMenu(wxCommandEvent& event);
+  void OnOutputFolderBox(wxCommandEvent& event);
+  void OnOutputFormatBox(wxCommandEvent& event);
+  void OnConvertButton(wxCommandEvent& event);
+
+  wxPanel* panel_ = nullptr;
+  wxTextCtrl* input_field_ = nullptr;
+  wxBitmapComboBox* output_folder_box_ = nullptr;
+  wxBitmapComboBox* output_format_box_ = nullptr;
+  wxBitmapButton* convert_button_ = nullptr;
+  std::array<wxToolBar*, 3> field_toolbars_{};
+  wxStaticText* notice_label_ = nullptr;
+  bool run_in_work_ = false;
+};
+
+/// The main window of the run; nullptr before it is built and after it is gone.
+extern MainWindow* g_main_window;
+
+/// The format list entry: the key in upper case, with " (description)" when asked.
+std::string FormatBoxEntry(const std::string& key, bool with_descriptions);
+
+/// Fills a format box with one entry per output format key, each with the "New" picture and its
+/// key's index as data, and selects the Output "Format" setting's entry (or the first).
+void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions);
+
+/// A saved place that lies on no screen (a monitor unplugged since) becomes a place centred on
+/// the primary screen; sizes below the bounds are raised to them.
+wxRect PlaceOnScreen(const wxRect& saved);

@@ -1,0 +1,142 @@
+#include "gui/progress_window.h"
+
+#include <wx/button.h>
+#include <wx/dcclient.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+
+#include "core/conversion_job.h"
+#include "core/run_checks.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/conversion_run.h"
+#include "gui/main_window.h"
+#include "gui/message_boxes.h"
+#include "gui/wx_text.h"
+#include "texts/language_table.h"
+
+ProgressWindow* ProgressWindow::current_ = nullptr;
+
+namespace {
+
+constexpr int LabelWidth = 280;
+
+}  // namespace
+
+ProgressWindow::ProgressWindow(wxWindow* parent, int total)
+    : wxDialog(parent, wxID_ANY, FromUtf8(GetText("Dialog", "Convert Progress")), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+      timer_(this),
+      total_(total) {
+  SetClientSize(Width, Height);
+  file_label_ = new wxStaticText(this, wxID_ANY, wxEmptyString, wxPoint(10, 13),
+                                 wxSize(LabelWidth, 20), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+  bar_ = new wxGauge(this, wxID_ANY, total + 1, wxPoint(10, 40), wxSize(LabelWidth, 20),
+                     wxGA_HORIZONTAL | wxGA_SMOOTH);
+  ok_button_ = new wxButton(this, wxID_OK, FromUtf8(GetText("Dialog", "OK")), wxPoint(110, 72),
+                            wxSize(80, 32));
+  ok_button_->Disable();
+  CentreOnParent();
+
+  // The limit of a shown path in characters, from the average width of the window's font.
+  wxClientDC dc(this);
+  dc.SetFont(GetFont());
+  const int width = dc.GetTextExtent("abc123:\\-").GetWidth() / 9;
+  if (width > 0) {
+    char_width_ = width;
+    limit_ = (Width - 20) / width;
+  }
+
+  Bind(wxEVT_TIMER, &ProgressWindow::OnTimer, this);
+  Bind(wxEVT_CLOSE_WINDOW, &ProgressWindow::OnClose, this);
+  ok_button_->Bind(wxEVT_BUTTON, &ProgressWindow::OnOk, this);
+}
+
+ProgressWindow::~ProgressWindow() {
+  timer_.Stop();
+  if (current_ == this) current_ = nullptr;
+}
+
+bool ProgressWindow::Run(RunResources resources) {
+  if (!StartConversion(std::move(resources))) return false;
+  running_ = true;
+  current_ = this;
+  if (g_main_window) g_main_window->SetRunInWork(true);
+  timer_.Start(PollMilliseconds);
+  ShowModal();
+  timer_.Stop();
+  current_ = nullptr;
+  if (g_main_window) g_main_window->SetRunInWork(false);
+  return true;
+}
+
+std::string ProgressWindow::ProgressTitle(const std::string& head, int count) const {
+  return head + " " +
+         FormatText(GetText("Msg", "Progress"), std::to_string(count), std::to_string(total_));
+}
+
+void ProgressWindow::OnTimer(wxTimerEvent&) {
+  if (!running_) return;
+  if (!ConversionEnded()) {
+    ShowProgress();
+    return;
+  }
+  ShowEnd();
+}
+
+void ProgressWindow::ShowProgress() {
+  const ProgressSnapshot progress = ReadProgress();
+  if (progress.processed <= shown_processed_) return;
+  shown_processed_ = progress.processed;
+  SetTitle(FromUtf8(ProgressTitle(GetText("Dialog", "Convert Progress"), progress.processed)));
+  std::string file = progress.current_file;
+  if (static_cast<int>(file.size()) * char_width_ > LabelWidth) file = ShortenPath(file, limit_);
+  file_label_->SetLabel(FromUtf8(file));
+  bar_->SetValue(std::min(progress.processed, total_ + 1));
+}
+
+void ProgressWindow::ShowEnd() {
+  running_ = false;
+  timer_.Stop();
+  const int converted = WaitForConversion();
+  const int processed = ReadProgress().processed;
+  if (stopped_) {
+    const std::string& stopped = GetText("Msg", "Conversion is not complete");
+    if (g_main_window) g_main_window->SetStatusText(stopped);
+    SetTitle(FromUtf8(ProgressTitle(stopped, processed)));
+    file_label_->SetLabel(FromUtf8(stopped));
+  } else {
+    const std::string& complete = GetText("Msg", "Conversion complete");
+    if (g_main_window) g_main_window->SetStatusText(complete);
+    SetTitle(FromUtf8(ProgressTitle(complete, processed)));
+    file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
+                                              std::to_string(converted), std::to_string(total_))));
+    bar_->SetValue(total_ + 1);
+  }
+  ok_button_->Enable();
+  ok_button_->SetFocus();
+  if (close_after_) EndModal(wxID_OK);
+}
+
+void ProgressWindow::AskBreak(bool close_after) {
+  if (!running_) return;
+  // The worker goes on meanwhile; on Yes it finishes the file in work and stops.
+  stopped_ = AskBreakConversion();
+  if (!stopped_) return;
+  StopConversion();
+  close_after_ = close_after_ || close_after;
+}
+
+void ProgressWindow::OnOk(wxCommandEvent&) {
+  if (running_) return;
+  EndModal(wxID_OK);
+}
+
+void ProgressWindow::OnClose(wxCloseEvent& event) {
+  if (running_) {
+    if (event.CanVeto()) event.Veto();
+    AskBreak(false);
+    return;
+  }
+  EndModal(wxID_OK);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+// The modal progress window of a conversion run: the file in work, a bar and an OK button that
+// is enabled once the run has ended.
+
+#include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include <string>
+
+struct RunResources;
+
+class wxButton;
+class wxGauge;
+class wxStaticText;
+
+class ProgressWindow : public wxDialog {
+ public:
+  /// Inner size of the window.
+  static constexpr int Width = 300;
+  static constexpr int Height = 110;
+  /// How often the worker's progress is read, in milliseconds.
+  static constexpr int PollMilliseconds = 15;
+
+  /// Built hidden over `parent` for a run of `total` files.
+  ProgressWindow(wxWindow* parent, int total);
+  ~ProgressWindow() override;
+
+  /// Starts the worker with the run's `resources` and shows the window until the user closes the
+  /// finished run. False when the worker could not start (then the window was not shown).
+  bool Run(RunResources resources);
+
+  /// Asks the break question while the worker runs; on Yes it stops after its file. With
+  /// `close_after`, the window and its run end by themselves once the worker has ended.
+  void AskBreak(bool close_after);
+
+  /// The progress window of the run in work; nullptr when there is none.
+  static ProgressWindow* Current() { return current_; }
+
+  bool Running() const { return running_; }
+  bool Stopped() const { return stopped_; }
+  bool CloseAfter() const { return close_after_; }
+  wxStaticText* FileLabel() const { return file_label_; }
+  wxGauge* Bar() const { return bar_; }
+  wxButton* OkButton() const { return ok_button_; }
+
+ private:
+  void OnTimer(wxTimerEvent& event);
+  void OnOk(wxCommandEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void ShowProgress();
+  void ShowEnd();
+  std::string ProgressTitle(const std::string& head, int count) const;
+
+  static ProgressWindow* current_;
+  wxStaticText* file_label_ = nullptr;
+  wxGauge* bar_ = nullptr;
+  wxButton* ok_button_ = nullptr;
+  wxTimer timer_;
+  int total_ = 0;
+  int shown_processed_ = 0;
+  int char_width_ = 7;
+  int limit_ = 50;
+  bool running_ = false;
+  bool stopped_ = false;
+  bool close_after_ = false;
+};

@@ -1,0 +1,120 @@
+#include "gui/window_run.h"
+
+#include <wx/app.h>
+#include <wx/display.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/timer.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "config/settings_file.h"
+#include "core/conversion_job.h"
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/conversion_run.h"
+#include "gui/gtk_calls.h"
+#include "gui/main_window.h"
+#include "gui/pictures.h"
+#include "platform/console.h"
+#include "platform/system.h"
+#include "texts/language_table.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_end_requested = 0;
+
+bool HasDisplay() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
+
+class WindowApp : public wxApp {
+ public:
+  bool OnInit() override {
+    // A log box is modal and would block a run nobody watches: messages go to standard error.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    // GTK hides menu pictures unless asked to show them.
+    ShowMenuPictures();
+    const wxRect screen = wxDisplay(0u).GetGeometry();
+    SetPrimaryDesktopSize({screen.width, screen.height});
+    // A polite end (logout, kill) closes the window as the user would: a run in work is asked
+    // first, and the settings are written. The handler only raises a flag the loop looks at.
+    std::signal(SIGTERM, [](int) { g_end_requested = 1; });
+    end_watch_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      if (g_end_requested && g_main_window && !g_main_window->RunInWork()) {
+        g_end_requested = 0;
+        g_main_window->Close();
+      } else if (g_end_requested) {
+        g_end_requested = 0;
+        RequestBreakOfRun();
+      }
+    });
+    end_watch_.Start(EndWatchMilliseconds);
+
+    BuildConfigFilePath();
+    LoadSettings();
+    BuildLanguageTable();
+    LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    auto* window = new MainWindow;
+    SetTopWindow(window);
+    window->Finish();
+    return true;
+  }
+
+  int OnExit() override {
+    end_watch_.Stop();
+    return wxApp::OnExit();
+  }
+
+ private:
+  static constexpr int EndWatchMilliseconds = 100;
+  wxTimer end_watch_;
+};
+
+}  // namespace
+
+void ShutDown() {
+  WindowSettings& place = g_settings.window;
+  if (g_main_window) {
+    if (g_main_window->IsMaximized()) {
+      place.is_maximized = 1;
+    } else if (!g_main_window->IsIconized()) {
+      place.is_maximized = 0;
+      const wxSize inner = g_main_window->InnerSize();
+      place.width = inner.GetWidth();
+      place.height = inner.GetHeight();
+      const wxPoint at = g_main_window->GetPosition();
+      place.x = at.x;
+      place.y = at.y;
+    }
+  }
+  if (g_settings.advanced.out_folders_history == ToValue(FolderHistory::CleanOnExit)) {
+    g_settings.file.recent_out_folders.clear();
+  }
+  SaveSettings();
+}
+
+int RunWindowInterface(int argc, char** argv) {
+  if (!HasDisplay()) {
+    WriteErrorLine("Error: No display for the window; use -i FILE to convert on the command line");
+    return ExitNoWindow;
+  }
+  ResetSettings(g_settings, false);
+  wxApp::SetInstance(new WindowApp);
+  if (!wxEntryStart(argc, argv)) {
+    WriteErrorLine("Error: Cannot open the display for the window");
+    return ExitNoWindow;
+  }
+  if (!wxTheApp->CallOnInit()) {
+    wxEntryCleanup();
+    return ExitNoWindow;
+  }
+  wxTheApp->OnRun();
+  wxEntryCleanup();
+  return 0;
+}

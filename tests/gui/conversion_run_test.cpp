@@ -1,0 +1,205 @@
+// A conversion started from the main window: the refusals with their warnings, a run to its end
+// report, and a run stopped by the break question.
+
+#include <wx/bmpbuttn.h>
+#include <wx/bmpcbox.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <filesystem>
+
+#include "config/settings_file.h"
+#include "core/conversion_job.h"
+#include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/commands.h"
+#include "gui/conversion_run.h"
+#include "gui/progress_window.h"
+#include "tests/gui/window_harness.h"
+#include "tests/support/psd_writer.h"
+#include "texts/language_table.h"
+
+namespace {
+
+std::string WriteDocument(const std::string& path, uint32_t width, uint32_t height) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, width, height, 3);
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t channel) -> uint32_t {
+    return (x * 7 + y * 3 + channel * 50) & 0xFF;
+  });
+  return WritePsdFile(path, spec) ? path : std::string();
+}
+
+// The input field and the chosen output folder, as the user leaves them.
+void FillFields(MainWindow& window, const std::string& document, const std::string& folder) {
+  window.InputField()->ChangeValue(document);
+  g_settings.file.recent_out_folders = folder;
+  window.FillOutputFolderBox();
+  window.OutputFolderBox()->SetSelection(0);
+}
+
+// What the progress window showed when the run had ended.
+struct EndReport {
+  std::string title;
+  std::string label;
+  int bar = -1;
+  int range = -1;
+};
+
+// Starts the conversion as the Convert button does. `during` runs once while the worker is in
+// work; at the end the report is read and OK pressed, as a user would.
+EndReport Convert(const std::function<void(ProgressWindow&)>& during = {}) {
+  EndReport report;
+  bool during_done = false;
+  wxTimer watcher;
+  watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    ProgressWindow* progress = ProgressWindow::Current();
+    if (!progress) return;
+    if (during && !during_done && progress->Running()) {
+      during_done = true;
+      Snapshot(progress, "progress_during");
+      during(*progress);
+    }
+    if (progress->OkButton()->IsEnabled() && report.range < 0) {
+      report.title = progress->GetTitle().ToStdString();
+      report.label = progress->FileLabel()->GetLabel().ToStdString();
+      report.bar = progress->Bar()->GetValue();
+      report.range = progress->Bar()->GetRange();
+      Snapshot(progress, "progress_after");
+      wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
+      ok.SetEventObject(progress->OkButton());
+      progress->OkButton()->GetEventHandler()->ProcessEvent(ok);
+    }
+  });
+  watcher.Start(10);
+  wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
+  click.SetEventObject(g_main_window->ConvertButton());
+  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
+  watcher.Stop();
+  return report;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
+  TempDir out;
+  FillFields(window(), document, out.folder());
+
+  const EndReport report = Convert();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(std::filesystem::exists(out.file("picture.png")));
+  EXPECT_EQ(report.title, "Conversion complete (1/1)");
+  EXPECT_EQ(report.label, "Files converted: 1 of 1");
+  EXPECT_EQ(report.bar, 2);
+  EXPECT_EQ(report.range, 2);
+  EXPECT_EQ(window().StatusText(), "Conversion complete");
+  EXPECT_EQ(ProgressWindow::Current(), nullptr);
+  EXPECT_TRUE(window().IsEnabled());
+}
+
+TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 8, 8);
+  WriteFileBytes(dir_.file("empty.psd"), "");
+  WriteFileBytes(dir_.file("notes.txt"), "text");
+  TempDir out;
+  auto refusal = [&](const std::string& input, const std::string& folder) {
+    messages_.clear();
+    window().InputField()->ChangeValue(input);
+    g_settings.file.recent_out_folders = folder;
+    window().OutputFolderBox()->Clear();
+    if (!folder.empty()) {
+      window().FillOutputFolderBox();
+      window().OutputFolderBox()->SetSelection(0);
+    }
+    Convert();
+    return messages_.empty() ? std::string("(none)") : messages_.front();
+  };
+  EXPECT_EQ(refusal("", out.folder()), GetText("Msg", "Empty input files"));
+  EXPECT_EQ(refusal(dir_.file("empty.psd"), out.folder()), GetText("Msg", "Empty input files"));
+  EXPECT_EQ(refusal(dir_.file("notes.txt"), out.folder()), GetText("Msg", "Empty input files"));
+  EXPECT_EQ(refusal(dir_.file("missing.psd"), out.folder()), GetText("Msg", "Empty input files"));
+  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  EXPECT_EQ(refusal(document, ""), GetText("Msg", "Empty output folder"));
+  EXPECT_EQ(refusal(document, document),
+            FormatText(GetText("Msg", "Invalid output folder"), document + "/"));
+
+  g_settings.transform.do_image_resize = 1;
+  g_settings.transform.image_width = 0;
+  g_settings.transform.image_height = 100;
+  g_settings.transform.keep_aspect_ratio = 1;
+  EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Invalid width"));
+  g_settings.transform.image_width = 100;
+  g_settings.transform.image_height = 0;
+  EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Invalid height"));
+  g_settings.transform.do_image_resize = 0;
+
+  // The console's checks run too: a hand-edited gamma is refused before anything is written.
+  g_settings.adjustment.do_image_color_correction = 1;
+  g_settings.adjustment.image_gamma = 0.0f;
+  EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Empty extensions"));
+  g_settings.adjustment.do_image_color_correction = 0;
+
+  g_settings.watermark.do_watermark = 1;
+  g_settings.watermark.font = "No Such Face At All";
+  EXPECT_EQ(refusal(document, out.folder()),
+            FormatText(GetText("Msg", "Invalid watermark font"), "No Such Face At All"));
+  EXPECT_EQ(window().StatusText(), "Preparing...");
+  g_settings.watermark.do_watermark = 2;
+  g_settings.watermark.image = "";
+  EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Empty watermark image"));
+  g_settings.watermark.image = dir_.file("empty.psd");
+  EXPECT_EQ(refusal(document, out.folder()),
+            FormatText(GetText("Msg", "Invalid watermark image"), dir_.file("empty.psd")));
+  EXPECT_FALSE(std::filesystem::exists(out.file("picture.png")));
+}
+
+TEST_F(WindowTest, BreakQuestionStopsTheRunAfterItsFile) {
+  // Large enough that the worker is still busy when the question comes.
+  const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
+  TempDir out;
+  FillFields(window(), document, out.folder());
+  answer_ = true;
+  const EndReport report = Convert([](ProgressWindow& progress) { progress.Close(); });
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
+  EXPECT_EQ(report.title, "Conversion stopped (1/1)");
+  EXPECT_EQ(report.label, "Conversion stopped");
+  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  // The file in work was finished, never left half written.
+  EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
+
+  // Answered No, the run ends normally.
+  answer_ = false;
+  messages_.clear();
+  const EndReport normal = Convert([](ProgressWindow& progress) { progress.Close(); });
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(normal.label, "Files converted: 1 of 1");
+}
+
+TEST(ShortenPath, KeepsBothEndsAroundDots) {
+  EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 21),
+            "/home/use...ummer.psd");
+  EXPECT_EQ(ShortenPath("short.psd", 50), "short.psd");
+  EXPECT_EQ(ShortenPath("", 5), "");
+  // Characters, not bytes: a two-byte letter is never cut in half.
+  EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
+            "\xC3\xA4...\xC3\xA4");
+}
+
+TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsAfterTheFile) {
+  BuildConfigFilePath();
+  const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
+  TempDir out;
+  FillFields(window(), document, out.folder());
+  answer_ = true;
+  Convert([](ProgressWindow&) { g_main_window->Close(); });
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
+  ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
+  // The window went only after its file was whole, and the settings were written.
+  EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
+  EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
+}

@@ -1,0 +1,252 @@
+// The main window as a user meets it: layout at two widths, the fixed height, the commands and
+// keys, dropped files, the output-folder history.
+
+#include <wx/bmpbuttn.h>
+#include <wx/bmpcbox.h>
+#include <wx/dnd.h>
+#include <wx/menu.h>
+#include <wx/textctrl.h>
+#include <wx/toolbar.h>
+#include <wx/uiaction.h>
+
+#include <filesystem>
+
+#include "core/conversion_job.h"
+#include "core/program_identity.h"
+#include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/commands.h"
+#include "gui/output_history.h"
+#include "tests/gui/window_harness.h"
+#include "tests/support/psd_writer.h"
+#include "texts/language_table.h"
+
+namespace {
+
+std::string WriteDocument(const std::string& path, uint32_t width = 16, uint32_t height = 12) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, width, height, 3);
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t channel) -> uint32_t {
+    return (x * 7 + y * 3 + channel * 50) & 0xFF;
+  });
+  return WritePsdFile(path, spec) ? path : std::string();
+}
+
+void ExpectLayoutAt(MainWindow& window, int width) {
+  window.SetClientSize(width, window.GetClientSize().GetHeight());
+  Pump(100);
+  ASSERT_EQ(window.GetClientSize().GetWidth(), width);
+  EXPECT_EQ(window.InputField()->GetSize().GetWidth(), width - 160);
+  EXPECT_EQ(window.OutputFolderBox()->GetSize().GetWidth(), width - 160);
+  EXPECT_EQ(window.OutputFormatBox()->GetSize().GetWidth(), width - 160);
+  for (wxToolBar* toolbar : window.FieldToolbars()) {
+    EXPECT_EQ(toolbar->GetPosition().x, width - 146);
+  }
+  EXPECT_EQ(window.ConvertButton()->GetPosition().x, width - 110);
+}
+
+}  // namespace
+
+TEST_F(WindowTest, LayoutFollowsTheWidth) {
+  EXPECT_EQ(window().GetTitle(), "Quorvix 2.7");
+  ExpectLayoutAt(window(), 510);
+  EXPECT_EQ(window().InputField()->GetSize().GetWidth(), 350);
+  EXPECT_EQ(window().FieldToolbars()[0]->GetPosition().x, 364);
+  EXPECT_EQ(window().ConvertButton()->GetPosition().x, 400);
+  Snapshot(&window(), "main_510");
+  ExpectLayoutAt(window(), 710);
+  EXPECT_EQ(window().InputField()->GetSize().GetWidth(), 550);
+  EXPECT_EQ(window().FieldToolbars()[2]->GetPosition().x, 564);
+  EXPECT_EQ(window().ConvertButton()->GetPosition().x, 600);
+  Snapshot(&window(), "main_710");
+}
+
+TEST_F(WindowTest, HeightCannotChangeAndWidthNotBelowTheBound) {
+  const wxSize before = window().GetSize();
+  EXPECT_EQ(window().InnerSize().GetHeight(), MainWindow::FixedHeight);
+  window().SetSize(before.GetWidth(), before.GetHeight() + 150);
+  Pump(100);
+  EXPECT_EQ(window().GetSize().GetHeight(), before.GetHeight());
+  window().SetSize(before.GetWidth(), before.GetHeight() - 80);
+  Pump(100);
+  EXPECT_EQ(window().GetSize().GetHeight(), before.GetHeight());
+  window().SetClientSize(300, window().GetClientSize().GetHeight());
+  Pump(100);
+  EXPECT_EQ(window().GetClientSize().GetWidth(), MainWindow::MinimumWidth);
+}
+
+TEST_F(WindowTest, MenusHoldEveryCommandWithPictureAndAccelerator) {
+  wxMenuBar* bar = window().GetMenuBar();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->GetMenuCount(), 3u);
+  EXPECT_EQ(bar->GetMenuLabelText(0), "File");
+  EXPECT_EQ(bar->GetMenuLabelText(1), "Converter");
+  EXPECT_EQ(bar->GetMenuLabelText(2), "Help");
+  const std::vector<std::pair<int, std::string>> items = {
+      {CmdNew, "New\tCtrl+N"},
+      {CmdAddInputFile, "Add Input File..."},
+      {CmdSelectOutputFolder, "Select Output Folder..."},
+      {CmdExit, "Exit\tAlt+X"},
+      {CmdConvert, "Convert\tF5"},
+      {CmdFindConverter, "Find a File Converter..."},
+      {CmdPreferences, "Preferences..."},
+      {CmdManual, "User Manual...\tF1"},
+      {CmdSendFeedback, "Send Feedback"},
+      {CmdVisitHomepage, "Visit the Program's Homepage"},
+      {CmdCheckForUpdates, "Check For a New Version"},
+      {CmdAbout, "About..."}};
+  for (const auto& [id, caption] : items) {
+    wxMenuItem* item = bar->FindItem(id);
+    ASSERT_NE(item, nullptr) << caption;
+    EXPECT_EQ(item->GetItemLabel().ToStdString(), caption);
+    EXPECT_TRUE(item->GetBitmap().IsOk()) << caption;
+  }
+  EXPECT_EQ(bar->FindItem(CmdOutputFormatOptions), nullptr);
+
+  wxToolBar* toolbar = window().GetToolBar();
+  ASSERT_NE(toolbar, nullptr);
+  EXPECT_EQ(toolbar->GetToolBitmapSize(), wxSize(32, 32));  // "UI Size" 2
+  const std::vector<int> buttons = {CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
+                                    CmdPreferences,  CmdConvert,       CmdManual,
+                                    CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
+  for (int id : buttons) {
+    const wxToolBarToolBase* tool = toolbar->FindById(id);
+    ASSERT_NE(tool, nullptr) << id;
+    EXPECT_FALSE(tool->GetShortHelp().empty());
+    EXPECT_EQ(tool->GetNormalBitmap().GetWidth(), 32);
+  }
+  EXPECT_EQ(toolbar->FindById(CmdConvert)->GetShortHelp(), "Convert");
+  EXPECT_EQ(window().FieldToolbars()[2]->FindById(CmdOutputFormatOptions)->GetShortHelp(),
+            "Options...");
+}
+
+TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
+  for (const auto& [ui_size, pixels] :
+       std::vector<std::pair<int, int>>{{0, 16}, {1, 24}, {4, 64}, {7, 16}}) {
+    g_settings.interface.ui_size = ui_size;
+    g_process.interface_rebuild_level = 2;
+    RebuildInterface();
+    Pump(50);
+    EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(pixels, pixels)) << ui_size;
+    EXPECT_EQ(window().InnerSize().GetHeight() >= MainWindow::FixedHeight, true);
+    // Only the toolbar changes: the menu keeps its 16-pixel pictures.
+    EXPECT_EQ(window().GetMenuBar()->FindItem(CmdNew)->GetBitmap().GetWidth(), 16);
+  }
+}
+
+TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
+  const std::string document = WriteDocument(dir_.file("key.psd"));
+  ASSERT_TRUE(AddInputFile(document));
+  EXPECT_EQ(window().InputField()->GetValue(), document);
+
+  wxUIActionSimulator user;
+  window().Raise();
+  window().InputField()->SetFocus();
+  Pump(100);
+  user.Char('N', wxMOD_CONTROL);
+  ASSERT_TRUE(PumpUntil([&] { return window().InputField()->GetValue().empty(); }, 3000));
+  EXPECT_TRUE(g_input_files.Empty());
+
+  // F5 with nothing to convert: the run refuses with its warning.
+  user.Char(WXK_F5);
+  ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }, 3000));
+  EXPECT_EQ(messages_.front(), GetText("Msg", "Empty input files"));
+  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+}
+
+TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
+  const std::string first = WriteDocument(dir_.file("first.psd"));
+  const std::string second = WriteDocument(dir_.file("second.psd"));
+  const std::string third = WriteDocument(dir_.file("third.psd"));
+  wxArrayString files;
+  files.Add(first);
+  files.Add(second);
+  files.Add(third);
+  auto* target = static_cast<wxFileDropTarget*>(window().GetDropTarget());
+  ASSERT_NE(target, nullptr);
+  EXPECT_TRUE(target->OnDropFiles(20, 20, files));
+  EXPECT_EQ(window().InputField()->GetValue(), first);
+  EXPECT_EQ(g_input_files.Size(), 1u);
+  // The output folder comes from the file.
+  EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
+  EXPECT_EQ(g_job.output_folder, dir_.folder());
+  EXPECT_EQ(HistoryEntry(g_settings.file.recent_out_folders, 0), dir_.folder());
+
+  // A later file keeps the chosen folder; a file of another type is not taken.
+  TempDir other;
+  const std::string elsewhere = WriteDocument(other.file("elsewhere.psd"));
+  files.Clear();
+  files.Add(elsewhere);
+  target->OnDropFiles(20, 20, files);
+  EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
+  EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
+  WriteFileBytes(other.file("notes.txt"), "text");
+  files.Clear();
+  files.Add(other.file("notes.txt"));
+  target->OnDropFiles(20, 20, files);
+  EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
+}
+
+TEST(OutputFolderHistory, NewestFirstWithoutCaseDuplicatesWithinTheLimit) {
+  ProgramSettings settings;
+  settings.advanced.out_folders_number = 3;
+  settings.file.recent_out_folders = "a\tb\tc";
+  EXPECT_TRUE(AddOutputFolderToHistory(settings, "B"));
+  EXPECT_EQ(settings.file.recent_out_folders, "B\ta\tc");
+  settings.file.recent_out_folders = "a\tb\tc";
+  EXPECT_TRUE(AddOutputFolderToHistory(settings, "d"));
+  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
+  EXPECT_FALSE(AddOutputFolderToHistory(settings, ""));
+  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
+  EXPECT_EQ(HistoryEntry(" x \t y", 0), "x");
+  EXPECT_EQ(HistoryEntry(" x \t y", 1), "y");
+  EXPECT_EQ(HistoryEntry(" x \t y", 2), "");
+  EXPECT_EQ(FolderChecksum("/Data/Out/"), FolderChecksum("/data/out/"));
+  EXPECT_EQ(FolderChecksum("123456789"), 0xCBF43926u);  // the CRC-32 check value
+}
+
+TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
+  g_settings.advanced.out_folders_number = 3;
+  g_settings.file.recent_out_folders = "/one/\t/two/\t/three/\t/four/";
+  SendCommand(CmdNew);
+  EXPECT_EQ(window().OutputFolderBox()->GetCount(), 3u);
+  EXPECT_EQ(window().OutputFolderBox()->GetString(1), "/two/");
+  EXPECT_EQ(window().OutputFolderBox()->GetSelection(), wxNOT_FOUND);
+  EXPECT_TRUE(window().OutputFolderBox()->GetValue().empty());
+
+  window().OutputFolderBox()->SetSelection(2);
+  wxCommandEvent chosen(wxEVT_COMBOBOX, OutputFolderBoxId);
+  chosen.SetEventObject(window().OutputFolderBox());
+  window().OutputFolderBox()->GetEventHandler()->ProcessEvent(chosen);
+  EXPECT_EQ(g_job.output_folder, "/three/");
+
+  // An empty history leaves the box as it was.
+  g_settings.file.recent_out_folders.clear();
+  window().FillOutputFolderBox();
+  EXPECT_EQ(window().OutputFolderBox()->GetCount(), 3u);
+}
+
+TEST_F(WindowTest, HelpAndFeedbackAreHandedToTheDesktop) {
+  // A stand-in for xdg-open that writes down what it was given.
+  const std::string record = dir_.file("opened.txt");
+  const std::string stub = dir_.file("xdg-open");
+  ASSERT_TRUE(WriteFileBytes(stub, "#!/bin/sh\necho \"$1\" >> '" + record + "'\n"));
+  std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir_.path().string() + ":" + path).c_str(), 1);
+  SendCommand(CmdManual);
+  SendCommand(CmdSendFeedback);
+  const bool both = PumpUntil(
+      [&] {
+        const std::string text = ReadFileBytes(record);
+        return std::count(text.begin(), text.end(), '\n') == 2;
+      },
+      5000);
+  setenv("PATH", path.c_str(), 1);
+  ASSERT_TRUE(both);
+  const std::string text = ReadFileBytes(record);
+  const std::string manual = g_process.program_folder + "tarnex.html";
+  EXPECT_NE(text.find(manual + "\n"), std::string::npos) << text;
+  EXPECT_TRUE(std::filesystem::exists(manual));
+  EXPECT_NE(text.find("?subject=Quorvix 2.7 Feedback\n"), std::string::npos) << text;
+}

@@ -1,0 +1,110 @@
+#include "tests/gui/window_harness.h"
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/init.h>
+#include <wx/log.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "app/start_up.h"
+#include "core/conversion_job.h"
+#include "core/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/gtk_calls.h"
+#include "gui/pictures.h"
+#include "texts/language_table.h"
+
+void Pump(int milliseconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  do {
+    wxYield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (std::chrono::steady_clock::now() < end);
+  wxYield();
+}
+
+bool PumpUntil(const std::function<bool()>& done, int milliseconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done() && std::chrono::steady_clock::now() < end) Pump(5);
+  return done();
+}
+
+void Snapshot(wxWindow* window, const std::string& name) {
+  const char* folder = std::getenv("QUORVIX_SCREENSHOTS");
+  if (!folder || !*folder) return;
+  Pump(150);
+  EXPECT_TRUE(SaveWindowPicture(window, std::string(folder) + "/" + name + ".png")) << name;
+}
+
+void SendCommand(int id) {
+  wxCommandEvent event(wxEVT_MENU, id);
+  event.SetEventObject(g_main_window);
+  g_main_window->GetEventHandler()->ProcessEvent(event);
+}
+
+void WindowTest::SetUp() {
+  // The settings file of each test lives in its own folder.
+  setenv("XDG_CONFIG_HOME", dir_.folder().c_str(), 1);
+  ResetSettings(g_settings, false);
+  messages_.clear();
+  SetMessageHandler([this](MessageKind, const std::string& text) {
+    messages_.push_back(text);
+    return answer_;
+  });
+  Rebuild();
+}
+
+void WindowTest::Rebuild() {
+  // A window closed by the test is gone already.
+  if (g_main_window) {
+    g_main_window->Destroy();
+    Pump(20);
+  }
+  window_ = new MainWindow;
+  window_->Finish();
+  Pump(100);
+}
+
+void WindowTest::TearDown() {
+  if (g_main_window) {
+    // Destroyed without the close path: a test that wants ShutDown closes the window itself.
+    g_main_window->Destroy();
+    Pump(20);
+  }
+  window_ = nullptr;
+  SetMessageHandler(nullptr);
+}
+
+namespace {
+
+class TestApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Listing the tests (the build does it) needs no display.
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  SetUpProcess();
+  // A log box would wait for a person forever.
+  wxApp::SetInstance(new TestApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "no display for the window tests\n");
+    return 1;
+  }
+  delete wxLog::SetActiveTarget(new wxLogStderr);
+  wxTheApp->CallOnInit();
+  ShowMenuPictures();
+  BuildLanguageTable();
+  LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+  const int result = RUN_ALL_TESTS();
+  wxEntryCleanup();
+  return result;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+// Runs the real main window inside the test process: wx is started once for all tests, each test
+// builds a fresh main window and drives it with the events its controls would send.
+//
+//   WindowTest fixture: window() is built and shown; Pump() lets the event loop run;
+//   Snapshot("name") saves a picture when $QUORVIX_SCREENSHOTS names a folder.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gui/main_window.h"
+#include "gui/message_boxes.h"
+#include "tests/support/temp_dir.h"
+
+/// Lets the event loop run for about `milliseconds`.
+void Pump(int milliseconds = 50);
+
+/// Pumps until `done` is true or `milliseconds` have passed; returns `done()`.
+bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
+
+/// Saves a picture of `window` (menu bar and toolbar included) as NAME.png into the folder named
+/// by $QUORVIX_SCREENSHOTS; does nothing without it.
+void Snapshot(wxWindow* window, const std::string& name);
+
+/// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
+void SendCommand(int id);
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  MainWindow& window() { return *window_; }
+  /// Builds the window again after the settings were changed.
+  void Rebuild();
+
+  TempDir dir_;
+  /// The texts of the message boxes shown so far, answered with `answer_`.
+  std::vector<std::string> messages_;
+  bool answer_ = true;
+
+ private:
+  MainWindow* window_ = nullptr;
+};
