@@ -31,6 +31,12 @@ for size in 16 24 32 48 64 128 256; do
     fail "no ${size} px icon"
 done
 
+# Every program the build puts beside quorvix is a helper of the package.
+for program in "$build"/bin/quorvix-*; do
+  [ -x "$root/usr/lib/quorvix/$(basename "$program")" ] || fail "no $(basename "$program") helper"
+done
+[ -s "$root/usr/share/doc/quorvix/tarnex.html" ] || fail "no HTML manual"
+
 # The installed program converts the sample with the decoder of the package (the build's is not
 # beside it) and leaves its prefix as it was.
 find "$root" | sort >"$work/before"
