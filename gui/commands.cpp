@@ -17,6 +17,7 @@
 #include "platform/open_default.h"
 #include "platform/system.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 int32_t g_menu_bar_height = 0;
 int32_t g_toolbar_height = 0;
@@ -168,7 +169,7 @@ void BuildMainToolbar(wxFrame* frame) {
     g_toolbar_height = 0;
     return;
   }
-  const int size = ToolbarPictureSize(g_settings.interface.ui_size);
+  const int size = ThemePictureSize(g_settings.interface.ui_size);
   toolbar->SetToolBitmapSize(wxSize(size, size));
   for (int id : ToolbarLayout) {
     const Command* command = FindCommand(id);
@@ -209,12 +210,12 @@ void RebuildInterface() {
     return;
   }
   if (level == 2) {
-    LoadToolbarPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    LoadToolbarPictures(ThemePictureSize(g_settings.interface.ui_size));
     g_main_window->RebuildToolbar();
     g_main_window->PostSizeEvent();
     g_process.interface_rebuild_level = 0;
   } else if (level == 1) {
-    LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
     BuildMainMenu(g_main_window);
     g_main_window->RebuildToolbar();
     g_main_window->RefreshPictures();

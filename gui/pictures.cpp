@@ -138,23 +138,6 @@ bool RenderMap(const IconMap& map, int size) {
 
 }  // namespace
 
-int ToolbarPictureSize(int32_t ui_size) {
-  switch (ui_size) {
-    case 0:
-      return 16;
-    case 1:
-      return 24;
-    case 2:
-      return 32;
-    case 3:
-      return 48;
-    case 4:
-      return 64;
-    default:
-      return 16;
-  }
-}
-
 const PictureSource* FindPictureSource(std::string_view name) {
   for (const PictureSource& source : PictureSources) {
     if (source.name == name) return &source;

@@ -10,9 +10,6 @@
 
 class wxBitmap;
 
-/// The pixel size of a "UI Size" value: 0 gives 16, 1 24, 2 32, 3 48, 4 64, any other 16.
-int ToolbarPictureSize(int32_t ui_size);
-
 /// Where a built-in picture comes from: a symbolic icon of the Adwaita theme, drawn in a colour,
 /// or one drawn here.
 struct PictureSource {

@@ -21,6 +21,7 @@
 #include "gui/pictures.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "themes/theme_pack.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -59,7 +60,7 @@ class WindowApp : public wxApp {
     BuildConfigFilePath();
     LoadSettings();
     BuildLanguageTable();
-    LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
     auto* window = new MainWindow;
     SetTopWindow(window);
     window->Finish();

@@ -16,6 +16,7 @@
 #undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
+#include "themes/theme_pack.h"
 #include "texts/language_table.h"
 
 void Pump(int milliseconds) {
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   wxTheApp->CallOnInit();
   ShowMenuPictures();
   BuildLanguageTable();
-  LoadBuiltInPictures(ToolbarPictureSize(g_settings.interface.ui_size));
+  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
   return result;
