@@ -1,7 +1,7 @@
 #include "app/start_up.h"
 
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/system.h"
 
 void SetUpProcess() {

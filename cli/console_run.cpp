@@ -6,7 +6,7 @@
 #include "cli/keywords.h"
 #include "cli/report.h"
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
 #include "texts/language_table.h"

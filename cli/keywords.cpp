@@ -8,7 +8,7 @@
 #include <span>
 #include <system_error>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/ascii.h"
 
 namespace {

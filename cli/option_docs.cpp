@@ -7,7 +7,7 @@
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/ascii.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "cli/profile.h"
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "cli/keywords.h"
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "platform/console.h"
 

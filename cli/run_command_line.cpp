@@ -5,7 +5,7 @@
 #include "cli/usage.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "platform/console.h"
 #include "texts/language_table.h"

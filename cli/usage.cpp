@@ -5,7 +5,7 @@
 #include <random>
 
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 class ConfigFile;
 

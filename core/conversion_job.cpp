@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <random>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "engine/saving.h"
 

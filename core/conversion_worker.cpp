@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/colour.h"
 #include "engine/frame.h"
 #include "engine/isolated_decode.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/watermark.h"
 
 struct ConversionJob;

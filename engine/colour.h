@@ -2,7 +2,7 @@
 
 // Colour correction, greyscale and threshold of the image in work.
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// Applies brightness, contrast, gamma and inversion; unchanged when correction is off.

@@ -7,7 +7,7 @@
 #include <charconv>
 #include <initializer_list>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 InputFormatTable g_input_formats;
 OutputFormatTable g_output_formats;

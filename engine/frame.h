@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// Paints the "Frame" bands over the image of `width` x `height`; unchanged when there is none.

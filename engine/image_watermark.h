@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// The "Image" file at "Image Opacity", grey with "Image Greyscale", as a 32-bit layer with

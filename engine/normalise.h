@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// True when the output depth (`output_bpp`, 32 or less) or a step that is on (rotation, colour

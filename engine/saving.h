@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// The FreeImage save flags that the "Output" options of `output_key` give; 0 for keys without

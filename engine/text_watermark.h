@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 #include "engine/drawing.h"
 #include "engine/naming.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
 /// Turns the image by the "Image Rotation" angle of group "Transform"; unchanged when rotation

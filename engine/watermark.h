@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 #include "engine/naming.h"
 

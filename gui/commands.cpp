@@ -6,7 +6,7 @@
 #include <wx/toolbar.h>
 
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/conversion_run.h"

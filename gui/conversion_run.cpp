@@ -4,7 +4,7 @@
 #include <wx/textctrl.h>
 
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.

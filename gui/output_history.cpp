@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/ascii.h"
 
 std::string HistoryEntry(std::string_view history, int index) {

@@ -12,7 +12,7 @@
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/conversion_run.h"

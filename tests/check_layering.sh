@@ -8,15 +8,15 @@ cd "$root" || exit 2
 declare -A allowed=(
   [platform]=""
   [settings]="platform/"
-  [texts]="core/program_settings.h platform/"
-  [config]="core/program_settings.h platform/"
-  [engine]="core/program_settings.h platform/"
-  [core]="engine/ core/program_settings.h platform/"
-  [update]="config/ texts/ core/program_settings.h platform/"
-  [themes]="config/ texts/ core/program_settings.h platform/"
-  [cli]="core/ engine/ config/ texts/ platform/"
-  [gui]="core/ engine/ config/ texts/ update/ themes/ platform/"
-  [app]="core/ engine/ config/ texts/ update/ themes/ platform/ cli/ gui/"
+  [texts]="settings/ platform/"
+  [config]="settings/ platform/"
+  [engine]="settings/ platform/"
+  [core]="engine/ settings/ platform/"
+  [update]="config/ texts/ settings/ platform/"
+  [themes]="config/ texts/ settings/ platform/"
+  [cli]="settings/ core/ engine/ config/ texts/ platform/"
+  [gui]="settings/ core/ engine/ config/ texts/ update/ themes/ platform/"
+  [app]="settings/ core/ engine/ config/ texts/ update/ themes/ platform/ cli/ gui/"
 )
 # External libraries a folder must not reach.
 declare -A forbidden_external=(
@@ -38,7 +38,7 @@ check_file() {
   while IFS= read -r line; do
     header=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
     case "$header" in
-      platform/*|core/*|engine/*|cli/*|config/*|texts/*|update/*|themes/*|gui/*|app/*)
+      platform/*|settings/*|core/*|engine/*|cli/*|config/*|texts/*|update/*|themes/*|gui/*|app/*)
         [[ "$header" == "$own"* ]] && continue
         ok=0
         for prefix in ${allowed[$layer]}; do
@@ -61,14 +61,11 @@ check_file() {
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file")
 }
 
-for folder in platform texts config engine core update themes cli gui app; do
+for folder in platform settings texts config engine core update themes cli gui app; do
   [ -d "$folder" ] || continue
   while IFS= read -r -d '' file; do
     layer=$folder
     own="$folder/"
-    case "$file" in
-      core/program_settings.*) layer=settings; own="core/program_settings." ;;
-    esac
     check_file "$file" "$layer" "$own"
   done < <(find "$folder" -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
 done

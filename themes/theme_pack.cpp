@@ -13,7 +13,7 @@
 #include <set>
 #include <system_error>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 ThemeList g_theme_list;
 

@@ -1,6 +1,6 @@
 #include "update/update_check.h"
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 UpdateOutcome CheckForUpdates(const UpdateServer& server, const UpdateWaitHook& wait_hook) {
   const int32_t version =

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/ascii.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "cli/command_line.h"
 #include "cli/profile.h"
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/loading.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"

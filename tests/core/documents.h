@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 

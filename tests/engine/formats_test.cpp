@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 namespace {
 

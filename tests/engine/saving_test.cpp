@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"

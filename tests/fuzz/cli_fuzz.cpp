@@ -9,7 +9,7 @@
 // It needs only the parser's sources; built by hand with clang from the repository root:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/cli_fuzz.cpp
 //     cli/command_line.cpp cli/options.cpp cli/keywords.cpp cli/profile.cpp config/config_*.cpp
-//     core/program_settings.cpp platform/system.cpp -o /tmp/cli_fuzz
+//     settings/program_settings.cpp platform/system.cpp -o /tmp/cli_fuzz
 //   /tmp/cli_fuzz -max_total_time=120 -max_len=512 /tmp/cli-corpus tests/fuzz/seeds/cli
 
 #include <unistd.h>
@@ -25,7 +25,7 @@
 #include "cli/command_line.h"
 #include "cli/keywords.h"
 #include "core/conversion_job.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "config/config_file.h"
 #include "config/settings_file.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "config/settings_file.h"
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "tests/gui/window_harness.h"

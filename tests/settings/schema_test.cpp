@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
 #include "tests/themes/theme_packs.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 #include "tests/update/test_http_server.h"
 
 namespace {

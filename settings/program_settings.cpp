@@ -1,4 +1,4 @@
-#include "core/program_settings.h"
+#include "settings/program_settings.h"
 
 #include <algorithm>
 #include <cstdlib>
