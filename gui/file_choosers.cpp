@@ -16,6 +16,25 @@
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
 
+namespace {
+
+FolderChoiceHandler& FolderHandler() {
+  static FolderChoiceHandler handler;
+  return handler;
+}
+
+std::optional<std::string> AskForFolder(const std::string& start) {
+  if (FolderHandler()) return FolderHandler()(start);
+  wxDirDialog dialog(g_main_window, FromUtf8(GetText("Dialog", "Select Output Folder")),
+                     FromUtf8(start), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return ToUtf8(dialog.GetPath());
+}
+
+}  // namespace
+
+void SetFolderChoiceHandler(FolderChoiceHandler handler) { FolderHandler() = std::move(handler); }
+
 bool ChooseInputFile() {
   const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
                                                   GetText("Dialog", "All Files"));
@@ -35,10 +54,8 @@ void ChooseOutputFolder() {
     const std::string shown = ToUtf8(g_main_window->OutputFolderBox()->GetValue());
     start = shown.substr(0, shown.find_last_of('/') + 1);
   }
-  wxDirDialog dialog(g_main_window, FromUtf8(GetText("Dialog", "Select Output Folder")),
-                     FromUtf8(start), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
-  if (dialog.ShowModal() == wxID_OK) {
-    std::string folder = ToUtf8(dialog.GetPath());
+  if (std::optional<std::string> chosen = AskForFolder(start)) {
+    std::string folder = std::move(*chosen);
     std::error_code error;
     if (!folder.empty() && std::filesystem::is_directory(folder, error)) {
       if (folder.back() != '/') folder += '/';

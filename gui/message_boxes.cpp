@@ -32,6 +32,29 @@ void ShowWarning(const std::string& text) {
   box.ShowModal();
 }
 
+bool ShowMessage(MessageKind kind, const std::string& title_key, const std::string& text_key) {
+  const std::string& text = GetText("Msg", text_key);
+  if (Handler()) return Handler()(kind, text);
+  long style = wxOK | wxICON_INFORMATION;
+  switch (kind) {
+    case MessageKind::Question:
+    case MessageKind::BreakQuestion:
+      style = wxYES_NO | wxICON_QUESTION;
+      break;
+    case MessageKind::Warning:
+      style = wxOK | wxICON_WARNING;
+      break;
+    case MessageKind::Error:
+      style = wxOK | wxICON_ERROR;
+      break;
+    case MessageKind::Information:
+      break;
+  }
+  wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", title_key)), style);
+  const int answer = box.ShowModal();
+  return answer == wxID_YES || answer == wxID_OK;
+}
+
 bool AskBreakConversion() {
   const std::string& text = GetText("Msg", "Ask break conversion");
   if (Handler()) return Handler()(MessageKind::BreakQuestion, text);

@@ -5,8 +5,10 @@
 #include <wx/init.h>
 #include <wx/log.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "app/start_up.h"
@@ -45,6 +47,27 @@ void SendCommand(int id) {
   wxCommandEvent event(wxEVT_MENU, id);
   event.SetEventObject(g_main_window);
   g_main_window->GetEventHandler()->ProcessEvent(event);
+}
+
+OpenerStub::OpenerStub(const TempDir& dir) : record_(dir.file("opened.txt")) {
+  const std::string stub = dir.file("xdg-open");
+  EXPECT_TRUE(WriteFileBytes(stub, "#!/bin/sh\necho \"$1\" >> '" + record_ + "'\n"));
+  std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir.path().string() + ":" + saved_path_).c_str(), 1);
+}
+
+OpenerStub::~OpenerStub() { setenv("PATH", saved_path_.c_str(), 1); }
+
+std::string OpenerStub::Opened() const { return ReadFileBytes(record_); }
+
+bool OpenerStub::WaitForOpened(int count, int milliseconds) const {
+  return PumpUntil(
+      [&] {
+        const std::string text = Opened();
+        return std::count(text.begin(), text.end(), '\n') >= count;
+      },
+      milliseconds);
 }
 
 void WindowTest::SetUp() {
