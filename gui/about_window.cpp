@@ -13,10 +13,10 @@
 #include <memory>
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "gui/main_window.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 AboutWindow* g_about_window = nullptr;
@@ -51,8 +51,8 @@ wxBitmap DrawAboutBanner() {
   const double w = AboutBannerWidth;
   const double h = AboutBannerHeight;
   context->SetPen(*wxTRANSPARENT_PEN);
-  context->SetBrush(
-      context->CreateLinearGradientBrush(0, 0, w, 0, wxColour(24, 52, 104), wxColour(38, 140, 150)));
+  context->SetBrush(context->CreateLinearGradientBrush(0, 0, w, 0, wxColour(24, 52, 104),
+                                                       wxColour(38, 140, 150)));
   context->DrawRectangle(0, 0, w, h);
 
   // Three sheets of a layered document, fanned out, the top one carrying a small sun and hill.

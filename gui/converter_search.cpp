@@ -46,8 +46,8 @@ std::string ConverterSearchPath(std::string_view source, std::string_view target
 }
 
 ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
-    : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")),
-               wxDefaultPosition, wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+    : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
       owner_(owner) {
   g_converter_search = this;
   SetClientSize(InnerWidth, InnerHeight);
@@ -60,8 +60,9 @@ ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
                    wxPoint(150, field_y + 6), wxSize(30, 20));
   target_field_ = new wxTextCtrl(this, TargetFieldId, wxEmptyString, wxPoint(180, field_y),
                                  wxSize(80, FieldHeight), wxTE_PROCESS_ENTER);
-  search_button_ = new wxButton(this, SearchButtonId, FromUtf8(GetText("Custom-Converter", "Search")),
-                                wxPoint(280, field_y - 1), wxSize(80, FieldHeight + 2));
+  search_button_ =
+      new wxButton(this, SearchButtonId, FromUtf8(GetText("Custom-Converter", "Search")),
+                   wxPoint(280, field_y - 1), wxSize(80, FieldHeight + 2));
   search_button_->SetDefault();
 
   Bind(wxEVT_BUTTON, &ConverterSearchWindow::OnButton, this);

@@ -70,8 +70,8 @@ std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int width, int height, i
   return bytes;
 }
 
-bool WriteJpegFile(const std::string& path, const std::vector<uint8_t>& rgb, int width,
-                   int height, int quality) {
+bool WriteJpegFile(const std::string& path, const std::vector<uint8_t>& rgb, int width, int height,
+                   int quality) {
   const std::string bytes = EncodeJpeg(rgb, width, height, quality);
   if (bytes.empty()) return false;
   AtomicFile file;

@@ -11,5 +11,5 @@
 std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int width, int height, int quality);
 
 /// Writes the JPEG of an RGB picture to `path` whole or not at all; false when it cannot.
-bool WriteJpegFile(const std::string& path, const std::vector<uint8_t>& rgb, int width,
-                   int height, int quality);
+bool WriteJpegFile(const std::string& path, const std::vector<uint8_t>& rgb, int width, int height,
+                   int quality);

@@ -20,5 +20,8 @@ void ShowWarning(const std::string& text);
 /// the icon of its kind. True for Yes (or OK).
 bool ShowMessage(MessageKind kind, const std::string& title_key, const std::string& text_key);
 
+/// True while a message box is on the screen, waiting for its answer.
+bool MessageBoxShown();
+
 /// The Yes/No break question of a run in work; true for Yes.
 bool AskBreakConversion();

@@ -1,5 +1,6 @@
 #include "gui/screenshot_mode.h"
 
+#include <wx/app.h>
 #include <wx/bitmap.h>
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
@@ -9,17 +10,18 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "gui/gtk_calls.h"
 #include "gui/jpeg_file.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
 #include "gui/wx_text.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -69,7 +71,13 @@ class ScreenshotTimer : public wxTimer {
   ScreenshotTimer(MainWindow* window, std::string folder, std::function<void(bool)> done)
       : window_(window), folder_(std::move(folder)), done_(std::move(done)) {}
 
+  // The work runs after the timer's own callback has returned, so the timer may go with it.
   void Notify() override {
+    wxTheApp->CallAfter([this] { Finish(); });
+  }
+
+ private:
+  void Finish() {
     const bool saved = SaveScreenshots(*window_, folder_);
     window_->Destroy();
     const std::function<void(bool)> done = std::move(done_);
@@ -77,7 +85,6 @@ class ScreenshotTimer : public wxTimer {
     done(saved);
   }
 
- private:
   MainWindow* window_;
   std::string folder_;
   std::function<void(bool)> done_;
@@ -100,8 +107,8 @@ std::string ScreenshotOutputFolder() { return "/converted/"; }
 
 int ScreenshotSmallHeight(int width, int height) {
   if (width <= 0 || height <= 0) return 0;
-  return static_cast<int>(
-      std::lround(ScreenshotSmallWidth / (static_cast<double>(width) / height)));
+  const long rounded = std::lround(ScreenshotSmallWidth / (static_cast<double>(width) / height));
+  return static_cast<int>(std::max(1L, rounded));
 }
 
 TextPlace ScreenshotTextPlace(int width, int height, int text_width) {
@@ -112,12 +119,11 @@ void ArrangeForScreenshot(MainWindow& window) {
   window.Move(WindowX, WindowY);
   window.SetClientSize(WindowWidth, window.GetClientSize().GetHeight());
   window.Raise();
-  const std::vector<std::string> inputs =
-      ScreenshotSampleInputs(g_process.input_format_keys);
+  const std::vector<std::string> inputs = ScreenshotSampleInputs(g_process.input_format_keys);
   if (inputs.size() > SampleShown) window.InputField()->ChangeValue(FromUtf8(inputs[SampleShown]));
   wxBitmapComboBox* folders = window.OutputFolderBox();
-  const int entry = folders->Append(FromUtf8(ScreenshotOutputFolder()),
-                                    IconPicture(g_menu_icons, "FavFolder"));
+  const int entry =
+      folders->Append(FromUtf8(ScreenshotOutputFolder()), IconPicture(g_menu_icons, "FavFolder"));
   folders->SetSelection(entry);
   window.OutputFormatBox()->SetFocus();
   folders->SetFocus();
@@ -134,9 +140,8 @@ bool SaveScreenshots(MainWindow& window, const std::string& folder) {
   std::copy(rgb.begin(), rgb.end(), capture.GetData());
   const wxImage picture = WithAddress(capture);
   if (!WriteImage(picture, folder + "tarnex1.jpg")) return false;
-  const wxImage small =
-      picture.Scale(ScreenshotSmallWidth, ScreenshotSmallHeight(outer.width, outer.height),
-                    wxIMAGE_QUALITY_HIGH);
+  const wxImage small = picture.Scale(
+      ScreenshotSmallWidth, ScreenshotSmallHeight(outer.width, outer.height), wxIMAGE_QUALITY_HIGH);
   return WriteImage(small, folder + "tarnex1x.jpg");
 }
 

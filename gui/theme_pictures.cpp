@@ -29,8 +29,7 @@ int Install(const IconMap& map, const std::map<std::string, RgbaPicture>& pictur
 }  // namespace
 
 wxBitmap BitmapFromRgba(const RgbaPicture& picture) {
-  const auto pixel_count =
-      static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
+  const auto pixel_count = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
   if (picture.width <= 0 || picture.height <= 0 || picture.pixels.size() != pixel_count * 4) {
     return wxBitmap();
   }

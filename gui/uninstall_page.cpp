@@ -22,9 +22,9 @@ UninstallPage::UninstallPage()
     : wxFrame(nullptr, wxID_ANY, FromUtf8(GetText("Uninstall", "Title")), wxDefaultPosition,
               wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU) {
   auto* panel = new wxPanel(this, wxID_ANY);
-  visit_box_ = new wxCheckBox(panel, UninstallBoxId,
-                              FromUtf8(GetText("Uninstall", "Uninstall Text")), wxPoint(30, 20),
-                              wxSize(250, 24));
+  visit_box_ =
+      new wxCheckBox(panel, UninstallBoxId, FromUtf8(GetText("Uninstall", "Uninstall Text")),
+                     wxPoint(30, 20), wxSize(250, 24));
   visit_box_->SetValue(true);
   next_button_ = new wxButton(panel, UninstallNextId, FromUtf8(GetText("Uninstall", "Next")),
                               wxPoint(200, 60), wxSize(80, 32));

@@ -4,10 +4,10 @@
 #include <wx/utils.h>
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "gui/message_boxes.h"
 #include "platform/open_default.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "update/update_check.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
+#include "gui/message_boxes.h"
 #include "gui/pictures.h"
 #include "gui/screenshot_mode.h"
 #include "gui/theme_pictures.h"
@@ -26,8 +27,8 @@
 #include "gui/update_window.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "themes/theme_pack.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 namespace {
 
@@ -73,6 +74,8 @@ class WindowApp : public wxApp {
     // first, and the settings are written. The handler only raises a flag the loop looks at.
     std::signal(SIGTERM, [](int) { g_end_requested = 1; });
     end_watch_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      // A box waiting for its answer owns the window until it has one; the end comes after.
+      if (MessageBoxShown()) return;
       if (g_end_requested && g_main_window && !g_main_window->RunInWork()) {
         g_end_requested = 0;
         g_main_window->Close();

@@ -46,8 +46,9 @@ void FollowLink(wxHyperlinkCtrl* link) {
 TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
   EXPECT_EQ(ConverterSearchTerm("Photoshop PSD!"), "photoshopps");
   EXPECT_EQ(ConverterSearchTerm("PNG-8"), "png8");
-  EXPECT_EQ(ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
-            "/find/photoshopps-png8/");
+  EXPECT_EQ(
+      ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
+      "/find/photoshopps-png8/");
   // Characters, not bytes, are counted: three two-byte letters still leave nine of the rest.
   EXPECT_EQ(ConverterSearchTerm("\u00c4\u00d6\u00dcabcdefghijklm"), "abcdefghi");
   EXPECT_EQ(ConverterSearchTerm("abcdefghijkl"), "abcdefghijkl");
@@ -136,7 +137,8 @@ TEST(AboutBanner, IsDrawnAtItsSize) {
   int white = 0;
   for (int x = 60; x < 200; ++x) {
     for (int y = 0; y < AboutBannerHeight; ++y) {
-      white += banner.GetRed(x, y) > 240 && banner.GetGreen(x, y) > 240 && banner.GetBlue(x, y) > 240;
+      white +=
+          banner.GetRed(x, y) > 240 && banner.GetGreen(x, y) > 240 && banner.GetBlue(x, y) > 240;
     }
   }
   EXPECT_GT(white, 20);

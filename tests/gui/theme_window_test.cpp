@@ -75,14 +75,15 @@ TEST(BitmapFromRgba, KeepsColourAndTransparency) {
 }
 
 TEST_F(ThemeWindowTest, ThemePicturesReplaceBuiltInOnesSlotBySlot) {
-  WritePack("bright", {{"theme.cfg", ThemeConfig({"[Theme]", "Name=Bright", "[Buttons]",
-                                                  "Convert = bigconvert.PNG", "[Icons]",
-                                                  "New=new", "Help=help", "Web=web"})},
-                       {"bigconvert.PNG", MakePng(40, 40, Green)},
-                       {"new_16.png", MakePng(16, 16, Red)},
-                       {"new_48.png", MakePng(48, 48, Blue)},
-                       {"help_16.png", MakePng(16, 16, Green)},
-                       {"web_16.png", "not a picture"}});
+  WritePack(
+      "bright",
+      {{"theme.cfg", ThemeConfig({"[Theme]", "Name=Bright", "[Buttons]", "Convert = bigconvert.PNG",
+                                  "[Icons]", "New=new", "Help=help", "Web=web"})},
+       {"bigconvert.PNG", MakePng(40, 40, Green)},
+       {"new_16.png", MakePng(16, 16, Red)},
+       {"new_48.png", MakePng(48, 48, Blue)},
+       {"help_16.png", MakePng(16, 16, Green)},
+       {"web_16.png", "not a picture"}});
   const uint32_t built_in_web = MiddleColour(IconPicture(g_menu_icons, "Web"));
   const wxSize built_in_updates = IconPicture(g_toolbar_icons, "Updates").GetSize();
   g_settings.interface.ui_theme = "bright";
@@ -188,8 +189,7 @@ TEST_F(WindowTest, DefaultThemeToolbarInEveryUiSize) {
     Rebuild();
     const int side = ThemePictureSize(ui_size);
     EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(side, side));
-    EXPECT_EQ(window().GetToolBar()->GetToolNormalBitmap(CmdConvert).GetSize(),
-              wxSize(side, side));
+    EXPECT_EQ(window().GetToolBar()->GetToolNormalBitmap(CmdConvert).GetSize(), wxSize(side, side));
     Snapshot(&window(), "toolbar_ui_size_" + std::to_string(ui_size));
   }
   g_process.program_folder = saved;

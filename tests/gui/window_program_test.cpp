@@ -10,9 +10,9 @@
 
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -125,6 +125,12 @@ TEST(WindowProgram, BareQuorvixOpensTheWindowAndKeepsTheLock) {
   TempDir runtime;
   const std::vector<std::pair<std::string, std::string>> environment = {
       {"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}};
+  // No update question at start: it would hold the window until someone answers.
+  ProgramSettings quiet;
+  ResetSettings(quiet, false);
+  quiet.general.update_range = ToValue(UpdateRange::Never);
+  std::filesystem::create_directories(config.folder() + "Halvane/tarnex");
+  ASSERT_TRUE(SaveSettings(quiet, config.folder() + "Halvane/tarnex/config.ini"));
   Child window = Start({}, environment);
   ASSERT_GT(window.pid, 0);
   ASSERT_TRUE(WaitFor([] { return WindowShown("Quorvix 2.7"); }, 20000));
