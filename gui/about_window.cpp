@@ -2,8 +2,11 @@
 
 #include <wx/button.h>
 #include <wx/dcmemory.h>
-#include <wx/graphics.h>
 #include <wx/hyperlink.h>
+
+// The generic link draws in the colour it is given; GTK's own keeps the theme's.
+#include <wx/generic/hyperlink.h>
+#include <wx/graphics.h>
 #include <wx/image.h>
 #include <wx/panel.h>
 #include <wx/statbmp.h>
@@ -29,10 +32,10 @@ constexpr int FrameY = 40;
 constexpr int FrameHeight = 150;
 const wxColour LinkBlue(0, 0, 255);
 
-wxHyperlinkCtrl* MakeLink(wxWindow* parent, int id, const std::string& label,
-                          const std::string& address, const wxPoint& at) {
-  auto* link = new wxHyperlinkCtrl(parent, id, FromUtf8(label), FromUtf8(address), at,
-                                   wxSize(215, 20), wxHL_ALIGN_LEFT | wxNO_BORDER);
+wxGenericHyperlinkCtrl* MakeLink(wxWindow* parent, int id, const std::string& label,
+                                 const std::string& address, const wxPoint& at) {
+  auto* link = new wxGenericHyperlinkCtrl(parent, id, FromUtf8(label), FromUtf8(address), at,
+                                          wxSize(215, 20), wxHL_ALIGN_LEFT | wxNO_BORDER);
   link->SetNormalColour(LinkBlue);
   link->SetHoverColour(LinkBlue);
   link->SetVisitedColour(LinkBlue);
@@ -85,7 +88,7 @@ wxBitmap DrawAboutBanner() {
 
   wxFont tag_font(wxFontInfo(9).Family(wxFONTFAMILY_SWISS));
   context->SetFont(tag_font, wxColour(210, 235, 240));
-  const wxString tag = "PSD \u2192 PNG";
+  const wxString tag = wxString::FromUTF8("PSD \u2192 PNG");
   double tag_width = 0;
   double tag_height = 0;
   context->GetTextExtent(tag, &tag_width, &tag_height);
@@ -139,6 +142,10 @@ AboutWindow::AboutWindow(wxWindow* owner)
 AboutWindow::~AboutWindow() {
   if (g_about_window == this) g_about_window = nullptr;
 }
+
+wxHyperlinkCtrlBase* AboutWindow::WebLink() const { return web_link_; }
+
+wxHyperlinkCtrlBase* AboutWindow::MailLink() const { return mail_link_; }
 
 void AboutWindow::CloseWindow() {
   if (closing_) return;

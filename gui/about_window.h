@@ -5,7 +5,8 @@
 #include <wx/dialog.h>
 
 class wxButton;
-class wxHyperlinkCtrl;
+class wxGenericHyperlinkCtrl;
+class wxHyperlinkCtrlBase;
 class wxHyperlinkEvent;
 
 /// Control ids of the About window.
@@ -32,8 +33,8 @@ class AboutWindow : public wxDialog {
   /// Closes the window and gives the owner back its input and focus.
   void CloseWindow();
 
-  wxHyperlinkCtrl* WebLink() const { return web_link_; }
-  wxHyperlinkCtrl* MailLink() const { return mail_link_; }
+  wxHyperlinkCtrlBase* WebLink() const;
+  wxHyperlinkCtrlBase* MailLink() const;
   wxButton* OkButton() const { return ok_button_; }
 
  private:
@@ -41,8 +42,8 @@ class AboutWindow : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
 
   wxWindow* owner_;
-  wxHyperlinkCtrl* web_link_ = nullptr;
-  wxHyperlinkCtrl* mail_link_ = nullptr;
+  wxGenericHyperlinkCtrl* web_link_ = nullptr;
+  wxGenericHyperlinkCtrl* mail_link_ = nullptr;
   wxButton* ok_button_ = nullptr;
   bool closing_ = false;
 };

@@ -18,9 +18,25 @@
 
 namespace {
 
-FolderChoiceHandler& FolderHandler() {
-  static FolderChoiceHandler handler;
+ChoiceHandler& FileHandler() {
+  static ChoiceHandler handler;
   return handler;
+}
+
+ChoiceHandler& FolderHandler() {
+  static ChoiceHandler handler;
+  return handler;
+}
+
+std::optional<std::string> AskForFile(const std::string& start) {
+  if (FileHandler()) return FileHandler()(start);
+  const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
+                                                  GetText("Dialog", "All Files"));
+  wxFileDialog dialog(g_main_window, FromUtf8(GetText("Dialog", "Select Input Files")),
+                      wxEmptyString, FromUtf8(start), FromUtf8(filter),
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return ToUtf8(dialog.GetPath());
 }
 
 std::optional<std::string> AskForFolder(const std::string& start) {
@@ -33,16 +49,15 @@ std::optional<std::string> AskForFolder(const std::string& start) {
 
 }  // namespace
 
-void SetFolderChoiceHandler(FolderChoiceHandler handler) { FolderHandler() = std::move(handler); }
+void SetFileChoiceHandler(ChoiceHandler handler) { FileHandler() = std::move(handler); }
+
+void SetFolderChoiceHandler(ChoiceHandler handler) { FolderHandler() = std::move(handler); }
 
 bool ChooseInputFile() {
-  const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
-                                                  GetText("Dialog", "All Files"));
-  wxFileDialog dialog(g_main_window, FromUtf8(GetText("Dialog", "Select Input Files")),
-                      wxEmptyString, FromUtf8(g_job.input_path), FromUtf8(filter),
-                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   bool accepted = false;
-  if (dialog.ShowModal() == wxID_OK) accepted = AddInputFile(ToUtf8(dialog.GetPath()));
+  if (const std::optional<std::string> chosen = AskForFile(g_job.input_path)) {
+    accepted = AddInputFile(*chosen);
+  }
   g_job.input_path.clear();
   if (g_main_window) g_main_window->PostSizeEvent();
   return accepted;

@@ -13,7 +13,8 @@ bool ChooseInputFile();
 /// history.
 void ChooseOutputFolder();
 
-/// Answers the folder chooser in place of showing it: given the start folder, the chosen path or
-/// nullopt for Cancel. An empty handler shows the chooser again.
-using FolderChoiceHandler = std::function<std::optional<std::string>(const std::string& start)>;
-void SetFolderChoiceHandler(FolderChoiceHandler handler);
+/// Answers a chooser in place of showing it: given where it starts, the chosen path or nullopt
+/// for Cancel. An empty handler shows the chooser again.
+using ChoiceHandler = std::function<std::optional<std::string>(const std::string& start)>;
+void SetFileChoiceHandler(ChoiceHandler handler);
+void SetFolderChoiceHandler(ChoiceHandler handler);

@@ -20,6 +20,7 @@
 #include "gui/file_choosers.h"
 #include "gui/uninstall_page.h"
 #include "tests/gui/window_harness.h"
+#include "tests/support/psd_writer.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ void PressKey(wxWindow* window, int key) {
   window->GetEventHandler()->ProcessEvent(press);
 }
 
-void FollowLink(wxHyperlinkCtrl* link) {
+void FollowLink(wxHyperlinkCtrlBase* link) {
   wxHyperlinkEvent follow(link, link->GetId(), link->GetURL());
   link->GetEventHandler()->ProcessEvent(follow);
 }
@@ -180,8 +181,8 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   SendCommand(CmdSelectOutputFolder);
   SetFolderChoiceHandler(nullptr);
 
-  // The chooser starts in the folder of the entry shown.
-  EXPECT_EQ(asked_start, "/");
+  // The chooser starts at the folder part of the entry shown.
+  EXPECT_EQ(asked_start, "/last/");
   EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
   EXPECT_EQ(g_job.output_folder, folder + "/");
   ASSERT_EQ(window().OutputFolderBox()->GetCount(), 3u);
@@ -194,4 +195,31 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   SendCommand(CmdSelectOutputFolder);
   SetFolderChoiceHandler(nullptr);
   EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
+}
+
+TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
+  const std::string document = dir_.file("picture.psd");
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 4, 4, 3);
+  ASSERT_TRUE(WritePsdFile(document, spec));
+  ASSERT_TRUE(WriteFileBytes(dir_.file("notes.txt"), "not a picture"));
+
+  g_job.input_path = "/earlier/run.psd";
+  std::vector<std::string> starts;
+  std::optional<std::string> answer = document;
+  SetFileChoiceHandler([&](const std::string& start) {
+    starts.push_back(start);
+    return answer;
+  });
+  EXPECT_TRUE(ChooseInputFile());
+  EXPECT_EQ(window().InputField()->GetValue(), document);
+  // The chooser forgets where it started: the next one starts empty.
+  EXPECT_EQ(g_job.input_path, "");
+
+  answer = std::nullopt;
+  EXPECT_FALSE(ChooseInputFile());
+  answer = dir_.file("notes.txt");
+  SendCommand(CmdAddInputFile);
+  SetFileChoiceHandler(nullptr);
+  EXPECT_EQ(window().InputField()->GetValue(), document);
+  EXPECT_EQ(starts, (std::vector<std::string>{"/earlier/run.psd", "", ""}));
 }
