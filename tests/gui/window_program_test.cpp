@@ -274,3 +274,17 @@ TEST(WindowProgram, ScreenshotModeSaysWhyItSavedNothing) {
   EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
   EXPECT_FALSE(std::filesystem::exists(out.file("tarnex1.jpg")));
 }
+
+TEST(WindowProgram, UninstallPageShowsItselfAndWritesNoSettings) {
+  TempDir config;
+  TempDir runtime;
+  Child page =
+      Start({"-U"}, {{"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}});
+  ASSERT_GT(page.pid, 0);
+  const bool shown = WaitFor([] { return WindowShown("Uninstall"); }, 20000);
+  kill(page.pid, SIGTERM);
+  std::string output;
+  Finish(page, &output);
+  EXPECT_TRUE(shown) << output;
+  EXPECT_FALSE(std::filesystem::exists(config.folder() + "Halvane"));
+}
