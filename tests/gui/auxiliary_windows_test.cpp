@@ -72,6 +72,19 @@ TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
   EXPECT_EQ(g_converter_search, nullptr);
   EXPECT_TRUE(window().IsEnabled());
   EXPECT_TRUE(messages_.empty());
+
+  // Return in a field searches as the button does.
+  SendCommand(CmdFindConverter);
+  ASSERT_NE(g_converter_search, nullptr);
+  g_converter_search->SourceField()->ChangeValue("TIFF");
+  g_converter_search->TargetField()->ChangeValue("jpeg 2000");
+  wxCommandEvent enter(wxEVT_TEXT_ENTER, TargetFieldId);
+  enter.SetEventObject(g_converter_search->TargetField());
+  g_converter_search->TargetField()->GetEventHandler()->ProcessEvent(enter);
+  ASSERT_TRUE(opener.WaitForOpened(2));
+  EXPECT_EQ(opener.Opened(),
+            "https://halvane.example/find/photoshopps-png8/\n"
+            "https://halvane.example/find/tiff-jpeg2000/\n");
 }
 
 TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
