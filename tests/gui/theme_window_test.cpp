@@ -39,7 +39,7 @@ wxBitmap ToolPicture(wxToolBar* toolbar, int id) {
   return tool ? tool->GetNormalBitmap() : wxBitmap();
 }
 
-// Themes in a program folder of the test's own; the built-in pictures come back at the end.
+// Themes in a program folder of the test's own; the start's pictures come back at the end.
 class ThemeWindowTest : public WindowTest {
  protected:
   void SetUp() override {
@@ -51,9 +51,8 @@ class ThemeWindowTest : public WindowTest {
   void TearDown() override {
     WindowTest::TearDown();
     g_process.program_folder = saved_program_folder_;
-    ScanThemes();
     ResetSettings(g_settings, false);
-    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+    LoadStartPictures();
   }
 
   void WritePack(const std::string& id, const std::vector<PackEntry>& entries) {
@@ -201,7 +200,6 @@ TEST_F(WindowTest, DefaultThemeToolbarInEveryUiSize) {
     Snapshot(&window(), "toolbar_ui_size_" + std::to_string(ui_size));
   }
   g_process.program_folder = saved;
-  ScanThemes();
   ResetSettings(g_settings, false);
-  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  LoadStartPictures();
 }

@@ -18,6 +18,7 @@
 #undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
+#include "gui/theme_pictures.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
@@ -41,6 +42,12 @@ void Snapshot(wxWindow* window, const std::string& name) {
   if (!folder || !*folder) return;
   Pump(150);
   EXPECT_TRUE(SaveWindowPicture(window, std::string(folder) + "/" + name + ".png")) << name;
+}
+
+void LoadStartPictures() {
+  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  ScanThemes();
+  LoadThemePictures(true, true, true);
 }
 
 void SendCommand(int id) {
@@ -74,6 +81,8 @@ void WindowTest::SetUp() {
   // The settings file of each test lives in its own folder.
   setenv("XDG_CONFIG_HOME", dir_.folder().c_str(), 1);
   ResetSettings(g_settings, false);
+  // Each test starts from the pictures of a fresh start, whatever the one before did to them.
+  LoadStartPictures();
   messages_.clear();
   SetMessageHandler([this](MessageKind, const std::string& text) {
     messages_.push_back(text);
@@ -127,7 +136,7 @@ int main(int argc, char** argv) {
   wxTheApp->CallOnInit();
   ShowMenuPictures();
   BuildLanguageTable();
-  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  LoadStartPictures();
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
   return result;

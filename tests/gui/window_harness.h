@@ -26,6 +26,10 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
 /// by $QUORVIX_SCREENSHOTS; does nothing without it.
 void Snapshot(wxWindow* window, const std::string& name);
 
+/// The pictures a window run starts with: the built-in ones under the default theme's, for the
+/// settings in g_settings.
+void LoadStartPictures();
+
 /// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
 void SendCommand(int id);
 
