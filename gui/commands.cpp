@@ -9,10 +9,14 @@
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
+#include "gui/about_window.h"
 #include "gui/conversion_run.h"
+#include "gui/converter_search.h"
 #include "gui/file_choosers.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
+#include "gui/theme_pictures.h"
+#include "gui/update_window.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "platform/system.h"
@@ -119,12 +123,18 @@ void DispatchCommand(int32_t id) {
     case CmdVisitHomepage:
       OpenWithDefaultHandler(HomepageAddress());
       return;
-    case CmdOutputFormatOptions:
     case CmdFindConverter:
-    case CmdPreferences:
+      OpenConverterSearch();
+      return;
     case CmdCheckForUpdates:
+      CheckForUpdatesFromWindow();
+      return;
     case CmdAbout:
-      // Their windows are not part of the program yet.
+      OpenAbout();
+      return;
+    case CmdOutputFormatOptions:
+    case CmdPreferences:
+      // The preferences dialog is not part of the program yet.
       return;
     default:
       return;
@@ -210,12 +220,16 @@ void RebuildInterface() {
     return;
   }
   if (level == 2) {
+    // The built-in pictures are drawn again at the new size first, so a name the theme lacks
+    // does not keep a picture of the old size.
     LoadToolbarPictures(ThemePictureSize(g_settings.interface.ui_size));
+    LoadThemePictures(false, false, true);
     g_main_window->RebuildToolbar();
     g_main_window->PostSizeEvent();
     g_process.interface_rebuild_level = 0;
   } else if (level == 1) {
-    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+    // The previous theme's pictures stay where the new theme has none.
+    LoadThemePictures(true, true, true);
     BuildMainMenu(g_main_window);
     g_main_window->RebuildToolbar();
     g_main_window->RefreshPictures();

@@ -3,7 +3,9 @@
 // The few GTK calls wx has no word for. GTK is already loaded by wx; its functions are looked up
 // in the process, so the build needs no GTK headers.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 class wxWindow;
 
@@ -17,3 +19,7 @@ bool SaveWindowPicture(wxWindow* window, const std::string& path);
 /// Saves the screen's pixels inside `area` (screen coordinates) as a PNG file, popup menus
 /// included; false when it cannot.
 bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path);
+
+/// The screen's pixels inside the area as RGB bytes (3 a pixel, top row first); false when they
+/// cannot be read.
+bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);

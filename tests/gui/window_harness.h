@@ -26,8 +26,31 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
 /// by $QUORVIX_SCREENSHOTS; does nothing without it.
 void Snapshot(wxWindow* window, const std::string& name);
 
+/// The pictures a window run starts with: the built-in ones under the default theme's, for the
+/// settings in g_settings.
+void LoadStartPictures();
+
 /// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
 void SendCommand(int id);
+
+/// A stand-in for xdg-open, first on PATH while it lives, that writes each target it is given as
+/// one line of a file.
+class OpenerStub {
+ public:
+  explicit OpenerStub(const TempDir& dir);
+  ~OpenerStub();
+  OpenerStub(const OpenerStub&) = delete;
+  OpenerStub& operator=(const OpenerStub&) = delete;
+
+  /// The targets opened so far, one a line.
+  std::string Opened() const;
+  /// Pumps until `count` targets were opened or `milliseconds` passed; true when they were.
+  bool WaitForOpened(int count, int milliseconds = 5000) const;
+
+ private:
+  std::string record_;
+  std::string saved_path_;
+};
 
 class WindowTest : public ::testing::Test {
  protected:
