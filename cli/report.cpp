@@ -1,11 +1,14 @@
 #include "cli/report.h"
 
 #include <cstdio>
+#include <type_traits>
+#include <variant>
 
 #include "cli/keywords.h"
 #include "core/program_identity.h"
 #include "settings/program_settings.h"
 #include "engine/formats.h"
+#include "platform/ascii.h"
 #include "platform/console.h"
 
 namespace {
@@ -111,4 +114,30 @@ std::string FormatTwoDecimals(float value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
   return text;
+}
+
+std::string ReportValue(const SettingField& field, const ProgramSettings& settings) {
+  return std::visit(
+      [&field](const auto* value) -> std::string {
+        using Value = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
+        if constexpr (std::is_same_v<Value, std::string>) {
+          return *value;
+        } else if constexpr (std::is_same_v<Value, float>) {
+          return FormatTwoDecimals(*value);
+        } else {
+          if (field.choices.empty()) return Num(*value);
+          if (*value < 0 || static_cast<size_t>(*value) >= field.choices.size()) return {};
+          return ToLowerAscii(field.choices[static_cast<size_t>(*value)].keyword);
+        }
+      },
+      field.Read(settings));
+}
+
+void ReportRows(std::span<const ReportRow> rows, const ProgramSettings& settings,
+                const ConsoleReport& report) {
+  if (!report.debug()) return;
+  for (const ReportRow& row : rows) {
+    report.Debug(std::string(row.label) + ": " +
+                 ReportValue(SettingOf(row.group, row.key), settings));
+  }
 }

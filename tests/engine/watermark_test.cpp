@@ -335,6 +335,33 @@ TEST(PlaceWatermark, CentredAxesIgnoreOffsetsAndTruncateHalves) {
   EXPECT_EQ(ChangedBox(origin, Black), (Box{0, 0, 20, 9}));
 }
 
+TEST(PlaceWatermark, EveryAnchorPlacesTheLayerWhereItsEdgesSay) {
+  // Columns and rows of the nine anchors in stored order: an offset moves a layer away from the
+  // edge it clings to; a centred axis ignores it and truncates the half.
+  constexpr Position Anchors[3][3] = {
+      {Position::TopLeft, Position::TopCenter, Position::TopRight},
+      {Position::MiddleLeft, Position::MiddleCenter, Position::MiddleRight},
+      {Position::BottomLeft, Position::BottomCenter, Position::BottomRight}};
+  constexpr int LayerWidth = 21, LayerHeight = 10, Dx = 7, Dy = 4;
+  for (const auto& [width, height] : {std::pair{101, 61}, std::pair{100, 60}}) {
+    for (int row = 0; row < 3; ++row) {
+      for (int column = 0; column < 3; ++column) {
+        const int xs[] = {Dx, (width - LayerWidth) / 2, width - LayerWidth - Dx};
+        const int ys[] = {Dy, (height - LayerHeight) / 2, height - LayerHeight - Dy};
+        const Box expected{xs[column], ys[row], xs[column] + LayerWidth - 1,
+                           ys[row] + LayerHeight - 1};
+        const Bitmap placed =
+            PlaceWatermark(drawn::Uniform(width, height, 24, Black),
+                           drawn::Uniform(LayerWidth, LayerHeight, 32, Red),
+                           ImageWatermarkAt(Anchors[row][column], Dx, Dy));
+        ASSERT_TRUE(placed);
+        EXPECT_EQ(ChangedBox(placed, Black), expected)
+            << width << "x" << height << " row " << row << " column " << column;
+      }
+    }
+  }
+}
+
 TEST(PlaceWatermark, SkipsLayersWithNoRoomOrOutsideTheImage) {
   const ProgramSettings no_room = ImageWatermarkAt(Position::TopLeft, 60, 5);
   const Bitmap kept = PlaceWatermark(drawn::Uniform(50, 50, 24, Black),
