@@ -6,9 +6,10 @@
 #include "cli/keywords.h"
 #include "cli/report.h"
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
+#include "platform/text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -16,11 +17,6 @@ namespace {
 using K = KeywordTable;
 
 std::string Num(int64_t value) { return std::to_string(value); }
-
-std::string FolderPart(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // The fixed line the console prints for each fault of a run's checks.
 std::string FaultLine(RunFault fault, const std::string& output_key) {
@@ -216,7 +212,7 @@ bool PrepareConsoleJob(const ConsoleReport& report, RunResources& resources) {
   job.base_input_folder.clear();
   if (Refused(CheckInputFile(job.input_path), {RunFault::InvalidInputFile}, report)) return false;
 
-  if (job.output_folder.empty()) job.output_folder = FolderPart(job.input_path);
+  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
   report.Debug("Output: " + job.output_folder);
   // The empty folder of a bare input name is the working folder.
   if (job.output_folder.empty()) job.output_folder = "./";

@@ -6,24 +6,16 @@
 
 #include "cli/keywords.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
+#include "settings/program_settings.h"
 
 namespace {
 
 using K = KeywordTable;
 
 std::string Num(int64_t value) { return std::to_string(value); }
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -106,7 +98,7 @@ void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
                         const ConsoleReport& report) {
   const int32_t* bpp = OutputBppSetting(settings, key);
   if (!bpp) return;
-  report.Debug(Upper(key) + " BPP: " + Num(*bpp));
+  report.Debug(ToUpperAscii(key) + " BPP: " + Num(*bpp));
   ReportSaveSettings(key, settings.output, report);
 }
 
