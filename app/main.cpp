@@ -10,11 +10,11 @@
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "gui/window_run.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "gui/pictures.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "themes/theme_pack.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
-#include "themes/theme_pack.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 void Pump(int milliseconds) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
