@@ -1,8 +1,8 @@
 #include "app/start_up.h"
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 
 void SetUpProcess() {
   // Installed, the themes lie in the shared data folder; in a build, beside the executable.

@@ -67,6 +67,6 @@ int main(int argc, char** argv) {
                        Write(folder, "rgba8", PsdMode::Rgb, 8, 4) &&
                        Write(folder, "rgb16", PsdMode::Rgb, 16, 3) &&
                        Write(folder, "grey16", PsdMode::Greyscale, 16, 1) &&
-                    Write(folder, "small-rgb8", PsdMode::Rgb, 8, 3, SmallSide, SmallSide);
+                       Write(folder, "small-rgb8", PsdMode::Rgb, 8, 3, SmallSide, SmallSide);
   return written ? 0 : 1;
 }

@@ -68,11 +68,14 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     PngFilter filter;
-  } filters[] = {{"none", PngFilter::None},         {"sub", PngFilter::Sub},
-                 {"up", PngFilter::Up},             {"paeth", PngFilter::Paeth},
-                 {"adaptive", PngFilter::Adaptive}, {"adaptive-all", PngFilter::AdaptiveAll}};
-  std::printf("%-8s %-14s %7s %12s %10s %10s\n", "level", "writer", "threads", "size (x)",
-              "cpu ms", "wall ms");
+  } filters[] = {{"none", PngFilter::None},
+                 {"sub", PngFilter::Sub},
+                 {"up", PngFilter::Up},
+                 {"paeth", PngFilter::Paeth},
+                 {"adaptive", PngFilter::Adaptive},
+                 {"adaptive-all", PngFilter::AdaptiveAll}};
+  std::printf("%-8s %-14s %7s %12s %10s %10s\n", "level", "writer", "threads", "size (x)", "cpu ms",
+              "wall ms");
   const std::string levels = argc > 3 ? argv[3] : "0,1,6,9";
   for (const char digit : levels) {
     if (digit < '0' || digit > '9') continue;

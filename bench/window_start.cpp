@@ -101,8 +101,8 @@ bool DropFile(Display* display, Window window, const std::string& path) {
   const Window target = DropTarget(display, window, aware);
   if (target == None) return false;
 
-  const Window source = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0,
-                                            0, 0);
+  const Window source =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
   XSetSelectionOwner(display, selection, source, CurrentTime);
   XWindowAttributes attributes{};
   XGetWindowAttributes(display, window, &attributes);
@@ -112,9 +112,9 @@ bool DropFile(Display* display, Window window, const std::string& path) {
                         attributes.height / 2, &x, &y, &child);
   const long source_id = static_cast<long>(source);
   SendClientMessage(display, target, enter, {source_id, 5L << 24, static_cast<long>(uri_list)});
-  SendClientMessage(display, target, position,
-                    {source_id, 0, (static_cast<long>(x) << 16) | y, CurrentTime,
-                     static_cast<long>(copy)});
+  SendClientMessage(
+      display, target, position,
+      {source_id, 0, (static_cast<long>(x) << 16) | y, CurrentTime, static_cast<long>(copy)});
   const auto limit = Clock::now() + std::chrono::seconds(5);
   XEvent event;
   if (!WaitForEvent(display, limit, event, [&](const XEvent& e) {
@@ -136,8 +136,8 @@ bool DropFile(Display* display, Window window, const std::string& path) {
       reply.xselection.time = request.time;
       reply.xselection.property = None;
       if (request.target == uri_list) {
-        XChangeProperty(display, request.requestor, request.property, uri_list, 8,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(uri.data()),
+        XChangeProperty(display, request.requestor, request.property, uri_list, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(uri.data()),
                         static_cast<int>(uri.size()));
         reply.xselection.property = request.property;
       }

@@ -2,6 +2,7 @@
 
 #include "core/conversion_job.h"
 #include "platform/ascii.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -73,21 +74,15 @@ const std::string& Parameters::At(size_t i) const {
   return i < items_.size() ? items_[i] : empty;
 }
 
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 std::string Parameters::OptionName(size_t i) const {
-  const std::string parameter = TrimSpaces(At(i));
+  const std::string parameter(TrimSet(At(i), " "));
   if (!StartsWith(parameter, "-")) return {};
   if (!StartsWith(parameter, "--")) return ToUpperAscii(parameter);
   return ToUpperAscii(parameter.substr(0, parameter.find('=')));
 }
 
 std::string Parameters::OptionValue(size_t i) const {
-  const std::string parameter = TrimSpaces(At(i));
+  const std::string parameter(TrimSet(At(i), " "));
   if (StartsWith(parameter, "--")) {
     const size_t equals = parameter.find('=', 2);
     if (equals != std::string::npos) return parameter.substr(equals + 1);

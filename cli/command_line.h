@@ -30,9 +30,6 @@ class Parameters {
   std::vector<std::string> items_;
 };
 
-/// Spaces at both ends removed.
-std::string TrimSpaces(const std::string& text);
-
 /// Applies the options from left to right; stops at the first one that sets an error message.
 /// Names that match no option and bare parameters are ignored.
 void ParseOptions(const Parameters& parameters, OptionTarget& target);

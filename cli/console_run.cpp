@@ -6,9 +6,10 @@
 #include "cli/keywords.h"
 #include "cli/report.h"
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
+#include "platform/text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -16,11 +17,6 @@ namespace {
 using K = KeywordTable;
 
 std::string Num(int64_t value) { return std::to_string(value); }
-
-std::string FolderPart(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // The fixed line the console prints for each fault of a run's checks.
 std::string FaultLine(RunFault fault, const std::string& output_key) {
@@ -98,51 +94,66 @@ bool ReportColorCorrection(const AdjustmentSettings& adjustment, const ConsoleRe
   return true;
 }
 
-void ReportFrame(const FrameSettings& frame, const ConsoleReport& report) {
-  report.Debug("Frame left: " + Num(frame.solid_left));
-  report.Debug("Frame right: " + Num(frame.solid_right));
-  report.Debug("Frame top: " + Num(frame.solid_top));
-  report.Debug("Frame bottom: " + Num(frame.solid_bottom));
-  report.Debug("Frame left color: " + frame.solid_left_color);
-  report.Debug("Frame right color: " + frame.solid_right_color);
-  report.Debug("Frame top color: " + frame.solid_top_color);
-  report.Debug("Frame bottom color: " + frame.solid_bottom_color);
-  report.Debug("Frame opacity: " + Num(frame.solid_opacity));
-}
+// The debug lines of the frame and the watermarks, in the order they are printed. The offsets
+// share a line, so they stay explicit.
+constexpr ReportRow FrameRows[] = {
+    {"Frame left", "Frame", "Solid Left"},
+    {"Frame right", "Frame", "Solid Right"},
+    {"Frame top", "Frame", "Solid Top"},
+    {"Frame bottom", "Frame", "Solid Bottom"},
+    {"Frame left color", "Frame", "Solid Left Color"},
+    {"Frame right color", "Frame", "Solid Right Color"},
+    {"Frame top color", "Frame", "Solid Top Color"},
+    {"Frame bottom color", "Frame", "Solid Bottom Color"},
+    {"Frame opacity", "Frame", "Solid Opacity"},
+};
+constexpr ReportRow TextWatermarkRows[] = {
+    {"Watermark text", "Watermark", "Text"},
+    {"Watermark font", "Watermark", "Font"},
+    {"Watermark font size", "Watermark", "Font Size"},
+    {"Watermark font leading", "Watermark", "Font Leading"},
+    {"Watermark font color", "Watermark", "Font Color"},
+    {"Watermark font style", "Watermark", "Font Style"},
+    {"Watermark font effect", "Watermark", "Font Effect"},
+    {"Watermark text antialiasing", "Watermark", "Text Antialiasing"},
+    {"Watermark text alignment", "Watermark", "Text Alignment"},
+    {"Watermark text padding", "Watermark", "Text Padding"},
+    {"Watermark text opacity", "Watermark", "Text Opacity"},
+    {"Watermark background color", "Watermark", "Back Color"},
+    {"Watermark background opacity", "Watermark", "Back Opacity"},
+    {"Watermark boundary", "Watermark", "Text Boundary"},
+    {"Watermark position", "Watermark", "Text Position"},
+};
+constexpr ReportRow TextWatermarkEndRows[] = {
+    {"Watermark rotation", "Watermark", "Text Rotation"},
+    {"Watermark size/mode", "Watermark", "Text Size"},
+};
+constexpr ReportRow ImageWatermarkRows[] = {
+    {"Watermark image", "Watermark", "Image"},
+    {"Watermark greyscale", "Watermark", "Image Greyscale"},
+    {"Watermark opacity", "Watermark", "Image Opacity"},
+    {"Watermark boundary", "Watermark", "Image Boundary"},
+    {"Watermark position", "Watermark", "Image Position"},
+};
+constexpr ReportRow ImageWatermarkEndRows[] = {
+    {"Watermark rotation", "Watermark", "Image Rotation"},
+    {"Watermark size/mode", "Watermark", "Image Size"},
+};
 
-void ReportTextWatermark(const WatermarkSettings& mark, const ConsoleReport& report) {
-  report.Debug("Watermark text: " + mark.text);
-  report.Debug("Watermark font: " + mark.font);
-  report.Debug("Watermark font size: " + Num(mark.font_size));
-  report.Debug("Watermark font leading: " + Num(mark.font_leading));
-  report.Debug("Watermark font color: " + mark.font_color);
-  report.Debug("Watermark font style: " + ValueToKeyword(K::FontStyle, mark.font_style));
-  report.Debug("Watermark font effect: " + ValueToKeyword(K::FontEffect, mark.font_effect));
-  report.Debug("Watermark text antialiasing: " + Num(mark.text_antialiasing));
-  report.Debug("Watermark text alignment: " +
-               ValueToKeyword(K::TextAlignment, mark.text_alignment));
-  report.Debug("Watermark text padding: " + Num(mark.text_padding));
-  report.Debug("Watermark text opacity: " + Num(mark.text_opacity));
-  report.Debug("Watermark background color: " + mark.back_color);
-  report.Debug("Watermark background opacity: " + Num(mark.back_opacity));
-  report.Debug("Watermark boundary: " + ValueToKeyword(K::Boundary, mark.text_boundary));
-  report.Debug("Watermark position: " + ValueToKeyword(K::Position, mark.text_position));
+void ReportTextWatermark(const ProgramSettings& settings, const ConsoleReport& report) {
+  const WatermarkSettings& mark = settings.watermark;
+  ReportRows(TextWatermarkRows, settings, report);
   report.Debug("Watermark offset (x/y): " + Num(mark.text_x_offset) + "/" +
                Num(mark.text_y_offset));
-  report.Debug("Watermark rotation: " + Num(mark.text_rotation));
-  report.Debug("Watermark size/mode: " + ValueToKeyword(K::WatermarkSize, mark.text_size));
+  ReportRows(TextWatermarkEndRows, settings, report);
 }
 
-void ReportImageWatermark(const WatermarkSettings& mark, const ConsoleReport& report) {
-  report.Debug("Watermark image: " + mark.image);
-  report.Debug("Watermark greyscale: " + Num(mark.image_greyscale));
-  report.Debug("Watermark opacity: " + Num(mark.image_opacity));
-  report.Debug("Watermark boundary: " + ValueToKeyword(K::Boundary, mark.image_boundary));
-  report.Debug("Watermark position: " + ValueToKeyword(K::Position, mark.image_position));
+void ReportImageWatermark(const ProgramSettings& settings, const ConsoleReport& report) {
+  const WatermarkSettings& mark = settings.watermark;
+  ReportRows(ImageWatermarkRows, settings, report);
   report.Debug("Watermark offset (x/y): " + Num(mark.image_x_offset) + "/" +
                Num(mark.image_y_offset));
-  report.Debug("Watermark rotation: " + Num(mark.image_rotation));
-  report.Debug("Watermark size/mode: " + ValueToKeyword(K::WatermarkSize, mark.image_size));
+  ReportRows(ImageWatermarkEndRows, settings, report);
 }
 
 // The processing settings in pipeline order, with the checks of the values a run depends on.
@@ -169,12 +180,12 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
   }
 
   report.Debug("Frame: " + ValueToKeyword(K::Frame, settings.frame.do_frame));
-  if (settings.frame.do_frame == 1) ReportFrame(settings.frame, report);
+  if (settings.frame.do_frame == 1) ReportRows(FrameRows, settings, report);
 
   const WatermarkSettings& mark = settings.watermark;
   report.Debug("Watermark: " + ValueToKeyword(K::Watermark, mark.do_watermark));
-  if (mark.do_watermark == 1) ReportTextWatermark(mark, report);
-  if (mark.do_watermark == 2) ReportImageWatermark(mark, report);
+  if (mark.do_watermark == 1) ReportTextWatermark(settings, report);
+  if (mark.do_watermark == 2) ReportImageWatermark(settings, report);
   if (Refused(PrepareWatermark(settings, resources),
               {RunFault::InvalidWatermarkFont, RunFault::EmptyWatermarkImage,
                RunFault::InvalidWatermarkImage},
@@ -201,7 +212,7 @@ bool PrepareConsoleJob(const ConsoleReport& report, RunResources& resources) {
   job.base_input_folder.clear();
   if (Refused(CheckInputFile(job.input_path), {RunFault::InvalidInputFile}, report)) return false;
 
-  if (job.output_folder.empty()) job.output_folder = FolderPart(job.input_path);
+  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
   report.Debug("Output: " + job.output_folder);
   // The empty folder of a bare input name is the working folder.
   if (job.output_folder.empty()) job.output_folder = "./";

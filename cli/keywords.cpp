@@ -8,8 +8,9 @@
 #include <span>
 #include <system_error>
 
-#include "settings/program_settings.h"
 #include "platform/ascii.h"
+#include "platform/text.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -94,12 +95,6 @@ int32_t FindCompression(std::string_view text) {
   return 0;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 bool IsCompressionField(const SettingField& field) {
   constexpr std::string_view suffix = " Compression";
   return field.key.size() > suffix.size() && field.key.ends_with(suffix);
@@ -117,7 +112,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 int32_t KeywordToValue(KeywordTable table, std::string_view text) {
-  text = Trimmed(text);
+  text = TrimSet(text, " ");
   const auto index = static_cast<int32_t>(table);
   if (index < 0 || index >= KeywordTableCount) return 0;
   if (table == KeywordTable::Compression) return FindCompression(text);
@@ -126,7 +121,7 @@ int32_t KeywordToValue(KeywordTable table, std::string_view text) {
 }
 
 int32_t KeywordToValue(const SettingField& field, std::string_view text) {
-  text = Trimmed(text);
+  text = TrimSet(text, " ");
   if (IsCompressionField(field)) return FindCompression(text);
   return std::max(0, FindIn(field.choices, text));
 }

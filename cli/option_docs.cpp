@@ -7,8 +7,8 @@
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "platform/ascii.h"
+#include "settings/program_settings.h"
 
 namespace {
 

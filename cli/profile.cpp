@@ -2,14 +2,9 @@
 
 #include "config/config_file.h"
 #include "platform/ascii.h"
+#include "platform/text.h"
 
 namespace {
-
-std::string Trim(const std::string& text, char blank) {
-  const size_t first = text.find_first_not_of(blank);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(blank) - first + 1);
-}
 
 bool IsTextRule(ValueRule rule) {
   return rule == ValueRule::PathNext || rule == ValueRule::TextNext || rule == ValueRule::Text;
@@ -33,7 +28,7 @@ bool LoadProfile(const std::string& path, OptionTarget& target) {
     std::string value = file.KeyValue();
     if (IsTextRule(option->rule)) {
       // The mask may need its blanks, so quotes protect them instead.
-      value = key == "--FILENAME-MASK" ? Trim(value, '"') : Trim(value, ' ');
+      value = TrimSet(value, key == "--FILENAME-MASK" ? "\"" : " ");
     }
     ApplyOptionValue(*option, target, value);
   }

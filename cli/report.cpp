@@ -1,26 +1,21 @@
 #include "cli/report.h"
 
 #include <cstdio>
+#include <type_traits>
+#include <variant>
 
 #include "cli/keywords.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "engine/formats.h"
+#include "platform/ascii.h"
 #include "platform/console.h"
+#include "settings/program_settings.h"
 
 namespace {
 
 using K = KeywordTable;
 
 std::string Num(int64_t value) { return std::to_string(value); }
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -103,7 +98,7 @@ void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
                         const ConsoleReport& report) {
   const int32_t* bpp = OutputBppSetting(settings, key);
   if (!bpp) return;
-  report.Debug(Upper(key) + " BPP: " + Num(*bpp));
+  report.Debug(ToUpperAscii(key) + " BPP: " + Num(*bpp));
   ReportSaveSettings(key, settings.output, report);
 }
 
@@ -111,4 +106,30 @@ std::string FormatTwoDecimals(float value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
   return text;
+}
+
+std::string ReportValue(const SettingField& field, const ProgramSettings& settings) {
+  return std::visit(
+      [&field](const auto* value) -> std::string {
+        using Value = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
+        if constexpr (std::is_same_v<Value, std::string>) {
+          return *value;
+        } else if constexpr (std::is_same_v<Value, float>) {
+          return FormatTwoDecimals(*value);
+        } else {
+          if (field.choices.empty()) return Num(*value);
+          if (*value < 0 || static_cast<size_t>(*value) >= field.choices.size()) return {};
+          return ToLowerAscii(field.choices[static_cast<size_t>(*value)].keyword);
+        }
+      },
+      field.Read(settings));
+}
+
+void ReportRows(std::span<const ReportRow> rows, const ProgramSettings& settings,
+                const ConsoleReport& report) {
+  if (!report.debug()) return;
+  for (const ReportRow& row : rows) {
+    report.Debug(std::string(row.label) + ": " +
+                 ReportValue(SettingOf(row.group, row.key), settings));
+  }
 }

@@ -4,11 +4,13 @@
 // output formats, each line gated by quiet and debug as the run asks.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 struct ProgramSettings;
+struct SettingField;
 
 /// Prints lines of a console run: status lines unless quiet, debug lines only in debug mode,
 /// errors and closing lines always.
@@ -44,3 +46,19 @@ void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
 
 /// `value` with two decimals.
 std::string FormatTwoDecimals(float value);
+
+/// One debug line that shows a setting as it is: "LABEL: VALUE".
+struct ReportRow {
+  std::string_view label;
+  std::string_view group;
+  std::string_view key;
+};
+
+/// The value of `field` in `settings` as the debug report shows it: an enumeration's keyword in
+/// lower case (empty for a value outside it), a float with two decimals, a number or a text as
+/// it is.
+std::string ReportValue(const SettingField& field, const ProgramSettings& settings);
+
+/// Prints the debug line of each row, its value taken through the settings schema.
+void ReportRows(std::span<const ReportRow> rows, const ProgramSettings& settings,
+                const ConsoleReport& report);

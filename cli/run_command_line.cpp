@@ -5,9 +5,9 @@
 #include "cli/usage.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "platform/console.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {

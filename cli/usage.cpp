@@ -5,6 +5,7 @@
 #include <random>
 
 #include "core/program_identity.h"
+#include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
 
@@ -104,8 +105,7 @@ std::vector<std::string> UsageLines(std::string_view program_name) {
 std::string VersionLine() { return FormatVersion(VersionNumber); }
 
 std::string ProgramNameOf(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  path = FileNameOf(path);
   const size_t dot = path.rfind('.');
   if (dot != std::string_view::npos && dot > 0) path = path.substr(0, dot);
   return std::string(path);

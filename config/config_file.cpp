@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "config/config_text.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -198,7 +199,7 @@ bool ConfigFile::SelectGroup(std::string_view name) {
   group_line_ = npos;
   if (name.empty()) return true;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == LineKind::Group && EqualsIgnoringAsciiCase(lines_[i].name, name)) {
+    if (lines_[i].kind == LineKind::Group && EqualsIgnoringCase(lines_[i].name, name)) {
       group_line_ = i;
       return true;
     }
@@ -221,7 +222,7 @@ const ConfigFile::Line* ConfigFile::FindKey(std::string_view key) const {
   std::size_t end = 0;
   if (!CurrentRange(begin, end)) return nullptr;
   for (std::size_t i = begin; i < end; ++i) {
-    if (lines_[i].kind == LineKind::Key && EqualsIgnoringAsciiCase(lines_[i].name, key)) {
+    if (lines_[i].kind == LineKind::Key && EqualsIgnoringCase(lines_[i].name, key)) {
       return &lines_[i];
     }
   }

@@ -9,6 +9,3 @@ bool IsConfigBlank(char c);
 
 /// `text` without leading and trailing spaces and tabs.
 std::string_view TrimConfigBlanks(std::string_view text);
-
-/// True when `a` and `b` are equal, ASCII letters compared without case.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

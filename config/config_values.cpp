@@ -7,6 +7,8 @@
 
 #include "config/config_file.h"
 #include "config/config_text.h"
+#include "platform/ascii.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -67,23 +69,7 @@ bool IsHugeNumber(std::string_view number) {
 
 bool IsConfigBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view TrimConfigBlanks(std::string_view text) {
-  while (!text.empty() && IsConfigBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsConfigBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+std::string_view TrimConfigBlanks(std::string_view text) { return TrimSet(text, " \t"); }
 
 int64_t ParseConfigInteger(std::string_view text) {
   while (!text.empty() && IsConfigBlank(text.front())) text.remove_prefix(1);
@@ -112,9 +98,9 @@ int64_t ParseConfigInteger(std::string_view text) {
 
 float ParseConfigFloat(std::string_view text) {
   text = TrimConfigBlanks(text);
-  if (EqualsIgnoringAsciiCase(text, "+Infinity")) return std::numeric_limits<float>::infinity();
-  if (EqualsIgnoringAsciiCase(text, "-Infinity")) return -std::numeric_limits<float>::infinity();
-  if (EqualsIgnoringAsciiCase(text, "NaN")) return std::numeric_limits<float>::quiet_NaN();
+  if (EqualsIgnoringCase(text, "+Infinity")) return std::numeric_limits<float>::infinity();
+  if (EqualsIgnoringCase(text, "-Infinity")) return -std::numeric_limits<float>::infinity();
+  if (EqualsIgnoringCase(text, "NaN")) return std::numeric_limits<float>::quiet_NaN();
 
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

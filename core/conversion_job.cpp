@@ -3,9 +3,10 @@
 #include <filesystem>
 #include <random>
 
-#include "settings/program_settings.h"
 #include "engine/formats.h"
 #include "engine/saving.h"
+#include "platform/text.h"
+#include "settings/program_settings.h"
 
 InputFileList g_input_files;
 ConversionJob g_job;
@@ -28,16 +29,11 @@ std::intmax_t FileSize(const std::string& path) {
   return static_cast<std::intmax_t>(size);
 }
 
-std::string FolderPart(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // The folder of `path` with every occurrence of the base folder removed; empty when either is
 // empty or the base does not occur.
 std::string RelativeSubfolder(const std::string& path, const std::string& base_input_folder) {
   if (path.empty() || base_input_folder.empty()) return {};
-  std::string folder = FolderPart(path);
+  std::string folder = FolderOf(path);
   if (folder.find(base_input_folder) == std::string::npos) return {};
   for (size_t at = folder.find(base_input_folder); at != std::string::npos;
        at = folder.find(base_input_folder, at)) {

@@ -42,7 +42,7 @@ struct ConversionJob {
   std::string output_folder;  // always ends in "/"
   std::string output_format;  // output key, e.g. "png"; also the extension
   int32_t output_fif = 0;
-  int32_t target_bpp = 0;     // 0: automatic
+  int32_t target_bpp = 0;  // 0: automatic
   int8_t auto_bpp = 0;
   int32_t save_flags = 0;
   std::string base_input_folder;

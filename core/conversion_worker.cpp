@@ -96,10 +96,9 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
   }
   worker_running = true;
   try {
-    worker_thread = std::thread(
-        [resources = std::move(resources), trace = std::move(trace)] {
-          ConversionWorker(resources, trace);
-        });
+    worker_thread = std::thread([resources = std::move(resources), trace = std::move(trace)] {
+      ConversionWorker(resources, trace);
+    });
   } catch (const std::system_error&) {
     worker_running = false;
     return false;

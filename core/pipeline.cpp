@@ -31,9 +31,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   const int32_t output_bpp =
       job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, source_bpp) : job.target_bpp;
   const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
-  const TokenValues tokens{job.input_path,  job.output_format, output_bpp,
-                           result_width,    result_height,     job.random_number,
-                           job.sequence_number};
+  const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
+                           result_height,  job.random_number, job.sequence_number};
 
   image = NormaliseGreyscale(std::move(image), eight_bits);
   image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);

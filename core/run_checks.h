@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "settings/program_settings.h"
 #include "engine/watermark.h"
+#include "settings/program_settings.h"
 
 struct ConversionJob;
 

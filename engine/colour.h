@@ -2,8 +2,8 @@
 
 // Colour correction, greyscale and threshold of the image in work.
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// Applies brightness, contrast, gamma and inversion; unchanged when correction is off.
 Bitmap CorrectColours(Bitmap image, const ProgramSettings& settings);

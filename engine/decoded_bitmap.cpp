@@ -143,9 +143,12 @@ std::string MetadataBlock(FIBITMAP* image, uint32_t& tags) {
     do {
       const char* key = FreeImage_GetTagKey(tag);
       const size_t key_length = key ? std::strlen(key) : 0;
-      TagHeader header{static_cast<uint32_t>(model), FreeImage_GetTagID(tag),
-                       static_cast<uint16_t>(FreeImage_GetTagType(tag)), FreeImage_GetTagCount(tag),
-                       FreeImage_GetTagLength(tag), static_cast<uint32_t>(key_length)};
+      TagHeader header{static_cast<uint32_t>(model),
+                       FreeImage_GetTagID(tag),
+                       static_cast<uint16_t>(FreeImage_GetTagType(tag)),
+                       FreeImage_GetTagCount(tag),
+                       FreeImage_GetTagLength(tag),
+                       static_cast<uint32_t>(key_length)};
       const void* value = FreeImage_GetTagValue(tag);
       if (key_length > MaxKeyLength || tags == MaxTags || (header.length && !value)) continue;
       block.append(reinterpret_cast<const char*>(&header), sizeof header);
@@ -373,13 +376,12 @@ Bitmap MakeDecodedBitmap(const DecodedHead& head, PixelMemory rows) {
     FITAG* tag = FreeImage_CreateTag();
     if (!tag) return {};
     static const BYTE no_value = 0;
-    const bool made = FreeImage_SetTagKey(tag, decoded.key.c_str()) &&
-                      FreeImage_SetTagID(tag, decoded.id) &&
-                      FreeImage_SetTagType(tag, static_cast<FREE_IMAGE_MDTYPE>(decoded.type)) &&
-                      FreeImage_SetTagCount(tag, decoded.count) &&
-                      FreeImage_SetTagLength(tag, static_cast<DWORD>(decoded.value.size())) &&
-                      FreeImage_SetTagValue(tag, decoded.value.empty() ? &no_value
-                                                                       : decoded.value.data());
+    const bool made =
+        FreeImage_SetTagKey(tag, decoded.key.c_str()) && FreeImage_SetTagID(tag, decoded.id) &&
+        FreeImage_SetTagType(tag, static_cast<FREE_IMAGE_MDTYPE>(decoded.type)) &&
+        FreeImage_SetTagCount(tag, decoded.count) &&
+        FreeImage_SetTagLength(tag, static_cast<DWORD>(decoded.value.size())) &&
+        FreeImage_SetTagValue(tag, decoded.value.empty() ? &no_value : decoded.value.data());
     // A tag FreeImage will not take is left out; the image is still whole.
     if (made) {
       FreeImage_SetMetadata(static_cast<FREE_IMAGE_MDMODEL>(decoded.model), image.get(),

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <initializer_list>
 
+#include "platform/ascii.h"
+#include "platform/text.h"
 #include "settings/program_settings.h"
 
 InputFormatTable g_input_formats;
@@ -26,12 +28,6 @@ void AddInput(std::string_view group, std::initializer_list<std::string_view> ex
     g_input_formats.Set(std::string(extension),
                         InputFormatEntry{std::string(group), std::string(description)});
   }
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 }  // namespace
@@ -128,11 +124,10 @@ void RebuildAcceptedExtensions() {
 }
 
 std::string LowerExtension(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::string_view name = FileNameOf(path);
   const size_t dot = name.find_last_of('.');
   if (dot == std::string_view::npos) return {};
-  return Lower(name.substr(dot + 1));
+  return ToLowerAscii(name.substr(dot + 1));
 }
 
 bool IsAcceptedInputPath(std::string_view path) {

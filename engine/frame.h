@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// Paints the "Frame" bands over the edges of the image; unchanged when there is none.
 Bitmap DrawFrame(Bitmap image, const ProgramSettings& settings);

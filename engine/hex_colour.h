@@ -2,10 +2,10 @@
 
 // Colour texts of six hexadecimal digits RRGGBB, as the settings store them.
 
+#include <FreeImage.h>
+
 #include <cstdint>
 #include <string_view>
-
-#include <FreeImage.h>
 
 /// Red | green << 8 | blue << 16 from "RRGGBB"; a pair stops at its first non-hexadecimal
 /// character, and a text of any other length gives black.

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// The "Image" file at "Image Opacity", grey with "Image Greyscale", as a 32-bit layer with
 /// alpha; empty when the file cannot be loaded or drawn.

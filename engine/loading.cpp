@@ -42,7 +42,8 @@ Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout
 }
 
 float BigEndianFloat(const uint8_t* bytes) {
-  const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+  const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 |
+                        static_cast<uint32_t>(bytes[1]) << 16 |
                         static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
   float value = 0;
   std::memcpy(&value, &bits, sizeof value);
@@ -63,18 +64,17 @@ Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLay
     case FIT_BITMAP:
       if (FreeImage_GetBPP(image.get()) != 8 || layout.depth != 8) return image;
       widened = Bitmap(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 32,
-                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
-                                          FI_RGBA_BLUE_MASK));
+                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
       break;
     case FIT_UINT16:
       if (layout.depth != 16) return image;
-      widened = Bitmap(FreeImage_AllocateT(FIT_RGBA16, static_cast<int>(width),
-                                           static_cast<int>(height)));
+      widened = Bitmap(
+          FreeImage_AllocateT(FIT_RGBA16, static_cast<int>(width), static_cast<int>(height)));
       break;
     case FIT_FLOAT:
       if (layout.depth != 32) return image;
-      widened = Bitmap(FreeImage_AllocateT(FIT_RGBAF, static_cast<int>(width),
-                                           static_cast<int>(height)));
+      widened =
+          Bitmap(FreeImage_AllocateT(FIT_RGBAF, static_cast<int>(width), static_cast<int>(height)));
       break;
     default:
       return image;  // no other grey type comes from a greyscale document

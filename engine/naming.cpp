@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/ascii.h"
+#include "platform/text.h"
+
 namespace {
 
 constexpr size_t NumberWidth = 5;
@@ -116,15 +119,10 @@ struct tm LocalClock() {
   return fields;
 }
 
-std::string FileNamePart(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 // The value of `token`, or nothing when it is not one of the naming tokens.
 bool TokenValue(std::string_view token, const TokenValues& values, std::string& value) {
   std::string lower = ChangeCase(token, CaseChange::Lower);
-  const auto base = [&] { return BaseName(FileNamePart(values.input_path)); };
+  const auto base = [&] { return BaseName(std::string(FileNameOf(values.input_path))); };
   if (lower == "%filename%") {
     value = base();
   } else if (lower == "%filename[u]%") {
@@ -173,9 +171,7 @@ bool TokenValue(std::string_view token, const TokenValues& values, std::string& 
 bool MatchesAt(std::string_view text, size_t index, std::string_view token) {
   if (text.size() - index < token.size()) return false;
   for (size_t i = 0; i < token.size(); ++i) {
-    const auto a = static_cast<unsigned char>(text[index + i]);
-    const auto b = static_cast<unsigned char>(token[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
+    if (AsciiLower(text[index + i]) != AsciiLower(token[i])) return false;
   }
   return true;
 }

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// True when the output depth (`output_bpp`, 32 or less) or a step that is on (rotation, colour
 /// correction, greyscale, threshold, frame, watermark) needs 8 bits per channel.

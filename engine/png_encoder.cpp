@@ -189,17 +189,16 @@ PngFilter ChooseFilter(const PngLayout& layout, const PngEncoding& encoding) {
 
 int Strategy(const PngLayout& layout, PngFilter filter) {
   // As FreeImage's writer: filtered colour compresses better with the filtered strategy.
-  return filter != PngFilter::None && layout.bits_per_pixel >= 16 ? Z_FILTERED
-                                                                   : Z_DEFAULT_STRATEGY;
+  return filter != PngFilter::None && layout.bits_per_pixel >= 16 ? Z_FILTERED : Z_DEFAULT_STRATEGY;
 }
 
 // The signature and the chunks before the image data; with `rows`, an interlaced image whole,
 // left to libpng (Adam7 passes are rare, and small files' business). Nothing here may need a
 // destructor: libpng leaves through longjmp.
-bool WriteWithLibpng(FILE* file, FIBITMAP* image, const PngLayout& layout,
-                     const PngHeader& header, const PngEncoding& encoding, uint8_t* rows) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, StopOnError,
-                                            IgnoreWarning);
+bool WriteWithLibpng(FILE* file, FIBITMAP* image, const PngLayout& layout, const PngHeader& header,
+                     const PngEncoding& encoding, uint8_t* rows) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, StopOnError, IgnoreWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(png_jmpbuf(png))) {
@@ -253,8 +252,8 @@ struct Slice {
   uint32_t end_row = 0;
   std::vector<uint8_t>* chunk = nullptr;  // length, "IDAT", compressed data, and spare room
   size_t chunk_bytes = 0;
-  uint32_t crc = 0;            // over the type and data so far
-  uint32_t adler = 1;          // over this slice's filtered bytes
+  uint32_t crc = 0;    // over the type and data so far
+  uint32_t adler = 1;  // over this slice's filtered bytes
   size_t filtered_bytes = 0;
   bool done = false;
   bool ok = false;
@@ -383,9 +382,9 @@ bool WriteSlice(FILE* file, Slice& slice, uint32_t stream_adler, bool last) {
     crc = crc32(crc, tail, 4);
     tail_bytes = 4;
     uint8_t* length = slice.chunk->data();
-    const uint32_t data_bytes =
-        (uint32_t{length[0]} << 24 | uint32_t{length[1]} << 16 | uint32_t{length[2]} << 8 |
-         length[3]) + 4;
+    const uint32_t data_bytes = (uint32_t{length[0]} << 24 | uint32_t{length[1]} << 16 |
+                                 uint32_t{length[2]} << 8 | length[3]) +
+                                4;
     PutBigEndian(length, data_bytes);
   }
   PutBigEndian(tail + tail_bytes, crc);
@@ -397,8 +396,8 @@ bool WriteSlice(FILE* file, Slice& slice, uint32_t stream_adler, bool last) {
 // Compresses the slices on `threads` threads and writes them in order as they come; at most a
 // few slices beyond the one being written are held at a time, each in a buffer of a ring that is
 // used over again.
-bool WriteSlices(FILE* file, FIBITMAP* image, const PngLayout& layout,
-                 const PngEncoding& encoding, size_t threads) {
+bool WriteSlices(FILE* file, FIBITMAP* image, const PngLayout& layout, const PngEncoding& encoding,
+                 size_t threads) {
   std::vector<Slice> slices = CutIntoSlices(layout, encoding, threads);
   const size_t count = slices.size();
   threads = std::min(threads, count);
@@ -500,8 +499,9 @@ bool WritePng(FIBITMAP* image, FILE* file, const PngEncoding& requested) {
   }
   if (!WriteWithLibpng(file, image, *layout, header, encoding, nullptr)) return false;
   // Stored blocks are a copy: more threads would only add a buffer and a stream each.
-  const size_t threads = encoding.level == 0 ? 1
-                         : static_cast<size_t>(encoding.threads > 0 ? encoding.threads
-                                                                    : UsableProcessorCount());
+  const size_t threads =
+      encoding.level == 0
+          ? 1
+          : static_cast<size_t>(encoding.threads > 0 ? encoding.threads : UsableProcessorCount());
   return WriteSlices(file, image, *layout, encoding, threads) && WriteEnd(file);
 }

@@ -25,11 +25,11 @@ enum class PngFilter {
 };
 
 struct PngEncoding {
-  int32_t level = 6;        // zlib level, 0 (stored) to 9
-  bool interlaced = false;  // Adam7
+  int32_t level = 6;                // zlib level, 0 (stored) to 9
+  bool interlaced = false;          // Adam7
   std::optional<PngFilter> filter;  // none: the filter that fits the level and the image
-  int32_t threads = 0;      // 0: one per usable processor
-  size_t slice_bytes = 0;   // filtered bytes a slice aims at; 0: chosen from the image's size
+  int32_t threads = 0;              // 0: one per usable processor
+  size_t slice_bytes = 0;  // filtered bytes a slice aims at; 0: chosen from the image's size
 };
 
 /// What FreeImage's PNG save `flags` ask for: the zlib level and interlacing.

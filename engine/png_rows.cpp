@@ -254,8 +254,7 @@ const uint8_t* PngRowFilter::Next() {
   const size_t length = layout_.row_bytes;
   const uint8_t* best = current_.data();
   uint64_t best_cost = FilteredCost(best + 1, length);
-  const PngFilter tried[4] = {PngFilter::Sub, PngFilter::Paeth, PngFilter::Up,
-                              PngFilter::Average};
+  const PngFilter tried[4] = {PngFilter::Sub, PngFilter::Paeth, PngFilter::Up, PngFilter::Average};
   const size_t count = CandidateCount(filter_);
   for (size_t slot = 0; slot < count; ++slot) {
     const uint8_t* candidate = Filter(tried[slot], slot);

@@ -59,8 +59,8 @@ class PngRowFilter {
   PngLayout layout_;
   PngFilter filter_;
   uint32_t row_ = 0;
-  bool advanced_ = false;  // a row was given since Seek: it becomes the row above
-  std::vector<uint8_t> previous_;  // the row above, unfiltered (zeros above the first)
-  std::vector<uint8_t> current_;   // filter byte 0 and the row unfiltered: the None result
+  bool advanced_ = false;            // a row was given since Seek: it becomes the row above
+  std::vector<uint8_t> previous_;    // the row above, unfiltered (zeros above the first)
+  std::vector<uint8_t> current_;     // filter byte 0 and the row unfiltered: the None result
   std::vector<uint8_t> candidates_;  // one filtered row for each other filter tried
 };

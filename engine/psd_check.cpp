@@ -30,7 +30,9 @@ bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
   return !__builtin_mul_overflow(a, b, &result);
 }
 
-bool Add(uint64_t a, uint64_t b, uint64_t& result) { return !__builtin_add_overflow(a, b, &result); }
+bool Add(uint64_t a, uint64_t b, uint64_t& result) {
+  return !__builtin_add_overflow(a, b, &result);
+}
 
 uint16_t MinimumChannels(uint16_t mode) {
   switch (mode) {

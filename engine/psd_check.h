@@ -43,11 +43,11 @@ struct PsdLayout {
   uint64_t colour_mode_size = 0;
   uint64_t resources_offset = 0;  // first resource block
   uint64_t resources_size = 0;
-  uint64_t rle_counts_offset = 0;  // RLE byte-count table (RLE only)
-  uint64_t pixels_offset = 0;      // first byte of the raw planes or packed rows
-  uint64_t row_bytes = 0;          // bytes of one unpacked row of one channel
-  uint64_t decoded_bytes = 0;      // bytes of the bitmap a decoder makes of the merged image
-  std::optional<uint16_t> colour_count;       // resource 1046
+  uint64_t rle_counts_offset = 0;        // RLE byte-count table (RLE only)
+  uint64_t pixels_offset = 0;            // first byte of the raw planes or packed rows
+  uint64_t row_bytes = 0;                // bytes of one unpacked row of one channel
+  uint64_t decoded_bytes = 0;            // bytes of the bitmap a decoder makes of the merged image
+  std::optional<uint16_t> colour_count;  // resource 1046
   std::optional<uint16_t> transparent_index;  // resource 1047
   uint64_t layers_offset = 0;  // first byte of the layer and mask section, after its length
   uint64_t layers_size = 0;

@@ -219,10 +219,9 @@ bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_
   // shows only in the stream: FreeImage's writers do not look at what their writes return.
   // PNG is written by our own encoder, which compresses on every core; the rest by FreeImage.
   const bool encoded =
-      fif == FIF_PNG
-          ? WritePng(image.get(), stream.file(), PngEncodingFor(flags))
-          : FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(), stream.io(),
-                                   stream.handle(), flags) != FALSE;
+      fif == FIF_PNG ? WritePng(image.get(), stream.file(), PngEncodingFor(flags))
+                     : FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(fif), image.get(),
+                                              stream.io(), stream.handle(), flags) != FALSE;
   const bool written = stream.Close();
   return encoded && written && file.Commit(AtomicFile::Sync::Fast);
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// The FreeImage save flags that the "Output" options of `output_key` give; 0 for keys without
 /// options. A value outside an option's list adds nothing.

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 #include "engine/drawing.h"
 #include "engine/naming.h"
+#include "settings/program_settings.h"
 
 /// Lines beyond this many are not laid out; such a text gives no layer.
 inline constexpr size_t MaxWatermarkLines = 4096;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
+#include "settings/program_settings.h"
 
 /// Turns the image by the "Image Rotation" angle of group "Transform"; unchanged when rotation
 /// is off or the angle is outside 1..359; empty when FreeImage cannot rotate it.

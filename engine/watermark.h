@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "settings/program_settings.h"
 #include "engine/bitmap.h"
 #include "engine/naming.h"
+#include "settings/program_settings.h"
 
 struct Font;
 

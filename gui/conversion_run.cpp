@@ -4,9 +4,9 @@
 #include <wx/textctrl.h>
 
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
+#include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/main_window.h"

@@ -14,8 +14,8 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "engine/formats.h"
+#include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/commands.h"

@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "settings/program_settings.h"
 #include "platform/ascii.h"
+#include "settings/program_settings.h"
 
 std::string HistoryEntry(std::string_view history, int index) {
   if (index < 0) return {};

@@ -10,6 +10,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -17,6 +19,8 @@ namespace {
 
 std::atomic<bool> unnamed_allowed{true};
 std::atomic<unsigned> temporary_counter{0};
+// Two saves of one target in this process must not share its passing name at once.
+std::mutex passing_mutex;
 
 // Named temporaries in progress, for the signal handler. Plain memory and atomics only: the
 // handler may read it at any moment.
@@ -30,15 +34,41 @@ std::array<NamedTemporary, MaxNamedTemporaries> named_temporaries;
 std::mutex slot_mutex;
 constexpr int CleanedSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void RemoveNamedTemporaries(int signal_number) {
+// A replacement between its link and its rename (on any thread) holds off the end of the
+// process: a polite signal then ends it when the last such step is done, never inside one.
+std::atomic<int> passing_steps{0};
+std::atomic<int> ending_signal{0};
+
+void RemoveNamedTemporariesAndEnd(int signal_number) {
   const int saved_errno = errno;
   for (NamedTemporary& entry : named_temporaries) {
     const int folder = entry.folder_fd.load();
     if (folder >= 0) unlinkat(folder, entry.name, 0);
   }
   errno = saved_errno;
-  // The handler was reset to the default on entry: the signal ends the process as it would have.
+  // The handler was reset to the default on entry: the signal ends the process as it would have
+  // (on a thread that holds it off, once that thread lets it through).
   raise(signal_number);
+}
+
+void RemoveNamedTemporaries(int signal_number) {
+  // Announced before the steps are counted; a step counts itself before it looks: so either the
+  // step sees the end coming and does not start, or the end sees the step and waits for it.
+  ending_signal.store(signal_number);
+  if (passing_steps.load() > 0) return;
+  RemoveNamedTemporariesAndEnd(signal_number);
+}
+
+// Counts a passing step in; false when the process is ending and the step must not start.
+bool BeginPassingStep() {
+  passing_steps.fetch_add(1);
+  return ending_signal.load() == 0;
+}
+
+// Counts a passing step out; the last one out ends the process if a signal came meanwhile.
+void EndPassingStep() {
+  if (passing_steps.fetch_sub(1) != 1) return;
+  if (const int signal_number = ending_signal.load()) RemoveNamedTemporariesAndEnd(signal_number);
 }
 
 // Only where nobody else handles the signal: a program with its own handler decides for itself.
@@ -131,6 +161,18 @@ class SignalsHeld {
 
 void SetUnnamedTemporariesForTesting(bool allowed) { unnamed_allowed = allowed; }
 
+std::string PassingNameOf(std::string_view name) {
+  // A hash keeps the name short whatever the target's length (64-bit FNV-1a).
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return ".quorvix-" + std::string(hex) + ".passing";
+}
+
 AtomicFile::~AtomicFile() { Abandon(); }
 
 bool AtomicFile::Open(const std::string& path) {
@@ -201,18 +243,25 @@ bool AtomicFile::Commit(Sync sync) {
   } else if (LinkUnnamed(fd_, folder_fd_, name_)) {
     placed = true;  // there was no file to replace: the complete file appears at once
   } else if (!append_only_) {
-    // The target exists: link under a passing name, then rename over it.
+    // The target exists: link under its passing name, then rename over it. A passing name found
+    // there is left by a save killed between the two steps: its file is complete but stale.
+    // Holding the polite signals covers this thread only; one that another thread takes waits
+    // for this step through the handler.
+    InstallSignalCleanup();
     const SignalsHeld held;
-    for (int attempt = 0; attempt < 100 && !placed; ++attempt) {
-      const std::string passing = NextTemporaryName();
-      if (!LinkUnnamed(fd_, folder_fd_, passing)) {
-        if (errno == EEXIST) continue;
-        break;
+    const std::lock_guard lock(passing_mutex);
+    const std::string passing = PassingNameOf(name_);
+    if (BeginPassingStep()) {
+      bool linked = LinkUnnamed(fd_, folder_fd_, passing);
+      if (!linked && errno == EEXIST && unlinkat(folder_fd_, passing.c_str(), 0) == 0) {
+        linked = LinkUnnamed(fd_, folder_fd_, passing);
       }
-      placed = renameat(folder_fd_, passing.c_str(), folder_fd_, name_.c_str()) == 0;
-      if (!placed) unlinkat(folder_fd_, passing.c_str(), 0);
-      break;
+      if (linked) {
+        placed = renameat(folder_fd_, passing.c_str(), folder_fd_, name_.c_str()) == 0;
+        if (!placed) unlinkat(folder_fd_, passing.c_str(), 0);
+      }
     }
+    EndPassingStep();
   }
   if (placed && sync == Sync::Durable) fsync(folder_fd_);
   Abandon();

@@ -2,10 +2,13 @@
 
 // The one way a file is replaced: written whole or not at all. The bytes go to an unnamed
 // temporary file in the target's folder (O_TMPFILE), which is linked in and renamed over the
-// target only when complete, so no signal, SIGKILL included, and no crash can leave anything
-// behind. Where the file system refuses unnamed files, a named temporary beside the target takes
-// its place and is removed on SIGTERM, SIGINT and SIGHUP. A replaced file keeps its permission
-// bits; a new one gets the usual mode under the umask.
+// target only when complete, so no signal and no crash can leave a partial file. An existing
+// target is replaced through a passing name (a link cannot replace a name): a SIGKILL between the
+// link and the rename, a few microseconds, leaves that complete file under the passing name,
+// which is the target's own (PassingNameOf), so the next save of the target clears it. Where the
+// file system refuses unnamed files, a named temporary beside the target takes their place and is
+// removed on SIGTERM, SIGINT and SIGHUP. A replaced file keeps its permission bits; a new one
+// gets the usual mode under the umask.
 
 #include <string>
 #include <string_view>
@@ -48,6 +51,10 @@ class AtomicFile {
   int slot_ = -1;          // the named temporary's entry for the signal handler
   bool append_only_ = false;
 };
+
+/// The hidden name beside the target `name` under which a complete replacement waits for its
+/// rename: the same for every save of that target.
+std::string PassingNameOf(std::string_view name);
 
 /// Test seam: false makes Open use a named temporary, as on a file system without O_TMPFILE.
 void SetUnnamedTemporariesForTesting(bool allowed);

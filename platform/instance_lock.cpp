@@ -8,34 +8,17 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/file_descriptor.h"
+
 namespace {
 
 std::string shared_folder_override;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // The shared folder, made if missing; -1 unless it is a real folder of this user that nobody else
 // may enter, so another user can neither block nor read our lock.
 int OpenSharedFolder(const std::string& folder) {
   mkdir(folder.c_str(), 0700);  // it may exist already: what it is gets checked below
-  Descriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  FileDescriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.get() < 0) return -1;
   struct stat info {};
   if (fstat(fd.get(), &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
@@ -47,8 +30,8 @@ int OpenSharedFolder(const std::string& folder) {
 LockResult LockIn(int folder_fd, const std::string& name, int& held) {
   if (folder_fd < 0) return LockResult::Unavailable;
   // O_NOFOLLOW and O_NONBLOCK: a link or a FIFO in the lock's place is no lock file.
-  Descriptor fd(openat(folder_fd, name.c_str(),
-                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+  FileDescriptor fd(openat(folder_fd, name.c_str(),
+                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
   if (fd.get() < 0) return LockResult::Unavailable;
   struct stat info {};
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return LockResult::Unavailable;
@@ -94,11 +77,11 @@ LockResult InstanceLock::Acquire(std::string_view title) {
   const std::string name = InstanceLockName(title);
   const std::string runtime = RuntimeLockFolder();
   if (!runtime.empty()) {
-    const Descriptor folder(open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const LockResult result = LockIn(folder.get(), name, fd_);
     if (result != LockResult::Unavailable) return result;
   }
-  const Descriptor shared(OpenSharedFolder(SharedLockFolder()));
+  const FileDescriptor shared(OpenSharedFolder(SharedLockFolder()));
   return LockIn(shared.get(), name, fd_);
 }
 

@@ -10,7 +10,7 @@ QUORVIX_PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev adwaita-icon-theme
   liblcms2-dev
-  libgtest-dev xvfb xauth pngcheck x11-utils libx11-dev libxtst-dev
+  libgtest-dev xvfb xauth pngcheck x11-utils libx11-dev libxtst-dev clang-format
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 
@@ -32,3 +32,13 @@ quorvix_install_packages() {
 }
 
 quorvix_jobs() { nproc 2>/dev/null || echo 2; }
+
+# Every C++ source of the tree, NUL-separated: the files git tracks, or, outside a checkout, what
+# lies below the root but the build folders.
+quorvix_cpp_sources() {
+  if git -C "$QUORVIX_ROOT" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$QUORVIX_ROOT" ls-files -z --cached --others --exclude-standard -- '*.cpp' '*.h'
+  else
+    (cd "$QUORVIX_ROOT" && find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0)
+  fi
+}

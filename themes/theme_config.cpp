@@ -3,18 +3,12 @@
 #include <string>
 
 #include "platform/ascii.h"
+#include "platform/text.h"
 #include "themes/theme_pack.h"
 
 namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
-
-// `text` without leading and trailing characters of `set`.
-std::string_view TrimSet(std::string_view text, std::string_view set) {
-  const size_t first = text.find_first_not_of(set);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(set) - first + 1);
-}
 
 }  // namespace
 

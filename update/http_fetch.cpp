@@ -14,33 +14,12 @@
 
 #include "config/config_text.h"
 #include "platform/ascii.h"
+#include "platform/file_descriptor.h"
 #include "update/update_check.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-class Socket {
- public:
-  Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Socket& operator=(Socket&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-
-  int fd() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
 
 struct AddressListFree {
   void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
@@ -70,8 +49,8 @@ bool WaitForSocket(int fd, short events, SteadyClock::time_point deadline,
 }
 
 // The first address of the host that accepts a connection before the deadline.
-Socket Connect(const HttpAddress& address, SteadyClock::time_point deadline,
-               const UpdateWaitHook& wait_hook) {
+FileDescriptor Connect(const HttpAddress& address, SteadyClock::time_point deadline,
+                       const UpdateWaitHook& wait_hook) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -80,15 +59,15 @@ Socket Connect(const HttpAddress& address, SteadyClock::time_point deadline,
   const AddressList list(found);
 
   for (const addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
-    Socket socket(::socket(entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                           entry->ai_protocol));
+    FileDescriptor socket(::socket(
+        entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, entry->ai_protocol));
     if (!socket) continue;
-    if (connect(socket.fd(), entry->ai_addr, entry->ai_addrlen) == 0) return socket;
+    if (connect(socket.get(), entry->ai_addr, entry->ai_addrlen) == 0) return socket;
     if (errno != EINPROGRESS) continue;
-    if (!WaitForSocket(socket.fd(), POLLOUT, deadline, wait_hook)) continue;
+    if (!WaitForSocket(socket.get(), POLLOUT, deadline, wait_hook)) continue;
     int error = 0;
     socklen_t length = sizeof error;
-    if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) continue;
+    if (getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) continue;
     if (error == 0) return socket;
   }
   return {};
@@ -190,13 +169,13 @@ std::string FetchUpdateInfo(std::string_view address, std::string_view agent,
   const std::optional<HttpAddress> parts = SplitHttpAddress(address);
   if (!parts) return {};
 
-  const Socket socket = Connect(
+  const FileDescriptor socket = Connect(
       *parts, SteadyClock::now() + std::chrono::milliseconds(MaxUpdateWaitMilliseconds), wait_hook);
   if (!socket) return {};
 
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(MaxUpdateWaitMilliseconds);
-  if (!SendAll(socket.fd(), BuildUpdateRequest(*parts, agent), deadline, wait_hook)) return {};
-  return UpdateInfoFromResponse(ReceiveAll(socket.fd(), deadline, wait_hook));
+  if (!SendAll(socket.get(), BuildUpdateRequest(*parts, agent), deadline, wait_hook)) return {};
+  return UpdateInfoFromResponse(ReceiveAll(socket.get(), deadline, wait_hook));
 }
 
 int32_t ReadVersionNumber(std::string_view text) {

@@ -67,6 +67,7 @@ TEST(ParseErrors, PrintOneLineAndExitWithTwo) {
 }
 
 TEST(WindowRun, FollowsWhenThereIsNoConsoleWork) {
+  if (!QUORVIX_WITH_WINDOW) GTEST_SKIP() << "built without the window program";
   for (const Lines& arguments : {Lines{}, Lines{"file.psd"}, Lines{"-o", "out"}, Lines{"-q", "-v"},
                                  Lines{"--width=5", "-i=a.psd"}}) {
     // Without a display the window program ends at once instead of opening a window.

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "cli/options.h"
-#include "settings/program_settings.h"
 #include "platform/ascii.h"
+#include "settings/program_settings.h"
 
 namespace {
 

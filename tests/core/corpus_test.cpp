@@ -15,8 +15,8 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
-#include "settings/program_settings.h"
 #include "engine/loading.h"
+#include "settings/program_settings.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"
 

@@ -91,8 +91,7 @@ void ExpectSameImage(const Bitmap& read, const Bitmap& written) {
   EXPECT_EQ(FreeImage_GetDotsPerMeterY(read.get()), 5670u);
   FITAG* tag = nullptr;
   ASSERT_TRUE(FreeImage_GetMetadata(FIMD_XMP, read.get(), "XMLPacket", &tag));
-  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)),
-               "<x:xmpmeta>kept</x:xmpmeta>");
+  EXPECT_STREQ(static_cast<const char*>(FreeImage_GetTagValue(tag)), "<x:xmpmeta>kept</x:xmpmeta>");
   ASSERT_TRUE(FreeImage_GetMetadata(FIMD_EXIF_MAIN, read.get(), "Rating", &tag));
   EXPECT_EQ(FreeImage_GetTagType(tag), FIDT_SHORT);
   EXPECT_EQ(*static_cast<const WORD*>(FreeImage_GetTagValue(tag)), 4);

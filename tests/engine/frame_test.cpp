@@ -33,8 +33,7 @@ ProgramSettings FrameOf(int left, int right, int top, int bottom) {
 }  // namespace
 
 TEST(DrawFrame, PaintsFourBandsWithDiagonallySplitCorners) {
-  const Bitmap framed =
-      DrawFrame(drawn::Uniform(100, 80, 24, Grey), FrameOf(10, 10, 10, 10));
+  const Bitmap framed = DrawFrame(drawn::Uniform(100, 80, 24, Grey), FrameOf(10, 10, 10, 10));
   ASSERT_TRUE(framed);
   EXPECT_EQ(FreeImage_GetWidth(framed.get()), 100u);
   EXPECT_EQ(FreeImage_GetHeight(framed.get()), 80u);
@@ -131,6 +130,5 @@ TEST(DrawFrame, MatchesTheGoldenImage) {
   settings.frame.solid_left_color = "C03020";
   settings.frame.solid_top_color = "2060C0";
   settings.frame.solid_opacity = 200;
-  EXPECT_TRUE(
-      drawn::MatchesGolden(DrawFrame(drawn::Backdrop(120, 90), settings), "frame_solid"));
+  EXPECT_TRUE(drawn::MatchesGolden(DrawFrame(drawn::Backdrop(120, 90), settings), "frame_solid"));
 }

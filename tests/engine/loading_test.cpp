@@ -42,7 +42,8 @@ TEST(LoadInputImage, KeepsEverySampleOfAnRgbDocument) {
   for (PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
     PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 17, 5, 3);
     spec.compression = compression;
-    FillPsdPlanes(spec, [](uint32_t x, uint32_t y, uint32_t c) { return (x * 13 + y * 7 + c * 60) & 0xFF; });
+    FillPsdPlanes(
+        spec, [](uint32_t x, uint32_t y, uint32_t c) { return (x * 13 + y * 7 + c * 60) & 0xFF; });
     const Bitmap image = LoadSpec(dir, spec);
     ASSERT_TRUE(image);
     ASSERT_EQ(FreeImage_GetBPP(image.get()), 24u);
@@ -226,8 +227,8 @@ TEST(LoadInputImage, LargeDocumentsComeBackSampleForSample) {
   };
   // RGB rows land where the decoder wrote them; the grey document's alpha makes FreeImage return
   // less than expected, so its rows are copied instead.
-  for (const Case& c : {Case{PsdMode::Rgb, 8, 3}, Case{PsdMode::Rgb, 16, 3},
-                        Case{PsdMode::Greyscale, 8, 2}}) {
+  for (const Case& c :
+       {Case{PsdMode::Rgb, 8, 3}, Case{PsdMode::Rgb, 16, 3}, Case{PsdMode::Greyscale, 8, 2}}) {
     for (PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
       const uint32_t full = c.depth == 8 ? 255 : 65535;
       PsdSpec spec = MakePsdSpec(c.mode, c.depth, Width, Height, c.channels);
@@ -257,8 +258,8 @@ TEST(LoadInputImage, LargeDocumentsComeBackSampleForSample) {
                      pixel[FI_RGBA_GREEN] != LargeSample(x, y, 1, full) ||
                      pixel[FI_RGBA_BLUE] != LargeSample(x, y, 2, full);
           } else {
-            wrong += pixel[FI_RGBA_RED] != LargeSample(x, y, 0, full) ||
-                     pixel[FI_RGBA_ALPHA] != 255;
+            wrong +=
+                pixel[FI_RGBA_RED] != LargeSample(x, y, 0, full) || pixel[FI_RGBA_ALPHA] != 255;
           }
         }
       }

@@ -144,8 +144,8 @@ TEST(StaysInOutputFolder, AllowsSubfoldersButNothingAboveTheFolder) {
                              "/a.png", "a/b/../../c.png", "..a.png"}) {
     EXPECT_TRUE(StaysInOutputFolder(inside)) << inside;
   }
-  for (const char* outside : {"../a.png", "sub/../../a.png", "..", "sub/..", "", "sub/", ".",
-                              "a/./../../b.png"}) {
+  for (const char* outside :
+       {"../a.png", "sub/../../a.png", "..", "sub/..", "", "sub/", ".", "a/./../../b.png"}) {
     EXPECT_FALSE(StaysInOutputFolder(outside)) << outside;
   }
 }

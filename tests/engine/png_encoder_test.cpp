@@ -229,8 +229,8 @@ std::vector<Chunk> ChunksBesideImageData(const Bytes& png) {
 }
 
 Bitmap Decode(const Bytes& png) {
-  FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(png.data()),
-                                          static_cast<DWORD>(png.size()));
+  FIMEMORY* memory =
+      FreeImage_OpenMemory(const_cast<BYTE*>(png.data()), static_cast<DWORD>(png.size()));
   Bitmap image(FreeImage_LoadFromMemory(FIF_PNG, memory, 0));
   FreeImage_CloseMemory(memory);
   return image;
@@ -351,9 +351,9 @@ TEST(WritePng, EveryFilterGivesTheSamePixels) {
   const Bitmap deep = Colour(FIT_RGBA16, 64, false);
   for (FIBITMAP* source : {image.get(), deep.get()}) {
     const Bitmap expected = Decode(FreeImagePng(source, PNG_Z_BEST_SPEED));
-    for (const PngFilter filter : {PngFilter::None, PngFilter::Sub, PngFilter::Up,
-                                   PngFilter::Average, PngFilter::Paeth, PngFilter::Adaptive,
-                                   PngFilter::AdaptiveAll}) {
+    for (const PngFilter filter :
+         {PngFilter::None, PngFilter::Sub, PngFilter::Up, PngFilter::Average, PngFilter::Paeth,
+          PngFilter::Adaptive, PngFilter::AdaptiveAll}) {
       PngEncoding encoding = PngEncodingFor(PNG_Z_BEST_SPEED);
       encoding.filter = filter;
       encoding.threads = 2;
@@ -390,8 +390,8 @@ TEST(WritePng, SlicesCostAtMostOnePercentOfSize) {
 }
 
 TEST(WritePng, RefusesWhatHasNoPngFormAndReportsWriteErrors) {
-  const Bitmap rgb565(FreeImage_Allocate(4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK,
-                                         FI16_565_BLUE_MASK));
+  const Bitmap rgb565(
+      FreeImage_Allocate(4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK));
   const Bitmap floats(FreeImage_AllocateT(FIT_FLOAT, 4, 4));
   EXPECT_TRUE(OurPng(rgb565.get(), PngEncodingFor(0)).empty());
   EXPECT_TRUE(OurPng(floats.get(), PngEncodingFor(0)).empty());

@@ -38,10 +38,10 @@ TEST(CheckPsdStructure, AcceptsEveryKindTheWriterMakes) {
     uint16_t depth;
     uint16_t channels;
   };
-  const Kind kinds[] = {{PsdMode::Rgb, 8, 3},       {PsdMode::Rgb, 8, 4},
-                        {PsdMode::Rgb, 16, 4},      {PsdMode::Greyscale, 8, 2},
+  const Kind kinds[] = {{PsdMode::Rgb, 8, 3},        {PsdMode::Rgb, 8, 4},
+                        {PsdMode::Rgb, 16, 4},       {PsdMode::Greyscale, 8, 2},
                         {PsdMode::Greyscale, 16, 1}, {PsdMode::Bitmap, 1, 1},
-                        {PsdMode::Indexed, 8, 1},   {PsdMode::Cmyk, 8, 4}};
+                        {PsdMode::Indexed, 8, 1},    {PsdMode::Cmyk, 8, 4}};
   for (const Kind& kind : kinds) {
     for (PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
       for (uint16_t version : {1, 2}) {
@@ -85,18 +85,18 @@ TEST(CheckPsdStructure, RefusesWrongSignatureVersionAndHeaderValues) {
     size_t size;
   };
   const Damage damages[] = {
-      {0, 0x38425053 + 1, 4},          // signature
-      {PsdVersionOffset, 3, 2},        // version
-      {PsdChannelsOffset, 0, 2},       // no channels
-      {PsdChannelsOffset, 57, 2},      // too many channels
-      {PsdChannelsOffset, 65535, 2},   // absurd channels
-      {PsdWidthOffset, 0, 4},          // empty
-      {PsdHeightOffset, 30001, 4},     // too tall for a PSD
-      {PsdWidthOffset, 0xFFFFFFFF, 4}, // absurd width
-      {PsdDepthOffset, 7, 2},          // no such depth
-      {PsdDepthOffset, 1, 2},          // 1 bit is for bitmaps only
-      {PsdModeOffset, 5, 2},           // no such mode
-      {PsdModeOffset, PsdModeCmyk, 2}, // CMYK needs four channels
+      {0, 0x38425053 + 1, 4},           // signature
+      {PsdVersionOffset, 3, 2},         // version
+      {PsdChannelsOffset, 0, 2},        // no channels
+      {PsdChannelsOffset, 57, 2},       // too many channels
+      {PsdChannelsOffset, 65535, 2},    // absurd channels
+      {PsdWidthOffset, 0, 4},           // empty
+      {PsdHeightOffset, 30001, 4},      // too tall for a PSD
+      {PsdWidthOffset, 0xFFFFFFFF, 4},  // absurd width
+      {PsdDepthOffset, 7, 2},           // no such depth
+      {PsdDepthOffset, 1, 2},           // 1 bit is for bitmaps only
+      {PsdModeOffset, 5, 2},            // no such mode
+      {PsdModeOffset, PsdModeCmyk, 2},  // CMYK needs four channels
   };
   for (const Damage& damage : damages) {
     std::string bytes = good;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/program_settings.h"
 #include "engine/formats.h"
+#include "settings/program_settings.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"
 

@@ -251,12 +251,14 @@ TEST(DrawTextLayer, MatchesTheGoldenImagesInBothModes) {
   watermark.text_alignment = ToValue(TextAlignment::Center);
   watermark.text_position = ToValue(Position::BottomRight);
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()), settings),
+      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()),
+                     settings),
       "text_plain"));
   watermark.text_antialiasing = 1;
   watermark.text_opacity = 220;
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()), settings),
+      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()),
+                     settings),
       "text_smooth"));
 }
 
@@ -275,7 +277,8 @@ TEST(DrawTextLayer, RotatedTextOnABoxMatchesTheGoldenImage) {
   watermark.text_rotation = 30;
   watermark.text_position = ToValue(Position::MiddleCenter);
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(160, 120), DrawTextLayer(*font, watermark, HolidayTokens()), settings),
+      PlaceWatermark(drawn::Backdrop(160, 120), DrawTextLayer(*font, watermark, HolidayTokens()),
+                     settings),
       "text_rotated_box"));
 }
 
@@ -320,60 +323,84 @@ TEST(PlaceWatermark, FrameBoundaryPlacesWithinTheFrame) {
 
 TEST(PlaceWatermark, CentredAxesIgnoreOffsetsAndTruncateHalves) {
   const ProgramSettings settings = ImageWatermarkAt(Position::MiddleCenter, 30, 40);
-  const Bitmap placed = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), settings);
+  const Bitmap placed =
+      PlaceWatermark(drawn::Uniform(100, 50, 24, Black), drawn::Uniform(21, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{39, 20, 59, 29}));  // (100 - 21) / 2 = 39
 
   const ProgramSettings top = ImageWatermarkAt(Position::TopCenter, 30, 4);
-  const Bitmap at_top = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), top);
+  const Bitmap at_top =
+      PlaceWatermark(drawn::Uniform(100, 50, 24, Black), drawn::Uniform(21, 10, 32, Red), top);
   EXPECT_EQ(ChangedBox(at_top, Black), (Box{39, 4, 59, 13}));
 
   const ProgramSettings unknown = ImageWatermarkAt(static_cast<Position>(12), 30, 4);
-  const Bitmap origin = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), unknown);
+  const Bitmap origin =
+      PlaceWatermark(drawn::Uniform(100, 50, 24, Black), drawn::Uniform(21, 10, 32, Red), unknown);
   EXPECT_EQ(ChangedBox(origin, Black), (Box{0, 0, 20, 9}));
+}
+
+TEST(PlaceWatermark, EveryAnchorPlacesTheLayerWhereItsEdgesSay) {
+  // Columns and rows of the nine anchors in stored order: an offset moves a layer away from the
+  // edge it clings to; a centred axis ignores it and truncates the half.
+  constexpr Position Anchors[3][3] = {
+      {Position::TopLeft, Position::TopCenter, Position::TopRight},
+      {Position::MiddleLeft, Position::MiddleCenter, Position::MiddleRight},
+      {Position::BottomLeft, Position::BottomCenter, Position::BottomRight}};
+  constexpr int LayerWidth = 21, LayerHeight = 10, Dx = 7, Dy = 4;
+  for (const auto& [width, height] : {std::pair{101, 61}, std::pair{100, 60}}) {
+    for (int row = 0; row < 3; ++row) {
+      for (int column = 0; column < 3; ++column) {
+        const int xs[] = {Dx, (width - LayerWidth) / 2, width - LayerWidth - Dx};
+        const int ys[] = {Dy, (height - LayerHeight) / 2, height - LayerHeight - Dy};
+        const Box expected{xs[column], ys[row], xs[column] + LayerWidth - 1,
+                           ys[row] + LayerHeight - 1};
+        const Bitmap placed = PlaceWatermark(drawn::Uniform(width, height, 24, Black),
+                                             drawn::Uniform(LayerWidth, LayerHeight, 32, Red),
+                                             ImageWatermarkAt(Anchors[row][column], Dx, Dy));
+        ASSERT_TRUE(placed);
+        EXPECT_EQ(ChangedBox(placed, Black), expected)
+            << width << "x" << height << " row " << row << " column " << column;
+      }
+    }
+  }
 }
 
 TEST(PlaceWatermark, SkipsLayersWithNoRoomOrOutsideTheImage) {
   const ProgramSettings no_room = ImageWatermarkAt(Position::TopLeft, 60, 5);
-  const Bitmap kept = PlaceWatermark(drawn::Uniform(50, 50, 24, Black),
-                                     drawn::Uniform(10, 10, 32, Red), no_room);
+  const Bitmap kept =
+      PlaceWatermark(drawn::Uniform(50, 50, 24, Black), drawn::Uniform(10, 10, 32, Red), no_room);
   ASSERT_TRUE(kept);
   EXPECT_EQ(ChangedBox(kept, Black), Box{});
 
   const ProgramSettings negative = ImageWatermarkAt(Position::TopLeft, -5, 5);
-  const Bitmap outside = PlaceWatermark(drawn::Uniform(50, 50, 24, Black),
-                                        drawn::Uniform(10, 10, 32, Red), negative);
+  const Bitmap outside =
+      PlaceWatermark(drawn::Uniform(50, 50, 24, Black), drawn::Uniform(10, 10, 32, Red), negative);
   ASSERT_TRUE(outside);
   EXPECT_EQ(ChangedBox(outside, Black), Box{});
 }
 
 TEST(PlaceWatermark, BlendsByTheLayerAlpha) {
   const ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
-  const Bitmap placed =
-      PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                     drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), settings);
+  const Bitmap placed = PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
+                                       drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), settings);
   const Rgba mixed = At(placed, 1, 1);
   EXPECT_NEAR(mixed.red, 128, 2);
   EXPECT_EQ(At(placed, 3, 3), Black);
 
-  const Bitmap opaque =
-      PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                     drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), settings);
+  const Bitmap opaque = PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
+                                       drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), settings);
   EXPECT_EQ(At(opaque, 0, 0), (Rgba{255, 255, 255, 255}));  // a full copy, not 254
 }
 
 TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
   ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
   settings.watermark.image_rotation = 90;
-  const Bitmap turned = PlaceWatermark(drawn::Uniform(60, 60, 24, Black),
-                                       drawn::Uniform(30, 10, 32, Red), settings);
+  const Bitmap turned =
+      PlaceWatermark(drawn::Uniform(60, 60, 24, Black), drawn::Uniform(30, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(turned, Black), (Box{0, 0, 9, 29}));
 
   settings.watermark.image_rotation = 45;
-  const Bitmap slanted = PlaceWatermark(drawn::Uniform(80, 80, 24, Black),
-                                        drawn::Uniform(30, 30, 32, Red), settings);
+  const Bitmap slanted =
+      PlaceWatermark(drawn::Uniform(80, 80, 24, Black), drawn::Uniform(30, 30, 32, Red), settings);
   const Box box = ChangedBox(slanted, Black);
   EXPECT_GE(box.right, 38);             // the canvas grew to about 30 x sqrt(2)
   EXPECT_EQ(At(slanted, 0, 0), Black);  // a corner of the grown canvas shows the image
@@ -383,8 +410,8 @@ TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
   settings.watermark.do_watermark = ToValue(WatermarkType::Text);
   settings.watermark.text_position = ToValue(Position::TopLeft);
   settings.watermark.text_x_offset = settings.watermark.text_y_offset = 0;
-  const Bitmap text = PlaceWatermark(drawn::Uniform(60, 60, 24, Black),
-                                     drawn::Uniform(30, 10, 32, Red), settings);
+  const Bitmap text =
+      PlaceWatermark(drawn::Uniform(60, 60, 24, Black), drawn::Uniform(30, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(text, Black), (Box{0, 0, 29, 9}));
 }
 
@@ -419,7 +446,8 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, mark.get(), dir.file("mark.bmp").c_str(), 0));
   ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
   settings.watermark.image = dir.file("mark.bmp");
-  const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), settings, HolidayTokens(), nullptr);
+  const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), settings,
+                                      HolidayTokens(), nullptr);
   ASSERT_TRUE(placed);
   EXPECT_EQ(FreeImage_GetBPP(placed.get()), 24u);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{70, 30, 89, 39}));
@@ -427,8 +455,7 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   // A watermark image that cannot be read leaves the image, now in 24 bits.
   settings.watermark.image = dir.file("none.png");
   const Bitmap unchanged =
-      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), settings, HolidayTokens(),
-                    nullptr);
+      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), settings, HolidayTokens(), nullptr);
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 24u);
   EXPECT_EQ(ChangedBox(unchanged, Black), Box{});
@@ -460,8 +487,8 @@ TEST(DrawWatermark, TextNeedsAFont) {
   settings.watermark.back_opacity = 255;
   settings.watermark.text_position = ToValue(Position::TopLeft);
 
-  const Bitmap bare = DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), settings,
-                                    HolidayTokens(), nullptr);
+  const Bitmap bare =
+      DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), settings, HolidayTokens(), nullptr);
   ASSERT_TRUE(bare);
   EXPECT_EQ(FreeImage_GetBPP(bare.get()), 24u);
   EXPECT_EQ(ChangedBox(bare, {9, 9, 9, 255}), Box{});

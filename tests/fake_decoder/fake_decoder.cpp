@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   uint64_t parent = 0;
   uint64_t address_space = 0;
   for (int i = 1; i < argc; ++i) {
-    if (!ReadOption(argv[i], "--parent=", parent)) ReadOption(argv[i], "--address-space=", address_space);
+    if (!ReadOption(argv[i], "--parent=", parent))
+      ReadOption(argv[i], "--address-space=", address_space);
   }
   if (!EnterDecoderProcess(parent, address_space)) return 5;
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
@@ -60,7 +61,42 @@ pid_t StartSlowWriter(const std::string& path, size_t size, char fill) {
   _exit(file.Commit() ? 0 : 1);
 }
 
+// The child replaces `path` over and over from a second thread, as the console's worker saves,
+// while its first thread waits: a signal sent to the process may land on either.
+pid_t StartThreadedReplacer(const std::string& path) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  std::thread worker([&path] {
+    for (int round = 0;; ++round) {
+      if (!WriteWhole(path, std::string(64, static_cast<char>('a' + round % 26)))) _exit(1);
+    }
+  });
+  worker.join();
+  _exit(0);
+}
+
 }  // namespace
+
+TEST(AtomicFile, APoliteSignalOnAnyThreadLeavesOnlyTheTarget) {
+  TempDir dir;
+  const std::string path = dir.file("big.png");
+  ASSERT_TRUE(WriteWhole(path, std::string(64, 'o')));
+  const std::vector<int> signals = {SIGTERM, SIGINT, SIGHUP};
+  // The step between the link and the rename is short: many kills, each after a different
+  // number of saves, to land some inside it (a scheme that leaves the passing name to a polite
+  // signal fails about one run in three).
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const pid_t child = StartThreadedReplacer(path);
+    ASSERT_GT(child, 0);
+    usleep(static_cast<useconds_t>(1000 + attempt * 19));
+    kill(child, signals[static_cast<size_t>(attempt) % signals.size()]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << attempt;
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"big.png"}) << attempt;
+    EXPECT_EQ(ReadFileBytes(path).size(), 64u) << attempt;
+  }
+}
 
 TEST_P(AtomicFileTest, ReplacesWholeAndLeavesNothingElse) {
   const std::string path = dir.file("out.ini");
@@ -115,10 +151,44 @@ TEST_P(AtomicFileTest, AKilledWriteLeavesTheOldFileOrTheNewOne) {
     ASSERT_EQ(content.size(), size) << attempt;
     EXPECT_TRUE(content == std::string(size, content[0])) << attempt;
     if (content[0] == fill) ++replaced;
-    EXPECT_EQ(Names(dir), std::vector<std::string>{"big.png"}) << attempt;
+    std::vector<std::string> names = Names(dir);
+    // A SIGKILL between the link and the rename leaves a complete file under the passing name;
+    // no polite signal may, and nothing else may stay behind.
+    const std::string passing = PassingNameOf("big.png");
+    if (GetParam() && names.size() == 2 && std::count(names.begin(), names.end(), passing) == 1) {
+      EXPECT_EQ(ReadFileBytes(dir.file(passing)).size(), size) << attempt;
+      std::erase(names, passing);
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"big.png"}) << attempt;
   }
   // The kills fell at every stage: the later ones find the writer done.
   EXPECT_GT(replaced, 0);
+  // And whatever a kill left, the next save clears.
+  ASSERT_TRUE(WriteWhole(path, "done"));
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"big.png"});
+}
+
+TEST(AtomicFile, TheNextSaveClearsAPassingNameAKilledSaveLeft) {
+  TempDir dir;
+  const std::string path = dir.file("big.png");
+  ASSERT_TRUE(WriteWhole(path, "old"));
+  // As a save killed between its link and its rename leaves it.
+  const std::string passing = dir.file(PassingNameOf("big.png"));
+  ASSERT_TRUE(WriteFileBytes(passing, "stale"));
+  ASSERT_TRUE(WriteWhole(path, "new"));
+  EXPECT_EQ(ReadFileBytes(path), "new");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"big.png"});
+}
+
+TEST(AtomicFile, PassingNamesAreHiddenShortAndTheTargetsOwn) {
+  const std::string long_name(255, 'x');
+  for (const std::string& name : {std::string("a.png"), std::string("b.png"), long_name}) {
+    const std::string passing = PassingNameOf(name);
+    EXPECT_EQ(passing.front(), '.');
+    EXPECT_LE(passing.size(), 64u);
+    EXPECT_EQ(passing, PassingNameOf(name));
+  }
+  EXPECT_NE(PassingNameOf("a.png"), PassingNameOf("b.png"));
 }
 
 INSTANTIATE_TEST_SUITE_P(UnnamedAndNamed, AtomicFileTest, ::testing::Bool());

@@ -87,15 +87,14 @@ PsdSpec MakePsdSpec(PsdMode mode, uint16_t depth, uint32_t width, uint32_t heigh
                     uint16_t channels);
 
 /// Stores one sample (at the document's depth) of `channel` at `x`, `y` (top row 0).
-inline void SetPsdSample(PsdSpec& spec, uint32_t channel, uint32_t x, uint32_t y,
-                         uint32_t value) {
+inline void SetPsdSample(PsdSpec& spec, uint32_t channel, uint32_t x, uint32_t y, uint32_t value) {
   char* row = spec.planes[channel].data() + PsdRowBytes(spec.width, spec.depth) * y;
   switch (spec.depth) {
     case 1: {
       const unsigned char bit = static_cast<unsigned char>(0x80u >> (x & 7));
       unsigned char& byte = reinterpret_cast<unsigned char&>(row[x >> 3]);
-      byte = value ? static_cast<unsigned char>(byte | bit)
-                   : static_cast<unsigned char>(byte & ~bit);
+      byte =
+          value ? static_cast<unsigned char>(byte | bit) : static_cast<unsigned char>(byte & ~bit);
       return;
     }
     case 8:

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "settings/program_settings.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/themes/theme_packs.h"
 
