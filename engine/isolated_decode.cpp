@@ -225,6 +225,7 @@ namespace {
 struct ChildDecode {
   std::vector<std::string> arguments;  // before the file
   uint64_t decoded_bytes = 0;          // what the declared size needs, for the limits
+  uint64_t work_bytes = 0;             // more the child works in, beyond its decoded bytes
   bool prepare_rows = false;           // the size is known: make the row memory meanwhile
   DecodedBitmapLimits limits;
   std::chrono::milliseconds time_limit{0};  // 0: by the decoded bytes
@@ -260,7 +261,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
   // cannot slip past the check.
   std::vector<std::string> arguments = {
       decoder, "--parent=" + std::to_string(getpid()),
-      "--address-space=" + std::to_string(DecoderAddressSpace(decode.decoded_bytes))};
+      "--address-space=" + std::to_string(decode.work_bytes > 0
+                                              ? DecoderBaseAddressSpace + decode.work_bytes
+                                              : DecoderAddressSpace(decode.decoded_bytes))};
   if (const char* fault_argument = FaultArgument(fault)) arguments.push_back(fault_argument);
   arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
   arguments.push_back("/proc/self/fd/" + std::to_string(ChildInputFd));
@@ -339,7 +342,7 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
 
 }  // namespace
 
-Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source) {
   if (!file.IsOpen()) return {};
   ChildDecode decode;
   decode.decoded_bytes = layout.decoded_bytes;
@@ -353,8 +356,17 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   // twice that leaves room for a kind we did not foresee.
   decode.limits.max_rows_bytes =
       layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
-  if (ConvertsThroughProfile(layout)) decode.arguments.push_back("--cmyk-profile");
   decode.time_limit = DecodeTimeLimit(layout);
+  if (source == PsdSource::Layers) {
+    decode.arguments.push_back("--from-layers");
+    decode.work_bytes = layout.rebuild_bytes;
+    decode.time_limit += std::chrono::milliseconds(layout.rebuild_bytes /
+                                                   (RebuildBytesPerSecond / 1000)) +
+                         std::chrono::milliseconds(layout.layers_size /
+                                                   (LayerSectionBytesPerSecond / 1000));
+  } else if (ConvertsThroughProfile(layout)) {
+    decode.arguments.push_back("--cmyk-profile");
+  }
   return DecodeInChild(file.fd(), decode);
 }
 

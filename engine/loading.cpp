@@ -210,6 +210,24 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent)
   return image;
 }
 
+// A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
+// transparency: the grey profile cannot describe RGB pixels.
+Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (!image || layout.icc_profile.size == 0) return image;
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  const bool widened_grey = layout.mode == PsdModeGreyscale &&
+                            (type == FIT_RGBA16 || type == FIT_RGBAF ||
+                             (type == FIT_BITMAP && FreeImage_GetBPP(image.get()) == 32));
+  if (widened_grey) return image;
+  const std::span<const uint8_t> profile =
+      file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
+  if (!FreeImage_CreateICCProfile(image.get(), const_cast<uint8_t*>(profile.data()),
+                                  static_cast<long>(profile.size()))) {
+    return {};
+  }
+  return image;
+}
+
 }  // namespace
 
 namespace {
@@ -225,7 +243,24 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
   }
-  Bitmap image = DecodePsdIsolated(file, *layout);
+  // A document saved without its composite shows its layers; when none has pixels to show, its
+  // stored picture, if it has one, is all there is.
+  Bitmap image;
+  if (layout->RebuildsFromLayers()) image = DecodePsdIsolated(file, *layout, PsdSource::Layers);
+  if (image) {
+    if (FreeImage_GetWidth(image.get()) != layout->width ||
+        FreeImage_GetHeight(image.get()) != layout->height) {
+      return {};
+    }
+    // The picture is straight colour with its own alpha: none of the stored composite's repairs
+    // apply.
+    image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    image = EncodeFloatSamples(std::move(image));
+    if (!file.Intact()) return {};
+    return image;
+  }
+  if (layout->composite_missing) return {};
+  image = DecodePsdIsolated(file, *layout);
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   // Extra channels are transparency only where the document says so.

@@ -3,14 +3,15 @@
 // crash, loop or exhaust memory here without harming the program.
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--fault=crash|hang|garbage]
-//                       [--cmyk-profile]
+//                       [--cmyk-profile] [--from-layers]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
 // size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
-// conversion is used.
+// conversion is used. With --from-layers the picture is rebuilt from the document's layers instead
+// of its stored composite (exit status 6 when no visible layer has pixels).
 //
 // The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
 // copies the rows out of this process's memory, or, where the system does not let it, writes "R"
@@ -32,6 +33,7 @@
 
 #include "engine/decoded_bitmap.h"
 #include "engine/decoder/cmyk_profile.h"
+#include "engine/decoder/layer_rebuild.h"
 #include "engine/file_stream.h"
 #include "engine/image_header.h"
 
@@ -120,6 +122,7 @@ int main(int argc, char** argv) {
   DecodeBound bound;
   Fault fault = Fault::None;
   bool cmyk_profile = false;
+  bool from_layers = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -144,6 +147,8 @@ int main(int argc, char** argv) {
       if (std::strcmp(value, "garbage") == 0) fault = Fault::Garbage;
     } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
       cmyk_profile = true;
+    } else if (std::strcmp(argv[i], "--from-layers") == 0) {
+      from_layers = true;
     } else if (!path) {
       path = argv[i];
     } else {
@@ -186,6 +191,10 @@ int main(int argc, char** argv) {
     const auto hint = static_cast<FREE_IMAGE_FORMAT>(static_cast<int>(format_hint) - 1);
     const int loaded = LoadAnyFormat(input, hint, bound, image);
     if (loaded != 0) return loaded;
+  } else if (from_layers) {
+    bool nothing_to_build = false;
+    image = RebuildFromLayers(path, nothing_to_build);
+    if (nothing_to_build) return NothingToRebuildStatus;
   } else {
     if (cmyk_profile) image = LoadCmykThroughProfile(input);
     if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
