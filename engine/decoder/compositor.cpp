@@ -1,7 +1,12 @@
 #include "engine/decoder/compositor.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
 
 #include "engine/decoder/blend_modes.h"
 
@@ -24,36 +29,42 @@ struct Shape {
 struct Context {
   std::span<const uint8_t> file;
   const LayeredDocument& document;
+  // Scratch memory used again by every layer: fresh pages cost a fault each, which on a
+  // 12-megapixel layer is most of the work.
+  FloatBuffer layer;
+  std::vector<float> mask;
 };
 
 size_t Area(const LayerRect& rect) {
   return static_cast<size_t>(rect.Width()) * static_cast<size_t>(rect.Height());
 }
 
-// The layer's mask over `region` (1 where it lets everything through) multiplied into `alpha`.
-// A mask counts only with its channel: a record may describe a mask it does not store.
-bool ApplyMask(const Context& context, const LayerRecord& record, const LayerMask& mask,
-               int16_t id, const LayerRect& region, std::vector<float>& alpha) {
+// The layer's mask over `region` (1 where it lets everything through) multiplied into `alpha`,
+// one value every `stride` floats. A mask counts only with its channel: a record may describe a
+// mask it does not store.
+bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mask, int16_t id,
+               const LayerRect& region, float* alpha, size_t stride) {
   const LayerChannel* channel = record.Channel(id);
   if (!mask.present || mask.disabled || !channel) return true;
-  std::vector<float> values(Area(region), mask.default_colour / 255.0f);
+  std::vector<float>& values = context.mask;
+  values.assign(Area(region), mask.default_colour / 255.0f);
   if (!DecodeLayerChannel(context.file, context.document, *channel, mask.rect, region,
                           values.data())) {
     return false;
   }
-  for (size_t i = 0; i < alpha.size(); ++i) alpha[i] *= std::clamp(values[i], 0.0f, 1.0f);
+  for (size_t i = 0; i < values.size(); ++i) alpha[i * stride] *= std::clamp(values[i], 0.0f, 1.0f);
   return true;
 }
 
-bool ApplyMasks(const Context& context, const LayerRecord& record, const LayerRect& region,
-                std::vector<float>& alpha) {
+bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region,
+                float* alpha, size_t stride) {
   // With a vector mask too, the user's own mask is the "real" one and the plain mask channel
   // holds the vector mask drawn as pixels: both shape the layer.
   if (record.real_mask.present &&
-      !ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha)) {
+      !ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha, stride)) {
     return false;
   }
-  return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha);
+  return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
 }
 
 // Source-over with blending, W3C: cs' = (1 - ab) cs + ab B(cb, cs), then
@@ -72,6 +83,18 @@ void BlendOnto(const LayerPixels& source, LayerPixels& target, BlendMode mode, f
       if (clip) as *= clip->At(x, y);
       if (as <= 0) continue;
       const float ab = to[colours];
+      if (mode == BlendMode::Normal) {
+        // Most pixels of most layers: the source covers, or the backdrop is opaque.
+        if (as >= 1) {
+          std::copy(from, from + colours, to);
+          to[colours] = 1;
+          continue;
+        }
+        if (ab >= 1) {
+          for (int c = 0; c < colours; ++c) to[c] += as * (from[c] - to[c]);
+          continue;
+        }
+      }
       const float ao = as + ab * (1 - as);
       float mixed[3];
       if (mode == BlendMode::Normal || ab <= 0) {
@@ -92,48 +115,51 @@ void BlendOnto(const LayerPixels& source, LayerPixels& target, BlendMode mode, f
 
 // Draws one pixel layer; `shape`, when given, receives where it covers for the layers clipped
 // to it.
-bool DrawLayer(const Context& context, const LayerRecord& record, LayerPixels& target,
-               const Shape* clip, Shape* shape) {
+bool DrawLayer(Context& context, const LayerRecord& record, LayerPixels& target, const Shape* clip,
+               Shape* shape) {
   const LayerRect region = record.rect.Intersect(target.region);
   if (shape) *shape = Shape{region, {}};
   if (region.Empty()) return true;
   const size_t area = Area(region);
-  std::vector<float> alpha(area, 1.0f);
-  if (const LayerChannel* channel = record.Channel(TransparencyChannel)) {
+  const int colours = target.colours;
+  const auto stride = static_cast<size_t>(target.Stride());
+  // The layer's samples go straight into the scratch picture: its rectangle covers the region, so
+  // every sample of a stored channel is written.
+  LayerPixels layer{region, colours, std::move(context.layer)};
+  layer.samples.Resize(area * stride);
+  float* samples = layer.samples.data();
+  for (int c = 0; c <= colours; ++c) {
+    const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
+    const LayerChannel* channel = record.Channel(id);
+    if (!channel) {
+      const float absent = c == colours ? 1.0f : 0.0f;
+      for (size_t i = 0; i < area; ++i) samples[i * stride + c] = absent;
+      continue;
+    }
     if (!DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
-                            alpha.data())) {
+                            samples + c, stride)) {
+      context.layer = std::move(layer.samples);
       return false;
     }
   }
-  if (!ApplyMasks(context, record, region, alpha)) return false;
-
-  LayerPixels layer{region, target.colours, std::vector<float>(area * target.Stride())};
-  std::vector<float> plane(area);
-  const int stride = layer.Stride();
-  for (int c = 0; c < target.colours; ++c) {
-    std::fill(plane.begin(), plane.end(), 0.0f);
-    if (const LayerChannel* channel = record.Channel(static_cast<int16_t>(c))) {
-      if (!DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
-                              plane.data())) {
-        return false;
-      }
+  bool drawn = ApplyMasks(context, record, region, samples + colours, stride);
+  if (drawn) {
+    if (shape) {
+      shape->values.resize(area);
+      for (size_t i = 0; i < area; ++i) shape->values[i] = samples[i * stride + colours];
     }
-    for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = plane[i];
+    const float opacity = record.opacity / 255.0f * (record.fill_opacity / 255.0f);
+    BlendOnto(layer, target, BlendModeFromKey(record.blend_key), opacity, clip);
   }
-  for (size_t i = 0; i < area; ++i) layer.samples[i * stride + target.colours] = alpha[i];
-  plane = {};
-
-  const float opacity = record.opacity / 255.0f * (record.fill_opacity / 255.0f);
-  BlendOnto(layer, target, BlendModeFromKey(record.blend_key), opacity, clip);
-  if (shape) shape->values = std::move(alpha);
-  return true;
+  context.layer = std::move(layer.samples);
+  return drawn;
 }
 
-bool DrawMembers(const Context& context, const std::vector<LayerNode>& members,
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members,
                  LayerPixels& target, size_t depth);
 
 // A group's mask over the whole canvas; std::nullopt when it has none.
-bool GroupMask(const Context& context, const LayerRecord& record, const LayerRect& canvas,
+bool GroupMask(Context& context, const LayerRecord& record, const LayerRect& canvas,
                std::optional<std::vector<float>>& mask) {
   const bool has_mask = (record.mask.present && !record.mask.disabled &&
                          record.Channel(UserMaskChannel)) ||
@@ -141,10 +167,10 @@ bool GroupMask(const Context& context, const LayerRecord& record, const LayerRec
                          record.Channel(RealUserMaskChannel));
   if (!has_mask) return true;
   mask.emplace(Area(canvas), 1.0f);
-  return ApplyMasks(context, record, canvas, *mask);
+  return ApplyMasks(context, record, canvas, mask->data(), 1);
 }
 
-bool DrawGroup(const Context& context, const LayerNode& group, LayerPixels& target,
+bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target,
                size_t depth) {
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
@@ -175,7 +201,7 @@ bool DrawGroup(const Context& context, const LayerNode& group, LayerPixels& targ
     }
     return true;
   }
-  LayerPixels isolated{target.region, colours, std::vector<float>(target.samples.size(), 0.0f)};
+  LayerPixels isolated{target.region, colours, FloatBuffer(target.samples.size())};
   if (!DrawMembers(context, group.members, isolated, depth + 1)) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
@@ -186,11 +212,13 @@ bool DrawGroup(const Context& context, const LayerNode& group, LayerPixels& targ
 
 // Draws `members` bottom first. A clipped layer takes the shape of the nearest unclipped layer
 // below it, and is hidden with it; layers clipped to a group are not drawn.
-bool DrawMembers(const Context& context, const std::vector<LayerNode>& members,
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members,
                  LayerPixels& target, size_t depth) {
   std::optional<Shape> base;
-  for (const LayerNode& node : members) {
+  for (size_t index = 0; index < members.size(); ++index) {
+    const LayerNode& node = members[index];
     const LayerRecord& record = *node.record;
+    const bool clipped_above = index + 1 < members.size() && members[index + 1].record->clipped;
     if (!record.clipped) {
       base.reset();
       if (record.hidden) continue;
@@ -199,7 +227,9 @@ bool DrawMembers(const Context& context, const std::vector<LayerNode>& members,
         continue;
       }
       Shape shape;
-      if (!DrawLayer(context, record, target, nullptr, &shape)) return false;
+      if (!DrawLayer(context, record, target, nullptr, clipped_above ? &shape : nullptr)) {
+        return false;
+      }
       base = std::move(shape);
       continue;
     }
@@ -228,6 +258,46 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
 }
 
 }  // namespace
+
+FloatBuffer::FloatBuffer(size_t size) { Resize(size); }
+
+FloatBuffer::~FloatBuffer() {
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+}
+
+FloatBuffer::FloatBuffer(const FloatBuffer& other) {
+  Resize(other.size_);
+  if (size_ > 0) std::memcpy(data_, other.data_, size_ * sizeof(float));
+}
+
+FloatBuffer::FloatBuffer(FloatBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+FloatBuffer& FloatBuffer::operator=(FloatBuffer&& other) noexcept {
+  if (this == &other) return *this;
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+  data_ = std::exchange(other.data_, nullptr);
+  size_ = std::exchange(other.size_, 0);
+  capacity_ = std::exchange(other.capacity_, 0);
+  return *this;
+}
+
+void FloatBuffer::Resize(size_t size) {
+  if (size <= capacity_) {
+    size_ = size;
+    return;
+  }
+  if (size > SIZE_MAX / sizeof(float)) throw std::bad_alloc();
+  void* memory = mmap(nullptr, size * sizeof(float), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  madvise(memory, size * sizeof(float), MADV_HUGEPAGE);  // a hint: fine to be refused
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+  data_ = static_cast<float*>(memory);
+  size_ = capacity_ = size;
+}
 
 std::vector<LayerNode> BuildLayerTree(const LayeredDocument& document) {
   std::vector<std::vector<LayerNode>> open(1);
@@ -277,8 +347,8 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   LayerPixels canvas;
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
-  canvas.samples.assign(Area(canvas.region) * canvas.Stride(), 0.0f);
-  const Context context{file, document};
+  canvas.samples = FloatBuffer(Area(canvas.region) * canvas.Stride());
+  Context context{file, document, FloatBuffer(), {}};
   if (!DrawMembers(context, tree, canvas, 0)) return std::nullopt;
   return canvas;
 }

@@ -18,12 +18,40 @@
 #include "engine/bitmap.h"
 #include "engine/decoder/psd_layers.h"
 
+/// Floats in memory of their own, asked for in huge pages where the system has them: a
+/// 12-megapixel canvas is 48 million floats, and faulting them in 4 KiB at a time costs more than
+/// compositing into them. Throws std::bad_alloc when the memory cannot be had.
+class FloatBuffer {
+ public:
+  FloatBuffer() = default;
+  /// `size` zeros.
+  explicit FloatBuffer(size_t size);
+  ~FloatBuffer();
+  FloatBuffer(const FloatBuffer& other);
+  FloatBuffer& operator=(const FloatBuffer&) = delete;
+  FloatBuffer(FloatBuffer&& other) noexcept;
+  FloatBuffer& operator=(FloatBuffer&& other) noexcept;
+
+  /// Makes room for `size` floats; what they hold is unspecified (zeros when new memory).
+  void Resize(size_t size);
+  float* data() { return data_; }
+  const float* data() const { return data_; }
+  size_t size() const { return size_; }
+  float& operator[](size_t i) { return data_[i]; }
+  float operator[](size_t i) const { return data_[i]; }
+
+ private:
+  float* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 /// A picture in work: `colours` channels and alpha per pixel, straight colour, row by row over
 /// `region`.
 struct LayerPixels {
   LayerRect region;
   int colours = 3;
-  std::vector<float> samples;
+  FloatBuffer samples;
 
   int Stride() const { return colours + 1; }
   float* At(int64_t x, int64_t y) {

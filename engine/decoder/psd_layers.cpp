@@ -265,7 +265,7 @@ std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file
 
 namespace {
 
-float Sample(const uint8_t* row, int64_t x, uint16_t depth) {
+float Sample(const uint8_t* row, size_t x, uint16_t depth) {
   switch (depth) {
     case 8:
       return row[x] * (1.0f / 255.0f);
@@ -335,13 +335,26 @@ void Unpredict(std::span<uint8_t> row, uint16_t depth, int64_t width) {
 
 // Writes the samples of one decoded row `y` of `source` that fall in `region`.
 void PlaceRow(const uint8_t* row, int64_t y, const LayerRect& source, const LayerRect& region,
-              uint16_t depth, float* out) {
+              uint16_t depth, float* out, size_t stride) {
   if (y < region.top || y >= region.bottom) return;
   const int64_t from = std::max(source.left, region.left);
   const int64_t to = std::min(source.right, region.right);
-  float* target = out + (y - region.top) * region.Width();
-  for (int64_t x = from; x < to; ++x) {
-    target[x - region.left] = Sample(row, x - source.left, depth);
+  float* target = out + static_cast<size_t>((y - region.top) * region.Width()) * stride;
+  const uint8_t* samples = row + (from - source.left) * (depth / 8);
+  target += static_cast<size_t>(from - region.left) * stride;
+  const auto count = static_cast<size_t>(std::max<int64_t>(to - from, 0));
+  switch (depth) {
+    case 8:
+      for (size_t i = 0; i < count; ++i) target[i * stride] = samples[i] * (1.0f / 255.0f);
+      return;
+    case 16:
+      for (size_t i = 0; i < count; ++i) {
+        target[i * stride] = BigEndian16(samples + 2 * i) * (1.0f / 65535.0f);
+      }
+      return;
+    default:
+      for (size_t i = 0; i < count; ++i) target[i * stride] = Sample(samples, i, depth);
+      return;
   }
 }
 
@@ -380,7 +393,7 @@ class Inflater {
 
 bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& document,
                         const LayerChannel& channel, const LayerRect& source,
-                        const LayerRect& region, float* out) {
+                        const LayerRect& region, float* out, size_t stride) {
   if (channel.offset > file.size() || channel.length > file.size() - channel.offset) return false;
   if (channel.length < 2) return false;
   ByteCursor cursor(file.subspan(channel.offset, channel.length));
@@ -402,7 +415,7 @@ bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& do
       const uint8_t* data = file.data() + channel.offset + 2;
       for (auto y = static_cast<uint64_t>(wanted.top - source.top); y < last_row; ++y) {
         PlaceRow(data + y * row_bytes, source.top + static_cast<int64_t>(y), source, region,
-                 depth, out);
+                 depth, out, stride);
       }
       return true;
     }
@@ -421,7 +434,7 @@ bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& do
         const int64_t canvas_y = source.top + static_cast<int64_t>(y);
         if (canvas_y >= wanted.top) {
           if (!UnpackRow({packed + at, count}, row)) return false;
-          PlaceRow(row.data(), canvas_y, source, region, depth, out);
+          PlaceRow(row.data(), canvas_y, source, region, depth, out, stride);
         }
         at += count;
       }
@@ -435,7 +448,7 @@ bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& do
         const int64_t canvas_y = source.top + static_cast<int64_t>(y);
         if (canvas_y < wanted.top) continue;
         if (compression == 3) Unpredict(row, depth, source.Width());
-        PlaceRow(row.data(), canvas_y, source, region, depth, out);
+        PlaceRow(row.data(), canvas_y, source, region, depth, out, stride);
       }
       return true;
     }
