@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "engine/byte_cursor.h"
+#include "engine/decoded_bitmap.h"
 #include "engine/isolated_decode.h"
 #include "engine/merged_alpha.h"
 #include "engine/normalise.h"
@@ -221,11 +223,28 @@ Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const 
   if (widened_grey) return image;
   const std::span<const uint8_t> profile =
       file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
+  // A damaged profile is dropped and the pixels kept, as for a stored composite.
+  if (!IsSaneIccProfile(profile)) return image;
   if (!FreeImage_CreateICCProfile(image.get(), const_cast<uint8_t*>(profile.data()),
                                   static_cast<long>(profile.size()))) {
     return {};
   }
   return image;
+}
+
+// Resource 1005: horizontal and vertical resolution, 16.16 fixed point, each followed by its unit
+// (1 pixels per inch, 2 pixels per centimetre) and a display unit.
+void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (layout.resolution.size < 16) return;
+  const uint8_t* data = file.data() + layout.resolution.offset;
+  const auto dots_per_metre = [](const uint8_t* field) {
+    const uint32_t fixed = static_cast<uint32_t>(BigEndian16(field)) << 16 | BigEndian16(field + 2);
+    const double per_unit = fixed / 65536.0;
+    const double metres = BigEndian16(field + 4) == 2 ? 0.01 : 0.0254;
+    return static_cast<unsigned>(std::lround(per_unit / metres));
+  };
+  FreeImage_SetDotsPerMeterX(image, dots_per_metre(data));
+  FreeImage_SetDotsPerMeterY(image, dots_per_metre(data + 8));
 }
 
 }  // namespace
@@ -255,6 +274,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
     // The picture is straight colour with its own alpha: none of the stored composite's repairs
     // apply.
     image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
     return image;

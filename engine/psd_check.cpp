@@ -25,6 +25,7 @@ constexpr uint16_t AlphaNamesResourceId = 1006;
 constexpr uint16_t UnicodeAlphaNamesResourceId = 1045;
 constexpr uint16_t AlphaIdentifiersResourceId = 1053;
 constexpr uint16_t VersionInfoResourceId = 1057;
+constexpr uint16_t ResolutionResourceId = 1005;
 constexpr uint64_t PaletteBytes = 768;
 
 bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
@@ -92,6 +93,7 @@ bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset, P
     if (id == AlphaNamesResourceId) layout.alpha_names = block;
     if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
     if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
+    if (id == ResolutionResourceId) layout.resolution = block;
     if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
       if (size < ResourceHeaderBytes) return false;
       ByteCursor header(data);

@@ -60,6 +60,7 @@ struct PsdLayout {
   Block alpha_names;          // resource 1006: Pascal names of the extra channels
   Block unicode_alpha_names;  // resource 1045
   Block alpha_identifiers;    // resource 1053: four bytes an extra channel
+  Block resolution;           // resource 1005
   /// Resource 1057 says the stored composite is a placeholder (saved without compatibility).
   bool placeholder_composite = false;
   /// The composite is missing, shorter than the header promises, or stored in a form no decoder

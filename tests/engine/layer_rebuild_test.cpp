@@ -241,6 +241,32 @@ TEST_F(RebuildTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
   EXPECT_FALSE(LoadInputImage(path));
 }
 
+// A profile whose header checks out: its size, "acsp", no tags.
+std::string SaneProfile() {
+  std::string profile(132, '\0');
+  profile[3] = static_cast<char>(132);
+  profile.replace(36, 4, "acsp");
+  return profile;
+}
+
+TEST_F(RebuildTest, TheRebuiltPictureKeepsProfileAndResolution) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.resources.push_back(PsdResolutionResource(254));
+  spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
+  Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 132);
+
+  // A damaged profile is dropped, the picture kept.
+  spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+}
+
 TEST_F(RebuildTest, NothingVisibleKeepsTheStoredPicture) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 0}));
