@@ -17,6 +17,9 @@
 
 #include "engine/bitmap.h"
 
+/// Exit status of the decoder asked to rebuild a document whose layers hold nothing to draw.
+constexpr int DecoderNothingToRebuild = 6;
+
 /// Limits on what a decoded record may claim, whatever the child wrote.
 struct DecodedBitmapLimits {
   uint32_t width = 0;   // the width the document's header declares

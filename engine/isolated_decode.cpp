@@ -124,8 +124,11 @@ void DismissChild(pid_t pid) {
   }
 }
 
-// Waits for `pid` until `deadline`; kills it when the time is up. True when it exited with 0.
-bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+// Waits for `pid` until `deadline`; kills it when the time is up. True when it exited with 0;
+// `exit_status`, when given, receives its exit status (-1 when it did not exit by itself).
+bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline,
+                  int* exit_status = nullptr) {
+  if (exit_status) *exit_status = -1;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   int status = 0;
   for (;;) {
@@ -154,6 +157,7 @@ bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     }
   }
   if (pidfd >= 0) close(pidfd);
+  if (exit_status && WIFEXITED(status)) *exit_status = WEXITSTATUS(status);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -231,7 +235,7 @@ struct ChildDecode {
   std::chrono::milliseconds time_limit{0};  // 0: by the decoded bytes
 };
 
-Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
+Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullptr) {
   std::string folder;
   DecoderFault fault = DecoderFault::None;
   bool may_copy = true;
@@ -319,7 +323,7 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
     // A child still writing what we no longer read ends on the closed pipes instead of waiting.
     record.reset();
     request.reset();
-    WaitForChild(pid, deadline);
+    WaitForChild(pid, deadline, exit_status);
     return {};
   }
   PixelMemory rows = RowMemoryFor(*head, std::move(memory));
@@ -342,7 +346,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
 
 }  // namespace
 
-Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source) {
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source,
+                         bool* nothing_to_rebuild) {
+  if (nothing_to_rebuild) *nothing_to_rebuild = false;
   if (!file.IsOpen()) return {};
   ChildDecode decode;
   decode.decoded_bytes = layout.decoded_bytes;
@@ -359,7 +365,10 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
   decode.time_limit = DecodeTimeLimit(layout);
   if (source == PsdSource::Layers) {
     decode.arguments.push_back("--from-layers");
-    decode.work_bytes = layout.rebuild_bytes;
+    // The child maps the whole file besides its work.
+    decode.work_bytes = layout.rebuild_bytes > UINT64_MAX - layout.file_size
+                            ? UINT64_MAX - DecoderBaseAddressSpace
+                            : layout.rebuild_bytes + layout.file_size;
     decode.time_limit += std::chrono::milliseconds(layout.rebuild_bytes /
                                                    (RebuildBytesPerSecond / 1000)) +
                          std::chrono::milliseconds(layout.layers_size /
@@ -367,7 +376,10 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
   } else if (ConvertsThroughProfile(layout)) {
     decode.arguments.push_back("--cmyk-profile");
   }
-  return DecodeInChild(file.fd(), decode);
+  int exit_status = -1;
+  Bitmap image = DecodeInChild(file.fd(), decode, &exit_status);
+  if (nothing_to_rebuild) *nothing_to_rebuild = !image && exit_status == DecoderNothingToRebuild;
+  return image;
 }
 
 Bitmap DecodeImageIsolated(int fd, FREE_IMAGE_FORMAT format_hint, const DecodeBound& bound) {

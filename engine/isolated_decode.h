@@ -34,9 +34,10 @@ enum class PsdSource { StoredComposite, Layers };
 
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage, and
-/// for PsdSource::Layers also when no visible layer has pixels.
+/// for PsdSource::Layers also when no visible layer has pixels, which sets `nothing_to_rebuild`.
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout,
-                         PsdSource source = PsdSource::StoredComposite);
+                         PsdSource source = PsdSource::StoredComposite,
+                         bool* nothing_to_rebuild = nullptr);
 
 /// Decodes the image file open at `fd` (any format FreeImage reads but PSD, found by its content,
 /// else by `format_hint`) in a child process that first looks at the declared size and refuses

@@ -262,10 +262,15 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
   }
-  // A document saved without its composite shows its layers; when none has pixels to show, its
-  // stored picture, if it has one, is all there is.
+  // A document saved without its composite shows its layers; only when none has pixels to show is
+  // its stored picture, if it has one, all there is. A rebuild that fails is a failure: the
+  // placeholder is not the document's picture.
   Bitmap image;
-  if (layout->RebuildsFromLayers()) image = DecodePsdIsolated(file, *layout, PsdSource::Layers);
+  bool nothing_to_rebuild = false;
+  if (layout->RebuildsFromLayers()) {
+    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild);
+    if (!image && !nothing_to_rebuild) return {};
+  }
   if (image) {
     if (FreeImage_GetWidth(image.get()) != layout->width ||
         FreeImage_GetHeight(image.get()) != layout->height) {

@@ -5,9 +5,6 @@
 
 #include "engine/bitmap.h"
 
-/// Exit status of the decoder when the document has no visible layer with pixels to build from.
-constexpr int NothingToRebuildStatus = 6;
-
 /// The picture of the document at `path` rebuilt from its layers; empty with `nothing_to_build`
 /// set when no visible layer has pixels, empty alone when the file is damaged or memory runs out.
 Bitmap RebuildFromLayers(const char* path, bool& nothing_to_build);

@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
   } else if (from_layers) {
     bool nothing_to_build = false;
     image = RebuildFromLayers(path, nothing_to_build);
-    if (nothing_to_build) return NothingToRebuildStatus;
+    if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
     if (cmyk_profile) image = LoadCmykThroughProfile(input);
     if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));

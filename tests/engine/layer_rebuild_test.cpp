@@ -438,6 +438,13 @@ TEST_F(RebuildTest, HiddenGroupsHideTheirMembersAndNestedGroupsCompose) {
   ExpectPixel(image, 3, 0, {red, 1.0}, 8);
 }
 
+TEST_F(RebuildTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
+  spec.layers[0].compression = static_cast<PsdChannelCompression>(9);  // no such compression
+  EXPECT_FALSE(Load(spec));
+}
+
 TEST_F(RebuildTest, DamagedLayerDataNeverCrashes) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 16, 16);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 16, 16}, {0.3, 0.6, 0.9}, 0.7));

@@ -122,7 +122,7 @@ std::string ChannelData(const std::string& plane, size_t width, size_t height,
     case PsdChannelCompression::ZipPrediction:
       return out + Deflate(Predict(rows, row_bytes, spec.depth));
   }
-  return out;
+  return out + rows;  // a compression no reader knows, for tests of damage
 }
 
 void AppendMaskData(std::string& out, const PsdLayer& layer) {
