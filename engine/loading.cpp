@@ -215,7 +215,8 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent)
 // A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
 // transparency: the grey profile cannot describe RGB pixels.
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
-  if (!image || layout.icc_profile.size == 0) return image;
+  // A CMYK document's picture comes through its profile already, as sRGB.
+  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
   const bool widened_grey = layout.mode == PsdModeGreyscale &&
                             (type == FIT_RGBA16 || type == FIT_RGBAF ||

@@ -222,7 +222,9 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
     PsdLayout widened = layout;
     widened.channels = 4;
     if (!DecodedBytes(widened, layout.decoded_bytes)) return std::nullopt;
-    const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2 : 4;
+    const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2
+                                   : layout.mode == PsdModeCmyk    ? 5
+                                                                   : 4;
     uint64_t pixels = 0, work = 0;
     if (!Multiply(layout.width, layout.height, pixels) ||
         !Multiply(pixels, 3 * sizeof(float) * work_channels, work) ||

@@ -70,11 +70,13 @@ struct PsdLayout {
   /// one isolated group, and the result (0 unless the picture is rebuilt).
   uint64_t rebuild_bytes = 0;
 
-  /// True when the picture must come from the layers: the composite of an RGB or greyscale
-  /// document is a placeholder or missing, and there is a layer section to build from.
+  /// True when the picture must come from the layers: the composite of an RGB, greyscale or
+  /// (8- or 16-bit) CMYK document is a placeholder or missing, and there is a layer section to
+  /// build from.
   bool RebuildsFromLayers() const {
     return (placeholder_composite || composite_missing) && layers_size > 0 &&
-           (mode == PsdModeRgb || mode == PsdModeGreyscale);
+           (mode == PsdModeRgb || mode == PsdModeGreyscale ||
+            (mode == PsdModeCmyk && depth <= 16));
   }
 
   /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.

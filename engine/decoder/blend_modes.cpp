@@ -163,6 +163,27 @@ float BlendChannel(BlendMode mode, float cb, float cs) {
 }
 
 void BlendColour(BlendMode mode, const float* cb, const float* cs, float* out, int colours) {
+  if (colours == 4) {
+    // CMYK, in stored values (1 = no ink): the whole-colour modes work on cyan, magenta and
+    // yellow as on red, green and blue; black comes with the lightness, from the backdrop for
+    // hue, saturation and colour and from the source for luminosity. Darker and lighter colour
+    // compare the colours' lightness with black applied.
+    const float kb[3] = {cb[0] * cb[3], cb[1] * cb[3], cb[2] * cb[3]};
+    const float ks[3] = {cs[0] * cs[3], cs[1] * cs[3], cs[2] * cs[3]};
+    const float black_b = cb[3], black_s = cs[3];
+    switch (mode) {
+      case BlendMode::DarkerColor:
+        std::copy(Lum(kb) < Lum(ks) ? cb : cs, (Lum(kb) < Lum(ks) ? cb : cs) + 4, out);
+        return;
+      case BlendMode::LighterColor:
+        std::copy(Lum(kb) > Lum(ks) ? cb : cs, (Lum(kb) > Lum(ks) ? cb : cs) + 4, out);
+        return;
+      default:
+        BlendColour(mode, cb, cs, out, 3);
+        out[3] = mode == BlendMode::Luminosity ? black_s : black_b;
+        return;
+    }
+  }
   if (colours != 3) {
     // On grey, hue, saturation and colour keep the backdrop's lightness and so the backdrop.
     switch (mode) {

@@ -48,5 +48,6 @@ bool IsSeparable(BlendMode mode);
 float BlendChannel(BlendMode mode, float cb, float cs);
 
 /// B(cb, cs) of a mode that looks at the whole colour (darker and lighter colour, hue,
-/// saturation, colour, luminosity) for `colours` channels (3, or 1 for grey); `out` may be `cb`.
+/// saturation, colour, luminosity) for `colours` channels (3, 1 for grey, 4 for CMYK in stored
+/// values); `out` may be `cb`.
 void BlendColour(BlendMode mode, const float* cb, const float* cs, float* out, int colours);

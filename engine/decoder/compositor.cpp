@@ -96,7 +96,7 @@ void BlendOnto(const LayerPixels& source, LayerPixels& target, BlendMode mode, f
         }
       }
       const float ao = as + ab * (1 - as);
-      float mixed[3];
+      float mixed[4];
       if (mode == BlendMode::Normal || ab <= 0) {
         std::copy(from, from + colours, mixed);
       } else {
@@ -342,7 +342,7 @@ bool HasVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
 
 std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
                                            const LayeredDocument& document) {
-  if (document.colour_channels != 1 && document.colour_channels != 3) return std::nullopt;
+  if (document.colour_channels < 1 || document.colour_channels > 4) return std::nullopt;
   const std::vector<LayerNode> tree = BuildLayerTree(document);
   LayerPixels canvas;
   canvas.region = LayerRect{0, 0, document.height, document.width};
@@ -373,6 +373,7 @@ bool IsOpaque(const LayerPixels& picture, uint16_t depth) {
 }  // namespace
 
 Bitmap CompositeToBitmap(const LayerPixels& picture, uint16_t depth) {
+  if (picture.colours == 4) return {};  // CMYK goes through CompositeToCmykBitmap
   const auto width = static_cast<int>(picture.region.Width());
   const auto height = static_cast<int>(picture.region.Height());
   const bool alpha = !IsOpaque(picture, depth);
@@ -435,6 +436,79 @@ Bitmap CompositeToBitmap(const LayerPixels& picture, uint16_t depth) {
           if (alpha) pixel[3] = std::clamp(values[3], 0.0f, 1.0f);
           break;
         }
+      }
+    }
+  }
+  return image;
+}
+
+Bitmap CompositeToCmykBitmap(const LayerPixels& picture, uint16_t depth) {
+  if (picture.colours != 4 || (depth != 8 && depth != 16)) return {};
+  const auto width = static_cast<int>(picture.region.Width());
+  const auto height = static_cast<int>(picture.region.Height());
+  Bitmap image = depth == 8 ? Bitmap(FreeImage_Allocate(width, height, 32))
+                            : Bitmap(FreeImage_AllocateT(FIT_RGBA16, width, height));
+  if (!image) return {};
+  const int stride = picture.Stride();
+  for (int y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(image.get(), height - 1 - y);
+    const float* from = picture.samples.data() + static_cast<size_t>(y) * width * stride;
+    for (int x = 0; x < width; ++x, from += stride) {
+      // The document stores 1 for no ink; a CMYK bitmap holds the ink.
+      for (int c = 0; c < 4; ++c) {
+        if (depth == 8) {
+          row[4 * x + c] = Quantise<BYTE>(1 - from[c], 255);
+        } else {
+          reinterpret_cast<uint16_t*>(row)[4 * x + c] = Quantise<uint16_t>(1 - from[c], 65535);
+        }
+      }
+    }
+  }
+  return image;
+}
+
+Bitmap CmykCompositeToRgb(const LayerPixels& picture, uint16_t depth, Bitmap converted) {
+  if (picture.colours != 4 || (depth != 8 && depth != 16)) return {};
+  const auto width = static_cast<int>(picture.region.Width());
+  const auto height = static_cast<int>(picture.region.Height());
+  const bool alpha = !IsOpaque(picture, depth);
+  Bitmap image = depth == 8 ? Bitmap(FreeImage_Allocate(width, height, alpha ? 32 : 24,
+                                                        FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
+                                                        FI_RGBA_BLUE_MASK))
+                            : Bitmap(FreeImage_AllocateT(alpha ? FIT_RGBA16 : FIT_RGB16, width,
+                                                         height));
+  if (!image) return {};
+  if (converted && (FreeImage_GetWidth(converted.get()) != static_cast<unsigned>(width) ||
+                    FreeImage_GetHeight(converted.get()) != static_cast<unsigned>(height))) {
+    return {};
+  }
+  const int stride = picture.Stride();
+  const int channels = alpha ? 4 : 3;
+  for (int y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(image.get(), height - 1 - y);
+    const BYTE* through = converted ? FreeImage_GetScanLine(converted.get(), height - 1 - y) : nullptr;
+    const float* from = picture.samples.data() + static_cast<size_t>(y) * width * stride;
+    for (int x = 0; x < width; ++x, from += stride) {
+      // Without a profile, the plain conversion: each colour is its ink's complement times the
+      // black's, in the stored values where 1 is no ink.
+      float rgb[3] = {from[0] * from[3], from[1] * from[3], from[2] * from[3]};
+      if (depth == 8) {
+        BYTE* pixel = row + x * channels;
+        if (through) {
+          std::copy(through + 3 * x, through + 3 * x + 3, pixel);  // both B, G, R here
+        } else {
+          pixel[FI_RGBA_RED] = Quantise<BYTE>(rgb[0], 255);
+          pixel[FI_RGBA_GREEN] = Quantise<BYTE>(rgb[1], 255);
+          pixel[FI_RGBA_BLUE] = Quantise<BYTE>(rgb[2], 255);
+        }
+        if (alpha) pixel[FI_RGBA_ALPHA] = Quantise<BYTE>(from[4], 255);
+      } else {
+        auto* pixel = reinterpret_cast<uint16_t*>(row) + x * channels;
+        for (int c = 0; c < 3; ++c) {
+          pixel[c] = through ? reinterpret_cast<const uint16_t*>(through)[3 * x + c]
+                             : Quantise<uint16_t>(rgb[c], 65535);
+        }
+        if (alpha) pixel[3] = Quantise<uint16_t>(from[4], 65535);
       }
     }
   }

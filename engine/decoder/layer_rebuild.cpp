@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "engine/byte_cursor.h"
+#include "engine/decoder/cmyk_profile.h"
 #include "engine/decoder/compositor.h"
 #include "engine/decoder/psd_layers.h"
 
@@ -40,6 +42,44 @@ class Mapping {
   size_t size_ = 0;
 };
 
+constexpr uint16_t IccProfileResourceId = 1039;
+
+// The data of image resource `id`; empty when the document has none.
+std::span<const uint8_t> FindResource(std::span<const uint8_t> file, uint16_t id) {
+  ByteCursor cursor(file);
+  uint64_t length = 0;
+  if (!cursor.Skip(26) || !cursor.Read(4, length) || !cursor.Skip(length) ||
+      !cursor.Read(4, length) || length > cursor.remaining()) {
+    return {};
+  }
+  ByteCursor resources(cursor.Peek(length));
+  while (resources.remaining() >= 12) {
+    uint64_t found = 0, name = 0, size = 0;
+    if (!resources.Skip(4) || !resources.Read(2, found) || !resources.Read(1, name)) return {};
+    if (!resources.Skip(name + (name % 2 == 0 ? 1 : 0))) return {};
+    if (!resources.Read(4, size) || size > resources.remaining()) return {};
+    if (found == id) return resources.Peek(size);
+    resources.Skip(size + (size % 2 && resources.remaining() > size ? 1 : 0));
+  }
+  return {};
+}
+
+// A CMYK composite in RGB: through the document's profile as its stored composite would be, else
+// by the plain conversion.
+Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint16_t depth) {
+  Bitmap converted;
+  const std::span<const uint8_t> profile = FindResource(file, IccProfileResourceId);
+  if (!profile.empty()) {
+    Bitmap cmyk = CompositeToCmykBitmap(picture, depth);
+    if (!cmyk) return {};
+    if (FreeImage_CreateICCProfile(cmyk.get(), const_cast<uint8_t*>(profile.data()),
+                                   static_cast<long>(profile.size()))) {
+      converted = ConvertCmykThroughProfile(cmyk.get());
+    }
+  }
+  return CmykCompositeToRgb(picture, depth, std::move(converted));
+}
+
 }  // namespace
 
 Bitmap RebuildFromLayers(const char* path, bool& nothing_to_build) {
@@ -56,6 +96,7 @@ Bitmap RebuildFromLayers(const char* path, bool& nothing_to_build) {
   try {
     const std::optional<LayerPixels> picture = CompositeLayers(file.bytes(), *document);
     if (!picture) return {};
+    if (picture->colours == 4) return CmykToRgb(file.bytes(), *picture, document->depth);
     return CompositeToBitmap(*picture, document->depth);
   } catch (const std::bad_alloc&) {
     return {};

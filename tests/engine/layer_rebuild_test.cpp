@@ -203,6 +203,61 @@ TEST_F(RebuildTest, GreyDocumentsKeepTheirTransparency) {
   ExpectPixel(grey16, 2, 2, {{g, g, g}, 1.0}, 16, 0.01);
 }
 
+TEST_F(RebuildTest, CmykIsCompositedInItsOwnValuesThenConverted) {
+  // Samples as stored, 1 for no ink; without a profile each colour is its ink's stored value
+  // times black's.
+  for (const uint16_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    PsdSpec spec = MakePsdSpec(PsdMode::Cmyk, depth, 4, 4, 4);
+    FillPsdPlanes(spec, [depth](uint32_t, uint32_t, uint32_t) { return PsdSampleOf(1.0, depth); });
+    spec.resources.push_back(PsdVersionInfoResource(false));
+    spec.layers_in_tagged_block = depth > 8;
+    const std::array<double, 4> under{0.9, 0.6, 0.3, 0.8}, over{0.2, 0.7, 0.95, 0.5};
+    const auto layer = [&](const std::array<double, 4>& values, std::array<int32_t, 4> rect,
+                           double alpha) {
+      PsdLayer made;
+      made.top = rect[0];
+      made.left = rect[1];
+      made.bottom = rect[2];
+      made.right = rect[3];
+      const auto width = static_cast<uint32_t>(made.right - made.left);
+      const auto height = static_cast<uint32_t>(made.bottom - made.top);
+      made.channels.push_back({-1, PsdLayerPlane(width, height, depth, [&](uint32_t, uint32_t) {
+                                 return PsdSampleOf(alpha, depth);
+                               })});
+      for (int16_t c = 0; c < 4; ++c) {
+        made.channels.push_back({c, PsdLayerPlane(width, height, depth, [&](uint32_t, uint32_t) {
+                                   return PsdSampleOf(values[c], depth);
+                                 })});
+      }
+      return made;
+    };
+    spec.layers.push_back(layer(under, {0, 0, 4, 3}, 1.0));  // the last column stays empty
+    PsdLayer top = layer(over, {0, 0, 2, 4}, 0.5);
+    std::copy("mul ", "mul " + 5, top.blend_key);
+    spec.layers.push_back(top);
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+
+    const double as = Stored(0.5, depth);
+    const auto rgb = [](const std::array<double, 4>& cmyk) {
+      return Colour{cmyk[0] * cmyk[3], cmyk[1] * cmyk[3], cmyk[2] * cmyk[3]};
+    };
+    std::array<double, 4> b{}, s{}, blended{};
+    for (int c = 0; c < 4; ++c) {
+      b[c] = Stored(under[c], depth);
+      s[c] = Stored(over[c], depth);
+      // Multiply over an opaque backdrop: cs' = B = cb cs; co = as cs' + (1 - as) cb.
+      blended[c] = as * b[c] * s[c] + (1 - as) * b[c];
+    }
+    ExpectPixel(image, 1, 0, {rgb(blended), 1.0}, depth);
+    ExpectPixel(image, 1, 3, {rgb(b), 1.0}, depth);
+    // Over nothing, the source keeps its own colour at its own alpha.
+    ExpectPixel(image, 3, 0, {rgb(s), as}, depth);
+    ExpectPixel(image, 3, 3, {{0, 0, 0}, 0.0}, depth);
+  }
+}
+
 TEST_F(RebuildTest, ARealCompositeIsKept) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.resources = {PsdVersionInfoResource(true)};
