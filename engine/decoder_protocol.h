@@ -24,5 +24,8 @@ constexpr int DecoderRequestFd = 0;
 constexpr int DecoderRecordFd = 3;
 constexpr int DecoderInputFd = 4;
 
+/// Exit status of the decoder asked to rebuild a document whose layers hold nothing to draw.
+constexpr int DecoderNothingToRebuild = 6;
+
 /// The request for the rows down the record pipe.
 constexpr char DecoderRowsRequest = 'R';

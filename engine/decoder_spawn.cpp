@@ -143,7 +143,8 @@ void DismissDecoder(pid_t pid) {
   }
 }
 
-bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline, int* exit_status) {
+  if (exit_status) *exit_status = -1;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   int status = 0;
   for (;;) {
@@ -172,5 +173,6 @@ bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     }
   }
   if (pidfd >= 0) close(pidfd);
+  if (exit_status && WIFEXITED(status)) *exit_status = WEXITSTATUS(status);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

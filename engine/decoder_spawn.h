@@ -31,7 +31,9 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
 std::vector<std::string> DecoderEnvironment(char** environment);
 
 /// Waits for `pid` until `deadline` and kills it when the time is up; true when it exited with 0.
-bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline);
+/// `exit_status`, when given, receives its exit status (-1 when it did not exit by itself).
+bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline,
+                    int* exit_status = nullptr);
 
 /// Ends a decoder whose work the program has and reaps it off this thread, so its teardown (freeing
 /// a bitmap as large as ours) overlaps the program's own work instead of delaying it.

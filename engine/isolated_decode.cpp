@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/decoded_bitmap.h"
+#include "engine/decoder_protocol.h"
 #include "engine/decoder_spawn.h"
 #include "platform/system.h"
 
@@ -103,12 +104,13 @@ namespace {
 struct ChildDecode {
   std::vector<std::string> arguments;  // before the file
   uint64_t decoded_bytes = 0;          // what the declared size needs, for the limits
+  uint64_t work_bytes = 0;             // more the child works in, beyond its decoded bytes
   bool prepare_rows = false;           // the size is known: make the row memory meanwhile
   DecodedBitmapLimits limits;
   std::chrono::milliseconds time_limit{0};  // 0: by the decoded bytes
 };
 
-Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
+Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullptr) {
   std::string folder;
   bool may_copy = true;
   {
@@ -122,7 +124,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
 
   std::vector<std::string> arguments = {
       "--parent=" + std::to_string(getpid()),
-      "--address-space=" + std::to_string(DecoderAddressSpace(decode.decoded_bytes))};
+      "--address-space=" + std::to_string(decode.work_bytes > 0
+                                              ? DecoderBaseAddressSpace + decode.work_bytes
+                                              : DecoderAddressSpace(decode.decoded_bytes))};
   arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
   std::optional<DecoderChild> child = SpawnDecoder(folder + PsdDecoderName, arguments, fd);
   if (!child) return {};
@@ -145,7 +149,7 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
     // A child still writing what we no longer read ends on the closed pipes instead of waiting.
     record.reset();
     request.reset();
-    WaitForDecoder(pid, deadline);
+    WaitForDecoder(pid, deadline, exit_status);
     return {};
   }
   PixelMemory rows = RowMemoryFor(*head, std::move(memory));
@@ -168,7 +172,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode) {
 
 }  // namespace
 
-Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source,
+                         bool* nothing_to_rebuild) {
+  if (nothing_to_rebuild) *nothing_to_rebuild = false;
   if (!file.IsOpen()) return {};
   ChildDecode decode;
   decode.decoded_bytes = layout.decoded_bytes;
@@ -182,9 +188,24 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout) {
   // twice that leaves room for a kind we did not foresee.
   decode.limits.max_rows_bytes =
       layout.decoded_bytes > UINT64_MAX / 2 ? UINT64_MAX : 2 * layout.decoded_bytes;
-  if (ConvertsThroughProfile(layout)) decode.arguments.push_back("--cmyk-profile");
   decode.time_limit = DecodeTimeLimit(layout);
-  return DecodeInChild(file.fd(), decode);
+  if (source == PsdSource::Layers) {
+    decode.arguments.push_back("--from-layers");
+    // The child maps the whole file besides its work.
+    decode.work_bytes = layout.rebuild_bytes > UINT64_MAX - layout.file_size
+                            ? UINT64_MAX - DecoderBaseAddressSpace
+                            : layout.rebuild_bytes + layout.file_size;
+    decode.time_limit += std::chrono::milliseconds(layout.rebuild_bytes /
+                                                   (RebuildBytesPerSecond / 1000)) +
+                         std::chrono::milliseconds(layout.layers_size /
+                                                   (LayerSectionBytesPerSecond / 1000));
+  } else if (ConvertsThroughProfile(layout)) {
+    decode.arguments.push_back("--cmyk-profile");
+  }
+  int exit_status = -1;
+  Bitmap image = DecodeInChild(file.fd(), decode, &exit_status);
+  if (nothing_to_rebuild) *nothing_to_rebuild = !image && exit_status == DecoderNothingToRebuild;
+  return image;
 }
 
 Bitmap DecodeImageIsolated(int fd, FREE_IMAGE_FORMAT format_hint, const DecodeBound& bound) {

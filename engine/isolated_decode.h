@@ -24,10 +24,19 @@ constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
 /// And, for a CMYK document converted through its colour profile, a time per pixel.
 constexpr uint64_t ProfilePixelsPerSecond = 1ull << 20;
+/// And, for a picture rebuilt from layers, a time per byte of its work and of its layer section.
+constexpr uint64_t RebuildBytesPerSecond = 16ull << 20;
+constexpr uint64_t LayerSectionBytesPerSecond = 1ull << 20;
+
+/// What the decoder makes the picture of: the composite stored in the document, or its layers.
+enum class PsdSource { StoredComposite, Layers };
 
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
-/// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage.
-Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout);
+/// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage, and
+/// for PsdSource::Layers also when no visible layer has pixels, which sets `nothing_to_rebuild`.
+Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout,
+                         PsdSource source = PsdSource::StoredComposite,
+                         bool* nothing_to_rebuild = nullptr);
 
 /// Decodes the image file open at `fd` (any format FreeImage reads but PSD, found by its content,
 /// else by `format_hint`) in a child process that first looks at the declared size and refuses

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "engine/byte_cursor.h"
+#include "engine/decoded_bitmap.h"
 #include "engine/isolated_decode.h"
 #include "engine/merged_alpha.h"
 #include "engine/normalise.h"
@@ -210,6 +212,42 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent)
   return image;
 }
 
+// A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
+// transparency: the grey profile cannot describe RGB pixels.
+Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  // A CMYK document's picture comes through its profile already, as sRGB.
+  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  const bool widened_grey = layout.mode == PsdModeGreyscale &&
+                            (type == FIT_RGBA16 || type == FIT_RGBAF ||
+                             (type == FIT_BITMAP && FreeImage_GetBPP(image.get()) == 32));
+  if (widened_grey) return image;
+  const std::span<const uint8_t> profile =
+      file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
+  // A damaged profile is dropped and the pixels kept, as for a stored composite.
+  if (!IsSaneIccProfile(profile)) return image;
+  if (!FreeImage_CreateICCProfile(image.get(), const_cast<uint8_t*>(profile.data()),
+                                  static_cast<long>(profile.size()))) {
+    return {};
+  }
+  return image;
+}
+
+// Resource 1005: horizontal and vertical resolution, 16.16 fixed point, each followed by its unit
+// (1 pixels per inch, 2 pixels per centimetre) and a display unit.
+void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (layout.resolution.size < 16) return;
+  const uint8_t* data = file.data() + layout.resolution.offset;
+  const auto dots_per_metre = [](const uint8_t* field) {
+    const uint32_t fixed = static_cast<uint32_t>(BigEndian16(field)) << 16 | BigEndian16(field + 2);
+    const double per_unit = fixed / 65536.0;
+    const double metres = BigEndian16(field + 4) == 2 ? 0.01 : 0.0254;
+    return static_cast<unsigned>(std::lround(per_unit / metres));
+  };
+  FreeImage_SetDotsPerMeterX(image, dots_per_metre(data));
+  FreeImage_SetDotsPerMeterY(image, dots_per_metre(data + 8));
+}
+
 }  // namespace
 
 namespace {
@@ -225,7 +263,30 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
   }
-  Bitmap image = DecodePsdIsolated(file, *layout);
+  // A document saved without its composite shows its layers; only when none has pixels to show is
+  // its stored picture, if it has one, all there is. A rebuild that fails is a failure: the
+  // placeholder is not the document's picture.
+  Bitmap image;
+  bool nothing_to_rebuild = false;
+  if (layout->RebuildsFromLayers()) {
+    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild);
+    if (!image && !nothing_to_rebuild) return {};
+  }
+  if (image) {
+    if (FreeImage_GetWidth(image.get()) != layout->width ||
+        FreeImage_GetHeight(image.get()) != layout->height) {
+      return {};
+    }
+    // The picture is straight colour with its own alpha: none of the stored composite's repairs
+    // apply.
+    image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
+    image = EncodeFloatSamples(std::move(image));
+    if (!file.Intact()) return {};
+    return image;
+  }
+  if (layout->composite_missing) return {};
+  image = DecodePsdIsolated(file, *layout);
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   // Extra channels are transparency only where the document says so.

@@ -24,6 +24,8 @@ constexpr uint16_t IccProfileResourceId = 1039;
 constexpr uint16_t AlphaNamesResourceId = 1006;
 constexpr uint16_t UnicodeAlphaNamesResourceId = 1045;
 constexpr uint16_t AlphaIdentifiersResourceId = 1053;
+constexpr uint16_t VersionInfoResourceId = 1057;
+constexpr uint16_t ResolutionResourceId = 1005;
 constexpr uint64_t PaletteBytes = 768;
 
 bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
@@ -86,11 +88,14 @@ bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset, P
       if (id == ColourCountResourceId) layout.colour_count = value;
       if (id == TransparentIndexResourceId) layout.transparent_index = value;
     }
+    // Version info: a four-byte version, then whether the composite holds the real picture.
+    if (id == VersionInfoResourceId && size >= 5) layout.placeholder_composite = data[4] == 0;
     const PsdLayout::Block block{section_offset + cursor.position(), size};
     if (id == IccProfileResourceId) layout.icc_profile = block;
     if (id == AlphaNamesResourceId) layout.alpha_names = block;
     if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
     if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
+    if (id == ResolutionResourceId) layout.resolution = block;
     if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
       if (size < ResourceHeaderBytes) return false;
       ByteCursor header(data);
@@ -206,8 +211,31 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   layout.layers_offset = cursor.position();
   layout.layers_size = length;
   if (!cursor.Skip(length)) return std::nullopt;
-  if (!CheckImageData(cursor, layout)) return std::nullopt;
+  if (!CheckImageData(cursor, layout)) {
+    // A document whose composite cannot be read may still be built from its layers.
+    layout.composite_missing = true;
+    layout.compression = 0;
+    layout.rle_counts_offset = layout.pixels_offset = 0;
+    if (!layout.RebuildsFromLayers()) return std::nullopt;
+  }
 
+  if (layout.RebuildsFromLayers()) {
+    // Rebuilt, a document with transparency is RGBA (grey too), whatever channels it stores.
+    PsdLayout widened = layout;
+    widened.channels = 4;
+    if (!DecodedBytes(widened, layout.decoded_bytes)) return std::nullopt;
+    const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2
+                                   : layout.mode == PsdModeCmyk    ? 5
+                                                                   : 4;
+    uint64_t pixels = 0, work = 0;
+    if (!Multiply(layout.width, layout.height, pixels) ||
+        !Multiply(pixels, 3 * sizeof(float) * work_channels, work) ||
+        !Add(work, layout.decoded_bytes, layout.rebuild_bytes)) {
+      return std::nullopt;
+    }
+    if (available_memory != 0 && layout.rebuild_bytes > available_memory) return std::nullopt;
+    return layout;
+  }
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
   if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
   return layout;

@@ -60,6 +60,24 @@ struct PsdLayout {
   Block alpha_names;          // resource 1006: Pascal names of the extra channels
   Block unicode_alpha_names;  // resource 1045
   Block alpha_identifiers;    // resource 1053: four bytes an extra channel
+  Block resolution;           // resource 1005
+  /// Resource 1057 says the stored composite is a placeholder (saved without compatibility).
+  bool placeholder_composite = false;
+  /// The composite is missing, shorter than the header promises, or stored in a form no decoder
+  /// reads; the offsets of the image data are then unset.
+  bool composite_missing = false;
+  /// Bytes a rebuild from the layers works in: the canvas in floats, twice more for one layer and
+  /// one isolated group, and the result (0 unless the picture is rebuilt).
+  uint64_t rebuild_bytes = 0;
+
+  /// True when the picture must come from the layers: the composite of an RGB, greyscale or
+  /// (8- or 16-bit) CMYK document is a placeholder or missing, and there is a layer section to
+  /// build from.
+  bool RebuildsFromLayers() const {
+    return (placeholder_composite || composite_missing) && layers_size > 0 &&
+           (mode == PsdModeRgb || mode == PsdModeGreyscale ||
+            (mode == PsdModeCmyk && depth <= 16));
+  }
 
   /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.
   uint16_t ColourChannels() const;

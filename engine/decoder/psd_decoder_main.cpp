@@ -2,19 +2,20 @@
 // other format FreeImage reads) with FreeImage in a process of its own, so that a damaged file can
 // crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
+//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile] [--from-layers]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
 // size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
-// conversion is used.
+// conversion is used. With --from-layers the picture is rebuilt from the document's layers instead
+// of its stored composite.
 //
 // The bitmap goes to the program as engine/decoder_protocol.h shows. Exit status 0 when the
 // record was written, 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when
 // writing failed, 4 when the image is larger than allowed, 5 when the program that started this
-// process is gone.
+// process is gone, 6 when a rebuild from the layers finds nothing to draw.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include "engine/decoded_bitmap.h"
 #include "engine/decoder/cmyk_profile.h"
 #include "engine/decoder/decoder_process.h"
+#include "engine/decoder/layer_rebuild.h"
 #include "engine/decoder_protocol.h"
 #include "engine/file_stream.h"
 #include "engine/image_header.h"
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
   uint64_t format_hint = 0;
   DecodeBound bound;
   bool cmyk_profile = false;
+  bool from_layers = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -119,6 +122,8 @@ int main(int argc, char** argv) {
       if (!ReadNumber(value, bound.max_decoded_bytes)) return 2;
     } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
       cmyk_profile = true;
+    } else if (std::strcmp(argv[i], "--from-layers") == 0) {
+      from_layers = true;
     } else if (!path) {
       path = argv[i];
     } else {
@@ -137,6 +142,10 @@ int main(int argc, char** argv) {
     const auto hint = static_cast<FREE_IMAGE_FORMAT>(static_cast<int>(format_hint) - 1);
     const int loaded = LoadAnyFormat(input, hint, bound, image);
     if (loaded != 0) return loaded;
+  } else if (from_layers) {
+    bool nothing_to_build = false;
+    image = RebuildFromLayers(path, nothing_to_build);
+    if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
     if (cmyk_profile) image = LoadCmykThroughProfile(input);
     if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));

@@ -65,6 +65,7 @@ TEST(CheckPsdStructure, AcceptsEveryKindTheWriterMakes) {
 TEST(CheckPsdStructure, RefusesEveryTruncation) {
   for (PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
     PsdSpec spec = Gradient(PsdMode::Rgb, 8, 40, 30, 4, compression);
+    spec.layer_count = 0;  // no layers to fall back on
     spec.resources.push_back(PsdResolutionResource(72));
     const std::string bytes = WritePsd(spec);
     ASSERT_TRUE(Check(bytes));
@@ -74,6 +75,54 @@ TEST(CheckPsdStructure, RefusesEveryTruncation) {
     }
     EXPECT_FALSE(Check(bytes.substr(0, bytes.size() - 1)));
   }
+}
+
+TEST(CheckPsdStructure, ACutCompositeIsLeftToTheLayers) {
+  PsdSpec spec = Gradient(PsdMode::Rgb, 8, 40, 30, 4, PsdCompression::Rle);
+  PsdOffsets offsets;
+  const std::string bytes = WritePsd(spec, &offsets);
+  const std::optional<PsdLayout> whole = Check(bytes);
+  ASSERT_TRUE(whole);
+  EXPECT_FALSE(whole->composite_missing);
+  EXPECT_FALSE(whole->RebuildsFromLayers());
+  // Cut before the layer section ends, the file is refused; cut in the composite, it is a
+  // document to build from its layers, with no offsets into the missing data.
+  for (size_t size = 0; size < bytes.size(); size += (size < 200 ? 1 : 97)) {
+    const std::optional<PsdLayout> layout = Check(bytes.substr(0, size));
+    if (size < offsets.image_data) {
+      EXPECT_FALSE(layout) << size;
+      continue;
+    }
+    ASSERT_TRUE(layout) << size;
+    EXPECT_TRUE(layout->composite_missing);
+    EXPECT_TRUE(layout->RebuildsFromLayers());
+    EXPECT_EQ(layout->pixels_offset, 0u);
+  }
+  // Only modes we rebuild are let through.
+  spec.mode = PsdMode::Lab;
+  const std::string lab = WritePsd(spec, &offsets);
+  EXPECT_FALSE(Check(lab.substr(0, offsets.pixels + 5)));
+}
+
+TEST(CheckPsdStructure, ReadsWhetherTheCompositeIsAPlaceholder) {
+  PsdSpec spec = Gradient(PsdMode::Rgb, 8, 4, 4, 3, PsdCompression::Raw);
+  spec.layer_count = 1;
+  spec.resources.push_back(PsdVersionInfoResource(false));
+  std::optional<PsdLayout> layout = Check(WritePsd(spec));
+  ASSERT_TRUE(layout);
+  EXPECT_TRUE(layout->placeholder_composite);
+  EXPECT_TRUE(layout->RebuildsFromLayers());
+  spec.resources.back() = PsdVersionInfoResource(true);
+  layout = Check(WritePsd(spec));
+  ASSERT_TRUE(layout);
+  EXPECT_FALSE(layout->placeholder_composite);
+  EXPECT_FALSE(layout->RebuildsFromLayers());
+  // Without a layer section there is nothing to rebuild from.
+  spec.layer_count = 0;
+  spec.resources.back() = PsdVersionInfoResource(false);
+  layout = Check(WritePsd(spec));
+  ASSERT_TRUE(layout);
+  EXPECT_FALSE(layout->RebuildsFromLayers());
 }
 
 TEST(CheckPsdStructure, RefusesWrongSignatureVersionAndHeaderValues) {

@@ -1,5 +1,9 @@
 #include "tests/support/psd_writer.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 
 namespace {
@@ -47,25 +51,175 @@ uint16_t ColourChannels(PsdMode mode) {
   }
 }
 
-// A layer section of `count` empty layers: bounds 0, no channels, normal blending, no name.
+void AppendRect(std::string& out, int32_t top, int32_t left, int32_t bottom, int32_t right) {
+  for (int32_t side : {top, left, bottom, right}) {
+    AppendBigEndian(out, static_cast<uint32_t>(side), 4);
+  }
+}
+
+std::string Deflate(const std::string& bytes) {
+  uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size,
+           reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uLong>(bytes.size()));
+  out.resize(size);
+  return out;
+}
+
+// The row differences of ZIP with prediction; 32-bit samples are first split into byte planes.
+std::string Predict(const std::string& plane, size_t row_bytes, uint16_t depth) {
+  std::string out = plane;
+  for (size_t start = 0; start + row_bytes <= out.size(); start += row_bytes) {
+    char* row = out.data() + start;
+    if (depth == 16) {
+      for (size_t i = row_bytes; i >= 4; i -= 2) {
+        const auto value = static_cast<uint16_t>(static_cast<uint8_t>(row[i - 2]) << 8 |
+                                                 static_cast<uint8_t>(row[i - 1]));
+        const auto before = static_cast<uint16_t>(static_cast<uint8_t>(row[i - 4]) << 8 |
+                                                  static_cast<uint8_t>(row[i - 3]));
+        const auto delta = static_cast<uint16_t>(value - before);
+        row[i - 2] = static_cast<char>(delta >> 8);
+        row[i - 1] = static_cast<char>(delta);
+      }
+      continue;
+    }
+    if (depth == 32) {
+      const size_t width = row_bytes / 4;
+      const std::string samples(row, row_bytes);
+      for (size_t x = 0; x < width; ++x) {
+        for (size_t k = 0; k < 4; ++k) row[k * width + x] = samples[4 * x + k];
+      }
+    }
+    for (size_t i = row_bytes; i-- > 1;) row[i] = static_cast<char>(row[i] - row[i - 1]);
+  }
+  return out;
+}
+
+// One channel's data: the compression field, then the rows as `compression` packs them.
+std::string ChannelData(const std::string& plane, size_t width, size_t height,
+                        const PsdSpec& spec, PsdChannelCompression compression) {
+  const size_t row_bytes = PsdRowBytes(static_cast<uint32_t>(width), spec.depth);
+  std::string rows = plane;
+  rows.resize(row_bytes * height, '\0');
+  std::string out;
+  AppendBigEndian(out, static_cast<uint16_t>(compression), 2);
+  if (width == 0 || height == 0) return out;
+  switch (compression) {
+    case PsdChannelCompression::Raw:
+      return out + rows;
+    case PsdChannelCompression::Rle: {
+      const size_t count_bytes = spec.version == 2 ? 4 : 2;
+      std::string packed;
+      for (size_t y = 0; y < height; ++y) {
+        const std::string row = PackBitsRow(rows.data() + y * row_bytes, row_bytes);
+        AppendBigEndian(out, row.size(), count_bytes);
+        packed += row;
+      }
+      return out + packed;
+    }
+    case PsdChannelCompression::Zip:
+      return out + Deflate(rows);
+    case PsdChannelCompression::ZipPrediction:
+      return out + Deflate(Predict(rows, row_bytes, spec.depth));
+  }
+  return out + rows;  // a compression no reader knows, for tests of damage
+}
+
+void AppendMaskData(std::string& out, const PsdLayer& layer) {
+  if (!layer.has_mask) {
+    AppendBigEndian(out, 0, 4);
+    return;
+  }
+  const PsdLayerMask& mask = layer.mask;
+  AppendBigEndian(out, layer.has_real_mask ? 36 : 20, 4);
+  AppendRect(out, mask.top, mask.left, mask.bottom, mask.right);
+  out.push_back(static_cast<char>(mask.default_colour));
+  out.push_back(static_cast<char>(mask.disabled ? 0x02 : 0));
+  if (!layer.has_real_mask) {
+    out.append(2, '\0');
+    return;
+  }
+  const PsdLayerMask& real = layer.real_mask;
+  out.push_back(static_cast<char>(real.disabled ? 0x02 : 0));
+  out.push_back(static_cast<char>(real.default_colour));
+  AppendRect(out, real.top, real.left, real.bottom, real.right);
+}
+
+// The layer info: count, records, then every channel's data.
+std::string LayerInfo(const PsdSpec& spec) {
+  const bool psb = spec.version == 2;
+  std::string info;
+  std::string data;
+  if (spec.layers.empty()) {
+    AppendBigEndian(info, static_cast<uint16_t>(spec.layer_count), 2);
+    const int layers = spec.layer_count < 0 ? -spec.layer_count : spec.layer_count;
+    for (int i = 0; i < layers; ++i) {
+      info.append(16, '\0');        // top, left, bottom, right
+      AppendBigEndian(info, 0, 2);  // channels
+      info += "8BIMnorm";
+      info.push_back(static_cast<char>(255));  // opacity
+      info.append(3, '\0');                    // clipping, flags, filler
+      AppendBigEndian(info, 12, 4);            // extra data: mask, blending ranges, name
+      AppendBigEndian(info, 0, 4);
+      AppendBigEndian(info, 0, 4);
+      info.append(4, '\0');  // empty name padded to four bytes
+    }
+    return info;
+  }
+  const auto count = static_cast<int16_t>(spec.layers.size());
+  AppendBigEndian(info, static_cast<uint16_t>(spec.layer_count < 0 ? -count : count), 2);
+  for (const PsdLayer& layer : spec.layers) {
+    AppendRect(info, layer.top, layer.left, layer.bottom, layer.right);
+    AppendBigEndian(info, layer.channels.size(), 2);
+    for (const PsdLayer::Channel& channel : layer.channels) {
+      const PsdLayerMask* mask = channel.id == -2   ? &layer.mask
+                                 : channel.id == -3 ? &layer.real_mask
+                                                    : nullptr;
+      const size_t width = mask ? static_cast<size_t>(mask->right - mask->left)
+                                : static_cast<size_t>(layer.right - layer.left);
+      const size_t height = mask ? static_cast<size_t>(mask->bottom - mask->top)
+                                 : static_cast<size_t>(layer.bottom - layer.top);
+      const std::string bytes =
+          ChannelData(mask ? mask->plane : channel.plane, width, height, spec, layer.compression);
+      AppendBigEndian(info, static_cast<uint16_t>(channel.id), 2);
+      AppendBigEndian(info, bytes.size(), psb ? 8 : 4);
+      data += bytes;
+    }
+    info += "8BIM";
+    info += layer.blend_key;
+    info.push_back(static_cast<char>(layer.opacity));
+    info.push_back(layer.clipped ? 1 : 0);
+    info.push_back(static_cast<char>(layer.hidden ? 0x02 : 0));
+    info.push_back('\0');
+    std::string extra;
+    AppendMaskData(extra, layer);
+    AppendBigEndian(extra, 0, 4);  // blending ranges
+    extra.append(4, '\0');         // empty name padded to four bytes
+    if (layer.section != 0) {
+      extra += "8BIMlsct";
+      AppendBigEndian(extra, 12, 4);
+      AppendBigEndian(extra, layer.section, 4);
+      extra += "8BIM";
+      extra += layer.blend_key;
+    }
+    if (layer.fill_opacity >= 0) {
+      extra += "8BIMiOpa";
+      AppendBigEndian(extra, 4, 4);
+      extra.push_back(static_cast<char>(layer.fill_opacity));
+      extra.append(3, '\0');
+    }
+    AppendBigEndian(info, extra.size(), 4);
+    info += extra;
+  }
+  return info + data;
+}
+
+// The layer section: the layer info, or, as 16- and 32-bit documents write it, an empty layer
+// info and the layers in a tagged block after the global layer mask.
 void AppendLayers(std::string& out, const PsdSpec& spec) {
-  const int16_t count = spec.layer_count;
   const bool psb = spec.version == 2;
   const size_t width = psb ? 8 : 4;
-  std::string info;
-  AppendBigEndian(info, static_cast<uint16_t>(count), 2);
-  const int layers = count < 0 ? -count : count;
-  for (int i = 0; i < layers; ++i) {
-    info.append(16, '\0');        // top, left, bottom, right
-    AppendBigEndian(info, 0, 2);  // channels
-    info += "8BIMnorm";
-    info.push_back(static_cast<char>(255));  // opacity
-    info.append(3, '\0');                    // clipping, flags, filler
-    AppendBigEndian(info, 12, 4);            // extra data: mask, blending ranges, name
-    AppendBigEndian(info, 0, 4);
-    AppendBigEndian(info, 0, 4);
-    info.append(4, '\0');  // empty name padded to four bytes
-  }
+  std::string info = LayerInfo(spec);
   if (info.size() % 2) info.push_back('\0');
   std::string section;
   if (spec.layers_in_tagged_block) {
@@ -145,6 +299,28 @@ PsdResource PsdAlphaIdentifiersResource(const std::vector<uint32_t>& identifiers
 
 PsdResource PsdIccProfileResource(const std::string& profile) { return PsdResource{1039, profile}; }
 
+PsdResource PsdVersionInfoResource(bool has_real_merged_data) {
+  PsdResource resource{1057, {}};
+  AppendBigEndian(resource.data, 1, 4);
+  resource.data.push_back(has_real_merged_data ? 1 : 0);
+  resource.data.append(8, '\0');  // empty writer and reader names
+  AppendBigEndian(resource.data, 1, 4);
+  return resource;
+}
+
+uint32_t PsdSampleOf(double value, uint16_t depth) {
+  switch (depth) {
+    case 8:
+      return static_cast<uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255));
+    case 16:
+      return static_cast<uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 65535));
+    case 32:
+      return PsdFloatBits(static_cast<float>(value));
+    default:
+      return value >= 0.5 ? 1 : 0;
+  }
+}
+
 PsdResource PsdResolutionResource(uint32_t dpi) {
   // Fixed 16.16 resolution, unit 1 (pixels per inch), width unit 1 (inches), twice.
   PsdResource resource{1005, {}};
@@ -214,7 +390,7 @@ std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
   AppendResources(out, spec.resources);
 
   at.layers = out.size();
-  if (spec.layer_count == 0) {
+  if (spec.layer_count == 0 && spec.layers.empty()) {
     AppendBigEndian(out, 0, psb ? 8 : 4);
   } else {
     AppendLayers(out, spec);

@@ -1,8 +1,9 @@
 #pragma once
 
 // Writes Photoshop documents (PSD, and PSB with version 2) for tests, with the standard library
-// only: header, colour-mode data, image resources, an empty layer-and-mask section and the merged
-// image data, raw or RLE (PackBits).
+// and zlib only: header, colour-mode data, image resources, the layer-and-mask section (empty
+// layers, or layer records with their channels raw, RLE, ZIP or ZIP with prediction) and the
+// merged image data, raw or RLE (PackBits).
 //
 // Typical use:
 //   PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 640, 480, 4);     // RGBA, zero-filled planes
@@ -36,6 +37,41 @@ enum class PsdMode : uint16_t {
 
 enum class PsdCompression : uint16_t { Raw = 0, Rle = 1 };
 
+enum class PsdChannelCompression : uint16_t { Raw = 0, Rle = 1, Zip = 2, ZipPrediction = 3 };
+
+/// A layer mask: its rectangle, the value outside it and its samples (rows of the rectangle's
+/// width at the document's depth, as a plane).
+struct PsdLayerMask {
+  int32_t top = 0, left = 0, bottom = 0, right = 0;
+  uint8_t default_colour = 0;
+  bool disabled = false;
+  std::string plane;
+};
+
+/// One layer record with its channels. Planes hold the rectangle's rows at the document's depth,
+/// big-endian (see `PsdLayerPlane`).
+struct PsdLayer {
+  int32_t top = 0, left = 0, bottom = 0, right = 0;
+  char blend_key[5] = "norm";
+  uint8_t opacity = 255;
+  int fill_opacity = -1;  // 0..255 writes an "iOpa" block
+  bool clipped = false;
+  bool hidden = false;
+  /// 0 none; 1 or 2 the record of an open or closed group (above its members); 3 the end marker
+  /// below a group's members.
+  uint32_t section = 0;
+  PsdChannelCompression compression = PsdChannelCompression::Raw;
+  struct Channel {
+    int16_t id = 0;  // 0.. colours, -1 transparency, -2 mask, -3 real user mask
+    std::string plane;
+  };
+  std::vector<Channel> channels;
+  bool has_mask = false;
+  PsdLayerMask mask;
+  bool has_real_mask = false;  // written after `mask`, which must then be there too
+  PsdLayerMask real_mask;
+};
+
 struct PsdResource {
   uint16_t id = 0;
   std::string data;
@@ -61,6 +97,9 @@ struct PsdSpec {
   /// Writes the layers, as 16- and 32-bit documents do, in a tagged block ("Lr16", "Lr32") after
   /// an empty layer info and the global layer mask.
   bool layers_in_tagged_block = false;
+  /// Layer records, bottom first; when there are any, they replace the `layer_count` empty layers
+  /// (a negative `layer_count` still writes their count negative).
+  std::vector<PsdLayer> layers;
   /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
   std::vector<std::string> planes;
 };
@@ -154,6 +193,30 @@ PsdResource PsdAlphaIdentifiersResource(const std::vector<uint32_t>& identifiers
 
 /// Resource 1039 (the ICC profile).
 PsdResource PsdIccProfileResource(const std::string& profile);
+
+/// Resource 1057 (version info) saying whether the stored composite is the real picture.
+PsdResource PsdVersionInfoResource(bool has_real_merged_data);
+
+/// A plane of `width` x `height` samples at `depth` from `sample(x, y)` (raw sample values as for
+/// SetPsdSample).
+template <typename SampleFunction>
+std::string PsdLayerPlane(uint32_t width, uint32_t height, uint16_t depth,
+                          SampleFunction&& sample) {
+  PsdSpec shape;
+  shape.width = width;
+  shape.height = height;
+  shape.depth = depth;
+  shape.planes.assign(1, std::string(PsdRowBytes(width, depth) * height, '\0'));
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      SetPsdSample(shape, 0, x, y, static_cast<uint32_t>(sample(x, y)));
+    }
+  }
+  return shape.planes[0];
+}
+
+/// A sample of `depth` for `value` in 0..1 (32-bit: the float's bits).
+uint32_t PsdSampleOf(double value, uint16_t depth);
 
 /// Resource 1005 (resolution) for `dpi` dots per inch both ways.
 PsdResource PsdResolutionResource(uint32_t dpi);

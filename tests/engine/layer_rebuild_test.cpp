@@ -1,0 +1,526 @@
+// Documents saved without a real composite are rebuilt from their layers in the decoder process.
+// Every expected pixel is computed here from the compositing formulas (W3C source-over with
+// blending, straight colour), never by the code under test.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "engine/loading.h"
+#include "tests/support/image_bitmaps.h"
+#include "tests/support/psd_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Colour = std::array<double, 3>;
+
+struct Expected {
+  Colour colour{};
+  double alpha = 0;
+};
+
+// A document whose stored composite is a white placeholder, as saved without compatibility.
+PsdSpec PlaceholderDocument(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height) {
+  const uint16_t colours = mode == PsdMode::Greyscale ? 1 : 3;
+  PsdSpec spec = MakePsdSpec(mode, depth, width, height, colours);
+  FillPsdPlanes(spec, [depth](uint32_t, uint32_t, uint32_t) { return PsdSampleOf(1.0, depth); });
+  spec.resources.push_back(PsdVersionInfoResource(false));
+  spec.layers_in_tagged_block = depth > 8;
+  return spec;
+}
+
+// A layer over `rect` (top, left, bottom, right) whose every pixel is `colour` with `alpha`; no
+// transparency channel when alpha is 1.
+PsdLayer SolidLayer(const PsdSpec& spec, std::array<int32_t, 4> rect, Colour colour,
+                    double alpha = 1.0) {
+  PsdLayer layer;
+  layer.top = rect[0];
+  layer.left = rect[1];
+  layer.bottom = rect[2];
+  layer.right = rect[3];
+  const auto width = static_cast<uint32_t>(layer.right - layer.left);
+  const auto height = static_cast<uint32_t>(layer.bottom - layer.top);
+  const int colours = spec.mode == PsdMode::Greyscale ? 1 : 3;
+  if (alpha < 1.0) {
+    layer.channels.push_back({-1, PsdLayerPlane(width, height, spec.depth, [&](uint32_t, uint32_t) {
+                                return PsdSampleOf(alpha, spec.depth);
+                              })});
+  }
+  for (int c = 0; c < colours; ++c) {
+    layer.channels.push_back(
+        {static_cast<int16_t>(c), PsdLayerPlane(width, height, spec.depth, [&](uint32_t, uint32_t) {
+           return PsdSampleOf(colour[c], spec.depth);
+         })});
+  }
+  return layer;
+}
+
+// Samples as the document stores them: 8 and 16 bits quantised, 32 bits as floats.
+double Stored(double value, uint16_t depth) {
+  switch (depth) {
+    case 8:
+      return std::round(value * 255) / 255;
+    case 16:
+      return std::round(value * 65535) / 65535;
+    default:
+      return static_cast<float>(value);
+  }
+}
+
+// Source-over with blending: cs' = (1 - ab) cs + ab B(cb, cs); co = as cs' + (1 - as) ab cb.
+Expected Over(const Expected& backdrop, const Colour& source, double as,
+              const std::function<Colour(const Colour&, const Colour&)>& blend = nullptr) {
+  const double ab = backdrop.alpha;
+  const double ao = as + ab * (1 - as);
+  if (ao <= 0) return backdrop;
+  const Colour mixed = blend && ab > 0 ? blend(backdrop.colour, source) : source;
+  Expected out{{}, ao};
+  for (int c = 0; c < 3; ++c) {
+    const double cs = (1 - ab) * source[c] + ab * mixed[c];
+    out.colour[c] = (as * cs + (1 - as) * ab * backdrop.colour[c]) / ao;
+  }
+  return out;
+}
+
+double SrgbEncode(double linear) {
+  linear = std::clamp(linear, 0.0, 1.0);
+  return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+}
+
+// Checks the loaded pixel at `x`, `y` against `expected` within `levels` of 8 bits; 32-bit
+// documents come out sRGB-encoded.
+void ExpectPixel(const Bitmap& image, int x, int y, const Expected& expected, uint16_t depth,
+                 double levels = 1.0) {
+  const Rgba16 pixel = ReadPixel(image, x, y);
+  const uint16_t values[3] = {pixel.red, pixel.green, pixel.blue};
+  for (int c = 0; c < 3; ++c) {
+    const double want = depth == 32 ? SrgbEncode(expected.colour[c]) : expected.colour[c];
+    EXPECT_NEAR(values[c] / 65535.0 * 255, want * 255, levels)
+        << "channel " << c << " at " << x << "," << y;
+  }
+  EXPECT_NEAR(pixel.alpha / 65535.0 * 255, expected.alpha * 255, levels) << x << "," << y;
+}
+
+class RebuildTest : public ::testing::Test {
+ protected:
+  Bitmap Load(const PsdSpec& spec) {
+    const std::string path = dir_.file("doc.psd");
+    EXPECT_TRUE(WritePsdFile(path, spec));
+    return LoadInputImage(path);
+  }
+  TempDir dir_;
+};
+
+struct Format {
+  uint16_t depth;
+  PsdChannelCompression compression;
+};
+
+class RebuildFormats : public RebuildTest, public ::testing::WithParamInterface<Format> {};
+
+// A background and a half-transparent layer hanging over the left and top edges of the canvas.
+TEST_P(RebuildFormats, HalfTransparentLayerOverBackground) {
+  const auto [depth, compression] = GetParam();
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, depth, 9, 7);
+  const Colour background{0.2, 0.4, 0.6}, top{0.9, 0.1, 0.3};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 7, 9}, background));
+  spec.layers.push_back(SolidLayer(spec, {-2, -3, 4, 5}, top, 0.5));
+  for (PsdLayer& layer : spec.layers) layer.compression = compression;
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ASSERT_EQ(FreeImage_GetWidth(image.get()), 9u);
+  ASSERT_EQ(FreeImage_GetHeight(image.get()), 7u);
+
+  Expected under{{Stored(background[0], depth), Stored(background[1], depth),
+                  Stored(background[2], depth)},
+                 1.0};
+  const Colour stored_top{Stored(top[0], depth), Stored(top[1], depth), Stored(top[2], depth)};
+  const Expected covered = Over(under, stored_top, Stored(0.5, depth));
+  ExpectPixel(image, 0, 0, covered, depth);
+  ExpectPixel(image, 1, 3, covered, depth);
+  ExpectPixel(image, 2, 4, under, depth);  // below the layer
+  ExpectPixel(image, 5, 0, under, depth);  // right of it
+  ExpectPixel(image, 8, 6, under, depth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DepthsAndCompressions, RebuildFormats,
+    ::testing::Values(Format{8, PsdChannelCompression::Raw}, Format{8, PsdChannelCompression::Rle},
+                      Format{8, PsdChannelCompression::Zip},
+                      Format{8, PsdChannelCompression::ZipPrediction},
+                      Format{16, PsdChannelCompression::Raw},
+                      Format{16, PsdChannelCompression::Rle},
+                      Format{16, PsdChannelCompression::ZipPrediction},
+                      Format{32, PsdChannelCompression::Zip},
+                      Format{32, PsdChannelCompression::ZipPrediction}));
+
+TEST_F(RebuildTest, ZipPredictionKeepsAGradientAcrossTheRow) {
+  // Prediction works on differences along each row: a gradient exercises it more than a fill.
+  for (const uint16_t depth : {8, 16, 32}) {
+    SCOPED_TRACE(depth);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, depth, 40, 3);
+    PsdLayer layer = SolidLayer(spec, {0, 0, 3, 40}, {0, 0, 0});
+    for (PsdLayer::Channel& channel : layer.channels) {
+      channel.plane = PsdLayerPlane(40, 3, depth, [&](uint32_t x, uint32_t y) {
+        return PsdSampleOf((x * (channel.id + 1) + 7 * y) % 40 / 39.0, depth);
+      });
+    }
+    layer.compression = PsdChannelCompression::ZipPrediction;
+    spec.layers.push_back(layer);
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 40; x += 3) {
+        Expected want{{}, 1.0};
+        for (int c = 0; c < 3; ++c) want.colour[c] = Stored((x * (c + 1) + 7 * y) % 40 / 39.0, depth);
+        ExpectPixel(image, x, y, want, depth);
+      }
+    }
+  }
+}
+
+TEST_F(RebuildTest, GreyDocumentsKeepTheirTransparency) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Greyscale, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 4}, {0.3, 0, 0}, 0.8));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  const double grey = Stored(0.3, 8);
+  ExpectPixel(image, 1, 1, {{grey, grey, grey}, Stored(0.8, 8)}, 8);
+  ExpectPixel(image, 1, 3, {{0, 0, 0}, 0.0}, 8);
+
+  // Opaque grey stays one channel.
+  PsdSpec opaque = PlaceholderDocument(PsdMode::Greyscale, 16, 4, 4);
+  opaque.layers.push_back(SolidLayer(opaque, {0, 0, 4, 4}, {0.7, 0, 0}));
+  const Bitmap grey16 = Load(opaque);
+  ASSERT_TRUE(grey16);
+  EXPECT_EQ(FreeImage_GetImageType(grey16.get()), FIT_UINT16);
+  const double g = Stored(0.7, 16);
+  ExpectPixel(grey16, 2, 2, {{g, g, g}, 1.0}, 16, 0.01);
+}
+
+TEST_F(RebuildTest, CmykIsCompositedInItsOwnValuesThenConverted) {
+  // Samples as stored, 1 for no ink; without a profile each colour is its ink's stored value
+  // times black's.
+  for (const uint16_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    PsdSpec spec = MakePsdSpec(PsdMode::Cmyk, depth, 4, 4, 4);
+    FillPsdPlanes(spec, [depth](uint32_t, uint32_t, uint32_t) { return PsdSampleOf(1.0, depth); });
+    spec.resources.push_back(PsdVersionInfoResource(false));
+    spec.layers_in_tagged_block = depth > 8;
+    const std::array<double, 4> under{0.9, 0.6, 0.3, 0.8}, over{0.2, 0.7, 0.95, 0.5};
+    const auto layer = [&](const std::array<double, 4>& values, std::array<int32_t, 4> rect,
+                           double alpha) {
+      PsdLayer made;
+      made.top = rect[0];
+      made.left = rect[1];
+      made.bottom = rect[2];
+      made.right = rect[3];
+      const auto width = static_cast<uint32_t>(made.right - made.left);
+      const auto height = static_cast<uint32_t>(made.bottom - made.top);
+      made.channels.push_back({-1, PsdLayerPlane(width, height, depth, [&](uint32_t, uint32_t) {
+                                 return PsdSampleOf(alpha, depth);
+                               })});
+      for (int16_t c = 0; c < 4; ++c) {
+        made.channels.push_back({c, PsdLayerPlane(width, height, depth, [&](uint32_t, uint32_t) {
+                                   return PsdSampleOf(values[c], depth);
+                                 })});
+      }
+      return made;
+    };
+    spec.layers.push_back(layer(under, {0, 0, 4, 3}, 1.0));  // the last column stays empty
+    PsdLayer top = layer(over, {0, 0, 2, 4}, 0.5);
+    std::copy("mul ", "mul " + 5, top.blend_key);
+    spec.layers.push_back(top);
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+
+    const double as = Stored(0.5, depth);
+    const auto rgb = [](const std::array<double, 4>& cmyk) {
+      return Colour{cmyk[0] * cmyk[3], cmyk[1] * cmyk[3], cmyk[2] * cmyk[3]};
+    };
+    std::array<double, 4> b{}, s{}, blended{};
+    for (int c = 0; c < 4; ++c) {
+      b[c] = Stored(under[c], depth);
+      s[c] = Stored(over[c], depth);
+      // Multiply over an opaque backdrop: cs' = B = cb cs; co = as cs' + (1 - as) cb.
+      blended[c] = as * b[c] * s[c] + (1 - as) * b[c];
+    }
+    ExpectPixel(image, 1, 0, {rgb(blended), 1.0}, depth);
+    ExpectPixel(image, 1, 3, {rgb(b), 1.0}, depth);
+    // Over nothing, the source keeps its own colour at its own alpha.
+    ExpectPixel(image, 3, 0, {rgb(s), as}, depth);
+    ExpectPixel(image, 3, 3, {{0, 0, 0}, 0.0}, depth);
+  }
+}
+
+TEST_F(RebuildTest, ARealCompositeIsKept) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 1}));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 8, 0);  // the stored white, not the blue layer
+}
+
+TEST_F(RebuildTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 6);
+  spec.resources.clear();  // no version info at all
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 6, 6}, {0.1, 0.5, 0.9}));
+  PsdOffsets offsets;
+  std::string bytes = WritePsd(spec, &offsets);
+  bytes.resize(offsets.pixels + 10);  // the composite's planes cut short
+  const std::string path = dir_.file("short.psd");
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  const Bitmap image = LoadInputImage(path);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 3, 3, {{Stored(0.1, 8), Stored(0.5, 8), Stored(0.9, 8)}, 1.0}, 8);
+
+  // Without a visible layer, a short composite fails as before.
+  spec.layers[0].hidden = true;
+  bytes = WritePsd(spec, &offsets);
+  bytes.resize(offsets.pixels + 10);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  EXPECT_FALSE(LoadInputImage(path));
+}
+
+// A profile whose header checks out: its size, "acsp", no tags.
+std::string SaneProfile() {
+  std::string profile(132, '\0');
+  profile[3] = static_cast<char>(132);
+  profile.replace(36, 4, "acsp");
+  return profile;
+}
+
+TEST_F(RebuildTest, TheRebuiltPictureKeepsProfileAndResolution) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.resources.push_back(PsdResolutionResource(254));
+  spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
+  Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 132);
+
+  // A damaged profile is dropped, the picture kept.
+  spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+}
+
+TEST_F(RebuildTest, NothingVisibleKeepsTheStoredPicture) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 0}));
+  spec.layers[0].hidden = true;
+  spec.layers.push_back(SolidLayer(spec, {10, 10, 12, 12}, {0, 0, 0}));  // off the canvas
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 0, {{1, 1, 1}, 1.0}, 8, 0);
+}
+
+TEST_F(RebuildTest, OpacityAndFillOpacityMultiply) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  const Colour red{1, 0, 0}, blue{0, 0, 1};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, red));
+  PsdLayer top = SolidLayer(spec, {0, 0, 4, 4}, blue, 0.6);
+  top.opacity = 128;
+  top.fill_opacity = 200;
+  spec.layers.push_back(top);
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 1, 1, Over({red, 1.0}, blue, Stored(0.6, 8) * 128 / 255 * 200 / 255), 8);
+}
+
+TEST_F(RebuildTest, LayerMasksTakeTheirRectangleDefaultAndDisabledFlag) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 8, 4);
+  const Colour grey{0.5, 0.5, 0.5}, green{0, 1, 0};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 8}, grey));
+  // The mask covers columns 2..5 only: a quarter inside, nothing outside (default colour 0).
+  PsdLayer top = SolidLayer(spec, {0, 0, 4, 8}, green);
+  top.has_mask = true;
+  top.mask = {0, 2, 4, 6, 0, false, PsdLayerPlane(4, 4, 8, [](uint32_t x, uint32_t) {
+                return x < 2 ? 64 : 255;
+              })};
+  top.channels.push_back({-2, ""});
+  spec.layers.push_back(top);
+  Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 1, {grey, 1.0}, 8);
+  ExpectPixel(image, 2, 1, Over({grey, 1.0}, green, 64 / 255.0), 8);
+  ExpectPixel(image, 5, 1, {green, 1.0}, 8);
+  ExpectPixel(image, 7, 1, {grey, 1.0}, 8);
+
+  // Default colour 255 lets everything outside the rectangle through.
+  spec.layers[1].mask.default_colour = 255;
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 1, {green, 1.0}, 8);
+  ExpectPixel(image, 2, 1, Over({grey, 1.0}, green, 64 / 255.0), 8);
+
+  // A disabled mask does nothing.
+  spec.layers[1].mask.default_colour = 0;
+  spec.layers[1].mask.disabled = true;
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 1, {green, 1.0}, 8);
+  ExpectPixel(image, 2, 1, {green, 1.0}, 8);
+}
+
+TEST_F(RebuildTest, WithARealUserMaskBothMasksShapeTheLayer) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  const Colour black{0, 0, 0}, white{1, 1, 1};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, black));
+  PsdLayer top = SolidLayer(spec, {0, 0, 4, 4}, white);
+  top.has_mask = true;  // the vector mask drawn as pixels: left half
+  top.mask = {0, 0, 4, 4, 0, false, PsdLayerPlane(4, 4, 8, [](uint32_t x, uint32_t) {
+                return x < 2 ? 255 : 0;
+              })};
+  top.has_real_mask = true;  // the user's mask: top half at 50%
+  top.real_mask = {0, 0, 2, 4, 0, false, PsdLayerPlane(4, 2, 8, [](uint32_t, uint32_t) {
+                     return 128;
+                   })};
+  top.channels.push_back({-2, ""});
+  top.channels.push_back({-3, ""});
+  spec.layers.push_back(top);
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 0, Over({black, 1.0}, white, 128 / 255.0), 8);
+  ExpectPixel(image, 3, 0, {black, 1.0}, 8);
+  ExpectPixel(image, 0, 3, {black, 1.0}, 8);
+}
+
+TEST_F(RebuildTest, ClippedLayersTakeTheShapeOfTheirBase) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 2);
+  const Colour base_colour{0.2, 0.2, 0.2}, clipped_colour{1, 0.5, 0};
+  // The base covers columns 0..3, half transparent; the clipped layer covers everything.
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 4}, base_colour, 0.5));
+  PsdLayer clipped = SolidLayer(spec, {0, 0, 2, 6}, clipped_colour);
+  clipped.clipped = true;
+  spec.layers.push_back(clipped);
+  Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  const double a = Stored(0.5, 8);
+  const Expected base = Over({{0, 0, 0}, 0}, base_colour, a);
+  ExpectPixel(image, 1, 0, Over(base, clipped_colour, a), 8);
+  ExpectPixel(image, 5, 0, {{0, 0, 0}, 0.0}, 8);
+
+  // A hidden base hides what is clipped to it.
+  spec.layers[0].hidden = true;
+  spec.layers.push_back(SolidLayer(spec, {0, 5, 1, 6}, {0, 0, 1}));  // keeps something visible
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 1, 0, {{0, 0, 0}, 0.0}, 8);
+  ExpectPixel(image, 5, 0, {{0, 0, 1}, 1.0}, 8);
+}
+
+// A group's records: the end marker below its members and the group record above them.
+void AddGroup(PsdSpec& spec, std::vector<PsdLayer> members, const char* mode, uint8_t opacity) {
+  PsdLayer end;
+  end.section = 3;
+  spec.layers.push_back(end);
+  for (PsdLayer& member : members) spec.layers.push_back(std::move(member));
+  PsdLayer group;
+  group.section = 1;
+  std::copy(mode, mode + 5, group.blend_key);
+  group.opacity = opacity;
+  spec.layers.push_back(group);
+}
+
+TEST_F(RebuildTest, GroupsAreIsolatedUnlessTheyPassThrough) {
+  const Colour backdrop{0.8, 0.6, 0.4}, member{0.5, 0.25, 1.0};
+  const auto multiply = [](const Colour& cb, const Colour& cs) {
+    return Colour{cb[0] * cs[0], cb[1] * cs[1], cb[2] * cs[2]};
+  };
+  const Colour b{Stored(0.8, 8), Stored(0.6, 8), Stored(0.4, 8)};
+  const Colour m{Stored(0.5, 8), Stored(0.25, 8), Stored(1.0, 8)};
+  for (const char* mode : {"pass", "norm"}) {
+    SCOPED_TRACE(mode);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, backdrop));
+    PsdLayer multiplied = SolidLayer(spec, {0, 0, 4, 4}, member);
+    std::copy("mul ", "mul " + 5, multiplied.blend_key);
+    AddGroup(spec, {multiplied}, mode, 128);
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    const double t = 128 / 255.0;
+    Expected want;
+    if (std::string(mode) == "pass") {
+      // The member multiplies with the backdrop; the group's opacity fades that back.
+      const Expected full = Over({b, 1.0}, m, 1.0, multiply);
+      for (int c = 0; c < 3; ++c) want.colour[c] = b[c] + t * (full.colour[c] - b[c]);
+      want.alpha = 1.0;
+    } else {
+      // Isolated, the member multiplies with nothing and the group blends normally.
+      want = Over({b, 1.0}, m, t);
+    }
+    ExpectPixel(image, 2, 2, want, 8);
+  }
+}
+
+TEST_F(RebuildTest, HiddenGroupsHideTheirMembersAndNestedGroupsCompose) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  const Colour red{1, 0, 0}, green{0, 1, 0}, blue{0, 0, 1};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, red));
+  // An outer group at 50% holding an inner group at 50% holding a green layer.
+  PsdSpec inner_spec = spec;
+  inner_spec.layers.clear();
+  AddGroup(inner_spec, {SolidLayer(spec, {0, 0, 4, 2}, green)}, "norm", 128);
+  AddGroup(spec, inner_spec.layers, "norm", 128);
+  // A hidden group whose blue member must not show.
+  PsdSpec hidden_spec = spec;
+  hidden_spec.layers.clear();
+  AddGroup(hidden_spec, {SolidLayer(spec, {0, 0, 4, 4}, blue)}, "norm", 255);
+  hidden_spec.layers.back().hidden = true;
+  for (PsdLayer& layer : hidden_spec.layers) spec.layers.push_back(layer);
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  const double t = 128 / 255.0;
+  ExpectPixel(image, 0, 0, Over({red, 1.0}, green, t * t), 8);
+  ExpectPixel(image, 3, 0, {red, 1.0}, 8);
+}
+
+TEST_F(RebuildTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
+  spec.layers[0].compression = static_cast<PsdChannelCompression>(9);  // no such compression
+  EXPECT_FALSE(Load(spec));
+}
+
+TEST_F(RebuildTest, DamagedLayerDataNeverCrashes) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 16, 16);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 16, 16}, {0.3, 0.6, 0.9}, 0.7));
+  spec.layers[0].compression = PsdChannelCompression::Rle;
+  PsdOffsets offsets;
+  const std::string good = WritePsd(spec, &offsets);
+  const std::string path = dir_.file("damaged.psd");
+  for (size_t at = offsets.layers; at < offsets.image_data; at += 7) {
+    std::string bytes = good;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0xA5);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    // Either a picture of the document's size or a clean failure.
+    const Bitmap image = LoadInputImage(path);
+    if (image) {
+      EXPECT_EQ(FreeImage_GetWidth(image.get()), 16u) << at;
+      EXPECT_EQ(FreeImage_GetHeight(image.get()), 16u) << at;
+    }
+  }
+}
+
+}  // namespace

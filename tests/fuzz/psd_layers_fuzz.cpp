@@ -1,0 +1,25 @@
+// The decoder's layer reader and compositor on arbitrary bytes: the records, every compression of
+// the channel data, masks, clipping and groups.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "engine/decoder/compositor.h"
+#include "engine/decoder/psd_layers.h"
+
+namespace {
+// The canvas is the compositor's own work: keep it small so a slow input shows a real fault.
+constexpr uint64_t FuzzMaxPixels = 1u << 16;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::span<const uint8_t> bytes(data, size);
+  const std::optional<LayeredDocument> document = ReadLayeredDocument(bytes);
+  if (!document) return 0;
+  if (static_cast<uint64_t>(document->width) * document->height > FuzzMaxPixels) return 0;
+  HasVisiblePixels(*document, BuildLayerTree(*document));
+  const std::optional<LayerPixels> picture = CompositeLayers(bytes, *document);
+  if (picture) CompositeToBitmap(*picture, document->depth);
+  return 0;
+}
