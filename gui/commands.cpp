@@ -13,6 +13,7 @@
 #include "gui/file_choosers.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
+#include "gui/preferences_dialog.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "platform/system.h"
@@ -95,6 +96,7 @@ std::string HomepageAddress() { return std::string(ProductWebAddress); }
 void DispatchCommand(int32_t id) {
   switch (id) {
     case CmdNew:
+      g_preferences_start_page = PageGeneral;
       if (g_main_window) g_main_window->StartNewJob();
       return;
     case CmdExit:
@@ -120,8 +122,13 @@ void DispatchCommand(int32_t id) {
       OpenWithDefaultHandler(HomepageAddress());
       return;
     case CmdOutputFormatOptions:
-    case CmdFindConverter:
+      g_preferences_start_page = PageOutput;
+      OpenPreferences();
+      return;
     case CmdPreferences:
+      OpenPreferences();
+      return;
+    case CmdFindConverter:
     case CmdCheckForUpdates:
     case CmdAbout:
       // Their windows are not part of the program yet.

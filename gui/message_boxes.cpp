@@ -39,3 +39,11 @@ bool AskBreakConversion() {
                       wxYES_NO | wxICON_WARNING);
   return box.ShowModal() == wxID_YES;
 }
+
+bool AskResetToDefaults() {
+  const std::string& text = GetText("Msg", "Ask reset to defaults");
+  if (Handler()) return Handler()(MessageKind::ResetQuestion, text);
+  wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", "Reset to Defaults")),
+                      wxYES_NO | wxICON_QUESTION);
+  return box.ShowModal() == wxID_YES;
+}

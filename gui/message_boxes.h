@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-enum class MessageKind { Warning, BreakQuestion };
+enum class MessageKind { Warning, BreakQuestion, ResetQuestion };
 
 /// Answers a message box in place of showing it: returns true for Yes (or OK).
 using MessageHandler = std::function<bool(MessageKind kind, const std::string& text)>;
@@ -18,3 +18,6 @@ void ShowWarning(const std::string& text);
 
 /// The Yes/No break question of a run in work; true for Yes.
 bool AskBreakConversion();
+
+/// The Yes/No question of the preferences' "Defaults"; true for Yes.
+bool AskResetToDefaults();
