@@ -17,3 +17,8 @@ bool SaveWindowPicture(wxWindow* window, const std::string& path);
 /// Saves the screen's pixels inside `area` (screen coordinates) as a PNG file, popup menus
 /// included; false when it cannot.
 bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path);
+
+/// Lets the controls inside `window` keep the small heights a dense dialog gives them (entries,
+/// drop-down lists, spin boxes and sliders of about 20 pixels) by tighter GTK paddings; false
+/// when GTK's style calls are missing, and then the controls keep their own sizes.
+bool UseCompactControls(wxWindow* window);

@@ -12,6 +12,7 @@
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
 #include <wx/slider.h>
+#include <wx/spinbutt.h>
 #include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -27,6 +28,7 @@
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
+#include "gui/gtk_calls.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"
 #include "gui/preferences_values.h"
@@ -74,6 +76,23 @@ std::vector<std::pair<std::string, std::string>> SortedThemes() {
   return themes;
 }
 
+// The generic time picker of wx on GTK leaves its text and its arrows both at its left edge when
+// given a fixed size: the arrows go to the right end, the text fills the rest.
+void PlaceTimePickerParts(wxWindow* picker) {
+  const wxSize size = picker->GetSize();
+  int arrows_width = 0;
+  for (wxWindow* part : picker->GetChildren()) {
+    if (part->IsKindOf(wxCLASSINFO(wxSpinButton))) arrows_width = part->GetSize().GetWidth();
+  }
+  for (wxWindow* part : picker->GetChildren()) {
+    if (part->IsKindOf(wxCLASSINFO(wxSpinButton))) {
+      part->SetSize(size.GetWidth() - arrows_width, 0, arrows_width, size.GetHeight());
+    } else {
+      part->SetSize(0, 0, size.GetWidth() - arrows_width - 2, size.GetHeight());
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<wxWindow*> RowControls::Windows() const {
@@ -90,6 +109,7 @@ PreferencesDialog* g_preferences_dialog = nullptr;
 PreferencesDialog::PreferencesDialog(wxWindow* owner)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Preferences", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+  UseCompactControls(this);
   SetClientSize(600, 350);
   auto* root = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(600, 350));
 
@@ -237,10 +257,11 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
       break;
     case RowKind::DateTimeField:
       // wx has no single date-and-time picker: a date picker and a time picker side by side.
-      controls.date = new wxDatePickerCtrl(parent, id, wxDefaultDateTime, at, wxSize(140, 21),
+      controls.date = new wxDatePickerCtrl(parent, id, wxDefaultDateTime, at, wxSize(122, 21),
                                            wxDP_DROPDOWN | wxDP_SHOWCENTURY);
       controls.time = new wxTimePickerCtrl(parent, id + 1, wxDefaultDateTime,
-                                           wxPoint(InputX + 145, y), wxSize(95, 21));
+                                           wxPoint(InputX + 126, y), wxSize(114, 21));
+      PlaceTimePickerParts(controls.time);
       break;
   }
 }
