@@ -69,9 +69,11 @@ bool SaveScreenPicture(int x, int y, int width, int height, const std::string& p
 bool UseCompactControls(wxWindow* window) {
   const auto set_name = Find<void (*)(void*, const char*)>("gtk_widget_set_name");
   const auto provider_new = Find<void* (*)()>("gtk_css_provider_new");
-  const auto load = Find<int (*)(void*, const char*, long, void**)>("gtk_css_provider_load_from_data");
+  const auto load =
+      Find<int (*)(void*, const char*, long, void**)>("gtk_css_provider_load_from_data");
   const auto screen_of = Find<void* (*)()>("gdk_screen_get_default");
-  const auto add = Find<void (*)(void*, void*, unsigned)>("gtk_style_context_add_provider_for_screen");
+  const auto add =
+      Find<void (*)(void*, void*, unsigned)>("gtk_style_context_add_provider_for_screen");
   if (!set_name || !provider_new || !load || !screen_of || !add || !window) return false;
   static bool installed = false;
   if (!installed) {

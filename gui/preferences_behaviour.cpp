@@ -211,7 +211,8 @@ void PreferencesDialog::ApplyRawRule() {
 
 void PreferencesDialog::ApplyRotationRule() {
   const bool on = Ticked(FindRow("Transform", "Do Image Rotation"));
-  for (std::string_view key : {"Image Rotation Type", "Image Rotation", "Image Rotation Back Color"}) {
+  for (std::string_view key :
+       {"Image Rotation Type", "Image Rotation", "Image Rotation Back Color"}) {
     EnableRow(FindRow("Transform", key), on);
   }
 }
@@ -380,9 +381,9 @@ void PreferencesDialog::ResetPreferences() {
   if (!AskResetToDefaults()) return;
   RowControls& theme_row = *FindRow("Interface", "UI Theme");
   const int theme = theme_row.choice->GetSelection();
-  const std::string shown_theme =
-      theme >= 0 && theme < static_cast<int>(theme_row.entry_ids.size()) ? theme_row.entry_ids[theme]
-                                                                         : std::string();
+  const std::string shown_theme = theme >= 0 && theme < static_cast<int>(theme_row.entry_ids.size())
+                                      ? theme_row.entry_ids[theme]
+                                      : std::string();
   const int shown_size = Selection(FindRow("Interface", "UI Size"));
   ResetSettings(g_settings, false);
   if (shown_size != g_settings.interface.ui_size) g_process.interface_rebuild_level = 2;

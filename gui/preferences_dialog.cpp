@@ -97,8 +97,8 @@ void PlaceTimePickerParts(wxWindow* picker) {
 
 std::vector<wxWindow*> RowControls::Windows() const {
   std::vector<wxWindow*> windows;
-  for (wxWindow* window : std::initializer_list<wxWindow*>{
-           label, choice, check, text, unit, slider, spin, gamma_spin, button, date, time}) {
+  for (wxWindow* window : std::initializer_list<wxWindow*>{label, choice, check, text, unit, slider,
+                                                           spin, gamma_spin, button, date, time}) {
     if (window) windows.push_back(window);
   }
   return windows;
@@ -207,8 +207,8 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
       controls.choice = new wxChoice(parent, id, at, wxSize(240, 21));
       break;
     case RowKind::PictureSelectBox:
-      controls.choice = new wxBitmapComboBox(parent, id, "", at, wxSize(240, 21), 0, nullptr,
-                                             wxCB_READONLY);
+      controls.choice =
+          new wxBitmapComboBox(parent, id, "", at, wxSize(240, 21), 0, nullptr, wxCB_READONLY);
       break;
     case RowKind::CheckBox:
       controls.check = new wxCheckBox(parent, id, "", at, wxSize(240, 20));
@@ -217,13 +217,13 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
       controls.text = new wxTextCtrl(parent, id, "", at, wxSize(240, 20));
       break;
     case RowKind::NumberUnitField:
-      controls.text = new wxTextCtrl(parent, id, "", at, wxSize(160, 20), 0,
-                                     wxTextValidator(wxFILTER_DIGITS));
+      controls.text =
+          new wxTextCtrl(parent, id, "", at, wxSize(160, 20), 0, wxTextValidator(wxFILTER_DIGITS));
       controls.unit = new wxChoice(parent, id + 1, wxPoint(340, y - 1), wxSize(70, 21));
       break;
     case RowKind::SliderSpin:
-      controls.slider = new wxSlider(parent, id, row.slider_min, row.slider_min, row.slider_max,
-                                     at, wxSize(170, 20));
+      controls.slider = new wxSlider(parent, id, row.slider_min, row.slider_min, row.slider_max, at,
+                                     wxSize(170, 20));
       if (row.binding == RowBinding::Gamma) {
         controls.gamma_spin =
             new wxSpinCtrlDouble(parent, id + 1, "", wxPoint(340, y), wxSize(70, 20),
@@ -232,28 +232,28 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
         controls.gamma_spin->SetDigits(2);
       } else {
         const int offset = row.binding == RowBinding::Offset100 ? 100 : 0;
-        controls.spin = new wxSpinCtrl(parent, id + 1, "", wxPoint(340, y), wxSize(70, 20),
-                                       wxSP_ARROW_KEYS | wxTE_PROCESS_ENTER,
-                                       row.slider_min - offset, row.slider_max - offset,
-                                       row.slider_min - offset);
+        controls.spin =
+            new wxSpinCtrl(parent, id + 1, "", wxPoint(340, y), wxSize(70, 20),
+                           wxSP_ARROW_KEYS | wxTE_PROCESS_ENTER, row.slider_min - offset,
+                           row.slider_max - offset, row.slider_min - offset);
       }
       break;
     case RowKind::ColourButton:
-      controls.button = new wxBitmapButton(parent, id, ColourSwatch(0, 34, 12), wxPoint(InputX, y - 1),
-                                           wxSize(44, 22));
-      controls.text = new wxTextCtrl(parent, id + 1, "", wxPoint(220, y), wxSize(190, 20),
-                                     wxTE_READONLY);
+      controls.button = new wxBitmapButton(parent, id, ColourSwatch(0, 34, 12),
+                                           wxPoint(InputX, y - 1), wxSize(44, 22));
+      controls.text =
+          new wxTextCtrl(parent, id + 1, "", wxPoint(220, y), wxSize(190, 20), wxTE_READONLY);
       break;
     case RowKind::ChooserList:
-      controls.choice = new wxBitmapComboBox(parent, id, "", at, wxSize(214, 21), 0, nullptr,
-                                             wxCB_READONLY);
-      controls.button = new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22),
-                                     wxBU_EXACTFIT);
+      controls.choice =
+          new wxBitmapComboBox(parent, id, "", at, wxSize(214, 21), 0, nullptr, wxCB_READONLY);
+      controls.button =
+          new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22), wxBU_EXACTFIT);
       break;
     case RowKind::ChooserField:
       controls.text = new wxTextCtrl(parent, id, "", at, wxSize(214, 20));
-      controls.button = new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22),
-                                     wxBU_EXACTFIT);
+      controls.button =
+          new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22), wxBU_EXACTFIT);
       break;
     case RowKind::DateTimeField:
       // wx has no single date-and-time picker: a date picker and a time picker side by side.
@@ -433,8 +433,8 @@ void PreferencesDialog::FillRow(RowControls& controls) {
       controls.text->ChangeValue(FromUtf8(ReadSettingText(row.group, row.key)));
       break;
     case RowKind::NumberUnitField:
-      controls.text->ChangeValue(wxString::Format("%lld", static_cast<long long>(
-                                                              ReadSettingNumber(row.group, row.key))));
+      controls.text->ChangeValue(
+          wxString::Format("%lld", static_cast<long long>(ReadSettingNumber(row.group, row.key))));
       controls.unit->Clear();
       if (row.unit_key.empty()) {
         controls.unit->Append(Text(row.fixed_entry));
@@ -451,9 +451,9 @@ void PreferencesDialog::FillRow(RowControls& controls) {
       break;
     case RowKind::SliderSpin:
       if (row.binding == RowBinding::Gamma) {
-        const int64_t hundredths = ClampToRange(
-            std::llround(ReadSettingFloat(row.group, row.key) * 100.0), row.slider_min,
-            row.slider_max);
+        const int64_t hundredths =
+            ClampToRange(std::llround(ReadSettingFloat(row.group, row.key) * 100.0), row.slider_min,
+                         row.slider_max);
         controls.slider->SetValue(static_cast<int>(hundredths));
         controls.gamma_spin->SetValue(FromUtf8(HundredthsText(hundredths)));
         controls.gamma_spin->SetValue(hundredths / 100.0);
@@ -478,8 +478,8 @@ void PreferencesDialog::FillRow(RowControls& controls) {
       }
       break;
     case RowKind::DateTimeField: {
-      const wxDateTime when(static_cast<time_t>(
-          LocalSecondsToUtc(ReadSettingNumber(row.group, row.key))));
+      const wxDateTime when(
+          static_cast<time_t>(LocalSecondsToUtc(ReadSettingNumber(row.group, row.key))));
       if (when.IsValid()) {
         controls.date->SetValue(when);
         controls.time->SetValue(when);

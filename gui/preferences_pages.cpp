@@ -201,15 +201,15 @@ std::vector<PageLayout> BuildPages() {
         310}}};
   PreferencesRow keep_subfolders = Check("Keep Subfolders", "Advanced", "Keep Subfolders");
   keep_subfolders.always_hidden = true;
-  pages[PageAdvanced] = {"Advanced",
-                         {Bound("Filename Mask", K::TextField, "Advanced", "Filename Mask"),
-                          Select("File Timestamp", "Advanced", "File Timestamp"),
-                          Bound("Custom Timestamp", K::DateTimeField, "Advanced", "Custom Timestamp"),
-                          Select("Out Folders History", "Advanced", "Out Folders History"),
-                          Slider("Out Folders Number", "Advanced", "Out Folders Number", 1, 50),
-                          keep_subfolders},
-                         0,
-                         {}};
+  pages[PageAdvanced] = {
+      "Advanced",
+      {Bound("Filename Mask", K::TextField, "Advanced", "Filename Mask"),
+       Select("File Timestamp", "Advanced", "File Timestamp"),
+       Bound("Custom Timestamp", K::DateTimeField, "Advanced", "Custom Timestamp"),
+       Select("Out Folders History", "Advanced", "Out Folders History"),
+       Slider("Out Folders Number", "Advanced", "Out Folders Number", 1, 50), keep_subfolders},
+      0,
+      {}};
   return pages;
 }
 

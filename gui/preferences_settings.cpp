@@ -58,7 +58,7 @@ void WriteSettingNumber(std::string_view group, std::string_view key, int64_t nu
     using T = std::remove_pointer_t<decltype(value)>;
     if constexpr (std::is_integral_v<T>) {
       *value = static_cast<T>(std::clamp<int64_t>(number, std::numeric_limits<T>::min(),
-                                                   std::numeric_limits<T>::max()));
+                                                  std::numeric_limits<T>::max()));
     } else if constexpr (std::is_floating_point_v<T>) {
       *value = static_cast<T>(number);
     }

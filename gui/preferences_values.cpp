@@ -46,8 +46,8 @@ std::vector<std::string> SplitListFields(std::string_view list) {
   size_t start = 0;
   while (true) {
     const size_t comma = list.find(',', start);
-    const std::string_view field =
-        list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string_view field = list.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     fields.emplace_back(TrimConfigBlanks(field));
     if (comma == std::string_view::npos) break;
     start = comma + 1;

@@ -60,8 +60,8 @@ void Type(std::string_view group, std::string_view key, const char* text) {
 // Runs the console program on `document` into `folder` with `options`; true when it exited 0.
 bool RunConsole(const std::string& document, const std::string& folder,
                 const std::vector<std::string>& options) {
-  std::string command = "'" + std::string(QUORVIX_BIN_DIR) + "/quorvix' -q -i '" + document +
-                        "' -o '" + folder + "'";
+  std::string command =
+      "'" + std::string(QUORVIX_BIN_DIR) + "/quorvix' -q -i '" + document + "' -o '" + folder + "'";
   for (const std::string& option : options) command += " '" + option + "'";
   return std::system(command.c_str()) == 0;
 }
@@ -129,8 +129,7 @@ TEST_F(WindowTest, DialogSettingsConvertLikeTheConsoleOptions) {
          Type("Watermark", "Font Size", "12");
          Choose("Watermark", "Text Position", 0);
        },
-       {"--wm-text=Hi there", "--wm-font=Arial", "--wm-font-size=12",
-        "--wm-text-position=TOPLEFT"},
+       {"--wm-text=Hi there", "--wm-font=Arial", "--wm-font-size=12", "--wm-text-position=TOPLEFT"},
        "scene.png"},
       {"filename mask",
        [] { Type("Advanced", "Filename Mask", " %filename%_small.%ext% "); },

@@ -35,8 +35,8 @@ TEST_F(WindowTest, PreferencesPagesForScreenshots) {
   Pump(200);
   ASSERT_NE(g_preferences_dialog, nullptr);
   PreferencesDialog& dialog = *g_preferences_dialog;
-  const char* names[PageCount] = {"general", "interface", "input",     "output",  "transform",
-                                  "adjustment", "frame", "watermark", "advanced"};
+  const char* names[PageCount] = {"general",    "interface", "input",     "output",  "transform",
+                                  "adjustment", "frame",     "watermark", "advanced"};
   for (int page = 0; page < PageCount; ++page) {
     dialog.ShowPage(page);
     Snapshot(&dialog, std::string("preferences_") + names[page]);

@@ -357,8 +357,7 @@ TEST_F(PreferencesTest, ImageChooserStartsAtTheFieldAndFillsIt) {
   Open();
   std::string start;
   std::string filter;
-  AnswerFiles([&](const std::string& from, const std::string& types,
-                                      std::string& path) {
+  AnswerFiles([&](const std::string& from, const std::string& types, std::string& path) {
     start = from;
     filter = types;
     path = "/srv/new mark.png";
@@ -378,7 +377,8 @@ TEST_F(PreferencesTest, DefaultsAsksFirstAndNoKeepsTheEdits) {
   answer_ = false;
   Click(g_preferences_dialog->FindWindow(DefaultsButtonId));
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0], "Are you sure you want to reset all your settings to the default values?");
+  EXPECT_EQ(messages_[0],
+            "Are you sure you want to reset all your settings to the default values?");
   ASSERT_NE(g_preferences_dialog, nullptr);
   EXPECT_TRUE(Row("Transform", "Do Image Flip Horizontal")->check->GetValue());
 
@@ -541,8 +541,7 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
         if (row.binding == RowBinding::Gamma) {
           expected[name] = HundredthsText(value);
         } else {
-          expected[name] =
-              std::to_string(value - (row.binding == RowBinding::Offset100 ? 100 : 0));
+          expected[name] = std::to_string(value - (row.binding == RowBinding::Offset100 ? 100 : 0));
         }
         break;
       }

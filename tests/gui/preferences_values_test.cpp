@@ -1,10 +1,11 @@
 // The widget-free parts of the preferences dialog: colour names and texts, list fields, the
 // number and line clean-up, the watermark image filter.
 
+#include "gui/preferences_values.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/hex_colour.h"
-#include "gui/preferences_values.h"
 
 TEST(ColourText, RoundTripsThroughTheSettingsParser) {
   for (const char* text : {"000000", "FF8000", "0A0B0C", "FFFFFF", "804000"}) {

@@ -1,13 +1,13 @@
 #include "tests/gui/window_harness.h"
 
 #include <wx/app.h>
-#include <wx/evtloop.h>
-#include <wx/init.h>
-#include <wx/log.h>
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
 #include <wx/button.h>
+#include <wx/evtloop.h>
 #include <wx/gauge.h>
+#include <wx/init.h>
+#include <wx/log.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -23,8 +23,8 @@
 #undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
-#include "gui/progress_window.h"
 #include "gui/pictures.h"
+#include "gui/progress_window.h"
 #include "themes/theme_pack.h"
 #include "texts/language_table.h"
 
