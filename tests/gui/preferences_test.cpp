@@ -14,6 +14,7 @@
 #include <wx/textctrl.h>
 #include <wx/timectrl.h>
 #include <wx/toolbar.h>
+#include <wx/uiaction.h>
 
 #include <cmath>
 #include <functional>
@@ -591,4 +592,23 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
         field->Read(in_file ? stored : g_settings));
     EXPECT_EQ(actual, value) << name;
   }
+}
+
+// Keys as a person types them: the toolkit's own events reach the dialog's handler.
+TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
+  g_preferences_start_page = PageAdjustment;
+  PreferencesDialog& dialog = Open();
+  dialog.Raise();
+  Pump(200);
+  RowControls* brightness = Row("Adjustment", "Image Brightness");
+  brightness->spin->SetFocus();
+  brightness->spin->SetSelection(-1, -1);
+  Pump(100);
+  wxUIActionSimulator user;
+  user.Text("-30");
+  Pump(200);
+  EXPECT_EQ(brightness->slider->GetValue(), 70);
+  user.Char(WXK_ESCAPE);
+  EXPECT_TRUE(PumpUntil([] { return g_preferences_dialog == nullptr; }, 3000));
+  EXPECT_EQ(g_settings.adjustment.image_brightness, 0);
 }
