@@ -113,7 +113,3 @@ int32_t WaitForConversion();
 
 /// A fresh "%rnd%" value, 1 to 99999.
 int32_t DrawRandomNumber();
-
-/// Converts the file named by job.input_path; true when its output was saved.
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                 const RunResources& resources = {});

@@ -6,17 +6,9 @@
 #include <thread>
 
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
-#include "engine/colour.h"
-#include "engine/frame.h"
-#include "engine/isolated_decode.h"
-#include "engine/loading.h"
-#include "engine/naming.h"
-#include "engine/normalise.h"
-#include "engine/saving.h"
-#include "engine/transforms.h"
-#include "engine/watermark.h"
+#include "core/pipeline.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -131,47 +123,4 @@ int32_t WaitForConversion() {
   if (worker_thread.joinable()) worker_thread.join();
   std::lock_guard<std::mutex> guard(g_progress.lock);
   return g_progress.converted;
-}
-
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                 const RunResources& resources) {
-  job.output_path.clear();
-  Bitmap image = LoadInputImage(job.input_path);
-  if (!image) return false;
-  job.source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
-
-  image = RotateImage(std::move(image), settings);
-  image = ResizeImage(std::move(image), static_cast<int32_t>(FreeImage_GetWidth(image.get())),
-                      static_cast<int32_t>(FreeImage_GetHeight(image.get())), settings,
-                      AvailableMemoryBytes());
-  job.result_width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
-  job.result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
-
-  // The depth this file goes out with decides whether its 16 bits per channel can stay.
-  const int32_t output_bpp =
-      job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, job.source_bpp) : job.target_bpp;
-  const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
-  const TokenValues tokens{job.input_path,     job.output_format, output_bpp,
-                           job.result_width,   job.result_height, job.random_number,
-                           job.sequence_number};
-
-  image = NormaliseGreyscale(std::move(image), eight_bits);
-  image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);
-  FlipImage(image, settings);
-  image = CorrectColours(std::move(image), settings);
-  image = MakeGreyscale(std::move(image), settings);
-  image = ApplyThreshold(std::move(image), settings);
-  image = DrawFrame(std::move(image), job.result_width, job.result_height, settings);
-  image = DrawWatermark(std::move(image), job.result_width, job.result_height, settings, tokens,
-                        resources.watermark_font.get());
-  job.target_bpp = output_bpp;
-  image = ConvertToTargetDepth(std::move(image), job.output_format, job.target_bpp);
-
-  const bool keep_subfolders = settings.advanced.keep_subfolders == 1;
-  const std::string name = BuildOutputName(settings.advanced.filename_mask, tokens);
-  job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder, keep_subfolders, name);
-  // A mask may make subfolders, never a name outside the output folder.
-  const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
-  if (!StaysInOutputFolder(relative)) return false;
-  return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
 }

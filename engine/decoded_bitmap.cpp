@@ -1,8 +1,6 @@
 #include "engine/decoded_bitmap.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -12,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_descriptor.h"
+
 namespace {
 
 constexpr char RecordMagic[8] = {'Q', 'V', 'X', 'B', 'M', 'P', '5', '\0'};
 constexpr uint32_t MaxPaletteEntries = 256;
-constexpr uint64_t PageBytes = 4096;
 
 struct RecordHeader {
   char magic[8];
@@ -56,18 +55,6 @@ struct TagHeader {
 constexpr uint32_t MaxTags = 1 << 16;
 constexpr uint32_t MaxKeyLength = 1024;
 
-bool WriteAll(int fd, const void* data, uint64_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t written = write(fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<uint64_t>(written);
-  }
-  return true;
-}
-
 // Hands `size` bytes to a pipe by reference rather than by copy: the reader's copy is the only
 // one. Falls back to plain writes where `fd` is no pipe. The memory must stay as it is until the
 // reader has it, which it does: the decoder ends after writing.
@@ -83,29 +70,6 @@ bool SpliceAll(int fd, const void* data, uint64_t size) {
     if (given <= 0) return false;
     bytes += given;
     size -= static_cast<uint64_t>(given);
-  }
-  return true;
-}
-
-// Reads exactly `size` bytes, waiting no later than `deadline`; false on an early end, an error or
-// when time is up.
-bool ReadAll(int fd, void* data, uint64_t size, std::chrono::steady_clock::time_point deadline) {
-  char* bytes = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t got = read(fd, bytes, size);
-    if (got > 0) {
-      bytes += got;
-      size -= static_cast<uint64_t>(got);
-      continue;
-    }
-    if (got == 0) return false;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd wait_for{fd, POLLIN, 0};
-    if (poll(&wait_for, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
   }
   return true;
 }
@@ -228,51 +192,6 @@ std::optional<std::vector<DecodedTag>> ParseMetadata(const std::vector<BYTE>& bl
 }
 
 }  // namespace
-
-PixelMemory::PixelMemory(uint64_t length) {
-  if (length == 0 || length > SIZE_MAX) return;
-  void* mapped = mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  if (mapped == MAP_FAILED) return;
-  address_ = mapped;
-  length_ = length;
-}
-
-PixelMemory::~PixelMemory() {
-  if (address_) munmap(address_, static_cast<size_t>(length_));
-}
-
-PixelMemory::PixelMemory(PixelMemory&& other) noexcept
-    : address_(other.address_), length_(other.length_) {
-  other.Release();
-}
-
-PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
-  if (this != &other) {
-    if (address_) munmap(address_, static_cast<size_t>(length_));
-    address_ = other.address_;
-    length_ = other.length_;
-    other.Release();
-  }
-  return *this;
-}
-
-void PixelMemory::Shrink(uint64_t length) {
-  const uint64_t kept = (length + PageBytes - 1) / PageBytes * PageBytes;
-  if (!address_ || kept >= length_) return;
-  if (kept == 0) {
-    munmap(address_, static_cast<size_t>(length_));
-    Release();
-    return;
-  }
-  munmap(static_cast<char*>(address_) + kept, static_cast<size_t>(length_ - kept));
-  length_ = kept;
-}
-
-void PixelMemory::Release() {
-  address_ = nullptr;
-  length_ = 0;
-}
 
 bool WriteDecodedHead(int fd, FIBITMAP* image) {
   if (!image || !FreeImage_HasPixels(image)) return false;

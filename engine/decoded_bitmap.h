@@ -1,12 +1,9 @@
 #pragma once
 
-// How the decoder process hands a bitmap to the program, so the program never decodes the
-// document a second time: a record down a pipe, first its head (a header, the palette, the
-// transparency table, the ICC profile, the metadata tags, and where the rows lie in the decoder's
-// memory), then the
-// pixel rows exactly as FreeImage holds them. The program copies the rows straight out of the
-// decoder's memory where the system lets it, else it asks for them down the pipe; either way
-// they land in memory it prepared while the decoder was still working.
+// The record the decoder process hands a bitmap over in, so the program never decodes the
+// document a second time: first its head (a header, the palette, the transparency table, the ICC
+// profile, the metadata tags, and where the rows lie in the decoder's memory), then the pixel
+// rows exactly as FreeImage holds them. engine/decoder_protocol.h shows where it travels.
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +13,7 @@
 #include <vector>
 
 #include "engine/bitmap.h"
+#include "engine/pixel_memory.h"
 
 /// Limits on what a decoded record may claim, whatever the child wrote.
 struct DecodedBitmapLimits {
@@ -37,29 +35,6 @@ bool WriteDecodedRows(int fd, FIBITMAP* image);
 
 /// Writes the whole record: head and rows.
 bool WriteDecodedBitmap(int fd, FIBITMAP* image);
-
-/// Private anonymous memory for pixel rows, every page already faulted in; released with the
-/// object unless handed on.
-class PixelMemory {
- public:
-  PixelMemory() = default;
-  /// Empty when `length` bytes cannot be had.
-  explicit PixelMemory(uint64_t length);
-  ~PixelMemory();
-  PixelMemory(PixelMemory&& other) noexcept;
-  PixelMemory& operator=(PixelMemory&& other) noexcept;
-
-  void* address() const { return address_; }
-  uint64_t length() const { return length_; }
-  /// Keeps the first `length` bytes and gives the whole pages after them back.
-  void Shrink(uint64_t length);
-  /// Gives up the memory without releasing it.
-  void Release();
-
- private:
-  void* address_ = nullptr;
-  uint64_t length_ = 0;
-};
 
 /// One metadata tag of a decoded bitmap (XMP, comments, Exif, IPTC...).
 struct DecodedTag {

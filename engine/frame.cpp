@@ -36,7 +36,7 @@ void DrawBands(cairo_t* context, const FrameSettings& frame, double w, double h)
 
 }  // namespace
 
-Bitmap DrawFrame(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings) {
+Bitmap DrawFrame(Bitmap image, const ProgramSettings& settings) {
   const FrameSettings& frame = settings.frame;
   if (!image || frame.do_frame == ToValue(FrameType::None)) return image;
 
@@ -46,6 +46,8 @@ Bitmap DrawFrame(Bitmap image, int32_t width, int32_t height, const ProgramSetti
     if (!image) return image;
   }
   if (frame.do_frame != ToValue(FrameType::Solid)) return image;
+  const auto width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
+  const auto height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
 
   const Surface bands = CreateImage(width, height);
   const Context bands_context = CreateContext(bands);

@@ -7,5 +7,5 @@
 #include "settings/program_settings.h"
 #include "engine/bitmap.h"
 
-/// Paints the "Frame" bands over the image of `width` x `height`; unchanged when there is none.
-Bitmap DrawFrame(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings);
+/// Paints the "Frame" bands over the edges of the image; unchanged when there is none.
+Bitmap DrawFrame(Bitmap image, const ProgramSettings& settings);

@@ -77,9 +77,10 @@ Bitmap DrawImageLayer(const WatermarkSettings& watermark) {
   return ToFreeImage(layer);
 }
 
-Bitmap PlaceWatermark(Bitmap image, Bitmap layer, int32_t width, int32_t height,
-                      const ProgramSettings& settings) {
+Bitmap PlaceWatermark(Bitmap image, Bitmap layer, const ProgramSettings& settings) {
   if (!image || !layer) return image;
+  const auto width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
+  const auto height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
   const Placement placement = PlacementFor(settings.watermark);
 
   if (placement.rotation >= 1 && placement.rotation <= 359) {

@@ -12,7 +12,6 @@
 Bitmap DrawImageLayer(const WatermarkSettings& watermark);
 
 /// Turns, crops and anchors the layer by the text or image settings (after "Do Watermark") and
-/// composites it over the 24-bit image of `width` x `height`. The image comes back unchanged when
-/// nothing of the layer is left after the crop or it would not lie wholly inside the image.
-Bitmap PlaceWatermark(Bitmap image, Bitmap layer, int32_t width, int32_t height,
-                      const ProgramSettings& settings);
+/// composites it over the 24-bit image. The image comes back unchanged when nothing of the layer
+/// is left after the crop or it would not lie wholly inside the image.
+Bitmap PlaceWatermark(Bitmap image, Bitmap layer, const ProgramSettings& settings);

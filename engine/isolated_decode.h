@@ -1,20 +1,19 @@
 #pragma once
 
 // Runs the risky decode of a Photoshop document, or of an image of any other format, in a child
-// process (quorvix-psd-decoder, beside the executable), with an address-space limit from the
-// declared size and a wall-clock limit, and takes the bitmap back down a pipe. The child dies with
-// the program. Whatever happens to the child, the caller gets a bitmap or an empty result.
+// process (quorvix-psd-decoder, in the helper folder), with an address-space limit from the
+// declared size and a wall-clock limit, and receives the bitmap (engine/decoder_protocol.h). The
+// child dies with the program. Whatever happens to the child, the caller gets a bitmap or an
+// empty result.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "engine/bitmap.h"
+#include "engine/decoder_protocol.h"
 #include "engine/image_header.h"
 #include "engine/psd_check.h"
-
-/// The name of the decoder executable.
-inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
 
 /// Address space a decoder child of no image needs (the program, its libraries, their heaps).
 constexpr uint64_t DecoderBaseAddressSpace = 512ull << 20;
@@ -46,13 +45,10 @@ std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes);
 /// through the document's colour profile.
 std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout);
 
-/// Faults the decoder child fakes on request, for tests of the parent's handling.
-enum class DecoderFault { None, Crash, Hang, Garbage };
-
-/// Test seams: where the decoder lives (empty: the executable's folder), a fault it must fake and
-/// a wall-clock limit replacing the computed one (zero: computed). Not for use while decoding.
+/// Test seams: where the decoder lives (empty: the helper folder; the tests' fake decoders live
+/// elsewhere) and a wall-clock limit replacing the computed one (zero: computed). Not for use
+/// while decoding.
 void SetPsdDecoderFolder(const std::string& folder);
-void SetDecoderFaultForTesting(DecoderFault fault);
 void SetDecodeTimeLimitForTesting(std::chrono::milliseconds limit);
 /// Test seam: false makes the parent take the rows down the pipe, as where the system does not
 /// let it read the decoder's memory.

@@ -111,10 +111,11 @@ Bitmap RotateImage(Bitmap image, const ProgramSettings& settings) {
   }
 }
 
-Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
-                   uint64_t available_memory) {
+Bitmap ResizeImage(Bitmap image, const ProgramSettings& settings, uint64_t available_memory) {
   const TransformSettings& transform = settings.transform;
   if (!image || !transform.do_image_resize) return image;
+  const auto width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
+  const auto height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
   if (width < 1 || height < 1) return image;
 
   const int32_t target_width = TargetSide(transform.image_width, transform.image_width_unit, width);
@@ -148,8 +149,9 @@ Bitmap ResizeImage(Bitmap image, int32_t width, int32_t height, const ProgramSet
                                   ResizeFilter(transform.image_resize_algorithm)));
 }
 
-void FlipImage(const Bitmap& image, const ProgramSettings& settings) {
-  if (!image) return;
+Bitmap FlipImage(Bitmap image, const ProgramSettings& settings) {
+  if (!image) return image;
   if (settings.transform.do_image_flip_horizontal) FreeImage_FlipHorizontal(image.get());
   if (settings.transform.do_image_flip_vertical) FreeImage_FlipVertical(image.get());
+  return image;
 }

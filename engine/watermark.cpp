@@ -3,8 +3,8 @@
 #include "engine/image_watermark.h"
 #include "engine/text_watermark.h"
 
-Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
-                     const TokenValues& tokens, const Font* font) {
+Bitmap DrawWatermark(Bitmap image, const ProgramSettings& settings, const TokenValues& tokens,
+                     const Font* font) {
   const WatermarkSettings& watermark = settings.watermark;
   if (!image || watermark.do_watermark == ToValue(WatermarkType::None)) return image;
 
@@ -28,5 +28,5 @@ Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramS
       return image;
   }
   if (!layer) return image;
-  return PlaceWatermark(std::move(image), std::move(layer), width, height, settings);
+  return PlaceWatermark(std::move(image), std::move(layer), settings);
 }

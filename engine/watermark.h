@@ -19,7 +19,7 @@ using WatermarkFont = std::shared_ptr<const Font>;
 /// installed or the size is out of range.
 WatermarkFont LoadWatermarkFont(const ProgramSettings& settings);
 
-/// Draws the "Do Watermark" layer over the image of `width` x `height`; `tokens` expand the text,
-/// which is drawn in `font` (a text watermark without a font is left out).
-Bitmap DrawWatermark(Bitmap image, int32_t width, int32_t height, const ProgramSettings& settings,
-                     const TokenValues& tokens, const Font* font);
+/// Draws the "Do Watermark" layer over the image; `tokens` expand the text, which is drawn in
+/// `font` (a text watermark without a font is left out).
+Bitmap DrawWatermark(Bitmap image, const ProgramSettings& settings, const TokenValues& tokens,
+                     const Font* font);

@@ -119,7 +119,14 @@ void ProgressWindow::ShowEnd() {
 }
 
 void ProgressWindow::AskBreak(bool close_after) {
-  if (!running_) return;
+  if (!running_) {
+    // The run has ended and its report waits for OK: nothing to stop, the window just goes.
+    if (close_after) {
+      close_after_ = true;
+      EndModal(wxID_OK);
+    }
+    return;
+  }
   // The worker goes on meanwhile; on Yes it finishes the file in work and stops.
   stopped_ = AskBreakConversion();
   if (!stopped_) return;

@@ -31,7 +31,8 @@ class ProgressWindow : public wxDialog {
   bool Run(RunResources resources);
 
   /// Asks the break question while the worker runs; on Yes it stops after its file. With
-  /// `close_after`, the window and its run end by themselves once the worker has ended.
+  /// `close_after`, the window and its run end by themselves once the worker has ended, and a
+  /// finished run's report is closed at once.
   void AskBreak(bool close_after);
 
   /// The progress window of the run in work; nullptr when there is none.

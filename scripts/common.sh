@@ -10,7 +10,7 @@ QUORVIX_PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev adwaita-icon-theme
   liblcms2-dev
-  libgtest-dev xvfb xauth pngcheck x11-utils
+  libgtest-dev xvfb xauth pngcheck x11-utils libx11-dev libxtst-dev
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 

@@ -2,8 +2,7 @@
 // other format FreeImage reads) with FreeImage in a process of its own, so that a damaged file can
 // crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--fault=crash|hang|garbage]
-//                       [--cmyk-profile]
+//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
@@ -12,17 +11,12 @@
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
 // conversion is used.
 //
-// The bitmap's head goes to descriptor 3 (a pipe) as a decoded-bitmap record. The program then
-// copies the rows out of this process's memory, or, where the system does not let it, writes "R"
-// to descriptor 0 and takes them down descriptor 3. Either way the end of descriptor 0 ends this
-// process. Exit status 0 when the record was written, 1 when FreeImage could not load FILE, 2 for
-// a wrong command line, 3 when writing failed, 4 when the image is larger than allowed, 5 when the
-// program that started this process is gone.
+// The bitmap goes to the program as engine/decoder_protocol.h shows. Exit status 0 when the
+// record was written, 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when
+// writing failed, 4 when the image is larger than allowed, 5 when the program that started this
+// process is gone.
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,15 +26,12 @@
 
 #include "engine/decoded_bitmap.h"
 #include "engine/decoder/cmyk_profile.h"
+#include "engine/decoder/decoder_process.h"
+#include "engine/decoder_protocol.h"
 #include "engine/file_stream.h"
 #include "engine/image_header.h"
 
 namespace {
-
-constexpr int OutputFd = 3;
-constexpr int RequestFd = 0;
-
-enum class Fault { None, Crash, Hang, Garbage };
 
 bool ReadNumber(const char* text, uint64_t& number) {
   const char* end = text + std::strlen(text);
@@ -52,17 +43,6 @@ bool StartsWith(const char* text, const char* prefix, const char*& rest) {
   if (std::strncmp(text, prefix, size) != 0) return false;
   rest = text + size;
   return true;
-}
-
-void LimitAddressSpace(uint64_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
-  // The address sanitizer reserves terabytes of shadow memory up front: no limit fits it.
-  (void)bytes;
-#else
-  if (bytes == 0) return;
-  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  setrlimit(RLIMIT_AS, &limit);
-#endif
 }
 
 // FreeImage hands a 32-bit BMP on with the unused fourth byte as alpha, usually all zero; such a
@@ -118,7 +98,6 @@ int main(int argc, char** argv) {
   bool any_format = false;
   uint64_t format_hint = 0;
   DecodeBound bound;
-  Fault fault = Fault::None;
   bool cmyk_profile = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -138,10 +117,6 @@ int main(int argc, char** argv) {
       bound.max_side = static_cast<uint32_t>(number);
     } else if (StartsWith(argv[i], "--max-bytes=", value)) {
       if (!ReadNumber(value, bound.max_decoded_bytes)) return 2;
-    } else if (StartsWith(argv[i], "--fault=", value)) {
-      if (std::strcmp(value, "crash") == 0) fault = Fault::Crash;
-      if (std::strcmp(value, "hang") == 0) fault = Fault::Hang;
-      if (std::strcmp(value, "garbage") == 0) fault = Fault::Garbage;
     } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
       cmyk_profile = true;
     } else if (!path) {
@@ -152,31 +127,7 @@ int main(int argc, char** argv) {
   }
   if (!path) return 2;
 
-  // A decode nobody waits for any more must not run on: end with the program, and check it is
-  // still there, since it may have gone before the request took effect.
-  if (parent != 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    if (static_cast<uint64_t>(getppid()) != parent) return 5;
-  }
-  // A crash on a damaged file is expected here: it must not leave core dumps behind.
-  const rlimit no_core{0, 0};
-  setrlimit(RLIMIT_CORE, &no_core);
-  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-  LimitAddressSpace(address_space);
-
-  switch (fault) {
-    case Fault::Crash:
-      raise(SIGSEGV);
-      return 1;
-    case Fault::Hang:
-      for (;;) pause();
-    case Fault::Garbage: {
-      const char garbage[] = "QVXBMP1\0 this is not a bitmap record";
-      return write(OutputFd, garbage, sizeof garbage) > 0 ? 0 : 3;
-    }
-    case Fault::None:
-      break;
-  }
+  if (!EnterDecoderProcess(parent, address_space)) return 5;
 
   // Read through a large buffer: FreeImage's own file reading asks for 4 KiB at a time.
   FileStream input(open(path, O_RDONLY | O_CLOEXEC), "rb");
@@ -192,12 +143,14 @@ int main(int argc, char** argv) {
   }
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.
-  prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
-  if (!WriteDecodedHead(OutputFd, image.get())) return 3;
+  DecoderMayBeRead();
+  if (!WriteDecodedHead(DecoderRecordFd, image.get())) return 3;
   char request = 0;
   ssize_t got = 0;
-  while ((got = read(RequestFd, &request, 1)) < 0 && errno == EINTR) {
+  while ((got = read(DecoderRequestFd, &request, 1)) < 0 && errno == EINTR) {
   }
-  if (got == 1 && request == 'R') return WriteDecodedRows(OutputFd, image.get()) ? 0 : 3;
+  if (got == 1 && request == DecoderRowsRequest) {
+    return WriteDecodedRows(DecoderRecordFd, image.get()) ? 0 : 3;
+  }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/conversion_job.h"
+#include "core/pipeline.h"
 #include "platform/system.h"
 #include "tests/core/documents.h"
 #include "tests/support/image_bitmaps.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/conversion_job.h"
+#include "core/pipeline.h"
 #include "settings/program_settings.h"
 #include "engine/loading.h"
 #include "tests/support/image_bitmaps.h"

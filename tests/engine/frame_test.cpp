@@ -34,7 +34,7 @@ ProgramSettings FrameOf(int left, int right, int top, int bottom) {
 
 TEST(DrawFrame, PaintsFourBandsWithDiagonallySplitCorners) {
   const Bitmap framed =
-      DrawFrame(drawn::Uniform(100, 80, 24, Grey), 100, 80, FrameOf(10, 10, 10, 10));
+      DrawFrame(drawn::Uniform(100, 80, 24, Grey), FrameOf(10, 10, 10, 10));
   ASSERT_TRUE(framed);
   EXPECT_EQ(FreeImage_GetWidth(framed.get()), 100u);
   EXPECT_EQ(FreeImage_GetHeight(framed.get()), 80u);
@@ -83,7 +83,7 @@ TEST(DrawFrame, ZeroOpacityLeavesThePixelsOfThe24BitImage) {
   const Bitmap expected(FreeImage_ConvertTo24Bits(image.get()));
   ProgramSettings settings = FrameOf(5, 5, 5, 5);
   settings.frame.solid_opacity = 0;
-  const Bitmap framed = DrawFrame(std::move(image), 30, 20, settings);
+  const Bitmap framed = DrawFrame(std::move(image), settings);
   ASSERT_TRUE(framed);
   EXPECT_EQ(FreeImage_GetBPP(framed.get()), 24u);
   for (int y = 0; y < 20; ++y)
@@ -93,7 +93,7 @@ TEST(DrawFrame, ZeroOpacityLeavesThePixelsOfThe24BitImage) {
 TEST(DrawFrame, PartialOpacityMixesBandAndImage) {
   ProgramSettings settings = FrameOf(4, 4, 4, 4);
   settings.frame.solid_opacity = 128;
-  const Bitmap framed = DrawFrame(drawn::Uniform(20, 20, 24, {0, 0, 0, 255}), 20, 20, settings);
+  const Bitmap framed = DrawFrame(drawn::Uniform(20, 20, 24, {0, 0, 0, 255}), settings);
   ASSERT_TRUE(framed);
   const Rgba band = At(framed, 1, 10);
   EXPECT_NEAR(band.red, 128, 2);
@@ -105,22 +105,22 @@ TEST(DrawFrame, DropsAlphaEvenWithoutBandsAndHandsOnWhenOff) {
   ProgramSettings off;
   Bitmap image = drawn::Uniform(8, 8, 32, {1, 2, 3, 4});
   FIBITMAP* raw = image.get();
-  const Bitmap unchanged = DrawFrame(std::move(image), 8, 8, off);
+  const Bitmap unchanged = DrawFrame(std::move(image), off);
   EXPECT_EQ(unchanged.get(), raw);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 32u);
 
   ProgramSettings unknown = FrameOf(2, 2, 2, 2);
   unknown.frame.do_frame = 2;
-  const Bitmap converted = DrawFrame(drawn::Uniform(8, 8, 32, {1, 2, 3, 4}), 8, 8, unknown);
+  const Bitmap converted = DrawFrame(drawn::Uniform(8, 8, 32, {1, 2, 3, 4}), unknown);
   ASSERT_TRUE(converted);
   EXPECT_EQ(FreeImage_GetBPP(converted.get()), 24u);
   EXPECT_EQ(At(converted, 0, 0), (Rgba{1, 2, 3, 255}));
 
-  EXPECT_FALSE(DrawFrame(Bitmap(), 8, 8, FrameOf(1, 1, 1, 1)));
+  EXPECT_FALSE(DrawFrame(Bitmap(), FrameOf(1, 1, 1, 1)));
 }
 
 TEST(DrawFrame, BandsWiderThanTheImageStillGiveAnImage) {
-  const Bitmap framed = DrawFrame(drawn::Uniform(10, 10, 24, Grey), 10, 10, FrameOf(8, 8, 8, 8));
+  const Bitmap framed = DrawFrame(drawn::Uniform(10, 10, 24, Grey), FrameOf(8, 8, 8, 8));
   ASSERT_TRUE(framed);
   EXPECT_EQ(FreeImage_GetWidth(framed.get()), 10u);
   EXPECT_NE(At(framed, 5, 5), Grey);
@@ -132,5 +132,5 @@ TEST(DrawFrame, MatchesTheGoldenImage) {
   settings.frame.solid_top_color = "2060C0";
   settings.frame.solid_opacity = 200;
   EXPECT_TRUE(
-      drawn::MatchesGolden(DrawFrame(drawn::Backdrop(120, 90), 120, 90, settings), "frame_solid"));
+      drawn::MatchesGolden(DrawFrame(drawn::Backdrop(120, 90), settings), "frame_solid"));
 }

@@ -29,10 +29,17 @@ class IsolatedDecode : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(path_, good_));
   }
   void TearDown() override {
-    SetDecoderFaultForTesting(DecoderFault::None);
     SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
     SetPsdDecoderFolder("");
     SetCopyFromDecoderForTesting(true);
+  }
+
+  // Puts a decoder that crashes, hangs or answers garbage in the real one's place. It must be
+  // there: a missing decoder fails a load too, and would pass these tests for the wrong reason.
+  static void UseFakeDecoder(const char* fault) {
+    const std::string folder = std::string(QUORVIX_FAKE_DECODERS_DIR) + "/" + fault;
+    ASSERT_TRUE(std::filesystem::is_regular_file(folder + "/" + PsdDecoderName)) << folder;
+    SetPsdDecoderFolder(folder);
   }
 
   Bitmap LoadBytes(const std::string& bytes) {
@@ -49,9 +56,9 @@ class IsolatedDecode : public ::testing::Test {
 
 TEST_F(IsolatedDecode, ACrashingDecoderFailsOnlyThatFile) {
   ASSERT_TRUE(LoadInputImage(path_));
-  SetDecoderFaultForTesting(DecoderFault::Crash);
+  UseFakeDecoder("crash");
   EXPECT_FALSE(LoadInputImage(path_));
-  SetDecoderFaultForTesting(DecoderFault::None);
+  SetPsdDecoderFolder("");
   const Bitmap next = LoadInputImage(path_);
   ASSERT_TRUE(next);
   EXPECT_EQ(FreeImage_GetWidth(next.get()), 64u);
@@ -59,14 +66,14 @@ TEST_F(IsolatedDecode, ACrashingDecoderFailsOnlyThatFile) {
 
 TEST_F(IsolatedDecode, AHangingDecoderIsKilledAtItsTimeLimit) {
   SetDecodeTimeLimitForTesting(std::chrono::milliseconds(300));
-  SetDecoderFaultForTesting(DecoderFault::Hang);
+  UseFakeDecoder("hang");
   EXPECT_FALSE(LoadInputImage(path_));
-  SetDecoderFaultForTesting(DecoderFault::None);
+  SetPsdDecoderFolder("");
   EXPECT_TRUE(LoadInputImage(path_));
 }
 
 TEST_F(IsolatedDecode, GarbageFromTheDecoderFailsTheFile) {
-  SetDecoderFaultForTesting(DecoderFault::Garbage);
+  UseFakeDecoder("garbage");
   EXPECT_FALSE(LoadInputImage(path_));
 }
 
@@ -169,7 +176,7 @@ TEST_F(IsolatedDecode, TheDecoderDiesWithTheProgram) {
   ASSERT_GE(program, 0);
   if (program == 0) {
     SetDecodeTimeLimitForTesting(std::chrono::milliseconds(60000));
-    SetDecoderFaultForTesting(DecoderFault::Hang);
+    UseFakeDecoder("hang");
     LoadInputImage(path_);
     _exit(0);
   }

@@ -44,7 +44,7 @@ void ExpectSamePixels(const Bitmap& actual, const Bitmap& expected) {
 // Resizes a fresh `width` x `height` grey image and returns the size that comes out.
 std::pair<int, int> ResizedSize(int width, int height, const ProgramSettings& settings) {
   Bitmap image(FreeImage_Allocate(width, height, 8));
-  const Bitmap result = ResizeImage(std::move(image), width, height, settings);
+  const Bitmap result = ResizeImage(std::move(image), settings);
   if (!result) return {-1, -1};
   return {Width(result), Height(result)};
 }
@@ -174,7 +174,7 @@ TEST(ResizeImage, LeavesTheImageAloneWhenThereIsNothingToDo) {
        {percent, unknown_unit, off, ResizeSettings(40, 30, false), ResizeSettings(0, 10)}) {
     Bitmap image(FreeImage_Allocate(40, 30, 24));
     FIBITMAP* const original = image.get();
-    EXPECT_EQ(ResizeImage(std::move(image), 40, 30, settings).get(), original);
+    EXPECT_EQ(ResizeImage(std::move(image), settings).get(), original);
   }
 }
 
@@ -184,7 +184,7 @@ TEST(ResizeImage, LargeImagesOnlyShrinksWhatIsLarger) {
 
   Bitmap small(FreeImage_Allocate(640, 480, 8));
   FIBITMAP* const original = small.get();
-  EXPECT_EQ(ResizeImage(std::move(small), 640, 480, settings).get(), original);
+  EXPECT_EQ(ResizeImage(std::move(small), settings).get(), original);
 
   // Wider than the target but not taller: resized, with the proportions kept.
   EXPECT_EQ(ResizedSize(1024, 500, settings), std::make_pair(800, 391));
@@ -203,14 +203,14 @@ TEST(ResizeImage, UnknownFilterFallsBackToBicubic) {
   ProgramSettings box = bicubic;
   box.transform.image_resize_algorithm = ToValue(ResizeAlgorithm::Box);
 
-  const Bitmap expected = ResizeImage(MakeTestBitmap(16, 12, 24), 16, 12, bicubic);
-  const Bitmap fallback = ResizeImage(MakeTestBitmap(16, 12, 24), 16, 12, unknown);
+  const Bitmap expected = ResizeImage(MakeTestBitmap(16, 12, 24), bicubic);
+  const Bitmap fallback = ResizeImage(MakeTestBitmap(16, 12, 24), unknown);
   ASSERT_TRUE(expected);
   ASSERT_TRUE(fallback);
   ExpectSamePixels(fallback, expected);
 
   // The filter does reach FreeImage: a box filter gives other pixels.
-  const Bitmap boxed = ResizeImage(MakeTestBitmap(16, 12, 24), 16, 12, box);
+  const Bitmap boxed = ResizeImage(MakeTestBitmap(16, 12, 24), box);
   ASSERT_TRUE(boxed);
   bool differs = false;
   for (int y = 0; y < 5; ++y) {
@@ -227,25 +227,25 @@ TEST(FlipImage, MirrorsInPlaceAndTwiceGivesTheOriginal) {
   ProgramSettings vertical;
   vertical.transform.do_image_flip_vertical = 1;
 
-  const Bitmap image = MakeTestBitmap(4, 3, 24);
-  FlipImage(image, horizontal);
+  Bitmap image = MakeTestBitmap(4, 3, 24);
+  image = FlipImage(std::move(image), horizontal);
   EXPECT_TRUE(SameColour(ReadPixel(image, 3, 0), TestBitmapColour(4, 3, 24, 0, 0)));
-  FlipImage(image, horizontal);
+  image = FlipImage(std::move(image), horizontal);
   ExpectSamePixels(image, MakeTestBitmap(4, 3, 24));
 
-  FlipImage(image, vertical);
+  image = FlipImage(std::move(image), vertical);
   EXPECT_TRUE(SameColour(ReadPixel(image, 0, 2), TestBitmapColour(4, 3, 24, 0, 0)));
-  FlipImage(image, vertical);
+  image = FlipImage(std::move(image), vertical);
   ExpectSamePixels(image, MakeTestBitmap(4, 3, 24));
 
-  FlipImage(Bitmap(), horizontal);  // no image, nothing to do
+  EXPECT_FALSE(FlipImage(Bitmap(), horizontal));  // no image, nothing to do
 }
 
 TEST(ResizeImage, AResultBeyondTheMemoryBoundFailsBeforeAllocating) {
   const ProgramSettings settings = ResizeSettings(400, 300, false);
   // 400 x 300 at 32 bits is 480000 bytes; the bound wants three times that.
-  EXPECT_FALSE(ResizeImage(MakeTestBitmap(4, 3, 24), 4, 3, settings, 3 * 480000 - 1));
-  const Bitmap fits = ResizeImage(MakeTestBitmap(4, 3, 24), 4, 3, settings, 3 * 480000);
+  EXPECT_FALSE(ResizeImage(MakeTestBitmap(4, 3, 24), settings, 3 * 480000 - 1));
+  const Bitmap fits = ResizeImage(MakeTestBitmap(4, 3, 24), settings, 3 * 480000);
   ASSERT_TRUE(fits);
   EXPECT_EQ(FreeImage_GetWidth(fits.get()), 400u);
 }

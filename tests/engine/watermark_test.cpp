@@ -251,14 +251,12 @@ TEST(DrawTextLayer, MatchesTheGoldenImagesInBothModes) {
   watermark.text_alignment = ToValue(TextAlignment::Center);
   watermark.text_position = ToValue(Position::BottomRight);
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()),
-                     200, 100, settings),
+      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()), settings),
       "text_plain"));
   watermark.text_antialiasing = 1;
   watermark.text_opacity = 220;
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()),
-                     200, 100, settings),
+      PlaceWatermark(drawn::Backdrop(200, 100), DrawTextLayer(font, watermark, HolidayTokens()), settings),
       "text_smooth"));
 }
 
@@ -277,15 +275,14 @@ TEST(DrawTextLayer, RotatedTextOnABoxMatchesTheGoldenImage) {
   watermark.text_rotation = 30;
   watermark.text_position = ToValue(Position::MiddleCenter);
   EXPECT_TRUE(drawn::MatchesGolden(
-      PlaceWatermark(drawn::Backdrop(160, 120), DrawTextLayer(*font, watermark, HolidayTokens()),
-                     160, 120, settings),
+      PlaceWatermark(drawn::Backdrop(160, 120), DrawTextLayer(*font, watermark, HolidayTokens()), settings),
       "text_rotated_box"));
 }
 
 TEST(PlaceWatermark, CropsTheLayerToFitAndAnchorsItBottomRight) {
   const ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
   const Bitmap placed = PlaceWatermark(drawn::Uniform(200, 200, 24, Black),
-                                       drawn::Uniform(300, 100, 32, Red), 200, 200, settings);
+                                       drawn::Uniform(300, 100, 32, Red), settings);
   ASSERT_TRUE(placed);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{0, 90, 189, 189}));
   EXPECT_EQ(At(placed, 0, 90), Red);
@@ -297,7 +294,7 @@ TEST(PlaceWatermark, KeepsTheTopLeftPartWhenCropping) {
   drawn::Put(layer.get(), 29, 29, {0, 0, 255, 255});
   const ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
   const Bitmap placed =
-      PlaceWatermark(drawn::Uniform(20, 20, 24, Black), std::move(layer), 20, 20, settings);
+      PlaceWatermark(drawn::Uniform(20, 20, 24, Black), std::move(layer), settings);
   ASSERT_TRUE(placed);
   EXPECT_EQ(At(placed, 0, 0), (Rgba{0, 255, 0, 255}));
   EXPECT_EQ(At(placed, 19, 19), Red);
@@ -310,44 +307,44 @@ TEST(PlaceWatermark, FrameBoundaryPlacesWithinTheFrame) {
   settings.frame.solid_top = settings.frame.solid_bottom = 20;
   settings.watermark.image_boundary = ToValue(Boundary::Frame);
   const Bitmap placed = PlaceWatermark(drawn::Uniform(100, 100, 24, Black),
-                                       drawn::Uniform(15, 12, 32, Red), 100, 100, settings);
+                                       drawn::Uniform(15, 12, 32, Red), settings);
   ASSERT_TRUE(placed);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{30, 30, 44, 41}));
 
   // Bottom-right within the frame: 100 - 20 - 10 - 15 = 55 across.
   settings.watermark.image_position = ToValue(Position::BottomRight);
   const Bitmap corner = PlaceWatermark(drawn::Uniform(100, 100, 24, Black),
-                                       drawn::Uniform(15, 12, 32, Red), 100, 100, settings);
+                                       drawn::Uniform(15, 12, 32, Red), settings);
   EXPECT_EQ(ChangedBox(corner, Black), (Box{55, 58, 69, 69}));
 }
 
 TEST(PlaceWatermark, CentredAxesIgnoreOffsetsAndTruncateHalves) {
   const ProgramSettings settings = ImageWatermarkAt(Position::MiddleCenter, 30, 40);
   const Bitmap placed = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), 100, 50, settings);
+                                       drawn::Uniform(21, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{39, 20, 59, 29}));  // (100 - 21) / 2 = 39
 
   const ProgramSettings top = ImageWatermarkAt(Position::TopCenter, 30, 4);
   const Bitmap at_top = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), 100, 50, top);
+                                       drawn::Uniform(21, 10, 32, Red), top);
   EXPECT_EQ(ChangedBox(at_top, Black), (Box{39, 4, 59, 13}));
 
   const ProgramSettings unknown = ImageWatermarkAt(static_cast<Position>(12), 30, 4);
   const Bitmap origin = PlaceWatermark(drawn::Uniform(100, 50, 24, Black),
-                                       drawn::Uniform(21, 10, 32, Red), 100, 50, unknown);
+                                       drawn::Uniform(21, 10, 32, Red), unknown);
   EXPECT_EQ(ChangedBox(origin, Black), (Box{0, 0, 20, 9}));
 }
 
 TEST(PlaceWatermark, SkipsLayersWithNoRoomOrOutsideTheImage) {
   const ProgramSettings no_room = ImageWatermarkAt(Position::TopLeft, 60, 5);
   const Bitmap kept = PlaceWatermark(drawn::Uniform(50, 50, 24, Black),
-                                     drawn::Uniform(10, 10, 32, Red), 50, 50, no_room);
+                                     drawn::Uniform(10, 10, 32, Red), no_room);
   ASSERT_TRUE(kept);
   EXPECT_EQ(ChangedBox(kept, Black), Box{});
 
   const ProgramSettings negative = ImageWatermarkAt(Position::TopLeft, -5, 5);
   const Bitmap outside = PlaceWatermark(drawn::Uniform(50, 50, 24, Black),
-                                        drawn::Uniform(10, 10, 32, Red), 50, 50, negative);
+                                        drawn::Uniform(10, 10, 32, Red), negative);
   ASSERT_TRUE(outside);
   EXPECT_EQ(ChangedBox(outside, Black), Box{});
 }
@@ -356,14 +353,14 @@ TEST(PlaceWatermark, BlendsByTheLayerAlpha) {
   const ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
   const Bitmap placed =
       PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                     drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), 4, 4, settings);
+                     drawn::Uniform(2, 2, 32, {255, 255, 255, 128}), settings);
   const Rgba mixed = At(placed, 1, 1);
   EXPECT_NEAR(mixed.red, 128, 2);
   EXPECT_EQ(At(placed, 3, 3), Black);
 
   const Bitmap opaque =
       PlaceWatermark(drawn::Uniform(4, 4, 24, Black),
-                     drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), 4, 4, settings);
+                     drawn::Uniform(2, 2, 32, {255, 255, 255, 255}), settings);
   EXPECT_EQ(At(opaque, 0, 0), (Rgba{255, 255, 255, 255}));  // a full copy, not 254
 }
 
@@ -371,12 +368,12 @@ TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
   ProgramSettings settings = ImageWatermarkAt(Position::TopLeft, 0, 0);
   settings.watermark.image_rotation = 90;
   const Bitmap turned = PlaceWatermark(drawn::Uniform(60, 60, 24, Black),
-                                       drawn::Uniform(30, 10, 32, Red), 60, 60, settings);
+                                       drawn::Uniform(30, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(turned, Black), (Box{0, 0, 9, 29}));
 
   settings.watermark.image_rotation = 45;
   const Bitmap slanted = PlaceWatermark(drawn::Uniform(80, 80, 24, Black),
-                                        drawn::Uniform(30, 30, 32, Red), 80, 80, settings);
+                                        drawn::Uniform(30, 30, 32, Red), settings);
   const Box box = ChangedBox(slanted, Black);
   EXPECT_GE(box.right, 38);             // the canvas grew to about 30 x sqrt(2)
   EXPECT_EQ(At(slanted, 0, 0), Black);  // a corner of the grown canvas shows the image
@@ -387,7 +384,7 @@ TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
   settings.watermark.text_position = ToValue(Position::TopLeft);
   settings.watermark.text_x_offset = settings.watermark.text_y_offset = 0;
   const Bitmap text = PlaceWatermark(drawn::Uniform(60, 60, 24, Black),
-                                     drawn::Uniform(30, 10, 32, Red), 60, 60, settings);
+                                     drawn::Uniform(30, 10, 32, Red), settings);
   EXPECT_EQ(ChangedBox(text, Black), (Box{0, 0, 29, 9}));
 }
 
@@ -422,8 +419,7 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, mark.get(), dir.file("mark.bmp").c_str(), 0));
   ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
   settings.watermark.image = dir.file("mark.bmp");
-  const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), 100, 50,
-                                      settings, HolidayTokens(), nullptr);
+  const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), settings, HolidayTokens(), nullptr);
   ASSERT_TRUE(placed);
   EXPECT_EQ(FreeImage_GetBPP(placed.get()), 24u);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{70, 30, 89, 39}));
@@ -431,7 +427,7 @@ TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
   // A watermark image that cannot be read leaves the image, now in 24 bits.
   settings.watermark.image = dir.file("none.png");
   const Bitmap unchanged =
-      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), 10, 10, settings, HolidayTokens(),
+      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), settings, HolidayTokens(),
                     nullptr);
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 24u);
@@ -453,7 +449,7 @@ TEST(DrawWatermark, ImageWatermarkMatchesTheGoldenImage) {
   settings.watermark.image_opacity = 190;
   settings.watermark.image_rotation = 20;
   EXPECT_TRUE(drawn::MatchesGolden(
-      DrawWatermark(drawn::Backdrop(120, 80), 120, 80, settings, HolidayTokens(), nullptr),
+      DrawWatermark(drawn::Backdrop(120, 80), settings, HolidayTokens(), nullptr),
       "image_watermark"));
 }
 
@@ -464,7 +460,7 @@ TEST(DrawWatermark, TextNeedsAFont) {
   settings.watermark.back_opacity = 255;
   settings.watermark.text_position = ToValue(Position::TopLeft);
 
-  const Bitmap bare = DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), 80, 60, settings,
+  const Bitmap bare = DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), settings,
                                     HolidayTokens(), nullptr);
   ASSERT_TRUE(bare);
   EXPECT_EQ(FreeImage_GetBPP(bare.get()), 24u);
@@ -472,7 +468,7 @@ TEST(DrawWatermark, TextNeedsAFont) {
 
   const WatermarkFont font = LoadWatermarkFont(settings);
   ASSERT_TRUE(font);
-  const Bitmap marked = DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), 80, 60, settings,
+  const Bitmap marked = DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), settings,
                                       HolidayTokens(), font.get());
   const Box box = ChangedBox(marked, {9, 9, 9, 255});
   EXPECT_EQ(box.left, 10);

@@ -154,3 +154,30 @@ TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsAfterTheFile) {
   EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
   EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
 }
+
+TEST_F(WindowTest, APoliteEndWhileTheReportIsShownClosesTheWindow) {
+  BuildConfigFilePath();
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
+  TempDir out;
+  FillFields(window(), document, out.folder());
+  // The run ends and its report waits for OK; then the session ends (SIGTERM's path).
+  bool requested = false;
+  wxTimer watcher;
+  watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    ProgressWindow* progress = ProgressWindow::Current();
+    if (progress && progress->OkButton()->IsEnabled() && !requested) {
+      requested = true;
+      RequestBreakOfRun();
+    }
+  });
+  watcher.Start(10);
+  wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
+  click.SetEventObject(g_main_window->ConvertButton());
+  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
+  watcher.Stop();
+  EXPECT_TRUE(requested);
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
+  EXPECT_TRUE(std::filesystem::exists(out.file("picture.png")));
+  EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
+}
