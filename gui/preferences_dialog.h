@@ -93,8 +93,7 @@ class PreferencesDialog : public wxDialog {
   /// Shows `page` with its title and hides the others.
   void ShowPage(int page);
 
-  /// The row bound to `key` of `group`; `panel` tells the rows of equal labels apart when the
-  /// row is display only. nullptr when there is none.
+  /// The row bound to `key` of `group`; nullptr when there is none (or the row is display only).
   RowControls* FindRow(std::string_view group, std::string_view key);
   /// The row of `label_key` on `page` (inside `panel` when given); nullptr when there is none.
   RowControls* FindRowByLabel(int page, std::string_view label_key, std::string_view panel = {});
