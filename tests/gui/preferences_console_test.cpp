@@ -58,10 +58,11 @@ void Type(std::string_view group, std::string_view key, const char* text) {
 }
 
 // Runs the console program on `document` into `folder` with `options`; true when it exited 0.
-bool RunConsole(const std::string& document, const std::string& folder,
+// The child keeps its lock file in `runtime`, away from every other copy running on the machine.
+bool RunConsole(const std::string& runtime, const std::string& document, const std::string& folder,
                 const std::vector<std::string>& options) {
-  std::string command =
-      "'" + std::string(QUORVIX_BIN_DIR) + "/quorvix' -q -i '" + document + "' -o '" + folder + "'";
+  std::string command = "XDG_RUNTIME_DIR='" + runtime + "' '" + std::string(QUORVIX_BIN_DIR) +
+                        "/quorvix' -q -i '" + document + "' -o '" + folder + "'";
   for (const std::string& option : options) command += " '" + option + "'";
   return std::system(command.c_str()) == 0;
 }
@@ -137,8 +138,9 @@ TEST_F(WindowTest, DialogSettingsConvertLikeTheConsoleOptions) {
        "scene_small.png"},
   };
   // Each set but the mask changes the pixels: the comparison is not between two plain copies.
+  TempDir runtime;
   TempDir plain;
-  ASSERT_TRUE(RunConsole(document, plain.folder(), {}));
+  ASSERT_TRUE(RunConsole(runtime.folder(), document, plain.folder(), {}));
   const std::string plain_png = ReadFileBytes(plain.file("scene.png"));
   ASSERT_FALSE(plain_png.empty());
   for (const Case& test_case : cases) {
@@ -156,7 +158,7 @@ TEST_F(WindowTest, DialogSettingsConvertLikeTheConsoleOptions) {
     FillFields(window(), document, from_window.folder());
     const EndReport report = Convert();
     EXPECT_EQ(report.label, "Files converted: 1 of 1");
-    ASSERT_TRUE(RunConsole(document, from_console.folder(), test_case.options));
+    ASSERT_TRUE(RunConsole(runtime.folder(), document, from_console.folder(), test_case.options));
     const std::string window_png = ReadFileBytes(from_window.file(test_case.output_name));
     const std::string console_png = ReadFileBytes(from_console.file(test_case.output_name));
     ASSERT_FALSE(console_png.empty());
