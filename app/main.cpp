@@ -4,17 +4,18 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "app/start_up.h"
 #include "cli/command_line.h"
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
 #include "gui/window_run.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
 // The window lives in a program of its own, so a console run never loads the window toolkit. This
 // process becomes that program and hands it the lock it holds: no moment without the lock, and no
 // second copy of the state.
-int RunWindow() {
+// `mode_arguments` follow the lock option: "-T FOLDER" or "-U" for the modes that need a display.
+int RunWindow(std::vector<std::string> mode_arguments = {}) {
   const std::string& helpers = RunningProgramPaths().helper_folder;
   const std::string window_program = helpers + WindowProgramName;
   if (helpers.empty() || !g_instance_lock.KeepAcrossExec()) {
@@ -45,9 +47,11 @@ int RunWindow() {
     lock_option = InstanceLockOption + std::to_string(g_instance_lock.HeldDescriptor());
   }
   FlushConsole();
-  char* const arguments[] = {const_cast<char*>(window_program.c_str()),
-                             lock_option.empty() ? nullptr : lock_option.data(), nullptr};
-  execv(window_program.c_str(), arguments);
+  std::vector<char*> arguments = {const_cast<char*>(window_program.c_str())};
+  if (!lock_option.empty()) arguments.push_back(lock_option.data());
+  for (std::string& argument : mode_arguments) arguments.push_back(argument.data());
+  arguments.push_back(nullptr);
+  execv(window_program.c_str(), arguments.data());
   WriteErrorLine("Error: Cannot start the window program " + window_program);
   return ExitNoWindow;
 }
@@ -68,9 +72,9 @@ int main(int argc, char** argv) {
     case RunModeChoice::Finished:
       return outcome.exit_status;
     case RunModeChoice::Screenshot:
+      return RunWindow({"-T", parameters.OptionValue(1)});
     case RunModeChoice::Uninstall:
-      // These modes need the window interface; until it exists they end quietly.
-      return ExitSuccess;
+      return RunWindow({"-U"});
     case RunModeChoice::Window:
       return RunWindow();
   }

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "app/start_up.h"
@@ -30,6 +31,23 @@ int HandedOverLock(int argc, char** argv) {
   return -1;
 }
 
+// The mode that the first argument other than the lock option asks for: "-T FOLDER" takes the
+// screenshots, "-U" shows the uninstall page; anything else is the main window.
+WindowRunMode RequestedMode(int argc, char** argv, std::string& folder) {
+  const std::string_view option = InstanceLockOption;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.substr(0, option.size()) == option) continue;
+    if (argument == "-T" || argument == "-t") {
+      folder = i + 1 < argc ? argv[i + 1] : "";
+      return WindowRunMode::Screenshots;
+    }
+    if (argument == "-U" || argument == "-u") return WindowRunMode::Uninstall;
+    return WindowRunMode::Main;
+  }
+  return WindowRunMode::Main;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,5 +59,7 @@ int main(int argc, char** argv) {
       g_instance_lock.Acquire(g_program_title) == LockResult::HeldElsewhere) {
     return 0;
   }
-  return RunWindowInterface(argc, argv);
+  std::string folder;
+  const WindowRunMode mode = RequestedMode(argc, argv, folder);
+  return RunWindowInterface(argc, argv, mode, folder);
 }

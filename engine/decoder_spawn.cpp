@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -47,6 +49,27 @@ bool CreateRecordPipe(FileDescriptor& read_end, FileDescriptor& write_end) {
 }
 
 }  // namespace
+
+std::vector<std::string> DecoderEnvironment(char** environment) {
+  constexpr std::string_view Tunables = "GLIBC_TUNABLES=";
+  constexpr std::string_view HugePages = "glibc.malloc.hugetlb=1";
+  std::vector<std::string> result;
+  bool found = false;
+  for (char** entry = environment; entry && *entry; ++entry) {
+    std::string text = *entry;
+    if (text.starts_with(Tunables)) {
+      found = true;
+      // A user's own choice of huge pages stands.
+      if (text.find("glibc.malloc.hugetlb=") == std::string::npos) {
+        text += text.size() > Tunables.size() ? ":" : "";
+        text += HugePages;
+      }
+    }
+    result.push_back(std::move(text));
+  }
+  if (!found) result.push_back(std::string(Tunables) + std::string(HugePages));
+  return result;
+}
 
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd) {
@@ -93,8 +116,12 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   posix_spawnattr_setsigmask(&attributes, &no_signals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+  std::vector<std::string> environment = DecoderEnvironment(environ);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   const int spawned =
-      posix_spawn(&child.pid, decoder.c_str(), &actions, &attributes, argv.data(), environ);
+      posix_spawn(&child.pid, decoder.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return std::nullopt;

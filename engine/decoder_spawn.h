@@ -25,6 +25,11 @@ struct DecoderChild {
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd);
 
+/// The environment a decoder starts with: `environment` (a null-ended list) with glibc's malloc
+/// asked to back its large blocks with huge pages, added to the tunables already there. A decoded
+/// bitmap is then faulted in 2 MiB at a time instead of 4 KiB, a fifth of the whole run's time.
+std::vector<std::string> DecoderEnvironment(char** environment);
+
 /// Waits for `pid` until `deadline` and kills it when the time is up; true when it exited with 0.
 bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline);
 

@@ -499,7 +499,9 @@ bool WritePng(FIBITMAP* image, FILE* file, const PngEncoding& requested) {
     return WriteWithLibpng(file, image, *layout, header, encoding, row.data());
   }
   if (!WriteWithLibpng(file, image, *layout, header, encoding, nullptr)) return false;
-  const size_t threads = static_cast<size_t>(
-      encoding.threads > 0 ? encoding.threads : UsableProcessorCount());
+  // Stored blocks are a copy: more threads would only add a buffer and a stream each.
+  const size_t threads = encoding.level == 0 ? 1
+                         : static_cast<size_t>(encoding.threads > 0 ? encoding.threads
+                                                                    : UsableProcessorCount());
   return WriteSlices(file, image, *layout, encoding, threads) && WriteEnd(file);
 }

@@ -26,8 +26,14 @@ namespace {
 
 constexpr int Sizes[] = {16, 24, 32, 48, 64};
 constexpr int ProgramIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
-// The names the "Buttons" section gives pictures of; the others are in "Icons".
-constexpr std::string_view ButtonNames[] = {"Convert", "InFiles", "InFolder"};
+// The names the "Buttons" section gives pictures of, with the size the window's buttons show
+// them at; the others are in "Icons". A theme is asked for 16-pixel buttons unless it names an
+// entry whole, so the pack names the large ones.
+struct ButtonPicture {
+  std::string_view name;
+  int size;
+};
+constexpr ButtonPicture ButtonPictures[] = {{"Convert", 64}, {"InFiles", 48}, {"InFolder", 48}};
 // A fixed time for every entry, so the same drawings always give the same pack.
 constexpr time_t EntryTime = 1704067200;  // 2024-01-01
 
@@ -71,7 +77,10 @@ std::string EncodePng(cairo_surface_t* surface) {
 
 std::string ThemeConfigText(const std::vector<std::string_view>& names) {
   std::string text = "[Theme]\r\nName=Hand Drawn\r\n[Buttons]\r\n";
-  for (std::string_view name : ButtonNames) text += std::string(name) + "=" + Lower(name) + "\r\n";
+  for (const ButtonPicture& button : ButtonPictures) {
+    text += std::string(button.name) + "=" + Lower(button.name) + "_" +
+            std::to_string(button.size) + ".png\r\n";
+  }
   text += "[Icons]\r\n";
   for (std::string_view name : names) text += std::string(name) + "=" + Lower(name) + "\r\n";
   return text;

@@ -9,11 +9,15 @@
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
+#include "gui/about_window.h"
 #include "gui/conversion_run.h"
+#include "gui/converter_search.h"
 #include "gui/file_choosers.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
+#include "gui/theme_pictures.h"
+#include "gui/update_window.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "platform/system.h"
@@ -129,9 +133,13 @@ void DispatchCommand(int32_t id) {
       OpenPreferences();
       return;
     case CmdFindConverter:
+      OpenConverterSearch();
+      return;
     case CmdCheckForUpdates:
+      CheckForUpdatesFromWindow();
+      return;
     case CmdAbout:
-      // Their windows are not part of the program yet.
+      OpenAbout();
       return;
     default:
       return;
@@ -217,12 +225,16 @@ void RebuildInterface() {
     return;
   }
   if (level == 2) {
+    // The built-in pictures are drawn again at the new size first, so a name the theme lacks
+    // does not keep a picture of the old size.
     LoadToolbarPictures(ThemePictureSize(g_settings.interface.ui_size));
+    LoadThemePictures(false, false, true);
     g_main_window->RebuildToolbar();
     g_main_window->PostSizeEvent();
     g_process.interface_rebuild_level = 0;
   } else if (level == 1) {
-    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+    // The previous theme's pictures stay where the new theme has none.
+    LoadThemePictures(true, true, true);
     BuildMainMenu(g_main_window);
     g_main_window->RebuildToolbar();
     g_main_window->RefreshPictures();

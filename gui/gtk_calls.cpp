@@ -98,3 +98,41 @@ bool UseCompactControls(wxWindow* window) {
   set_name(window->GetHandle(), "quorvix-compact");
   return true;
 }
+
+bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb) {
+  const auto root_of = Find<void* (*)()>("gdk_get_default_root_window");
+  const auto grab = Find<void* (*)(void*, int, int, int, int)>("gdk_pixbuf_get_from_window");
+  const auto pixels_of = Find<const uint8_t* (*)(void*)>("gdk_pixbuf_read_pixels");
+  const auto stride_of = Find<int (*)(void*)>("gdk_pixbuf_get_rowstride");
+  const auto channels_of = Find<int (*)(void*)>("gdk_pixbuf_get_n_channels");
+  const auto width_of = Find<int (*)(void*)>("gdk_pixbuf_get_width");
+  const auto height_of = Find<int (*)(void*)>("gdk_pixbuf_get_height");
+  const auto unref = Find<void (*)(void*)>("g_object_unref");
+  if (!root_of || !grab || !pixels_of || !stride_of || !channels_of || !width_of || !height_of ||
+      !unref || width <= 0 || height <= 0) {
+    return false;
+  }
+  void* root = root_of();
+  if (!root) return false;
+  void* picture = grab(root, x, y, width, height);
+  if (!picture) return false;
+  const uint8_t* pixels = pixels_of(picture);
+  const int stride = stride_of(picture);
+  const int channels = channels_of(picture);
+  const bool usable = pixels && channels >= 3 && width_of(picture) == width &&
+                      height_of(picture) == height && stride >= width * channels;
+  if (usable) {
+    rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (int row = 0; row < height; ++row) {
+      const uint8_t* from = pixels + static_cast<size_t>(row) * stride;
+      uint8_t* to = rgb.data() + static_cast<size_t>(row) * width * 3;
+      for (int column = 0; column < width; ++column) {
+        to[column * 3] = from[column * channels];
+        to[column * 3 + 1] = from[column * channels + 1];
+        to[column * 3 + 2] = from[column * channels + 2];
+      }
+    }
+  }
+  unref(picture);
+  return usable;
+}

@@ -3,7 +3,9 @@
 // The few GTK calls wx has no word for. GTK is already loaded by wx; its functions are looked up
 // in the process, so the build needs no GTK headers.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 class wxWindow;
 
@@ -22,3 +24,7 @@ bool SaveScreenPicture(int x, int y, int width, int height, const std::string& p
 /// drop-down lists, spin boxes and sliders of about 20 pixels) by tighter GTK paddings; false
 /// when GTK's style calls are missing, and then the controls keep their own sizes.
 bool UseCompactControls(wxWindow* window);
+
+/// The screen's pixels inside the area as RGB bytes (3 a pixel, top row first); false when they
+/// cannot be read.
+bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);

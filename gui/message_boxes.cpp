@@ -13,6 +13,16 @@ MessageHandler& Handler() {
   return handler;
 }
 
+int g_boxes_shown = 0;
+
+// Shows `box` and counts it as shown until it is answered.
+int ShowCounted(wxMessageDialog& box) {
+  ++g_boxes_shown;
+  const int answer = box.ShowModal();
+  --g_boxes_shown;
+  return answer;
+}
+
 wxWindow* Owner() {
   wxWindow* active = wxGetActiveWindow();
   return active ? active : g_main_window;
@@ -22,6 +32,8 @@ wxWindow* Owner() {
 
 void SetMessageHandler(MessageHandler handler) { Handler() = std::move(handler); }
 
+bool MessageBoxShown() { return g_boxes_shown > 0; }
+
 void ShowWarning(const std::string& text) {
   if (Handler()) {
     Handler()(MessageKind::Warning, text);
@@ -29,7 +41,30 @@ void ShowWarning(const std::string& text) {
   }
   wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", "Warning")),
                       wxOK | wxICON_WARNING);
-  box.ShowModal();
+  ShowCounted(box);
+}
+
+bool ShowMessage(MessageKind kind, const std::string& title_key, const std::string& text_key) {
+  const std::string& text = GetText("Msg", text_key);
+  if (Handler()) return Handler()(kind, text);
+  long style = wxOK | wxICON_INFORMATION;
+  switch (kind) {
+    case MessageKind::Question:
+    case MessageKind::BreakQuestion:
+      style = wxYES_NO | wxICON_QUESTION;
+      break;
+    case MessageKind::Warning:
+      style = wxOK | wxICON_WARNING;
+      break;
+    case MessageKind::Error:
+      style = wxOK | wxICON_ERROR;
+      break;
+    case MessageKind::Information:
+      break;
+  }
+  wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", title_key)), style);
+  const int answer = ShowCounted(box);
+  return answer == wxID_YES || answer == wxID_OK;
 }
 
 bool AskBreakConversion() {
@@ -37,13 +72,5 @@ bool AskBreakConversion() {
   if (Handler()) return Handler()(MessageKind::BreakQuestion, text);
   wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", "Warning")),
                       wxYES_NO | wxICON_WARNING);
-  return box.ShowModal() == wxID_YES;
-}
-
-bool AskResetToDefaults() {
-  const std::string& text = GetText("Msg", "Ask reset to defaults");
-  if (Handler()) return Handler()(MessageKind::ResetQuestion, text);
-  wxMessageDialog box(Owner(), WindowText(text), FromUtf8(GetText("Msg", "Reset to Defaults")),
-                      wxYES_NO | wxICON_QUESTION);
-  return box.ShowModal() == wxID_YES;
+  return ShowCounted(box) == wxID_YES;
 }

@@ -153,6 +153,14 @@ bool LoadBuiltInPictures(int toolbar_size) {
 
 bool LoadToolbarPictures(int size) { return RenderMap(g_toolbar_icons, size); }
 
+bool SetIconPicture(const IconMap& map, std::string_view name, const wxBitmap& picture) {
+  const int32_t slot = IconSlot(map, name);
+  if (slot < 0 || !picture.IsOk()) return false;
+  if (static_cast<size_t>(slot) >= Slots().size()) Slots().resize(slot + 1);
+  Slots()[slot] = picture;
+  return true;
+}
+
 const wxBitmap& IconPicture(const IconMap& map, std::string_view name) {
   static const wxBitmap none;
   const int32_t slot = IconSlot(map, name);

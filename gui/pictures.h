@@ -29,5 +29,9 @@ bool LoadBuiltInPictures(int toolbar_size);
 /// Renders the ToolbarIcons slots again at `size` (after a change of "UI Size").
 bool LoadToolbarPictures(int size);
 
+/// Puts `picture` into the slot of `name` in `map`; false when the map has no such name or the
+/// picture is not usable (the slot then keeps its picture).
+bool SetIconPicture(const IconMap& map, std::string_view name, const wxBitmap& picture);
+
 /// The picture in the slot of `name` in `map`; an empty bitmap when the map has no such name.
 const wxBitmap& IconPicture(const IconMap& map, std::string_view name);

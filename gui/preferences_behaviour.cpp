@@ -378,7 +378,7 @@ void PreferencesDialog::StorePreferences() {
 }
 
 void PreferencesDialog::ResetPreferences() {
-  if (!AskResetToDefaults()) return;
+  if (!ShowMessage(MessageKind::Question, "Reset to Defaults", "Ask reset to defaults")) return;
   RowControls& theme_row = *FindRow("Interface", "UI Theme");
   const int theme = theme_row.choice->GetSelection();
   const std::string shown_theme = theme >= 0 && theme < static_cast<int>(theme_row.entry_ids.size())

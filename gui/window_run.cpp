@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
@@ -18,11 +19,16 @@
 #include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
+#include "gui/message_boxes.h"
 #include "gui/pictures.h"
+#include "gui/screenshot_mode.h"
+#include "gui/theme_pictures.h"
+#include "gui/uninstall_page.h"
+#include "gui/update_window.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "themes/theme_pack.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 namespace {
 
@@ -34,8 +40,19 @@ bool HasDisplay() {
   return (x11 && *x11) || (wayland && *wayland);
 }
 
+// The pictures of every mode that shows the main window: built-in ones, then the active theme's.
+void LoadPictures() {
+  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  ScanThemes();
+  LoadThemePictures(true, true, true);
+}
+
 class WindowApp : public wxApp {
  public:
+  WindowApp(WindowRunMode mode, std::string folder) : mode_(mode), folder_(std::move(folder)) {}
+
+  int ExitStatus() const { return exit_status_; }
+
   bool OnInit() override {
     // A log box is modal and would block a run nobody watches: messages go to standard error.
     delete wxLog::SetActiveTarget(new wxLogStderr);
@@ -43,10 +60,22 @@ class WindowApp : public wxApp {
     ShowMenuPictures();
     const wxRect screen = wxDisplay(0u).GetGeometry();
     SetPrimaryDesktopSize({screen.width, screen.height});
+    switch (mode_) {
+      case WindowRunMode::Screenshots:
+        return StartScreenshots();
+      case WindowRunMode::Uninstall:
+        BuildLanguageTable();
+        SetTopWindow(new UninstallPage);
+        return true;
+      case WindowRunMode::Main:
+        break;
+    }
     // A polite end (logout, kill) closes the window as the user would: a run in work is asked
     // first, and the settings are written. The handler only raises a flag the loop looks at.
     std::signal(SIGTERM, [](int) { g_end_requested = 1; });
     end_watch_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      // A box waiting for its answer owns the window until it has one; the end comes after.
+      if (MessageBoxShown()) return;
       if (g_end_requested && g_main_window && !g_main_window->RunInWork()) {
         g_end_requested = 0;
         g_main_window->Close();
@@ -60,10 +89,12 @@ class WindowApp : public wxApp {
     BuildConfigFilePath();
     LoadSettings();
     BuildLanguageTable();
-    LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+    LoadPictures();
     auto* window = new MainWindow;
     SetTopWindow(window);
     window->Finish();
+    // Asked once the window is on the screen, so the question has its owner visible.
+    CallAfter([] { RunAutomaticUpdateCheckFromWindow(); });
     return true;
   }
 
@@ -73,7 +104,23 @@ class WindowApp : public wxApp {
   }
 
  private:
+  bool StartScreenshots() {
+    BuildLanguageTable();
+    LoadPictures();
+    StartScreenshotMode(folder_, [this](bool saved) {
+      if (!saved) {
+        WriteErrorLine("Error: Cannot save the screenshots in " + folder_);
+        exit_status_ = ExitNoScreenshots;
+      }
+      ExitMainLoop();
+    });
+    return true;
+  }
+
   static constexpr int EndWatchMilliseconds = 100;
+  WindowRunMode mode_;
+  std::string folder_;
+  int exit_status_ = 0;
   wxTimer end_watch_;
 };
 
@@ -100,19 +147,35 @@ void ShutDown() {
   SaveSettings();
 }
 
-int RunWindowInterface(int argc, char** argv) {
+int RunWindowInterface(int argc, char** argv, WindowRunMode mode,
+                       const std::string& screenshot_folder) {
   if (!HasDisplay()) {
-    WriteErrorLine("Error: No display for the window; use -i FILE to convert on the command line");
+    WriteErrorLine(mode == WindowRunMode::Main
+                       ? "Error: No display for the window; use -i FILE to convert on the "
+                         "command line"
+                       : "Error: No display to show the window on");
     return ExitNoWindow;
   }
-  ResetSettings(g_settings, false);
+  std::string folder = screenshot_folder;
+  if (mode == WindowRunMode::Screenshots) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    std::error_code error;
+    // Saying nothing would leave a script believing its pictures were taken.
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
+      WriteErrorLine("Error: Invalid screenshot folder");
+      return ExitNoScreenshots;
+    }
+  }
+  // The screenshots show the settings of a fresh start, never the user's own.
+  ResetSettings(g_settings, mode == WindowRunMode::Screenshots);
   // GDK probes GLX for its visuals when it opens the display, which starts the whole OpenGL
   // driver (on a machine without a GPU, a software renderer): about a third of the start-up. The
   // window draws with Cairo only. A user's own GDK_GL stays as it is, and ours is gone again
   // once GDK has read it, so programs opened from the window do not inherit it.
   const bool own_gdk_gl = std::getenv("GDK_GL") == nullptr;
   if (own_gdk_gl) setenv("GDK_GL", "disable", 1);
-  wxApp::SetInstance(new WindowApp);
+  auto* app = new WindowApp(mode, folder);
+  wxApp::SetInstance(app);
   const bool started = wxEntryStart(argc, argv);
   if (own_gdk_gl) unsetenv("GDK_GL");
   if (!started) {
@@ -124,6 +187,7 @@ int RunWindowInterface(int argc, char** argv) {
     return ExitNoWindow;
   }
   wxTheApp->OnRun();
+  const int status = app->ExitStatus();
   wxEntryCleanup();
-  return 0;
+  return status;
 }

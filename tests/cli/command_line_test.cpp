@@ -79,12 +79,16 @@ TEST(WindowRun, FollowsWhenThereIsNoConsoleWork) {
   }
 }
 
-TEST(FirstParameterModes, ScreenshotAndUninstallEndQuietly) {
+TEST(FirstParameterModes, ScreenshotAndUninstallNeedADisplay) {
+  // They are no console work, "-i" after "-U" included: without a display the window program
+  // says so in one line.
   for (const Lines& arguments : {Lines{"-T", "/tmp"}, Lines{"-u"}, Lines{"-U", "-i", "x.psd"}}) {
-    const QuorvixRun run = RunQuorvix(arguments);
-    EXPECT_EQ(run.exit_status, 0);
+    QuorvixRunOptions options;
+    options.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    const QuorvixRun run = RunQuorvix(arguments, options);
+    EXPECT_EQ(run.exit_status, 4);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.ErrorLines(), Lines{"Error: No display to show the window on"});
   }
   // Later on the command line these are plain unknown options.
   EXPECT_EQ(RunQuorvix({"-i", "x", "-T"}).Lines().back(), "Error: Invalid input file");

@@ -10,8 +10,10 @@
 #include <sstream>
 #include <string>
 
+#include "engine/decoder_spawn.h"
 #include "engine/isolated_decode.h"
 #include "engine/loading.h"
+#include "engine/pixel_memory.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -200,4 +202,39 @@ TEST_F(IsolatedDecode, TheDecoderDiesWithTheProgram) {
     if (!gone) usleep(10000);
   }
   EXPECT_TRUE(gone);
+}
+
+TEST(DecoderEnvironment, AsksForHugePagesAndKeepsTheUsersTunables) {
+  using Lines = std::vector<std::string>;
+  const auto of = [](Lines lines) {
+    std::vector<char*> pointers;
+    for (std::string& line : lines) pointers.push_back(line.data());
+    pointers.push_back(nullptr);
+    return DecoderEnvironment(pointers.data());
+  };
+  EXPECT_EQ(of({"HOME=/h", "LANG=C"}),
+            (Lines{"HOME=/h", "LANG=C", "GLIBC_TUNABLES=glibc.malloc.hugetlb=1"}));
+  EXPECT_EQ(of({"GLIBC_TUNABLES=glibc.malloc.check=3", "A=b"}),
+            (Lines{"GLIBC_TUNABLES=glibc.malloc.check=3:glibc.malloc.hugetlb=1", "A=b"}));
+  EXPECT_EQ(of({"GLIBC_TUNABLES="}), (Lines{"GLIBC_TUNABLES=glibc.malloc.hugetlb=1"}));
+  // A user who turned huge pages off keeps them off.
+  EXPECT_EQ(of({"GLIBC_TUNABLES=glibc.malloc.hugetlb=0"}),
+            (Lines{"GLIBC_TUNABLES=glibc.malloc.hugetlb=0"}));
+  EXPECT_EQ(DecoderEnvironment(nullptr), (Lines{"GLIBC_TUNABLES=glibc.malloc.hugetlb=1"}));
+}
+
+TEST(PixelMemory, LargeMemoryIsZeroedWritableAndShrinks) {
+  for (const uint64_t length : {uint64_t{4096 * 3 + 5}, uint64_t{24} << 20}) {
+    PixelMemory memory(length);
+    ASSERT_NE(memory.address(), nullptr) << length;
+    auto* bytes = static_cast<unsigned char*>(memory.address());
+    EXPECT_EQ(bytes[0], 0);
+    EXPECT_EQ(bytes[length - 1], 0);
+    bytes[length - 1] = 7;
+    memory.Shrink(length / 2);
+    EXPECT_GE(memory.length(), length / 2);
+    EXPECT_LT(memory.length(), length);
+    bytes[length / 2 - 1] = 9;  // still ours
+    EXPECT_EQ(bytes[length / 2 - 1], 9);
+  }
 }

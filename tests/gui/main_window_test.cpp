@@ -227,24 +227,11 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
 }
 
 TEST_F(WindowTest, HelpAndFeedbackAreHandedToTheDesktop) {
-  // A stand-in for xdg-open that writes down what it was given.
-  const std::string record = dir_.file("opened.txt");
-  const std::string stub = dir_.file("xdg-open");
-  ASSERT_TRUE(WriteFileBytes(stub, "#!/bin/sh\necho \"$1\" >> '" + record + "'\n"));
-  std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
-  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  setenv("PATH", (dir_.path().string() + ":" + path).c_str(), 1);
+  const OpenerStub opener(dir_);
   SendCommand(CmdManual);
   SendCommand(CmdSendFeedback);
-  const bool both = PumpUntil(
-      [&] {
-        const std::string text = ReadFileBytes(record);
-        return std::count(text.begin(), text.end(), '\n') == 2;
-      },
-      5000);
-  setenv("PATH", path.c_str(), 1);
-  ASSERT_TRUE(both);
-  const std::string text = ReadFileBytes(record);
+  ASSERT_TRUE(opener.WaitForOpened(2));
+  const std::string text = opener.Opened();
   const std::string manual = g_process.program_folder + "tarnex.html";
   EXPECT_NE(text.find(manual + "\n"), std::string::npos) << text;
   EXPECT_TRUE(std::filesystem::exists(manual));

@@ -12,8 +12,10 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "app/start_up.h"
@@ -26,7 +28,9 @@
 #include "gui/pictures.h"
 #include "gui/progress_window.h"
 #include "themes/theme_pack.h"
+#include "gui/theme_pictures.h"
 #include "texts/language_table.h"
+#include "themes/theme_pack.h"
 
 void Pump(int milliseconds) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -48,6 +52,12 @@ void Snapshot(wxWindow* window, const std::string& name) {
   if (!folder || !*folder) return;
   Pump(150);
   EXPECT_TRUE(SaveWindowPicture(window, std::string(folder) + "/" + name + ".png")) << name;
+}
+
+void LoadStartPictures() {
+  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  ScanThemes();
+  LoadThemePictures(true, true, true);
 }
 
 void SendCommand(int id) {
@@ -94,10 +104,33 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
   return report;
 }
 
+OpenerStub::OpenerStub(const TempDir& dir) : record_(dir.file("opened.txt")) {
+  const std::string stub = dir.file("xdg-open");
+  EXPECT_TRUE(WriteFileBytes(stub, "#!/bin/sh\necho \"$1\" >> '" + record_ + "'\n"));
+  std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir.path().string() + ":" + saved_path_).c_str(), 1);
+}
+
+OpenerStub::~OpenerStub() { setenv("PATH", saved_path_.c_str(), 1); }
+
+std::string OpenerStub::Opened() const { return ReadFileBytes(record_); }
+
+bool OpenerStub::WaitForOpened(int count, int milliseconds) const {
+  return PumpUntil(
+      [&] {
+        const std::string text = Opened();
+        return std::count(text.begin(), text.end(), '\n') >= count;
+      },
+      milliseconds);
+}
+
 void WindowTest::SetUp() {
   // The settings file of each test lives in its own folder.
   setenv("XDG_CONFIG_HOME", dir_.folder().c_str(), 1);
   ResetSettings(g_settings, false);
+  // Each test starts from the pictures of a fresh start, whatever the one before did to them.
+  LoadStartPictures();
   messages_.clear();
   SetMessageHandler([this](MessageKind, const std::string& text) {
     messages_.push_back(text);
@@ -151,7 +184,7 @@ int main(int argc, char** argv) {
   wxTheApp->CallOnInit();
   ShowMenuPictures();
   BuildLanguageTable();
-  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+  LoadStartPictures();
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
   return result;

@@ -26,6 +26,10 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
 /// by $QUORVIX_SCREENSHOTS; does nothing without it.
 void Snapshot(wxWindow* window, const std::string& name);
 
+/// The pictures a window run starts with: the built-in ones under the default theme's, for the
+/// settings in g_settings.
+void LoadStartPictures();
+
 /// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
 void SendCommand(int id);
 
@@ -45,6 +49,25 @@ struct EndReport {
 /// Starts the conversion as the Convert button does. `during` runs once while the worker is in
 /// work; at the end the report is read and OK pressed, as a user would.
 EndReport Convert(const std::function<void(ProgressWindow&)>& during = {});
+
+/// A stand-in for xdg-open, first on PATH while it lives, that writes each target it is given as
+/// one line of a file.
+class OpenerStub {
+ public:
+  explicit OpenerStub(const TempDir& dir);
+  ~OpenerStub();
+  OpenerStub(const OpenerStub&) = delete;
+  OpenerStub& operator=(const OpenerStub&) = delete;
+
+  /// The targets opened so far, one a line.
+  std::string Opened() const;
+  /// Pumps until `count` targets were opened or `milliseconds` passed; true when they were.
+  bool WaitForOpened(int count, int milliseconds = 5000) const;
+
+ private:
+  std::string record_;
+  std::string saved_path_;
+};
 
 class WindowTest : public ::testing::Test {
  protected:

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -123,6 +125,12 @@ TEST(WindowProgram, BareQuorvixOpensTheWindowAndKeepsTheLock) {
   TempDir runtime;
   const std::vector<std::pair<std::string, std::string>> environment = {
       {"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}};
+  // No update question at start: it would hold the window until someone answers.
+  ProgramSettings quiet;
+  ResetSettings(quiet, false);
+  quiet.general.update_range = ToValue(UpdateRange::Never);
+  std::filesystem::create_directories(config.folder() + "Halvane/tarnex");
+  ASSERT_TRUE(SaveSettings(quiet, config.folder() + "Halvane/tarnex/config.ini"));
   Child window = Start({}, environment);
   ASSERT_GT(window.pid, 0);
   ASSERT_TRUE(WaitFor([] { return WindowShown("Quorvix 2.7"); }, 20000));
@@ -191,4 +199,92 @@ TEST(WindowProgram, WithoutADisplayAWindowRunEndsWithOneLine) {
   EXPECT_EQ(Finish(run, &output), 4);
   EXPECT_EQ(output.rfind("Error: ", 0), 0u) << output;
   EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+}
+
+namespace {
+
+// Width and height from a JPEG's start-of-frame marker; 0, 0 when there is none.
+std::pair<int, int> JpegSize(const std::string& bytes) {
+  for (size_t at = 2; at + 9 < bytes.size();) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (byte(at) != 0xFF) return {0, 0};
+    const int marker = byte(at + 1);
+    const size_t length = (byte(at + 2) << 8) | byte(at + 3);
+    if (marker >= 0xC0 && marker <= 0xC3) {
+      return {(byte(at + 7) << 8) | byte(at + 8), (byte(at + 5) << 8) | byte(at + 6)};
+    }
+    at += 2 + length;
+  }
+  return {0, 0};
+}
+
+}  // namespace
+
+TEST(WindowProgram, ScreenshotModeWritesBothPictures) {
+  TempDir config;
+  TempDir runtime;
+  TempDir out;
+  // A relative folder without its "/" is taken from the working directory.
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(out.path());
+  std::filesystem::create_directory("shots");
+  Child run = Start({"-T", "shots"},
+                    {{"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}});
+  std::string output;
+  const int status = Finish(run, &output);
+  std::filesystem::current_path(here);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "");
+
+  const std::string large = ReadText(out.file("shots/tarnex1.jpg"));
+  const std::string small = ReadText(out.file("shots/tarnex1x.jpg"));
+  ASSERT_GT(large.size(), 1000u);
+  ASSERT_GT(small.size(), 200u);
+  EXPECT_EQ(large.substr(0, 3), "\xFF\xD8\xFF");
+  const auto [width, height] = JpegSize(large);
+  EXPECT_GE(width, 510);
+  EXPECT_GE(height, 260);
+  const auto [small_width, small_height] = JpegSize(small);
+  EXPECT_EQ(small_width, 180);
+  EXPECT_EQ(small_height, static_cast<int>(std::lround(180.0 * height / width)));
+  // A screenshot run never touches the settings file.
+  EXPECT_FALSE(std::filesystem::exists(config.folder() + "Halvane/tarnex/config.ini"));
+
+  if (const char* shots = std::getenv("QUORVIX_SCREENSHOTS"); shots && *shots) {
+    for (const char* name : {"tarnex1.jpg", "tarnex1x.jpg"}) {
+      std::filesystem::copy_file(out.file(std::string("shots/") + name),
+                                 std::string(shots) + "/" + name,
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+}
+
+TEST(WindowProgram, ScreenshotModeSaysWhyItSavedNothing) {
+  TempDir runtime;
+  Child missing = Start({"-T", "/nowhere/at/all"}, {{"XDG_RUNTIME_DIR", runtime.folder()}});
+  std::string output;
+  EXPECT_EQ(Finish(missing, &output), 1);
+  EXPECT_EQ(output, "Error: Invalid screenshot folder\n");
+
+  TempDir out;
+  Child blind = Start({"-T", out.folder()}, {{"XDG_RUNTIME_DIR", runtime.folder()}},
+                      {"DISPLAY", "WAYLAND_DISPLAY"});
+  EXPECT_EQ(Finish(blind, &output), 4);
+  EXPECT_EQ(output.rfind("Error: ", 0), 0u) << output;
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+  EXPECT_FALSE(std::filesystem::exists(out.file("tarnex1.jpg")));
+}
+
+TEST(WindowProgram, UninstallPageShowsItselfAndWritesNoSettings) {
+  TempDir config;
+  TempDir runtime;
+  Child page =
+      Start({"-U"}, {{"XDG_CONFIG_HOME", config.folder()}, {"XDG_RUNTIME_DIR", runtime.folder()}});
+  ASSERT_GT(page.pid, 0);
+  const bool shown = WaitFor([] { return WindowShown("Uninstall"); }, 20000);
+  kill(page.pid, SIGTERM);
+  std::string output;
+  Finish(page, &output);
+  EXPECT_TRUE(shown) << output;
+  EXPECT_FALSE(std::filesystem::exists(config.folder() + "Halvane"));
 }

@@ -273,6 +273,9 @@ TEST(DefaultThemePack, SuppliesEveryIconAtEverySize) {
       EXPECT_EQ(picture.height, size) << name;
     }
     EXPECT_EQ(pictures.menu.at("Web").width, 16);
+    // The big Convert button gets the pack's largest picture, named whole.
+    EXPECT_EQ(pictures.buttons.at("Convert").width, 64);
+    EXPECT_EQ(pictures.buttons.at("InFiles").width, 48);
   }
 }
 

@@ -1,0 +1,135 @@
+#include "gui/converter_search.h"
+
+#include <wx/button.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "core/program_identity.h"
+#include "gui/main_window.h"
+#include "gui/message_boxes.h"
+#include "gui/wx_text.h"
+#include "platform/ascii.h"
+#include "platform/open_default.h"
+#include "texts/language_table.h"
+
+ConverterSearchWindow* g_converter_search = nullptr;
+
+namespace {
+
+constexpr int InnerWidth = 370;
+// GTK's text fields are taller than 20 pixels; the row keeps its places and the window grows to
+// fit the fields and the button.
+constexpr int InnerHeight = 64;
+constexpr int FieldHeight = 30;
+
+// A byte that continues a UTF-8 sequence rather than starting a character.
+bool ContinuesCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::string ConverterSearchTerm(std::string_view text) {
+  size_t characters = 0;
+  size_t end = 0;
+  while (end < text.size()) {
+    if (!ContinuesCharacter(text[end]) && characters++ == MaxSearchTermCharacters) break;
+    ++end;
+  }
+  std::string term;
+  for (const char c : ToLowerAscii(text.substr(0, end))) {
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) term += c;
+  }
+  return term;
+}
+
+std::string ConverterSearchPath(std::string_view source, std::string_view target) {
+  return "/find/" + std::string(source) + "-" + std::string(target) + "/";
+}
+
+ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
+    : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+      owner_(owner) {
+  g_converter_search = this;
+  SetClientSize(InnerWidth, InnerHeight);
+  const int field_y = (InnerHeight - FieldHeight) / 2;
+  new wxStaticText(this, wxID_ANY, FromUtf8(GetText("Custom-Converter", "From")),
+                   wxPoint(10, field_y + 6), wxSize(40, 20));
+  source_field_ = new wxTextCtrl(this, SourceFieldId, wxEmptyString, wxPoint(50, field_y),
+                                 wxSize(80, FieldHeight), wxTE_PROCESS_ENTER);
+  new wxStaticText(this, wxID_ANY, FromUtf8(GetText("Custom-Converter", "To")),
+                   wxPoint(150, field_y + 6), wxSize(30, 20));
+  target_field_ = new wxTextCtrl(this, TargetFieldId, wxEmptyString, wxPoint(180, field_y),
+                                 wxSize(80, FieldHeight), wxTE_PROCESS_ENTER);
+  search_button_ =
+      new wxButton(this, SearchButtonId, FromUtf8(GetText("Custom-Converter", "Search")),
+                   wxPoint(280, field_y - 1), wxSize(80, FieldHeight + 2));
+  search_button_->SetDefault();
+
+  Bind(wxEVT_BUTTON, &ConverterSearchWindow::OnButton, this);
+  // Return in either field searches, as the default button would.
+  Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { Search(); });
+  Bind(wxEVT_CLOSE_WINDOW, &ConverterSearchWindow::OnClose, this);
+  Bind(wxEVT_CHAR_HOOK, &ConverterSearchWindow::OnCharHook, this);
+
+  if (owner_) {
+    CentreOnParent();
+    owner_->Disable();
+  }
+  Show();
+  source_field_->SetFocus();
+}
+
+ConverterSearchWindow::~ConverterSearchWindow() {
+  if (g_converter_search == this) g_converter_search = nullptr;
+}
+
+void ConverterSearchWindow::Search() {
+  const std::string source = ConverterSearchTerm(ToUtf8(source_field_->GetValue()));
+  const std::string target = ConverterSearchTerm(ToUtf8(target_field_->GetValue()));
+  if (source.empty() || target.empty()) {
+    ShowWarning(GetText("Msg", "Empty extensions"));
+    return;
+  }
+  Hide();
+  OpenWithDefaultHandler(MakerAddress(ConverterSearchPath(source, target)));
+  CloseWindow();
+}
+
+void ConverterSearchWindow::CloseWindow() {
+  if (closing_) return;
+  closing_ = true;
+  if (g_converter_search == this) g_converter_search = nullptr;
+  if (owner_) {
+    owner_->Enable();
+    owner_->SetFocus();
+  }
+  Destroy();
+}
+
+void ConverterSearchWindow::OnButton(wxCommandEvent& event) {
+  if (event.GetId() == SearchButtonId) {
+    Search();
+    return;
+  }
+  // The dialog's own Cancel (from Escape) closes it like the close box.
+  if (event.GetId() == wxID_CANCEL) {
+    CloseWindow();
+    return;
+  }
+  event.Skip();
+}
+
+void ConverterSearchWindow::OnClose(wxCloseEvent&) { CloseWindow(); }
+
+void ConverterSearchWindow::OnCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_ESCAPE) {
+    CloseWindow();
+    return;
+  }
+  event.Skip();
+}
+
+void OpenConverterSearch() {
+  if (g_converter_search) return;
+  new ConverterSearchWindow(g_main_window);
+}

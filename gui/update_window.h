@@ -1,0 +1,17 @@
+#pragma once
+
+// The update check in the window: the on-demand command and the start-up check, with their
+// message boxes. The network wait happens on the window's thread, so a busy cursor shows it.
+
+#include <string>
+
+/// Fetches the version file under a busy cursor and shows the box of the outcome; Yes in the
+/// "New Update" box opens the product page.
+void CheckForUpdatesFromWindow();
+
+/// When the start-up check is due, asks whether to check and on Yes checks as the command does;
+/// then "Update Date" becomes now, whatever the answer.
+void RunAutomaticUpdateCheckFromWindow();
+
+/// Points the checks at another version file (a test's own server); empty restores the maker's.
+void SetVersionFileAddress(std::string address);

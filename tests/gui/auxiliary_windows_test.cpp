@@ -1,0 +1,238 @@
+// The small windows around the main window: the converter search, About, the uninstall page and
+// the output-folder chooser's history.
+
+#include <wx/bmpcbox.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/hyperlink.h>
+#include <wx/textctrl.h>
+
+#include <filesystem>
+
+#include "core/conversion_job.h"
+#include "core/program_identity.h"
+#include "settings/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/about_window.h"
+#include "gui/commands.h"
+#include "gui/converter_search.h"
+#include "gui/file_choosers.h"
+#include "gui/uninstall_page.h"
+#include "tests/gui/window_harness.h"
+#include "tests/support/psd_writer.h"
+
+namespace {
+
+void Click(wxButton* button) {
+  wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+  click.SetEventObject(button);
+  button->GetEventHandler()->ProcessEvent(click);
+}
+
+void PressKey(wxWindow* window, int key) {
+  wxKeyEvent press(wxEVT_CHAR_HOOK);
+  press.m_keyCode = key;
+  press.SetEventObject(window);
+  window->GetEventHandler()->ProcessEvent(press);
+}
+
+void FollowLink(wxHyperlinkCtrlBase* link) {
+  wxHyperlinkEvent follow(link, link->GetId(), link->GetURL());
+  link->GetEventHandler()->ProcessEvent(follow);
+}
+
+}  // namespace
+
+TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
+  EXPECT_EQ(ConverterSearchTerm("Photoshop PSD!"), "photoshopps");
+  EXPECT_EQ(ConverterSearchTerm("PNG-8"), "png8");
+  EXPECT_EQ(
+      ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
+      "/find/photoshopps-png8/");
+  // Characters, not bytes, are counted: three two-byte letters still leave nine of the rest.
+  EXPECT_EQ(ConverterSearchTerm("\u00c4\u00d6\u00dcabcdefghijklm"), "abcdefghi");
+  EXPECT_EQ(ConverterSearchTerm("abcdefghijkl"), "abcdefghijkl");
+  EXPECT_EQ(ConverterSearchTerm("  --  "), "");
+}
+
+TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
+  const OpenerStub opener(dir_);
+  SendCommand(CmdFindConverter);
+  ASSERT_NE(g_converter_search, nullptr);
+  EXPECT_FALSE(window().IsEnabled());
+  Pump(100);
+  Snapshot(g_converter_search, "converter_search");
+
+  g_converter_search->SourceField()->ChangeValue("Photoshop PSD!");
+  g_converter_search->TargetField()->ChangeValue("PNG-8");
+  Click(g_converter_search->SearchButton());
+  ASSERT_TRUE(opener.WaitForOpened(1));
+  EXPECT_EQ(opener.Opened(), "https://halvane.example/find/photoshopps-png8/\n");
+  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_TRUE(window().IsEnabled());
+  EXPECT_TRUE(messages_.empty());
+
+  // Return in a field searches as the button does.
+  SendCommand(CmdFindConverter);
+  ASSERT_NE(g_converter_search, nullptr);
+  g_converter_search->SourceField()->ChangeValue("TIFF");
+  g_converter_search->TargetField()->ChangeValue("jpeg 2000");
+  wxCommandEvent enter(wxEVT_TEXT_ENTER, TargetFieldId);
+  enter.SetEventObject(g_converter_search->TargetField());
+  g_converter_search->TargetField()->GetEventHandler()->ProcessEvent(enter);
+  ASSERT_TRUE(opener.WaitForOpened(2));
+  EXPECT_EQ(opener.Opened(),
+            "https://halvane.example/find/photoshopps-png8/\n"
+            "https://halvane.example/find/tiff-jpeg2000/\n");
+}
+
+TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
+  const OpenerStub opener(dir_);
+  SendCommand(CmdFindConverter);
+  ASSERT_NE(g_converter_search, nullptr);
+  g_converter_search->SourceField()->ChangeValue("psd");
+  // Nothing of the target survives the term rules.
+  g_converter_search->TargetField()->ChangeValue("-!-");
+  Click(g_converter_search->SearchButton());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Please, fill all required fields and try again!");
+  ASSERT_NE(g_converter_search, nullptr);
+  EXPECT_FALSE(window().IsEnabled());
+
+  // A second command cannot open a second window; Escape closes the one there is.
+  ConverterSearchWindow* open = g_converter_search;
+  OpenConverterSearch();
+  EXPECT_EQ(g_converter_search, open);
+  PressKey(g_converter_search, WXK_ESCAPE);
+  Pump(50);
+  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_TRUE(window().IsEnabled());
+  EXPECT_EQ(opener.Opened(), "");
+}
+
+TEST_F(WindowTest, AboutOpensItsLinksAndClosesWithOk) {
+  const OpenerStub opener(dir_);
+  SendCommand(CmdAbout);
+  ASSERT_NE(g_about_window, nullptr);
+  EXPECT_FALSE(window().IsEnabled());
+  EXPECT_EQ(g_about_window->GetClientSize(), wxSize(360, 240));
+  Pump(100);
+  Snapshot(g_about_window, "about");
+
+  FollowLink(g_about_window->WebLink());
+  FollowLink(g_about_window->MailLink());
+  ASSERT_TRUE(opener.WaitForOpened(2));
+  EXPECT_EQ(opener.Opened(),
+            std::string(ProductWebAddress) + "\nmailto:" + std::string(SupportAddress) + "\n");
+  // The links leave the window open.
+  ASSERT_NE(g_about_window, nullptr);
+  EXPECT_EQ(g_about_window->WebLink()->GetNormalColour(), wxColour(0, 0, 255));
+
+  Click(g_about_window->OkButton());
+  Pump(50);
+  EXPECT_EQ(g_about_window, nullptr);
+  EXPECT_TRUE(window().IsEnabled());
+
+  // Return acts as OK too.
+  SendCommand(CmdAbout);
+  ASSERT_NE(g_about_window, nullptr);
+  PressKey(g_about_window, WXK_RETURN);
+  Pump(50);
+  EXPECT_EQ(g_about_window, nullptr);
+}
+
+TEST(AboutBanner, IsDrawnAtItsSize) {
+  const wxImage banner = DrawAboutBanner().ConvertToImage();
+  ASSERT_EQ(banner.GetWidth(), AboutBannerWidth);
+  ASSERT_EQ(banner.GetHeight(), AboutBannerHeight);
+  // Not one flat colour: the band is shaded and carries a picture and the name.
+  EXPECT_NE(banner.GetRed(2, 2), banner.GetRed(AboutBannerWidth - 3, 2));
+  int white = 0;
+  for (int x = 60; x < 200; ++x) {
+    for (int y = 0; y < AboutBannerHeight; ++y) {
+      white +=
+          banner.GetRed(x, y) > 240 && banner.GetGreen(x, y) > 240 && banner.GetBlue(x, y) > 240;
+    }
+  }
+  EXPECT_GT(white, 20);
+}
+
+TEST_F(WindowTest, UninstallPageOpensThePageOnlyWhenTicked) {
+  const OpenerStub opener(dir_);
+  auto* unticked = new UninstallPage;
+  Pump(100);
+  Snapshot(unticked, "uninstall_page");
+  EXPECT_TRUE(unticked->VisitBox()->GetValue());
+  unticked->VisitBox()->SetValue(false);
+  const wxWindowID first_id = unticked->GetId();
+  Click(unticked->NextButton());
+  Pump(300);
+  EXPECT_EQ(wxWindow::FindWindowById(first_id), nullptr);
+  EXPECT_EQ(opener.Opened(), "");
+
+  auto* ticked = new UninstallPage;
+  Pump(50);
+  Click(ticked->NextButton());
+  ASSERT_TRUE(opener.WaitForOpened(1));
+  EXPECT_EQ(opener.Opened(), UninstallPageAddress() + "\n");
+  EXPECT_EQ(UninstallPageAddress(), "https://halvane.example/tarnex/uninstall.html");
+}
+
+TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
+  const std::string folder = dir_.file("Out");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  g_settings.advanced.out_folders_number = 5;
+  g_settings.file.recent_out_folders = "/first/\t" + dir_.folder() + "OUT/\t/last/";
+  SendCommand(CmdNew);
+  window().OutputFolderBox()->SetSelection(2);
+  std::string asked_start;
+  SetFolderChoiceHandler([&](const std::string& start) -> std::optional<std::string> {
+    asked_start = start;
+    return folder;
+  });
+  SendCommand(CmdSelectOutputFolder);
+  SetFolderChoiceHandler(nullptr);
+
+  // The chooser starts at the folder part of the entry shown.
+  EXPECT_EQ(asked_start, "/last/");
+  EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
+  EXPECT_EQ(g_job.output_folder, folder + "/");
+  ASSERT_EQ(window().OutputFolderBox()->GetCount(), 3u);
+  EXPECT_EQ(window().OutputFolderBox()->GetValue(), folder + "/");
+
+  // A cancelled chooser or one naming no folder changes nothing.
+  SetFolderChoiceHandler([](const std::string&) { return std::nullopt; });
+  SendCommand(CmdSelectOutputFolder);
+  SetFolderChoiceHandler([&](const std::string&) { return dir_.file("missing"); });
+  SendCommand(CmdSelectOutputFolder);
+  SetFolderChoiceHandler(nullptr);
+  EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
+}
+
+TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
+  const std::string document = dir_.file("picture.psd");
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 4, 4, 3);
+  ASSERT_TRUE(WritePsdFile(document, spec));
+  ASSERT_TRUE(WriteFileBytes(dir_.file("notes.txt"), "not a picture"));
+
+  g_job.input_path = "/earlier/run.psd";
+  std::vector<std::string> starts;
+  std::optional<std::string> answer = document;
+  SetFileChoiceHandler([&](const std::string& start) {
+    starts.push_back(start);
+    return answer;
+  });
+  EXPECT_TRUE(ChooseInputFile());
+  EXPECT_EQ(window().InputField()->GetValue(), document);
+  // The chooser forgets where it started: the next one starts empty.
+  EXPECT_EQ(g_job.input_path, "");
+
+  answer = std::nullopt;
+  EXPECT_FALSE(ChooseInputFile());
+  answer = dir_.file("notes.txt");
+  SendCommand(CmdAddInputFile);
+  SetFileChoiceHandler(nullptr);
+  EXPECT_EQ(window().InputField()->GetValue(), document);
+  EXPECT_EQ(starts, (std::vector<std::string>{"/earlier/run.psd", "", ""}));
+}

@@ -1,0 +1,136 @@
+// The update check from the window: the command's boxes for each answer of a server the test
+// runs, the busy state while it waits, and the start-up check's due rule.
+
+#include <wx/timer.h>
+#include <wx/utils.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/program_identity.h"
+#include "settings/program_settings.h"
+// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
+#undef _WINDOWS_
+#include "gui/commands.h"
+#include "gui/update_window.h"
+#include "platform/system.h"
+#include "tests/gui/window_harness.h"
+#include "tests/update/test_http_server.h"
+
+namespace {
+
+constexpr std::string_view Headers = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+constexpr int64_t Day = 24 * 60 * 60;
+
+TestHttpServer::Script Answer(std::string body, int pause_milliseconds = 0) {
+  return [body, pause_milliseconds](int fd) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_milliseconds));
+    SendText(fd, std::string(Headers) + body);
+  };
+}
+
+class UpdateWindowTest : public WindowTest {
+ protected:
+  void TearDown() override {
+    SetVersionFileAddress({});
+    WindowTest::TearDown();
+  }
+  // Runs the update command against a server answering `body`; the boxes land in messages_.
+  void CheckWith(const std::string& body) {
+    TestHttpServer server(Answer(body));
+    SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+    SendCommand(CmdCheckForUpdates);
+  }
+};
+
+}  // namespace
+
+TEST_F(UpdateWindowTest, EachAnswerHasItsBox) {
+  const OpenerStub opener(dir_);
+  answer_ = false;
+  CheckWith("271");
+  CheckWith("270");
+  CheckWith("abc");
+  CheckWith("");
+  CheckWith("  271xyz");
+  ASSERT_EQ(messages_.size(), 5u);
+  EXPECT_EQ(messages_[0],
+            "A new version of Quorvix is available! Are you ready to download it right now?");
+  EXPECT_EQ(messages_[1],
+            "There is no update of Quorvix yet. You're using the most recent version.");
+  EXPECT_EQ(messages_[2], "Internet connection problems!");
+  EXPECT_EQ(messages_[3], "Internet connection problems!");
+  EXPECT_EQ(messages_[4], messages_[0]);
+  // No was answered each time: nothing was opened.
+  Pump(200);
+  EXPECT_EQ(opener.Opened(), "");
+
+  answer_ = true;
+  CheckWith("300");
+  ASSERT_TRUE(opener.WaitForOpened(1));
+  EXPECT_EQ(opener.Opened(), std::string(ProductWebAddress) + "\n");
+}
+
+TEST_F(UpdateWindowTest, ARefusedPortReportsTheConnectionProblem) {
+  SetVersionFileAddress("http://127.0.0.1:" + std::to_string(UnusedLocalPort()) + "/v");
+  SendCommand(CmdCheckForUpdates);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Internet connection problems!");
+}
+
+TEST_F(UpdateWindowTest, TheWindowShowsItIsBusyWhileTheServerIsSlow) {
+  TestHttpServer server(Answer("270", 600));
+  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  // A timer that fires during the wait sees the busy cursor and the shut-out input; one that
+  // only fires after the check would see neither.
+  bool fired_busy = false;
+  bool input_shut = false;
+  wxTimer probe;
+  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    fired_busy = wxIsBusy();
+    input_shut = !window().IsEnabled();
+  });
+  probe.StartOnce(150);
+  SendCommand(CmdCheckForUpdates);
+  EXPECT_TRUE(fired_busy);
+  EXPECT_TRUE(input_shut);
+  EXPECT_FALSE(wxIsBusy());
+  EXPECT_TRUE(window().IsEnabled());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0],
+            "There is no update of Quorvix yet. You're using the most recent version.");
+}
+
+TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
+  TestHttpServer server(Answer("271"));
+  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  // Weekly, last asked eight days ago: due. No still moves the date to now.
+  g_settings.general.update_range = 1;
+  const int64_t eight_days_ago = LocalNowSeconds() - 8 * Day;
+  g_settings.general.update_date = eight_days_ago;
+  answer_ = false;
+  RunAutomaticUpdateCheckFromWindow();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Do you want to check for updates?");
+  EXPECT_GE(g_settings.general.update_date, eight_days_ago + 8 * Day);
+
+  // Asked again at once: not due, nothing shown.
+  RunAutomaticUpdateCheckFromWindow();
+  EXPECT_EQ(messages_.size(), 1u);
+
+  // Due again and answered Yes: the check runs and shows its outcome.
+  g_settings.general.update_date = eight_days_ago;
+  answer_ = true;
+  const OpenerStub opener(dir_);
+  RunAutomaticUpdateCheckFromWindow();
+  ASSERT_EQ(messages_.size(), 3u);
+  EXPECT_EQ(messages_[2],
+            "A new version of Quorvix is available! Are you ready to download it right now?");
+  EXPECT_TRUE(opener.WaitForOpened(1));
+
+  // "Never" never asks.
+  g_settings.general.update_range = 5;
+  g_settings.general.update_date = 0;
+  RunAutomaticUpdateCheckFromWindow();
+  EXPECT_EQ(messages_.size(), 3u);
+}
