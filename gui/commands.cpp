@@ -15,6 +15,7 @@
 #include "gui/file_choosers.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
+#include "gui/preferences_dialog.h"
 #include "gui/theme_pictures.h"
 #include "gui/update_window.h"
 #include "gui/wx_text.h"
@@ -99,6 +100,7 @@ std::string HomepageAddress() { return std::string(ProductWebAddress); }
 void DispatchCommand(int32_t id) {
   switch (id) {
     case CmdNew:
+      g_preferences_start_page = PageGeneral;
       if (g_main_window) g_main_window->StartNewJob();
       return;
     case CmdExit:
@@ -123,6 +125,13 @@ void DispatchCommand(int32_t id) {
     case CmdVisitHomepage:
       OpenWithDefaultHandler(HomepageAddress());
       return;
+    case CmdOutputFormatOptions:
+      g_preferences_start_page = PageOutput;
+      OpenPreferences();
+      return;
+    case CmdPreferences:
+      OpenPreferences();
+      return;
     case CmdFindConverter:
       OpenConverterSearch();
       return;
@@ -131,10 +140,6 @@ void DispatchCommand(int32_t id) {
       return;
     case CmdAbout:
       OpenAbout();
-      return;
-    case CmdOutputFormatOptions:
-    case CmdPreferences:
-      // The preferences dialog is not part of the program yet.
       return;
     default:
       return;

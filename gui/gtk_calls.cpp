@@ -66,6 +66,39 @@ bool SaveScreenPicture(int x, int y, int width, int height, const std::string& p
   return saved;
 }
 
+bool UseCompactControls(wxWindow* window) {
+  const auto set_name = Find<void (*)(void*, const char*)>("gtk_widget_set_name");
+  const auto provider_new = Find<void* (*)()>("gtk_css_provider_new");
+  const auto load =
+      Find<int (*)(void*, const char*, long, void**)>("gtk_css_provider_load_from_data");
+  const auto screen_of = Find<void* (*)()>("gdk_screen_get_default");
+  const auto add =
+      Find<void (*)(void*, void*, unsigned)>("gtk_style_context_add_provider_for_screen");
+  if (!set_name || !provider_new || !load || !screen_of || !add || !window) return false;
+  static bool installed = false;
+  if (!installed) {
+    // Only windows named "quorvix-compact" are touched; the rest of the program keeps its theme.
+    static constexpr char Css[] =
+        "#quorvix-compact entry, #quorvix-compact spinbutton {"
+        " min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "#quorvix-compact spinbutton entry { min-width: 0; padding-left: 3px; padding-right: 0; }"
+        "#quorvix-compact spinbutton button { min-height: 0; min-width: 10px; padding: 0 1px; }"
+        "#quorvix-compact combobox button, #quorvix-compact button {"
+        " min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "#quorvix-compact combobox button { padding-left: 4px; padding-right: 4px; }"
+        "#quorvix-compact scale { min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "#quorvix-compact checkbutton { min-height: 0; padding-top: 0; padding-bottom: 0; }";
+    void* provider = provider_new();
+    if (!provider || !screen_of()) return false;
+    load(provider, Css, -1, nullptr);
+    // GTK_STYLE_PROVIDER_PRIORITY_APPLICATION
+    add(screen_of(), provider, 600);
+    installed = true;
+  }
+  set_name(window->GetHandle(), "quorvix-compact");
+  return true;
+}
+
 bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb) {
   const auto root_of = Find<void* (*)()>("gdk_get_default_root_window");
   const auto grab = Find<void* (*)(void*, int, int, int, int)>("gdk_pixbuf_get_from_window");

@@ -20,6 +20,11 @@ bool SaveWindowPicture(wxWindow* window, const std::string& path);
 /// included; false when it cannot.
 bool SaveScreenPicture(int x, int y, int width, int height, const std::string& path);
 
+/// Lets the controls inside `window` keep the small heights a dense dialog gives them (entries,
+/// drop-down lists, spin boxes and sliders of about 20 pixels) by tighter GTK paddings; false
+/// when GTK's style calls are missing, and then the controls keep their own sizes.
+bool UseCompactControls(wxWindow* window);
+
 /// The screen's pixels inside the area as RGB bytes (3 a pixel, top row first); false when they
 /// cannot be read.
 bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);

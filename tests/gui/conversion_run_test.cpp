@@ -32,55 +32,6 @@ std::string WriteDocument(const std::string& path, uint32_t width, uint32_t heig
   return WritePsdFile(path, spec) ? path : std::string();
 }
 
-// The input field and the chosen output folder, as the user leaves them.
-void FillFields(MainWindow& window, const std::string& document, const std::string& folder) {
-  window.InputField()->ChangeValue(document);
-  g_settings.file.recent_out_folders = folder;
-  window.FillOutputFolderBox();
-  window.OutputFolderBox()->SetSelection(0);
-}
-
-// What the progress window showed when the run had ended.
-struct EndReport {
-  std::string title;
-  std::string label;
-  int bar = -1;
-  int range = -1;
-};
-
-// Starts the conversion as the Convert button does. `during` runs once while the worker is in
-// work; at the end the report is read and OK pressed, as a user would.
-EndReport Convert(const std::function<void(ProgressWindow&)>& during = {}) {
-  EndReport report;
-  bool during_done = false;
-  wxTimer watcher;
-  watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    ProgressWindow* progress = ProgressWindow::Current();
-    if (!progress) return;
-    if (during && !during_done && progress->Running()) {
-      during_done = true;
-      Snapshot(progress, "progress_during");
-      during(*progress);
-    }
-    if (progress->OkButton()->IsEnabled() && report.range < 0) {
-      report.title = progress->GetTitle().ToStdString();
-      report.label = progress->FileLabel()->GetLabel().ToStdString();
-      report.bar = progress->Bar()->GetValue();
-      report.range = progress->Bar()->GetRange();
-      Snapshot(progress, "progress_after");
-      wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
-      ok.SetEventObject(progress->OkButton());
-      progress->OkButton()->GetEventHandler()->ProcessEvent(ok);
-    }
-  });
-  watcher.Start(10);
-  wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
-  click.SetEventObject(g_main_window->ConvertButton());
-  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
-  watcher.Stop();
-  return report;
-}
-
 }  // namespace
 
 TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {

@@ -1,9 +1,16 @@
 #include "tests/gui/window_harness.h"
 
 #include <wx/app.h>
+#include <wx/bmpbuttn.h>
+#include <wx/bmpcbox.h>
+#include <wx/button.h>
 #include <wx/evtloop.h>
+#include <wx/gauge.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +24,10 @@
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/gtk_calls.h"
+#include "gui/main_window.h"
 #include "gui/pictures.h"
+#include "gui/progress_window.h"
+#include "themes/theme_pack.h"
 #include "gui/theme_pictures.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
@@ -54,6 +64,44 @@ void SendCommand(int id) {
   wxCommandEvent event(wxEVT_MENU, id);
   event.SetEventObject(g_main_window);
   g_main_window->GetEventHandler()->ProcessEvent(event);
+}
+
+void FillFields(MainWindow& window, const std::string& document, const std::string& folder) {
+  window.InputField()->ChangeValue(document);
+  g_settings.file.recent_out_folders = folder;
+  window.FillOutputFolderBox();
+  window.OutputFolderBox()->SetSelection(0);
+}
+
+EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
+  EndReport report;
+  bool during_done = false;
+  wxTimer watcher;
+  watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    ProgressWindow* progress = ProgressWindow::Current();
+    if (!progress) return;
+    if (during && !during_done && progress->Running()) {
+      during_done = true;
+      Snapshot(progress, "progress_during");
+      during(*progress);
+    }
+    if (progress->OkButton()->IsEnabled() && report.range < 0) {
+      report.title = progress->GetTitle().ToStdString();
+      report.label = progress->FileLabel()->GetLabel().ToStdString();
+      report.bar = progress->Bar()->GetValue();
+      report.range = progress->Bar()->GetRange();
+      Snapshot(progress, "progress_after");
+      wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
+      ok.SetEventObject(progress->OkButton());
+      progress->OkButton()->GetEventHandler()->ProcessEvent(ok);
+    }
+  });
+  watcher.Start(10);
+  wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
+  click.SetEventObject(g_main_window->ConvertButton());
+  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
+  watcher.Stop();
+  return report;
 }
 
 OpenerStub::OpenerStub(const TempDir& dir) : record_(dir.file("opened.txt")) {

@@ -33,6 +33,23 @@ void LoadStartPictures();
 /// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
 void SendCommand(int id);
 
+class ProgressWindow;
+
+/// The input field and the chosen output folder, as the user leaves them.
+void FillFields(MainWindow& window, const std::string& document, const std::string& folder);
+
+/// What the progress window showed when the run had ended.
+struct EndReport {
+  std::string title;
+  std::string label;
+  int bar = -1;
+  int range = -1;
+};
+
+/// Starts the conversion as the Convert button does. `during` runs once while the worker is in
+/// work; at the end the report is read and OK pressed, as a user would.
+EndReport Convert(const std::function<void(ProgressWindow&)>& during = {});
+
 /// A stand-in for xdg-open, first on PATH while it lives, that writes each target it is given as
 /// one line of a file.
 class OpenerStub {
