@@ -50,17 +50,13 @@ PsdSpec BenchDocument(const Case& bench, uint64_t& layer_pixels) {
     const auto height = static_cast<uint32_t>(layer.bottom - layer.top);
     layer_pixels += static_cast<uint64_t>(width) * height;
     for (int16_t id = -1; id < 3; ++id) {
-      layer.channels.push_back({id, PsdLayerPlane(width, height, bench.depth,
-                                                  [&](uint32_t x, uint32_t y) {
-                                                    const double edge =
-                                                        std::min({x, y, width - 1 - x,
-                                                                  height - 1 - y}) / 200.0;
-                                                    const double value =
-                                                        id < 0 ? std::min(1.0, edge)
-                                                               : ((x + y * (id + 2) + i * 40) % 512) /
-                                                                     511.0;
-                                                    return PsdSampleOf(value, bench.depth);
-                                                  })});
+      layer.channels.push_back(
+          {id, PsdLayerPlane(width, height, bench.depth, [&](uint32_t x, uint32_t y) {
+             const double edge = std::min({x, y, width - 1 - x, height - 1 - y}) / 200.0;
+             const double value =
+                 id < 0 ? std::min(1.0, edge) : ((x + y * (id + 2) + i * 40) % 512) / 511.0;
+             return PsdSampleOf(value, bench.depth);
+           })});
     }
     spec.layers.push_back(std::move(layer));
   }
@@ -147,10 +143,10 @@ int main(int argc, char** argv) {
   const double bound =
       (2 * 16.0 * pixels + 3.0 * depth / 8 * pixels + static_cast<double>(bytes.size())) /
       (1 << 20);
-  std::printf("rgb%-2u %2zu layers  layer MP %6.1f  wall %7.1f ms  %5.1f MP/s  cpu %7.1f ms  "
-              "%5.1f MP/s  peak %6.1f MiB  bound %6.1f MiB  file %6.1f MiB\n",
-              depth, layers, layer_pixels / 1e6, median, layer_pixels / 1e3 / median,
-              cpu_per_run * 1e3, layer_pixels / 1e6 / cpu_per_run,
-              PeakKib() / 1024.0, bound, bytes.size() / 1048576.0);
+  std::printf(
+      "rgb%-2u %2zu layers  layer MP %6.1f  wall %7.1f ms  %5.1f MP/s  cpu %7.1f ms  "
+      "%5.1f MP/s  peak %6.1f MiB  bound %6.1f MiB  file %6.1f MiB\n",
+      depth, layers, layer_pixels / 1e6, median, layer_pixels / 1e3 / median, cpu_per_run * 1e3,
+      layer_pixels / 1e6 / cpu_per_run, PeakKib() / 1024.0, bound, bytes.size() / 1048576.0);
   return 0;
 }

@@ -195,10 +195,9 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
     decode.work_bytes = layout.rebuild_bytes > UINT64_MAX - layout.file_size
                             ? UINT64_MAX - DecoderBaseAddressSpace
                             : layout.rebuild_bytes + layout.file_size;
-    decode.time_limit += std::chrono::milliseconds(layout.rebuild_bytes /
-                                                   (RebuildBytesPerSecond / 1000)) +
-                         std::chrono::milliseconds(layout.layers_size /
-                                                   (LayerSectionBytesPerSecond / 1000));
+    decode.time_limit +=
+        std::chrono::milliseconds(layout.rebuild_bytes / (RebuildBytesPerSecond / 1000)) +
+        std::chrono::milliseconds(layout.layers_size / (LayerSectionBytesPerSecond / 1000));
   } else if (ConvertsThroughProfile(layout)) {
     decode.arguments.push_back("--cmyk-profile");
   }

@@ -235,7 +235,8 @@ Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const 
 
 // Resource 1005: horizontal and vertical resolution, 16.16 fixed point, each followed by its unit
 // (1 pixels per inch, 2 pixels per centimetre) and a display unit.
-void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file, const PsdLayout& layout) {
+void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
+                           const PsdLayout& layout) {
   if (layout.resolution.size < 16) return;
   const uint8_t* data = file.data() + layout.resolution.offset;
   const auto dots_per_metre = [](const uint8_t* field) {

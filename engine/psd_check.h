@@ -75,8 +75,7 @@ struct PsdLayout {
   /// build from.
   bool RebuildsFromLayers() const {
     return (placeholder_composite || composite_missing) && layers_size > 0 &&
-           (mode == PsdModeRgb || mode == PsdModeGreyscale ||
-            (mode == PsdModeCmyk && depth <= 16));
+           (mode == PsdModeRgb || mode == PsdModeGreyscale || (mode == PsdModeCmyk && depth <= 16));
   }
 
   /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.

@@ -13,20 +13,20 @@ struct KeyedMode {
 };
 
 constexpr KeyedMode Modes[] = {
-    {FourCc("norm"), BlendMode::Normal},       {FourCc("diss"), BlendMode::Normal},
-    {FourCc("dark"), BlendMode::Darken},       {FourCc("mul "), BlendMode::Multiply},
-    {FourCc("idiv"), BlendMode::ColorBurn},    {FourCc("lbrn"), BlendMode::LinearBurn},
-    {FourCc("dkCl"), BlendMode::DarkerColor},  {FourCc("lite"), BlendMode::Lighten},
-    {FourCc("scrn"), BlendMode::Screen},       {FourCc("div "), BlendMode::ColorDodge},
-    {FourCc("lddg"), BlendMode::LinearDodge},  {FourCc("lgCl"), BlendMode::LighterColor},
-    {FourCc("over"), BlendMode::Overlay},      {FourCc("sLit"), BlendMode::SoftLight},
-    {FourCc("hLit"), BlendMode::HardLight},    {FourCc("vLit"), BlendMode::VividLight},
-    {FourCc("lLit"), BlendMode::LinearLight},  {FourCc("pLit"), BlendMode::PinLight},
-    {FourCc("hMix"), BlendMode::HardMix},      {FourCc("diff"), BlendMode::Difference},
-    {FourCc("smud"), BlendMode::Exclusion},    {FourCc("fsub"), BlendMode::Subtract},
-    {FourCc("fdiv"), BlendMode::Divide},       {FourCc("hue "), BlendMode::Hue},
-    {FourCc("sat "), BlendMode::Saturation},   {FourCc("colr"), BlendMode::Color},
-    {FourCc("lum "), BlendMode::Luminosity},   {FourCc("pass"), BlendMode::PassThrough},
+    {FourCc("norm"), BlendMode::Normal},      {FourCc("diss"), BlendMode::Normal},
+    {FourCc("dark"), BlendMode::Darken},      {FourCc("mul "), BlendMode::Multiply},
+    {FourCc("idiv"), BlendMode::ColorBurn},   {FourCc("lbrn"), BlendMode::LinearBurn},
+    {FourCc("dkCl"), BlendMode::DarkerColor}, {FourCc("lite"), BlendMode::Lighten},
+    {FourCc("scrn"), BlendMode::Screen},      {FourCc("div "), BlendMode::ColorDodge},
+    {FourCc("lddg"), BlendMode::LinearDodge}, {FourCc("lgCl"), BlendMode::LighterColor},
+    {FourCc("over"), BlendMode::Overlay},     {FourCc("sLit"), BlendMode::SoftLight},
+    {FourCc("hLit"), BlendMode::HardLight},   {FourCc("vLit"), BlendMode::VividLight},
+    {FourCc("lLit"), BlendMode::LinearLight}, {FourCc("pLit"), BlendMode::PinLight},
+    {FourCc("hMix"), BlendMode::HardMix},     {FourCc("diff"), BlendMode::Difference},
+    {FourCc("smud"), BlendMode::Exclusion},   {FourCc("fsub"), BlendMode::Subtract},
+    {FourCc("fdiv"), BlendMode::Divide},      {FourCc("hue "), BlendMode::Hue},
+    {FourCc("sat "), BlendMode::Saturation},  {FourCc("colr"), BlendMode::Color},
+    {FourCc("lum "), BlendMode::Luminosity},  {FourCc("pass"), BlendMode::PassThrough},
 };
 
 float Clamp(float value) { return std::clamp(value, 0.0f, 1.0f); }

@@ -56,8 +56,8 @@ bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mas
   return true;
 }
 
-bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region,
-                float* alpha, size_t stride) {
+bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region, float* alpha,
+                size_t stride) {
   // With a vector mask too, the user's own mask is the "real" one and the plain mask channel
   // holds the vector mask drawn as pixels: both shape the layer.
   if (record.real_mask.present &&
@@ -155,23 +155,22 @@ bool DrawLayer(Context& context, const LayerRecord& record, LayerPixels& target,
   return drawn;
 }
 
-bool DrawMembers(Context& context, const std::vector<LayerNode>& members,
-                 LayerPixels& target, size_t depth);
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members, LayerPixels& target,
+                 size_t depth);
 
 // A group's mask over the whole canvas; std::nullopt when it has none.
 bool GroupMask(Context& context, const LayerRecord& record, const LayerRect& canvas,
                std::optional<std::vector<float>>& mask) {
-  const bool has_mask = (record.mask.present && !record.mask.disabled &&
-                         record.Channel(UserMaskChannel)) ||
-                        (record.real_mask.present && !record.real_mask.disabled &&
-                         record.Channel(RealUserMaskChannel));
+  const bool has_mask =
+      (record.mask.present && !record.mask.disabled && record.Channel(UserMaskChannel)) ||
+      (record.real_mask.present && !record.real_mask.disabled &&
+       record.Channel(RealUserMaskChannel));
   if (!has_mask) return true;
   mask.emplace(Area(canvas), 1.0f);
   return ApplyMasks(context, record, canvas, mask->data(), 1);
 }
 
-bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target,
-               size_t depth) {
+bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target, size_t depth) {
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
   std::optional<std::vector<float>> mask;
@@ -193,8 +192,8 @@ bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target,
       const float* after = drawn.samples.data() + i * stride;
       const float alpha = before[colours] + t * (after[colours] - before[colours]);
       for (int c = 0; c < colours && alpha > 0; ++c) {
-        const float premultiplied =
-            before[c] * before[colours] + t * (after[c] * after[colours] - before[c] * before[colours]);
+        const float premultiplied = before[c] * before[colours] +
+                                    t * (after[c] * after[colours] - before[c] * before[colours]);
         before[c] = premultiplied / alpha;
       }
       before[colours] = alpha;
@@ -212,8 +211,8 @@ bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target,
 
 // Draws `members` bottom first. A clipped layer takes the shape of the nearest unclipped layer
 // below it, and is hidden with it; layers clipped to a group are not drawn.
-bool DrawMembers(Context& context, const std::vector<LayerNode>& members,
-                 LayerPixels& target, size_t depth) {
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members, LayerPixels& target,
+                 size_t depth) {
   std::optional<Shape> base;
   for (size_t index = 0; index < members.size(); ++index) {
     const LayerNode& node = members[index];
@@ -382,15 +381,22 @@ Bitmap CompositeToBitmap(const LayerPixels& picture, uint16_t depth) {
   Bitmap image;
   switch (depth) {
     case 8:
-      image = Bitmap(FreeImage_Allocate(width, height, grey && !alpha ? 8 : alpha ? 32 : 24,
+      image = Bitmap(FreeImage_Allocate(width, height,
+                                        grey && !alpha ? 8
+                                        : alpha        ? 32
+                                                       : 24,
                                         FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
       break;
     case 16:
-      image = Bitmap(FreeImage_AllocateT(grey && !alpha ? FIT_UINT16 : alpha ? FIT_RGBA16 : FIT_RGB16,
+      image = Bitmap(FreeImage_AllocateT(grey && !alpha ? FIT_UINT16
+                                         : alpha        ? FIT_RGBA16
+                                                        : FIT_RGB16,
                                          width, height));
       break;
     case 32:
-      image = Bitmap(FreeImage_AllocateT(grey && !alpha ? FIT_FLOAT : alpha ? FIT_RGBAF : FIT_RGBF,
+      image = Bitmap(FreeImage_AllocateT(grey && !alpha ? FIT_FLOAT
+                                         : alpha        ? FIT_RGBAF
+                                                        : FIT_RGBF,
                                          width, height));
       break;
     default:
@@ -472,11 +478,10 @@ Bitmap CmykCompositeToRgb(const LayerPixels& picture, uint16_t depth, Bitmap con
   const auto width = static_cast<int>(picture.region.Width());
   const auto height = static_cast<int>(picture.region.Height());
   const bool alpha = !IsOpaque(picture, depth);
-  Bitmap image = depth == 8 ? Bitmap(FreeImage_Allocate(width, height, alpha ? 32 : 24,
-                                                        FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
-                                                        FI_RGBA_BLUE_MASK))
-                            : Bitmap(FreeImage_AllocateT(alpha ? FIT_RGBA16 : FIT_RGB16, width,
-                                                         height));
+  Bitmap image = depth == 8
+                     ? Bitmap(FreeImage_Allocate(width, height, alpha ? 32 : 24, FI_RGBA_RED_MASK,
+                                                 FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK))
+                     : Bitmap(FreeImage_AllocateT(alpha ? FIT_RGBA16 : FIT_RGB16, width, height));
   if (!image) return {};
   if (converted && (FreeImage_GetWidth(converted.get()) != static_cast<unsigned>(width) ||
                     FreeImage_GetHeight(converted.get()) != static_cast<unsigned>(height))) {
@@ -486,7 +491,8 @@ Bitmap CmykCompositeToRgb(const LayerPixels& picture, uint16_t depth, Bitmap con
   const int channels = alpha ? 4 : 3;
   for (int y = 0; y < height; ++y) {
     BYTE* row = FreeImage_GetScanLine(image.get(), height - 1 - y);
-    const BYTE* through = converted ? FreeImage_GetScanLine(converted.get(), height - 1 - y) : nullptr;
+    const BYTE* through =
+        converted ? FreeImage_GetScanLine(converted.get(), height - 1 - y) : nullptr;
     const float* from = picture.samples.data() + static_cast<size_t>(y) * width * stride;
     for (int x = 0; x < width; ++x, from += stride) {
       // Without a profile, the plain conversion: each colour is its ink's complement times the

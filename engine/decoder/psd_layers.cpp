@@ -56,7 +56,8 @@ bool ReadMasks(std::span<const uint8_t> data, LayerRecord& layer) {
   layer.mask.default_colour = static_cast<uint8_t>(colour);
   layer.mask.disabled = (flags & 0x02) != 0;
   if (data.size() < 36) return true;
-  if (!cursor.Read(1, flags) || !cursor.Read(1, colour) || !ReadRect(cursor, layer.real_mask.rect)) {
+  if (!cursor.Read(1, flags) || !cursor.Read(1, colour) ||
+      !ReadRect(cursor, layer.real_mask.rect)) {
     return false;
   }
   layer.real_mask.present = true;
@@ -81,8 +82,7 @@ bool ReadLayerBlocks(std::span<const uint8_t> data, uint16_t version, LayerRecor
       uint64_t kind = 0, blend = 0;
       if (fields.Read(4, kind)) {
         static constexpr LayerSection Kinds[] = {LayerSection::None, LayerSection::OpenGroup,
-                                                 LayerSection::ClosedGroup,
-                                                 LayerSection::GroupEnd};
+                                                 LayerSection::ClosedGroup, LayerSection::GroupEnd};
         layer.section = kind < 4 ? Kinds[kind] : LayerSection::None;
       }
       if (fields.Skip(4) && fields.Read(4, blend)) layer.blend_key = static_cast<uint32_t>(blend);
@@ -414,8 +414,8 @@ bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& do
       if (row_bytes * rows > cursor.remaining()) return false;
       const uint8_t* data = file.data() + channel.offset + 2;
       for (auto y = static_cast<uint64_t>(wanted.top - source.top); y < last_row; ++y) {
-        PlaceRow(data + y * row_bytes, source.top + static_cast<int64_t>(y), source, region,
-                 depth, out, stride);
+        PlaceRow(data + y * row_bytes, source.top + static_cast<int64_t>(y), source, region, depth,
+                 out, stride);
       }
       return true;
     }

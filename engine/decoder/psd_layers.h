@@ -93,8 +93,9 @@ std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file
 
 /// Decodes the samples of `channel`, whose data covers `source`, that fall in `region`, as floats
 /// (8- and 16-bit scaled to 0..1, 32-bit as stored) into `out`, which holds `region` row by row,
-/// one sample every `stride` floats; places of `region` outside `source` are left alone. Handles raw, RLE, ZIP and ZIP with
-/// prediction; false when the data is damaged or shorter than `source` needs.
+/// one sample every `stride` floats; places of `region` outside `source` are left alone. Handles
+/// raw, RLE, ZIP and ZIP with prediction; false when the data is damaged or shorter than `source`
+/// needs.
 bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& document,
                         const LayerChannel& channel, const LayerRect& source,
                         const LayerRect& region, float* out, size_t stride = 1);

@@ -286,12 +286,13 @@ TEST(Corpus, EveryDocumentConvertsOrFailsCleanly) {
     // Only the documents whose composite is not their picture are built from their layers; every
     // other one takes the stored composite exactly as before.
     const std::string bytes = ReadFileBytes(input);
-    const std::optional<PsdLayout> layout = CheckPsdStructure(
-        {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, 0);
+    const std::optional<PsdLayout> layout =
+        CheckPsdStructure({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, 0);
     const bool from_layers = layout && layout->RebuildsFromLayers();
     const auto row = manifest.find(name);
     if (row != manifest.end()) {
-      const bool rebuildable = row->second.at("mode") == "RGB" || row->second.at("mode") == "Grayscale";
+      const bool rebuildable =
+          row->second.at("mode") == "RGB" || row->second.at("mode") == "Grayscale";
       EXPECT_EQ(from_layers, rebuildable && CompositeIsNotThePicture(row->second));
     }
     rebuilt += from_layers ? 1 : 0;
@@ -320,9 +321,9 @@ TEST(Corpus, EveryDocumentConvertsOrFailsCleanly) {
       EXPECT_EQ(static_cast<int32_t>(bpp), expected_bpp) << "source " << g_job.source_bpp;
       ++converted;
     }
-    std::printf("%-40s %5ux%-5u source %3d bpp -> png %2u bpp (expected %2d) %s%s\n",
-                name.c_str(), width, height, g_job.source_bpp, bpp, expected_bpp,
-                ok ? "ok" : "NOT SAVED", from_layers ? ", from its layers" : "");
+    std::printf("%-40s %5ux%-5u source %3d bpp -> png %2u bpp (expected %2d) %s%s\n", name.c_str(),
+                width, height, g_job.source_bpp, bpp, expected_bpp, ok ? "ok" : "NOT SAVED",
+                from_layers ? ", from its layers" : "");
     if (ok) outputs[name] = g_job.output_path;
   }
   std::printf("corpus: %zu documents, %d converted, %d not loaded, %d built from their layers\n",

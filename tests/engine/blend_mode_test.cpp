@@ -58,9 +58,7 @@ Colour SetLum(const Colour& c, double l) {
   const double d = l - Lum(c);
   return ClipColour({c[0] + d, c[1] + d, c[2] + d});
 }
-double Sat(const Colour& c) {
-  return std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]});
-}
+double Sat(const Colour& c) { return std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}); }
 Colour SetSat(const Colour& c, double s) {
   const double lo = std::min({c[0], c[1], c[2]}), hi = std::max({c[0], c[1], c[2]});
   Colour out{};
@@ -104,10 +102,15 @@ std::vector<Mode> Modes() {
       {"diff", [](double cb, double cs) { return std::fabs(cb - cs); }, nullptr},
       {"smud", [](double cb, double cs) { return cb + cs - 2 * cb * cs; }, nullptr},
       {"fsub", [](double cb, double cs) { return std::max(0.0, cb - cs); }, nullptr},
-      {"fdiv", [](double cb, double cs) { return cs <= 0 ? (cb <= 0 ? 0.0 : 1.0)
-                                                        : std::min(1.0, cb / cs); }, nullptr},
-      {"dkCl", nullptr, [](const Colour& cb, const Colour& cs) { return Lum(cb) < Lum(cs) ? cb : cs; }},
-      {"lgCl", nullptr, [](const Colour& cb, const Colour& cs) { return Lum(cb) > Lum(cs) ? cb : cs; }},
+      {"fdiv",
+       [](double cb, double cs) {
+         return cs <= 0 ? (cb <= 0 ? 0.0 : 1.0) : std::min(1.0, cb / cs);
+       },
+       nullptr},
+      {"dkCl", nullptr,
+       [](const Colour& cb, const Colour& cs) { return Lum(cb) < Lum(cs) ? cb : cs; }},
+      {"lgCl", nullptr,
+       [](const Colour& cb, const Colour& cs) { return Lum(cb) > Lum(cs) ? cb : cs; }},
       {"hue ", nullptr,
        [](const Colour& cb, const Colour& cs) { return SetLum(SetSat(cs, Sat(cb)), Lum(cb)); }},
       {"sat ", nullptr,
@@ -135,10 +138,10 @@ TEST_P(BlendModes, MatchTheirFormulas) {
     layer->right = Side;
     layer->compression = PsdChannelCompression::Rle;
   }
-  bottom.channels.push_back({-1, PsdLayerPlane(Side, Side, 8, [&](uint32_t x, uint32_t) {
-                               return backdrop_alpha(x);
-                             })});
-  top.channels.push_back({-1, PsdLayerPlane(Side, Side, 8, [](uint32_t, uint32_t) { return 191; })});
+  bottom.channels.push_back(
+      {-1, PsdLayerPlane(Side, Side, 8, [&](uint32_t x, uint32_t) { return backdrop_alpha(x); })});
+  top.channels.push_back(
+      {-1, PsdLayerPlane(Side, Side, 8, [](uint32_t, uint32_t) { return 191; })});
   for (int16_t c = 0; c < 3; ++c) {
     bottom.channels.push_back({c, PsdLayerPlane(Side, Side, 8, [&](uint32_t x, uint32_t) {
                                  return backdrop_sample(x, c);

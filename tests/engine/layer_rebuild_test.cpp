@@ -136,9 +136,9 @@ TEST_P(RebuildFormats, HalfTransparentLayerOverBackground) {
   ASSERT_EQ(FreeImage_GetWidth(image.get()), 9u);
   ASSERT_EQ(FreeImage_GetHeight(image.get()), 7u);
 
-  Expected under{{Stored(background[0], depth), Stored(background[1], depth),
-                  Stored(background[2], depth)},
-                 1.0};
+  Expected under{
+      {Stored(background[0], depth), Stored(background[1], depth), Stored(background[2], depth)},
+      1.0};
   const Colour stored_top{Stored(top[0], depth), Stored(top[1], depth), Stored(top[2], depth)};
   const Expected covered = Over(under, stored_top, Stored(0.5, depth));
   ExpectPixel(image, 0, 0, covered, depth);
@@ -148,16 +148,16 @@ TEST_P(RebuildFormats, HalfTransparentLayerOverBackground) {
   ExpectPixel(image, 8, 6, under, depth);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DepthsAndCompressions, RebuildFormats,
-    ::testing::Values(Format{8, PsdChannelCompression::Raw}, Format{8, PsdChannelCompression::Rle},
-                      Format{8, PsdChannelCompression::Zip},
-                      Format{8, PsdChannelCompression::ZipPrediction},
-                      Format{16, PsdChannelCompression::Raw},
-                      Format{16, PsdChannelCompression::Rle},
-                      Format{16, PsdChannelCompression::ZipPrediction},
-                      Format{32, PsdChannelCompression::Zip},
-                      Format{32, PsdChannelCompression::ZipPrediction}));
+INSTANTIATE_TEST_SUITE_P(DepthsAndCompressions, RebuildFormats,
+                         ::testing::Values(Format{8, PsdChannelCompression::Raw},
+                                           Format{8, PsdChannelCompression::Rle},
+                                           Format{8, PsdChannelCompression::Zip},
+                                           Format{8, PsdChannelCompression::ZipPrediction},
+                                           Format{16, PsdChannelCompression::Raw},
+                                           Format{16, PsdChannelCompression::Rle},
+                                           Format{16, PsdChannelCompression::ZipPrediction},
+                                           Format{32, PsdChannelCompression::Zip},
+                                           Format{32, PsdChannelCompression::ZipPrediction}));
 
 TEST_F(RebuildTest, ZipPredictionKeepsAGradientAcrossTheRow) {
   // Prediction works on differences along each row: a gradient exercises it more than a fill.
@@ -177,7 +177,8 @@ TEST_F(RebuildTest, ZipPredictionKeepsAGradientAcrossTheRow) {
     for (int y = 0; y < 3; ++y) {
       for (int x = 0; x < 40; x += 3) {
         Expected want{{}, 1.0};
-        for (int c = 0; c < 3; ++c) want.colour[c] = Stored((x * (c + 1) + 7 * y) % 40 / 39.0, depth);
+        for (int c = 0; c < 3; ++c)
+          want.colour[c] = Stored((x * (c + 1) + 7 * y) % 40 / 39.0, depth);
         ExpectPixel(image, x, y, want, depth);
       }
     }
@@ -386,13 +387,18 @@ TEST_F(RebuildTest, WithARealUserMaskBothMasksShapeTheLayer) {
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, black));
   PsdLayer top = SolidLayer(spec, {0, 0, 4, 4}, white);
   top.has_mask = true;  // the vector mask drawn as pixels: left half
-  top.mask = {0, 0, 4, 4, 0, false, PsdLayerPlane(4, 4, 8, [](uint32_t x, uint32_t) {
-                return x < 2 ? 255 : 0;
-              })};
+  top.mask = {0,
+              0,
+              4,
+              4,
+              0,
+              false,
+              PsdLayerPlane(4, 4, 8, [](uint32_t x, uint32_t) {
+                return x < 2 ? 255 : 0; })};
   top.has_real_mask = true;  // the user's mask: top half at 50%
-  top.real_mask = {0, 0, 2, 4, 0, false, PsdLayerPlane(4, 2, 8, [](uint32_t, uint32_t) {
-                     return 128;
-                   })};
+  top.real_mask = {
+      0, 0, 2, 4, 0, false, PsdLayerPlane(4, 2, 8, [](uint32_t, uint32_t) {
+                     return 128; })};
   top.channels.push_back({-2, ""});
   top.channels.push_back({-3, ""});
   spec.layers.push_back(top);

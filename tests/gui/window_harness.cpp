@@ -27,7 +27,6 @@
 #include "gui/main_window.h"
 #include "gui/pictures.h"
 #include "gui/progress_window.h"
-#include "themes/theme_pack.h"
 #include "gui/theme_pictures.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"

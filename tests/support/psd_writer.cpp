@@ -96,8 +96,8 @@ std::string Predict(const std::string& plane, size_t row_bytes, uint16_t depth) 
 }
 
 // One channel's data: the compression field, then the rows as `compression` packs them.
-std::string ChannelData(const std::string& plane, size_t width, size_t height,
-                        const PsdSpec& spec, PsdChannelCompression compression) {
+std::string ChannelData(const std::string& plane, size_t width, size_t height, const PsdSpec& spec,
+                        PsdChannelCompression compression) {
   const size_t row_bytes = PsdRowBytes(static_cast<uint32_t>(width), spec.depth);
   std::string rows = plane;
   rows.resize(row_bytes * height, '\0');
