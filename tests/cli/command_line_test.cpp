@@ -83,6 +83,7 @@ TEST(WindowRun, FollowsWhenThereIsNoConsoleWork) {
 TEST(FirstParameterModes, ScreenshotAndUninstallNeedADisplay) {
   // They are no console work, "-i" after "-U" included: without a display the window program
   // says so in one line.
+  if (!QUORVIX_WITH_WINDOW) GTEST_SKIP() << "built without the window program";
   for (const Lines& arguments : {Lines{"-T", "/tmp"}, Lines{"-u"}, Lines{"-U", "-i", "x.psd"}}) {
     QuorvixRunOptions options;
     options.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
