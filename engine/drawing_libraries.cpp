@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <initializer_list>
+#include <mutex>
+
 namespace {
 
 enum LibraryIndex { Cairo, Pango, PangoCairo, Fontconfig, GObject, GLib, LibraryCount };
@@ -10,36 +13,63 @@ constexpr const char* SharedObjects[LibraryCount] = {"libcairo.so.2",          "
                                                      "libpangocairo-1.0.so.0", "libfontconfig.so.1",
                                                      "libgobject-2.0.so.0",    "libglib-2.0.so.0"};
 
+// One table, filled library by library: the decoder process needs Cairo for paths and must not
+// pay for the text libraries.
 struct Libraries {
   DrawingFunctions functions;
-  bool all = true;
+  std::mutex mutex;
+  bool tried[LibraryCount] = {};
+  bool found[LibraryCount] = {};
 
-  Libraries() {
+  // Opens the libraries of `wanted` not tried yet and fills their functions; true when every one
+  // of `wanted` is there with all of its functions. Entries once filled are never written again,
+  // so readers of a library that was found need no lock.
+  bool Open(std::initializer_list<LibraryIndex> wanted) {
+    std::lock_guard lock(mutex);
     void* handles[LibraryCount] = {};
-    for (int i = 0; i < LibraryCount; ++i) {
+    bool opening[LibraryCount] = {};
+    for (const LibraryIndex library : wanted) {
+      if (tried[library]) continue;
+      tried[library] = opening[library] = true;
       // A library the process has already loaded (GTK's Cairo in the window) is found, not
       // loaded twice.
-      handles[i] = dlopen(SharedObjects[i], RTLD_NOW | RTLD_LOCAL);
-      all = all && handles[i] != nullptr;
+      handles[library] = dlopen(SharedObjects[library], RTLD_NOW | RTLD_LOCAL);
+      found[library] = handles[library] != nullptr;
     }
-    if (!all) return;
-#define QUORVIX_DRAWING_RESOLVE(library, name)                                          \
-  functions.name = reinterpret_cast<decltype(&::name)>(dlsym(handles[library], #name)); \
-  all = all && functions.name != nullptr;
+#define QUORVIX_DRAWING_RESOLVE(library, name)                                            \
+  if (opening[library] && found[library]) {                                               \
+    functions.name = reinterpret_cast<decltype(&::name)>(dlsym(handles[library], #name)); \
+    found[library] = functions.name != nullptr;                                           \
+  }
     QUORVIX_DRAWING_FUNCTIONS(QUORVIX_DRAWING_RESOLVE)
 #undef QUORVIX_DRAWING_RESOLVE
-    // An older library than the one we were built against lacks a function: no drawing at all,
-    // rather than a crash at the first call of the missing one.
+    // An older library than the one we were built against lacks a function: no drawing with it
+    // at all, rather than a crash at the first call of the missing one.
+    bool all = true;
+    for (const LibraryIndex library : wanted) all = all && found[library];
+    return all;
   }
 };
 
-const Libraries& Loaded() {
-  static const Libraries libraries;
+Libraries& Loaded() {
+  static Libraries libraries;
   return libraries;
 }
 
+bool OpenAll() { return Loaded().Open({Cairo, Pango, PangoCairo, Fontconfig, GObject, GLib}); }
+
+bool OpenCairo() { return Loaded().Open({Cairo}); }
+
 }  // namespace
 
-bool DrawingLibrariesAvailable() { return Loaded().all; }
+bool DrawingLibrariesAvailable() {
+  static const bool all = OpenAll();
+  return all;
+}
+
+bool CairoAvailable() {
+  static const bool cairo = OpenCairo();
+  return cairo;
+}
 
 const DrawingFunctions& Draw() { return Loaded().functions; }

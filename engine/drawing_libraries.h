@@ -15,6 +15,7 @@
 #define QUORVIX_DRAWING_FUNCTIONS(X) \
   X(Cairo, cairo_close_path) \
   X(Cairo, cairo_create) \
+  X(Cairo, cairo_curve_to) \
   X(Cairo, cairo_destroy) \
   X(Cairo, cairo_fill) \
   X(Cairo, cairo_font_options_create) \
@@ -33,6 +34,7 @@
   X(Cairo, cairo_restore) \
   X(Cairo, cairo_save) \
   X(Cairo, cairo_set_antialias) \
+  X(Cairo, cairo_set_fill_rule) \
   X(Cairo, cairo_set_operator) \
   X(Cairo, cairo_set_source_rgba) \
   X(Cairo, cairo_set_source_surface) \
@@ -90,6 +92,11 @@ struct DrawingFunctions {
 /// found (on the first call); every drawing starts by asking, and fails cleanly without them.
 bool DrawingLibrariesAvailable();
 
-/// The filled table. Only valid once DrawingLibrariesAvailable said yes; the owners of drawn
-/// objects (surfaces, layouts) exist only then, so their release may use it too.
+/// True when Cairo alone could be opened and its functions found: enough for paths, without the
+/// text libraries (the decoder process draws vector masks with it).
+bool CairoAvailable();
+
+/// The filled table. Only valid once DrawingLibrariesAvailable (or, for Cairo's functions alone,
+/// CairoAvailable) said yes; the owners of drawn objects (surfaces, layouts) exist only then, so
+/// their release may use it too.
 const DrawingFunctions& Draw();

@@ -14,13 +14,11 @@
 
 namespace {
 
-constexpr uint64_t HeaderBytes = 26;
 constexpr size_t ResourceHeaderBytes = 28;  // thumbnail resources: format .. planes
 constexpr uint16_t ThumbnailResourceId = 1036;
 constexpr uint16_t OldThumbnailResourceId = 1033;
 constexpr uint16_t ColourCountResourceId = 1046;
 constexpr uint16_t TransparentIndexResourceId = 1047;
-constexpr uint16_t IccProfileResourceId = 1039;
 constexpr uint16_t AlphaNamesResourceId = 1006;
 constexpr uint16_t UnicodeAlphaNamesResourceId = 1045;
 constexpr uint16_t AlphaIdentifiersResourceId = 1053;
@@ -36,79 +34,35 @@ bool Add(uint64_t a, uint64_t b, uint64_t& result) {
   return !__builtin_add_overflow(a, b, &result);
 }
 
-uint16_t MinimumChannels(uint16_t mode) {
-  switch (mode) {
-    case PsdModeRgb:
-    case PsdModeLab:
-      return 3;
-    case PsdModeCmyk:
-      return 4;
-    default:
-      return 1;
-  }
-}
-
-bool DepthFitsMode(uint16_t depth, uint16_t mode) {
-  switch (mode) {
-    case PsdModeBitmap:
-      return depth == 1;
-    case PsdModeIndexed:
-      return depth == 8;
-    case PsdModeGreyscale:
-    case PsdModeDuotone:
-    case PsdModeRgb:
-    case PsdModeCmyk:
-    case PsdModeLab:
-    case PsdModeMultichannel:
-      return depth == 8 || depth == 16 || depth == 32;
-    default:
-      return false;
-  }
-}
-
-bool KnownResourceSignature(const ByteCursor& cursor) {
-  return cursor.Matches("8BIM") || cursor.Matches("MeSa") || cursor.Matches("AgHg") ||
-         cursor.Matches("PHUT") || cursor.Matches("DCSR");
-}
-
-// Walks the resource blocks; each must lie inside the section. Decoders trust the thumbnail's own
-// header, so its compressed size must fit in the block too.
-bool CheckResources(std::span<const uint8_t> section, uint64_t section_offset, PsdLayout& layout) {
-  ByteCursor cursor(section);
-  while (cursor.remaining() > 0) {
-    if (!KnownResourceSignature(cursor) || !cursor.Skip(4)) return false;
-    uint64_t id = 0, name_length = 0, size = 0;
-    if (!cursor.Read(2, id) || !cursor.Read(1, name_length)) return false;
-    // The Pascal name with its length byte is padded to an even length.
-    if (!cursor.Skip(name_length + (name_length % 2 == 0 ? 1 : 0))) return false;
-    if (!cursor.Read(4, size) || size > cursor.remaining()) return false;
-    const std::span<const uint8_t> data = section.subspan(cursor.position(), size);
-    if ((id == ColourCountResourceId || id == TransparentIndexResourceId) && size >= 2) {
-      const uint16_t value = static_cast<uint16_t>(data[0] << 8 | data[1]);
-      if (id == ColourCountResourceId) layout.colour_count = value;
-      if (id == TransparentIndexResourceId) layout.transparent_index = value;
-    }
-    // Version info: a four-byte version, then whether the composite holds the real picture.
-    if (id == VersionInfoResourceId && size >= 5) layout.placeholder_composite = data[4] == 0;
-    const PsdLayout::Block block{section_offset + cursor.position(), size};
-    if (id == IccProfileResourceId) layout.icc_profile = block;
-    if (id == AlphaNamesResourceId) layout.alpha_names = block;
-    if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
-    if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
-    if (id == ResolutionResourceId) layout.resolution = block;
-    if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
-      if (size < ResourceHeaderBytes) return false;
-      ByteCursor header(data);
-      uint64_t field = 0, compressed = 0;
-      for (int i = 0; i < 5; ++i) header.Read(4, field);
-      header.Read(4, compressed);
-      if (compressed > size - ResourceHeaderBytes) return false;
-    }
-    cursor.Skip(size);
-    // The data is padded to an even length; the last block may omit its pad byte.
-    if (size % 2 && cursor.remaining() > 0) cursor.Skip(1);
-  }
-  return true;
+// Collects the resources we use. Decoders trust the thumbnail's own header, so its compressed
+// size must fit in the block too.
+bool CheckResources(std::span<const uint8_t> file, PsdLayout& layout) {
+  return ForEachPsdResource(
+      file, layout, [&](uint16_t id, uint64_t offset, std::span<const uint8_t> data) {
+        const uint64_t size = data.size();
+        if ((id == ColourCountResourceId || id == TransparentIndexResourceId) && size >= 2) {
+          const uint16_t value = static_cast<uint16_t>(data[0] << 8 | data[1]);
+          if (id == ColourCountResourceId) layout.colour_count = value;
+          if (id == TransparentIndexResourceId) layout.transparent_index = value;
+        }
+        // Version info: a four-byte version, then whether the composite holds the real picture.
+        if (id == VersionInfoResourceId && size >= 5) layout.placeholder_composite = data[4] == 0;
+        const PsdLayout::Block block{offset, size};
+        if (id == PsdIccProfileResourceId) layout.icc_profile = block;
+        if (id == AlphaNamesResourceId) layout.alpha_names = block;
+        if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
+        if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
+        if (id == ResolutionResourceId) layout.resolution = block;
+        if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
+          if (size < ResourceHeaderBytes) return false;
+          ByteCursor header(data);
+          uint64_t field = 0, compressed = 0;
+          for (int i = 0; i < 5; ++i) header.Read(4, field);
+          header.Read(4, compressed);
+          if (compressed > size - ResourceHeaderBytes) return false;
+        }
+        return true;
+      });
 }
 
 // Bytes of the bitmap a decoder makes: at most four channels of the document's depth, grey with
@@ -160,57 +114,19 @@ bool CheckImageData(ByteCursor& cursor, PsdLayout& layout) {
 
 }  // namespace
 
-uint16_t PsdLayout::ColourChannels() const { return MinimumChannels(mode); }
-
 std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
                                            uint64_t available_memory) {
+  const std::optional<PsdHeader> header = ReadPsdHeader(bytes);
+  if (!header) return std::nullopt;
   PsdLayout layout;
+  static_cast<PsdHeader&>(layout) = *header;
   layout.file_size = bytes.size();
-  if (bytes.size() < HeaderBytes) return std::nullopt;
+  layout.row_bytes = (uint64_t{layout.width} * layout.depth + 7) / 8;  // no overflow at 300000
+  if (layout.mode == PsdModeIndexed && layout.colour_mode_size < PaletteBytes) return std::nullopt;
+  if (!CheckResources(bytes, layout)) return std::nullopt;
+
   ByteCursor cursor(bytes);
-  if (!cursor.Matches("8BPS") || !cursor.Skip(4)) return std::nullopt;
-  uint64_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
-  cursor.Read(2, version);
-  cursor.Skip(6);
-  cursor.Read(2, channels);
-  cursor.Read(4, height);
-  cursor.Read(4, width);
-  cursor.Read(2, depth);
-  cursor.Read(2, mode);
-  if (version != 1 && version != 2) return std::nullopt;
-  const uint64_t max_side = version == 2 ? MaxPsbSide : MaxPsdSide;
-  if (channels < 1 || channels > MaxPsdChannels) return std::nullopt;
-  if (width < 1 || width > max_side || height < 1 || height > max_side) return std::nullopt;
-  layout.version = static_cast<uint16_t>(version);
-  layout.channels = static_cast<uint16_t>(channels);
-  layout.width = static_cast<uint32_t>(width);
-  layout.height = static_cast<uint32_t>(height);
-  layout.depth = static_cast<uint16_t>(depth);
-  layout.mode = static_cast<uint16_t>(mode);
-  if (!DepthFitsMode(layout.depth, layout.mode)) return std::nullopt;
-  if (layout.channels < MinimumChannels(layout.mode)) return std::nullopt;
-  layout.row_bytes = (width * depth + 7) / 8;  // at most 300000 * 32 bits: no overflow
-
-  uint64_t length = 0;
-  if (!cursor.Read(4, length)) return std::nullopt;
-  layout.colour_mode_offset = cursor.position();
-  layout.colour_mode_size = length;
-  if (!cursor.Skip(length)) return std::nullopt;
-  if (layout.mode == PsdModeIndexed && length < PaletteBytes) return std::nullopt;
-
-  if (!cursor.Read(4, length)) return std::nullopt;
-  layout.resources_offset = cursor.position();
-  layout.resources_size = length;
-  if (!cursor.Skip(length)) return std::nullopt;
-  if (!CheckResources(bytes.subspan(layout.resources_offset, length), layout.resources_offset,
-                      layout)) {
-    return std::nullopt;
-  }
-
-  if (!cursor.Read(layout.version == 2 ? 8 : 4, length)) return std::nullopt;
-  layout.layers_offset = cursor.position();
-  layout.layers_size = length;
-  if (!cursor.Skip(length)) return std::nullopt;
+  cursor.Skip(layout.ImageDataOffset());
   if (!CheckImageData(cursor, layout)) {
     // A document whose composite cannot be read may still be built from its layers.
     layout.composite_missing = true;

@@ -9,48 +9,22 @@
 #include <span>
 #include <string>
 
+#include "engine/psd_header.h"
 #include "platform/mapping_guard.h"
 
-enum PsdColourMode : uint16_t {
-  PsdModeBitmap = 0,
-  PsdModeGreyscale = 1,
-  PsdModeIndexed = 2,
-  PsdModeRgb = 3,
-  PsdModeCmyk = 4,
-  PsdModeMultichannel = 7,
-  PsdModeDuotone = 8,
-  PsdModeLab = 9,
-};
-
-/// Bounds of a document we agree to decode.
-constexpr uint16_t MaxPsdChannels = 56;
-constexpr uint32_t MaxPsdSide = 30000;
-constexpr uint32_t MaxPsbSide = 300000;
 /// A decode needs about this many times the decoded size (the decoder's bitmap, our copy, work).
 constexpr uint64_t DecodeMemoryFactor = 3;
 
 /// Where the parts of a checked document lie and what decoding it will need.
-struct PsdLayout {
-  uint16_t version = 1;  // 1 PSD, 2 PSB
-  uint16_t channels = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint16_t depth = 0;
-  uint16_t mode = 0;
+struct PsdLayout : PsdHeader {
   uint16_t compression = 0;  // 0 raw, 1 RLE
   uint64_t file_size = 0;
-  uint64_t colour_mode_offset = 0;  // first byte of the colour-mode data
-  uint64_t colour_mode_size = 0;
-  uint64_t resources_offset = 0;  // first resource block
-  uint64_t resources_size = 0;
   uint64_t rle_counts_offset = 0;        // RLE byte-count table (RLE only)
   uint64_t pixels_offset = 0;            // first byte of the raw planes or packed rows
   uint64_t row_bytes = 0;                // bytes of one unpacked row of one channel
   uint64_t decoded_bytes = 0;            // bytes of the bitmap a decoder makes of the merged image
   std::optional<uint16_t> colour_count;  // resource 1046
   std::optional<uint16_t> transparent_index;  // resource 1047
-  uint64_t layers_offset = 0;  // first byte of the layer and mask section, after its length
-  uint64_t layers_size = 0;
   /// Where a resource's data lies in the file; size 0 when the document has none.
   struct Block {
     uint64_t offset = 0;
@@ -77,9 +51,6 @@ struct PsdLayout {
     return (placeholder_composite || composite_missing) && layers_size > 0 &&
            (mode == PsdModeRgb || mode == PsdModeGreyscale || (mode == PsdModeCmyk && depth <= 16));
   }
-
-  /// Colour channels of the mode (3 for RGB, 1 for greyscale); the rest are extra channels.
-  uint16_t ColourChannels() const;
 };
 
 /// Checks `bytes` as a whole PSD or PSB file; std::nullopt when it is damaged, unsupported, or its

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/decoder/blend_modes.h"
+#include "engine/decoder/vector_mask.h"
 
 namespace {
 
@@ -58,8 +59,19 @@ bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mas
 
 bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region, float* alpha,
                 size_t stride) {
-  // With a vector mask too, the user's own mask is the "real" one and the plain mask channel
-  // holds the vector mask drawn as pixels: both shape the layer.
+  if (record.vector_mask.present &&
+      ApplyVectorMask(context.file, context.document, record.vector_mask, region, alpha, stride)) {
+    // The path is drawn here: a mask channel that only renders it gives way, and the user's own
+    // mask (the real one when both are stored) shapes the layer too.
+    if (record.real_mask.present) {
+      return ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha,
+                       stride);
+    }
+    if (record.mask.rendered) return true;
+    return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
+  }
+  // Without the path, the stored channels are all there is: with a vector mask too, the user's
+  // own mask is the "real" one and the plain mask channel holds the vector mask drawn as pixels.
   if (record.real_mask.present &&
       !ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha, stride)) {
     return false;
@@ -164,13 +176,27 @@ bool GroupMask(Context& context, const LayerRecord& record, const LayerRect& can
   const bool has_mask =
       (record.mask.present && !record.mask.disabled && record.Channel(UserMaskChannel)) ||
       (record.real_mask.present && !record.real_mask.disabled &&
-       record.Channel(RealUserMaskChannel));
+       record.Channel(RealUserMaskChannel)) ||
+      (record.vector_mask.present && !record.vector_mask.disabled);
   if (!has_mask) return true;
   mask.emplace(Area(canvas), 1.0f);
   return ApplyMasks(context, record, canvas, mask->data(), 1);
 }
 
-bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target, size_t depth) {
+// The alpha of `picture` times `mask` (when given): a group's shape for the layers clipped to it.
+Shape AlphaShape(const LayerPixels& picture, const std::optional<std::vector<float>>& mask) {
+  Shape shape{picture.region, std::vector<float>(Area(picture.region))};
+  const int stride = picture.Stride();
+  for (size_t i = 0; i < shape.values.size(); ++i) {
+    shape.values[i] = picture.samples[i * stride + picture.colours] * (mask ? (*mask)[i] : 1.0f);
+  }
+  return shape;
+}
+
+// Draws a group; `clip`, when given, is the shape of the base it is clipped to, and `shape`
+// receives where the group covers, before its opacity, for the layers clipped to it.
+bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target, size_t depth,
+               const Shape* clip, Shape* shape) {
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
   std::optional<std::vector<float>> mask;
@@ -181,13 +207,27 @@ bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target, si
   const int stride = target.Stride();
 
   if (mode == BlendMode::PassThrough) {
-    // The members blend with what lies below; opacity and mask then fade the group's work back
-    // towards what was there, in premultiplied colour.
-    if (opacity >= 1 && !mask) return DrawMembers(context, group.members, target, depth + 1);
+    if (shape) {
+      // Coverage composes the same way whatever the members' modes: their alpha drawn on
+      // their own is the group's shape.
+      LayerPixels alone{target.region, colours, FloatBuffer(target.samples.size())};
+      if (!DrawMembers(context, group.members, alone, depth + 1)) return false;
+      *shape = AlphaShape(alone, mask);
+    }
+    // The members blend with what lies below; opacity, mask and clip then fade the group's work
+    // back towards what was there, in premultiplied colour.
+    if (opacity >= 1 && !mask && !clip) {
+      return DrawMembers(context, group.members, target, depth + 1);
+    }
     LayerPixels drawn = target;
     if (!DrawMembers(context, group.members, drawn, depth + 1)) return false;
+    const int64_t width = target.region.Width();
     for (size_t i = 0; i < drawn.samples.size() / stride; ++i) {
-      const float t = opacity * (mask ? (*mask)[i] : 1.0f);
+      float t = opacity * (mask ? (*mask)[i] : 1.0f);
+      if (clip) {
+        const auto at = static_cast<int64_t>(i);
+        t *= clip->At(target.region.left + at % width, target.region.top + at / width);
+      }
       float* before = target.samples.data() + i * stride;
       const float* after = drawn.samples.data() + i * stride;
       const float alpha = before[colours] + t * (after[colours] - before[colours]);
@@ -205,12 +245,13 @@ bool DrawGroup(Context& context, const LayerNode& group, LayerPixels& target, si
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
   }
-  BlendOnto(isolated, target, mode, opacity, nullptr);
+  if (shape) *shape = AlphaShape(isolated, std::nullopt);
+  BlendOnto(isolated, target, mode, opacity, clip);
   return true;
 }
 
-// Draws `members` bottom first. A clipped layer takes the shape of the nearest unclipped layer
-// below it, and is hidden with it; layers clipped to a group are not drawn.
+// Draws `members` bottom first. A clipped layer or group takes the shape of the nearest
+// unclipped layer or group below it, and is hidden with it.
 bool DrawMembers(Context& context, const std::vector<LayerNode>& members, LayerPixels& target,
                  size_t depth) {
   std::optional<Shape> base;
@@ -221,19 +262,18 @@ bool DrawMembers(Context& context, const std::vector<LayerNode>& members, LayerP
     if (!record.clipped) {
       base.reset();
       if (record.hidden) continue;
-      if (node.group) {
-        if (!DrawGroup(context, node, target, depth)) return false;
-        continue;
-      }
       Shape shape;
-      if (!DrawLayer(context, record, target, nullptr, clipped_above ? &shape : nullptr)) {
-        return false;
-      }
-      base = std::move(shape);
+      Shape* wanted = clipped_above ? &shape : nullptr;
+      const bool drawn = node.group ? DrawGroup(context, node, target, depth, nullptr, wanted)
+                                    : DrawLayer(context, record, target, nullptr, wanted);
+      if (!drawn) return false;
+      if (clipped_above) base = std::move(shape);
       continue;
     }
-    if (!base || record.hidden || node.group) continue;
-    if (!DrawLayer(context, record, target, &*base, nullptr)) return false;
+    if (!base || record.hidden) continue;
+    const bool drawn = node.group ? DrawGroup(context, node, target, depth, &*base, nullptr)
+                                  : DrawLayer(context, record, target, &*base, nullptr);
+    if (!drawn) return false;
   }
   return true;
 }

@@ -7,10 +7,10 @@
 
 #include <new>
 
-#include "engine/byte_cursor.h"
 #include "engine/decoder/cmyk_profile.h"
 #include "engine/decoder/compositor.h"
 #include "engine/decoder/psd_layers.h"
+#include "engine/psd_header.h"
 
 namespace {
 
@@ -42,33 +42,13 @@ class Mapping {
   size_t size_ = 0;
 };
 
-constexpr uint16_t IccProfileResourceId = 1039;
-
-// The data of image resource `id`; empty when the document has none.
-std::span<const uint8_t> FindResource(std::span<const uint8_t> file, uint16_t id) {
-  ByteCursor cursor(file);
-  uint64_t length = 0;
-  if (!cursor.Skip(26) || !cursor.Read(4, length) || !cursor.Skip(length) ||
-      !cursor.Read(4, length) || length > cursor.remaining()) {
-    return {};
-  }
-  ByteCursor resources(cursor.Peek(length));
-  while (resources.remaining() >= 12) {
-    uint64_t found = 0, name = 0, size = 0;
-    if (!resources.Skip(4) || !resources.Read(2, found) || !resources.Read(1, name)) return {};
-    if (!resources.Skip(name + (name % 2 == 0 ? 1 : 0))) return {};
-    if (!resources.Read(4, size) || size > resources.remaining()) return {};
-    if (found == id) return resources.Peek(size);
-    resources.Skip(size + (size % 2 && resources.remaining() > size ? 1 : 0));
-  }
-  return {};
-}
-
 // A CMYK composite in RGB: through the document's profile as its stored composite would be, else
 // by the plain conversion.
 Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint16_t depth) {
   Bitmap converted;
-  const std::span<const uint8_t> profile = FindResource(file, IccProfileResourceId);
+  const std::optional<PsdHeader> header = ReadPsdHeader(file);
+  const std::span<const uint8_t> profile =
+      header ? FindPsdResource(file, *header, PsdIccProfileResourceId) : std::span<const uint8_t>();
   if (!profile.empty()) {
     Bitmap cmyk = CompositeToCmykBitmap(picture, depth);
     if (!cmyk) return {};

@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr uint64_t HeaderBytes = 26;
-constexpr uint32_t MaxPsdSide = 30000;
-constexpr uint32_t MaxPsbSide = 300000;
-
 // Tagged blocks whose length is eight bytes wide in a large document.
 bool HasWideLength(uint32_t key) {
   for (const char* wide : {"LMsk", "Lr16", "Lr32", "Layr", "Mt16", "Mt32", "Mtrn", "Alph", "FMsk",
@@ -55,6 +51,7 @@ bool ReadMasks(std::span<const uint8_t> data, LayerRecord& layer) {
   layer.mask.present = true;
   layer.mask.default_colour = static_cast<uint8_t>(colour);
   layer.mask.disabled = (flags & 0x02) != 0;
+  layer.mask.rendered = (flags & 0x08) != 0;
   if (data.size() < 36) return true;
   if (!cursor.Read(1, flags) || !cursor.Read(1, colour) ||
       !ReadRect(cursor, layer.real_mask.rect)) {
@@ -63,11 +60,14 @@ bool ReadMasks(std::span<const uint8_t> data, LayerRecord& layer) {
   layer.real_mask.present = true;
   layer.real_mask.default_colour = static_cast<uint8_t>(colour);
   layer.real_mask.disabled = (flags & 0x02) != 0;
+  layer.real_mask.rendered = (flags & 0x08) != 0;
   return true;
 }
 
-// The tagged blocks at the end of a layer record: group dividers and fill opacity.
-bool ReadLayerBlocks(std::span<const uint8_t> data, uint16_t version, LayerRecord& layer) {
+// The tagged blocks at the end of a layer record: group dividers, fill opacity and the vector
+// mask, whose path records (after a version and flags) stay in the file until they are drawn.
+bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> data, uint16_t version,
+                     LayerRecord& layer) {
   ByteCursor cursor(data);
   while (cursor.remaining() >= 12) {
     if (!cursor.Matches("8BIM") && !cursor.Matches("8B64")) return true;  // trailing padding
@@ -89,14 +89,25 @@ bool ReadLayerBlocks(std::span<const uint8_t> data, uint16_t version, LayerRecor
     } else if (key == FourCc("iOpa")) {
       uint64_t fill = 0;
       if (fields.Read(1, fill)) layer.fill_opacity = static_cast<uint8_t>(fill);
+    } else if ((key == FourCc("vmsk") || key == FourCc("vsms")) && !layer.vector_mask.present) {
+      uint64_t format = 0, flags = 0;
+      if (fields.Read(4, format) && fields.Read(4, flags)) {
+        LayerVectorMask& mask = layer.vector_mask;
+        mask.present = true;
+        mask.inverted = (flags & 0x01) != 0;
+        mask.disabled = (flags & 0x04) != 0;
+        mask.offset = static_cast<uint64_t>(block.data() - file.data()) + fields.position();
+        mask.length = fields.remaining();
+      }
     }
     cursor.Skip(length);
   }
   return true;
 }
 
-// One layer record; `data_end` advances by the record's channel data.
-bool ReadLayerRecord(ByteCursor& cursor, uint16_t version, LayerRecord& layer) {
+// One layer record of `file`.
+bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t version,
+                     LayerRecord& layer) {
   if (!ReadRect(cursor, layer.rect)) return false;
   uint64_t count = 0;
   if (!cursor.Read(2, count) || count > MaxLayerChannels) return false;
@@ -131,7 +142,9 @@ bool ReadLayerRecord(ByteCursor& cursor, uint16_t version, LayerRecord& layer) {
   const uint64_t padded = (name_length + 1 + 3) / 4 * 4 - 1;
   if (!extra_data.Skip(padded)) return false;
   const uint32_t group_key_before = layer.blend_key;
-  if (!ReadLayerBlocks(extra_data.Peek(extra_data.remaining()), version, layer)) return false;
+  if (!ReadLayerBlocks(file, extra_data.Peek(extra_data.remaining()), version, layer)) {
+    return false;
+  }
   // A divider's own key is the group's mode; a plain layer keeps the record's.
   if (layer.section == LayerSection::None) layer.blend_key = group_key_before;
   return true;
@@ -147,7 +160,7 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
   if (layers > static_cast<int64_t>(MaxLayerRecords)) return false;
   document.layers.resize(static_cast<size_t>(layers));
   for (LayerRecord& layer : document.layers) {
-    if (!ReadLayerRecord(cursor, document.version, layer)) return false;
+    if (!ReadLayerRecord(file, cursor, document.version, layer)) return false;
   }
   uint64_t at = offset + cursor.position();
   const uint64_t end = offset + size;
@@ -186,48 +199,20 @@ const LayerChannel* LayerRecord::Channel(int16_t id) const {
 }
 
 std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file) {
-  if (file.size() < HeaderBytes) return std::nullopt;
-  ByteCursor cursor(file);
-  if (!cursor.Matches("8BPS") || !cursor.Skip(4)) return std::nullopt;
+  const std::optional<PsdHeader> header = ReadPsdHeader(file);
+  if (!header) return std::nullopt;
+  // Bitmap, indexed, Lab and the others keep their stored picture.
+  if (header->mode != PsdModeGreyscale && header->mode != PsdModeRgb &&
+      header->mode != PsdModeCmyk) {
+    return std::nullopt;
+  }
+  if (header->depth == 32 && header->mode == PsdModeCmyk) return std::nullopt;
   LayeredDocument document;
-  uint64_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
-  cursor.Read(2, version);
-  cursor.Skip(6);
-  cursor.Read(2, channels);
-  cursor.Read(4, height);
-  cursor.Read(4, width);
-  cursor.Read(2, depth);
-  cursor.Read(2, mode);
-  if (version != 1 && version != 2) return std::nullopt;
-  const uint64_t max_side = version == 2 ? MaxPsbSide : MaxPsdSide;
-  if (width < 1 || height < 1 || width > max_side || height > max_side) return std::nullopt;
-  if (depth != 8 && depth != 16 && depth != 32) return std::nullopt;
-  switch (mode) {
-    case 1:
-      document.colour_channels = 1;
-      break;
-    case 3:
-      document.colour_channels = 3;
-      break;
-    case 4:
-      if (depth == 32) return std::nullopt;
-      document.colour_channels = 4;
-      break;
-    default:
-      return std::nullopt;  // bitmap, indexed, Lab and the others keep their stored picture
-  }
-  document.version = static_cast<uint16_t>(version);
-  document.width = static_cast<uint32_t>(width);
-  document.height = static_cast<uint32_t>(height);
-  document.depth = static_cast<uint16_t>(depth);
-  document.mode = static_cast<uint16_t>(mode);
+  static_cast<PsdHeader&>(document) = *header;
+  document.colour_channels = header->ColourChannels();
 
-  uint64_t length = 0;
-  for (int section = 0; section < 2; ++section) {  // colour-mode data, image resources
-    if (!cursor.Read(4, length) || !cursor.Skip(length)) return std::nullopt;
-  }
-  if (!ReadSectionLength(cursor, document.version, length)) return std::nullopt;
-  const uint64_t section_start = cursor.position();
+  const uint64_t section_start = header->layers_offset;
+  uint64_t length = header->layers_size;
   ByteCursor section(file.subspan(section_start, length));
   uint64_t info_length = 0;
   if (length == 0) return document;

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/psd_header.h"
+
 /// Bounds of what we agree to read.
 constexpr uint32_t MaxLayerRecords = 20000;
 constexpr uint16_t MaxLayerChannels = 56;
@@ -47,6 +49,17 @@ struct LayerMask {
   LayerRect rect;
   uint8_t default_colour = 0;
   bool disabled = false;
+  /// The mask is a rendering of other data (the vector mask) rather than the user's own.
+  bool rendered = false;
+};
+
+/// A vector mask ("vmsk" or "vsms" block): where its path records lie in the file, and its flags.
+struct LayerVectorMask {
+  bool present = false;
+  bool inverted = false;
+  bool disabled = false;
+  uint64_t offset = 0;  // first 26-byte path record
+  uint64_t length = 0;
 };
 
 enum class LayerSection : uint8_t { None, OpenGroup, ClosedGroup, GroupEnd };
@@ -69,19 +82,15 @@ struct LayerRecord {
   bool hidden = false;
   LayerMask mask;       // channel -2
   LayerMask real_mask;  // channel -3, present when the layer has a vector mask too
+  LayerVectorMask vector_mask;
   LayerSection section = LayerSection::None;
 
   /// The channel with `id`; nullptr when the layer has none.
   const LayerChannel* Channel(int16_t id) const;
 };
 
-/// The layers of a document, bottom first, as the file lists them.
-struct LayeredDocument {
-  uint16_t version = 1;  // 1 PSD, 2 PSB
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint16_t depth = 8;
-  uint16_t mode = 3;
+/// The header of a document and its layers, bottom first, as the file lists them.
+struct LayeredDocument : PsdHeader {
   uint16_t colour_channels = 3;
   std::vector<LayerRecord> layers;
 };

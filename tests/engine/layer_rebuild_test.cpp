@@ -499,6 +499,34 @@ TEST_F(RebuildTest, HiddenGroupsHideTheirMembersAndNestedGroupsCompose) {
   ExpectPixel(image, 3, 0, {red, 1.0}, 8);
 }
 
+TEST_F(RebuildTest, LayersClippedToAGroupTakeItsShape) {
+  const Colour base_colour{0.2, 0.2, 0.2}, clipped_colour{1, 0.5, 0}, blue{0, 0, 1};
+  const double a = Stored(0.5, 8);
+  const Expected base = Over({{0, 0, 0}, 0}, base_colour, a);
+  for (const char* mode : {"norm", "pass"}) {
+    SCOPED_TRACE(mode);
+    // The group's member covers columns 0..3, half transparent; the clipped layer covers all.
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 2);
+    AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 4}, base_colour, 0.5)}, mode, 255);
+    PsdLayer clipped = SolidLayer(spec, {0, 0, 2, 6}, clipped_colour);
+    clipped.clipped = true;
+    spec.layers.push_back(clipped);
+    spec.layers.push_back(SolidLayer(spec, {0, 5, 1, 6}, blue));  // keeps something visible
+    Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 1, 0, Over(base, clipped_colour, a), 8);
+    ExpectPixel(image, 4, 1, {{0, 0, 0}, 0.0}, 8);
+    ExpectPixel(image, 5, 0, {blue, 1.0}, 8);
+
+    // A hidden group hides what is clipped to it.
+    spec.layers[spec.layers.size() - 3].hidden = true;
+    image = Load(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 1, 0, {{0, 0, 0}, 0.0}, 8);
+    ExpectPixel(image, 5, 0, {blue, 1.0}, 8);
+  }
+}
+
 TEST_F(RebuildTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
@@ -526,6 +554,193 @@ TEST_F(RebuildTest, DamagedLayerDataNeverCrashes) {
       EXPECT_EQ(FreeImage_GetWidth(image.get()), 16u) << at;
       EXPECT_EQ(FreeImage_GetHeight(image.get()), 16u) << at;
     }
+  }
+}
+
+// The share of pixel `x`, `y` where `inside` holds, sampled on a fine grid: the model a drawn
+// vector mask is checked against.
+double Coverage(int x, int y, const std::function<bool(double, double)>& inside) {
+  constexpr int Steps = 32;
+  int count = 0;
+  for (int j = 0; j < Steps; ++j) {
+    for (int i = 0; i < Steps; ++i) count += inside(x + (i + 0.5) / Steps, y + (j + 0.5) / Steps);
+  }
+  return count / double(Steps * Steps);
+}
+
+// A white layer over a black background, shaped by the vector mask block `vector_mask`: each
+// pixel's grey is then the layer's coverage.
+PsdSpec WhiteOverBlack(uint32_t width, uint32_t height, const std::string& vector_mask) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, width, height);
+  const std::array<int32_t, 4> canvas{0, 0, static_cast<int32_t>(height),
+                                      static_cast<int32_t>(width)};
+  spec.layers.push_back(SolidLayer(spec, canvas, {0, 0, 0}));
+  PsdLayer white = SolidLayer(spec, canvas, {1, 1, 1});
+  white.blocks.push_back({"vmsk", vector_mask});
+  spec.layers.push_back(white);
+  return spec;
+}
+
+// Every pixel's grey against `want(x, y)`, within antialiasing's error; counts of the pixels
+// fully in, fully out and on an edge, so a test can tell that all three were seen.
+struct CoverageCounts {
+  int inside = 0, outside = 0, edge = 0;
+};
+CoverageCounts ExpectGrey(const Bitmap& image, const std::function<double(int, int)>& want) {
+  CoverageCounts counts;
+  const auto width = static_cast<int>(FreeImage_GetWidth(image.get()));
+  const auto height = static_cast<int>(FreeImage_GetHeight(image.get()));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const double expected = want(x, y);
+      const Rgba16 pixel = ReadPixel(image, x, y);
+      EXPECT_NEAR(pixel.red / 65535.0, expected, 0.04) << x << "," << y;
+      EXPECT_EQ(pixel.red, pixel.blue) << x << "," << y;
+      (expected >= 1 ? counts.inside : expected <= 0 ? counts.outside : counts.edge)++;
+    }
+  }
+  return counts;
+}
+
+PsdPathPoint Fraction(double x, double y, uint32_t width, uint32_t height) {
+  return {x / width, y / height};
+}
+
+PsdSubpath Polygon(const std::vector<std::array<double, 2>>& corners, uint32_t width,
+                   uint32_t height) {
+  PsdSubpath subpath;
+  for (const auto& [x, y] : corners) {
+    const PsdPathPoint point = Fraction(x, y, width, height);
+    subpath.knots.push_back(PsdCornerKnot(point.x, point.y));
+  }
+  return subpath;
+}
+
+// A circle of four cubic curves; a swapped pair of control points would bend it out of shape.
+PsdSubpath Circle(double cx, double cy, double r, uint32_t width, uint32_t height) {
+  constexpr double Kappa = 0.5522847498;
+  PsdSubpath subpath;
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    const double angle = quarter * M_PI / 2;
+    const double x = cx + r * std::cos(angle), y = cy + r * std::sin(angle);
+    const double tx = -std::sin(angle) * Kappa * r, ty = std::cos(angle) * Kappa * r;
+    subpath.knots.push_back({Fraction(x - tx, y - ty, width, height), Fraction(x, y, width, height),
+                             Fraction(x + tx, y + ty, width, height)});
+  }
+  return subpath;
+}
+
+constexpr uint32_t MaskWidth = 24, MaskHeight = 16;
+
+// Points are stored vertical first: an oblong canvas and shapes off the diagonal catch a swap.
+bool InRectangle(double x, double y) { return x >= 3.5 && x <= 12.25 && y >= 2 && y <= 9.5; }
+PsdSubpath Rectangle() {
+  return Polygon({{3.5, 2}, {12.25, 2}, {12.25, 9.5}, {3.5, 9.5}}, MaskWidth, MaskHeight);
+}
+
+TEST_F(RebuildTest, VectorMasksAreDrawnWithSmoothEdges) {
+  struct Shape {
+    const char* name;
+    PsdSubpath path;
+    std::function<bool(double, double)> inside;
+  };
+  const Shape shapes[] = {
+      {"rectangle", Rectangle(), InRectangle},
+      {"triangle", Polygon({{13, 1}, {23, 1}, {13, 15}}, MaskWidth, MaskHeight),
+       [](double x, double y) { return x >= 13 && y >= 1 && (x - 13) / 10 + (y - 1) / 14 <= 1; }},
+      {"circle", Circle(9, 8, 6.5, MaskWidth, MaskHeight),
+       [](double x, double y) { return std::hypot(x - 9, y - 8) <= 6.5; }},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const Bitmap image =
+        Load(WhiteOverBlack(MaskWidth, MaskHeight, PsdVectorMaskBlock({shape.path})));
+    ASSERT_TRUE(image);
+    const CoverageCounts counts =
+        ExpectGrey(image, [&](int x, int y) { return Coverage(x, y, shape.inside); });
+    EXPECT_GT(counts.inside, 0);
+    EXPECT_GT(counts.outside, 0);
+    EXPECT_GT(counts.edge, 0);
+  }
+}
+
+TEST_F(RebuildTest, UserMasksAndVectorMasksMultiply) {
+  const auto plane = [](uint8_t value) {
+    return PsdLayerPlane(MaskWidth, MaskHeight, 8, [value](uint32_t, uint32_t) { return value; });
+  };
+  const auto half = [](int x, int y) { return Coverage(x, y, InRectangle) * 128 / 255.0; };
+  const auto whole = [](int x, int y) { return Coverage(x, y, InRectangle); };
+  // The plain mask channel (-2), either the user's own or a rendering of the path, which gives
+  // way to the path; and the real user mask (-3) stored beside such a rendering.
+  struct Case {
+    const char* name;
+    uint8_t mask;  // the plain mask's value
+    bool rendered;
+    int real_mask;  // the real user mask's value; -1 when there is none
+    std::function<double(int, int)> want;
+  };
+  const Case cases[] = {
+      {"the user's mask beside the vector mask", 128, false, -1, half},
+      {"a rendering of the path beside the real user mask", 0, true, 128, half},
+      {"a rendering of the path alone", 0, true, -1, whole},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    PsdSpec spec = WhiteOverBlack(MaskWidth, MaskHeight, PsdVectorMaskBlock({Rectangle()}));
+    PsdLayer& layer = spec.layers.back();
+    layer.has_mask = true;
+    layer.mask = {0, 0, MaskHeight, MaskWidth, 0, false, plane(test.mask)};
+    layer.mask.rendered = test.rendered;
+    layer.channels.push_back({-2, ""});
+    if (test.real_mask >= 0) {
+      layer.has_real_mask = true;
+      layer.real_mask = {0, 0, MaskHeight, MaskWidth, 0, false, plane(128)};
+      layer.channels.push_back({-3, ""});
+    }
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    ExpectGrey(image, test.want);
+  }
+}
+
+TEST_F(RebuildTest, VectorMaskFlagsAndInitialFill) {
+  const auto covered = [](int x, int y) { return Coverage(x, y, InRectangle); };
+  const auto uncovered = [](int x, int y) { return 1 - Coverage(x, y, InRectangle); };
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    bool initial_fill;
+    std::function<double(int, int)> want;
+  };
+  const Case cases[] = {
+      {"inverted", 1, false, uncovered},
+      {"starting filled", 0, true, uncovered},
+      {"inverted and starting filled", 1, true, covered},
+      {"disabled", 4, false, [](int, int) { return 1.0; }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const Bitmap image = Load(WhiteOverBlack(
+        MaskWidth, MaskHeight, PsdVectorMaskBlock({Rectangle()}, test.flags, test.initial_fill)));
+    ASSERT_TRUE(image);
+    ExpectGrey(image, test.want);
+  }
+}
+
+TEST_F(RebuildTest, UnreadableVectorMasksAreLeftOut) {
+  // Far beyond any canvas, far too many knots, a knot without its subpath: the layer is drawn as
+  // without a vector mask, and quickly.
+  PsdSubpath far = Rectangle();
+  far.knots[1].anchor.x = 40;
+  PsdSubpath crowded;
+  for (int i = 0; i < 70000; ++i) crowded.knots.push_back(PsdCornerKnot(i % 2, (i / 2) % 2));
+  std::string orphan = PsdVectorMaskBlock({Rectangle()});
+  orphan.erase(8 + 2 * 26, 26);  // the subpath's length record
+  for (const std::string& block :
+       {PsdVectorMaskBlock({far}), PsdVectorMaskBlock({crowded}), orphan}) {
+    const Bitmap image = Load(WhiteOverBlack(MaskWidth, MaskHeight, block));
+    ASSERT_TRUE(image);
+    ExpectGrey(image, [](int, int) { return 1.0; });
   }
 }
 

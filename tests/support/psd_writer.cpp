@@ -134,13 +134,13 @@ void AppendMaskData(std::string& out, const PsdLayer& layer) {
   AppendBigEndian(out, layer.has_real_mask ? 36 : 20, 4);
   AppendRect(out, mask.top, mask.left, mask.bottom, mask.right);
   out.push_back(static_cast<char>(mask.default_colour));
-  out.push_back(static_cast<char>(mask.disabled ? 0x02 : 0));
+  out.push_back(static_cast<char>((mask.disabled ? 0x02 : 0) | (mask.rendered ? 0x08 : 0)));
   if (!layer.has_real_mask) {
     out.append(2, '\0');
     return;
   }
   const PsdLayerMask& real = layer.real_mask;
-  out.push_back(static_cast<char>(real.disabled ? 0x02 : 0));
+  out.push_back(static_cast<char>((real.disabled ? 0x02 : 0) | (real.rendered ? 0x08 : 0)));
   out.push_back(static_cast<char>(real.default_colour));
   AppendRect(out, real.top, real.left, real.bottom, real.right);
 }
@@ -207,6 +207,11 @@ std::string LayerInfo(const PsdSpec& spec) {
       AppendBigEndian(extra, 4, 4);
       extra.push_back(static_cast<char>(layer.fill_opacity));
       extra.append(3, '\0');
+    }
+    for (const PsdLayer::Block& block : layer.blocks) {
+      extra += "8BIM" + block.key;
+      AppendBigEndian(extra, block.data.size(), 4);
+      extra += block.data;
     }
     AppendBigEndian(info, extra.size(), 4);
     info += extra;
@@ -306,6 +311,47 @@ PsdResource PsdVersionInfoResource(bool has_real_merged_data) {
   resource.data.append(8, '\0');  // empty writer and reader names
   AppendBigEndian(resource.data, 1, 4);
   return resource;
+}
+
+namespace {
+
+// A path record: its selector and 24 bytes of data.
+void AppendPathRecord(std::string& out, uint16_t selector, const std::string& data) {
+  AppendBigEndian(out, selector, 2);
+  out += data;
+  out.append(24 - std::min<size_t>(data.size(), 24), '\0');
+}
+
+// A point as a signed 8.24 fraction of each side, vertical first.
+void AppendPathPoint(std::string& out, const PsdPathPoint& point) {
+  for (const double value : {point.y, point.x}) {
+    AppendBigEndian(out, static_cast<uint32_t>(static_cast<int32_t>(std::lround(value * 16777216))),
+                    4);
+  }
+}
+
+}  // namespace
+
+std::string PsdVectorMaskBlock(const std::vector<PsdSubpath>& subpaths, uint32_t flags,
+                               bool initial_fill) {
+  std::string block;
+  AppendBigEndian(block, 3, 4);  // version
+  AppendBigEndian(block, flags, 4);
+  AppendPathRecord(block, 6, "");
+  AppendPathRecord(block, 8, std::string(1, '\0') + static_cast<char>(initial_fill ? 1 : 0));
+  for (const PsdSubpath& subpath : subpaths) {
+    std::string count;
+    AppendBigEndian(count, subpath.knots.size(), 2);
+    AppendPathRecord(block, subpath.closed ? 0 : 3, count);
+    for (const PsdPathKnot& knot : subpath.knots) {
+      std::string points;
+      for (const PsdPathPoint& point : {knot.before, knot.anchor, knot.after}) {
+        AppendPathPoint(points, point);
+      }
+      AppendPathRecord(block, subpath.closed ? 2 : 5, points);
+    }
+  }
+  return block;
 }
 
 uint32_t PsdSampleOf(double value, uint16_t depth) {

@@ -46,6 +46,7 @@ struct PsdLayerMask {
   uint8_t default_colour = 0;
   bool disabled = false;
   std::string plane;
+  bool rendered = false;  // flag 0x08: the mask renders other data (the vector mask)
 };
 
 /// One layer record with its channels. Planes hold the rectangle's rows at the document's depth,
@@ -70,7 +71,37 @@ struct PsdLayer {
   PsdLayerMask mask;
   bool has_real_mask = false;  // written after `mask`, which must then be there too
   PsdLayerMask real_mask;
+  /// Tagged blocks written after the others, e.g. {"vmsk", PsdVectorMaskBlock(...)}.
+  struct Block {
+    std::string key;
+    std::string data;
+  };
+  std::vector<Block> blocks;
 };
+
+/// A point of a path as fractions of the canvas: `x` across, `y` down.
+struct PsdPathPoint {
+  double x = 0;
+  double y = 0;
+};
+
+/// A knot of a path: the control point before its anchor, the anchor, the one after.
+struct PsdPathKnot {
+  PsdPathPoint before, anchor, after;
+};
+
+/// A corner: both control points on the anchor, so the edges meeting there are straight.
+inline PsdPathKnot PsdCornerKnot(double x, double y) { return {{x, y}, {x, y}, {x, y}}; }
+
+struct PsdSubpath {
+  bool closed = true;
+  std::vector<PsdPathKnot> knots;
+};
+
+/// The data of a vector mask block ("vmsk"): the flags (1 inverted, 4 disabled), the fill rule
+/// record, the initial fill record and each subpath's length record and knots.
+std::string PsdVectorMaskBlock(const std::vector<PsdSubpath>& subpaths, uint32_t flags = 0,
+                               bool initial_fill = false);
 
 struct PsdResource {
   uint16_t id = 0;
