@@ -5,9 +5,10 @@
 // decodes one layer at a time, so memory is the canvas, one layer and the output.
 //
 // Drawn: visibility, opacity and fill opacity, the transparency channel, layer masks (own
-// rectangle, default colour, disabled flag; with a real user mask, both the real mask and the
-// rasterised vector mask stored beside it), clipping groups, groups (nested, pass-through or
-// isolated with their own mode, opacity and mask) and every blend mode of blend_modes.h.
+// rectangle, default colour, disabled flag), vector masks drawn from their paths (times the
+// user's mask; without a drawable path, the mask channels alone), clipping groups (on a layer or
+// a group), groups (nested, pass-through or isolated with their own mode, opacity and mask) and
+// every blend mode of blend_modes.h.
 // Not drawn: adjustment and fill layers' effect, layer effects, "blend if" ranges.
 
 #include <cstdint>

@@ -1,5 +1,6 @@
-// The decoder's layer reader and compositor on arbitrary bytes: the records, every compression of
-// the channel data, masks, clipping and groups.
+// The decoder's layer reader and compositor on arbitrary bytes: the header, the records, every
+// compression of the channel data, masks, vector mask paths (read for every layer, drawn for the
+// visible ones), clipping and groups.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "engine/decoder/compositor.h"
 #include "engine/decoder/psd_layers.h"
+#include "engine/decoder/vector_mask.h"
 
 namespace {
 // The canvas is the compositor's own work: keep it small so a slow input shows a real fault.
@@ -18,6 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<LayeredDocument> document = ReadLayeredDocument(bytes);
   if (!document) return 0;
   if (static_cast<uint64_t>(document->width) * document->height > FuzzMaxPixels) return 0;
+  for (const LayerRecord& layer : document->layers) {
+    const LayerVectorMask& mask = layer.vector_mask;
+    if (mask.present) {
+      ReadVectorPath(bytes.subspan(mask.offset, mask.length), document->width, document->height);
+    }
+  }
   HasVisiblePixels(*document, BuildLayerTree(*document));
   const std::optional<LayerPixels> picture = CompositeLayers(bytes, *document);
   if (picture) CompositeToBitmap(*picture, document->depth);
