@@ -527,6 +527,24 @@ TEST_F(RebuildTest, LayersClippedToAGroupTakeItsShape) {
   }
 }
 
+TEST_F(RebuildTest, AGroupClippedToALayerTakesItsShape) {
+  const Colour base_colour{0.2, 0.2, 0.2}, member_colour{1, 0.5, 0};
+  const double a = Stored(0.5, 8);
+  const Expected base = Over({{0, 0, 0}, 0}, base_colour, a);
+  for (const char* mode : {"norm", "pass"}) {
+    SCOPED_TRACE(mode);
+    // The base covers columns 0..3, half transparent; the clipped group's member covers all.
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 2);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 4}, base_colour, 0.5));
+    AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 6}, member_colour)}, mode, 255);
+    spec.layers.back().clipped = true;
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 1, 0, Over(base, member_colour, a), 8);
+    ExpectPixel(image, 5, 1, {{0, 0, 0}, 0.0}, 8);
+  }
+}
+
 TEST_F(RebuildTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
