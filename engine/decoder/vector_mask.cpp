@@ -114,6 +114,7 @@ std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint3
     switch (selector) {
       case ClosedLength:
       case OpenLength:
+        if (path.subpaths.size() >= MaxVectorKnots) return std::nullopt;
         path.subpaths.push_back({selector == ClosedLength, {}});
         break;
       case ClosedKnotLinked:

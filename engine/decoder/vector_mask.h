@@ -11,8 +11,8 @@
 
 #include "engine/decoder/psd_layers.h"
 
-/// Bounds of a path we agree to draw: knots over all subpaths, and how far outside the canvas a
-/// point may lie, in canvas sides.
+/// Bounds of a path we agree to draw: knots over all subpaths (and subpaths), and how far outside
+/// the canvas a point may lie, in canvas sides.
 constexpr size_t MaxVectorKnots = 65536;
 constexpr double MaxPathReach = 16.0;
 

@@ -763,16 +763,17 @@ TEST_F(RebuildTest, VectorMaskFlagsAndInitialFill) {
 }
 
 TEST_F(RebuildTest, UnreadableVectorMasksAreLeftOut) {
-  // Far beyond any canvas, far too many knots, a knot without its subpath: the layer is drawn as
-  // without a vector mask, and quickly.
+  // Far beyond any canvas, far too many knots or subpaths, a knot without its subpath: the layer
+  // is drawn as without a vector mask, and quickly.
   PsdSubpath far = Rectangle();
   far.knots[1].anchor.x = 40;
   PsdSubpath crowded;
   for (int i = 0; i < 70000; ++i) crowded.knots.push_back(PsdCornerKnot(i % 2, (i / 2) % 2));
   std::string orphan = PsdVectorMaskBlock({Rectangle()});
   orphan.erase(8 + 2 * 26, 26);  // the subpath's length record
-  for (const std::string& block :
-       {PsdVectorMaskBlock({far}), PsdVectorMaskBlock({crowded}), orphan}) {
+  const std::vector<PsdSubpath> empties(70000);
+  for (const std::string& block : {PsdVectorMaskBlock({far}), PsdVectorMaskBlock({crowded}),
+                                   PsdVectorMaskBlock(empties), orphan}) {
     const Bitmap image = Load(WhiteOverBlack(MaskWidth, MaskHeight, block));
     ASSERT_TRUE(image);
     ExpectGrey(image, [](int, int) { return 1.0; });
