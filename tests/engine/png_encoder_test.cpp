@@ -328,12 +328,16 @@ TEST(WritePng, WritesWhatFreeImageWritesForEveryDepthAndOption) {
       ASSERT_FALSE(reference.empty()) << Describe(kind.name, flags, "FreeImage");
       const Bitmap expected = Decode(reference);
 
-      // The encoding the save uses, then many small slices on several threads.
+      // The encoding the save uses, then many small slices on several threads, and on one,
+      // which writes each slice from the same buffer.
       PngEncoding sliced = PngEncodingFor(flags);
       sliced.threads = 3;
       sliced.slice_bytes = 1;  // a row a slice
+      PngEncoding one_thread = sliced;
+      one_thread.threads = 1;
       for (const auto& [encoding, how] :
-           {std::pair{PngEncodingFor(flags), "as saved"}, std::pair{sliced, "a row a slice"}}) {
+           {std::pair{PngEncodingFor(flags), "as saved"}, std::pair{sliced, "a row a slice"},
+            std::pair{one_thread, "a row a slice on one thread"}}) {
         const std::string what = Describe(kind.name, flags, how);
         const Bytes ours = OurPng(image.get(), encoding);
         ASSERT_FALSE(ours.empty()) << what;
