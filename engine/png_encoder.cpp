@@ -287,18 +287,19 @@ struct Slice {
 // Makes the raw deflate stream `data` (`length` bytes, complete, one slice's) one that the next
 // slice's can follow: its last block loses its final flag, and an empty stored block brings it
 // to a byte boundary, as a sync flush would. Where the blocks end is known only by decoding them;
-// zlib's inflate stops at each block's end when asked. Returns the new length (at most
-// JoinBytes more), or 0 when the data is not one complete deflate stream.
-size_t MakeJoinable(uint8_t* data, size_t length, z_stream& inflater,
-                    std::vector<uint8_t>& scratch) {
+// zlib's inflate stops at each block's end when asked. It decodes into `scratch` (`room`
+// bytes), which the larger it is the fewer copies zlib makes into its window. Returns the new
+// length (at most JoinBytes more), or 0 when the data is not one complete deflate stream.
+size_t MakeJoinable(uint8_t* data, size_t length, z_stream& inflater, uint8_t* scratch,
+                    size_t room) {
   if (inflateReset(&inflater) != Z_OK) return 0;
   inflater.next_in = data;
   inflater.avail_in = static_cast<uInt>(length);
   uint64_t last_block = 0;  // the bit where the block being decoded began
   uint64_t end = 0;         // the bit after the final block
   for (;;) {
-    inflater.next_out = scratch.data();
-    inflater.avail_out = static_cast<uInt>(scratch.size());
+    inflater.next_out = scratch;
+    inflater.avail_out = static_cast<uInt>(room);
     if (inflate(&inflater, Z_BLOCK) != Z_OK) return 0;
     // Bit 7: stopped at the end of a block, with fewer than 8 bits of the last byte unused;
     // bit 6: that block was the final one.
@@ -369,7 +370,6 @@ class SliceCompressor {
     if (!last && !inflate_started_) {
       inflate_started_ = inflateInit2(&inflater_, -15) == Z_OK;
       if (!inflate_started_) return false;
-      scratch_.resize(size_t{64} << 10);
     }
     const size_t filtered = rows_.FilteredBytes();
     const size_t length = slice.filtered_bytes;
@@ -385,7 +385,10 @@ class SliceCompressor {
     uint8_t* out = chunk.data() + used;
     size_t bytes = libdeflate_deflate_compress(compressor_, input_.data(), length, out, bound);
     if (bytes == 0) return false;
-    if (!last && (bytes = MakeJoinable(out, bytes, inflater_, scratch_)) == 0) return false;
+    // The slice's rows are compressed: the check decodes over them.
+    if (!last && (bytes = MakeJoinable(out, bytes, inflater_, input_.data(), length)) == 0) {
+      return false;
+    }
     used += bytes;
     return true;
   }
@@ -431,8 +434,7 @@ class SliceCompressor {
   const PngEncoding& encoding_;
   PngRowFilter rows_;
   libdeflate_compressor* compressor_ = nullptr;
-  Buffer input_;                  // the slice's filtered rows
-  std::vector<uint8_t> scratch_;  // where the check of a compressed slice decodes to
+  Buffer input_;  // the slice's filtered rows
   z_stream inflater_{};
   bool inflate_started_ = false;
   z_stream deflater_{};
