@@ -12,6 +12,7 @@
 
 #include "config/config_text.h"
 #include "platform/ascii.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ bool ConfigFile::Parse(std::string_view bytes) {
     if (text.size() > MaxConfigLineBytes) {
       // Cut at a character boundary so the kept part stays valid text.
       std::size_t cut = MaxConfigLineBytes;
-      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+      while (cut > 0 && IsUtf8Continuation(text[cut])) --cut;
       text = text.substr(0, cut);
     }
     lines.push_back(ParseLine(text));

@@ -9,49 +9,11 @@
 #include "config/config_text.h"
 #include "platform/ascii.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Length of a valid UTF-8 sequence at `at` (1 to 4), or 0 when the bytes there form none:
-// overlong forms, surrogates and code points past U+10FFFF count as invalid.
-std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (bytes.size() - at < length) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    const std::size_t length = Utf8SequenceLength(bytes, at);
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
 
 // For a decimal number outside float's range: true when it is too large, false when too small.
 bool IsHugeNumber(std::string_view number) {

@@ -9,6 +9,7 @@
 
 #include "platform/ascii.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -18,55 +19,6 @@ constexpr size_t NumberWidth = 5;
 locale_t CaseLocale() {
   static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   return locale;
-}
-
-// Decodes one UTF-8 sequence at `text[index]`; malformed bytes come back as themselves with
-// `length` 1, so they pass through unchanged.
-char32_t DecodeUtf8(std::string_view text, size_t index, size_t& length) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(index);
-  length = 1;
-  size_t extra = 0;
-  char32_t code = lead;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2;
-    code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3;
-    code = lead & 0x07;
-  } else {
-    return lead;
-  }
-  if (index + extra >= text.size()) return lead;
-  for (size_t i = 1; i <= extra; ++i) {
-    if ((byte(index + i) & 0xC0) != 0x80) return lead;
-    code = (code << 6) | (byte(index + i) & 0x3F);
-  }
-  const bool overlong = (extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000);
-  if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return lead;
-  length = extra + 1;
-  return code;
-}
-
-void AppendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 enum class CaseChange { Upper, Lower, Title };

@@ -14,6 +14,7 @@
 #include "gui/output_history.h"
 #include "gui/progress_window.h"
 #include "gui/wx_text.h"
+#include "platform/utf8.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -21,14 +22,14 @@ namespace {
 // The length of a UTF-8 text in characters, and the byte offset of character `index`.
 size_t CharacterCount(const std::string& text) {
   size_t count = 0;
-  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  for (char c : text) count += !IsUtf8Continuation(c);
   return count;
 }
 
 size_t ByteOffset(const std::string& text, size_t index) {
   size_t count = 0;
   for (size_t at = 0; at < text.size(); ++at) {
-    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+    if (IsUtf8Continuation(text[at])) continue;
     if (count == index) return at;
     ++count;
   }

@@ -10,6 +10,7 @@
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
 #include "platform/open_default.h"
+#include "platform/utf8.h"
 #include "texts/language_table.h"
 
 ConverterSearchWindow* g_converter_search = nullptr;
@@ -23,7 +24,6 @@ constexpr int InnerHeight = 64;
 constexpr int FieldHeight = 30;
 
 // A byte that continues a UTF-8 sequence rather than starting a character.
-bool ContinuesCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -31,7 +31,7 @@ std::string ConverterSearchTerm(std::string_view text) {
   size_t characters = 0;
   size_t end = 0;
   while (end < text.size()) {
-    if (!ContinuesCharacter(text[end]) && characters++ == MaxSearchTermCharacters) break;
+    if (!IsUtf8Continuation(text[end]) && characters++ == MaxSearchTermCharacters) break;
     ++end;
   }
   std::string term;

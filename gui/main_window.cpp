@@ -25,6 +25,7 @@
 #include "gui/window_run.h"
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
+#include "platform/text.h"
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
@@ -236,10 +237,7 @@ void MainWindow::ShowInputFile(const std::string& path) {
   input_field_->ChangeValue(FromUtf8(path));
   if (!output_folder_box_->GetValue().empty()) return;
   std::string folder = g_job.base_input_folder;
-  if (folder.empty()) {
-    const size_t slash = path.find_last_of('/');
-    folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  }
+  if (folder.empty()) folder = FolderOf(path);
   AddOutputFolderToHistory(g_settings, folder);
   g_job.output_folder = folder;
   FillOutputFolderBox();
