@@ -395,6 +395,32 @@ TEST(WritePng, SlicesCostAtMostOnePercentOfSize) {
   ExpectSamePixels(Decode(one).get(), Decode(many).get(), "sliced");
 }
 
+// Each level reaches the compressor: a higher one never gives a larger file, and the fastest
+// and the best differ, all with the same pixels.
+TEST(WritePng, HigherLevelsCompressAtLeastAsWell) {
+  Bitmap image(FreeImage_Allocate(400, 300, 32));
+  for (int y = 0; y < 300; ++y) {
+    BYTE* line = FreeImage_GetScanLine(image.get(), y);
+    for (int x = 0; x < 400 * 4; ++x) {
+      const unsigned hash = (x * 2654435761u) ^ (y * 40503u);
+      line[x] = static_cast<BYTE>((x % 4 == 3 ? 255 - y / 2 : x / 5 + y) + (hash >> 13 & 7));
+    }
+  }
+  const Bytes stored = OurPng(image.get(), PngEncodingFor(PNG_Z_NO_COMPRESSION));
+  const Bytes fastest = OurPng(image.get(), PngEncodingFor(PNG_Z_BEST_SPEED));
+  const Bytes usual = OurPng(image.get(), PngEncodingFor(ZlibLevel6));
+  const Bytes best = OurPng(image.get(), PngEncodingFor(PNG_Z_BEST_COMPRESSION));
+  ASSERT_FALSE(stored.empty());
+  EXPECT_LT(fastest.size(), stored.size() / 2);
+  EXPECT_LE(usual.size(), fastest.size());
+  EXPECT_LE(best.size(), usual.size());
+  EXPECT_LT(best.size(), fastest.size());
+  const Bitmap expected = Decode(stored);
+  for (const Bytes* png : {&fastest, &usual, &best}) {
+    ExpectSamePixels(expected.get(), Decode(*png).get(), "compressed");
+  }
+}
+
 TEST(WritePng, RefusesWhatHasNoPngFormAndReportsWriteErrors) {
   const Bitmap rgb565(
       FreeImage_Allocate(4, 4, 16, FI16_565_RED_MASK, FI16_565_GREEN_MASK, FI16_565_BLUE_MASK));
