@@ -1,8 +1,9 @@
 // The least any converter must do: decode the document and encode it as PNG with the same flags,
 // optionally rescaled by a percentage, with nothing in between. With --unmatte, also the least a
 // converter must do to give the same pixels as quorvix for a transparent 8-bit document: undo
-// the white matte of the merged image before encoding.
-//   bench_floor [--unmatte] IN.psd OUT.png FLAGS [PERCENT]
+// the white matte of the merged image before encoding; with --rgb24, for a 16-bit grey one:
+// convert it to 24-bit RGB, the depth quorvix chooses for it.
+//   bench_floor [--unmatte | --rgb24] IN.psd OUT.png FLAGS [PERCENT]
 
 #include <FreeImage.h>
 
@@ -46,7 +47,8 @@ void Unmatte(FIBITMAP* image) {
 
 int main(int argc, char** argv) {
   const bool unmatte = argc > 1 && std::strcmp(argv[1], "--unmatte") == 0;
-  if (unmatte) {
+  const bool rgb24 = argc > 1 && std::strcmp(argv[1], "--rgb24") == 0;
+  if (unmatte || rgb24) {
     --argc;
     ++argv;
   }
@@ -55,6 +57,15 @@ int main(int argc, char** argv) {
   FIBITMAP* image = FreeImage_Load(FIF_PSD, argv[1], 0);
   if (!image) return 1;
   if (unmatte) Unmatte(image);
+  if (rgb24) {
+    // FreeImage converts 16-bit grey to 24 bits only by way of 8-bit grey.
+    FIBITMAP* grey = FreeImage_ConvertTo8Bits(image);
+    FreeImage_Unload(image);
+    if (!grey) return 1;
+    image = FreeImage_ConvertTo24Bits(grey);
+    FreeImage_Unload(grey);
+    if (!image) return 1;
+  }
   if (argc > 4) {
     const double percent = std::atof(argv[4]);
     const int width = static_cast<int>(FreeImage_GetWidth(image) * percent / 100.0 + 0.5);

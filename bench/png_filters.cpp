@@ -2,7 +2,9 @@
 // reference for size) and our encoder with each filter strategy, on one thread and on all.
 // Prints the file size against FreeImage's and the median CPU and wall time of RUNS encodings.
 // CPU time stays meaningful on a busy machine, where wall time does not.
-//   bench_png_filters IN.psd [RUNS [LEVELS]]     LEVELS e.g. "0,1,6,9" (the default)
+//   bench_png_filters IN.psd [RUNS [LEVELS [SLICE_KIB [FILTERS]]]]
+// LEVELS e.g. "0,1,6,9" (the default); SLICE_KIB the filtered bytes a slice (0, the default: as
+// the encoder chooses; a large value gives one stream); FILTERS e.g. "adaptive-all,up".
 
 #include <FreeImage.h>
 #include <time.h>
@@ -77,6 +79,9 @@ int main(int argc, char** argv) {
   std::printf("%-8s %-14s %7s %12s %10s %10s\n", "level", "writer", "threads", "size (x)", "cpu ms",
               "wall ms");
   const std::string levels = argc > 3 ? argv[3] : "0,1,6,9";
+  const size_t slice_bytes = argc > 4 ? std::strtoull(argv[4], nullptr, 10) << 10 : 0;
+  std::string wanted = ",";
+  if (argc > 5) wanted.append(argv[5]).append(",");
   for (const char digit : levels) {
     if (digit < '0' || digit > '9') continue;
     const int flags = digit == '0' ? 0x100 : digit - '0';
@@ -87,10 +92,14 @@ int main(int argc, char** argv) {
     std::printf("%-8d %-14s %7d %12.4f %10.1f %10.1f\n", level, "freeimage", 1, 1.0,
                 reference.cpu_ms, reference.wall_ms);
     for (const auto& [name, filter] : filters) {
+      std::string listed = ",";
+      listed.append(name).append(",");
+      if (wanted != "," && wanted.find(listed) == std::string::npos) continue;
       for (const int threads : {1, 0}) {
         PngEncoding encoding = PngEncodingFor(flags);
         encoding.filter = filter;
         encoding.threads = threads;
+        encoding.slice_bytes = slice_bytes;
         const Result ours =
             Measure(runs, [&](FILE* file) { return WritePng(image, file, encoding); });
         std::printf("%-8d %-14s %7s %12.4f %10.1f %10.1f\n", level, name, threads ? "1" : "all",

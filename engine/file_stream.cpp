@@ -22,16 +22,16 @@ FreeImageIO stream_io{ReadProc, WriteProc, SeekProc, TellProc};
 
 }  // namespace
 
-FileStream::FileStream(int fd, const char* mode) {
+FileStream::FileStream(int fd, const char* mode, size_t buffer_bytes) {
   if (fd < 0) return;
   file_ = fdopen(fd, mode);
   if (!file_) {
     close(fd);
     return;
   }
-  buffer_ = std::make_unique<char[]>(BufferBytes);
+  buffer_ = std::make_unique<char[]>(buffer_bytes);
   // Without our buffer the stream keeps its default one: slower, still correct.
-  if (setvbuf(file_, buffer_.get(), _IOFBF, BufferBytes) != 0) buffer_.reset();
+  if (setvbuf(file_, buffer_.get(), _IOFBF, buffer_bytes) != 0) buffer_.reset();
 }
 
 FileStream::~FileStream() { Close(); }

@@ -13,10 +13,12 @@ class FileStream {
  public:
   /// Buffer size of every stream: big enough that a large image needs only tens of calls.
   static constexpr size_t BufferBytes = 1 << 20;
+  /// For writers that write large blocks of their own, which stdio passes straight through.
+  static constexpr size_t SmallBufferBytes = 64 << 10;
 
   /// Takes ownership of `fd` (closed by Close or the destructor); `mode` as for fdopen ("rb",
   /// "w+b"). Not open when the descriptor cannot be wrapped.
-  FileStream(int fd, const char* mode);
+  FileStream(int fd, const char* mode, size_t buffer_bytes = BufferBytes);
   ~FileStream();
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;

@@ -3,8 +3,8 @@
 // Our own PNG writer on libpng. It writes the chunks FreeImage's PNG writer writes for a bitmap
 // (same colour type, depth, palette, transparency, resolution, profile and text), but filters
 // only where compression can profit from it and deflates the image in slices on every core: each
-// slice is primed with the 32 KiB of filtered data before it and ends on a byte boundary, so the
-// slices join into one zlib stream whose checksum is combined from theirs.
+// slice is compressed on its own and ends in a block that is not final, on a byte boundary, so
+// the slices join into one zlib stream whose checksum is combined from theirs.
 
 #include <FreeImage.h>
 

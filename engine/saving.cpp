@@ -213,7 +213,9 @@ bool SaveImage(const Bitmap& image, int32_t fif, const std::string& path, int32_
   if (!file.Open(path)) return false;
   // Some writers read back what they wrote, hence a stream open for both. It gets its own
   // descriptor: the writer still needs the temporary's after the stream is closed.
-  FileStream stream(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0), "w+b");
+  // Our PNG encoder writes whole chunks, which pass a small buffer by.
+  FileStream stream(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0), "w+b",
+                    fif == FIF_PNG ? FileStream::SmallBufferBytes : FileStream::BufferBytes);
   if (!stream.IsOpen()) return false;
   // A failed save can leave a partial file: it only ever reaches the temporary. A full disk
   // shows only in the stream: FreeImage's writers do not look at what their writes return.

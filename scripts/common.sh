@@ -6,7 +6,7 @@ QUORVIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QUORVIX_PACKAGES=(
   build-essential cmake pkg-config
   libfreeimage-dev
-  libarchive-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
+  libarchive-dev zlib1g-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   libwxgtk3.2-dev adwaita-icon-theme
   liblcms2-dev

@@ -328,12 +328,16 @@ TEST(WritePng, WritesWhatFreeImageWritesForEveryDepthAndOption) {
       ASSERT_FALSE(reference.empty()) << Describe(kind.name, flags, "FreeImage");
       const Bitmap expected = Decode(reference);
 
-      // The encoding the save uses, then many small slices on several threads.
+      // The encoding the save uses, then many small slices on several threads, and on one,
+      // which writes each slice from the same buffer.
       PngEncoding sliced = PngEncodingFor(flags);
       sliced.threads = 3;
       sliced.slice_bytes = 1;  // a row a slice
+      PngEncoding one_thread = sliced;
+      one_thread.threads = 1;
       for (const auto& [encoding, how] :
-           {std::pair{PngEncodingFor(flags), "as saved"}, std::pair{sliced, "a row a slice"}}) {
+           {std::pair{PngEncodingFor(flags), "as saved"}, std::pair{sliced, "a row a slice"},
+            std::pair{one_thread, "a row a slice on one thread"}}) {
         const std::string what = Describe(kind.name, flags, how);
         const Bytes ours = OurPng(image.get(), encoding);
         ASSERT_FALSE(ours.empty()) << what;
@@ -366,12 +370,14 @@ TEST(WritePng, EveryFilterGivesTheSamePixels) {
   }
 }
 
-// Slices primed with what precedes them compress nearly as well as one stream.
+// Slices of the size the encoder chooses, each compressed without the history of the one
+// before, compress nearly as well as one stream.
 TEST(WritePng, SlicesCostAtMostOnePercentOfSize) {
-  Bitmap image(FreeImage_Allocate(600, 400, 24));
-  for (int y = 0; y < 400; ++y) {
+  constexpr int Wide = 1600, High = 1200;
+  Bitmap image(FreeImage_Allocate(Wide, High, 24));
+  for (int y = 0; y < High; ++y) {
     BYTE* line = FreeImage_GetScanLine(image.get(), y);
-    for (int x = 0; x < 600 * 3; ++x) {  // a photograph's share of noise
+    for (int x = 0; x < Wide * 3; ++x) {  // a photograph's share of noise
       const unsigned hash = (x * 2654435761u) ^ (y * 40503u);
       line[x] = static_cast<BYTE>(x / 3 + y + (hash >> 11 & 31));
     }
@@ -381,12 +387,38 @@ TEST(WritePng, SlicesCostAtMostOnePercentOfSize) {
   whole.slice_bytes = size_t{1} << 30;
   PngEncoding sliced = whole;
   sliced.threads = 4;
-  sliced.slice_bytes = 40000;  // 23 slices
+  sliced.slice_bytes = 0;  // 16 slices of 360 KB
   const Bytes one = OurPng(image.get(), whole);
   const Bytes many = OurPng(image.get(), sliced);
   ASSERT_FALSE(one.empty());
   EXPECT_LE(many.size(), one.size() * 101 / 100);
   ExpectSamePixels(Decode(one).get(), Decode(many).get(), "sliced");
+}
+
+// Each level reaches the compressor: a higher one never gives a larger file, and the fastest
+// and the best differ, all with the same pixels.
+TEST(WritePng, HigherLevelsCompressAtLeastAsWell) {
+  Bitmap image(FreeImage_Allocate(400, 300, 32));
+  for (int y = 0; y < 300; ++y) {
+    BYTE* line = FreeImage_GetScanLine(image.get(), y);
+    for (int x = 0; x < 400 * 4; ++x) {
+      const unsigned hash = (x * 2654435761u) ^ (y * 40503u);
+      line[x] = static_cast<BYTE>((x % 4 == 3 ? 255 - y / 2 : x / 5 + y) + (hash >> 13 & 7));
+    }
+  }
+  const Bytes stored = OurPng(image.get(), PngEncodingFor(PNG_Z_NO_COMPRESSION));
+  const Bytes fastest = OurPng(image.get(), PngEncodingFor(PNG_Z_BEST_SPEED));
+  const Bytes usual = OurPng(image.get(), PngEncodingFor(ZlibLevel6));
+  const Bytes best = OurPng(image.get(), PngEncodingFor(PNG_Z_BEST_COMPRESSION));
+  ASSERT_FALSE(stored.empty());
+  EXPECT_LT(fastest.size(), stored.size() / 2);
+  EXPECT_LE(usual.size(), fastest.size());
+  EXPECT_LE(best.size(), usual.size());
+  EXPECT_LT(best.size(), fastest.size());
+  const Bitmap expected = Decode(stored);
+  for (const Bytes* png : {&fastest, &usual, &best}) {
+    ExpectSamePixels(expected.get(), Decode(*png).get(), "compressed");
+  }
 }
 
 TEST(WritePng, RefusesWhatHasNoPngFormAndReportsWriteErrors) {
