@@ -66,6 +66,15 @@ wxString ColourEntryName(uint32_t colour) {
 
 namespace {
 
+// Where a page's or panel's rows go: a scrolled area when its rows are taller than the room.
+wxWindow* NewRowsArea(wxWindow* parent, wxPoint position, wxSize size, int content_height) {
+  if (content_height <= 0) return new wxPanel(parent, wxID_ANY, position, size);
+  auto* scrolled =
+      new wxScrolledWindow(parent, wxID_ANY, position, size, wxVSCROLL | wxBORDER_NONE);
+  scrolled->SetScrollbars(10, 10, 42, content_height / 10);
+  return scrolled;
+}
+
 // Theme ids sorted without regard to letter case.
 std::vector<std::pair<std::string, std::string>> SortedThemes() {
   std::vector<std::pair<std::string, std::string>> themes(g_theme_list.names.begin(),
@@ -130,28 +139,14 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner)
   rows_.reserve(row_count);
   for (int page = 0; page < PageCount; ++page) {
     const PageLayout& layout = layouts[page];
-    wxWindow* container = nullptr;
-    if (layout.content_height > 0) {
-      auto* scrolled = new wxScrolledWindow(root, wxID_ANY, wxPoint(140, 50), wxSize(450, 255),
-                                            wxVSCROLL | wxBORDER_NONE);
-      scrolled->SetScrollbars(10, 10, 42, layout.content_height / 10);
-      container = scrolled;
-    } else {
-      container = new wxPanel(root, wxID_ANY, wxPoint(140, 50), wxSize(450, 255));
-    }
+    wxWindow* container =
+        NewRowsArea(root, wxPoint(140, 50), wxSize(450, 255), layout.content_height);
     container->Hide();
     pages_[page] = container;
     BuildRows(container, page, "", layout.rows);
     for (const PanelLayout& panel_layout : layout.panels) {
-      wxWindow* panel = nullptr;
-      if (panel_layout.content_height > 0) {
-        auto* scrolled = new wxScrolledWindow(container, wxID_ANY, wxPoint(0, 40), wxSize(450, 215),
-                                              wxVSCROLL | wxBORDER_NONE);
-        scrolled->SetScrollbars(10, 10, 42, panel_layout.content_height / 10);
-        panel = scrolled;
-      } else {
-        panel = new wxPanel(container, wxID_ANY, wxPoint(0, 40), wxSize(450, 215));
-      }
+      wxWindow* panel =
+          NewRowsArea(container, wxPoint(0, 40), wxSize(450, 215), panel_layout.content_height);
       panel->Hide();
       panels_.push_back({page, {panel_layout.key, panel}});
       BuildRows(panel, page, panel_layout.key, panel_layout.rows);
