@@ -3,7 +3,7 @@
 #include <wx/bmpcbox.h>
 #include <wx/textctrl.h>
 
-#include "core/conversion_job.h"
+#include "core/conversion_run.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
 #include "settings/program_settings.h"
@@ -37,15 +37,15 @@ size_t ByteOffset(const std::string& text, size_t index) {
 }
 
 // Reads the fields into the job and settings, as the run will use them.
-void ReadFields() {
+void ReadFields(InputFileList& inputs) {
   MainWindow& window = *g_main_window;
-  g_job.input_path = ToUtf8(window.InputField()->GetValue());
-  g_input_files.Clear();
+  g_window_job.input_path = ToUtf8(window.InputField()->GetValue());
+  inputs.Clear();
   // A file of another type counts as no input at all, before any check of the file itself.
-  if (IsAcceptedInputPath(g_job.input_path)) {
-    g_input_files.Set(g_job.input_path, InputFileEntry{1, ""});
+  if (IsAcceptedInputPath(g_window_job.input_path)) {
+    inputs.Set(g_window_job.input_path, InputFileEntry{1, ""});
   }
-  g_job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
+  g_window_job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
   const int selected = window.OutputFormatBox()->GetSelection();
   if (selected == wxNOT_FOUND) return;
   const auto index = static_cast<size_t>(
@@ -57,7 +57,7 @@ void ReadFields() {
 
 }  // namespace
 
-void ShowRunFault(RunFault fault) {
+void ShowRunFault(RunFault fault, const ConversionJob& job) {
   // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
@@ -65,7 +65,7 @@ void ShowRunFault(RunFault fault) {
   if (!watermark && g_main_window) {
     g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
   }
-  ShowWarning(RunFaultText(fault, g_job, g_settings));
+  ShowWarning(RunFaultText(fault, job, g_settings));
 }
 
 std::string RunFaultText(RunFault fault, const ConversionJob& job,
@@ -113,26 +113,34 @@ std::string ShortenPath(const std::string& text, int limit) {
 
 void RunConversionFromWindow() {
   if (!g_main_window || g_main_window->RunInWork()) return;
-  ReadFields();
+  InputFileList inputs;
+  ReadFields(inputs);
   g_main_window->SetStatusText(GetText("General", "Preparing"));
-  RunResources resources;
   // The checks are the console's; a file of another type never reaches them.
-  const RunFault fault =
-      g_input_files.Empty() ? RunFault::InvalidInputFile : CheckJob(g_job, g_settings, resources);
-  if (fault != RunFault::None) {
-    ShowRunFault(fault);
+  if (inputs.Empty()) {
+    ShowRunFault(RunFault::InvalidInputFile, g_window_job);
     return;
   }
-  AddOutputFolderToHistory(g_settings, g_job.output_folder);
+  PreparedRun prepared = PrepareRun(RunRequest{g_settings, g_window_job, std::move(inputs)});
+  // The job keeps what the checks made of it (the resolved folder, the run fields).
+  g_window_job = prepared.request.job;
+  if (prepared.fault != RunFault::None) {
+    ShowRunFault(prepared.fault, g_window_job);
+    return;
+  }
+  AddOutputFolderToHistory(g_settings, g_window_job.output_folder);
   g_main_window->FillOutputFolderBox();
   g_main_window->SetStatusText(GetText("General", "Converting"));
 
   bool close_after = false;
   {
-    ProgressWindow progress(g_main_window, static_cast<int>(g_input_files.Size()));
+    ProgressWindow progress(g_main_window, static_cast<int>(prepared.request.inputs.Size()));
     // The run owns its resources (the watermark font) until its worker has ended.
-    if (!progress.Run(std::move(resources))) {
+    if (!progress.Run(std::move(prepared.request), std::move(prepared.resources))) {
       g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+    } else if (const ConversionRun* run = progress.Run()) {
+      // "%rnd%" and "%n%" count on from run to run, and the file chooser starts at the last file.
+      g_window_job = run->Job();
     }
     close_after = progress.CloseAfter();
   }

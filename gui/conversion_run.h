@@ -17,7 +17,7 @@ std::string RunFaultText(RunFault fault, const ConversionJob& job, const Program
 
 /// Shows the warning of `fault`; the status bar says the run stopped, except for the watermark's
 /// faults, which leave it at "Preparing...".
-void ShowRunFault(RunFault fault);
+void ShowRunFault(RunFault fault, const ConversionJob& job);
 
 /// Asks the break question of the run in work (the main window is being closed); on Yes the
 /// worker stops after its file and the main window closes once the run has ended.

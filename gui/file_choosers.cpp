@@ -55,16 +55,17 @@ void SetFolderChoiceHandler(ChoiceHandler handler) { FolderHandler() = std::move
 
 bool ChooseInputFile() {
   bool accepted = false;
-  if (const std::optional<std::string> chosen = AskForFile(g_job.input_path)) {
-    accepted = AddInputFile(*chosen);
+  if (const std::optional<std::string> chosen = AskForFile(g_window_job.input_path)) {
+    accepted = IsAcceptableInputFile(*chosen);
+    if (accepted && g_main_window) g_main_window->ShowInputFile(*chosen);
   }
-  g_job.input_path.clear();
+  g_window_job.input_path.clear();
   if (g_main_window) g_main_window->PostSizeEvent();
   return accepted;
 }
 
 void ChooseOutputFolder() {
-  std::string start = g_job.output_folder;
+  std::string start = g_window_job.output_folder;
   if (g_main_window && !g_main_window->OutputFolderBox()->GetValue().empty()) {
     const std::string shown = ToUtf8(g_main_window->OutputFolderBox()->GetValue());
     start = shown.substr(0, shown.find_last_of('/') + 1);
@@ -75,7 +76,7 @@ void ChooseOutputFolder() {
     if (!folder.empty() && std::filesystem::is_directory(folder, error)) {
       if (folder.back() != '/') folder += '/';
       AddOutputFolderToHistory(g_settings, folder);
-      g_job.output_folder = folder;
+      g_window_job.output_folder = folder;
       if (g_main_window) g_main_window->FillOutputFolderBox();
     }
   }

@@ -29,6 +29,7 @@
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
+ConversionJob g_window_job;
 int32_t g_status_bar_height = 0;
 
 namespace {
@@ -55,7 +56,8 @@ class FileDrop : public wxFileDropTarget {
  public:
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
     if (files.empty()) return false;
-    AddInputFile(ToUtf8(files[0]));
+    const std::string path = ToUtf8(files[0]);
+    if (IsAcceptableInputFile(path) && g_main_window) g_main_window->ShowInputFile(path);
     return true;
   }
 };
@@ -126,13 +128,9 @@ MainWindow::MainWindow()
   output_folder_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFolderBox, this);
   output_format_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFormatBox, this);
   convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
-  SetInputFileAddedHook([](const std::string& path) {
-    if (g_main_window) g_main_window->ShowInputFile(path);
-  });
 }
 
 MainWindow::~MainWindow() {
-  SetInputFileAddedHook(nullptr);
   if (g_main_window == this) g_main_window = nullptr;
 }
 
@@ -221,14 +219,14 @@ void MainWindow::FillOutputFolderBox() {
     if (entry.empty()) continue;
     const int position =
         output_folder_box_->Append(FromUtf8(entry), IconPicture(g_menu_icons, "FavFolder"));
-    if (selected < 0 && entry == g_job.output_folder) selected = position;
+    if (selected < 0 && entry == g_window_job.output_folder) selected = position;
   }
   if (output_folder_box_->GetCount() > 0) output_folder_box_->SetSelection(std::max(selected, 0));
 }
 
 void MainWindow::StartNewJob() {
   FillOutputFolderBox();
-  ResetJob();
+  ResetJob(g_window_job);
   input_field_->ChangeValue(wxEmptyString);
   output_folder_box_->SetSelection(wxNOT_FOUND);
 }
@@ -236,10 +234,10 @@ void MainWindow::StartNewJob() {
 void MainWindow::ShowInputFile(const std::string& path) {
   input_field_->ChangeValue(FromUtf8(path));
   if (!output_folder_box_->GetValue().empty()) return;
-  std::string folder = g_job.base_input_folder;
+  std::string folder = g_window_job.base_input_folder;
   if (folder.empty()) folder = FolderOf(path);
   AddOutputFolderToHistory(g_settings, folder);
-  g_job.output_folder = folder;
+  g_window_job.output_folder = folder;
   FillOutputFolderBox();
 }
 
@@ -292,7 +290,7 @@ void MainWindow::OnClose(wxCloseEvent& event) {
 void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
 
 void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
-  g_job.output_folder = ToUtf8(output_folder_box_->GetValue());
+  g_window_job.output_folder = ToUtf8(output_folder_box_->GetValue());
 }
 
 void MainWindow::OnOutputFormatBox(wxCommandEvent&) {

@@ -101,6 +101,10 @@ class MainWindow : public wxFrame {
 /// The main window of the run; nullptr before it is built and after it is gone.
 extern MainWindow* g_main_window;
 
+struct ConversionJob;
+/// The job fields the window edits.
+extern ConversionJob g_window_job;
+
 /// The format list entry: the key in upper case, with " (description)" when asked.
 std::string FormatBoxEntry(const std::string& key, bool with_descriptions);
 

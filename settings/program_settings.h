@@ -321,6 +321,7 @@ const SettingField& SettingOf(std::string_view group, std::string_view key);
 
 /// The "... BPP" field of an output format key ("png" gives "PNG BPP"); nullptr when there is none.
 int32_t* OutputBppSetting(ProgramSettings& settings, std::string_view format_key);
+const int32_t* OutputBppSetting(const ProgramSettings& settings, std::string_view format_key);
 
 /// Shared process state that is not a setting and never reaches config.ini.
 struct ProcessState {

@@ -136,7 +136,9 @@ TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
 
 TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
   const std::string document = WriteDocument(dir_.file("key.psd"));
-  ASSERT_TRUE(AddInputFile(document));
+  wxArrayString dropped;
+  dropped.Add(document);
+  static_cast<wxFileDropTarget*>(window().GetDropTarget())->OnDropFiles(20, 20, dropped);
   EXPECT_EQ(window().InputField()->GetValue(), document);
 
   wxUIActionSimulator user;
@@ -145,7 +147,6 @@ TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
   Pump(100);
   user.Char('N', wxMOD_CONTROL);
   ASSERT_TRUE(PumpUntil([&] { return window().InputField()->GetValue().empty(); }, 3000));
-  EXPECT_TRUE(g_input_files.Empty());
 
   // F5 with nothing to convert: the run refuses with its warning.
   user.Char(WXK_F5);
@@ -166,10 +167,9 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   ASSERT_NE(target, nullptr);
   EXPECT_TRUE(target->OnDropFiles(20, 20, files));
   EXPECT_EQ(window().InputField()->GetValue(), first);
-  EXPECT_EQ(g_input_files.Size(), 1u);
   // The output folder comes from the file.
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
-  EXPECT_EQ(g_job.output_folder, dir_.folder());
+  EXPECT_EQ(g_window_job.output_folder, dir_.folder());
   EXPECT_EQ(HistoryEntry(g_settings.file.recent_out_folders, 0), dir_.folder());
 
   // A later file keeps the chosen folder; a file of another type is not taken.
@@ -218,7 +218,7 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   wxCommandEvent chosen(wxEVT_COMBOBOX, OutputFolderBoxId);
   chosen.SetEventObject(window().OutputFolderBox());
   window().OutputFolderBox()->GetEventHandler()->ProcessEvent(chosen);
-  EXPECT_EQ(g_job.output_folder, "/three/");
+  EXPECT_EQ(g_window_job.output_folder, "/three/");
 
   // An empty history leaves the box as it was.
   g_settings.file.recent_out_folders.clear();
