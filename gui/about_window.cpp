@@ -110,8 +110,8 @@ AboutWindow::AboutWindow(wxWindow* owner)
   auto* frame = new wxPanel(this, wxID_ANY, wxPoint(0, FrameY), wxSize(InnerWidth, FrameHeight),
                             wxBORDER_SIMPLE);
   const auto in_frame = [](int x, int y) { return wxPoint(x, y - FrameY); };
-  new wxStaticText(frame, wxID_ANY, FromUtf8(g_program_title), in_frame(20, 50), wxSize(320, 20),
-                   wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  new wxStaticText(frame, wxID_ANY, FromUtf8(BuildProgramTitle()), in_frame(20, 50),
+                   wxSize(320, 20), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   new wxStaticText(frame, wxID_ANY, FromUtf8(std::string(NoticeText)), in_frame(20, 70),
                    wxSize(320, 20), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   new wxStaticText(frame, wxID_ANY, FromUtf8(GetText("About", "Website")), in_frame(80, 100),

@@ -69,8 +69,15 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size);
 std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
                                              const std::array<wxToolBar*, 3>& existing);
 
-/// Rebuilds what the preferences changed (by InterfaceRebuildLevel) and clears the level.
-void RebuildInterface();
+/// What accepted or reset preferences ask the window to build again.
+enum class InterfaceRebuild {
+  Nothing,
+  Theme,     // every picture, the menus and the toolbars
+  IconSize,  // only the main toolbar's pictures and the toolbar
+};
+
+/// Rebuilds what the preferences changed.
+void RebuildInterface(InterfaceRebuild rebuild);
 
 /// Heights in pixels of the main window's menu bar and main toolbar, stored when they are built.
 extern int32_t g_menu_bar_height;

@@ -6,15 +6,13 @@
 #include "core/conversion_run.h"
 #include "core/run_checks.h"
 #include "engine/formats.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/output_history.h"
 #include "gui/progress_window.h"
 #include "gui/wx_text.h"
 #include "platform/utf8.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -63,7 +61,7 @@ void ShowRunFault(RunFault fault, const ConversionJob& job) {
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
   if (!watermark && g_main_window) {
-    g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+    g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
   }
   ShowWarning(RunFaultText(fault, job, g_settings));
 }
@@ -115,7 +113,7 @@ void RunConversionFromWindow() {
   if (!g_main_window || g_main_window->RunInWork()) return;
   InputFileList inputs;
   ReadFields(inputs);
-  g_main_window->SetStatusText(GetText("General", "Preparing"));
+  g_main_window->ShowStatus(GetText("General", "Preparing"));
   // The checks are the console's; a file of another type never reaches them.
   if (inputs.Empty()) {
     ShowRunFault(RunFault::InvalidInputFile, g_window_job);
@@ -130,14 +128,14 @@ void RunConversionFromWindow() {
   }
   AddOutputFolderToHistory(g_settings, g_window_job.output_folder);
   g_main_window->FillOutputFolderBox();
-  g_main_window->SetStatusText(GetText("General", "Converting"));
+  g_main_window->ShowStatus(GetText("General", "Converting"));
 
   bool close_after = false;
   {
     ProgressWindow progress(g_main_window, static_cast<int>(prepared.request.inputs.Size()));
     // The run owns its resources (the watermark font) until its worker has ended.
     if (!progress.Run(std::move(prepared.request), std::move(prepared.resources))) {
-      g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+      g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
     } else if (const ConversionRun* run = progress.Run()) {
       // "%rnd%" and "%n%" count on from run to run, and the file chooser starts at the last file.
       g_window_job = run->Job();

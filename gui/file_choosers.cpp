@@ -8,12 +8,10 @@
 
 #include "core/conversion_job.h"
 #include "engine/formats.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/main_window.h"
 #include "gui/output_history.h"
 #include "gui/wx_text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {

@@ -15,9 +15,6 @@
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "engine/formats.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
 #include "gui/output_history.h"
@@ -26,6 +23,7 @@
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
 #include "platform/text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
@@ -77,7 +75,7 @@ void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].empty()) continue;
     const int position = box->Append(FromUtf8(FormatBoxEntry(keys[i], with_descriptions)),
-                                     IconPicture(g_menu_icons, "New"),
+                                     IconPicture(MenuIcons(), "New"),
                                      reinterpret_cast<void*>(static_cast<intptr_t>(i)));
     if (keys[i] == g_settings.output.format) selected = position;
   }
@@ -98,7 +96,7 @@ wxRect PlaceOnScreen(const wxRect& saved) {
 }
 
 MainWindow::MainWindow()
-    : wxFrame(nullptr, wxID_ANY, FromUtf8(g_program_title), wxDefaultPosition, wxDefaultSize,
+    : wxFrame(nullptr, wxID_ANY, FromUtf8(BuildProgramTitle()), wxDefaultPosition, wxDefaultSize,
               wxDEFAULT_FRAME_STYLE) {
   g_main_window = this;
   BuildMainMenu(this);
@@ -155,7 +153,7 @@ void MainWindow::BuildControls() {
       new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
                            wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
   convert_button_ =
-      new wxBitmapButton(panel_, ConvertButtonId, IconPicture(g_button_icons, "Convert"),
+      new wxBitmapButton(panel_, ConvertButtonId, IconPicture(ButtonIcons(), "Convert"),
                          wxPoint(MinimumWidth - 110, ConvertY), wxSize(ConvertSide, ConvertSide));
   convert_button_->SetToolTip(FromUtf8(GetText("Menu", "Convert")));
   notice_label_ =
@@ -218,7 +216,7 @@ void MainWindow::FillOutputFolderBox() {
     const std::string entry = HistoryEntry(history, n);
     if (entry.empty()) continue;
     const int position =
-        output_folder_box_->Append(FromUtf8(entry), IconPicture(g_menu_icons, "FavFolder"));
+        output_folder_box_->Append(FromUtf8(entry), IconPicture(MenuIcons(), "FavFolder"));
     if (selected < 0 && entry == g_window_job.output_folder) selected = position;
   }
   if (output_folder_box_->GetCount() > 0) output_folder_box_->SetSelection(std::max(selected, 0));
@@ -248,12 +246,12 @@ wxSize MainWindow::InnerSize() const {
 
 void MainWindow::RefreshPictures() {
   field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
-  convert_button_->SetBitmap(IconPicture(g_button_icons, "Convert"));
+  convert_button_->SetBitmap(IconPicture(ButtonIcons(), "Convert"));
   for (unsigned i = 0; i < output_folder_box_->GetCount(); ++i) {
-    output_folder_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "FavFolder"));
+    output_folder_box_->SetItemBitmap(i, IconPicture(MenuIcons(), "FavFolder"));
   }
   for (unsigned i = 0; i < output_format_box_->GetCount(); ++i) {
-    output_format_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "New"));
+    output_format_box_->SetItemBitmap(i, IconPicture(MenuIcons(), "New"));
   }
 }
 
@@ -262,7 +260,7 @@ void MainWindow::RebuildToolbar() {
   SetHeightBounds();
 }
 
-void MainWindow::SetStatusText(const std::string& text) {
+void MainWindow::ShowStatus(const std::string& text) {
   if (GetStatusBar()) wxFrame::SetStatusText(FromUtf8(text), 0);
 }
 
@@ -282,7 +280,6 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     RequestBreakOfRun();
     return;
   }
-  g_quit_requested = 1;
   ShutDown();
   event.Skip();
 }

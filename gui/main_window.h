@@ -62,7 +62,8 @@ class MainWindow : public wxFrame {
   /// Rebuilds the main toolbar and fixes the height bounds around it.
   void RebuildToolbar();
 
-  void SetStatusText(const std::string& text);
+  /// Shows `text` in the status bar's one field; wx's own SetStatusText stays reachable.
+  void ShowStatus(const std::string& text);
   std::string StatusText() const;
 
   /// True while a conversion run's progress window is open.

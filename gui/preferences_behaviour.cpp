@@ -16,15 +16,13 @@
 #include "config/config_text.h"
 #include "config/settings_file.h"
 #include "engine/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -357,8 +355,8 @@ void PreferencesDialog::StoreTheme(const RowControls& controls) {
                              : std::string();
   const int size = Selection(FindRow("Interface", "UI Size"));
   // A new theme needs every picture again; a new size only the main toolbar.
-  if (size >= 0 && size != g_settings.interface.ui_size) g_process.interface_rebuild_level = 2;
-  if (id != g_settings.interface.ui_theme) g_process.interface_rebuild_level = 1;
+  if (size >= 0 && size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
+  if (id != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
   g_settings.interface.ui_theme = id;
 }
 
@@ -373,7 +371,7 @@ void PreferencesDialog::StorePreferences() {
   for (RowControls& controls : rows_) StoreRow(controls);
   StoreColourCorrection();
   SaveSettings();
-  RebuildInterface();
+  RebuildInterface(rebuild_);
   ClosePreferences();
 }
 
@@ -386,10 +384,10 @@ void PreferencesDialog::ResetPreferences() {
                                       : std::string();
   const int shown_size = Selection(FindRow("Interface", "UI Size"));
   ResetSettings(g_settings, false);
-  if (shown_size != g_settings.interface.ui_size) g_process.interface_rebuild_level = 2;
-  if (shown_theme != g_settings.interface.ui_theme) g_process.interface_rebuild_level = 1;
+  if (shown_size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
+  if (shown_theme != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
   SaveSettings();
-  RebuildInterface();
+  RebuildInterface(rebuild_);
   ClosePreferences();
 }
 
@@ -408,14 +406,14 @@ void PreferencesDialog::ClosePreferences() {
 
 void PreferencesDialog::OnClose(wxCloseEvent&) { ClosePreferences(); }
 
-void OpenPreferences() {
+void OpenPreferences(int start_page) {
   if (g_preferences_dialog) {
     g_preferences_dialog->Raise();
     return;
   }
   auto* dialog = new PreferencesDialog(g_main_window);
   g_preferences_dialog = dialog;
-  dialog->FillPreferences();
+  dialog->FillPreferences(start_page);
   dialog->CentreOnParent();
   dialog->Show();
   if (g_main_window) g_main_window->Disable();

@@ -5,8 +5,6 @@
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
@@ -101,12 +99,12 @@ void ProgressWindow::ShowEnd() {
   const int processed = run_->Progress().processed;
   if (stopped_) {
     const std::string& stopped = GetText("Msg", "Conversion is not complete");
-    if (g_main_window) g_main_window->SetStatusText(stopped);
+    if (g_main_window) g_main_window->ShowStatus(stopped);
     SetTitle(FromUtf8(ProgressTitle(stopped, processed)));
     file_label_->SetLabel(FromUtf8(stopped));
   } else {
     const std::string& complete = GetText("Msg", "Conversion complete");
-    if (g_main_window) g_main_window->SetStatusText(complete);
+    if (g_main_window) g_main_window->ShowStatus(complete);
     SetTitle(FromUtf8(ProgressTitle(complete, processed)));
     file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
                                               std::to_string(converted), std::to_string(total_))));

@@ -123,7 +123,7 @@ void ArrangeForScreenshot(MainWindow& window) {
   if (inputs.size() > SampleShown) window.InputField()->ChangeValue(FromUtf8(inputs[SampleShown]));
   wxBitmapComboBox* folders = window.OutputFolderBox();
   const int entry =
-      folders->Append(FromUtf8(ScreenshotOutputFolder()), IconPicture(g_menu_icons, "FavFolder"));
+      folders->Append(FromUtf8(ScreenshotOutputFolder()), IconPicture(MenuIcons(), "FavFolder"));
   folders->SetSelection(entry);
   window.OutputFormatBox()->SetFocus();
   folders->SetFocus();

@@ -30,7 +30,7 @@ bool Show(const UpdateMessage& message) {
 UpdateOutcome FetchUnderBusyCursor() {
   const UpdateServer server{
       AddressOverride().empty() ? std::string(VersionFileAddress) : AddressOverride(),
-      g_program_title, VersionNumber};
+      BuildProgramTitle(), VersionNumber};
   // Input is shut out while the network is waited for, but the windows keep painting and the
   // cursor says why nothing answers.
   wxWindowDisabler disabler;

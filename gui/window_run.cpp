@@ -13,9 +13,6 @@
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
@@ -27,6 +24,7 @@
 #include "gui/update_window.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 

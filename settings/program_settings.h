@@ -329,7 +329,6 @@ struct ProcessState {
   std::string program_folder;  // ends in "/"
   std::vector<std::string> input_format_keys{"psd"};
   std::vector<std::string> output_format_keys{"png"};
-  int32_t interface_rebuild_level = 0;
 };
 
 /// The process's one shared state.

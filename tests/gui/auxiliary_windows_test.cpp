@@ -11,14 +11,12 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/converter_search.h"
 #include "gui/file_choosers.h"
 #include "gui/uninstall_page.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 

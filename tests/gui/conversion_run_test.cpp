@@ -1,6 +1,8 @@
 // A conversion started from the main window: the refusals with their warnings, a run to its end
 // report, and a run stopped by the break question.
 
+#include "gui/conversion_run.h"
+
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
 #include <wx/button.h>
@@ -12,12 +14,9 @@
 
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
-#include "gui/conversion_run.h"
 #include "gui/progress_window.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"

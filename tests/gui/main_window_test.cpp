@@ -13,11 +13,9 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/output_history.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"
@@ -124,8 +122,7 @@ TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
   for (const auto& [ui_size, pixels] :
        std::vector<std::pair<int, int>>{{0, 16}, {1, 24}, {4, 64}, {7, 16}}) {
     g_settings.interface.ui_size = ui_size;
-    g_process.interface_rebuild_level = 2;
-    RebuildInterface();
+    RebuildInterface(InterfaceRebuild::IconSize);
     Pump(50);
     EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(pixels, pixels)) << ui_size;
     EXPECT_EQ(window().InnerSize().GetHeight() >= MainWindow::FixedHeight, true);
@@ -236,4 +233,14 @@ TEST_F(WindowTest, HelpAndFeedbackAreHandedToTheDesktop) {
   EXPECT_NE(text.find(manual + "\n"), std::string::npos) << text;
   EXPECT_TRUE(std::filesystem::exists(manual));
   EXPECT_NE(text.find("?subject=Quorvix 2.7 Feedback\n"), std::string::npos) << text;
+}
+
+TEST_F(WindowTest, StatusTextOfTheWindowAndOfWxMeetInOneField) {
+  window().ShowStatus("Preparing...");
+  EXPECT_EQ(window().StatusText(), "Preparing...");
+  // wx's own call (menu help, for one) is not hidden by the window's and writes the same field.
+  window().SetStatusText(wxString("From wx"));
+  EXPECT_EQ(window().StatusText(), "From wx");
+  window().ShowStatus("Conversion complete");
+  EXPECT_EQ(window().GetStatusBar()->GetStatusText(0), "Conversion complete");
 }

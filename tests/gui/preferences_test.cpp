@@ -22,14 +22,12 @@
 
 #include "config/settings_file.h"
 #include "engine/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "themes/theme_pack.h"
 
@@ -103,6 +101,12 @@ class PreferencesTest : public WindowTest {
     WindowTest::TearDown();
   }
 
+  PreferencesDialog& OpenAt(int page) {
+    OpenPreferences(page);
+    Pump(30);
+    EXPECT_NE(g_preferences_dialog, nullptr);
+    return *g_preferences_dialog;
+  }
   PreferencesDialog& Open(int command = CmdPreferences) {
     SendCommand(command);
     Pump(30);
@@ -303,6 +307,19 @@ TEST_F(PreferencesTest, PaletteColoursNameTheirColourAndStayAfterCancel) {
   EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetCount(), 3u);
 }
 
+TEST_F(PreferencesTest, SelectorsWithoutTheirValueSelectTheFirstEntry) {
+  // A colour no longer in its palette and a format key nobody offers: the first entry stands.
+  g_settings.watermark.font_colors = "000000,123456";
+  g_settings.watermark.font_color = "ABCDEF";
+  g_settings.output.format = "gone";
+  Open();
+  EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetSelection(), 0);
+  EXPECT_EQ(Row("Output", "Format")->choice->GetSelection(), 0);
+  PressOk();
+  EXPECT_EQ(Stored().watermark.font_color, "000000");
+  EXPECT_EQ(Stored().output.format, "png");
+}
+
 TEST_F(PreferencesTest, ColourButtonsShowTheirColourAndStoreOnlyOnOk) {
   g_settings.transform.image_rotation_back_color = "12";  // not six digits: black
   Open();
@@ -408,7 +425,6 @@ TEST_F(PreferencesTest, IconSizeAloneRebuildsOnlyTheToolbar) {
   EXPECT_EQ(g_settings.interface.ui_size, 0);
   EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(16, 16));
   EXPECT_EQ(window().GetMenuBar(), menu);
-  EXPECT_EQ(g_process.interface_rebuild_level, 0);
 
   // A different theme id rebuilds the menus as well.
   g_settings.interface.ui_theme = "no-such-theme";
@@ -596,8 +612,7 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
 
 // Keys as a person types them: the toolkit's own events reach the dialog's handler.
 TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
-  g_preferences_start_page = PageAdjustment;
-  PreferencesDialog& dialog = Open();
+  PreferencesDialog& dialog = OpenAt(PageAdjustment);
   dialog.Raise();
   Pump(200);
   RowControls* brightness = Row("Adjustment", "Image Brightness");
