@@ -8,9 +8,7 @@
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/wx_text.h"
-#include "platform/ascii.h"
 #include "platform/open_default.h"
-#include "platform/utf8.h"
 #include "texts/language_table.h"
 
 ConverterSearchWindow* g_converter_search = nullptr;
@@ -23,27 +21,7 @@ constexpr int InnerWidth = 370;
 constexpr int InnerHeight = 64;
 constexpr int FieldHeight = 30;
 
-// A byte that continues a UTF-8 sequence rather than starting a character.
-
 }  // namespace
-
-std::string ConverterSearchTerm(std::string_view text) {
-  size_t characters = 0;
-  size_t end = 0;
-  while (end < text.size()) {
-    if (!IsUtf8Continuation(text[end]) && characters++ == MaxSearchTermCharacters) break;
-    ++end;
-  }
-  std::string term;
-  for (const char c : ToLowerAscii(text.substr(0, end))) {
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) term += c;
-  }
-  return term;
-}
-
-std::string ConverterSearchPath(std::string_view source, std::string_view target) {
-  return "/find/" + std::string(source) + "-" + std::string(target) + "/";
-}
 
 ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,

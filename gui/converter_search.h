@@ -6,20 +6,11 @@
 #include <wx/dialog.h>
 
 #include <string>
-#include <string_view>
+
+#include "gui/converter_terms.h"
 
 class wxButton;
 class wxTextCtrl;
-
-/// The most characters of a field that count as its term.
-inline constexpr size_t MaxSearchTermCharacters = 12;
-
-/// A field's text as a search term: lower-cased, cut to its first MaxSearchTermCharacters
-/// characters (UTF-8), then only the ASCII letters and digits kept.
-std::string ConverterSearchTerm(std::string_view text);
-
-/// The page path of a search: "/find/" + source + "-" + target + "/".
-std::string ConverterSearchPath(std::string_view source, std::string_view target);
 
 /// Control ids of the search window.
 enum ConverterSearchControl : int {

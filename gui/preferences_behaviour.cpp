@@ -13,7 +13,6 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "config/config_text.h"
 #include "config/settings_file.h"
 #include "engine/hex_colour.h"
 #include "gui/commands.h"
@@ -22,6 +21,7 @@
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
+#include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
 
@@ -344,7 +344,7 @@ void PreferencesDialog::ChooseWatermarkImage() {
   const std::string filter = WatermarkImageFilter(GetText("Dialog", "All Supported Files"),
                                                   GetText("Dialog", "All Files"));
   std::string path;
-  const std::string start(TrimConfigBlanks(ToUtf8(image_row.text->GetValue())));
+  const std::string start(TrimBlanks(ToUtf8(image_row.text->GetValue())));
   if (PickFile(this, start, filter, path)) image_row.text->ChangeValue(FromUtf8(path));
 }
 

@@ -8,6 +8,7 @@
 #include "gui/conversion_run.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/run_messages.h"
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
 

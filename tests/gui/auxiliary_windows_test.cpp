@@ -42,18 +42,6 @@ void FollowLink(wxHyperlinkCtrlBase* link) {
 
 }  // namespace
 
-TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
-  EXPECT_EQ(ConverterSearchTerm("Photoshop PSD!"), "photoshopps");
-  EXPECT_EQ(ConverterSearchTerm("PNG-8"), "png8");
-  EXPECT_EQ(
-      ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
-      "/find/photoshopps-png8/");
-  // Characters, not bytes, are counted: three two-byte letters still leave nine of the rest.
-  EXPECT_EQ(ConverterSearchTerm("\u00c4\u00d6\u00dcabcdefghijklm"), "abcdefghi");
-  EXPECT_EQ(ConverterSearchTerm("abcdefghijkl"), "abcdefghijkl");
-  EXPECT_EQ(ConverterSearchTerm("  --  "), "");
-}
-
 TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
   const OpenerStub opener(dir_);
   SendCommand(CmdFindConverter);

@@ -129,16 +129,6 @@ TEST_F(WindowTest, BreakQuestionStopsTheRunAfterItsFile) {
   EXPECT_EQ(normal.label, "Files converted: 1 of 1");
 }
 
-TEST(ShortenPath, KeepsBothEndsAroundDots) {
-  EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 21),
-            "/home/use...ummer.psd");
-  EXPECT_EQ(ShortenPath("short.psd", 50), "short.psd");
-  EXPECT_EQ(ShortenPath("", 5), "");
-  // Characters, not bytes: a two-byte letter is never cut in half.
-  EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
-            "\xC3\xA4...\xC3\xA4");
-}
-
 TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsAfterTheFile) {
   BuildConfigFilePath();
   const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);

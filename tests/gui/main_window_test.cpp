@@ -184,24 +184,6 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
 }
 
-TEST(OutputFolderHistory, NewestFirstWithoutCaseDuplicatesWithinTheLimit) {
-  ProgramSettings settings;
-  settings.advanced.out_folders_number = 3;
-  settings.file.recent_out_folders = "a\tb\tc";
-  EXPECT_TRUE(AddOutputFolderToHistory(settings, "B"));
-  EXPECT_EQ(settings.file.recent_out_folders, "B\ta\tc");
-  settings.file.recent_out_folders = "a\tb\tc";
-  EXPECT_TRUE(AddOutputFolderToHistory(settings, "d"));
-  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
-  EXPECT_FALSE(AddOutputFolderToHistory(settings, ""));
-  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
-  EXPECT_EQ(HistoryEntry(" x \t y", 0), "x");
-  EXPECT_EQ(HistoryEntry(" x \t y", 1), "y");
-  EXPECT_EQ(HistoryEntry(" x \t y", 2), "");
-  EXPECT_EQ(FolderChecksum("/Data/Out/"), FolderChecksum("/data/out/"));
-  EXPECT_EQ(FolderChecksum("123456789"), 0xCBF43926u);  // the CRC-32 check value
-}
-
 TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   g_settings.advanced.out_folders_number = 3;
   g_settings.file.recent_out_folders = "/one/\t/two/\t/three/\t/four/";
