@@ -11,6 +11,7 @@
 #include "gui/output_history.h"
 #include "gui/progress_window.h"
 #include "gui/run_messages.h"
+#include "gui/window_session.h"
 #include "gui/wx_text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
@@ -20,13 +21,12 @@ namespace {
 // Reads the fields into the job and settings, as the run will use them.
 void ReadFields(InputFileList& inputs) {
   MainWindow& window = *g_main_window;
-  g_window_job.input_path = ToUtf8(window.InputField()->GetValue());
+  ConversionJob& job = window.Session().Job();
+  job.input_path = ToUtf8(window.InputField()->GetValue());
   inputs.Clear();
   // A file of another type counts as no input at all, before any check of the file itself.
-  if (IsAcceptedInputPath(g_window_job.input_path)) {
-    inputs.Set(g_window_job.input_path, InputFileEntry{1, ""});
-  }
-  g_window_job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
+  if (IsAcceptedInputPath(job.input_path)) inputs.Set(job.input_path, InputFileEntry{1, ""});
+  job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
   const int selected = window.OutputFormatBox()->GetSelection();
   if (selected == wxNOT_FOUND) return;
   const auto index = static_cast<size_t>(
@@ -51,22 +51,24 @@ void ShowRunFault(RunFault fault, const ConversionJob& job) {
 
 void RunConversionFromWindow() {
   if (!g_main_window || g_main_window->RunInWork()) return;
+  WindowSession& session = g_main_window->Session();
   InputFileList inputs;
   ReadFields(inputs);
   g_main_window->ShowStatus(GetText("General", "Preparing"));
   // The checks are the console's; a file of another type never reaches them.
   if (inputs.Empty()) {
-    ShowRunFault(RunFault::InvalidInputFile, g_window_job);
+    ShowRunFault(RunFault::InvalidInputFile, session.Job());
     return;
   }
-  PreparedRun prepared = PrepareRun(RunRequest{g_settings, g_window_job, std::move(inputs)});
+  PreparedRun prepared =
+      PrepareRun(RunRequest{session.Settings(), session.Job(), std::move(inputs)});
   // The job keeps what the checks made of it (the resolved folder, the run fields).
-  g_window_job = prepared.request.job;
+  session.TakeJob(prepared.request.job);
   if (prepared.fault != RunFault::None) {
-    ShowRunFault(prepared.fault, g_window_job);
+    ShowRunFault(prepared.fault, session.Job());
     return;
   }
-  AddOutputFolderToHistory(g_settings, g_window_job.output_folder);
+  AddOutputFolderToHistory(session.Settings(), session.Job().output_folder);
   g_main_window->FillOutputFolderBox();
   g_main_window->ShowStatus(GetText("General", "Converting"));
 
@@ -78,7 +80,7 @@ void RunConversionFromWindow() {
       g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
     } else if (const ConversionRun* run = progress.Run()) {
       // "%rnd%" and "%n%" count on from run to run, and the file chooser starts at the last file.
-      g_window_job = run->Job();
+      session.TakeJob(run->Job());
     }
     close_after = progress.CloseAfter();
   }

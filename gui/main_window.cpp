@@ -20,6 +20,7 @@
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/window_run.h"
+#include "gui/window_session.h"
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
 #include "platform/text.h"
@@ -27,7 +28,6 @@
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
-ConversionJob g_window_job;
 int32_t g_status_bar_height = 0;
 
 namespace {
@@ -54,8 +54,7 @@ class FileDrop : public wxFileDropTarget {
  public:
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
     if (files.empty()) return false;
-    const std::string path = ToUtf8(files[0]);
-    if (IsAcceptableInputFile(path) && g_main_window) g_main_window->ShowInputFile(path);
+    if (g_main_window) g_main_window->OfferInputFile(ToUtf8(files[0]));
     return true;
   }
 };
@@ -95,9 +94,10 @@ wxRect PlaceOnScreen(const wxRect& saved) {
   return place;
 }
 
-MainWindow::MainWindow()
+MainWindow::MainWindow(WindowSession& session)
     : wxFrame(nullptr, wxID_ANY, FromUtf8(BuildProgramTitle()), wxDefaultPosition, wxDefaultSize,
-              wxDEFAULT_FRAME_STYLE) {
+              wxDEFAULT_FRAME_STYLE),
+      session_(session) {
   g_main_window = this;
   BuildMainMenu(this);
   BuildMainToolbar(this);
@@ -217,26 +217,24 @@ void MainWindow::FillOutputFolderBox() {
     if (entry.empty()) continue;
     const int position =
         output_folder_box_->Append(FromUtf8(entry), IconPicture(MenuIcons(), "FavFolder"));
-    if (selected < 0 && entry == g_window_job.output_folder) selected = position;
+    if (selected < 0 && entry == session_.Job().output_folder) selected = position;
   }
   if (output_folder_box_->GetCount() > 0) output_folder_box_->SetSelection(std::max(selected, 0));
 }
 
 void MainWindow::StartNewJob() {
   FillOutputFolderBox();
-  ResetJob(g_window_job);
+  session_.NewJob();
   input_field_->ChangeValue(wxEmptyString);
   output_folder_box_->SetSelection(wxNOT_FOUND);
 }
 
-void MainWindow::ShowInputFile(const std::string& path) {
+bool MainWindow::OfferInputFile(const std::string& path) {
+  const bool folder_shown = !output_folder_box_->GetValue().empty();
+  if (!session_.OfferInputFile(path, ToUtf8(output_folder_box_->GetValue()))) return false;
   input_field_->ChangeValue(FromUtf8(path));
-  if (!output_folder_box_->GetValue().empty()) return;
-  std::string folder = g_window_job.base_input_folder;
-  if (folder.empty()) folder = FolderOf(path);
-  AddOutputFolderToHistory(g_settings, folder);
-  g_window_job.output_folder = folder;
-  FillOutputFolderBox();
+  if (!folder_shown) FillOutputFolderBox();
+  return true;
 }
 
 wxSize MainWindow::InnerSize() const {
@@ -287,7 +285,7 @@ void MainWindow::OnClose(wxCloseEvent& event) {
 void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
 
 void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
-  g_window_job.output_folder = ToUtf8(output_folder_box_->GetValue());
+  session_.Job().output_folder = ToUtf8(output_folder_box_->GetValue());
 }
 
 void MainWindow::OnOutputFormatBox(wxCommandEvent&) {

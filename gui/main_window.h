@@ -14,6 +14,7 @@ class wxPanel;
 class wxStaticText;
 class wxTextCtrl;
 class wxToolBar;
+class WindowSession;
 
 /// Control ids of the main window; command ids (0..24) stay clear of them.
 enum MainWindowControl : int {
@@ -33,8 +34,9 @@ class MainWindow : public wxFrame {
   static constexpr int FixedHeight = 260;
 
   /// Builds the window, invisible, at the place and inner size of the "Window" settings, with its
-  /// menus, toolbars, controls, status bar, notice line, accelerators and file drop.
-  MainWindow();
+  /// menus, toolbars, controls, status bar, notice line, accelerators and file drop. `session`
+  /// holds the state the window shows and outlives it.
+  explicit MainWindow(WindowSession& session);
   ~MainWindow() override;
 
   /// Fills the formats and boxes, performs the window part of "New", shows the window and lays
@@ -50,8 +52,12 @@ class MainWindow : public wxFrame {
   /// The window part of "New": history refilled, job reset, input field and folder box emptied.
   void StartNewJob();
 
-  /// Shows an accepted input file, and supplies its folder as output folder while none is chosen.
-  void ShowInputFile(const std::string& path);
+  /// Offers `path` as the input file (a drop, the chooser): when the session accepts it, shows it,
+  /// and shows its folder as output folder while none is shown. False when it was not accepted.
+  bool OfferInputFile(const std::string& path);
+
+  /// The state the window shows.
+  WindowSession& Session() { return session_; }
 
   /// The inner size the settings store: width, and height counting toolbar and status bar.
   wxSize InnerSize() const;
@@ -97,14 +103,11 @@ class MainWindow : public wxFrame {
   std::array<wxToolBar*, 3> field_toolbars_{};
   wxStaticText* notice_label_ = nullptr;
   bool run_in_work_ = false;
+  WindowSession& session_;
 };
 
 /// The main window of the run; nullptr before it is built and after it is gone.
 extern MainWindow* g_main_window;
-
-struct ConversionJob;
-/// The job fields the window edits.
-extern ConversionJob g_window_job;
 
 /// The format list entry: the key in upper case, with " (description)" when asked.
 std::string FormatBoxEntry(const std::string& key, bool with_descriptions);

@@ -145,8 +145,9 @@ bool SaveScreenshots(MainWindow& window, const std::string& folder) {
   return WriteImage(small, folder + "tarnex1x.jpg");
 }
 
-void StartScreenshotMode(const std::string& folder, std::function<void(bool saved)> done) {
-  auto* window = new MainWindow;
+void StartScreenshotMode(WindowSession& session, const std::string& folder,
+                         std::function<void(bool saved)> done) {
+  auto* window = new MainWindow(session);
   window->Finish();
   ArrangeForScreenshot(*window);
   auto* timer = new ScreenshotTimer(window, folder, std::move(done));

@@ -22,6 +22,7 @@
 #include "gui/theme_pictures.h"
 #include "gui/uninstall_page.h"
 #include "gui/update_window.h"
+#include "gui/window_session.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
@@ -88,7 +89,7 @@ class WindowApp : public wxApp {
     LoadSettings();
     BuildLanguageTable();
     LoadPictures();
-    auto* window = new MainWindow;
+    auto* window = new MainWindow(session_);
     SetTopWindow(window);
     window->Finish();
     // Asked once the window is on the screen, so the question has its owner visible.
@@ -105,7 +106,7 @@ class WindowApp : public wxApp {
   bool StartScreenshots() {
     BuildLanguageTable();
     LoadPictures();
-    StartScreenshotMode(folder_, [this](bool saved) {
+    StartScreenshotMode(session_, folder_, [this](bool saved) {
       if (!saved) {
         WriteErrorLine("Error: Cannot save the screenshots in " + folder_);
         exit_status_ = ExitNoScreenshots;
@@ -118,6 +119,8 @@ class WindowApp : public wxApp {
   static constexpr int EndWatchMilliseconds = 100;
   WindowRunMode mode_;
   std::string folder_;
+  // Outlives the main window, which shows it.
+  WindowSession session_{g_settings};
   int exit_status_ = 0;
   wxTimer end_watch_;
 };

@@ -183,7 +183,7 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   // The chooser starts at the folder part of the entry shown.
   EXPECT_EQ(asked_start, "/last/");
   EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
-  EXPECT_EQ(g_window_job.output_folder, folder + "/");
+  EXPECT_EQ(session_.Job().output_folder, folder + "/");
   ASSERT_EQ(window().OutputFolderBox()->GetCount(), 3u);
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), folder + "/");
 
@@ -202,7 +202,7 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   ASSERT_TRUE(WritePsdFile(document, spec));
   ASSERT_TRUE(WriteFileBytes(dir_.file("notes.txt"), "not a picture"));
 
-  g_window_job.input_path = "/earlier/run.psd";
+  session_.Job().input_path = "/earlier/run.psd";
   std::vector<std::string> starts;
   std::optional<std::string> answer = document;
   SetFileChoiceHandler([&](const std::string& start) {
@@ -212,7 +212,7 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   EXPECT_TRUE(ChooseInputFile());
   EXPECT_EQ(window().InputField()->GetValue(), document);
   // The chooser forgets where it started: the next one starts empty.
-  EXPECT_EQ(g_window_job.input_path, "");
+  EXPECT_EQ(session_.Job().input_path, "");
 
   answer = std::nullopt;
   EXPECT_FALSE(ChooseInputFile());

@@ -166,7 +166,7 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   EXPECT_EQ(window().InputField()->GetValue(), first);
   // The output folder comes from the file.
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
-  EXPECT_EQ(g_window_job.output_folder, dir_.folder());
+  EXPECT_EQ(session_.Job().output_folder, dir_.folder());
   EXPECT_EQ(HistoryEntry(g_settings.file.recent_out_folders, 0), dir_.folder());
 
   // A later file keeps the chosen folder; a file of another type is not taken.
@@ -197,7 +197,7 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   wxCommandEvent chosen(wxEVT_COMBOBOX, OutputFolderBoxId);
   chosen.SetEventObject(window().OutputFolderBox());
   window().OutputFolderBox()->GetEventHandler()->ProcessEvent(chosen);
-  EXPECT_EQ(g_window_job.output_folder, "/three/");
+  EXPECT_EQ(session_.Job().output_folder, "/three/");
 
   // An empty history leaves the box as it was.
   g_settings.file.recent_out_folders.clear();

@@ -142,7 +142,7 @@ void WindowTest::Rebuild() {
     g_main_window->Destroy();
     Pump(20);
   }
-  window_ = new MainWindow;
+  window_ = new MainWindow(session_);
   window_->Finish();
   Pump(100);
 }
