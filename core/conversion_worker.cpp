@@ -7,6 +7,7 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
+#include "engine/decoder_spawn.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 
@@ -94,6 +95,7 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
     g_progress.converted = 0;
     g_progress.keep_running = 1;
   }
+  AllowDecoders();
   worker_running = true;
   try {
     worker_thread = std::thread([resources = std::move(resources), trace = std::move(trace)] {
@@ -107,8 +109,12 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
 }
 
 void StopConversion() {
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  g_progress.keep_running = 0;
+  {
+    std::lock_guard<std::mutex> guard(g_progress.lock);
+    g_progress.keep_running = 0;
+  }
+  // The file in work is not finished: its decoder ends now.
+  StopDecoders();
 }
 
 ProgressSnapshot ReadProgress() {
