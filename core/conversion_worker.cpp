@@ -80,6 +80,7 @@ void ConversionWorker(const RunResources& resources, const ConversionTrace& trac
     std::lock_guard<std::mutex> guard(g_progress.lock);
     g_progress.converted = converted;
   }
+  AllowDecoders();
   worker_running = false;
 }
 
@@ -114,7 +115,7 @@ void StopConversion() {
     g_progress.keep_running = 0;
   }
   // The file in work is not finished: its decoder ends now.
-  StopDecoders();
+  if (worker_running) StopDecoders();
 }
 
 ProgressSnapshot ReadProgress() {

@@ -62,10 +62,11 @@ struct sigaction inherited_child_signal {};
 struct sigaction decoder_child_signal {};
 
 // A decoder's exit status must stay until it is reaped: SIGCHLD ignored, or SA_NOCLDWAIT, has the
-// kernel discard it, and "nothing to rebuild" would look like a failure.
+// kernel discard it, and "nothing to rebuild" would look like a failure. Looked at on every start,
+// in case the disposition was changed while others ran.
 void KeepChildStatus() {
   std::lock_guard lock(child_signal_mutex);
-  if (live_decoders++ > 0) return;
+  ++live_decoders;
   struct sigaction current {};
   if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
   const bool ignored = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
@@ -74,7 +75,7 @@ void KeepChildStatus() {
   if (ignored) keep.sa_handler = SIG_DFL;
   keep.sa_flags &= ~SA_NOCLDWAIT;
   if (sigaction(SIGCHLD, &keep, nullptr) != 0) return;
-  inherited_child_signal = current;
+  if (!child_signal_changed) inherited_child_signal = current;
   decoder_child_signal = keep;
   child_signal_changed = true;
 }

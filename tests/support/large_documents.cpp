@@ -1,6 +1,7 @@
 #include "tests/support/large_documents.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -80,6 +81,15 @@ std::string NestedGroupsDocument(NestedGroupKind kind, int levels, uint32_t widt
   }
   for (int level = 0; level < levels; ++level) spec.layers.push_back(GroupRecord(kind));
   return WritePsd(spec);
+}
+
+double NestedGroupsAlpha(NestedGroupKind kind, int levels, double mask) {
+  using V = NestedGroupValues;
+  // Over nothing, each level's opacity or mask thins what its members drew.
+  const double level = kind == NestedGroupKind::PassThroughFaded ? V::FadedOpacity / 255.0
+                       : kind == NestedGroupKind::Normal         ? 1.0
+                                                                 : mask;
+  return V::Alpha / 255.0 * std::pow(level, levels);
 }
 
 std::string EmptyLayersDocument(uint32_t count, uint32_t width, uint32_t height) {

@@ -30,6 +30,10 @@ struct NestedGroupValues {
 /// small rectangle at the top left and lets everything through elsewhere.
 std::string NestedGroupsDocument(NestedGroupKind kind, int levels, uint32_t width, uint32_t height);
 
+/// The alpha, 0..1, the canvas-wide layer of a nesting document of `levels` groups of `kind` ends
+/// with where the groups' masks let `mask` through (its colour stays as stored).
+double NestedGroupsAlpha(NestedGroupKind kind, int levels, double mask = 1.0);
+
 /// The small layer with pixels at the bottom of an empty-layers document: a square of this
 /// colour, opaque, at the top left.
 struct EmptyLayersValues {
