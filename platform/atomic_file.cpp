@@ -225,8 +225,7 @@ bool AtomicFile::Open(const std::string& requested) {
   std::string path;
   if (!ResolveSaveTarget(requested, path)) return false;
   const size_t slash = path.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder = FolderOf(path);
   name_ = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name_.empty() || name_ == "." || name_ == "..") return false;
   folder_fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
