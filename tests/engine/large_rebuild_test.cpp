@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -135,7 +136,12 @@ TEST_P(LargeNesting, TenLevelsOnA24MegapixelCanvasConvert) {
 INSTANTIATE_TEST_SUITE_P(EveryKind, LargeNesting,
                          ::testing::Values(NestedGroupKind::PassThroughFaded,
                                            NestedGroupKind::PassThroughMasked,
-                                           NestedGroupKind::Normal, NestedGroupKind::NormalMasked));
+                                           NestedGroupKind::Normal, NestedGroupKind::NormalMasked),
+                         [](const ::testing::TestParamInfo<NestedGroupKind>& info) {
+                           std::string name = NestedGroupKindName(info.param);
+                           std::erase_if(name, [](char c) { return !std::isalnum(c); });
+                           return name;
+                         });
 
 class ManyEmptyLayers : public LargeRebuild, public ::testing::WithParamInterface<uint32_t> {};
 
