@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/decoder/composite_bitmap.h"
 #include "engine/decoder/compositor.h"
 #include "engine/decoder/psd_layers.h"
 #include "tests/support/psd_writer.h"

@@ -44,6 +44,8 @@ struct FileResult {
   std::string output_path;  // empty when the file got no output name
   bool converted = false;
   FileFailure failure = FileFailure::None;
+  /// False when "File Timestamp" asked for a time the converted output could not be given.
+  bool timestamp_set = true;
 };
 
 /// The progress fields the starter may read while the worker runs.
@@ -53,7 +55,8 @@ struct ProgressSnapshot {
 };
 
 /// Receives the worker's line per step of a file ("Processing: ...", "Saving As: ...", "OK" or
-/// "Not OK"); called on the worker thread.
+/// "Not OK", and "Timestamp not set" after an "OK" whose output kept its time of writing
+/// against "File Timestamp"); called on the worker thread.
 using ConversionTrace = std::function<void(std::string_view line)>;
 
 /// One run of the worker over its own copy of a request. Created by StartConversion; destroying
@@ -67,7 +70,8 @@ class ConversionRun {
   /// The files taken so far and the one in work, copied under the lock.
   ProgressSnapshot Progress() const;
 
-  /// Asks the worker to stop after the file in work.
+  /// Stops the run: the decoder of the file in work ends at once (that file is not converted)
+  /// and no further file is taken.
   void Stop();
 
   /// True once the worker has ended.

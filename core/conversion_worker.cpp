@@ -5,6 +5,7 @@
 
 #include "core/conversion_run.h"
 #include "core/pipeline.h"
+#include "engine/decoder_spawn.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 
@@ -83,12 +84,16 @@ void ConversionRun::Work() {
     const bool ok = failure == FileFailure::None;
     trace_line("Saving As: " + job.output_path);
     trace_line(ok ? "OK" : "Not OK");
-    results_.push_back({job.input_path, job.output_path, ok, failure});
-    if (!ok) continue;
-    ++converted;
-    job.random_number = DrawRandomNumber(generator_);
-    ++job.sequence_number;
-    ApplyFileTimestamp(settings, job.input_path, job.output_path);
+    FileResult result{job.input_path, job.output_path, ok, failure};
+    if (ok) {
+      ++converted;
+      job.random_number = DrawRandomNumber(generator_);
+      ++job.sequence_number;
+      // The file stays converted; the time it was asked to carry is what is missing.
+      result.timestamp_set = ApplyFileTimestamp(settings, job.input_path, job.output_path);
+      if (!result.timestamp_set) trace_line("Timestamp not set");
+    }
+    results_.push_back(std::move(result));
   }
 
   {
@@ -97,6 +102,7 @@ void ConversionRun::Work() {
   }
   // The font and whatever else the run loaded go with its last file, not with the run object.
   resources_ = RunResources{};
+  AllowDecoders();
   ended_ = true;
 }
 
@@ -106,8 +112,12 @@ ProgressSnapshot ConversionRun::Progress() const {
 }
 
 void ConversionRun::Stop() {
-  std::lock_guard<std::mutex> guard(lock_);
-  keep_running_ = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    keep_running_ = false;
+  }
+  // The file in work is not finished: its decoder ends now.
+  if (!Ended()) StopDecoders();
 }
 
 int32_t ConversionRun::Wait() {
@@ -120,6 +130,7 @@ std::unique_ptr<ConversionRun> StartConversion(RunRequest request, RunResources 
                                                ConversionTrace trace) {
   std::unique_ptr<ConversionRun> run(
       new ConversionRun(std::move(request), std::move(resources), std::move(trace)));
+  AllowDecoders();
   try {
     run->worker_ = std::thread([raw = run.get()] { raw->Work(); });
   } catch (const std::system_error&) {

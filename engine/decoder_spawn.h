@@ -20,8 +20,11 @@ struct DecoderChild {
 };
 
 /// Starts the executable `decoder` with `arguments` and the file open at `input_fd` to decode,
-/// with default signal handling and its output silenced; std::nullopt when it cannot be started.
-/// The descriptor stays the caller's.
+/// with default signal handling and its output silenced; std::nullopt when it cannot be started
+/// or decoders are stopped. The descriptor stays the caller's. Until the last decoder is reaped,
+/// SIGCHLD is not left ignored (an ignoring disposition the program inherited has the system
+/// reap children at once and drop their exit status); the disposition comes back afterwards.
+/// Each decoder started must end in WaitForDecoder or DismissDecoder.
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd);
 
@@ -38,3 +41,13 @@ bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline,
 /// Ends a decoder whose work the program has and reaps it off this thread, so its teardown (freeing
 /// a bitmap as large as ours) overlaps the program's own work instead of delaying it.
 void DismissDecoder(pid_t pid);
+
+/// Kills every decoder in work at once and refuses to start more until AllowDecoders: a stopped
+/// run does not wait for the decode of its file in work. Async-signal-safe, for any thread.
+void StopDecoders();
+
+/// Lets decoders start again after StopDecoders.
+void AllowDecoders();
+
+/// True from StopDecoders until AllowDecoders.
+bool DecodersStopped();

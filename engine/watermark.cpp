@@ -1,5 +1,6 @@
 #include "engine/watermark.h"
 
+#include "engine/decoder_spawn.h"
 #include "engine/image_watermark.h"
 #include "engine/text_watermark.h"
 
@@ -23,6 +24,8 @@ Bitmap DrawWatermark(Bitmap image, const ProgramSettings& settings, const TokenV
     }
     case ToValue(WatermarkType::Image):
       layer = DrawImageLayer(watermark);
+      // A stopped run's file is not saved without the watermark its decode was cut short of.
+      if (!layer && DecodersStopped()) return {};
       break;
     default:
       return image;

@@ -19,6 +19,7 @@
 #include "gui/conversion_run.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
+#include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/window_session.h"
 #include "gui/wx_text.h"
@@ -277,6 +278,14 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     if (event.CanVeto()) event.Veto();
     RequestBreakOfRun();
     return;
+  }
+  // A check for a new version waiting for the network gives up, and the window closes after it.
+  if (UpdateCheckInWork()) {
+    CloseAfterUpdateCheck();
+    if (event.CanVeto()) {
+      event.Veto();
+      return;
+    }
   }
   ShutDown();
   event.Skip();

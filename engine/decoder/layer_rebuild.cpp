@@ -8,9 +8,13 @@
 #include <new>
 
 #include "engine/decoder/cmyk_profile.h"
+#include "engine/decoder/composite_bitmap.h"
 #include "engine/decoder/compositor.h"
+#include "engine/decoder/layer_tree.h"
 #include "engine/decoder/psd_layers.h"
+#include "engine/decoder_protocol.h"
 #include "engine/psd_header.h"
+#include "platform/file_descriptor.h"
 
 namespace {
 
@@ -62,19 +66,23 @@ Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint
 
 }  // namespace
 
-Bitmap RebuildFromLayers(const char* path, bool& nothing_to_build) {
+Bitmap RebuildFromLayers(const char* path, int64_t band_rows, int work_fd, bool& nothing_to_build) {
   nothing_to_build = false;
   const Mapping file(path);
   if (file.bytes().empty()) return {};
   const std::optional<LayeredDocument> document = ReadLayeredDocument(file.bytes());
   if (!document) return {};
-  if (!HasVisiblePixels(*document, BuildLayerTree(*document))) {
+  const std::vector<LayerNode> tree = BuildLayerTree(*document);
+  if (!HasVisiblePixels(*document, tree)) {
     nothing_to_build = true;
     return {};
   }
+  const CompositePlan plan = PlanComposite(file.bytes(), *document, tree, band_rows);
+  const DecoderWorkRecord work = plan.work;
+  if (!WriteAll(work_fd, &work, sizeof work)) return {};
   // The address-space limit turns a document too large for it into a failed allocation.
   try {
-    const std::optional<LayerPixels> picture = CompositeLayers(file.bytes(), *document);
+    const std::optional<LayerPixels> picture = CompositeLayers(file.bytes(), *document, tree, plan);
     if (!picture) return {};
     if (picture->colours == 4) return CmykToRgb(file.bytes(), *picture, document->depth);
     return CompositeToBitmap(*picture, document->depth);

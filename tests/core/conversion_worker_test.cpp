@@ -14,6 +14,7 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
+#include "engine/decoder_spawn.h"
 #include "platform/system.h"
 #include "tests/core/documents.h"
 #include "tests/support/image_bitmaps.h"
@@ -307,6 +308,32 @@ TEST_F(ConversionWorkerTest, StopDuringTheFirstFileEndsTheRunAfterIt) {
   EXPECT_FALSE(run->Results()[1].converted);
 }
 
+TEST_F(ConversionWorkerTest, AStopEndsTheDecodesOfItsRunOnly) {
+  // The input is a pipe: its load waits for the test to open the other end, so the stop comes
+  // while the run is in work.
+  const std::string pipe = dir.file("first.psd");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  inputs.Set(pipe, {1, ""});
+  const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  while (run->Progress().processed < 1) std::this_thread::yield();
+  run->Stop();
+  // No decoder of the stopped run goes on, and none starts for it any more.
+  EXPECT_TRUE(DecodersStopped());
+  int writer = -1;
+  while (writer < 0 && !run->Ended()) {
+    writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (writer >= 0) close(writer);
+  EXPECT_EQ(run->Wait(), 0);
+  // Once it has ended, decodes are allowed again, and the next run converts.
+  EXPECT_FALSE(DecodersStopped());
+  inputs.Clear();
+  inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  EXPECT_EQ(RunWorker(), 1);
+}
+
 TEST_F(ConversionWorkerTest, RandomAndSequenceNumbersMoveOnlyAfterASuccess) {
   settings.advanced.filename_mask = "%filename%_%rnd%_%n%.%ext%";
   const std::string broken = dir.file("broken.psd");
@@ -354,6 +381,48 @@ TEST_F(ConversionWorkerTest, CustomTimestampIsLocalTime) {
   inputs.Set(WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3), {1, ""});
   ASSERT_EQ(RunWorker(), 1);
   EXPECT_EQ(ModifiedSeconds(dir.file("doc.png")), moment);
+}
+
+TEST_F(ConversionWorkerTest, AnUnsetTimestampStillCountsButIsTracedAndKept) {
+  // The first input is gone by the time its time is to be copied: removed when its "OK" is heard.
+  const std::string vanishing = WriteDocument(dir.file("vanishing.psd"), PsdMode::Rgb, 8, 3);
+  const std::string staying = WriteDocument(dir.file("staying.psd"), PsdMode::Rgb, 8, 3);
+  const std::string broken = dir.file("broken.psd");
+  ASSERT_TRUE(WriteFileBytes(broken, "junk"));
+  ASSERT_TRUE(SetModifiedSeconds(staying, 1000000000));
+  settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
+  inputs.Set(vanishing, {1, ""});
+  inputs.Set(staying, {1, ""});
+  inputs.Set(broken, {1, ""});
+  std::vector<std::string> trace;
+  const std::unique_ptr<ConversionRun> run =
+      StartConversion(Request(), {}, [&](std::string_view line) {
+        if (line == "OK" && trace.size() == 2) std::filesystem::remove(vanishing);
+        trace.emplace_back(line);
+      });
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->Wait(), 2);
+  ASSERT_EQ(trace.size(), 10u);
+  EXPECT_EQ(trace[2], "OK");
+  EXPECT_EQ(trace[3], "Timestamp not set");
+  EXPECT_EQ(trace[6], "OK");
+  EXPECT_EQ(trace[7], "Processing: " + broken);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("vanishing.png")));
+  EXPECT_EQ(ModifiedSeconds(dir.file("staying.png")), 1000000000);
+
+  const std::vector<FileResult>& results = run->Results();
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].input, vanishing);
+  EXPECT_TRUE(results[0].converted);
+  EXPECT_FALSE(results[0].timestamp_set);
+  EXPECT_TRUE(results[1].converted);
+  EXPECT_TRUE(results[1].timestamp_set);
+  EXPECT_FALSE(results[2].converted);
+
+  // A new run starts a list of its own.
+  inputs.Clear();
+  EXPECT_EQ(RunWorker(), 0);
+  EXPECT_TRUE(last_results.empty());
 }
 
 TEST_F(ConversionWorkerTest, CurrentTimestampLeavesTheTimeOfWriting) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/decoder/composite_bitmap.h"
 #include "engine/decoder/compositor.h"
 #include "engine/decoder/psd_layers.h"
 #include "engine/decoder/vector_mask.h"
