@@ -22,9 +22,6 @@
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
-int32_t g_menu_bar_height = 0;
-int32_t g_toolbar_height = 0;
-
 namespace {
 
 constexpr std::array<Command, 13> CommandTable = {{
@@ -161,7 +158,6 @@ void BuildMainMenu(wxFrame* frame) {
   wxMenuBar* old = frame->GetMenuBar();
   frame->SetMenuBar(bar);
   delete old;
-  g_menu_bar_height = bar->GetSize().GetHeight();
 }
 
 void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
@@ -169,16 +165,13 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
   toolbar->Realize();
 }
 
-void BuildMainToolbar(wxFrame* frame) {
+int32_t BuildMainToolbar(wxFrame* frame) {
   if (wxToolBar* old = frame->GetToolBar()) {
     frame->SetToolBar(nullptr);
     old->Destroy();
   }
   wxToolBar* toolbar = frame->CreateToolBar(wxTB_FLAT | wxTB_HORIZONTAL | wxTB_NODIVIDER);
-  if (!toolbar) {
-    g_toolbar_height = 0;
-    return;
-  }
+  if (!toolbar) return 0;
   const int size = ThemePictureSize(g_settings.interface.ui_size);
   toolbar->SetToolBitmapSize(wxSize(size, size));
   for (int id : ToolbarLayout) {
@@ -191,7 +184,7 @@ void BuildMainToolbar(wxFrame* frame) {
     toolbar->AddTool(command->id, tip, IconPicture(ToolbarIcons(), command->picture), tip);
   }
   SetToolbarPictureSize(toolbar, size);
-  g_toolbar_height = toolbar->GetSize().GetHeight();
+  return toolbar->GetSize().GetHeight();
 }
 
 std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,

@@ -56,11 +56,12 @@ std::string HomepageAddress();
 /// Performs the command of `id`; an id without a command does nothing.
 void DispatchCommand(int32_t id);
 
-/// (Re)creates the menu bar of `frame` with its three menus; stores MenuBarHeight.
+/// (Re)creates the menu bar of `frame` with its three menus.
 void BuildMainMenu(wxFrame* frame);
 
-/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; stores ToolbarHeight.
-void BuildMainToolbar(wxFrame* frame);
+/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; its height in pixels, 0
+/// when it could not be created.
+int32_t BuildMainToolbar(wxFrame* frame);
 
 /// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
 void SetToolbarPictureSize(wxToolBar* toolbar, int size);
@@ -78,7 +79,3 @@ enum class InterfaceRebuild {
 
 /// Rebuilds what the preferences changed.
 void RebuildInterface(InterfaceRebuild rebuild);
-
-/// Heights in pixels of the main window's menu bar and main toolbar, stored when they are built.
-extern int32_t g_menu_bar_height;
-extern int32_t g_toolbar_height;

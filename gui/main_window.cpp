@@ -29,7 +29,6 @@
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
-int32_t g_status_bar_height = 0;
 
 namespace {
 
@@ -101,9 +100,9 @@ MainWindow::MainWindow(WindowSession& session)
       session_(session) {
   g_main_window = this;
   BuildMainMenu(this);
-  BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this);
   wxStatusBar* status = CreateStatusBar(1);
-  g_status_bar_height = status ? status->GetSize().GetHeight() : 0;
+  status_bar_height_ = status ? status->GetSize().GetHeight() : 0;
   BuildControls();
   SetDropTarget(new FileDrop);
 
@@ -166,7 +165,7 @@ void MainWindow::SetHeightBounds() {
   // The inner height counts the toolbar and the status bar, as on the original platform; the
   // controls need at least the panel and the notice line, whatever the toolbar's size.
   const int content = std::max(PanelHeight + NoticeGap + NoticeHeight + NoticeGap,
-                               FixedHeight - g_toolbar_height - g_status_bar_height);
+                               FixedHeight - toolbar_height_ - status_bar_height_);
   SetMinClientSize(wxSize(-1, -1));
   SetMaxClientSize(wxSize(-1, -1));
   SetMinSize(wxDefaultSize);
@@ -240,7 +239,7 @@ bool MainWindow::OfferInputFile(const std::string& path) {
 
 wxSize MainWindow::InnerSize() const {
   const wxSize client = GetClientSize();
-  return wxSize(client.GetWidth(), client.GetHeight() + g_toolbar_height + g_status_bar_height);
+  return wxSize(client.GetWidth(), client.GetHeight() + toolbar_height_ + status_bar_height_);
 }
 
 void MainWindow::RefreshPictures() {
@@ -255,7 +254,7 @@ void MainWindow::RefreshPictures() {
 }
 
 void MainWindow::RebuildToolbar() {
-  BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this);
   SetHeightBounds();
 }
 

@@ -24,9 +24,6 @@ enum MainWindowControl : int {
   ConvertButtonId,
 };
 
-/// Height in pixels of the status bar; 0 when it could not be created.
-extern int32_t g_status_bar_height;
-
 class MainWindow : public wxFrame {
  public:
   /// The least inner width; the inner height never changes.
@@ -103,6 +100,9 @@ class MainWindow : public wxFrame {
   std::array<wxToolBar*, 3> field_toolbars_{};
   wxStaticText* notice_label_ = nullptr;
   bool run_in_work_ = false;
+  // The inner size the settings store counts the main toolbar and the status bar.
+  int32_t toolbar_height_ = 0;
+  int32_t status_bar_height_ = 0;
   WindowSession& session_;
 };
 
