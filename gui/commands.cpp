@@ -125,13 +125,13 @@ void DispatchCommand(int32_t id) {
       OpenPreferences();
       return;
     case CmdFindConverter:
-      OpenConverterSearch();
+      if (g_main_window) g_main_window->OpenConverterSearch();
       return;
     case CmdCheckForUpdates:
       CheckForUpdatesFromWindow();
       return;
     case CmdAbout:
-      OpenAbout();
+      if (g_main_window) g_main_window->OpenAbout();
       return;
     default:
       return;

@@ -15,8 +15,10 @@
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "engine/formats.h"
+#include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
+#include "gui/converter_search.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/update_window.h"
@@ -307,3 +309,13 @@ void MainWindow::OnOutputFormatBox(wxCommandEvent&) {
 }
 
 void MainWindow::OnConvertButton(wxCommandEvent&) { RunConversionFromWindow(); }
+
+void MainWindow::OpenConverterSearch() {
+  if (converter_search_) return;
+  converter_search_ = new ConverterSearchWindow(this, [this] { converter_search_ = nullptr; });
+}
+
+void MainWindow::OpenAbout() {
+  if (about_) return;
+  about_ = new AboutWindow(this, [this] { about_ = nullptr; });
+}

@@ -15,6 +15,8 @@ class wxStaticText;
 class wxTextCtrl;
 class wxToolBar;
 class WindowSession;
+class AboutWindow;
+class ConverterSearchWindow;
 
 /// Control ids of the main window; command ids (0..24) stay clear of them.
 enum MainWindowControl : int {
@@ -55,6 +57,14 @@ class MainWindow : public wxFrame {
 
   /// The state the window shows.
   WindowSession& Session() { return session_; }
+
+  /// Opens the converter search over the window; does nothing while one is open.
+  void OpenConverterSearch();
+  /// Opens the About window over the window; does nothing while one is open.
+  void OpenAbout();
+  /// The open converter search and About windows; nullptr when none is open.
+  ConverterSearchWindow* ConverterSearch() const { return converter_search_; }
+  AboutWindow* About() const { return about_; }
 
   /// The inner size the settings store: width, and height counting toolbar and status bar.
   wxSize InnerSize() const;
@@ -104,6 +114,8 @@ class MainWindow : public wxFrame {
   int32_t toolbar_height_ = 0;
   int32_t status_bar_height_ = 0;
   WindowSession& session_;
+  ConverterSearchWindow* converter_search_ = nullptr;
+  AboutWindow* about_ = nullptr;
 };
 
 /// The main window of the run; nullptr before it is built and after it is gone.

@@ -45,28 +45,28 @@ void FollowLink(wxHyperlinkCtrlBase* link) {
 TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
   const OpenerStub opener(dir_);
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
+  ASSERT_NE(window().ConverterSearch(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
   Pump(100);
-  Snapshot(g_converter_search, "converter_search");
+  Snapshot(window().ConverterSearch(), "converter_search");
 
-  g_converter_search->SourceField()->ChangeValue("Photoshop PSD!");
-  g_converter_search->TargetField()->ChangeValue("PNG-8");
-  Click(g_converter_search->SearchButton());
+  window().ConverterSearch()->SourceField()->ChangeValue("Photoshop PSD!");
+  window().ConverterSearch()->TargetField()->ChangeValue("PNG-8");
+  Click(window().ConverterSearch()->SearchButton());
   ASSERT_TRUE(opener.WaitForOpened(1));
   EXPECT_EQ(opener.Opened(), "https://halvane.example/find/photoshopps-png8/\n");
-  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_EQ(window().ConverterSearch(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
   EXPECT_TRUE(messages_.empty());
 
   // Return in a field searches as the button does.
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
-  g_converter_search->SourceField()->ChangeValue("TIFF");
-  g_converter_search->TargetField()->ChangeValue("jpeg 2000");
+  ASSERT_NE(window().ConverterSearch(), nullptr);
+  window().ConverterSearch()->SourceField()->ChangeValue("TIFF");
+  window().ConverterSearch()->TargetField()->ChangeValue("jpeg 2000");
   wxCommandEvent enter(wxEVT_TEXT_ENTER, TargetFieldId);
-  enter.SetEventObject(g_converter_search->TargetField());
-  g_converter_search->TargetField()->GetEventHandler()->ProcessEvent(enter);
+  enter.SetEventObject(window().ConverterSearch()->TargetField());
+  window().ConverterSearch()->TargetField()->GetEventHandler()->ProcessEvent(enter);
   ASSERT_TRUE(opener.WaitForOpened(2));
   EXPECT_EQ(opener.Opened(),
             "https://halvane.example/find/photoshopps-png8/\n"
@@ -76,23 +76,23 @@ TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
 TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
   const OpenerStub opener(dir_);
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
-  g_converter_search->SourceField()->ChangeValue("psd");
+  ASSERT_NE(window().ConverterSearch(), nullptr);
+  window().ConverterSearch()->SourceField()->ChangeValue("psd");
   // Nothing of the target survives the term rules.
-  g_converter_search->TargetField()->ChangeValue("-!-");
-  Click(g_converter_search->SearchButton());
+  window().ConverterSearch()->TargetField()->ChangeValue("-!-");
+  Click(window().ConverterSearch()->SearchButton());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Please, fill all required fields and try again!");
-  ASSERT_NE(g_converter_search, nullptr);
+  ASSERT_NE(window().ConverterSearch(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
 
   // A second command cannot open a second window; Escape closes the one there is.
-  ConverterSearchWindow* open = g_converter_search;
-  OpenConverterSearch();
-  EXPECT_EQ(g_converter_search, open);
-  PressKey(g_converter_search, WXK_ESCAPE);
+  ConverterSearchWindow* open = window().ConverterSearch();
+  window().OpenConverterSearch();
+  EXPECT_EQ(window().ConverterSearch(), open);
+  PressKey(window().ConverterSearch(), WXK_ESCAPE);
   Pump(50);
-  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_EQ(window().ConverterSearch(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
   EXPECT_EQ(opener.Opened(), "");
 }
@@ -100,34 +100,34 @@ TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
 TEST_F(WindowTest, AboutOpensItsLinksAndClosesWithOk) {
   const OpenerStub opener(dir_);
   SendCommand(CmdAbout);
-  ASSERT_NE(g_about_window, nullptr);
+  ASSERT_NE(window().About(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
-  EXPECT_EQ(g_about_window->GetClientSize(), wxSize(360, 240));
+  EXPECT_EQ(window().About()->GetClientSize(), wxSize(360, 240));
   Pump(100);
-  Snapshot(g_about_window, "about");
+  Snapshot(window().About(), "about");
 
   // The opener is not waited for: the second would race the first to the record.
-  FollowLink(g_about_window->WebLink());
+  FollowLink(window().About()->WebLink());
   ASSERT_TRUE(opener.WaitForOpened(1));
-  FollowLink(g_about_window->MailLink());
+  FollowLink(window().About()->MailLink());
   ASSERT_TRUE(opener.WaitForOpened(2));
   EXPECT_EQ(opener.Opened(),
             std::string(ProductWebAddress) + "\nmailto:" + std::string(SupportAddress) + "\n");
   // The links leave the window open.
-  ASSERT_NE(g_about_window, nullptr);
-  EXPECT_EQ(g_about_window->WebLink()->GetNormalColour(), wxColour(0, 0, 255));
+  ASSERT_NE(window().About(), nullptr);
+  EXPECT_EQ(window().About()->WebLink()->GetNormalColour(), wxColour(0, 0, 255));
 
-  Click(g_about_window->OkButton());
+  Click(window().About()->OkButton());
   Pump(50);
-  EXPECT_EQ(g_about_window, nullptr);
+  EXPECT_EQ(window().About(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 
   // Return acts as OK too.
   SendCommand(CmdAbout);
-  ASSERT_NE(g_about_window, nullptr);
-  PressKey(g_about_window, WXK_RETURN);
+  ASSERT_NE(window().About(), nullptr);
+  PressKey(window().About(), WXK_RETURN);
   Pump(50);
-  EXPECT_EQ(g_about_window, nullptr);
+  EXPECT_EQ(window().About(), nullptr);
 }
 
 TEST(AboutBanner, IsDrawnAtItsSize) {
