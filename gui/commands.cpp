@@ -119,10 +119,10 @@ void DispatchCommand(int32_t id) {
       OpenWithDefaultHandler(HomepageAddress());
       return;
     case CmdOutputFormatOptions:
-      OpenPreferences(PageOutput);
+      if (g_main_window) g_main_window->OpenPreferences(PageOutput);
       return;
     case CmdPreferences:
-      OpenPreferences();
+      if (g_main_window) g_main_window->OpenPreferences(PageGeneral);
       return;
     case CmdFindConverter:
       if (g_main_window) g_main_window->OpenConverterSearch();

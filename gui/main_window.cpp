@@ -4,6 +4,7 @@
 #include <wx/bmpcbox.h>
 #include <wx/display.h>
 #include <wx/dnd.h>
+#include <wx/listbox.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -21,6 +22,7 @@
 #include "gui/converter_search.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
+#include "gui/preferences_dialog.h"
 #include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/window_session.h"
@@ -318,4 +320,17 @@ void MainWindow::OpenConverterSearch() {
 void MainWindow::OpenAbout() {
   if (about_) return;
   about_ = new AboutWindow(this, [this] { about_ = nullptr; });
+}
+
+void MainWindow::OpenPreferences(int start_page) {
+  if (preferences_) {
+    preferences_->Raise();
+    return;
+  }
+  preferences_ = new PreferencesDialog(this, [this] { preferences_ = nullptr; });
+  preferences_->FillPreferences(start_page);
+  preferences_->CentreOnParent();
+  preferences_->Show();
+  Disable();
+  preferences_->CategoryList()->SetFocus();
 }

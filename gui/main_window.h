@@ -17,6 +17,7 @@ class wxToolBar;
 class WindowSession;
 class AboutWindow;
 class ConverterSearchWindow;
+class PreferencesDialog;
 
 /// Control ids of the main window; command ids (0..24) stay clear of them.
 enum MainWindowControl : int {
@@ -62,7 +63,11 @@ class MainWindow : public wxFrame {
   void OpenConverterSearch();
   /// Opens the About window over the window; does nothing while one is open.
   void OpenAbout();
-  /// The open converter search and About windows; nullptr when none is open.
+  /// Builds, fills and shows the preferences at `start_page` and disables the window; returns at
+  /// once. Only raises the dialog while it is open already.
+  void OpenPreferences(int start_page);
+  /// The open converter search, About and preferences windows; nullptr when none is open.
+  PreferencesDialog* Preferences() const { return preferences_; }
   ConverterSearchWindow* ConverterSearch() const { return converter_search_; }
   AboutWindow* About() const { return about_; }
 
@@ -116,6 +121,7 @@ class MainWindow : public wxFrame {
   WindowSession& session_;
   ConverterSearchWindow* converter_search_ = nullptr;
   AboutWindow* about_ = nullptr;
+  PreferencesDialog* preferences_ = nullptr;
 };
 
 /// The main window of the run; nullptr before it is built and after it is gone.

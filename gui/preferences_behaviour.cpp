@@ -394,7 +394,7 @@ void PreferencesDialog::ResetPreferences() {
 void PreferencesDialog::ClosePreferences() {
   if (closing_) return;
   closing_ = true;
-  if (g_preferences_dialog == this) g_preferences_dialog = nullptr;
+  if (closed_) closed_();
   Hide();
   if (g_main_window) g_main_window->Enable();
   Destroy();
@@ -405,17 +405,3 @@ void PreferencesDialog::ClosePreferences() {
 }
 
 void PreferencesDialog::OnClose(wxCloseEvent&) { ClosePreferences(); }
-
-void OpenPreferences(int start_page) {
-  if (g_preferences_dialog) {
-    g_preferences_dialog->Raise();
-    return;
-  }
-  auto* dialog = new PreferencesDialog(g_main_window);
-  g_preferences_dialog = dialog;
-  dialog->FillPreferences(start_page);
-  dialog->CentreOnParent();
-  dialog->Show();
-  if (g_main_window) g_main_window->Disable();
-  dialog->CategoryList()->SetFocus();
-}

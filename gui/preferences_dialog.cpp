@@ -111,11 +111,10 @@ std::vector<wxWindow*> RowControls::Windows() const {
   return windows;
 }
 
-PreferencesDialog* g_preferences_dialog = nullptr;
-
-PreferencesDialog::PreferencesDialog(wxWindow* owner)
+PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Preferences", "Title")), wxDefaultPosition,
-               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      closed_(std::move(closed)) {
   UseCompactControls(this);
   SetClientSize(600, 350);
   auto* root = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(600, 350));
@@ -171,10 +170,6 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner)
   Bind(wxEVT_TEXT_ENTER, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_BUTTON, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CLOSE_WINDOW, &PreferencesDialog::OnClose, this);
-}
-
-PreferencesDialog::~PreferencesDialog() {
-  if (g_preferences_dialog == this) g_preferences_dialog = nullptr;
 }
 
 void PreferencesDialog::BuildRows(wxWindow* parent, int page, const std::string& panel,

@@ -76,8 +76,8 @@ struct PreferencesChoosers {
 class PreferencesDialog : public wxDialog {
  public:
   /// Builds the dialog hidden, owned by `owner`.
-  explicit PreferencesDialog(wxWindow* owner);
-  ~PreferencesDialog() override;
+  /// `closed` runs once when the dialog closes.
+  PreferencesDialog(wxWindow* owner, std::function<void()> closed = {});
 
   /// Puts every setting into its control, applies the rules and shows `start_page`.
   void FillPreferences(int start_page);
@@ -154,14 +154,8 @@ class PreferencesDialog : public wxDialog {
   wxStaticText* page_title_ = nullptr;
   int current_page_ = 0;
   bool closing_ = false;
+  std::function<void()> closed_;
 };
-
-/// The open dialog; nullptr while none is.
-extern PreferencesDialog* g_preferences_dialog;
-
-/// Builds, fills and shows the dialog at `start_page` and disables the main window; returns at
-/// once. Does nothing while the dialog is open already.
-void OpenPreferences(int start_page = PageGeneral);
 
 /// A `width` by `height` picture filled with `colour` (red | green << 8 | blue << 16).
 wxBitmap ColourSwatch(uint32_t colour, int width, int height);

@@ -102,26 +102,26 @@ class PreferencesTest : public WindowTest {
   }
 
   PreferencesDialog& OpenAt(int page) {
-    OpenPreferences(page);
+    g_main_window->OpenPreferences(page);
     Pump(30);
-    EXPECT_NE(g_preferences_dialog, nullptr);
-    return *g_preferences_dialog;
+    EXPECT_NE(g_main_window->Preferences(), nullptr);
+    return *g_main_window->Preferences();
   }
   PreferencesDialog& Open(int command = CmdPreferences) {
     SendCommand(command);
     Pump(30);
-    EXPECT_NE(g_preferences_dialog, nullptr);
-    return *g_preferences_dialog;
+    EXPECT_NE(g_main_window->Preferences(), nullptr);
+    return *g_main_window->Preferences();
   }
   RowControls* Row(std::string_view group, std::string_view key) {
-    return g_preferences_dialog->FindRow(group, key);
+    return g_main_window->Preferences()->FindRow(group, key);
   }
   void PressOk() {
-    Click(g_preferences_dialog->FindWindow(OkButtonId));
+    Click(g_main_window->Preferences()->FindWindow(OkButtonId));
     Pump(30);
   }
   void PressCancel() {
-    Click(g_preferences_dialog->FindWindow(CancelButtonId));
+    Click(g_main_window->Preferences()->FindWindow(CancelButtonId));
     Pump(30);
   }
   // The settings as config.ini holds them now.
@@ -142,7 +142,7 @@ TEST_F(PreferencesTest, OpensAtGeneralAndFromTheFormatOptionsAtOutput) {
   EXPECT_EQ(options.GetClientSize(), wxSize(600, 350));
   EXPECT_FALSE(window().IsEnabled());
   PressCancel();
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 
   PreferencesDialog& next = Open();
@@ -393,18 +393,18 @@ TEST_F(PreferencesTest, DefaultsAsksFirstAndNoKeepsTheEdits) {
   Open();
   Tick(Row("Transform", "Do Image Flip Horizontal"), true);
   answer_ = false;
-  Click(g_preferences_dialog->FindWindow(DefaultsButtonId));
+  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0],
             "Are you sure you want to reset all your settings to the default values?");
-  ASSERT_NE(g_preferences_dialog, nullptr);
+  ASSERT_NE(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(Row("Transform", "Do Image Flip Horizontal")->check->GetValue());
 
   answer_ = true;
   g_settings.file.recent_out_folders = "/tmp/";
-  Click(g_preferences_dialog->FindWindow(DefaultsButtonId));
+  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_EQ(g_settings.transform.do_image_flip_vertical, 0);
   EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
   // Settings the dialog does not show are reset too.
@@ -492,13 +492,13 @@ TEST_F(PreferencesTest, EscapeAndTheCloseBoxActAsCancel) {
   escape.SetEventObject(&dialog);
   dialog.GetEventHandler()->ProcessEvent(escape);
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
   EXPECT_TRUE(window().IsEnabled());
 
   Open().Close();
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 }
 
@@ -624,6 +624,6 @@ TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
   Pump(200);
   EXPECT_EQ(brightness->slider->GetValue(), 70);
   user.Char(WXK_ESCAPE);
-  EXPECT_TRUE(PumpUntil([] { return g_preferences_dialog == nullptr; }, 3000));
+  EXPECT_TRUE(PumpUntil([] { return g_main_window->Preferences() == nullptr; }, 3000));
   EXPECT_EQ(g_settings.adjustment.image_brightness, 0);
 }
