@@ -132,8 +132,11 @@ class Node:
 class Session:
     """One private desktop with the program running in it. Use as a context manager."""
 
-    def __init__(self, program, args=(), dpi_scale=None, theme=None, screen=(1280, 1024)):
+    def __init__(self, program, args=(), dpi_scale=None, theme=None, screen=(1280, 1024),
+                 home_files=None):
         self.program = program
+        # {path below HOME: text}, written before the program starts (a config.ini, say).
+        self.home_files = dict(home_files or {})
         self.args = list(args)
         # Unset knobs come from the environment, so any test can be run again at another setting.
         self.dpi_scale = dpi_scale or os.environ.get("QUORVIX_DESKTOP_DPI_SCALE") or None
@@ -170,6 +173,11 @@ class Session:
         runtime = os.path.join(self.folder, "runtime")
         for path in (home, runtime, os.path.join(home, ".config")):
             os.makedirs(path, mode=0o700, exist_ok=True)
+        for relative, text in self.home_files.items():
+            path = os.path.join(home, relative)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w") as file:
+                file.write(text)
         env = {
             key: value
             for key, value in os.environ.items()
@@ -486,12 +494,32 @@ class Session:
 
     # ---- pictures ----
 
-    def screenshot(self, path, node=None):
-        """Writes the screen, or the part a node covers, to a PNG file."""
+    def screenshot(self, path, node=None, region=None):
+        """Writes the screen, or the part a node (or an x, y, width, height region) covers, to a
+        PNG file."""
         argv = ["import", "-display", self.display, "-window", "root"]
         if node is not None:
-            x, y, width, height = node.extents
+            region = node.extents
+        if region is not None:
+            x, y, width, height = region
+            x, y = max(x, 0), max(y, 0)
+            width = min(width, self.screen[0] - x)
+            height = min(height, self.screen[1] - y)
+            if width <= 0 or height <= 0:
+                raise HarnessError(f"nothing of {region} lies on the screen")
             argv += ["-crop", f"{width}x{height}+{x}+{y}", "+repage"]
         subprocess.run([*argv, "png:" + path], env=self.env, check=True, timeout=30,
                        capture_output=True)
         return path
+
+
+def bounding_box(nodes):
+    """The smallest x, y, width, height holding every node that lies on the screen."""
+    boxes = [n.extents for n in nodes if n.extents and n.extents[2] > 1 and n.extents[0] > -10000]
+    if not boxes:
+        raise HarnessError("none of the nodes lies on the screen")
+    left = min(b[0] for b in boxes)
+    top = min(b[1] for b in boxes)
+    right = max(b[0] + b[2] for b in boxes)
+    bottom = max(b[1] + b[3] for b in boxes)
+    return left, top, right - left, bottom - top

@@ -12,6 +12,8 @@ import sys
 import tempfile
 import unittest
 
+# Nothing written into the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from desktop_session import HarnessError, Session, _processes_with_marker  # noqa: E402
