@@ -48,6 +48,10 @@ def _processes_with_marker(value):
     return found
 
 
+def _exit_on_signal(number, _frame):
+    raise SystemExit(128 + number)
+
+
 def _alive(pid):
     try:
         with open(f"/proc/{pid}/stat") as stat:
@@ -168,6 +172,10 @@ class Session:
         if _bound_session is not None:
             raise HarnessError("one session per process: run each test in a process of its own")
         _bound_session = self
+        # A stop by signal unwinds through close() like a failure does.
+        for number in (signal.SIGTERM, signal.SIGHUP):
+            if signal.getsignal(number) is signal.SIG_DFL:
+                signal.signal(number, _exit_on_signal)
         self.folder = tempfile.mkdtemp(prefix="quorvix-desktop-")
         home = os.path.join(self.folder, "home")
         runtime = os.path.join(self.folder, "runtime")
@@ -223,8 +231,10 @@ class Session:
     def _spawn(self, name, argv, pass_fds=()):
         log = open(os.path.join(self.folder, f"{name}.log"), "wb")
         self._logs.append(log)
+        # setpriv: should this process be killed outright (a test's time limit), its children
+        # get SIGTERM instead of living on without it.
         process = subprocess.Popen(
-            argv,
+            ["setpriv", "--pdeathsig", "TERM", *argv],
             env=self.env,
             stdin=subprocess.DEVNULL,
             stdout=log,

@@ -6,6 +6,7 @@ QUORVIX_DESKTOP_SHOTS when it is set, else in a temporary folder removed afterwa
 """
 
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -16,7 +17,13 @@ import unittest
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from desktop_session import HarnessError, Session, _processes_with_marker  # noqa: E402
+from desktop_session import (  # noqa: E402
+    HarnessError,
+    Session,
+    _alive,
+    _processes_with_marker,
+    _wait_until,
+)
 
 TITLE = "Quorvix 2.7"
 SCREEN = (1280, 1024)
@@ -166,6 +173,39 @@ class DesktopTest(unittest.TestCase):
         self.assertFalse(os.path.exists(session.folder))
         display_socket = "/tmp/.X11-unix/X" + session.display.lstrip(":")
         self.assertFalse(os.path.exists(display_socket), "Xvfb still serves the display")
+
+    def test_session_ends_when_the_driver_is_killed(self):
+        # As a test's time limit does it: no chance for close() to run.
+        driver = subprocess.Popen(
+            [sys.executable, "-c", KILLED_DRIVER, os.path.dirname(os.path.abspath(__file__)),
+             program(), TITLE],
+            stdout=subprocess.PIPE, text=True,
+        )
+        self.addCleanup(driver.wait)
+        self.addCleanup(driver.kill)
+        folder = driver.stdout.readline().strip()
+        self.assertTrue(folder, "the driver did not start its session")
+        self.assertGreaterEqual(len(_processes_with_marker(folder)), 5)
+        driver.kill()
+        driver.wait()
+        left = _wait_until(
+            lambda: not [p for p in _processes_with_marker(folder) if _alive(p)], 10
+        )
+        self.assertTrue(left, "processes of the session outlived its driver")
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+KILLED_DRIVER = """
+import sys, time
+sys.dont_write_bytecode = True
+sys.path.insert(0, sys.argv[1])
+from desktop_session import Session
+session = Session(sys.argv[2])
+session.start()
+session.wait_for_window(sys.argv[3], role="frame")
+print(session.folder, flush=True)
+time.sleep(120)
+"""
 
 
 def run_each_in_its_own_process():
