@@ -1,6 +1,7 @@
 """Pictures of every window of the real program at one setting, for looking at.
 
-Usage: /usr/bin/python3 desktop_shots.py PROGRAM FOLDER SETTING INPUT.psd
+Usage: /usr/bin/python3 desktop_shots.py PROGRAM FOLDER SETTING DOCUMENT
+(DOCUMENT is converted for the progress window: a large one shows it during the run.)
 SETTING is "default", "dpi150" (GDK_DPI_SCALE=1.5) or "dark" (GTK_THEME=Adwaita:dark). Writes
 FOLDER/SETTING_NAME.png and, beside each, the window's accessible tree (SETTING_NAME.txt). A step
 that fails is reported and the next one runs: this is a tool for looking, not a test.
@@ -67,11 +68,11 @@ class Shots:
     def open_menu_items(self):
         return [n for n in self.main().find_all(role="menu item") if n.showing]
 
-    def wait_for_other_window(self, timeout=10):
-        window = _wait_until(self.other_window, timeout, 0.1)
+    def wait_for_other_window(self, timeout=10, settle=0.3):
+        window = _wait_until(self.other_window, timeout, 0.05)
         if window is None:
             raise HarnessError("no window opened")
-        time.sleep(0.3)  # let it paint
+        time.sleep(settle)  # let it paint
         return self.other_window()
 
     def open_by_menu(self, menu, item):
@@ -137,12 +138,15 @@ class Shots:
         self.session.keys("Return")
         time.sleep(0.3)
         self.session.keys("F5")
-        first = self.wait_for_other_window()
-        self.save("progress_first", first)
-        done = _wait_until(
-            lambda: (w := self.other_window()) is not None and "(" in w.name and w, 30, 0.1
-        )
-        if not done:
+        def ended(window):
+            return window is not None and ("complete" in window.name or "stopped" in window.name)
+
+        first = self.wait_for_other_window(settle=0.1)
+        if ended(first):
+            print("  the run ended before its progress could be taken; give a larger document")
+        else:
+            self.save("progress_during", first)
+        if not _wait_until(lambda: ended(self.other_window()), 60, 0.1):
             raise HarnessError("the run did not end")
         time.sleep(0.3)
         self.save("progress_after", self.other_window())
