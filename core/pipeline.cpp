@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "core/conversion_job.h"
 #include "engine/colour.h"
 #include "engine/frame.h"
 #include "engine/loading.h"
@@ -14,11 +13,11 @@
 #include "engine/watermark.h"
 #include "settings/program_settings.h"
 
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                 const RunResources& resources) {
+FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
+                        const RunResources& resources) {
   job.output_path.clear();
   Bitmap image = LoadInputImage(job.input_path);
-  if (!image) return false;
+  if (!image) return FileFailure::LoadFailed;
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);
@@ -53,6 +52,9 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder, keep_subfolders, name);
   // A mask may make subfolders, never a name outside the output folder.
   const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
-  if (!StaysInOutputFolder(relative)) return false;
-  return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
+  if (!StaysInOutputFolder(relative)) return FileFailure::OutsideOutputFolder;
+  if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
+    return FileFailure::SaveFailed;
+  }
+  return FileFailure::None;
 }

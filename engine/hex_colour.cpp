@@ -1,5 +1,7 @@
 #include "engine/hex_colour.h"
 
+#include "engine/bitmap.h"
+
 namespace {
 
 int HexDigit(char c) {

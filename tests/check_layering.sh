@@ -25,11 +25,16 @@ declare -A forbidden_external=(
   [texts]="FreeImage.h cairo pango wx/ archive"
   [config]="FreeImage.h cairo pango wx/ archive"
   [engine]="wx/ archive"
-  [core]="wx/ cairo pango"
+  [core]="wx/ cairo pango FreeImage.h"
   [update]="wx/ FreeImage.h"
   [themes]="wx/ FreeImage.h"
-  [cli]="wx/"
+  [cli]="wx/ FreeImage.h"
+  [gui]="FreeImage.h"
+  [app]="FreeImage.h"
 )
+# Files of app/ that belong to the console program, which never loads the window: they may not
+# include gui/ (only the window program's own main does).
+console_program_files="app/main.cpp app/start_up.cpp app/start_up.h app/make_docs_main.cpp"
 
 failures=0
 check_file() {
@@ -39,6 +44,11 @@ check_file() {
     header=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
     case "$header" in
       platform/*|settings/*|core/*|engine/*|cli/*|config/*|texts/*|update/*|themes/*|gui/*|app/*)
+        if [[ "$header" == gui/* && " $console_program_files " == *" $file "* ]]; then
+          echo "$file: includes $header, but the console program never loads the window"
+          failures=$((failures + 1))
+          continue
+        fi
         [[ "$header" == "$own"* ]] && continue
         ok=0
         for prefix in ${allowed[$layer]}; do
