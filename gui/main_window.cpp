@@ -23,6 +23,7 @@
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
+#include "gui/system_services.h"
 #include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/window_session.h"
@@ -102,6 +103,7 @@ MainWindow::MainWindow(WindowSession& session)
     : wxFrame(nullptr, wxID_ANY, FromUtf8(BuildProgramTitle()), wxDefaultPosition, wxDefaultSize,
               wxDEFAULT_FRAME_STYLE),
       session_(session) {
+  if (!session_.HasServices()) session_.SetServices(std::make_unique<SystemServices>());
   g_main_window = this;
   BuildMainMenu(this);
   toolbar_height_ = BuildMainToolbar(this);

@@ -7,17 +7,12 @@
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
-#include "platform/open_default.h"
+#include "gui/system_services.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 #include "update/update_check.h"
 
 namespace {
-
-std::string& AddressOverride() {
-  static std::string address;
-  return address;
-}
 
 MessageKind KindOf(const UpdateMessage& message) {
   if (message.buttons == MessageButtons::YesNo) return MessageKind::Question;
@@ -33,9 +28,8 @@ bool check_in_work = false;
 bool close_after_check = false;
 
 UpdateOutcome FetchUnderBusyCursor() {
-  const UpdateServer server{
-      AddressOverride().empty() ? std::string(VersionFileAddress) : AddressOverride(),
-      BuildProgramTitle(), VersionNumber};
+  const UpdateServer server{CurrentServices().VersionFileAddress(), BuildProgramTitle(),
+                            VersionNumber};
   // Input is shut out while the network is waited for, but the window keeps painting, the
   // cursor says why nothing answers and a close request ends the wait.
   MainWindow* const window = g_main_window;
@@ -63,13 +57,11 @@ void Report(UpdateOutcome outcome) {
   }
   const bool yes = Show(UpdateMessageFor(outcome));
   if (outcome == UpdateOutcome::NewUpdate && yes) {
-    OpenWithDefaultHandler(std::string(ProductWebAddress));
+    CurrentServices().Open(std::string(ProductWebAddress));
   }
 }
 
 }  // namespace
-
-void SetVersionFileAddress(std::string address) { AddressOverride() = std::move(address); }
 
 void CheckForUpdatesFromWindow() {
   if (check_in_work) return;

@@ -14,9 +14,6 @@ void CheckForUpdatesFromWindow();
 /// then "Update Date" becomes now, whatever the answer.
 void RunAutomaticUpdateCheckFromWindow();
 
-/// Points the checks at another version file (a test's own server); empty restores the maker's.
-void SetVersionFileAddress(std::string address);
-
 /// True while a check waits for the network.
 bool UpdateCheckInWork();
 

@@ -4,9 +4,11 @@
 // chooser's start, the output folder, "%rnd%" and "%n%") and the output-folder history in the
 // settings. No widget: the main window shows what the session decides.
 
+#include <memory>
 #include <string>
 
 #include "core/conversion_job.h"
+#include "gui/window_services.h"
 
 struct ProgramSettings;
 
@@ -16,6 +18,11 @@ class WindowSession {
   explicit WindowSession(ProgramSettings& settings);
 
   ProgramSettings& Settings() { return settings_; }
+
+  /// The boxes, choosers, opener and version-file address the window uses.
+  bool HasServices() const { return services_ != nullptr; }
+  WindowServices& Services() { return *services_; }
+  void SetServices(std::unique_ptr<WindowServices> services) { services_ = std::move(services); }
   ConversionJob& Job() { return job_; }
   const ConversionJob& Job() const { return job_; }
 
@@ -38,4 +45,5 @@ class WindowSession {
  private:
   ProgramSettings& settings_;
   ConversionJob job_;
+  std::unique_ptr<WindowServices> services_;
 };
