@@ -20,6 +20,7 @@
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
 #include "gui/converter_search.h"
+#include "gui/file_choosers.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
@@ -233,6 +234,20 @@ void MainWindow::StartNewJob() {
   session_.NewJob();
   input_field_->ChangeValue(wxEmptyString);
   output_folder_box_->SetSelection(wxNOT_FOUND);
+}
+
+bool MainWindow::ChooseInputFile() {
+  const std::optional<std::string> chosen = AskForInputFile(session_);
+  const bool accepted = chosen && OfferInputFile(*chosen);
+  PostSizeEvent();
+  return accepted;
+}
+
+void MainWindow::ChooseOutputFolder() {
+  std::optional<std::string> chosen =
+      AskForOutputFolder(session_, ToUtf8(output_folder_box_->GetValue()));
+  if (chosen && session_.ChooseOutputFolder(std::move(*chosen))) FillOutputFolderBox();
+  PostSizeEvent();
 }
 
 bool MainWindow::OfferInputFile(const std::string& path) {

@@ -14,7 +14,6 @@
 #include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/converter_search.h"
-#include "gui/file_choosers.h"
 #include "gui/message_boxes.h"
 #include "gui/uninstall_page.h"
 #include "settings/program_settings.h"
@@ -212,13 +211,13 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
     starts.push_back(start);
     return answer;
   };
-  EXPECT_TRUE(ChooseInputFile());
+  EXPECT_TRUE(window().ChooseInputFile());
   EXPECT_EQ(window().InputField()->GetValue(), document);
   // The chooser forgets where it started: the next one starts empty.
   EXPECT_EQ(session_.Job().input_path, "");
 
   answer = std::nullopt;
-  EXPECT_FALSE(ChooseInputFile());
+  EXPECT_FALSE(window().ChooseInputFile());
   answer = dir_.file("notes.txt");
   SendCommand(CmdAddInputFile);
   services().file = nullptr;
