@@ -127,7 +127,7 @@ void DispatchCommand(int32_t id) {
       if (g_main_window) g_main_window->OpenConverterSearch();
       return;
     case CmdCheckForUpdates:
-      CheckForUpdatesFromWindow();
+      if (g_main_window) CheckForUpdatesFromWindow(g_main_window->Session());
       return;
     case CmdAbout:
       if (g_main_window) g_main_window->OpenAbout();

@@ -300,8 +300,8 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     return;
   }
   // A check for a new version waiting for the network gives up, and the window closes after it.
-  if (UpdateCheckInWork()) {
-    CloseAfterUpdateCheck();
+  if (UpdateCheckInWork(session_)) {
+    CloseAfterUpdateCheck(session_);
     if (event.CanVeto()) {
       event.Veto();
       return;

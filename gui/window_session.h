@@ -12,6 +12,13 @@
 
 struct ProgramSettings;
 
+/// A check for a new version while it waits for the network.
+struct UpdateCheckState {
+  bool in_work = false;
+  /// The window was asked to close during the wait: the check gives up and closes it after.
+  bool close_after = false;
+};
+
 class WindowSession {
  public:
   /// A session over `settings`, which it reads and writes (the history) and which outlive it.
@@ -42,8 +49,12 @@ class WindowSession {
   /// (where the chooser starts next) and the "%rnd%" and "%n%" to count on from.
   void TakeJob(const ConversionJob& job) { job_ = job; }
 
+  /// Outlives the window, so a check whose window went during the wait still finds it.
+  UpdateCheckState& UpdateCheck() { return update_check_; }
+
  private:
   ProgramSettings& settings_;
   ConversionJob job_;
   std::unique_ptr<WindowServices> services_;
+  UpdateCheckState update_check_;
 };

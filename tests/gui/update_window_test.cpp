@@ -132,20 +132,20 @@ TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
   const int64_t eight_days_ago = LocalNowSeconds() - 8 * Day;
   g_settings.general.update_date = eight_days_ago;
   answer_ = false;
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Do you want to check for updates?");
   EXPECT_GE(g_settings.general.update_date, eight_days_ago + 8 * Day);
 
   // Asked again at once: not due, nothing shown.
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   EXPECT_EQ(messages_.size(), 1u);
 
   // Due again and answered Yes: the check runs and shows its outcome.
   g_settings.general.update_date = eight_days_ago;
   answer_ = true;
   const OpenerStub opener(dir_);
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   ASSERT_EQ(messages_.size(), 3u);
   EXPECT_EQ(messages_[2],
             "A new version of Quorvix is available! Are you ready to download it right now?");
@@ -154,6 +154,6 @@ TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
   // "Never" never asks.
   g_settings.general.update_range = 5;
   g_settings.general.update_date = 0;
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   EXPECT_EQ(messages_.size(), 3u);
 }
