@@ -17,8 +17,6 @@
 
 namespace {
 
-int g_boxes_shown = 0;
-
 // The window a box or chooser belongs to: the one in front (a dialog asking), else the main one.
 wxWindow* Owner() {
   wxWindow* active = wxGetActiveWindow();
@@ -44,14 +42,14 @@ long StyleOf(MessageKind kind) {
 
 }  // namespace
 
-bool MessageBoxShown() { return g_boxes_shown > 0; }
+bool MessageBoxShown() { return CurrentServices().MessageShown(); }
 
 bool SystemServices::Message(MessageKind kind, const std::string& title, const std::string& text) {
   wxMessageDialog box(Owner(), WindowText(text), FromUtf8(title), StyleOf(kind));
   // Counted as shown until it is answered.
-  ++g_boxes_shown;
+  ++boxes_shown_;
   const int answer = box.ShowModal();
-  --g_boxes_shown;
+  --boxes_shown_;
   return answer == wxID_YES || answer == wxID_OK;
 }
 

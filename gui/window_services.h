@@ -17,6 +17,8 @@ class WindowServices {
   /// A box titled `title` showing `text`, with the buttons and icon of `kind` (Yes and No for the
   /// questions, OK otherwise). True for Yes (or OK).
   virtual bool Message(MessageKind kind, const std::string& title, const std::string& text) = 0;
+  /// True while a box is on the screen, waiting for its answer.
+  virtual bool MessageShown() const = 0;
 
   /// The input-file chooser, starting at `start`: the chosen path, or nothing for Cancel.
   virtual std::optional<std::string> ChooseFile(const std::string& start) = 0;

@@ -33,6 +33,7 @@ class ChooserServices : public WindowServices {
     ADD_FAILURE() << "no box expected";
     return false;
   }
+  bool MessageShown() const override { return false; }
   std::optional<std::string> ChooseFile(const std::string& start) override {
     starts.push_back(start);
     return answer;
