@@ -9,7 +9,6 @@
 #include "gui/about_window.h"
 #include "gui/conversion_run.h"
 #include "gui/converter_search.h"
-#include "gui/file_choosers.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
@@ -101,10 +100,10 @@ void DispatchCommand(int32_t id) {
       if (g_main_window) g_main_window->Close();
       return;
     case CmdAddInputFile:
-      ChooseInputFile();
+      if (g_main_window) g_main_window->ChooseInputFile();
       return;
     case CmdSelectOutputFolder:
-      ChooseOutputFolder();
+      if (g_main_window) g_main_window->ChooseOutputFolder();
       return;
     case CmdConvert:
       RunConversionFromWindow();
@@ -128,7 +127,7 @@ void DispatchCommand(int32_t id) {
       if (g_main_window) g_main_window->OpenConverterSearch();
       return;
     case CmdCheckForUpdates:
-      CheckForUpdatesFromWindow();
+      if (g_main_window) CheckForUpdatesFromWindow(g_main_window->Session());
       return;
     case CmdAbout:
       if (g_main_window) g_main_window->OpenAbout();

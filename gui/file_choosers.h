@@ -1,20 +1,17 @@
 #pragma once
 
-// The system's file and folder choosers of the main window.
+// The input-file and output-folder choosers of the main window: they ask the session's services
+// and return what was chosen; the main window applies it.
 
-#include <functional>
 #include <optional>
 #include <string>
 
-/// Shows the file-open chooser; true when the chosen file was accepted as input.
-bool ChooseInputFile();
+class WindowSession;
 
-/// Shows the folder chooser; a chosen existing folder becomes the output folder and heads the
-/// history.
-void ChooseOutputFolder();
+/// The input-file chooser, starting where the last chosen file was: the chosen path, or nothing
+/// for Cancel. The chooser forgets where it started, so the next one starts empty.
+std::optional<std::string> AskForInputFile(WindowSession& session);
 
-/// Answers a chooser in place of showing it: given where it starts, the chosen path or nullopt
-/// for Cancel. An empty handler shows the chooser again.
-using ChoiceHandler = std::function<std::optional<std::string>(const std::string& start)>;
-void SetFileChoiceHandler(ChoiceHandler handler);
-void SetFolderChoiceHandler(ChoiceHandler handler);
+/// The folder chooser, starting at the folder part of `shown` (the folder box's entry) or, while
+/// the box is empty, at the job's output folder: the chosen folder, or nothing for Cancel.
+std::optional<std::string> AskForOutputFolder(WindowSession& session, const std::string& shown);

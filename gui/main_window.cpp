@@ -20,9 +20,11 @@
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
 #include "gui/converter_search.h"
+#include "gui/file_choosers.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
+#include "gui/system_services.h"
 #include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/window_session.h"
@@ -102,6 +104,7 @@ MainWindow::MainWindow(WindowSession& session)
     : wxFrame(nullptr, wxID_ANY, FromUtf8(BuildProgramTitle()), wxDefaultPosition, wxDefaultSize,
               wxDEFAULT_FRAME_STYLE),
       session_(session) {
+  if (!session_.HasServices()) session_.SetServices(std::make_unique<SystemServices>());
   g_main_window = this;
   BuildMainMenu(this);
   toolbar_height_ = BuildMainToolbar(this);
@@ -233,6 +236,20 @@ void MainWindow::StartNewJob() {
   output_folder_box_->SetSelection(wxNOT_FOUND);
 }
 
+bool MainWindow::ChooseInputFile() {
+  const std::optional<std::string> chosen = AskForInputFile(session_);
+  const bool accepted = chosen && OfferInputFile(*chosen);
+  PostSizeEvent();
+  return accepted;
+}
+
+void MainWindow::ChooseOutputFolder() {
+  std::optional<std::string> chosen =
+      AskForOutputFolder(session_, ToUtf8(output_folder_box_->GetValue()));
+  if (chosen && session_.ChooseOutputFolder(std::move(*chosen))) FillOutputFolderBox();
+  PostSizeEvent();
+}
+
 bool MainWindow::OfferInputFile(const std::string& path) {
   const bool folder_shown = !output_folder_box_->GetValue().empty();
   if (!session_.OfferInputFile(path, ToUtf8(output_folder_box_->GetValue()))) return false;
@@ -283,8 +300,8 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     return;
   }
   // A check for a new version waiting for the network gives up, and the window closes after it.
-  if (UpdateCheckInWork()) {
-    CloseAfterUpdateCheck();
+  if (UpdateCheckInWork(session_)) {
+    CloseAfterUpdateCheck(session_);
     if (event.CanVeto()) {
       event.Veto();
       return;

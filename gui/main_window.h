@@ -56,6 +56,12 @@ class MainWindow : public wxFrame {
   /// and shows its folder as output folder while none is shown. False when it was not accepted.
   bool OfferInputFile(const std::string& path);
 
+  /// Shows the input-file chooser; true when the chosen file was accepted as input.
+  bool ChooseInputFile();
+  /// Shows the folder chooser; a chosen existing folder becomes the output folder and heads the
+  /// history.
+  void ChooseOutputFolder();
+
   /// The state the window shows.
   WindowSession& Session() { return session_; }
 

@@ -1,17 +1,10 @@
 #pragma once
 
-// The message boxes of the window run. Tests answer them through a handler instead of a person.
+// The message boxes of the window run, shown through the session's services.
 
-#include <functional>
 #include <string>
 
-enum class MessageKind { Warning, BreakQuestion, Question, Information, Error };
-
-/// Answers a message box in place of showing it: returns true for Yes (or OK).
-using MessageHandler = std::function<bool(MessageKind kind, const std::string& text)>;
-
-/// Replaces the shown boxes by `handler`; an empty handler shows them again.
-void SetMessageHandler(MessageHandler handler);
+#include "gui/window_services.h"
 
 /// An OK box with a warning icon, titled "Warning" of group "Msg".
 void ShowWarning(const std::string& text);

@@ -4,9 +4,6 @@
 #include <wx/bmpcbox.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/colordlg.h>
-#include <wx/filedlg.h>
-#include <wx/fontdlg.h>
 #include <wx/listbox.h>
 #include <wx/slider.h>
 #include <wx/spinctrl.h>
@@ -20,53 +17,13 @@
 #include "gui/message_boxes.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
+#include "gui/system_services.h"
 #include "gui/wx_text.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
-
-PreferencesChoosers& Choosers() {
-  static PreferencesChoosers choosers;
-  return choosers;
-}
-
-bool PickColour(wxWindow* owner, uint32_t& colour) {
-  if (Choosers().colour) return Choosers().colour(colour);
-  wxColourData data;
-  data.SetColour(wxColour(colour & 0xFF, colour >> 8 & 0xFF, colour >> 16 & 0xFF));
-  wxColourDialog dialog(owner, &data);
-  if (dialog.ShowModal() != wxID_OK) return false;
-  const wxColour picked = dialog.GetColourData().GetColour();
-  colour = picked.Red() | picked.Green() << 8 | picked.Blue() << 16;
-  return true;
-}
-
-// The style flags the font chooser reports: bold 256, italic 512.
-bool PickFont(wxWindow* owner, std::string& name, int& size, int& style_flags) {
-  if (Choosers().font) return Choosers().font(name, size, style_flags);
-  wxFontData data;
-  data.SetInitialFont(wxFont(wxFontInfo(size > 0 ? size : 10).FaceName(FromUtf8(name))));
-  wxFontDialog dialog(owner, data);
-  if (dialog.ShowModal() != wxID_OK) return false;
-  const wxFont font = dialog.GetFontData().GetChosenFont();
-  name = ToUtf8(font.GetFaceName());
-  size = font.GetPointSize();
-  style_flags = (font.GetWeight() >= wxFONTWEIGHT_BOLD ? 256 : 0) |
-                (font.GetStyle() != wxFONTSTYLE_NORMAL ? 512 : 0);
-  return true;
-}
-
-bool PickFile(wxWindow* owner, const std::string& start, const std::string& filter,
-              std::string& path) {
-  if (Choosers().file) return Choosers().file(start, filter, path);
-  wxFileDialog dialog(owner, FromUtf8(GetText("Dialog", "Select Watermark Image")), wxEmptyString,
-                      FromUtf8(start), FromUtf8(filter), wxFD_OPEN);
-  if (dialog.ShowModal() != wxID_OK) return false;
-  path = ToUtf8(dialog.GetPath());
-  return true;
-}
 
 void EnableRow(RowControls* controls, bool enable) {
   if (!controls) return;
@@ -85,8 +42,6 @@ int Selection(RowControls* controls) {
 bool Ticked(RowControls* controls) { return controls && controls->check->GetValue(); }
 
 }  // namespace
-
-void SetPreferencesChoosers(PreferencesChoosers choosers) { Choosers() = std::move(choosers); }
 
 void PreferencesDialog::HandlePreferencesEvent(wxCommandEvent& event) {
   const int id = event.GetId();
@@ -288,7 +243,7 @@ void PreferencesDialog::OnGammaText(bool commit) {
 void PreferencesDialog::ChooseButtonColour(RowControls& controls) {
   const uint32_t current = ParseHexColour(ToUtf8(controls.text->GetValue()));
   uint32_t picked = current;
-  if (!PickColour(this, picked) || picked == current) return;
+  if (!CurrentServices().ChooseColour(picked) || picked == current) return;
   ShowColour(controls, picked);
 }
 
@@ -297,7 +252,7 @@ void PreferencesDialog::ChoosePaletteColour(RowControls& controls) {
   uint32_t picked = selected >= 0 && selected < static_cast<int>(controls.entry_values.size())
                         ? controls.entry_values[selected]
                         : 0;
-  if (!PickColour(this, picked)) return;
+  if (!CurrentServices().ChooseColour(picked)) return;
   std::string& palette = controls.row->binding == RowBinding::FontColours
                              ? g_settings.watermark.font_colors
                              : g_settings.watermark.back_colors;
@@ -323,7 +278,7 @@ void PreferencesDialog::ChooseFont() {
   std::string name = ToUtf8(font_row.choice->GetStringSelection());
   int size = static_cast<int>(LeadingNumber(ToUtf8(size_row.text->GetValue())));
   int flags = 0;
-  if (!PickFont(this, name, size, flags)) return;
+  if (!CurrentServices().ChooseFont(name, size, flags)) return;
   name = FontNameForList(name);
   std::string& fonts = g_settings.watermark.fonts;
   if (!ListHasField(fonts, name)) {
@@ -345,7 +300,8 @@ void PreferencesDialog::ChooseWatermarkImage() {
                                                   GetText("Dialog", "All Files"));
   std::string path;
   const std::string start(TrimBlanks(ToUtf8(image_row.text->GetValue())));
-  if (PickFile(this, start, filter, path)) image_row.text->ChangeValue(FromUtf8(path));
+  if (CurrentServices().ChooseImage(start, filter, path))
+    image_row.text->ChangeValue(FromUtf8(path));
 }
 
 void PreferencesDialog::StoreTheme(const RowControls& controls) {

@@ -66,13 +66,6 @@ struct RowControls {
   std::vector<wxWindow*> Windows() const;
 };
 
-/// Answers the system's choosers in tests; an empty function shows the real chooser.
-struct PreferencesChoosers {
-  std::function<bool(uint32_t& colour)> colour;
-  std::function<bool(std::string& name, int& size, int& style_flags)> font;
-  std::function<bool(const std::string& start, const std::string& filter, std::string& path)> file;
-};
-
 class PreferencesDialog : public wxDialog {
  public:
   /// Builds the dialog hidden, owned by `owner`.
@@ -162,6 +155,3 @@ wxBitmap ColourSwatch(uint32_t colour, int width, int height);
 
 /// The entry text of a colour list: the colour's name, or "Color #RRGGBB".
 wxString ColourEntryName(uint32_t colour);
-
-/// Replaces the system choosers by `choosers` (tests); empty members show the real ones.
-void SetPreferencesChoosers(PreferencesChoosers choosers);

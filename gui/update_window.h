@@ -4,21 +4,18 @@
 // message boxes. The network wait happens on the window's thread, which keeps painting the
 // window under a busy cursor and hears a close request, which ends the wait.
 
-#include <string>
+class WindowSession;
 
 /// Fetches the version file under a busy cursor and shows the box of the outcome; Yes in the
 /// "New Update" box opens the product page.
-void CheckForUpdatesFromWindow();
+void CheckForUpdatesFromWindow(WindowSession& session);
 
 /// When the start-up check is due, asks whether to check and on Yes checks as the command does;
 /// then "Update Date" becomes now, whatever the answer.
-void RunAutomaticUpdateCheckFromWindow();
-
-/// Points the checks at another version file (a test's own server); empty restores the maker's.
-void SetVersionFileAddress(std::string address);
+void RunAutomaticUpdateCheckFromWindow(WindowSession& session);
 
 /// True while a check waits for the network.
-bool UpdateCheckInWork();
+bool UpdateCheckInWork(WindowSession& session);
 
 /// Gives up the check in work; the main window closes once it has returned.
-void CloseAfterUpdateCheck();
+void CloseAfterUpdateCheck(WindowSession& session);

@@ -93,7 +93,7 @@ class WindowApp : public wxApp {
     SetTopWindow(window);
     window->Finish();
     // Asked once the window is on the screen, so the question has its owner visible.
-    CallAfter([] { RunAutomaticUpdateCheckFromWindow(); });
+    CallAfter([this] { RunAutomaticUpdateCheckFromWindow(session_); });
     return true;
   }
 

@@ -4,11 +4,20 @@
 // chooser's start, the output folder, "%rnd%" and "%n%") and the output-folder history in the
 // settings. No widget: the main window shows what the session decides.
 
+#include <memory>
 #include <string>
 
 #include "core/conversion_job.h"
+#include "gui/window_services.h"
 
 struct ProgramSettings;
+
+/// A check for a new version while it waits for the network.
+struct UpdateCheckState {
+  bool in_work = false;
+  /// The window was asked to close during the wait: the check gives up and closes it after.
+  bool close_after = false;
+};
 
 class WindowSession {
  public:
@@ -16,6 +25,11 @@ class WindowSession {
   explicit WindowSession(ProgramSettings& settings);
 
   ProgramSettings& Settings() { return settings_; }
+
+  /// The boxes, choosers, opener and version-file address the window uses.
+  bool HasServices() const { return services_ != nullptr; }
+  WindowServices& Services() { return *services_; }
+  void SetServices(std::unique_ptr<WindowServices> services) { services_ = std::move(services); }
   ConversionJob& Job() { return job_; }
   const ConversionJob& Job() const { return job_; }
 
@@ -35,7 +49,12 @@ class WindowSession {
   /// (where the chooser starts next) and the "%rnd%" and "%n%" to count on from.
   void TakeJob(const ConversionJob& job) { job_ = job; }
 
+  /// Outlives the window, so a check whose window went during the wait still finds it.
+  UpdateCheckState& UpdateCheck() { return update_check_; }
+
  private:
   ProgramSettings& settings_;
   ConversionJob job_;
+  std::unique_ptr<WindowServices> services_;
+  UpdateCheckState update_check_;
 };

@@ -14,7 +14,7 @@
 #include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/converter_search.h"
-#include "gui/file_choosers.h"
+#include "gui/message_boxes.h"
 #include "gui/uninstall_page.h"
 #include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
@@ -175,12 +175,12 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   SendCommand(CmdNew);
   window().OutputFolderBox()->SetSelection(2);
   std::string asked_start;
-  SetFolderChoiceHandler([&](const std::string& start) -> std::optional<std::string> {
+  services().folder = [&](const std::string& start) -> std::optional<std::string> {
     asked_start = start;
     return folder;
-  });
+  };
   SendCommand(CmdSelectOutputFolder);
-  SetFolderChoiceHandler(nullptr);
+  services().folder = nullptr;
 
   // The chooser starts at the folder part of the entry shown.
   EXPECT_EQ(asked_start, "/last/");
@@ -190,11 +190,11 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), folder + "/");
 
   // A cancelled chooser or one naming no folder changes nothing.
-  SetFolderChoiceHandler([](const std::string&) { return std::nullopt; });
+  services().folder = [](const std::string&) { return std::nullopt; };
   SendCommand(CmdSelectOutputFolder);
-  SetFolderChoiceHandler([&](const std::string&) { return dir_.file("missing"); });
+  services().folder = [&](const std::string&) { return dir_.file("missing"); };
   SendCommand(CmdSelectOutputFolder);
-  SetFolderChoiceHandler(nullptr);
+  services().folder = nullptr;
   EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
 }
 
@@ -207,20 +207,53 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   session_.Job().input_path = "/earlier/run.psd";
   std::vector<std::string> starts;
   std::optional<std::string> answer = document;
-  SetFileChoiceHandler([&](const std::string& start) {
+  services().file = [&](const std::string& start) {
     starts.push_back(start);
     return answer;
-  });
-  EXPECT_TRUE(ChooseInputFile());
+  };
+  EXPECT_TRUE(window().ChooseInputFile());
   EXPECT_EQ(window().InputField()->GetValue(), document);
   // The chooser forgets where it started: the next one starts empty.
   EXPECT_EQ(session_.Job().input_path, "");
 
   answer = std::nullopt;
-  EXPECT_FALSE(ChooseInputFile());
+  EXPECT_FALSE(window().ChooseInputFile());
   answer = dir_.file("notes.txt");
   SendCommand(CmdAddInputFile);
-  SetFileChoiceHandler(nullptr);
+  services().file = nullptr;
   EXPECT_EQ(window().InputField()->GetValue(), document);
   EXPECT_EQ(starts, (std::vector<std::string>{"/earlier/run.psd", "", ""}));
+}
+
+TEST_F(WindowTest, MessageBoxesReachTheSessionsServicesWithKindTitleAndAnswer) {
+  struct Box {
+    MessageKind kind;
+    std::string title;
+    std::string text;
+  };
+  std::vector<Box> boxes;
+  bool answer = false;
+  services().message = [&](MessageKind kind, const std::string& title, const std::string& text) {
+    boxes.push_back({kind, title, text});
+    return answer;
+  };
+  ShowWarning("Disk full");
+  EXPECT_FALSE(AskBreakConversion());
+  answer = true;
+  EXPECT_TRUE(AskBreakConversion());
+  EXPECT_TRUE(ShowMessage(MessageKind::Error, "Error", "Ask break conversion"));
+
+  ASSERT_EQ(boxes.size(), 4u);
+  EXPECT_EQ(boxes[0].kind, MessageKind::Warning);
+  EXPECT_EQ(boxes[0].title, "Warning");
+  EXPECT_EQ(boxes[0].text, "Disk full");
+  EXPECT_EQ(boxes[1].kind, MessageKind::BreakQuestion);
+  EXPECT_EQ(boxes[1].title, "Warning");
+  EXPECT_EQ(boxes[1].text, "Do you want to break the conversion?");
+  // Titles and texts are looked up in group "Msg" before they are shown.
+  EXPECT_EQ(boxes[3].kind, MessageKind::Error);
+  EXPECT_EQ(boxes[3].title, "Error");
+  EXPECT_EQ(boxes[3].text, "Do you want to break the conversion?");
+  // Nothing reached the harness's own answering machine.
+  EXPECT_TRUE(messages_.empty());
 }

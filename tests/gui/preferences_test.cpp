@@ -70,23 +70,6 @@ void TypeIntoSpin(RowControls* row, const std::string& text, bool enter = false)
 
 void Click(wxWindow* button) { Notify(button, wxEVT_BUTTON); }
 
-// The system choosers, answered by the test.
-void AnswerColours(std::function<bool(uint32_t&)> answer) {
-  PreferencesChoosers choosers;
-  choosers.colour = std::move(answer);
-  SetPreferencesChoosers(choosers);
-}
-void AnswerFonts(std::function<bool(std::string&, int&, int&)> answer) {
-  PreferencesChoosers choosers;
-  choosers.font = std::move(answer);
-  SetPreferencesChoosers(choosers);
-}
-void AnswerFiles(std::function<bool(const std::string&, const std::string&, std::string&)> answer) {
-  PreferencesChoosers choosers;
-  choosers.file = std::move(answer);
-  SetPreferencesChoosers(choosers);
-}
-
 }  // namespace
 
 class PreferencesTest : public WindowTest {
@@ -94,11 +77,24 @@ class PreferencesTest : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     BuildConfigFilePath();
-    SetPreferencesChoosers({});
   }
-  void TearDown() override {
-    SetPreferencesChoosers({});
-    WindowTest::TearDown();
+
+  // The system choosers, answered by the test: one at a time, the others shown for real.
+  void AnswerColours(std::function<bool(uint32_t&)> answer) {
+    services().colour = std::move(answer);
+    services().font = nullptr;
+    services().image = nullptr;
+  }
+  void AnswerFonts(std::function<bool(std::string&, int&, int&)> answer) {
+    services().colour = nullptr;
+    services().font = std::move(answer);
+    services().image = nullptr;
+  }
+  void AnswerFiles(
+      std::function<bool(const std::string&, const std::string&, std::string&)> answer) {
+    services().colour = nullptr;
+    services().font = nullptr;
+    services().image = std::move(answer);
   }
 
   PreferencesDialog& OpenAt(int page) {

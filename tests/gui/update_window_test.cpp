@@ -35,13 +35,13 @@ TestHttpServer::Script Answer(std::string body, int pause_milliseconds = 0) {
 class UpdateWindowTest : public WindowTest {
  protected:
   void TearDown() override {
-    SetVersionFileAddress({});
+    services().version_file_address.clear();
     WindowTest::TearDown();
   }
   // Runs the update command against a server answering `body`; the boxes land in messages_.
   void CheckWith(const std::string& body) {
     TestHttpServer server(Answer(body));
-    SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+    services().version_file_address = server.Address("/files/tarnex.dat");
     SendCommand(CmdCheckForUpdates);
   }
 };
@@ -75,7 +75,7 @@ TEST_F(UpdateWindowTest, EachAnswerHasItsBox) {
 }
 
 TEST_F(UpdateWindowTest, ARefusedPortReportsTheConnectionProblem) {
-  SetVersionFileAddress("http://127.0.0.1:" + std::to_string(UnusedLocalPort()) + "/v");
+  services().version_file_address = "http://127.0.0.1:" + std::to_string(UnusedLocalPort()) + "/v";
   SendCommand(CmdCheckForUpdates);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Internet connection problems!");
@@ -83,7 +83,7 @@ TEST_F(UpdateWindowTest, ARefusedPortReportsTheConnectionProblem) {
 
 TEST_F(UpdateWindowTest, TheWindowShowsItIsBusyWhileTheServerIsSlow) {
   TestHttpServer server(Answer("270", 600));
-  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  services().version_file_address = server.Address("/files/tarnex.dat");
   // A timer that fires during the wait sees the busy cursor and the shut-out input; one that
   // only fires after the check would see neither.
   bool fired_busy = false;
@@ -107,7 +107,7 @@ TEST_F(UpdateWindowTest, TheWindowShowsItIsBusyWhileTheServerIsSlow) {
 TEST_F(UpdateWindowTest, TheCloseBoxEndsAWaitingCheckAndTheWindow) {
   // A server that never answers: the check would wait its full ten seconds.
   TestHttpServer server([](int fd) { WaitForClientClose(fd, 20000); });
-  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  services().version_file_address = server.Address("/files/tarnex.dat");
   BuildConfigFilePath();
   // The window manager's close request, as the frame's close box sends it.
   const auto close_window =
@@ -126,26 +126,26 @@ TEST_F(UpdateWindowTest, TheCloseBoxEndsAWaitingCheckAndTheWindow) {
 
 TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
   TestHttpServer server(Answer("271"));
-  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  services().version_file_address = server.Address("/files/tarnex.dat");
   // Weekly, last asked eight days ago: due. No still moves the date to now.
   g_settings.general.update_range = 1;
   const int64_t eight_days_ago = LocalNowSeconds() - 8 * Day;
   g_settings.general.update_date = eight_days_ago;
   answer_ = false;
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Do you want to check for updates?");
   EXPECT_GE(g_settings.general.update_date, eight_days_ago + 8 * Day);
 
   // Asked again at once: not due, nothing shown.
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   EXPECT_EQ(messages_.size(), 1u);
 
   // Due again and answered Yes: the check runs and shows its outcome.
   g_settings.general.update_date = eight_days_ago;
   answer_ = true;
   const OpenerStub opener(dir_);
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   ASSERT_EQ(messages_.size(), 3u);
   EXPECT_EQ(messages_[2],
             "A new version of Quorvix is available! Are you ready to download it right now?");
@@ -154,6 +154,6 @@ TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
   // "Never" never asks.
   g_settings.general.update_range = 5;
   g_settings.general.update_date = 0;
-  RunAutomaticUpdateCheckFromWindow();
+  RunAutomaticUpdateCheckFromWindow(session_);
   EXPECT_EQ(messages_.size(), 3u);
 }

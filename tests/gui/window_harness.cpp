@@ -129,10 +129,13 @@ void WindowTest::SetUp() {
   // Each test starts from the pictures of a fresh start, whatever the one before did to them.
   LoadStartPictures();
   messages_.clear();
-  SetMessageHandler([this](MessageKind, const std::string& text) {
+  auto services = std::make_unique<TestServices>();
+  services->message = [this](MessageKind, const std::string&, const std::string& text) {
     messages_.push_back(text);
     return answer_;
-  });
+  };
+  services_ = services.get();
+  session_.SetServices(std::move(services));
   Rebuild();
 }
 
@@ -154,7 +157,6 @@ void WindowTest::TearDown() {
     Pump(20);
   }
   window_ = nullptr;
-  SetMessageHandler(nullptr);
 }
 
 namespace {

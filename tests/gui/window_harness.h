@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/system_services.h"
 #include "gui/window_session.h"
 #include "settings/program_settings.h"
 #include "tests/support/temp_dir.h"
@@ -71,6 +73,47 @@ class OpenerStub {
   std::string saved_path_;
 };
 
+/// The window's services with answers in place of a person: each set function answers its
+/// question; an empty one leaves it to the system (a real chooser, the desktop's opener).
+class TestServices : public SystemServices {
+ public:
+  using Choice = std::function<std::optional<std::string>(const std::string& start)>;
+
+  std::function<bool(MessageKind kind, const std::string& title, const std::string& text)> message;
+  Choice file;
+  Choice folder;
+  std::function<bool(uint32_t& colour)> colour;
+  std::function<bool(std::string& name, int& size, int& style_flags)> font;
+  std::function<bool(const std::string& start, const std::string& filter, std::string& path)> image;
+  /// Where the update check fetches the version file; empty for the maker's address.
+  std::string version_file_address;
+
+  bool Message(MessageKind kind, const std::string& title, const std::string& text) override {
+    return message ? message(kind, title, text) : SystemServices::Message(kind, title, text);
+  }
+  std::optional<std::string> ChooseFile(const std::string& start) override {
+    return file ? file(start) : SystemServices::ChooseFile(start);
+  }
+  std::optional<std::string> ChooseFolder(const std::string& start) override {
+    return folder ? folder(start) : SystemServices::ChooseFolder(start);
+  }
+  bool ChooseColour(uint32_t& value) override {
+    return colour ? colour(value) : SystemServices::ChooseColour(value);
+  }
+  bool ChooseFont(std::string& name, int& size, int& style_flags) override {
+    return font ? font(name, size, style_flags)
+                : SystemServices::ChooseFont(name, size, style_flags);
+  }
+  bool ChooseImage(const std::string& start, const std::string& filter,
+                   std::string& path) override {
+    return image ? image(start, filter, path) : SystemServices::ChooseImage(start, filter, path);
+  }
+  std::string VersionFileAddress() const override {
+    return version_file_address.empty() ? SystemServices::VersionFileAddress()
+                                        : version_file_address;
+  }
+};
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -83,10 +126,13 @@ class WindowTest : public ::testing::Test {
   TempDir dir_;
   /// The window's state, kept across Rebuild() within a test.
   WindowSession session_{g_settings};
+  /// The session's services, answering the message boxes with `answer_` into `messages_`.
+  TestServices& services() { return *services_; }
   /// The texts of the message boxes shown so far, answered with `answer_`.
   std::vector<std::string> messages_;
   bool answer_ = true;
 
  private:
   MainWindow* window_ = nullptr;
+  TestServices* services_ = nullptr;
 };

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
+#include "gui/file_choosers.h"
 #include "gui/output_history.h"
 #include "settings/program_settings.h"
 #include "tests/support/temp_dir.h"
@@ -17,6 +21,32 @@ class WindowSessionTest : public ::testing::Test {
 
   ProgramSettings settings;
   TempDir dir;
+};
+
+// Answers each chooser with `answer` and records where it started; nothing else is asked.
+class ChooserServices : public WindowServices {
+ public:
+  std::optional<std::string> answer;
+  std::vector<std::string> starts;
+
+  bool Message(MessageKind, const std::string&, const std::string&) override {
+    ADD_FAILURE() << "no box expected";
+    return false;
+  }
+  bool MessageShown() const override { return false; }
+  std::optional<std::string> ChooseFile(const std::string& start) override {
+    starts.push_back(start);
+    return answer;
+  }
+  std::optional<std::string> ChooseFolder(const std::string& start) override {
+    starts.push_back(start);
+    return answer;
+  }
+  bool ChooseColour(uint32_t&) override { return false; }
+  bool ChooseFont(std::string&, int&, int&) override { return false; }
+  bool ChooseImage(const std::string&, const std::string&, std::string&) override { return false; }
+  void Open(const std::string&) override {}
+  std::string VersionFileAddress() const override { return {}; }
 };
 
 }  // namespace
@@ -74,4 +104,31 @@ TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
   EXPECT_EQ(session.Job().input_path, "");
   EXPECT_GE(session.Job().random_number, 1);
   EXPECT_LE(session.Job().random_number, 99999);
+}
+
+TEST_F(WindowSessionTest, ChoosersStartWhereTheJobOrTheBoxLeftOffAndOnlyReturnTheAnswer) {
+  WindowSession session(settings);
+  auto owned = std::make_unique<ChooserServices>();
+  ChooserServices& services = *owned;
+  session.SetServices(std::move(owned));
+
+  // The input chooser starts at the last file, forgets it, and leaves the job's folder alone.
+  session.Job().input_path = "/earlier/run.psd";
+  session.Job().output_folder = "/out/";
+  services.answer = "/in/picture.psd";
+  EXPECT_EQ(AskForInputFile(session), "/in/picture.psd");
+  services.answer.reset();
+  EXPECT_EQ(AskForInputFile(session), std::nullopt);
+  EXPECT_EQ(session.Job().input_path, "");
+  EXPECT_EQ(session.Job().output_folder, "/out/");
+
+  // The folder chooser starts at the folder part of the shown entry, else at the job's folder;
+  // its answer is not applied.
+  services.answer = "/chosen";
+  EXPECT_EQ(AskForOutputFolder(session, "/shown/folder/entry"), "/chosen");
+  EXPECT_EQ(AskForOutputFolder(session, ""), "/chosen");
+  EXPECT_EQ(session.Job().output_folder, "/out/");
+  EXPECT_EQ(settings.file.recent_out_folders, "");
+  EXPECT_EQ(services.starts,
+            (std::vector<std::string>{"/earlier/run.psd", "", "/shown/folder/", "/out/"}));
 }

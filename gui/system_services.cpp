@@ -1,0 +1,115 @@
+#include "gui/system_services.h"
+
+#include <wx/colordlg.h>
+#include <wx/dirdlg.h>
+#include <wx/filedlg.h>
+#include <wx/fontdlg.h>
+#include <wx/msgdlg.h>
+
+#include "core/program_identity.h"
+#include "engine/formats.h"
+#include "gui/main_window.h"
+#include "gui/message_boxes.h"
+#include "gui/window_session.h"
+#include "gui/wx_text.h"
+#include "platform/open_default.h"
+#include "texts/language_table.h"
+
+namespace {
+
+// The window a box or chooser belongs to: the one in front (a dialog asking), else the main one.
+wxWindow* Owner() {
+  wxWindow* active = wxGetActiveWindow();
+  return active ? active : g_main_window;
+}
+
+long StyleOf(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Question:
+      return wxYES_NO | wxICON_QUESTION;
+    // Breaking a run loses work: a warning, though it asks.
+    case MessageKind::BreakQuestion:
+      return wxYES_NO | wxICON_WARNING;
+    case MessageKind::Warning:
+      return wxOK | wxICON_WARNING;
+    case MessageKind::Error:
+      return wxOK | wxICON_ERROR;
+    case MessageKind::Information:
+      break;
+  }
+  return wxOK | wxICON_INFORMATION;
+}
+
+}  // namespace
+
+bool MessageBoxShown() { return CurrentServices().MessageShown(); }
+
+bool SystemServices::Message(MessageKind kind, const std::string& title, const std::string& text) {
+  wxMessageDialog box(Owner(), WindowText(text), FromUtf8(title), StyleOf(kind));
+  // Counted as shown until it is answered.
+  ++boxes_shown_;
+  const int answer = box.ShowModal();
+  --boxes_shown_;
+  return answer == wxID_YES || answer == wxID_OK;
+}
+
+std::optional<std::string> SystemServices::ChooseFile(const std::string& start) {
+  const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
+                                                  GetText("Dialog", "All Files"));
+  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Files")), wxEmptyString,
+                      FromUtf8(start), FromUtf8(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return ToUtf8(dialog.GetPath());
+}
+
+std::optional<std::string> SystemServices::ChooseFolder(const std::string& start) {
+  wxDirDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Output Folder")), FromUtf8(start),
+                     wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return ToUtf8(dialog.GetPath());
+}
+
+bool SystemServices::ChooseColour(uint32_t& colour) {
+  wxColourData data;
+  data.SetColour(wxColour(colour & 0xFF, colour >> 8 & 0xFF, colour >> 16 & 0xFF));
+  wxColourDialog dialog(Owner(), &data);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  const wxColour picked = dialog.GetColourData().GetColour();
+  colour = picked.Red() | picked.Green() << 8 | picked.Blue() << 16;
+  return true;
+}
+
+bool SystemServices::ChooseFont(std::string& name, int& size, int& style_flags) {
+  wxFontData data;
+  data.SetInitialFont(wxFont(wxFontInfo(size > 0 ? size : 10).FaceName(FromUtf8(name))));
+  wxFontDialog dialog(Owner(), data);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  const wxFont font = dialog.GetFontData().GetChosenFont();
+  name = ToUtf8(font.GetFaceName());
+  size = font.GetPointSize();
+  style_flags = (font.GetWeight() >= wxFONTWEIGHT_BOLD ? 256 : 0) |
+                (font.GetStyle() != wxFONTSTYLE_NORMAL ? 512 : 0);
+  return true;
+}
+
+bool SystemServices::ChooseImage(const std::string& start, const std::string& filter,
+                                 std::string& path) {
+  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Watermark Image")), wxEmptyString,
+                      FromUtf8(start), FromUtf8(filter), wxFD_OPEN);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  path = ToUtf8(dialog.GetPath());
+  return true;
+}
+
+void SystemServices::Open(const std::string& address) { OpenWithDefaultHandler(address); }
+
+std::string SystemServices::VersionFileAddress() const { return std::string(::VersionFileAddress); }
+
+WindowServices& CurrentServices() {
+  if (g_main_window && g_main_window->Session().HasServices()) {
+    return g_main_window->Session().Services();
+  }
+  // Stateless: one shared instance serves the boxes shown before the window exists.
+  static SystemServices system;
+  return system;
+}
