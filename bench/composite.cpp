@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/decoder/compositor.h"
-#include "engine/decoder/psd_layers.h"
+#include "decoder/compositor.h"
+#include "decoder/psd_layers.h"
 #include "tests/support/psd_writer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "cli/report.h"
 #include "core/conversion_job.h"
 #include "core/run_checks.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"

@@ -3,15 +3,15 @@
 #include <string>
 
 #include "core/conversion_job.h"
-#include "engine/colour.h"
-#include "engine/frame.h"
-#include "engine/loading.h"
-#include "engine/naming.h"
-#include "engine/normalise.h"
-#include "engine/psd_check.h"
-#include "engine/saving.h"
-#include "engine/transforms.h"
-#include "engine/watermark.h"
+#include "engine/loading/loading.h"
+#include "engine/output/naming.h"
+#include "engine/output/saving.h"
+#include "engine/psd/psd_check.h"
+#include "engine/steps/colour.h"
+#include "engine/steps/frame.h"
+#include "engine/steps/normalise.h"
+#include "engine/steps/transforms.h"
+#include "engine/steps/watermark.h"
 #include "settings/program_settings.h"
 
 bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,

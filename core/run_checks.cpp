@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "core/conversion_job.h"
-#include "engine/formats.h"
-#include "engine/saving.h"
+#include "engine/output/formats.h"
+#include "engine/output/saving.h"
 
 namespace {
 

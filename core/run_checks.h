@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/watermark.h"
+#include "engine/steps/watermark.h"
 #include "settings/program_settings.h"
 
 struct ConversionJob;

@@ -14,7 +14,7 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_

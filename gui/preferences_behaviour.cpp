@@ -15,7 +15,7 @@
 
 #include "config/config_text.h"
 #include "config/settings_file.h"
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_

@@ -23,8 +23,8 @@
 #include <cmath>
 
 #include "core/program_identity.h"
-#include "engine/formats.h"
-#include "engine/hex_colour.h"
+#include "engine/output/formats.h"
+#include "engine/steps/hex_colour.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "config/config_text.h"
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 
 namespace {
 

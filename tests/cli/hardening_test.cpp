@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <random>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 #include "platform/atomic_file.h"
 #include "tests/cli/cli_documents.h"
 #include "tests/cli/run_quorvix.h"

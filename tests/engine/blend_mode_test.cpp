@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/loading.h"
+#include "engine/loading/loading.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/psd_check.h"
+#include "engine/psd/psd_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/psd_channels.h"
+#include "engine/psd/psd_channels.h"
 #include "tests/support/psd_writer.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "engine/decoder_spawn.h"
-#include "engine/isolated_decode.h"
-#include "engine/loading.h"
-#include "engine/pixel_memory.h"
+#include "engine/isolation/decoder_spawn.h"
+#include "engine/isolation/isolated_decode.h"
+#include "engine/isolation/pixel_memory.h"
+#include "engine/loading/loading.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,12 +1,12 @@
-#include "engine/watermark.h"
+#include "engine/steps/watermark.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <set>
 
-#include "engine/image_watermark.h"
-#include "engine/text_watermark.h"
+#include "engine/steps/image_watermark.h"
+#include "engine/steps/text_watermark.h"
 #include "tests/engine/drawn_layer_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/decoder/decoder_process.h"
-#include "engine/decoder_protocol.h"
+#include "decoder/decoder_process.h"
+#include "engine/isolation/decoder_protocol.h"
 
 namespace {
 

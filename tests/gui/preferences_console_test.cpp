@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_

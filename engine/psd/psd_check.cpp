@@ -1,0 +1,236 @@
+#include "engine/psd/psd_check.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+
+#include "engine/image/byte_cursor.h"
+
+namespace {
+
+constexpr size_t ResourceHeaderBytes = 28;  // thumbnail resources: format .. planes
+constexpr uint16_t ThumbnailResourceId = 1036;
+constexpr uint16_t OldThumbnailResourceId = 1033;
+constexpr uint16_t ColourCountResourceId = 1046;
+constexpr uint16_t TransparentIndexResourceId = 1047;
+constexpr uint16_t AlphaNamesResourceId = 1006;
+constexpr uint16_t UnicodeAlphaNamesResourceId = 1045;
+constexpr uint16_t AlphaIdentifiersResourceId = 1053;
+constexpr uint16_t VersionInfoResourceId = 1057;
+constexpr uint16_t ResolutionResourceId = 1005;
+constexpr uint64_t PaletteBytes = 768;
+
+bool Multiply(uint64_t a, uint64_t b, uint64_t& result) {
+  return !__builtin_mul_overflow(a, b, &result);
+}
+
+bool Add(uint64_t a, uint64_t b, uint64_t& result) {
+  return !__builtin_add_overflow(a, b, &result);
+}
+
+// Collects the resources we use. Decoders trust the thumbnail's own header, so its compressed
+// size must fit in the block too.
+bool CheckResources(std::span<const uint8_t> file, PsdLayout& layout) {
+  return ForEachPsdResource(
+      file, layout, [&](uint16_t id, uint64_t offset, std::span<const uint8_t> data) {
+        const uint64_t size = data.size();
+        if ((id == ColourCountResourceId || id == TransparentIndexResourceId) && size >= 2) {
+          const uint16_t value = static_cast<uint16_t>(data[0] << 8 | data[1]);
+          if (id == ColourCountResourceId) layout.colour_count = value;
+          if (id == TransparentIndexResourceId) layout.transparent_index = value;
+        }
+        // Version info: a four-byte version, then whether the composite holds the real picture.
+        if (id == VersionInfoResourceId && size >= 5) layout.placeholder_composite = data[4] == 0;
+        const PsdLayout::Block block{offset, size};
+        if (id == PsdIccProfileResourceId) layout.icc_profile = block;
+        if (id == AlphaNamesResourceId) layout.alpha_names = block;
+        if (id == UnicodeAlphaNamesResourceId) layout.unicode_alpha_names = block;
+        if (id == AlphaIdentifiersResourceId) layout.alpha_identifiers = block;
+        if (id == ResolutionResourceId) layout.resolution = block;
+        if (id == ThumbnailResourceId || id == OldThumbnailResourceId) {
+          if (size < ResourceHeaderBytes) return false;
+          ByteCursor header(data);
+          uint64_t field = 0, compressed = 0;
+          for (int i = 0; i < 5; ++i) header.Read(4, field);
+          header.Read(4, compressed);
+          if (compressed > size - ResourceHeaderBytes) return false;
+        }
+        return true;
+      });
+}
+
+// Bytes of the bitmap a decoder makes: at most four channels of the document's depth, grey with
+// alpha widened to four channels, rows padded to four bytes.
+bool DecodedBytes(const PsdLayout& layout, uint64_t& bytes) {
+  uint64_t out_channels = std::min<uint64_t>(layout.channels, 4);
+  if (layout.mode == PsdModeBitmap) out_channels = 1;
+  if (layout.mode == PsdModeGreyscale && layout.channels >= 2) out_channels = 4;
+  uint64_t row_bits = 0;
+  if (!Multiply(layout.width, out_channels * layout.depth, row_bits)) return false;
+  uint64_t pitch = 0;
+  if (!Add(row_bits, 31, pitch)) return false;
+  pitch = pitch / 32 * 4;
+  return Multiply(pitch, layout.height, bytes);
+}
+
+bool CheckImageData(ByteCursor& cursor, PsdLayout& layout) {
+  uint64_t compression = 0;
+  if (!cursor.Read(2, compression)) return false;
+  layout.compression = static_cast<uint16_t>(compression);
+  uint64_t rows = 0;
+  if (!Multiply(layout.channels, layout.height, rows)) return false;
+  if (compression == 0) {
+    layout.pixels_offset = cursor.position();
+    uint64_t size = 0;
+    return Multiply(rows, layout.row_bytes, size) && size <= cursor.remaining();
+  }
+  if (compression != 1) return false;  // ZIP never holds a merged image we can decode
+
+  const size_t count_bytes = layout.version == 2 ? 4 : 2;
+  uint64_t table_size = 0;
+  if (!Multiply(rows, count_bytes, table_size) || table_size > cursor.remaining()) return false;
+  layout.rle_counts_offset = cursor.position();
+  layout.pixels_offset = layout.rle_counts_offset + table_size;
+  // A packed row is at least one header and one byte, and even a careless encoder needs no more
+  // than a header per byte.
+  const uint64_t max_count = 2 * layout.row_bytes + 2;
+  const uint64_t available = cursor.remaining() - table_size;
+  uint64_t total = 0;
+  for (uint64_t row = 0; row < rows; ++row) {
+    uint64_t count = 0;
+    cursor.Read(count_bytes, count);
+    if (count < 2 || count > max_count) return false;
+    total += count;  // at most rows * max_count, checked against the file below as it grows
+    if (total > available) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
+                                           uint64_t available_memory) {
+  const std::optional<PsdHeader> header = ReadPsdHeader(bytes);
+  if (!header) return std::nullopt;
+  PsdLayout layout;
+  static_cast<PsdHeader&>(layout) = *header;
+  layout.file_size = bytes.size();
+  layout.row_bytes = (uint64_t{layout.width} * layout.depth + 7) / 8;  // no overflow at 300000
+  if (layout.mode == PsdModeIndexed && layout.colour_mode_size < PaletteBytes) return std::nullopt;
+  if (!CheckResources(bytes, layout)) return std::nullopt;
+
+  ByteCursor cursor(bytes);
+  cursor.Skip(layout.ImageDataOffset());
+  if (!CheckImageData(cursor, layout)) {
+    // A document whose composite cannot be read may still be built from its layers.
+    layout.composite_missing = true;
+    layout.compression = 0;
+    layout.rle_counts_offset = layout.pixels_offset = 0;
+    if (!layout.RebuildsFromLayers()) return std::nullopt;
+  }
+
+  if (layout.RebuildsFromLayers()) {
+    // Rebuilt, a document with transparency is RGBA (grey too), whatever channels it stores.
+    PsdLayout widened = layout;
+    widened.channels = 4;
+    if (!DecodedBytes(widened, layout.decoded_bytes)) return std::nullopt;
+    const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2
+                                   : layout.mode == PsdModeCmyk    ? 5
+                                                                   : 4;
+    uint64_t pixels = 0, work = 0;
+    if (!Multiply(layout.width, layout.height, pixels) ||
+        !Multiply(pixels, 3 * sizeof(float) * work_channels, work) ||
+        !Add(work, layout.decoded_bytes, layout.rebuild_bytes)) {
+      return std::nullopt;
+    }
+    if (available_memory != 0 && layout.rebuild_bytes > available_memory) return std::nullopt;
+    return layout;
+  }
+  if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
+  if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
+  return layout;
+}
+
+bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory) {
+  uint64_t need = 0;
+  if (!Multiply(decoded_bytes, DecodeMemoryFactor, need)) return false;
+  return available_memory == 0 || need <= available_memory;
+}
+
+namespace {
+
+// A "Key:   123 kB" line of /proc/meminfo, in bytes.
+uint64_t MeminfoBytes(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key + ":");
+  if (at == std::string::npos) return 0;
+  size_t start = text.find_first_not_of(' ', at + key.size() + 1);
+  if (start == std::string::npos) return 0;
+  uint64_t kib = 0;
+  std::from_chars(text.data() + start, text.data() + text.size(), kib);
+  return kib > UINT64_MAX / 1024 ? UINT64_MAX : kib * 1024;
+}
+
+uint64_t ReadNumberFile(const char* path) {
+  std::ifstream in(path);
+  std::string text;
+  if (!(in >> text)) return 0;
+  uint64_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+}  // namespace
+
+uint64_t AvailableMemoryBytes() {
+  std::ifstream in("/proc/meminfo");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  uint64_t available = MeminfoBytes(text, "MemAvailable");
+  if (available == 0) {
+    const long pages = sysconf(_SC_AVPHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && page_size > 0) available = static_cast<uint64_t>(pages) * page_size;
+  }
+  // A container's memory limit is tighter than the machine's free memory.
+  const uint64_t limit = ReadNumberFile("/sys/fs/cgroup/memory.max");
+  const uint64_t used = ReadNumberFile("/sys/fs/cgroup/memory.current");
+  if (limit > 0 && limit > used) {
+    const uint64_t room = limit - used;
+    if (available == 0 || room < available) available = room;
+  }
+  return available;
+}
+
+MappedFile::MappedFile(const std::string& path) {
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat info {};
+  if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  if (info.st_size <= 0) return;  // open, with no bytes
+  void* data = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
+  if (data == MAP_FAILED) {
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  data_ = static_cast<const uint8_t*>(data);
+  size_ = static_cast<size_t>(info.st_size);
+  guard_.emplace(data_, size_);
+}
+
+bool MappedFile::Intact() const { return !guard_ || !guard_->Damaged(); }
+
+MappedFile::~MappedFile() {
+  guard_.reset();
+  if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  if (fd_ >= 0) close(fd_);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+// The text or image watermark, and the watermark font of a run.
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/image/bitmap.h"
+#include "engine/output/naming.h"
+#include "settings/program_settings.h"
+
+struct Font;
+
+/// A run's watermark font: loaded once before the first file, read by the worker, released with
+/// the run's last reference.
+using WatermarkFont = std::shared_ptr<const Font>;
+
+/// The watermark font of "Font", "Font Size", style and effect; empty when the face is not
+/// installed or the size is out of range.
+WatermarkFont LoadWatermarkFont(const ProgramSettings& settings);
+
+/// Draws the "Do Watermark" layer over the image; `tokens` expand the text, which is drawn in
+/// `font` (a text watermark without a font is left out).
+Bitmap DrawWatermark(Bitmap image, const ProgramSettings& settings, const TokenValues& tokens,
+                     const Font* font);
