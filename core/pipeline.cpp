@@ -3,10 +3,10 @@
 #include <string>
 
 #include "core/conversion_job.h"
+#include "engine/image/memory_budget.h"
 #include "engine/loading/loading.h"
 #include "engine/output/naming.h"
 #include "engine/output/saving.h"
-#include "engine/psd/psd_check.h"
 #include "engine/steps/colour.h"
 #include "engine/steps/frame.h"
 #include "engine/steps/normalise.h"
@@ -41,7 +41,14 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = MakeGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = DrawFrame(std::move(image), settings);
-  image = DrawWatermark(std::move(image), settings, tokens, resources.watermark_font.get());
+  // A watermark picture is as untrusted as the input: it is decoded like a document, apart from
+  // the step that draws it.
+  Bitmap picture;
+  if (image && settings.watermark.do_watermark == ToValue(WatermarkType::Image)) {
+    picture = LoadWatermarkImage(settings.watermark.image);
+  }
+  image = DrawWatermark(std::move(image), settings, tokens,
+                        {resources.watermark_font.get(), picture.get()});
   image = ConvertToTargetDepth(std::move(image), job.output_format, output_bpp);
 
   const bool keep_subfolders = settings.advanced.keep_subfolders == 1;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/image/memory_budget.h"
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/decoder_protocol.h"
 #include "engine/isolation/decoder_spawn.h"

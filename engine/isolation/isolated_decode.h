@@ -14,6 +14,7 @@
 #include "engine/image/image_header.h"
 #include "engine/isolation/decoder_protocol.h"
 #include "engine/psd/psd_check.h"
+#include "platform/mapped_file.h"
 
 /// Address space a decoder child of no image needs (the program, its libraries, their heaps).
 constexpr uint64_t DecoderBaseAddressSpace = 512ull << 20;

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "engine/image/byte_cursor.h"
+#include "engine/image/memory_budget.h"
+#include "engine/image/sample_depth.h"
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/isolated_decode.h"
 #include "engine/loading/merged_alpha.h"
 #include "engine/psd/psd_channels.h"
 #include "engine/psd/psd_check.h"
 #include "engine/psd/psd_transparency.h"
-#include "engine/steps/normalise.h"
+#include "platform/mapped_file.h"
 
 namespace {
 

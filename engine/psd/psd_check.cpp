@@ -1,16 +1,10 @@
 #include "engine/psd/psd_check.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <charconv>
 #include <cstring>
-#include <fstream>
 
 #include "engine/image/byte_cursor.h"
+#include "engine/image/memory_budget.h"
 
 namespace {
 
@@ -155,82 +149,4 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
   if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
   return layout;
-}
-
-bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory) {
-  uint64_t need = 0;
-  if (!Multiply(decoded_bytes, DecodeMemoryFactor, need)) return false;
-  return available_memory == 0 || need <= available_memory;
-}
-
-namespace {
-
-// A "Key:   123 kB" line of /proc/meminfo, in bytes.
-uint64_t MeminfoBytes(const std::string& text, const std::string& key) {
-  const size_t at = text.find(key + ":");
-  if (at == std::string::npos) return 0;
-  size_t start = text.find_first_not_of(' ', at + key.size() + 1);
-  if (start == std::string::npos) return 0;
-  uint64_t kib = 0;
-  std::from_chars(text.data() + start, text.data() + text.size(), kib);
-  return kib > UINT64_MAX / 1024 ? UINT64_MAX : kib * 1024;
-}
-
-uint64_t ReadNumberFile(const char* path) {
-  std::ifstream in(path);
-  std::string text;
-  if (!(in >> text)) return 0;
-  uint64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
-}  // namespace
-
-uint64_t AvailableMemoryBytes() {
-  std::ifstream in("/proc/meminfo");
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  uint64_t available = MeminfoBytes(text, "MemAvailable");
-  if (available == 0) {
-    const long pages = sysconf(_SC_AVPHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && page_size > 0) available = static_cast<uint64_t>(pages) * page_size;
-  }
-  // A container's memory limit is tighter than the machine's free memory.
-  const uint64_t limit = ReadNumberFile("/sys/fs/cgroup/memory.max");
-  const uint64_t used = ReadNumberFile("/sys/fs/cgroup/memory.current");
-  if (limit > 0 && limit > used) {
-    const uint64_t room = limit - used;
-    if (available == 0 || room < available) available = room;
-  }
-  return available;
-}
-
-MappedFile::MappedFile(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  struct stat info {};
-  if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd_);
-    fd_ = -1;
-    return;
-  }
-  if (info.st_size <= 0) return;  // open, with no bytes
-  void* data = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-  if (data == MAP_FAILED) {
-    close(fd_);
-    fd_ = -1;
-    return;
-  }
-  data_ = static_cast<const uint8_t*>(data);
-  size_ = static_cast<size_t>(info.st_size);
-  guard_.emplace(data_, size_);
-}
-
-bool MappedFile::Intact() const { return !guard_ || !guard_->Damaged(); }
-
-MappedFile::~MappedFile() {
-  guard_.reset();
-  if (data_) munmap(const_cast<uint8_t*>(data_), size_);
-  if (fd_ >= 0) close(fd_);
 }

@@ -7,13 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 
 #include "engine/psd/psd_header.h"
-#include "platform/mapping_guard.h"
-
-/// A decode needs about this many times the decoded size (the decoder's bitmap, our copy, work).
-constexpr uint64_t DecodeMemoryFactor = 3;
 
 /// Where the parts of a checked document lie and what decoding it will need.
 struct PsdLayout : PsdHeader {
@@ -57,36 +52,3 @@ struct PsdLayout : PsdHeader {
 /// decode would need more than `available_memory` bytes (0 means no limit).
 std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
                                            uint64_t available_memory);
-
-/// True when a bitmap of `decoded_bytes` can be worked on with `available_memory` (0: unknown):
-/// the one memory bound of decoded documents, watermark images and resized results alike.
-bool FitsDecodeMemory(uint64_t decoded_bytes, uint64_t available_memory);
-
-/// Memory this machine can give a decode now (MemAvailable of /proc/meminfo, else physical
-/// memory); 0 when unknown.
-uint64_t AvailableMemoryBytes();
-
-/// A read-only mapping of a whole file; empty (no bytes) when it cannot be opened or mapped. A file
-/// that shrinks while it is read gives zeros past its new end instead of SIGBUS, and then is no
-/// longer Intact.
-class MappedFile {
- public:
-  explicit MappedFile(const std::string& path);
-  ~MappedFile();
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  std::span<const uint8_t> bytes() const { return {data_, size_}; }
-  /// The open descriptor (for handing the very same file to a child); -1 when not open.
-  int fd() const { return fd_; }
-  /// False once a read found the file shorter than when it was mapped: what was read is not the
-  /// file's.
-  bool Intact() const;
-
- private:
-  int fd_ = -1;
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  std::optional<MappingGuard> guard_;
-};

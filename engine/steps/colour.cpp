@@ -1,28 +1,12 @@
 #include "engine/steps/colour.h"
 
-namespace {
-
-// The colour steps work on 8 bits per channel. Images with 16 bits per channel are reduced by
-// their high bytes, keeping transparency; 16-bit grey is not stretched to the full range.
-Bitmap ReduceToEightBitChannels(Bitmap image) {
-  switch (FreeImage_GetImageType(image.get())) {
-    case FIT_BITMAP:
-      return image;
-    case FIT_RGBA16:
-      return Bitmap(FreeImage_ConvertTo32Bits(image.get()));
-    case FIT_UINT16:
-      return Bitmap(FreeImage_ConvertTo8Bits(image.get()));
-    default:  // FIT_RGB16 and anything FreeImage may still reduce
-      return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
-  }
-}
-
-}  // namespace
+#include "engine/image/sample_depth.h"
 
 Bitmap CorrectColours(Bitmap image, const ProgramSettings& settings) {
   const AdjustmentSettings& adjustment = settings.adjustment;
   if (!image || !adjustment.do_image_color_correction) return image;
 
+  // The colour steps work on 8 bits per channel.
   image = ReduceToEightBitChannels(std::move(image));
   if (!image) return image;
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/draw/drawing.h"
+#include "engine/image/sample_depth.h"
 #include "engine/steps/hex_colour.h"
 
 namespace {
@@ -41,10 +42,8 @@ Bitmap DrawFrame(Bitmap image, const ProgramSettings& settings) {
   if (!image || frame.do_frame == ToValue(FrameType::None)) return image;
 
   // The frame is composited over a plain RGB image; an alpha channel is dropped here.
-  if (FreeImage_GetBPP(image.get()) != 24 || FreeImage_GetImageType(image.get()) != FIT_BITMAP) {
-    image = Bitmap(FreeImage_ConvertTo24Bits(image.get()));
-    if (!image) return image;
-  }
+  image = ToPlainRgb(std::move(image));
+  if (!image) return image;
   if (frame.do_frame != ToValue(FrameType::Solid)) return image;
   const auto width = static_cast<int32_t>(FreeImage_GetWidth(image.get()));
   const auto height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));

@@ -21,12 +21,3 @@ Bitmap NormaliseGreyscale(Bitmap image, bool eight_bits_needed);
 /// `eight_bits_needed`; floating-point images are first encoded as by EncodeFloatSamples unless
 /// they go out as 96-bit floats. Unchanged for 8-bit images; empty when FreeImage cannot convert.
 Bitmap ReduceDeepColour(Bitmap image, bool eight_bits_needed, int32_t output_bpp);
-
-/// Turns floating-point samples, which are linear light, into 16 bits per channel: clipped to
-/// 0..1 and encoded with the sRGB transfer curve (1.0 gives 65535); alpha is scaled linearly.
-/// Grey gives 16-bit grey, RGB 48 bits, RGBA 64 bits; the resolution and metadata stay, the
-/// linear colour profile goes. Other images pass unchanged; empty when memory runs out.
-Bitmap EncodeFloatSamples(Bitmap image);
-
-/// The sRGB encoding of one linear sample in 16 bits: clipped to 0..1, NaN as 0.
-uint16_t EncodeLinearSample(float linear);

@@ -4,30 +4,19 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/isolation/isolated_decode.h"
+#include "engine/image/image_header.h"
+#include "engine/image/memory_budget.h"
+#include "engine/image/sample_depth.h"
 #include "engine/steps/hex_colour.h"
 
 namespace {
 
-// Rotation fills its corners with a plain RGB colour, so it works on 24 or 32 bits. Images with
-// 16 bits per channel are reduced by their high bytes, keeping transparency where there is one;
-// FreeImage cannot widen 16-bit grey to 24 bits directly.
+// Rotation fills its corners with a plain RGB colour, so it works on 24 or 32 bits: 16 bits per
+// channel are reduced first (transparency kept), and grey and palette images widened.
 Bitmap WidenForRotation(Bitmap image) {
-  switch (FreeImage_GetImageType(image.get())) {
-    case FIT_BITMAP:
-      if (FreeImage_GetBPP(image.get()) <= 16)
-        return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
-      return image;
-    case FIT_RGBA16:
-      return Bitmap(FreeImage_ConvertTo32Bits(image.get()));
-    case FIT_UINT16: {
-      const Bitmap grey(FreeImage_ConvertTo8Bits(image.get()));
-      if (!grey) return Bitmap();
-      return Bitmap(FreeImage_ConvertTo24Bits(grey.get()));
-    }
-    default:  // FIT_RGB16 and anything FreeImage may still widen
-      return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
-  }
+  image = ReduceToEightBitChannels(std::move(image));
+  if (!image || FreeImage_GetBPP(image.get()) > 16) return image;
+  return Bitmap(FreeImage_ConvertTo24Bits(image.get()));
 }
 
 // Halves to even, independent of the floating-point rounding mode.

@@ -19,7 +19,15 @@ using WatermarkFont = std::shared_ptr<const Font>;
 /// installed or the size is out of range.
 WatermarkFont LoadWatermarkFont(const ProgramSettings& settings);
 
-/// Draws the "Do Watermark" layer over the image; `tokens` expand the text, which is drawn in
-/// `font` (a text watermark without a font is left out).
+/// What a watermark is drawn from besides its settings: the run's font for a text watermark, the
+/// picture decoded from "Image" (LoadWatermarkImage) for an image watermark. A watermark whose
+/// source is missing is left out.
+struct WatermarkSources {
+  const Font* font = nullptr;
+  FIBITMAP* picture = nullptr;
+};
+
+/// Draws the "Do Watermark" layer over the image, which comes back in 24 bits whenever a
+/// watermark is on; `tokens` expand the text.
 Bitmap DrawWatermark(Bitmap image, const ProgramSettings& settings, const TokenValues& tokens,
-                     const Font* font);
+                     const WatermarkSources& sources);

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/sample_depth.h"
 #include "engine/isolation/isolated_decode.h"
 #include "engine/loading/loading.h"
 #include "engine/psd/psd_check.h"
 #include "engine/psd/psd_transparency.h"
-#include "engine/steps/normalise.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"

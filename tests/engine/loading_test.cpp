@@ -13,6 +13,7 @@
 
 #include "engine/psd/psd_channels.h"
 #include "engine/psd/psd_check.h"
+#include "platform/mapped_file.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/memory_budget.h"
 #include "engine/psd/psd_channels.h"
 #include "tests/support/psd_writer.h"
 
