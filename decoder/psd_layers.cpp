@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "engine/image/byte_cursor.h"
+#include "engine/psd/packbits.h"
 
 namespace {
 
@@ -14,12 +14,7 @@ namespace {
 bool HasWideLength(uint32_t key) {
   for (const char* wide : {"LMsk", "Lr16", "Lr32", "Layr", "Mt16", "Mt32", "Mtrn", "Alph", "FMsk",
                            "lnk2", "FEid", "FXid", "PxSD"}) {
-    if (key == (static_cast<uint32_t>(static_cast<uint8_t>(wide[0])) << 24 |
-                static_cast<uint32_t>(static_cast<uint8_t>(wide[1])) << 16 |
-                static_cast<uint32_t>(static_cast<uint8_t>(wide[2])) << 8 |
-                static_cast<uint32_t>(static_cast<uint8_t>(wide[3])))) {
-      return true;
-    }
+    if (key == BigEndian32(reinterpret_cast<const uint8_t*>(wide))) return true;
   }
   return false;
 }
@@ -257,37 +252,10 @@ float Sample(const uint8_t* row, size_t x, uint16_t depth) {
     case 16:
       return BigEndian16(row + 2 * x) * (1.0f / 65535.0f);
     default: {
-      const uint8_t* bytes = row + 4 * x;
-      const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 |
-                            static_cast<uint32_t>(bytes[1]) << 16 |
-                            static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-      float value = 0;
-      std::memcpy(&value, &bits, sizeof value);
+      const float value = BigEndianFloat(row + 4 * x);
       return std::isfinite(value) ? value : 0.0f;
     }
   }
-}
-
-// PackBits into exactly `row.size()` bytes; false when the data ends early or overruns.
-bool UnpackRow(std::span<const uint8_t> packed, std::span<uint8_t> row) {
-  size_t in = 0, out = 0;
-  while (out < row.size()) {
-    if (in >= packed.size()) return false;
-    const int header = static_cast<int8_t>(packed[in++]);
-    if (header >= 0) {
-      const size_t count = static_cast<size_t>(header) + 1;
-      if (count > packed.size() - in || count > row.size() - out) return false;
-      std::memcpy(row.data() + out, packed.data() + in, count);
-      in += count;
-      out += count;
-    } else if (header != -128) {
-      const size_t count = static_cast<size_t>(1 - header);
-      if (in >= packed.size() || count > row.size() - out) return false;
-      std::memset(row.data() + out, packed[in++], count);
-      out += count;
-    }
-  }
-  return true;
 }
 
 // Undoes the row prediction of ZIP with prediction.
@@ -413,12 +381,11 @@ bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& do
       const uint64_t available = cursor.remaining();
       const uint8_t* packed = file.data() + channel.offset + 2 + rows * count_bytes;
       for (uint64_t y = 0; y < last_row; ++y) {
-        uint64_t count = 0;
-        for (size_t i = 0; i < count_bytes; ++i) count = count << 8 | counts[y * count_bytes + i];
+        const uint64_t count = BigEndian(counts.data() + y * count_bytes, count_bytes);
         if (count > available - at) return false;
         const int64_t canvas_y = source.top + static_cast<int64_t>(y);
         if (canvas_y >= wanted.top) {
-          if (!UnpackRow({packed + at, count}, row)) return false;
+          if (!UnpackBitsRow({packed + at, count}, row)) return false;
           PlaceRow(row.data(), canvas_y, source, region, depth, out, stride);
         }
         at += count;

@@ -1,15 +1,36 @@
 #pragma once
 
-// A cursor over untrusted bytes: every read checks that it stays inside.
+// Big-endian numbers, as Photoshop documents and ICC profiles store them, and a cursor over
+// untrusted bytes whose every read checks that it stays inside.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
+/// The big-endian unsigned number of `size` bytes (0 to 8) at `bytes`, which must hold them.
+inline uint64_t BigEndian(const uint8_t* bytes, size_t size) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
 /// The big-endian 16-bit number at `bytes`, which must hold two bytes.
 inline uint16_t BigEndian16(const uint8_t* bytes) {
   return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+/// The big-endian 32-bit number at `bytes`, which must hold four bytes.
+inline uint32_t BigEndian32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(BigEndian(bytes, 4));
+}
+
+/// The big-endian IEEE single-precision float at `bytes`, which must hold four bytes.
+inline float BigEndianFloat(const uint8_t* bytes) {
+  const uint32_t bits = BigEndian32(bytes);
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
 }
 
 class ByteCursor {
@@ -22,8 +43,7 @@ class ByteCursor {
   /// Reads a big-endian number of `size` bytes (1 to 8); false, moving nothing, when it is short.
   bool Read(size_t size, uint64_t& value) {
     if (remaining() < size) return false;
-    value = 0;
-    for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes_[position_ + i];
+    value = BigEndian(bytes_.data() + position_, size);
     position_ += size;
     return true;
   }

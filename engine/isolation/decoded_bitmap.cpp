@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/byte_cursor.h"
 #include "platform/file_descriptor.h"
 
 namespace {
@@ -249,10 +250,7 @@ bool WriteDecodedBitmap(int fd, FIBITMAP* image) {
 bool IsSaneIccProfile(std::span<const BYTE> profile) {
   constexpr size_t HeaderBytes = 128;
   constexpr size_t TagBytes = 12;
-  const auto big_endian = [&](size_t at) {
-    return static_cast<uint64_t>(profile[at]) << 24 | static_cast<uint64_t>(profile[at + 1]) << 16 |
-           static_cast<uint64_t>(profile[at + 2]) << 8 | profile[at + 3];
-  };
+  const auto big_endian = [&](size_t at) { return BigEndian32(profile.data() + at); };
   if (profile.size() < HeaderBytes + 4) return false;
   if (big_endian(0) != profile.size()) return false;
   if (std::memcmp(profile.data() + 36, "acsp", 4) != 0) return false;

@@ -45,15 +45,6 @@ Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout
   return image;
 }
 
-float BigEndianFloat(const uint8_t* bytes) {
-  const uint32_t bits = static_cast<uint32_t>(bytes[0]) << 24 |
-                        static_cast<uint32_t>(bytes[1]) << 16 |
-                        static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-  float value = 0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 // The decoder drops a greyscale document's alpha: read it from the merged image ourselves and
 // widen the grey to an RGBA bitmap of the same depth, which can carry it.
 Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {

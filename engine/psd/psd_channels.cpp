@@ -2,37 +2,8 @@
 
 #include <cstring>
 
-namespace {
-
-uint64_t ReadBig(std::span<const uint8_t> bytes, uint64_t offset, size_t size) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes[offset + i];
-  return value;
-}
-
-}  // namespace
-
-bool UnpackBitsRow(std::span<const uint8_t> packed, std::span<uint8_t> out) {
-  size_t in = 0;
-  size_t written = 0;
-  while (written < out.size()) {
-    if (in >= packed.size()) return false;
-    const int header = static_cast<int8_t>(packed[in++]);
-    if (header >= 0) {
-      const size_t count = static_cast<size_t>(header) + 1;
-      if (packed.size() - in < count || out.size() - written < count) return false;
-      std::memcpy(out.data() + written, packed.data() + in, count);
-      in += count;
-      written += count;
-    } else if (header != -128) {  // -128 is a no-op by definition
-      const size_t count = static_cast<size_t>(1 - header);
-      if (in >= packed.size() || out.size() - written < count) return false;
-      std::memset(out.data() + written, packed[in++], count);
-      written += count;
-    }
-  }
-  return true;
-}
+#include "engine/image/byte_cursor.h"
+#include "engine/psd/packbits.h"
 
 std::optional<std::vector<uint8_t>> ReadPsdChannel(std::span<const uint8_t> file,
                                                    const PsdLayout& layout, uint16_t channel) {
@@ -56,11 +27,11 @@ std::optional<std::vector<uint8_t>> ReadPsdChannel(std::span<const uint8_t> file
   uint64_t offset = layout.pixels_offset;
   const uint64_t first_row = static_cast<uint64_t>(channel) * layout.height;
   for (uint64_t row = 0; row < first_row; ++row) {
-    offset += ReadBig(file, layout.rle_counts_offset + row * count_bytes, count_bytes);
+    offset += BigEndian(file.data() + layout.rle_counts_offset + row * count_bytes, count_bytes);
   }
   for (uint32_t y = 0; y < layout.height; ++y) {
-    const uint64_t count =
-        ReadBig(file, layout.rle_counts_offset + (first_row + y) * count_bytes, count_bytes);
+    const uint64_t count = BigEndian(
+        file.data() + layout.rle_counts_offset + (first_row + y) * count_bytes, count_bytes);
     if (offset > file.size() || file.size() - offset < count) return std::nullopt;
     const std::span<uint8_t> out(plane.data() + y * row_bytes, static_cast<size_t>(row_bytes));
     if (!UnpackBitsRow(file.subspan(offset, count), out)) return std::nullopt;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Reads single planes of a checked document's merged image with our own bounded PackBits decoder,
-// for what the decoder loses: the alpha channel of greyscale documents, and the palette.
+// Reads single planes of a checked document's merged image ourselves, for what the decoder
+// loses: the alpha channel of greyscale documents, and the palette.
 
 #include <cstdint>
 #include <optional>
@@ -9,10 +9,6 @@
 #include <vector>
 
 #include "engine/psd/psd_check.h"
-
-/// Unpacks one PackBits row into `out` (exactly `out.size()` bytes); false when the packed bytes
-/// run short, overrun the row or leave it incomplete.
-bool UnpackBitsRow(std::span<const uint8_t> packed, std::span<uint8_t> out);
 
 /// Plane `channel` of the merged image, `height` rows of `row_bytes` bytes, top row first, as
 /// stored (big-endian samples); std::nullopt when the channel is missing or its data is damaged.

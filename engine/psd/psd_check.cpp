@@ -35,7 +35,7 @@ bool CheckResources(std::span<const uint8_t> file, PsdLayout& layout) {
       file, layout, [&](uint16_t id, uint64_t offset, std::span<const uint8_t> data) {
         const uint64_t size = data.size();
         if ((id == ColourCountResourceId || id == TransparentIndexResourceId) && size >= 2) {
-          const uint16_t value = static_cast<uint16_t>(data[0] << 8 | data[1]);
+          const uint16_t value = BigEndian16(data.data());
           if (id == ColourCountResourceId) layout.colour_count = value;
           if (id == TransparentIndexResourceId) layout.transparent_index = value;
         }

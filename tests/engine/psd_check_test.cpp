@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/image/memory_budget.h"
+#include "engine/psd/packbits.h"
 #include "engine/psd/psd_channels.h"
 #include "tests/support/psd_writer.h"
 
@@ -266,6 +267,18 @@ TEST(UnpackBitsRow, ReadsBackWhatTheWriterPacks) {
   EXPECT_FALSE(UnpackBitsRow(Bytes(packed.substr(0, packed.size() - 1)), out));
   std::vector<uint8_t> short_row(row.size() - 1);
   EXPECT_FALSE(UnpackBitsRow(Bytes(packed), short_row));
+}
+
+TEST(UnpackBitsRow, TakesLiteralsRepeatsAndTheNoOpHeader) {
+  // A literal of two, the no-op -128, a repeat of three 9s, a literal of one.
+  const std::vector<uint8_t> packed = {0x01, 'a', 'b', 0x80, 0xFE, 9, 0x00, 'z'};
+  std::vector<uint8_t> out(6);
+  ASSERT_TRUE(UnpackBitsRow(packed, out));
+  EXPECT_EQ(out, (std::vector<uint8_t>{'a', 'b', 9, 9, 9, 'z'}));
+  // A repeat header whose byte is missing, and a repeat longer than what is left of the row.
+  EXPECT_FALSE(UnpackBitsRow(std::vector<uint8_t>{0x01, 'a', 'b', 0xFE}, out));
+  std::vector<uint8_t> four(4);
+  EXPECT_FALSE(UnpackBitsRow(std::vector<uint8_t>{0x01, 'a', 'b', 0xFE, 9}, four));
 }
 
 TEST(ReadPsdChannel, ReadsEachPlaneRawAndPacked) {
