@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "core/conversion_job.h"
-#include "engine/output/formats.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
+#include "gui/input_file_filter.h"
 #include "gui/main_window.h"
 #include "gui/output_history.h"
 #include "gui/wx_text.h"

@@ -82,11 +82,6 @@ std::string LowerExtension(std::string_view path);
 /// True when the lower-cased extension of `path` is one of the accepted input extensions.
 bool IsAcceptedInputPath(std::string_view path);
 
-/// The filter of the input file dialog: every accepted pattern, one entry per description, and
-/// all files. The two captions are interface texts the caller looks up.
-std::string BuildInputFileFilter(std::string_view all_supported_text,
-                                 std::string_view all_files_text);
-
 /// The output table's entry of `key`; nullptr when the key is unknown.
 const OutputFormatEntry* FindOutputFormat(std::string_view key);
 

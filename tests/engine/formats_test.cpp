@@ -104,19 +104,6 @@ TEST_F(FormatsTest, AcceptsPathsByLowerCasedExtension) {
   EXPECT_FALSE(IsAcceptedInputPath(""));
 }
 
-TEST_F(FormatsTest, InputFilterHasAllSupportedOnePerDescriptionAndAllFiles) {
-  EXPECT_EQ(BuildInputFileFilter("All Supported Files", "All Files"),
-            "All Supported Files|*.psd|Adobe Photoshop File|*.psd|All Files (*.*)|*.*");
-}
-
-TEST_F(FormatsTest, InputFilterJoinsExtensionsOfOneDescription) {
-  g_process.input_format_keys = {"tiff", "psd"};
-  RebuildAcceptedExtensions();
-  EXPECT_EQ(BuildInputFileFilter("Any", "Every"),
-            "Any|*.tiff;*.tif;*.psd|Tagged Image File Format|*.tif;*.tiff|"
-            "Adobe Photoshop File|*.psd|Every (*.*)|*.*");
-}
-
 TEST_F(FormatsTest, OutputKeyValidityIsExactAndLimitedToTheOfferedKeys) {
   EXPECT_TRUE(IsValidOutputKey("png"));
   EXPECT_FALSE(IsValidOutputKey("PNG"));
