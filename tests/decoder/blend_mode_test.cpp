@@ -1,6 +1,6 @@
-// Every blend mode of layered documents, rebuilt from a placeholder document, against the
-// formulas written out here: the W3C Compositing and Blending recommendation where it has the
-// mode, the published Photoshop formulas for the others.
+// Every blend mode of layered documents, rebuilt from a placeholder document by the decoder's
+// compositor in this process, against the formulas written out here: the W3C Compositing and
+// Blending recommendation where it has the mode, the published Photoshop formulas for the others.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "engine/loading/loading.h"
+#include "decoder/layer_rebuild.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/psd_writer.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -152,10 +152,10 @@ TEST_P(BlendModes, MatchTheirFormulas) {
   }
   std::copy(mode.key, mode.key + 5, top.blend_key);
   spec.layers = {bottom, top};
-  TempDir dir;
-  const std::string path = dir.file("blend.psd");
-  ASSERT_TRUE(WritePsdFile(path, spec));
-  const Bitmap image = LoadInputImage(path);
+  const std::string file = WritePsd(spec);
+  const std::vector<uint8_t> bytes(file.begin(), file.end());
+  bool nothing_to_build = false;
+  const Bitmap image = RebuildFromLayers(bytes, nothing_to_build);
   ASSERT_TRUE(image);
 
   for (uint32_t y = 0; y < Side; ++y) {
