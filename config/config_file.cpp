@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <limits>
-#include <system_error>
 
 #include "config/config_text.h"
 #include "platform/ascii.h"
@@ -40,13 +38,6 @@ bool ReadBoundedFile(const std::string& path, std::string& bytes) {
   }
   close(fd);
   return ok;
-}
-
-// The file a save replaces: the target of a symbolic link rather than the link itself.
-std::string ResolveTarget(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
-  return error ? path : resolved.string();
 }
 
 std::string WithoutLineBreaks(std::string_view text) {
@@ -83,9 +74,9 @@ bool ConfigFile::OpenConfig(const std::string& path) {
 bool ConfigFile::CreateConfig(const std::string& path) {
   Reset();
   if (path.empty()) return false;
-  const std::string target = ResolveTarget(path);
-  if (!temp_.Open(target)) return false;
-  path_ = target;
+  // The writer follows a link to a regular file and refuses one to anything else.
+  if (!temp_.Open(path)) return false;
+  path_ = path;
   created_ = true;
   return true;
 }
@@ -367,7 +358,7 @@ bool ConfigFile::CloseConfig() {
   }
   // An opened file is replaced the same way as a created one: the old file stays whole until
   // the new content is safely on disk.
-  if (!temp_.IsOpen() && !temp_.Open(ResolveTarget(path_))) {
+  if (!temp_.IsOpen() && !temp_.Open(path_)) {
     Reset();
     return false;
   }

@@ -58,12 +58,21 @@ struct ConversionJob {
   std::string run_mode_word;  // "DEBUG" after the debug option, "T" in screenshot mode
 };
 
+/// How one file of a run ended, for a report after the run.
+struct FileOutcome {
+  std::string input_path;
+  bool converted = false;
+  /// False when "File Timestamp" asked for a time the converted output could not be given.
+  bool timestamp_set = true;
+};
+
 struct ConversionProgress {
   std::mutex lock;
   int32_t processed = 0;
   std::string current_file;
   int32_t converted = 0;
   int8_t keep_running = 0;
+  std::vector<FileOutcome> outcomes;  // one per file taken, in the order of the run
 };
 
 /// What the starter sees of a run in progress.
@@ -92,7 +101,8 @@ void ResetJob();
 bool PrepareJob(ConversionJob& job, const ProgramSettings& settings);
 
 /// Receives the worker's line per step of a file ("Processing: ...", "Saving As: ...", "OK" or
-/// "Not OK"); called on the worker thread.
+/// "Not OK", and "Timestamp not set" after an "OK" whose output kept its time of writing
+/// against "File Timestamp"); called on the worker thread.
 using ConversionTrace = std::function<void(std::string_view line)>;
 
 /// Starts the worker thread on the global job, list and settings; false if it could not start.
@@ -110,6 +120,9 @@ bool ConversionEnded();
 
 /// Waits for the worker thread to end; returns the number of files converted.
 int32_t WaitForConversion();
+
+/// The outcome of each file the last run took so far, copied under the lock.
+std::vector<FileOutcome> ReadFileOutcomes();
 
 /// A fresh "%rnd%" value, 1 to 99999.
 int32_t DrawRandomNumber();

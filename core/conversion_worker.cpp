@@ -68,11 +68,17 @@ void ConversionWorker(const RunResources& resources, const ConversionTrace& trac
     const bool ok = ConvertFile(job, settings, resources);
     trace_line("Saving As: " + job.output_path);
     trace_line(ok ? "OK" : "Not OK");
-    if (!ok) continue;
-    ++converted;
-    job.random_number = DrawRandomNumber();
-    ++job.sequence_number;
-    ApplyFileTimestamp(settings, job.input_path, job.output_path);
+    FileOutcome outcome{job.input_path, ok, true};
+    if (ok) {
+      ++converted;
+      job.random_number = DrawRandomNumber();
+      ++job.sequence_number;
+      // The file stays converted; the time it was asked to carry is what is missing.
+      outcome.timestamp_set = ApplyFileTimestamp(settings, job.input_path, job.output_path);
+      if (!outcome.timestamp_set) trace_line("Timestamp not set");
+    }
+    std::lock_guard<std::mutex> guard(g_progress.lock);
+    g_progress.outcomes.push_back(std::move(outcome));
   }
 
   {
@@ -93,6 +99,7 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
     g_progress.current_file.clear();
     g_progress.converted = 0;
     g_progress.keep_running = 1;
+    g_progress.outcomes.clear();
   }
   worker_running = true;
   try {
@@ -117,6 +124,11 @@ ProgressSnapshot ReadProgress() {
 }
 
 bool ConversionEnded() { return !worker_running; }
+
+std::vector<FileOutcome> ReadFileOutcomes() {
+  std::lock_guard<std::mutex> guard(g_progress.lock);
+  return g_progress.outcomes;
+}
 
 int32_t WaitForConversion() {
   if (worker_thread.joinable()) worker_thread.join();

@@ -136,3 +136,16 @@ bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rg
   unref(picture);
   return usable;
 }
+
+bool SetTakesInput(wxWindow* window, bool takes_input) {
+  const auto set_sensitive = Find<void (*)(void*, int)>("gtk_widget_set_sensitive");
+  if (!set_sensitive || !window || !window->GetHandle()) return false;
+  set_sensitive(window->GetHandle(), takes_input ? 1 : 0);
+  return true;
+}
+
+bool TakesInput(wxWindow* window) {
+  const auto is_sensitive = Find<int (*)(void*)>("gtk_widget_is_sensitive");
+  if (!is_sensitive || !window || !window->GetHandle()) return false;
+  return is_sensitive(window->GetHandle()) != 0;
+}

@@ -28,3 +28,11 @@ bool UseCompactControls(wxWindow* window);
 /// The screen's pixels inside the area as RGB bytes (3 a pixel, top row first); false when they
 /// cannot be read.
 bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);
+
+/// Greys `window` and everything in it so it takes no input, or lets it take input again, at
+/// GTK's level only: wx still counts the window enabled, so a close request from its frame still
+/// reaches it. False when GTK's call is missing.
+bool SetTakesInput(wxWindow* window, bool takes_input);
+
+/// Whether `window` takes input as far as GTK is concerned (it and its parents are not greyed).
+bool TakesInput(wxWindow* window);

@@ -22,6 +22,7 @@
 #include "gui/conversion_run.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
+#include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
@@ -283,6 +284,14 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     if (event.CanVeto()) event.Veto();
     RequestBreakOfRun();
     return;
+  }
+  // A check for a new version waiting for the network gives up, and the window closes after it.
+  if (UpdateCheckInWork()) {
+    CloseAfterUpdateCheck();
+    if (event.CanVeto()) {
+      event.Veto();
+      return;
+    }
   }
   g_quit_requested = 1;
   ShutDown();

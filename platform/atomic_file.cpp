@@ -117,6 +117,51 @@ bool IsAppendOnly(int folder_fd) {
   return ioctl(folder_fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
+// Hops of symbolic links a save follows before it gives up, as the kernel does.
+constexpr int MaxLinkHops = 40;
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A link in a folder where anyone may make names (sticky and writable by all, as /tmp) is
+// followed only when it is ours or the folder owner's, as the kernel's protected_symlinks rule
+// does for open(): otherwise another user could aim our save at any file we may write.
+bool MayFollow(const std::string& link, const struct stat& link_info) {
+  struct stat folder {};
+  if (stat(FolderOf(link).c_str(), &folder) != 0) return false;
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  return !shared || link_info.st_uid == geteuid() || link_info.st_uid == folder.st_uid;
+}
+
+// Where a save of `path` lands: `path` itself, or the end of its chain of symbolic links. False
+// when that is anything but a regular file or a name not taken yet (a device, FIFO, socket or
+// folder), or the chain is too long, broken by an unreadable step or not to be followed.
+bool ResolveSaveTarget(const std::string& path, std::string& target) {
+  std::string current = path;
+  for (int hop = 0; hop <= MaxLinkHops; ++hop) {
+    struct stat info {};
+    if (lstat(current.c_str(), &info) != 0) {
+      if (errno != ENOENT) return false;
+      target = current;
+      return true;
+    }
+    if (S_ISREG(info.st_mode)) {
+      target = current;
+      return true;
+    }
+    if (!S_ISLNK(info.st_mode) || !MayFollow(current, info)) return false;
+    char buffer[4096];
+    const ssize_t length = readlink(current.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer) return false;
+    const std::string next(buffer, static_cast<size_t>(length));
+    current = next.front() == '/' ? next : FolderOf(current) + "/" + next;
+  }
+  return false;
+}
+
 bool Exists(int folder_fd, const std::string& name) {
   struct stat info {};
   return fstatat(folder_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
@@ -175,11 +220,12 @@ std::string PassingNameOf(std::string_view name) {
 
 AtomicFile::~AtomicFile() { Abandon(); }
 
-bool AtomicFile::Open(const std::string& path) {
+bool AtomicFile::Open(const std::string& requested) {
   Abandon();
+  std::string path;
+  if (!ResolveSaveTarget(requested, path)) return false;
   const size_t slash = path.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder = FolderOf(path);
   name_ = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name_.empty() || name_ == "." || name_ == "..") return false;
   folder_fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -226,9 +272,12 @@ bool AtomicFile::Write(std::string_view bytes) {
 
 bool AtomicFile::Commit(Sync sync) {
   if (fd_ < 0) return false;
+  // Only a regular file is ever replaced: whatever took the name since Open (a link, a device)
+  // stays as it is.
   struct stat old_file {};
-  if (fstatat(folder_fd_, name_.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(old_file.st_mode) && !KeepPermissions(fd_, old_file.st_mode & 07777)) {
+  const bool replacing = fstatat(folder_fd_, name_.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0;
+  if (replacing &&
+      (!S_ISREG(old_file.st_mode) || !KeepPermissions(fd_, old_file.st_mode & 07777))) {
     Abandon();
     return false;
   }

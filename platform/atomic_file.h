@@ -9,6 +9,10 @@
 // file system refuses unnamed files, a named temporary beside the target takes their place and is
 // removed on SIGTERM, SIGINT and SIGHUP. A replaced file keeps its permission bits; a new one
 // gets the usual mode under the umask.
+//
+// A save goes through symbolic links to where they end, and only ever replaces a regular file or
+// makes a new one there: a path that is, or links to, a device, FIFO, socket or folder is never
+// written, and that thing stays as it was.
 
 #include <string>
 #include <string_view>
@@ -21,8 +25,9 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  /// Starts a temporary for `path`; false when none can be made in its folder, or the folder only
-  /// takes new names (append-only) and `path` already exists, so it could not be replaced.
+  /// Starts a temporary for `path` (or the end of its links); false when that is not a regular
+  /// file or a free name, no temporary can be made in its folder, or the folder only takes new
+  /// names (append-only) and the file already exists, so it could not be replaced.
   bool Open(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   /// The temporary's descriptor, to write through; -1 when not open.

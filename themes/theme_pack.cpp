@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "settings/program_settings.h"
+#include "themes/png_budget.h"
 
 ThemeList g_theme_list;
 
@@ -181,6 +182,9 @@ uintmax_t PackSize(const std::string& path) {
 }  // namespace
 
 std::optional<RgbaPicture> DecodeThemePicture(std::span<const uint8_t> png) {
+  // libpng inflates the whole image stream, however much more it holds than the rows need, and
+  // text chunks it never shows.
+  if (!PngInflatesWithinBounds(png, MaxThemePictureSide)) return std::nullopt;
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return std::nullopt;

@@ -95,7 +95,8 @@ void ScanThemes();
 /// when the pack is missing, empty or unreadable.
 std::string ReadThemeName(const std::string& theme_folder, std::string_view id);
 
-/// Decodes a PNG into RGBA; nullopt when it is damaged, empty or larger than MaxThemePictureSide.
+/// Decodes a PNG into RGBA; nullopt when it is damaged, empty, larger than MaxThemePictureSide or
+/// its image data inflates to more than its size needs.
 std::optional<RgbaPicture> DecodeThemePicture(std::span<const uint8_t> png);
 
 /// The pictures that the pack at `pack_path` supplies for `names`; empty maps when it cannot be

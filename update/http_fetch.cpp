@@ -7,10 +7,17 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "config/config_text.h"
 #include "platform/ascii.h"
@@ -26,45 +33,96 @@ struct AddressListFree {
 };
 using AddressList = std::unique_ptr<addrinfo, AddressListFree>;
 
-int MillisecondsUntil(SteadyClock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
+// The one deadline of a fetch and the hook that runs while it waits.
+class Wait {
+ public:
+  Wait(const FetchEnvironment& environment, const UpdateWaitHook& hook)
+      : clock_(environment.clock ? environment.clock : SteadyClock::now),
+        deadline_(clock_() + environment.budget),
+        hook_(hook) {}
 
-// Waits until `fd` is ready for `events` or the deadline passes; the hook runs between ticks so
-// the window can show it is alive. False on time-out or a failed poll.
-bool WaitForSocket(int fd, short events, SteadyClock::time_point deadline,
-                   const UpdateWaitHook& wait_hook) {
+  int MillisecondsLeft() const {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - clock_()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+  }
+  // How long one wait may block: until the deadline, or the next tick when a hook listens.
+  int NextSlice() const {
+    const int left = MillisecondsLeft();
+    return hook_ ? std::min(left, UpdateWaitTickMilliseconds) : left;
+  }
+  // Runs the hook between slices; false when it gives the fetch up.
+  bool Tick() const { return !hook_ || hook_(); }
+
+ private:
+  std::function<SteadyClock::time_point()> clock_;
+  SteadyClock::time_point deadline_;
+  const UpdateWaitHook& hook_;
+};
+
+// Waits until `fd` is ready for `events`; false on time-out, a failed poll or a hook that gave up.
+bool WaitForSocket(int fd, short events, const Wait& wait) {
   for (;;) {
-    const int left = MillisecondsUntil(deadline);
-    if (left == 0) return false;
+    if (wait.MillisecondsLeft() == 0) return false;
     pollfd entry{fd, events, 0};
-    const int slice = wait_hook ? std::min(left, UpdateWaitTickMilliseconds) : left;
-    const int ready = poll(&entry, 1, slice);
+    const int ready = poll(&entry, 1, wait.NextSlice());
     if (ready > 0) return true;  // errors and hang-ups show up in the next call on the socket
     if (ready < 0 && errno != EINTR) return false;
-    if (wait_hook) wait_hook();
+    if (!wait.Tick()) return false;
   }
 }
 
-// The first address of the host that accepts a connection before the deadline.
-FileDescriptor Connect(const HttpAddress& address, SteadyClock::time_point deadline,
-                       const UpdateWaitHook& wait_hook) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found) != 0) return {};
-  const AddressList list(found);
+// What the lookup thread hands over. Shared with it: a lookup the fetch stopped waiting for ends
+// on its own, as getaddrinfo cannot be interrupted, and then frees this.
+struct LookupResult {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::vector<ResolvedAddress> addresses;
+};
 
-  for (const addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
-    FileDescriptor socket(::socket(
-        entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, entry->ai_protocol));
+// The host's addresses, looked up on a thread of its own; empty when it does not resolve before
+// the deadline or the hook gives up.
+std::vector<ResolvedAddress> LookUp(const HttpAddress& address, const NameLookup& lookup,
+                                    const Wait& wait) {
+  auto result = std::make_shared<LookupResult>();
+  try {
+    std::thread([result, lookup = lookup ? lookup : NameLookup(SystemNameLookup),
+                 host = address.host, port = address.port] {
+      std::vector<ResolvedAddress> found = lookup(host, port);
+      const std::lock_guard lock(result->mutex);
+      result->addresses = std::move(found);
+      result->done = true;
+      result->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return {};
+  }
+  std::unique_lock lock(result->mutex);
+  while (!result->done) {
+    if (wait.MillisecondsLeft() == 0) return {};
+    result->finished.wait_for(lock, std::chrono::milliseconds(wait.NextSlice()));
+    if (result->done) break;
+    lock.unlock();
+    const bool go_on = wait.Tick();
+    lock.lock();
+    if (!go_on) return {};
+  }
+  return std::move(result->addresses);
+}
+
+// The first address that accepts a connection before the deadline.
+FileDescriptor Connect(const std::vector<ResolvedAddress>& addresses, const Wait& wait) {
+  for (const ResolvedAddress& entry : addresses) {
+    FileDescriptor socket(
+        ::socket(entry.family, entry.socket_type | SOCK_NONBLOCK | SOCK_CLOEXEC, entry.protocol));
     if (!socket) continue;
-    if (connect(socket.get(), entry->ai_addr, entry->ai_addrlen) == 0) return socket;
+    if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&entry.address), entry.length) ==
+        0) {
+      return socket;
+    }
     if (errno != EINPROGRESS) continue;
-    if (!WaitForSocket(socket.get(), POLLOUT, deadline, wait_hook)) continue;
+    if (!WaitForSocket(socket.get(), POLLOUT, wait)) continue;
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) continue;
@@ -73,8 +131,7 @@ FileDescriptor Connect(const HttpAddress& address, SteadyClock::time_point deadl
   return {};
 }
 
-bool SendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline,
-             const UpdateWaitHook& wait_hook) {
+bool SendAll(int fd, std::string_view bytes, const Wait& wait) {
   while (!bytes.empty()) {
     // MSG_NOSIGNAL: a server that hangs up early must not end the program with SIGPIPE.
     const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -83,8 +140,7 @@ bool SendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline,
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-        WaitForSocket(fd, POLLOUT, deadline, wait_hook)) {
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitForSocket(fd, POLLOUT, wait)) {
       continue;
     }
     return false;
@@ -94,11 +150,11 @@ bool SendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline,
 
 // Everything the server sends until it closes, an error, the deadline or the size bound: the body
 // may come in a later packet than the headers.
-std::string ReceiveAll(int fd, SteadyClock::time_point deadline, const UpdateWaitHook& wait_hook) {
+std::string ReceiveAll(int fd, const Wait& wait) {
   std::string response;
   char buffer[4096];
   while (response.size() < MaxUpdateResponseBytes) {
-    if (!WaitForSocket(fd, POLLIN, deadline, wait_hook)) break;
+    if (!WaitForSocket(fd, POLLIN, wait)) break;
     const size_t room = std::min(sizeof buffer, MaxUpdateResponseBytes - response.size());
     const ssize_t received = recv(fd, buffer, room, 0);
     if (received > 0) {
@@ -163,19 +219,38 @@ std::string UpdateInfoFromResponse(std::string_view response) {
   return std::string(TrimConfigBlanks(body).substr(0, 3));
 }
 
+std::vector<ResolvedAddress> SystemNameLookup(const std::string& host, const std::string& port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return {};
+  const AddressList list(found);
+  std::vector<ResolvedAddress> addresses;
+  for (const addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
+    if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    ResolvedAddress& address = addresses.emplace_back();
+    address.family = entry->ai_family;
+    address.socket_type = entry->ai_socktype;
+    address.protocol = entry->ai_protocol;
+    std::memcpy(&address.address, entry->ai_addr, entry->ai_addrlen);
+    address.length = entry->ai_addrlen;
+  }
+  return addresses;
+}
+
 std::string FetchUpdateInfo(std::string_view address, std::string_view agent,
-                            const UpdateWaitHook& wait_hook) {
+                            const UpdateWaitHook& wait_hook, const FetchEnvironment& environment) {
   if (address.empty()) return {};
   const std::optional<HttpAddress> parts = SplitHttpAddress(address);
   if (!parts) return {};
 
-  const FileDescriptor socket = Connect(
-      *parts, SteadyClock::now() + std::chrono::milliseconds(MaxUpdateWaitMilliseconds), wait_hook);
+  // One deadline for every step, so slow steps cannot add up to more than the budget.
+  const Wait wait(environment, wait_hook);
+  const FileDescriptor socket = Connect(LookUp(*parts, environment.lookup, wait), wait);
   if (!socket) return {};
-
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(MaxUpdateWaitMilliseconds);
-  if (!SendAll(socket.get(), BuildUpdateRequest(*parts, agent), deadline, wait_hook)) return {};
-  return UpdateInfoFromResponse(ReceiveAll(socket.get(), deadline, wait_hook));
+  if (!SendAll(socket.get(), BuildUpdateRequest(*parts, agent), wait)) return {};
+  return UpdateInfoFromResponse(ReceiveAll(socket.get(), wait));
 }
 
 int32_t ReadVersionNumber(std::string_view text) {

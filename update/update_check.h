@@ -6,16 +6,20 @@
 // Nothing here shows anything: the window asks and shows the message boxes that UpdateMessageFor
 // describes, and keeps a busy cursor up while CheckForUpdates waits.
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct GeneralSettings;
 
-/// The longest a check waits for the server: connecting, then the whole response.
+/// The longest a whole check takes: name lookup, connecting, sending and the whole response.
 inline constexpr int MaxUpdateWaitMilliseconds = 10000;
 /// Bytes of a response that are kept; a version file is a few bytes and the rest is not read.
 inline constexpr std::size_t MaxUpdateResponseBytes = 64u << 10;
@@ -26,8 +30,33 @@ inline constexpr std::string_view FallbackUserAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; en)";
 
 /// Called about every UpdateWaitTickMilliseconds while a check waits for the network, so the
-/// window can show that it is busy.
-using UpdateWaitHook = std::function<void()>;
+/// window can paint and hear a close request; false gives the check up at once.
+using UpdateWaitHook = std::function<bool()>;
+
+/// One address a host name resolved to, ready for socket() and connect().
+struct ResolvedAddress {
+  int family = 0;
+  int socket_type = 0;
+  int protocol = 0;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+};
+
+/// A name lookup: blocking, it runs on a thread of its own that the check stops waiting for at
+/// its deadline; empty when the host does not resolve.
+using NameLookup =
+    std::function<std::vector<ResolvedAddress>(const std::string& host, const std::string& port)>;
+
+/// The system's lookup (getaddrinfo), TCP addresses only.
+std::vector<ResolvedAddress> SystemNameLookup(const std::string& host, const std::string& port);
+
+/// What a fetch runs on. Tests replace parts of it to make the network slow without waiting.
+struct FetchEnvironment {
+  /// The time the whole fetch may take, from the lookup to the last byte.
+  std::chrono::milliseconds budget{MaxUpdateWaitMilliseconds};
+  NameLookup lookup;                                             // empty: SystemNameLookup
+  std::function<std::chrono::steady_clock::time_point()> clock;  // empty: the steady clock
+};
 
 /// An "http://host[:port]/path" address taken apart.
 struct HttpAddress {
@@ -50,9 +79,10 @@ std::string UpdateInfoFromResponse(std::string_view response);
 
 /// Fetches `address` and returns UpdateInfoFromResponse of what the server sent before it closed
 /// the connection or the time ran out; "" when the address is empty or unusable, the host does
-/// not resolve or no connection can be made.
+/// not resolve in time, no connection can be made or the wait hook gave up.
 std::string FetchUpdateInfo(std::string_view address, std::string_view agent,
-                            const UpdateWaitHook& wait_hook = {});
+                            const UpdateWaitHook& wait_hook = {},
+                            const FetchEnvironment& environment = {});
 
 /// The version number at the start of fetched text: an optional sign and decimal digits; 0 when
 /// the text does not start with them.

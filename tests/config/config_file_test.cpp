@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "tests/config/file_size_limit.h"
 #include "tests/support/temp_dir.h"
@@ -328,6 +330,35 @@ TEST(ConfigFileSave, SavingThroughALinkReplacesTheTargetAndKeepsItsMode) {
   struct stat info {};
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(ConfigFileSave, ALinkToAFifoOrADeviceKeepsTheSettingsUnsaved) {
+  TempDir dir;
+  std::vector<std::string> targets = {dir.file("fifo")};
+  ASSERT_EQ(mkfifo(targets[0].c_str(), 0600), 0);
+  // config.ini linked to a null device, a private one here: only root may make it.
+  if (mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    targets.push_back(dir.file("null"));
+  }
+  const std::string link = dir.file("config.ini");
+  for (const std::string& target : targets) {
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(target, link);
+    ConfigFile file;
+    if (file.CreateConfig(link)) {
+      file.SelectGroup("G");
+      file.WriteLong("K", 1);
+      EXPECT_FALSE(file.CloseConfig()) << target;
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0) << target;
+    EXPECT_EQ(after.st_ino, before.st_ino) << target;
+    EXPECT_EQ(after.st_mode, before.st_mode) << target;
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << target;
+    EXPECT_EQ(CountFiles(dir.path()), targets.size() + 1) << target;
+  }
 }
 
 TEST(ConfigFileHostile, OverlongLinesAreCutAndTheRestStillReads) {

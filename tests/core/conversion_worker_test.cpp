@@ -281,6 +281,46 @@ TEST_F(ConversionWorkerTest, CustomTimestampIsLocalTime) {
   EXPECT_EQ(ModifiedSeconds(dir.file("doc.png")), moment);
 }
 
+TEST_F(ConversionWorkerTest, AnUnsetTimestampStillCountsButIsTracedAndKept) {
+  // The first input is gone by the time its time is to be copied: removed when its "OK" is heard.
+  const std::string vanishing = WriteDocument(dir.file("vanishing.psd"), PsdMode::Rgb, 8, 3);
+  const std::string staying = WriteDocument(dir.file("staying.psd"), PsdMode::Rgb, 8, 3);
+  const std::string broken = dir.file("broken.psd");
+  ASSERT_TRUE(WriteFileBytes(broken, "junk"));
+  ASSERT_TRUE(SetModifiedSeconds(staying, 1000000000));
+  g_settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
+  g_input_files.Set(vanishing, {1, ""});
+  g_input_files.Set(staying, {1, ""});
+  g_input_files.Set(broken, {1, ""});
+  std::vector<std::string> trace;
+  ASSERT_TRUE(StartConversion({}, [&](std::string_view line) {
+    if (line == "OK" && trace.size() == 2) std::filesystem::remove(vanishing);
+    trace.emplace_back(line);
+  }));
+  EXPECT_EQ(WaitForConversion(), 2);
+  ASSERT_EQ(trace.size(), 10u);
+  EXPECT_EQ(trace[2], "OK");
+  EXPECT_EQ(trace[3], "Timestamp not set");
+  EXPECT_EQ(trace[6], "OK");
+  EXPECT_EQ(trace[7], "Processing: " + broken);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("vanishing.png")));
+  EXPECT_EQ(ModifiedSeconds(dir.file("staying.png")), 1000000000);
+
+  const std::vector<FileOutcome> outcomes = ReadFileOutcomes();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].input_path, vanishing);
+  EXPECT_TRUE(outcomes[0].converted);
+  EXPECT_FALSE(outcomes[0].timestamp_set);
+  EXPECT_TRUE(outcomes[1].converted);
+  EXPECT_TRUE(outcomes[1].timestamp_set);
+  EXPECT_FALSE(outcomes[2].converted);
+
+  // A new run starts a new list.
+  g_input_files.Clear();
+  EXPECT_EQ(RunWorker(), 0);
+  EXPECT_TRUE(ReadFileOutcomes().empty());
+}
+
 TEST_F(ConversionWorkerTest, CurrentTimestampLeavesTheTimeOfWriting) {
   const std::string input = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
   ASSERT_TRUE(SetModifiedSeconds(input, 1000000000));

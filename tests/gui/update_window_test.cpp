@@ -1,17 +1,21 @@
 // The update check from the window: the command's boxes for each answer of a server the test
 // runs, the busy state while it waits, and the start-up check's due rule.
 
+#include <dlfcn.h>
 #include <wx/timer.h>
 #include <wx/utils.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "config/settings_file.h"
 #include "core/program_identity.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
 #include "gui/commands.h"
+#include "gui/gtk_calls.h"
 #include "gui/update_window.h"
 #include "platform/system.h"
 #include "tests/gui/window_harness.h"
@@ -88,17 +92,37 @@ TEST_F(UpdateWindowTest, TheWindowShowsItIsBusyWhileTheServerIsSlow) {
   wxTimer probe;
   probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
     fired_busy = wxIsBusy();
-    input_shut = !window().IsEnabled();
+    input_shut = !TakesInput(&window());
   });
   probe.StartOnce(150);
   SendCommand(CmdCheckForUpdates);
   EXPECT_TRUE(fired_busy);
   EXPECT_TRUE(input_shut);
   EXPECT_FALSE(wxIsBusy());
-  EXPECT_TRUE(window().IsEnabled());
+  EXPECT_TRUE(TakesInput(&window()));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0],
             "There is no update of Quorvix yet. You're using the most recent version.");
+}
+
+TEST_F(UpdateWindowTest, TheCloseBoxEndsAWaitingCheckAndTheWindow) {
+  // A server that never answers: the check would wait its full ten seconds.
+  TestHttpServer server([](int fd) { WaitForClientClose(fd, 20000); });
+  SetVersionFileAddress(server.Address("/files/tarnex.dat"));
+  BuildConfigFilePath();
+  // The window manager's close request, as the frame's close box sends it.
+  const auto close_window =
+      reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "gtk_window_close"));
+  ASSERT_NE(close_window, nullptr);
+  void* const frame = window().GetHandle();
+  wxTimer closer;
+  closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { close_window(frame); });
+  closer.StartOnce(150);
+  SendCommand(CmdCheckForUpdates);
+  Pump(100);
+  EXPECT_TRUE(messages_.empty()) << "a given-up check shows no box";
+  EXPECT_EQ(g_main_window, nullptr) << "the window closed";
+  EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path)) << "and saved the settings";
 }
 
 TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {

@@ -5,11 +5,15 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -73,6 +77,34 @@ pid_t StartThreadedReplacer(const std::string& path) {
   });
   worker.join();
   _exit(0);
+}
+
+// What a path is, seen without following a link: 'f' regular file, 'p' FIFO, 'd' folder, 's'
+// socket, 'c' character device, 'l' link, '-' nothing.
+char KindOf(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return '-';
+  if (S_ISREG(info.st_mode)) return 'f';
+  if (S_ISFIFO(info.st_mode)) return 'p';
+  if (S_ISDIR(info.st_mode)) return 'd';
+  if (S_ISSOCK(info.st_mode)) return 's';
+  if (S_ISCHR(info.st_mode)) return 'c';
+  if (S_ISLNK(info.st_mode)) return 'l';
+  return '?';
+}
+
+// Binds a socket at `path` (a short one); the descriptor stays open for the test.
+int BindSocketAt(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -219,4 +251,80 @@ TEST(AtomicFile, AnAppendOnlyFolderKeepsItsFileAndGetsNoTemporary) {
   SetUnnamedTemporariesForTesting(true);
   ioctl(folder, FS_IOC_SETFLAGS, &flags);
   close(folder);
+}
+
+TEST_P(AtomicFileTest, WritesThroughLinksToARegularFileOrAFreeName) {
+  const std::string target = dir.file("real.png");
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  // A chain: a relative link to a link to the file.
+  std::filesystem::create_symlink(target, dir.file("middle.png"));
+  std::filesystem::create_symlink("middle.png", dir.file("out.png"));
+  ASSERT_TRUE(WriteWhole(dir.file("out.png"), "new"));
+  EXPECT_EQ(ReadFileBytes(target), "new");
+  EXPECT_EQ(Mode(target), 0640u);
+  EXPECT_EQ(KindOf(dir.file("out.png")), 'l');
+  EXPECT_EQ(KindOf(dir.file("middle.png")), 'l');
+
+  // A link whose file does not exist yet makes it there.
+  std::filesystem::create_directory(dir.file("sub"));
+  std::filesystem::create_symlink("sub/later.ini", dir.file("config.ini"));
+  ASSERT_TRUE(WriteWhole(dir.file("config.ini"), "made"));
+  EXPECT_EQ(ReadFileBytes(dir.file("sub/later.ini")), "made");
+  EXPECT_EQ(KindOf(dir.file("config.ini")), 'l');
+
+  // Links round in a circle lead nowhere.
+  std::filesystem::create_symlink("loop_b", dir.file("loop_a"));
+  std::filesystem::create_symlink("loop_a", dir.file("loop_b"));
+  EXPECT_FALSE(WriteWhole(dir.file("loop_a"), "x"));
+  EXPECT_EQ(KindOf(dir.file("loop_a")), 'l');
+}
+
+TEST_P(AtomicFileTest, NeverReplacesAFifoFolderSocketOrDeviceNorWhatALinkPointsTo) {
+  std::vector<std::string> others;
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  others.push_back("fifo");
+  std::filesystem::create_directory(dir.file("folder"));
+  ASSERT_TRUE(WriteFileBytes(dir.file("folder/inside"), "keep"));
+  others.push_back("folder");
+  const int socket_fd = BindSocketAt(dir.file("sock"));
+  ASSERT_GE(socket_fd, 0);
+  others.push_back("sock");
+  // A private device node, the kind of /dev/null: only root may make one.
+  if (mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    others.push_back("null");
+  }
+
+  for (const std::string& name : others) {
+    const char kind = KindOf(dir.file(name));
+    const std::string link = dir.file("link-to-" + name);
+    std::filesystem::create_symlink(name, link);
+    EXPECT_FALSE(WriteWhole(dir.file(name), "settings")) << name;
+    EXPECT_FALSE(WriteWhole(link, "settings")) << name;
+    EXPECT_EQ(KindOf(dir.file(name)), kind) << name;
+    EXPECT_EQ(KindOf(link), 'l') << name;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.file("folder/inside")), "keep");
+  // No temporary, passing name or stray file is left.
+  EXPECT_EQ(Names(dir).size(), 2 * others.size());
+  close(socket_fd);
+}
+
+TEST(AtomicFile, ALinkAnotherUserPlantedInASharedStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
+  TempDir dir;
+  const std::string shared = dir.file("shared");
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string victim = dir.file("victim.txt");
+  ASSERT_TRUE(WriteFileBytes(victim, "precious"));
+  const std::string planted = shared + "/out.png";
+  std::filesystem::create_symlink(victim, planted);
+  ASSERT_EQ(lchown(planted.c_str(), 4242, 4242), 0);
+  EXPECT_FALSE(WriteWhole(planted, "overwritten"));
+  EXPECT_EQ(ReadFileBytes(victim), "precious");
+  // Our own link there is followed as anywhere else.
+  ASSERT_EQ(lchown(planted.c_str(), 0, 0), 0);
+  EXPECT_TRUE(WriteWhole(planted, "ours"));
+  EXPECT_EQ(ReadFileBytes(victim), "ours");
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -16,6 +19,13 @@ constexpr std::string_view Headers = "HTTP/1.0 200 OK\r\nContent-Type: text/plai
 // A server that answers with `body` after the headers and closes.
 TestHttpServer::Script Answer(std::string body) {
   return [body](int fd) { SendText(fd, std::string(Headers) + body); };
+}
+
+// A fetch that may take 300 ms in all, for tests of what it gives up on.
+FetchEnvironment Briefly() {
+  FetchEnvironment environment;
+  environment.budget = std::chrono::milliseconds(300);
+  return environment;
 }
 
 UpdateOutcome CheckAgainst(TestHttpServer& server) {
@@ -77,7 +87,11 @@ TEST(FetchUpdateInfo, ReadsABodyThatComesInALaterPacket) {
     SendText(fd, "271");
   });
   int ticks = 0;
-  EXPECT_EQ(FetchUpdateInfo(server.Address("/files/tarnex.dat"), "Quorvix 2.7", [&] { ++ticks; }),
+  EXPECT_EQ(FetchUpdateInfo(server.Address("/files/tarnex.dat"), "Quorvix 2.7",
+                            [&] {
+                              ++ticks;
+                              return true;
+                            }),
             "271");
   EXPECT_GT(ticks, 0) << "the wait hook lets the window show it is busy";
 }
@@ -93,7 +107,62 @@ TEST(FetchUpdateInfo, KeepsOnlyTheStartOfAnEndlessAnswer) {
 
 TEST(FetchUpdateInfo, GivesUpOnASilentServer) {
   TestHttpServer server([](int fd) { WaitForClientClose(fd, 20000); });
-  EXPECT_EQ(FetchUpdateInfo(server.Address("/files/tarnex.dat"), "Quorvix 2.7"), "");
+  EXPECT_EQ(FetchUpdateInfo(server.Address("/files/tarnex.dat"), "Quorvix 2.7", {}, Briefly()), "");
+}
+
+TEST(FetchUpdateInfo, ALookupThatNeverAnswersEndsAtTheDeadlineWithTheWindowAlive) {
+  // Answers only when the test lets it, after the fetch has long given up.
+  auto release = std::make_shared<std::promise<void>>();
+  FetchEnvironment environment = Briefly();
+  environment.lookup = [answer = release->get_future().share()](const std::string& host,
+                                                                const std::string& port) {
+    answer.wait();
+    return SystemNameLookup(host, port);
+  };
+  int ticks = 0;
+  EXPECT_EQ(FetchUpdateInfo(
+                "http://127.0.0.1:9/v", "Quorvix 2.7",
+                [&] {
+                  ++ticks;
+                  return true;
+                },
+                environment),
+            "");
+  EXPECT_GT(ticks, 0) << "the window is served while the name is looked up";
+  release->set_value();
+}
+
+TEST(FetchUpdateInfo, TheWaitHookCanGiveTheCheckUp) {
+  TestHttpServer server([](int fd) { WaitForClientClose(fd, 20000); });
+  int ticks = 0;
+  // The full ten seconds: only the hook can end this soon.
+  EXPECT_EQ(FetchUpdateInfo(server.Address("/v"), "Quorvix 2.7", [&] { return ++ticks < 3; }), "");
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST(FetchUpdateInfo, LookupConnectAndAnswerShareOneDeadline) {
+  // The lookup takes all but 200 ms of the ten seconds (on a clock the test moves on); the server
+  // then trickles an answer that needs about two seconds. Only a fresh deadline after the
+  // lookup would wait for all of it.
+  auto skipped = std::make_shared<std::atomic<int64_t>>(0);
+  FetchEnvironment environment;
+  environment.clock = [skipped] {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(skipped->load());
+  };
+  environment.lookup = [skipped](const std::string& host, const std::string& port) {
+    skipped->store(MaxUpdateWaitMilliseconds - 200);
+    return SystemNameLookup(host, port);
+  };
+  TestHttpServer server([](int fd) {
+    for (const char c : std::string(Headers) + "271") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      if (!SendText(fd, std::string(1, c))) return;
+    }
+  });
+  EXPECT_EQ(FetchUpdateInfo(server.Address("/v"), "Quorvix 2.7", {}, environment), "");
+  // The same server without the slow lookup is answered in full.
+  TestHttpServer again([](int fd) { SendText(fd, std::string(Headers) + "271"); });
+  EXPECT_EQ(FetchUpdateInfo(again.Address("/v"), "Quorvix 2.7", {}, FetchEnvironment{}), "271");
 }
 
 TEST(FetchUpdateInfo, UnreachableOrUnusableAddressesGiveNothing) {
