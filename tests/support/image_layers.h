@@ -1,8 +1,8 @@
 #pragma once
 
-// Layered documents for the tests of the layer reader and compositor, and the model their pixels
-// are checked against: W3C source-over with blending, straight colour, written out here and never
-// taken from the code under test.
+// The model the pixels of layered documents (tests/engine/layer_documents.h) are checked
+// against: W3C source-over with blending, straight colour, written out here and never taken from
+// the code under test.
 
 #include <array>
 #include <cstdint>
@@ -10,27 +10,13 @@
 #include <vector>
 
 #include "engine/image/bitmap.h"
-#include "tests/support/psd_writer.h"
-
-using Colour = std::array<double, 3>;
+#include "tests/engine/layer_documents.h"
 
 /// A pixel the model expects: colour and alpha in 0..1.
 struct Expected {
   Colour colour{};
   double alpha = 0;
 };
-
-/// A document whose stored composite is a white placeholder, as saved without compatibility;
-/// deep documents keep their layers in a tagged block, as Photoshop writes them.
-PsdSpec PlaceholderDocument(PsdMode mode, uint16_t depth, uint32_t width, uint32_t height);
-
-/// A layer over `rect` (top, left, bottom, right) whose every pixel is `colour` with `alpha`; no
-/// transparency channel when alpha is 1. Grey documents take the first colour.
-PsdLayer SolidLayer(const PsdSpec& spec, std::array<int32_t, 4> rect, Colour colour,
-                    double alpha = 1.0);
-
-/// A group's records around `members`: the end marker below them, the group record above.
-void AddGroup(PsdSpec& spec, std::vector<PsdLayer> members, const char* mode, uint8_t opacity);
 
 /// A sample as the document stores it: 8 and 16 bits quantised, 32 bits as a float.
 double Stored(double value, uint16_t depth);
