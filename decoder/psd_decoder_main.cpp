@@ -13,9 +13,10 @@
 // of its stored composite.
 //
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
-// the record was written, 1 when FreeImage could not load FILE, 2 for a wrong command line, 3 when
-// writing failed, 4 when the image is larger than allowed, 5 when the program that started this
-// process is gone, 6 when a rebuild from the layers finds nothing to draw.
+// the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
+// read past them), 2 for a wrong command line, 3 when writing failed, 4 when the image is larger
+// than allowed, 5 when the program that started this process is gone, 6 when a rebuild from the
+// layers finds nothing to draw.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,6 +33,20 @@
 #include "engine/image/image_header.h"
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/decoder_protocol.h"
+#include "engine/psd/psd_check.h"
+#include "platform/mapped_file.h"
+
+#if defined(QUORVIX_SANITIZE)
+// A sanitizer's report must fail the test that caused it: it ends this process with a status of
+// its own, which the program tells from a damaged file's clean failure. A failed allocation stays
+// a failure, as under the address-space limit the sanitizers take the place of; leaks are looked
+// for where the same code runs in the tests' own process.
+extern "C" const char* __asan_default_options() {
+  return "exitcode=86:allocator_may_return_null=1:detect_leaks=0";
+}
+extern "C" const char* __ubsan_default_options() { return "exitcode=86:print_stacktrace=1"; }
+static_assert(DecoderSanitizerReport == 86, "the exit code the sanitizers are given above");
+#endif
 
 namespace {
 
@@ -81,6 +96,14 @@ int LoadAnyFormat(FileStream& input, FREE_IMAGE_FORMAT hint, const DecodeBound& 
   if (!KeepsBound(decoded, bound)) return 4;
   if (format == FIF_BMP) MakeUnusedAlphaOpaque(image.get());
   return 0;
+}
+
+// FreeImage trusts every packed row of the merged image to unpack within its own bytes, and reads
+// past them when one does not: such a document is refused before FreeImage sees it.
+bool MergedRowsFit(const char* path) {
+  const MappedFile file(path);
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  return layout && PackedRowsFit(file.bytes(), *layout) && file.Intact();
 }
 
 // The document's CMYK samples, converted through its profile; empty, with the stream back at its
@@ -147,6 +170,7 @@ int main(int argc, char** argv) {
     image = RebuildFromLayers(path, nothing_to_build);
     if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
+    if (!MergedRowsFit(path)) return 1;
     if (cmyk_profile) image = LoadCmykThroughProfile(input);
     if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
   }

@@ -27,5 +27,9 @@ constexpr int DecoderInputFd = 4;
 /// Exit status of the decoder asked to rebuild a document whose layers hold nothing to draw.
 constexpr int DecoderNothingToRebuild = 6;
 
+/// Exit status of a decoder built with the address and undefined-behaviour sanitizers whose
+/// sanitizer found a fault in it.
+constexpr int DecoderSanitizerReport = 86;
+
 /// The request for the rows down the record pipe.
 constexpr char DecoderRowsRequest = 'R';

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/isolation/decoder_faults.h"
 #include "engine/isolation/decoder_protocol.h"
 
 extern char** environ;
@@ -97,9 +98,11 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return std::nullopt;
   posix_spawn_file_actions_adddup2(&actions, request_reader.get(), DecoderRequestFd);
-  // Standard error too: FreeImage's TIFF library prints its warnings there.
+  // Standard error too: FreeImage's TIFF library prints its warnings there. A sanitizer's report
+  // must be seen, though.
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (!DecoderSanitizersChecked)
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, record_writer.get(), DecoderRecordFd);
   posix_spawn_file_actions_adddup2(&actions, input.get(), DecoderInputFd);
 
@@ -135,6 +138,7 @@ void DismissDecoder(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (WIFEXITED(status)) CheckDecoderExit(WEXITSTATUS(status));
   };
   try {
     std::thread(reap).detach();
@@ -173,6 +177,7 @@ bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline, i
     }
   }
   if (pidfd >= 0) close(pidfd);
+  if (WIFEXITED(status)) CheckDecoderExit(WEXITSTATUS(status));
   if (exit_status && WIFEXITED(status)) *exit_status = WEXITSTATUS(status);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

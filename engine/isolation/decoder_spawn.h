@@ -20,7 +20,8 @@ struct DecoderChild {
 };
 
 /// Starts the executable `decoder` with `arguments` and the file open at `input_fd` to decode,
-/// with default signal handling and its output silenced; std::nullopt when it cannot be started.
+/// with default signal handling and its output silenced (but for standard error in a build with
+/// the sanitizers); std::nullopt when it cannot be started.
 /// The descriptor stays the caller's.
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd);
@@ -31,7 +32,8 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
 std::vector<std::string> DecoderEnvironment(char** environment);
 
 /// Waits for `pid` until `deadline` and kills it when the time is up; true when it exited with 0.
-/// `exit_status`, when given, receives its exit status (-1 when it did not exit by itself).
+/// `exit_status`, when given, receives its exit status (-1 when it did not exit by itself). A
+/// sanitizer's report ends the program (CheckDecoderExit).
 bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline,
                     int* exit_status = nullptr);
 

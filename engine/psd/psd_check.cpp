@@ -5,6 +5,7 @@
 
 #include "engine/image/byte_cursor.h"
 #include "engine/image/memory_budget.h"
+#include "engine/psd/packbits.h"
 
 namespace {
 
@@ -149,4 +150,21 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
   if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
   if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
   return layout;
+}
+
+bool PackedRowsFit(std::span<const uint8_t> bytes, const PsdLayout& layout) {
+  if (layout.composite_missing || layout.compression != 1) return true;
+  if (bytes.size() != layout.file_size) return false;
+  const size_t count_bytes = layout.version == 2 ? 4 : 2;
+  const uint64_t rows = static_cast<uint64_t>(layout.channels) * layout.height;
+  // The check bounded the table and the sum of the counts by the file.
+  uint64_t offset = layout.pixels_offset;
+  for (uint64_t row = 0; row < rows; ++row) {
+    const uint64_t count =
+        BigEndian(bytes.data() + layout.rle_counts_offset + row * count_bytes, count_bytes);
+    if (offset > bytes.size() || bytes.size() - offset < count) return false;
+    if (!PackedRowFits(bytes.subspan(offset, count), layout.row_bytes)) return false;
+    offset += count;
+  }
+  return true;
 }

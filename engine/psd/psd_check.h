@@ -52,3 +52,9 @@ struct PsdLayout : PsdHeader {
 /// decode would need more than `available_memory` bytes (0 means no limit).
 std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
                                            uint64_t available_memory);
+
+/// True when every packed row of the checked document `bytes` unpacks into one row within its
+/// own bytes (always for a raw merged image). The decoder trusts that and reads past a row that
+/// does not; walking the run headers of a large document takes milliseconds, so the decoder
+/// process does it, beside the program's own work.
+bool PackedRowsFit(std::span<const uint8_t> bytes, const PsdLayout& layout);
