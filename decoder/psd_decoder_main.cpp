@@ -26,15 +26,12 @@
 #include <cstring>
 #include <string>
 
-#include "decoder/cmyk_profile.h"
 #include "decoder/decoder_process.h"
 #include "decoder/layer_rebuild.h"
+#include "decoder/stored_decode.h"
 #include "engine/image/file_stream.h"
-#include "engine/image/image_header.h"
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/decoder_protocol.h"
-#include "engine/psd/psd_check.h"
-#include "platform/mapped_file.h"
 
 #if defined(QUORVIX_SANITIZE)
 // A sanitizer's report must fail the test that caused it: it ends this process with a status of
@@ -60,59 +57,6 @@ bool StartsWith(const char* text, const char* prefix, const char*& rest) {
   if (std::strncmp(text, prefix, size) != 0) return false;
   rest = text + size;
   return true;
-}
-
-// FreeImage hands a 32-bit BMP on with the unused fourth byte as alpha, usually all zero; such a
-// file has no transparency, and an invisible watermark is never what was meant.
-void MakeUnusedAlphaOpaque(FIBITMAP* image) {
-  if (FreeImage_GetBPP(image) != 32 || FreeImage_GetImageType(image) != FIT_BITMAP) return;
-  const unsigned width = FreeImage_GetWidth(image);
-  const unsigned height = FreeImage_GetHeight(image);
-  for (unsigned y = 0; y < height; ++y) {
-    const BYTE* row = FreeImage_GetScanLine(image, static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x) {
-      if (row[x * 4 + FI_RGBA_ALPHA] != 0) return;
-    }
-  }
-  for (unsigned y = 0; y < height; ++y) {
-    BYTE* row = FreeImage_GetScanLine(image, static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x) row[x * 4 + FI_RGBA_ALPHA] = 255;
-  }
-}
-
-// Any image but a Photoshop document, which only comes here through our own structure check.
-// Exit status as for main; the bitmap goes to `image`.
-int LoadAnyFormat(FileStream& input, FREE_IMAGE_FORMAT hint, const DecodeBound& bound,
-                  Bitmap& image) {
-  const FREE_IMAGE_FORMAT format = SniffImageFormat(input.io(), input.handle(), hint);
-  if (format == FIF_UNKNOWN || format == FIF_PSD) return 1;
-  // Formats without a header-only reading are held by the address-space limit alone.
-  const std::optional<ImageHeader> header = LookAtImageHeader(format, input.io(), input.handle());
-  if (header && !KeepsBound(*header, bound)) return 4;
-  image = Bitmap(FreeImage_LoadFromHandle(format, input.io(), input.handle(), 0));
-  if (!image || !FreeImage_HasPixels(image.get())) return 1;
-  const ImageHeader decoded{FreeImage_GetWidth(image.get()), FreeImage_GetHeight(image.get()),
-                            FreeImage_GetBPP(image.get())};
-  if (!KeepsBound(decoded, bound)) return 4;
-  if (format == FIF_BMP) MakeUnusedAlphaOpaque(image.get());
-  return 0;
-}
-
-// FreeImage trusts every packed row of the merged image to unpack within its own bytes, and reads
-// past them when one does not: such a document is refused before FreeImage sees it.
-bool MergedRowsFit(const char* path) {
-  const MappedFile file(path);
-  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
-  return layout && PackedRowsFit(file.bytes(), *layout) && file.Intact();
-}
-
-// The document's CMYK samples, converted through its profile; empty, with the stream back at its
-// start, when that cannot be done.
-Bitmap LoadCmykThroughProfile(FileStream& input) {
-  Bitmap cmyk(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), PSD_CMYK));
-  Bitmap rgb = ConvertCmykThroughProfile(cmyk.get());
-  if (!rgb) input.io()->seek_proc(input.handle(), 0, SEEK_SET);
-  return rgb;
 }
 
 }  // namespace
@@ -163,16 +107,20 @@ int main(int argc, char** argv) {
   Bitmap image;
   if (any_format) {
     const auto hint = static_cast<FREE_IMAGE_FORMAT>(static_cast<int>(format_hint) - 1);
-    const int loaded = LoadAnyFormat(input, hint, bound, image);
-    if (loaded != 0) return loaded;
+    switch (DecodeAnyFormat(input, hint, bound, image)) {
+      case AnyFormatDecode::Decoded:
+        break;
+      case AnyFormatDecode::BeyondBound:
+        return 4;
+      case AnyFormatDecode::Unreadable:
+        return 1;
+    }
   } else if (from_layers) {
     bool nothing_to_build = false;
     image = RebuildFromLayers(path, nothing_to_build);
     if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
-    if (!MergedRowsFit(path)) return 1;
-    if (cmyk_profile) image = LoadCmykThroughProfile(input);
-    if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+    image = DecodeStoredComposite(path, input, cmyk_profile);
   }
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.
