@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/composite_bitmap.h"
 #include "decoder/compositor.h"
 #include "decoder/psd_layers.h"
 #include "platform/mapped_file.h"

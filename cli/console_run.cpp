@@ -1,5 +1,9 @@
 #include "cli/console_run.h"
 
+#include <poll.h>
+#include <signal.h>
+
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -7,6 +11,7 @@
 #include "cli/report.h"
 #include "core/conversion_job.h"
 #include "core/run_checks.h"
+#include "engine/isolation/decoder_stop.h"
 #include "engine/output/formats.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
@@ -247,6 +252,57 @@ bool PrepareConsoleJob(const ConsoleReport& report, RunResources& resources) {
   return true;
 }
 
+// Ctrl-C while the worker runs stops the run as the window's break does: the decode of the file
+// in work ends at once and the run reports that it is not complete. The handler gives the signal
+// back to what it was at once, so a second Ctrl-C does what the first would have done.
+std::atomic<bool> interrupted{false};
+struct sigaction interrupt_before {};
+
+void OnInterrupt(int) {
+  StopDecoders();
+  interrupted.store(true);
+  sigaction(SIGINT, &interrupt_before, nullptr);
+}
+
+class InterruptStopsRun {
+ public:
+  InterruptStopsRun() {
+    interrupted.store(false);
+    // A program started with Ctrl-C ignored keeps ignoring it.
+    if (sigaction(SIGINT, nullptr, &interrupt_before) != 0 ||
+        (!(interrupt_before.sa_flags & SA_SIGINFO) && interrupt_before.sa_handler == SIG_IGN)) {
+      return;
+    }
+    struct sigaction stop {};
+    stop.sa_handler = OnInterrupt;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESTART;
+    installed_ = sigaction(SIGINT, &stop, nullptr) == 0;
+  }
+  ~InterruptStopsRun() {
+    if (installed_ && !interrupted.load()) sigaction(SIGINT, &interrupt_before, nullptr);
+  }
+  InterruptStopsRun(const InterruptStopsRun&) = delete;
+  InterruptStopsRun& operator=(const InterruptStopsRun&) = delete;
+
+ private:
+  bool installed_ = false;
+};
+
+// Waits for the worker, passing a Ctrl-C on as a stop; the number of files converted.
+int32_t WaitForConsoleConversion() {
+  constexpr int PollMilliseconds = 15;
+  bool stopped = false;
+  while (!ConversionEnded()) {
+    if (interrupted.load() && !stopped) {
+      StopConversion();
+      stopped = true;
+    }
+    poll(nullptr, 0, PollMilliseconds);
+  }
+  return WaitForConversion();
+}
+
 bool IsListFile(const std::string& path) {
   const std::string extension = LowerExtension(path);
   return extension == "txt" || extension == "lst";
@@ -270,8 +326,9 @@ ConsoleRunResult Convert(const ConsoleReport& report, RunResources resources) {
   report.Status(GetText("General", "Converting"));
   ConversionTrace trace;
   if (report.debug()) trace = [&report](std::string_view line) { report.Always(line); };
+  const InterruptStopsRun interrupt;
   const int32_t converted =
-      StartConversion(std::move(resources), std::move(trace)) ? WaitForConversion() : 0;
+      StartConversion(std::move(resources), std::move(trace)) ? WaitForConsoleConversion() : 0;
   if (converted <= 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
     return ConsoleRunResult::Stopped;

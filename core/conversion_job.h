@@ -109,7 +109,8 @@ using ConversionTrace = std::function<void(std::string_view line)>;
 /// The worker keeps `resources` until its last file is done; `trace`, when set, hears each step.
 bool StartConversion(RunResources resources = {}, ConversionTrace trace = {});
 
-/// Asks the worker to stop after the file in work.
+/// Asks the worker to stop: the decode of the file in work ends at once, that file fails, and no
+/// other file is started.
 void StopConversion();
 
 /// Copies the progress fields under the lock.

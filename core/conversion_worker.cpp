@@ -7,6 +7,7 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
+#include "engine/isolation/decoder_stop.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 
@@ -85,6 +86,7 @@ void ConversionWorker(const RunResources& resources, const ConversionTrace& trac
     std::lock_guard<std::mutex> guard(g_progress.lock);
     g_progress.converted = converted;
   }
+  AllowDecoders();
   worker_running = false;
 }
 
@@ -101,6 +103,7 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
     g_progress.keep_running = 1;
     g_progress.outcomes.clear();
   }
+  AllowDecoders();
   worker_running = true;
   try {
     worker_thread = std::thread([resources = std::move(resources), trace = std::move(trace)] {
@@ -114,8 +117,12 @@ bool StartConversion(RunResources resources, ConversionTrace trace) {
 }
 
 void StopConversion() {
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  g_progress.keep_running = 0;
+  {
+    std::lock_guard<std::mutex> guard(g_progress.lock);
+    g_progress.keep_running = 0;
+  }
+  // The file in work is not finished: its decoder ends now.
+  if (worker_running) StopDecoders();
 }
 
 ProgressSnapshot ReadProgress() {

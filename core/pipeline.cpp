@@ -4,6 +4,7 @@
 
 #include "core/conversion_job.h"
 #include "engine/image/memory_budget.h"
+#include "engine/isolation/decoder_stop.h"
 #include "engine/loading/loading.h"
 #include "engine/output/naming.h"
 #include "engine/output/saving.h"
@@ -46,6 +47,8 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   Bitmap picture;
   if (image && settings.watermark.do_watermark == ToValue(WatermarkType::Image)) {
     picture = LoadWatermarkImage(settings.watermark.image);
+    // A stopped run's file is not saved without the watermark its decode was cut short of.
+    if (!picture && DecodersStopped()) image = {};
   }
   image = DrawWatermark(std::move(image), settings, tokens,
                         {resources.watermark_font.get(), picture.get()});

@@ -2,13 +2,17 @@
 
 // Rebuilds a document's picture from its layers, for documents saved without a usable composite.
 // Works in floats, one colour channel (grey) or three (RGB) plus alpha, straight colour, and
-// decodes one layer at a time, so memory is the canvas, one layer and the output.
+// decodes one layer at a time. Memory is the canvas, the output, and buffers limited to the
+// reach of a layer or group: a nesting deeper than those fit beside the canvas is drawn in bands
+// of rows, each band through the whole tree, so memory does not grow with the depth. Work follows
+// the content: layers without pixels or without any opacity, and everything below a layer that
+// covers the band opaquely, are passed over.
 //
 // Drawn: visibility, opacity and fill opacity, the transparency channel, layer masks (own
 // rectangle, default colour, disabled flag), vector masks drawn from their paths (times the
 // user's mask; without a drawable path, the mask channels alone), clipping groups (on a layer or
 // a group), groups (nested, pass-through or isolated with their own mode, opacity and mask) and
-// every blend mode of blend_modes.h.
+// every blend mode of blend_modes.h. A layer record without any colour channel has no pixels.
 // Not drawn: adjustment and fill layers' effect, layer effects, "blend if" ranges.
 
 #include <cstdint>
@@ -16,8 +20,8 @@
 #include <span>
 #include <vector>
 
+#include "decoder/layer_tree.h"
 #include "decoder/psd_layers.h"
-#include "engine/image/bitmap.h"
 
 /// Floats in memory of their own, asked for in huge pages where the system has them: a
 /// 12-megapixel canvas is 48 million floats, and faulting them in 4 KiB at a time costs more than
@@ -35,6 +39,8 @@ class FloatBuffer {
 
   /// Makes room for `size` floats; what they hold is unspecified (zeros when new memory).
   void Resize(size_t size);
+  /// Makes room for `size` floats, all zero.
+  void ResizeZeroed(size_t size);
   float* data() { return data_; }
   const float* data() const { return data_; }
   size_t size() const { return size_; }
@@ -60,37 +66,14 @@ struct LayerPixels {
   }
 };
 
-/// A group, or a layer when it has no members: the tree the flat, bottom-first list of records
-/// stands for.
-struct LayerNode {
-  const LayerRecord* record = nullptr;
-  bool group = false;
-  std::vector<LayerNode> members;  // bottom first
-};
+/// The composite of `document` (read from `file`, its tree `tree`) over a transparent canvas,
+/// drawn as `plan` says; std::nullopt when a channel's data is damaged or the mode is one we do
+/// not composite.
+std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
+                                           const LayeredDocument& document,
+                                           const std::vector<LayerNode>& tree,
+                                           const CompositePlan& plan);
 
-/// The tree of `document`'s records; unbalanced group markers are taken as best they can be.
-std::vector<LayerNode> BuildLayerTree(const LayeredDocument& document);
-
-/// True when some layer that would be drawn has colour pixels on the canvas.
-bool HasVisiblePixels(const LayeredDocument& document, const std::vector<LayerNode>& tree);
-
-/// The composite of `document` (read from `file`) over a transparent canvas; std::nullopt when a
-/// channel's data is damaged or the mode is one we do not composite.
+/// The same, with the tree and plan made here.
 std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
                                            const LayeredDocument& document);
-
-/// The ink of a CMYK composite as FreeImage loads CMYK samples (8 bits: 32-bit C, M, Y, K bytes;
-/// 16 bits: RGBA16 holding C, M, Y, K; 0 = no ink), for a conversion through the document's
-/// profile. Empty for other pictures.
-Bitmap CompositeToCmykBitmap(const LayerPixels& picture, uint16_t depth);
-
-/// The RGB bitmap of a CMYK composite: `converted` (its colours through the document's profile,
-/// 24- or 48-bit, as ConvertCmykThroughProfile makes them) when given, else the plain conversion;
-/// with the composite's alpha when some pixel is not opaque. Empty when memory runs out or
-/// `converted` does not fit.
-Bitmap CmykCompositeToRgb(const LayerPixels& picture, uint16_t depth, Bitmap converted);
-
-/// The composite as the bitmap a decoder makes of a stored picture at the document's depth:
-/// 8-bit grey or 24-bit RGB, 16-bit grey or RGB16, float grey or RGBF, and the RGBA kind of
-/// each when some pixel is not opaque. Empty when memory runs out.
-Bitmap CompositeToBitmap(const LayerPixels& picture, uint16_t depth);

@@ -3,9 +3,12 @@
 #include <new>
 
 #include "decoder/cmyk_profile.h"
+#include "decoder/composite_bitmap.h"
 #include "decoder/compositor.h"
 #include "decoder/psd_layers.h"
+#include "engine/isolation/decoder_protocol.h"
 #include "engine/psd/psd_header.h"
+#include "platform/file_descriptor.h"
 #include "platform/mapped_file.h"
 
 namespace {
@@ -30,18 +33,22 @@ Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint
 
 }  // namespace
 
-Bitmap RebuildFromLayers(std::span<const uint8_t> file, bool& nothing_to_build) {
+Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool& nothing_to_build,
+                         const std::function<bool(const CompositePlan&)>& planned) {
   nothing_to_build = false;
   if (file.empty()) return {};
   const std::optional<LayeredDocument> document = ReadLayeredDocument(file);
   if (!document) return {};
-  if (!HasVisiblePixels(*document, BuildLayerTree(*document))) {
+  const std::vector<LayerNode> tree = BuildLayerTree(*document);
+  if (!HasVisiblePixels(*document, tree)) {
     nothing_to_build = true;
     return {};
   }
+  const CompositePlan plan = PlanComposite(file, *document, tree, band_rows);
+  if (planned && !planned(plan)) return {};
   // The address-space limit turns a document too large for it into a failed allocation.
   try {
-    const std::optional<LayerPixels> picture = CompositeLayers(file, *document);
+    const std::optional<LayerPixels> picture = CompositeLayers(file, *document, tree, plan);
     if (!picture) return {};
     if (picture->colours == 4) return CmykToRgb(file, *picture, document->depth);
     return CompositeToBitmap(*picture, document->depth);
@@ -50,10 +57,14 @@ Bitmap RebuildFromLayers(std::span<const uint8_t> file, bool& nothing_to_build) 
   }
 }
 
-Bitmap RebuildFromLayers(const char* path, bool& nothing_to_build) {
+Bitmap RebuildFromLayers(const char* path, int64_t band_rows, int work_fd, bool& nothing_to_build) {
   nothing_to_build = false;
   const MappedFile file(path);
-  Bitmap picture = RebuildFromLayers(file.bytes(), nothing_to_build);
+  Bitmap picture = RebuildFromLayers(file.bytes(), band_rows, nothing_to_build,
+                                     [work_fd](const CompositePlan& plan) {
+                                       const DecoderWorkRecord work = plan.work;
+                                       return WriteAll(work_fd, &work, sizeof work);
+                                     });
   // A file cut short while it was read gave zeros instead of its layers.
   if (!file.Intact()) return {};
   return picture;

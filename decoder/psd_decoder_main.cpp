@@ -2,7 +2,8 @@
 // other format FreeImage reads) with FreeImage in a process of its own, so that a damaged file can
 // crash, loop or exhaust memory here without harming the program.
 //
-//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile] [--from-layers]
+//   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
+//                       [--from-layers [--band-rows=N]]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
@@ -10,7 +11,8 @@
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
 // conversion is used. With --from-layers the picture is rebuilt from the document's layers instead
-// of its stored composite.
+// of its stored composite, in bands of N rows with --band-rows (else as its memory requires), and
+// the work that asks for is told first.
 //
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
 // the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
   DecodeBound bound;
   bool cmyk_profile = false;
   bool from_layers = false;
+  uint64_t band_rows = 0;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
       cmyk_profile = true;
     } else if (std::strcmp(argv[i], "--from-layers") == 0) {
       from_layers = true;
+    } else if (StartsWith(argv[i], "--band-rows=", value)) {
+      if (!ReadNumber(value, band_rows) || band_rows > UINT32_MAX) return 2;
     } else if (!path) {
       path = argv[i];
     } else {
@@ -117,7 +122,8 @@ int main(int argc, char** argv) {
     }
   } else if (from_layers) {
     bool nothing_to_build = false;
-    image = RebuildFromLayers(path, nothing_to_build);
+    image =
+        RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd, nothing_to_build);
     if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
     image = DecodeStoredComposite(path, input, cmyk_profile);

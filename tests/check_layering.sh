@@ -4,9 +4,11 @@ set -u
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root" || exit 2
 
-# What the rest of the program may use of the engine: loading, the pixel steps, output and the
-# image they pass along. Reading documents, the decoder's isolation and drawing stay inside.
-engine_api="engine/loading/ engine/steps/ engine/output/ engine/image/"
+# What the rest of the program may use of the engine: loading, the pixel steps, output, the image
+# they pass along and the switch that stops a run's decoders. Reading documents, the rest of the
+# decoder's isolation and drawing stay inside.
+engine_api="engine/loading/ engine/steps/ engine/output/ engine/image/
+            engine/isolation/decoder_stop.h"
 
 # folder -> allowed project include prefixes (besides its own folder). A prefix may name a single
 # header.

@@ -5,7 +5,9 @@
 //   program (isolated_decode.cpp)              quorvix-psd-decoder (decoder/)
 //   spawn: fd 0 request socket, fd 3 record
 //   pipe, fd 4 the checked file, arguments  ->  reads /proc/self/fd/4 under an address-space
-//   prepares row memory meanwhile               limit, dies with the program; decodes
+//   prepares row memory meanwhile               limit, dies with the program
+//   (a rebuild from the layers: reads the   <-  having read the layer records, writes the
+//   work, sets its deadline from it)            work its rebuild plans; then decodes
 //   reads the head from fd 3                <-  writes the record's head (decoded_bitmap.h)
 //   copies the rows out of the decoder's
 //   memory (process_vm_readv), or else
@@ -15,6 +17,8 @@
 //
 // Whatever the decoder does instead (crash, hang, garbage, a wrong size), the program's deadline
 // and its checks of the head turn it into an empty result.
+
+#include <cstdint>
 
 /// The name of the decoder executable.
 inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
@@ -30,6 +34,10 @@ constexpr int DecoderNothingToRebuild = 6;
 /// Exit status of a decoder built with the address and undefined-behaviour sanitizers whose
 /// sanitizer found a fault in it.
 constexpr int DecoderSanitizerReport = 86;
+
+/// What a rebuild from the layers tells first: the work it plans (samples decoded, drawn and
+/// copied; CompositePlan in decoder/layer_tree.h).
+using DecoderWorkRecord = uint64_t;
 
 /// The request for the rows down the record pipe.
 constexpr char DecoderRowsRequest = 'R';

@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -27,6 +30,71 @@ namespace {
 constexpr int HandOverFloor = 10;
 constexpr std::chrono::milliseconds ReapPollInterval{5};
 constexpr int RecordPipeBytes = 1 << 20;
+
+// The decoders in work, for a stop that may come from a signal handler: plain atomics only. A
+// pid leaves this table before it is reaped, and the reaper waits for a stop in progress, so a
+// stop never signals a process id that has been given to someone else.
+constexpr size_t MaxTrackedDecoders = 32;
+std::array<std::atomic<pid_t>, MaxTrackedDecoders> tracked_decoders{};
+std::atomic<int> stops_in_progress{0};
+std::atomic<bool> decoders_stopped{false};
+
+// More decoders at once than entries run on, only without a stop.
+void TrackDecoder(pid_t pid) {
+  for (std::atomic<pid_t>& entry : tracked_decoders) {
+    pid_t free = 0;
+    if (entry.compare_exchange_strong(free, pid)) return;
+  }
+}
+
+void UntrackDecoder(pid_t pid) {
+  for (std::atomic<pid_t>& entry : tracked_decoders) {
+    pid_t tracked = pid;
+    if (entry.compare_exchange_strong(tracked, 0)) break;
+  }
+  while (stops_in_progress.load() > 0) std::this_thread::yield();
+}
+
+// SIGCHLD as the program had it, while decoders live with a disposition that keeps their status.
+std::mutex child_signal_mutex;
+int live_decoders = 0;
+bool child_signal_changed = false;
+struct sigaction inherited_child_signal {};
+struct sigaction decoder_child_signal {};
+
+// A decoder's exit status must stay until it is reaped: SIGCHLD ignored, or SA_NOCLDWAIT, has the
+// kernel discard it, and "nothing to rebuild" would look like a failure. Looked at on every start,
+// in case the disposition was changed while others ran.
+void KeepChildStatus() {
+  std::lock_guard lock(child_signal_mutex);
+  ++live_decoders;
+  struct sigaction current {};
+  if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+  const bool ignored = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
+  if (!ignored && !(current.sa_flags & SA_NOCLDWAIT)) return;
+  struct sigaction keep = current;
+  if (ignored) keep.sa_handler = SIG_DFL;
+  keep.sa_flags &= ~SA_NOCLDWAIT;
+  if (sigaction(SIGCHLD, &keep, nullptr) != 0) return;
+  if (!child_signal_changed) inherited_child_signal = current;
+  decoder_child_signal = keep;
+  child_signal_changed = true;
+}
+
+// After the last decoder is reaped, the program's own SIGCHLD comes back, unless someone has
+// set another meanwhile. Children of others that ended in between stay for their owners to reap.
+void ReleaseChildStatus() {
+  std::lock_guard lock(child_signal_mutex);
+  if (--live_decoders > 0 || !child_signal_changed) return;
+  child_signal_changed = false;
+  struct sigaction current {};
+  if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+  if (current.sa_handler != decoder_child_signal.sa_handler ||
+      current.sa_flags != decoder_child_signal.sa_flags) {
+    return;
+  }
+  sigaction(SIGCHLD, &inherited_child_signal, nullptr);
+}
 
 // Moves `fd` clear of the numbers the child's dup2 targets; -1 when it cannot.
 int MovedAboveHandOver(int fd) {
@@ -123,21 +191,31 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  const int spawned =
-      posix_spawn(&child.pid, decoder.c_str(), &actions, &attributes, argv.data(), envp.data());
+  KeepChildStatus();
+  const int spawned = DecodersStopped() ? ECANCELED
+                                        : posix_spawn(&child.pid, decoder.c_str(), &actions,
+                                                      &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) return std::nullopt;
+  if (spawned != 0) {
+    ReleaseChildStatus();
+    return std::nullopt;
+  }
+  // A stop that came while it started finds it in the table, or it finds the stop.
+  TrackDecoder(child.pid);
+  if (DecodersStopped()) kill(child.pid, SIGKILL);
   // Only the child holds the writing end now, so its end, however it comes, ends the record.
   return child;
 }
 
 void DismissDecoder(pid_t pid) {
   kill(pid, SIGKILL);
+  UntrackDecoder(pid);
   const auto reap = [pid] {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    ReleaseChildStatus();
     if (WIFEXITED(status)) CheckDecoderExit(WEXITSTATUS(status));
   };
   try {
@@ -150,25 +228,19 @@ void DismissDecoder(pid_t pid) {
 bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline, int* exit_status) {
   if (exit_status) *exit_status = -1;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) {
-      // Someone else reaped our child: its result is unknown.
-      if (pidfd >= 0) close(pidfd);
-      return false;
-    }
+  // The child is only looked at until it has ended; it leaves the table before it is reaped.
+  bool ended = false;
+  while (!ended) {
+    siginfo_t info{};
+    const int looked = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (looked == 0 && info.si_pid == pid) break;
+    if (looked < 0 && errno != EINTR) break;  // someone else reaped it: its result is unknown
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       kill(pid, SIGKILL);
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      if (pidfd >= 0) close(pidfd);
-      return false;
-    }
-    if (pidfd >= 0) {
+      ended = true;
+    } else if (pidfd >= 0) {
       pollfd wait_for{pidfd, POLLIN, 0};
       poll(&wait_for, 1, static_cast<int>(left.count()));
     } else {
@@ -176,8 +248,30 @@ bool WaitForDecoder(pid_t pid, std::chrono::steady_clock::time_point deadline, i
           std::chrono::microseconds(std::min(left, ReapPollInterval)).count()));
     }
   }
+  UntrackDecoder(pid);
+  int status = 0;
+  pid_t reaped = 0;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
   if (pidfd >= 0) close(pidfd);
-  if (WIFEXITED(status)) CheckDecoderExit(WEXITSTATUS(status));
-  if (exit_status && WIFEXITED(status)) *exit_status = WEXITSTATUS(status);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  ReleaseChildStatus();
+  // Killed at its deadline, it failed whatever it was about to say.
+  if (ended || reaped != pid || !WIFEXITED(status)) return false;
+  CheckDecoderExit(WEXITSTATUS(status));
+  if (exit_status) *exit_status = WEXITSTATUS(status);
+  return WEXITSTATUS(status) == 0;
 }
+
+void StopDecoders() {
+  decoders_stopped.store(true);
+  stops_in_progress.fetch_add(1);
+  for (std::atomic<pid_t>& entry : tracked_decoders) {
+    const pid_t pid = entry.load();
+    if (pid > 0) kill(pid, SIGKILL);
+  }
+  stops_in_progress.fetch_sub(1);
+}
+
+void AllowDecoders() { decoders_stopped.store(false); }
+
+bool DecodersStopped() { return decoders_stopped.load(); }

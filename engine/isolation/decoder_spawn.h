@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/isolation/decoder_stop.h"
 #include "platform/file_descriptor.h"
 
 /// A decoder process that runs: the program's ends of its request socket and of its record pipe,
@@ -21,8 +22,11 @@ struct DecoderChild {
 
 /// Starts the executable `decoder` with `arguments` and the file open at `input_fd` to decode,
 /// with default signal handling and its output silenced (but for standard error in a build with
-/// the sanitizers); std::nullopt when it cannot be started.
-/// The descriptor stays the caller's.
+/// the sanitizers); std::nullopt when it cannot be started or decoders are stopped. The
+/// descriptor stays the caller's. Until the last decoder is reaped, SIGCHLD is not left ignored
+/// (an ignoring disposition the program inherited has the system reap children at once and drop
+/// their exit status); the disposition comes back afterwards. Each decoder started must end in
+/// WaitForDecoder or DismissDecoder.
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd);
 

@@ -24,6 +24,7 @@ std::mutex seam_mutex;
 std::string decoder_folder;
 std::chrono::milliseconds time_limit_override{0};
 bool copy_from_decoder = true;
+int64_t rebuild_band_rows = 0;
 
 // Copies `size` bytes at `address` in the memory of `pid` to `rows`; false where the system does
 // not allow it (a hardened kernel, a container's filter) or the child gave a wrong address.
@@ -84,6 +85,26 @@ std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout) {
   return limit;
 }
 
+std::chrono::milliseconds RebuildTimeLimit(const PsdLayout& layout) {
+  return DecodeTimeLimit(layout) +
+         std::chrono::milliseconds(layout.rebuild_bytes / (RebuildBytesPerSecond / 1000)) +
+         std::chrono::milliseconds(layout.layers_size / (LayerSectionBytesPerSecond / 1000));
+}
+
+std::chrono::milliseconds RebuildTimeLimit(const PsdLayout& layout, uint64_t work) {
+  return std::min(
+      RebuildTimeLimit(layout),
+      DecodeTimeLimit(layout) + std::chrono::milliseconds(work / (RebuildWorkPerSecond / 1000)));
+}
+
+uint64_t RebuildAddressSpace(const PsdLayout& layout) {
+  // The child maps the whole file besides its work.
+  const uint64_t work = layout.rebuild_bytes > UINT64_MAX - layout.file_size
+                            ? UINT64_MAX - DecoderBaseAddressSpace
+                            : layout.rebuild_bytes + layout.file_size;
+  return DecoderBaseAddressSpace + std::min(work, UINT64_MAX - DecoderBaseAddressSpace);
+}
+
 void SetPsdDecoderFolder(const std::string& folder) {
   std::lock_guard lock(seam_mutex);
   decoder_folder = folder;
@@ -99,16 +120,25 @@ void SetCopyFromDecoderForTesting(bool allowed) {
   copy_from_decoder = allowed;
 }
 
+void SetRebuildBandRowsForTesting(int64_t rows) {
+  std::lock_guard lock(seam_mutex);
+  rebuild_band_rows = rows;
+}
+
 namespace {
 
 // One decode in a child: what it is told and what its answer may be.
 struct ChildDecode {
   std::vector<std::string> arguments;  // before the file
   uint64_t decoded_bytes = 0;          // what the declared size needs, for the limits
-  uint64_t work_bytes = 0;             // more the child works in, beyond its decoded bytes
+  uint64_t address_space = 0;          // 0: by the decoded bytes
   bool prepare_rows = false;           // the size is known: make the row memory meanwhile
   DecodedBitmapLimits limits;
   std::chrono::milliseconds time_limit{0};  // 0: by the decoded bytes
+  /// A rebuild from the layers tells its work first, within this time; its deadline then follows
+  /// that work.
+  const PsdLayout* rebuild = nullptr;
+  std::chrono::milliseconds time_to_tell_work{0};
 };
 
 Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullptr) {
@@ -125,8 +155,8 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
 
   std::vector<std::string> arguments = {
       "--parent=" + std::to_string(getpid()),
-      "--address-space=" + std::to_string(decode.work_bytes > 0
-                                              ? DecoderBaseAddressSpace + decode.work_bytes
+      "--address-space=" + std::to_string(decode.address_space > 0
+                                              ? decode.address_space
                                               : DecoderAddressSpace(decode.decoded_bytes))};
   arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
   std::optional<DecoderChild> child = SpawnDecoder(folder + PsdDecoderName, arguments, fd);
@@ -134,15 +164,28 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
   const pid_t pid = child->pid;
   FileDescriptor& record = child->record;
   FileDescriptor& request = child->request;
-  const auto deadline =
-      std::chrono::steady_clock::now() +
-      (decode.time_limit.count() > 0 ? decode.time_limit : DecodeTimeLimit(decode.decoded_bytes));
+  const auto start = std::chrono::steady_clock::now();
+  auto deadline = start + (decode.time_limit.count() > 0 ? decode.time_limit
+                                                         : DecodeTimeLimit(decode.decoded_bytes));
 
   // While the decoder starts and decodes, make the memory the rows will go to, on this core.
   // Only for a document the structure check has weighed against the memory there is.
   PixelMemory memory;
   if (decode.prepare_rows && AvailableMemoryBytes() != 0) {
     memory = PixelMemory(decode.decoded_bytes);
+  }
+  if (decode.rebuild) {
+    DecoderWorkRecord work = 0;
+    const auto told_by = std::min(deadline, start + decode.time_to_tell_work);
+    if (!ReadAll(record.get(), &work, sizeof work, told_by)) {
+      // Ended (nothing to rebuild ends here) or silent too long.
+      record.reset();
+      request.reset();
+      WaitForDecoder(pid, told_by, exit_status);
+      return {};
+    }
+    deadline = std::min(deadline,
+                        std::chrono::steady_clock::now() + RebuildTimeLimit(*decode.rebuild, work));
   }
   const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), decode.limits, deadline);
   if (!head ||
@@ -192,12 +235,17 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
   decode.time_limit = DecodeTimeLimit(layout);
   if (source == PsdSource::Layers) {
     decode.arguments.push_back("--from-layers");
-    // The child maps the whole file besides its work.
-    decode.work_bytes = layout.rebuild_bytes > UINT64_MAX - layout.file_size
-                            ? UINT64_MAX - DecoderBaseAddressSpace
-                            : layout.rebuild_bytes + layout.file_size;
-    decode.time_limit +=
-        std::chrono::milliseconds(layout.rebuild_bytes / (RebuildBytesPerSecond / 1000)) +
+    {
+      std::lock_guard lock(seam_mutex);
+      if (rebuild_band_rows > 0) {
+        decode.arguments.push_back("--band-rows=" + std::to_string(rebuild_band_rows));
+      }
+    }
+    decode.address_space = RebuildAddressSpace(layout);
+    decode.time_limit = RebuildTimeLimit(layout);
+    decode.rebuild = &layout;
+    decode.time_to_tell_work =
+        DecodeBaseTime +
         std::chrono::milliseconds(layout.layers_size / (LayerSectionBytesPerSecond / 1000));
   } else if (ConvertsThroughProfile(layout)) {
     decode.arguments.push_back("--cmyk-profile");

@@ -25,9 +25,13 @@ constexpr std::chrono::milliseconds DecodeBaseTime{10000};
 constexpr uint64_t DecodeBytesPerSecond = 16ull << 20;
 /// And, for a CMYK document converted through its colour profile, a time per pixel.
 constexpr uint64_t ProfilePixelsPerSecond = 1ull << 20;
-/// And, for a picture rebuilt from layers, a time per byte of its work and of its layer section.
+/// And, for a picture rebuilt from layers, a time per byte of its work and of its layer section:
+/// the most it may take, whatever it asks for.
 constexpr uint64_t RebuildBytesPerSecond = 16ull << 20;
 constexpr uint64_t LayerSectionBytesPerSecond = 1ull << 20;
+/// A rebuild tells the work it plans once it has read the layer section (within the base time and
+/// the time for its bytes); from then on it has the time of a decode plus one per unit of work.
+constexpr uint64_t RebuildWorkPerSecond = 32ull << 20;
 
 /// What the decoder makes the picture of: the composite stored in the document, or its layers.
 enum class PsdSource { StoredComposite, Layers };
@@ -55,6 +59,18 @@ std::chrono::milliseconds DecodeTimeLimit(uint64_t decoded_bytes);
 /// through the document's colour profile.
 std::chrono::milliseconds DecodeTimeLimit(const PsdLayout& layout);
 
+/// The most a rebuild of `layout` from its layers may take, whatever it asks for: the document's
+/// time, and its canvas's work memory and layer section at their rates.
+std::chrono::milliseconds RebuildTimeLimit(const PsdLayout& layout);
+
+/// The time a rebuild of `layout` may take once it has told the `work` it plans: the document's
+/// time and the work at its rate, within the most above.
+std::chrono::milliseconds RebuildTimeLimit(const PsdLayout& layout, uint64_t work);
+
+/// The address space of a decoder rebuilding `layout` from its layers: its base, the rebuild's
+/// work memory and the mapped file.
+uint64_t RebuildAddressSpace(const PsdLayout& layout);
+
 /// Test seams: where the decoder lives (empty: the helper folder; the tests' fake decoders live
 /// elsewhere) and a wall-clock limit replacing the computed one (zero: computed). Not for use
 /// while decoding.
@@ -63,3 +79,5 @@ void SetDecodeTimeLimitForTesting(std::chrono::milliseconds limit);
 /// Test seam: false makes the parent take the rows down the pipe, as where the system does not
 /// let it read the decoder's memory.
 void SetCopyFromDecoderForTesting(bool allowed);
+/// Test seam: rebuilds from the layers are drawn in bands of `rows` (0: as their memory requires).
+void SetRebuildBandRowsForTesting(int64_t rows);

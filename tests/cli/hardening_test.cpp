@@ -9,8 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "engine/image/bitmap.h"
 #include "engine/isolation/decoder_faults.h"
@@ -228,3 +232,65 @@ TEST_F(Hardening, ATiffWatermarkPrintsNothing) {
   }
   EXPECT_EQ(run.err, "");
 }
+
+namespace {
+
+// The parent of `pid` and its command name, from /proc; false when it is gone.
+bool ReadProcess(pid_t pid, pid_t& parent, std::string& name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return false;
+  const size_t open = line.find('('), close = line.rfind(')');
+  if (open == std::string::npos || close == std::string::npos) return false;
+  name = line.substr(open + 1, close - open - 1);
+  char state = 0;
+  std::istringstream rest(line.substr(close + 2));
+  return static_cast<bool>(rest >> state >> parent) && state != 'Z';
+}
+
+// A decoder started by a child of this process: its id and its parent's; false when none runs.
+bool FindGrandchildDecoder(pid_t& decoder, pid_t& program) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string id = entry.path().filename().string();
+    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t parent = 0, grandparent = 0;
+    std::string name, parent_name;
+    if (!ReadProcess(static_cast<pid_t>(std::stol(id)), parent, name)) continue;
+    if (name.rfind("quorvix-psd", 0) != 0) continue;
+    if (!ReadProcess(parent, grandparent, parent_name) || grandparent != getpid()) continue;
+    decoder = static_cast<pid_t>(std::stol(id));
+    program = parent;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+#if defined(QUORVIX_FAKE_DECODERS_DIR)
+TEST_F(Hardening, CtrlCDuringADecodeStopsTheRun) {
+  // The program beside a decoder that never answers: the decode is still in work when Ctrl-C
+  // comes, whenever it comes.
+  TempDir bin;
+  const std::string program = bin.file("quorvix");
+  std::filesystem::copy_file(QuorvixPath(), program);
+  std::filesystem::copy_file(std::string(QUORVIX_FAKE_DECODERS_DIR) + "/hang/quorvix-psd-decoder",
+                             bin.file("quorvix-psd-decoder"));
+  std::atomic<bool> ended{false};
+  std::thread interrupt([&ended] {
+    pid_t decoder = 0, quorvix = 0;
+    while (!ended && !FindGrandchildDecoder(decoder, quorvix)) usleep(2000);
+    if (!ended) kill(quorvix, SIGINT);
+  });
+  QuorvixRunOptions options{dir.path().string(), {}, {}};
+  options.program = program;
+  const QuorvixRun run = RunQuorvix({"-i", input, "-o", output}, options);
+  ended = true;
+  interrupt.join();
+  // Stopped, not killed: the run says so and ends with its status, and writes nothing.
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(Contains(run.Lines(), "Conversion stopped")) << run.out;
+  EXPECT_TRUE(Names(output).empty());
+}
+#endif

@@ -60,7 +60,7 @@ namespace {
 // Forks and execs quorvix with standard output and error on `out_fd` and `err_fd`.
 pid_t Spawn(const std::vector<std::string>& arguments, const QuorvixRunOptions& options,
             const std::string& runtime_dir, int out_fd, int err_fd) {
-  const std::string program = QuorvixPath();
+  const std::string program = options.program.empty() ? QuorvixPath() : options.program;
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

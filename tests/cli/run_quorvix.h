@@ -23,6 +23,8 @@ struct QuorvixRunOptions {
   std::vector<std::pair<std::string, std::string>> environment;
   /// Removes the working directory once the child is in it, before quorvix starts.
   bool remove_working_directory = false;
+  /// The executable to run; empty runs this build's quorvix.
+  std::string program{};
 };
 
 struct QuorvixRun {

@@ -13,6 +13,7 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
+#include "engine/isolation/decoder_stop.h"
 #include "platform/system.h"
 #include "tests/core/documents.h"
 #include "tests/support/image_bitmaps.h"
@@ -230,6 +231,31 @@ TEST_F(ConversionWorkerTest, StopDuringTheFirstFileEndsTheRunAfterIt) {
   EXPECT_EQ(ReadProgress().processed, 1);
   EXPECT_LE(converted, 1);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "second.png"));
+}
+
+TEST_F(ConversionWorkerTest, AStopEndsTheDecodesOfItsRunOnly) {
+  // The input is a pipe: its load waits for the test to open the other end, so the stop comes
+  // while the run is in work.
+  const std::string pipe = dir.file("first.psd");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  g_input_files.Set(pipe, {1, ""});
+  ASSERT_TRUE(StartConversion());
+  while (ReadProgress().processed < 1) std::this_thread::yield();
+  StopConversion();
+  // No decoder of the stopped run goes on, and none starts for it any more.
+  EXPECT_TRUE(DecodersStopped());
+  int writer = -1;
+  while (writer < 0 && !ConversionEnded()) {
+    writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (writer >= 0) close(writer);
+  EXPECT_EQ(WaitForConversion(), 0);
+  // Once it has ended, decodes are allowed again, and the next run converts.
+  EXPECT_FALSE(DecodersStopped());
+  g_input_files.Clear();
+  g_input_files.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  EXPECT_EQ(RunWorker(), 1);
 }
 
 TEST_F(ConversionWorkerTest, RandomAndSequenceNumbersMoveOnlyAfterASuccess) {

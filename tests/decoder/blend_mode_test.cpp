@@ -155,7 +155,7 @@ TEST_P(BlendModes, MatchTheirFormulas) {
   const std::string file = WritePsd(spec);
   const std::vector<uint8_t> bytes(file.begin(), file.end());
   bool nothing_to_build = false;
-  const Bitmap image = RebuildFromLayers(bytes, nothing_to_build);
+  const Bitmap image = RebuildFromLayers(bytes, 0, nothing_to_build);
   ASSERT_TRUE(image);
 
   for (uint32_t y = 0; y < Side; ++y) {

@@ -104,7 +104,7 @@ TEST(RebuildFromLayers, CmykLayersGoThroughTheDocumentsProfileOrThePlainConversi
     const std::string file = WritePsd(spec);
     const std::vector<uint8_t> bytes(file.begin(), file.end());
     bool nothing_to_build = false;
-    const Bitmap image = RebuildFromLayers(bytes, nothing_to_build);
+    const Bitmap image = RebuildFromLayers(bytes, 0, nothing_to_build);
     ASSERT_TRUE(image);
     EXPECT_EQ(FreeImage_GetBPP(image.get()), 24u);
     if (with_profile) {

@@ -25,7 +25,7 @@ class RebuildTest : public ::testing::Test {
   Bitmap Load(const PsdSpec& spec) { return Rebuild(WritePsd(spec)); }
   Bitmap Rebuild(const std::string& file) {
     const std::vector<uint8_t> bytes(file.begin(), file.end());
-    return RebuildFromLayers(bytes, nothing_to_build_);
+    return RebuildFromLayers(bytes, 0, nothing_to_build_);
   }
   bool nothing_to_build_ = false;
 };

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "engine/isolation/decoder_faults.h"
 #include "engine/isolation/decoder_spawn.h"
@@ -32,6 +33,7 @@ class IsolatedDecode : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(path_, good_));
   }
   void TearDown() override {
+    AllowDecoders();
     SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
     SetPsdDecoderFolder("");
     SetCopyFromDecoderForTesting(true);
@@ -175,8 +177,9 @@ bool ReadProcessStat(pid_t pid, char& state, pid_t& parent) {
   return static_cast<bool>(rest >> state >> parent);
 }
 
-// The decoder child of `parent`, by its name; 0 when there is none.
-pid_t FindDecoderOf(pid_t parent) {
+// The decoder child of `parent`, by its name, passing over ended ones when `running`; 0 when
+// there is none.
+pid_t FindDecoderOf(pid_t parent, bool running = false) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -184,6 +187,7 @@ pid_t FindDecoderOf(pid_t parent) {
     char state = 0;
     pid_t its_parent = 0;
     if (!ReadProcessStat(pid, state, its_parent) || its_parent != parent) continue;
+    if (running && (state == 'Z' || state == 'X')) continue;
     std::ifstream comm(entry.path() / "comm");
     std::string command;
     std::getline(comm, command);
@@ -223,6 +227,49 @@ TEST_F(IsolatedDecode, TheDecoderDiesWithTheProgram) {
     if (!gone) usleep(10000);
   }
   EXPECT_TRUE(gone);
+}
+
+TEST_F(IsolatedDecode, AStopEndsTheDecodeInWorkAndRefusesMoreUntilAllowed) {
+  // No deadline ends this decode: if the stop did not, the test would never end.
+  SetDecodeTimeLimitForTesting(std::chrono::hours(1));
+  UseFakeDecoder("hang");
+  Bitmap stopped;
+  std::thread load([&] { stopped = LoadInputImage(path_); });
+  while (FindDecoderOf(getpid(), true) == 0) usleep(1000);
+  StopDecoders();
+  load.join();
+  EXPECT_FALSE(stopped);
+  EXPECT_TRUE(DecodersStopped());
+
+  SetPsdDecoderFolder("");
+  EXPECT_FALSE(LoadInputImage(path_));
+  AllowDecoders();
+  EXPECT_TRUE(LoadInputImage(path_));
+}
+
+TEST_F(IsolatedDecode, TheExitStatusIsReadWithChildSignalsIgnored) {
+  // Ignored as a program may inherit it: the system then reaps children at once.
+  struct sigaction ignore {
+  }, before{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGCHLD, &ignore, &before), 0);
+  // A placeholder whose layers have nothing to draw is converted as stored: only the decoder's
+  // exit status tells that apart from a failed rebuild.
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 6, 4, 3);
+  FillPsdPlanes(spec, [](uint32_t, uint32_t, uint32_t) { return 255; });
+  spec.resources.push_back(PsdVersionInfoResource(false));
+  spec.layer_count = 2;
+  const std::string path = dir_.file("placeholder.psd");
+  ASSERT_TRUE(WritePsdFile(path, spec));
+  const Bitmap image = LoadInputImage(path);
+  EXPECT_TRUE(image);
+  // The program's own disposition comes back once its decoders are reaped (off this thread).
+  struct sigaction now {};
+  do {
+    usleep(1000);
+    sigaction(SIGCHLD, nullptr, &now);
+  } while (now.sa_handler != SIG_IGN);
+  sigaction(SIGCHLD, &before, nullptr);
 }
 
 TEST(DecoderEnvironment, AsksForHugePagesAndKeepsTheUsersTunables) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "decoder/composite_bitmap.h"
 #include "decoder/compositor.h"
 #include "decoder/psd_layers.h"
 #include "decoder/vector_mask.h"

@@ -8,10 +8,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
+#include "engine/isolation/isolated_decode.h"
 #include "settings/program_settings.h"
 // FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
 #undef _WINDOWS_
@@ -31,6 +33,22 @@ std::string WriteDocument(const std::string& path, uint32_t width, uint32_t heig
   });
   return WritePsdFile(path, spec) ? path : std::string();
 }
+
+// While it lives, documents go to a decoder that never answers and has all the time there is:
+// only a break ends its decode.
+class HangingDecoder {
+ public:
+  HangingDecoder() {
+    SetPsdDecoderFolder(std::string(QUORVIX_FAKE_DECODERS_DIR) + "/hang");
+    SetDecodeTimeLimitForTesting(std::chrono::hours(1));
+  }
+  ~HangingDecoder() {
+    SetPsdDecoderFolder("");
+    SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
+  }
+  HangingDecoder(const HangingDecoder&) = delete;
+  HangingDecoder& operator=(const HangingDecoder&) = delete;
+};
 
 }  // namespace
 
@@ -107,20 +125,23 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_FALSE(std::filesystem::exists(out.file("picture.png")));
 }
 
-TEST_F(WindowTest, BreakQuestionStopsTheRunAfterItsFile) {
-  // Large enough that the worker is still busy when the question comes.
-  const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
+TEST_F(WindowTest, BreakQuestionStopsTheRunWithItsFileInWork) {
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
   TempDir out;
   FillFields(window(), document, out.folder());
   answer_ = true;
-  const EndReport report = Convert([](ProgressWindow& progress) { progress.Close(); });
+  EndReport report;
+  {
+    const HangingDecoder hanging;
+    report = Convert([](ProgressWindow& progress) { progress.Close(); });
+  }
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
   EXPECT_EQ(report.title, "Conversion stopped (1/1)");
   EXPECT_EQ(report.label, "Conversion stopped");
   EXPECT_EQ(window().StatusText(), "Conversion stopped");
-  // The file in work was finished, never left half written.
-  EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
+  // The decode of the file in work ended with the break: nothing is written, whole or in part.
+  EXPECT_TRUE(std::filesystem::is_empty(out.path()));
 
   // Answered No, the run ends normally.
   answer_ = false;
@@ -140,18 +161,20 @@ TEST(ShortenPath, KeepsBothEndsAroundDots) {
             "\xC3\xA4...\xC3\xA4");
 }
 
-TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsAfterTheFile) {
+TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsTheRun) {
   BuildConfigFilePath();
-  const std::string document = WriteDocument(dir_.file("large.psd"), 3000, 2500);
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
   TempDir out;
   FillFields(window(), document, out.folder());
   answer_ = true;
+  const HangingDecoder hanging;
   Convert([](ProgressWindow&) { g_main_window->Close(); });
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
   ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
-  // The window went only after its file was whole, and the settings were written.
-  EXPECT_TRUE(std::filesystem::exists(out.file("large.png")));
+  // The window went once the run had ended, its file in work unwritten, and the settings were
+  // written.
+  EXPECT_TRUE(std::filesystem::is_empty(out.path()));
   EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
 }
 

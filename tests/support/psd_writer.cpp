@@ -418,7 +418,8 @@ std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
   const std::string zero_row(row_bytes, '\0');
 
   std::string out;
-  out.reserve(64 + spec.colour_mode_data.size() + rows * (row_bytes + 4));
+  out.reserve(64 + spec.colour_mode_data.size() +
+              (spec.omit_composite ? 0 : rows * (row_bytes + 4)));
   out += "8BPS";
   AppendBigEndian(out, spec.version, 2);
   out.append(6, '\0');
@@ -444,7 +445,9 @@ std::string WritePsd(const PsdSpec& spec, PsdOffsets* offsets) {
 
   at.image_data = out.size();
   AppendBigEndian(out, static_cast<uint16_t>(spec.compression), 2);
-  if (spec.compression == PsdCompression::Rle) {
+  if (spec.omit_composite) {
+    at.rle_counts = at.pixels = out.size();
+  } else if (spec.compression == PsdCompression::Rle) {
     // The count table comes first: reserve it, pack the rows behind it, then fill it in.
     const size_t count_bytes = psb ? 4 : 2;
     at.rle_counts = out.size();

@@ -133,6 +133,9 @@ struct PsdSpec {
   std::vector<PsdLayer> layers;
   /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
   std::vector<std::string> planes;
+  /// Ends the file after the image data's compression field, as a document whose composite is
+  /// missing: the planes are not written.
+  bool omit_composite = false;
 };
 
 /// Where the sections of a written document start (byte offsets into the result).
