@@ -1,7 +1,7 @@
-// How a rebuild from the layers spends memory and work: drawn band by band it gives the picture
-// of the whole canvas, nested groups of every kind compose at any depth, and what cannot show is
-// never decoded. A layer that must not be decoded carries damaged data, so decoding it would fail
-// the rebuild.
+// How the decoder's rebuild from the layers spends memory and work, in this process: drawn band by
+// band it gives the picture of the whole canvas, nested groups of every kind compose at any depth,
+// and what cannot show is never decoded. A layer that must not be decoded carries damaged data,
+// so decoding it would fail the rebuild.
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,13 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
-#include "engine/isolation/isolated_decode.h"
-#include "engine/loading/loading.h"
-#include "engine/psd/psd_check.h"
+#include "decoder/layer_rebuild.h"
 #include "tests/engine/layer_documents.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/large_documents.h"
 #include "tests/support/psd_writer.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -28,16 +26,15 @@ constexpr auto Damaged = static_cast<PsdChannelCompression>(9);  // no reader kn
 
 class RebuildWork : public ::testing::Test {
  protected:
-  void TearDown() override { SetRebuildBandRowsForTesting(0); }
-
+  // The picture rebuilt from the layers, in bands of `band_rows_` (0: as memory requires).
   Bitmap LoadBytes(const std::string& bytes) {
-    const std::string path = dir_.file("doc.psd");
-    EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path);
+    const std::vector<uint8_t> file(bytes.begin(), bytes.end());
+    bool nothing_to_build = false;
+    return RebuildFromLayers(file, band_rows_, nothing_to_build);
   }
   Bitmap Load(const PsdSpec& spec) { return LoadBytes(WritePsd(spec)); }
 
-  TempDir dir_;
+  int64_t band_rows_ = 0;
 };
 
 int ColourChannels(const PsdSpec& spec) {
@@ -173,9 +170,9 @@ TEST_F(RebuildWork, BandsOfAnyHeightGiveThePictureOfTheWholeCanvas) {
     }
     EXPECT_TRUE(varies);
     for (const int64_t rows : {1, 4, 9}) {
-      SetRebuildBandRowsForTesting(rows);
+      band_rows_ = rows;
       const Bitmap banded = LoadBytes(bytes);
-      SetRebuildBandRowsForTesting(0);
+      band_rows_ = 0;
       ASSERT_TRUE(banded) << rows << " rows";
       EXPECT_TRUE(SamePixels(whole, banded)) << rows << " rows";
     }
@@ -201,7 +198,7 @@ TEST_F(RebuildWork, TenNestedGroupsOfEachKindCompose) {
     SCOPED_TRACE(NestedGroupKindName(kind));
     const std::string bytes = NestedGroupsDocument(kind, 10, Width, Height);
     for (const int64_t rows : {0, 7}) {
-      SetRebuildBandRowsForTesting(rows);
+      band_rows_ = rows;
       const Bitmap image = LoadBytes(bytes);
       ASSERT_TRUE(image) << rows << " rows";
       ExpectThroughTenLevels(image, Width - 1, Height - 1, kind, 1.0);
@@ -242,14 +239,14 @@ TEST_F(RebuildWork, NothingBelowALayerThatCoversOpaquelyIsDecoded) {
   spec.layers.push_back(damaged);
   spec.layers.push_back(SolidLayer(spec, {-1, -1, 6, 7}, {0.2, 0.4, 0.6}));
   for (const int64_t rows : {0, 2}) {
-    SetRebuildBandRowsForTesting(rows);
+    band_rows_ = rows;
     const Bitmap image = Load(spec);
     ASSERT_TRUE(image) << rows << " rows";
     const Rgba16 pixel = ReadPixel(image, 3, 2);
     EXPECT_EQ(pixel.red, 51 * 257);
     EXPECT_EQ(pixel.alpha, 0xFFFF);
   }
-  SetRebuildBandRowsForTesting(0);
+  band_rows_ = 0;
 
   // A cover that lets anything through (transparency, mask, another mode, part of the canvas)
   // hides nothing: the damaged layer is decoded and the rebuild fails.
@@ -316,22 +313,6 @@ TEST_F(RebuildWork, ABaseWithoutOpacityStillShapesWhatIsClippedToIt) {
   EXPECT_EQ(ReadPixel(image, 1, 1).blue, 0xFFFF);
   EXPECT_EQ(ReadPixel(image, 1, 1).red, 0);
   EXPECT_EQ(ReadPixel(image, 4, 1).alpha, 0);
-}
-
-TEST(RebuildTimeLimit, FollowsThePlannedWorkWithinWhatTheCanvasAllows) {
-  const std::string bytes = EmptyLayersDocument(19999, 10000, 10000);
-  const std::optional<PsdLayout> layout =
-      CheckPsdStructure(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0);
-  ASSERT_TRUE(layout);
-  ASSERT_TRUE(layout->RebuildsFromLayers());
-  // Two passes over the canvas's samples (RGBA) are all this document asks for: it gets a
-  // minute, where its canvas alone gave it minutes.
-  const uint64_t passes = 2ull * 4 * 10000 * 10000;
-  EXPECT_LE(RebuildTimeLimit(*layout, passes), std::chrono::seconds(60));
-  EXPECT_GT(RebuildTimeLimit(*layout), std::chrono::seconds(300));
-  EXPECT_LT(RebuildTimeLimit(*layout, passes), RebuildTimeLimit(*layout, 4 * passes));
-  // However much work a decoder claims, the canvas's bound holds.
-  EXPECT_EQ(RebuildTimeLimit(*layout, UINT64_MAX / 2), RebuildTimeLimit(*layout));
 }
 
 }  // namespace
