@@ -11,7 +11,6 @@
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
-#include "gui/window_run.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/system.h"
@@ -19,14 +18,11 @@
 
 namespace {
 
-// Held from start to exit; the kernel drops it with the process.
-InstanceLock g_instance_lock;
-
 // A second copy ends before it reads or writes anything. Only a console run says why: a script
 // needs to know its conversion did not happen, a window user already sees the first window.
 // Only a running copy refuses a run: with no lock to be had at all, the program runs without.
-bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
-  if (g_instance_lock.Acquire(title) != LockResult::HeldElsewhere) return true;
+bool EnsureSingleInstance(InstanceLock& lock, const std::string& title, bool command_line_run) {
+  if (lock.Acquire(title) != LockResult::HeldElsewhere) return true;
   if (command_line_run) WriteErrorLine("Error: Another copy of " + title + " is running");
   return false;
 }
@@ -35,16 +31,16 @@ bool EnsureSingleInstance(const std::string& title, bool command_line_run) {
 // process becomes that program and hands it the lock it holds: no moment without the lock, and no
 // second copy of the state.
 // `mode_arguments` follow the lock option: "-T FOLDER" or "-U" for the modes that need a display.
-int RunWindow(std::vector<std::string> mode_arguments = {}) {
+int RunWindow(InstanceLock& lock, std::vector<std::string> mode_arguments = {}) {
   const std::string& helpers = RunningProgramPaths().helper_folder;
   const std::string window_program = helpers + WindowProgramName;
-  if (helpers.empty() || !g_instance_lock.KeepAcrossExec()) {
+  if (helpers.empty() || !lock.KeepAcrossExec()) {
     // Without an inheritable lock the window program takes its own: give ours up first.
-    g_instance_lock.Release();
+    lock.Release();
   }
   std::string lock_option;
-  if (g_instance_lock.Held()) {
-    lock_option = InstanceLockOption + std::to_string(g_instance_lock.HeldDescriptor());
+  if (lock.Held()) {
+    lock_option = InstanceLockOption + std::to_string(lock.HeldDescriptor());
   }
   FlushConsole();
   std::vector<char*> arguments = {const_cast<char*>(window_program.c_str())};
@@ -62,7 +58,9 @@ int main(int argc, char** argv) {
   SetUpProcess();
   const Parameters parameters(argc, argv);
   const bool command_line_run = IsCommandLineRun(parameters);
-  if (!EnsureSingleInstance(g_program_title, command_line_run)) {
+  // Held from start to exit; the kernel drops it with the process.
+  InstanceLock lock;
+  if (!EnsureSingleInstance(lock, BuildProgramTitle(), command_line_run)) {
     return command_line_run ? ExitAnotherCopy : ExitSuccess;
   }
 
@@ -72,11 +70,11 @@ int main(int argc, char** argv) {
     case RunModeChoice::Finished:
       return outcome.exit_status;
     case RunModeChoice::Screenshot:
-      return RunWindow({"-T", parameters.OptionValue(1)});
+      return RunWindow(lock, {"-T", parameters.OptionValue(1)});
     case RunModeChoice::Uninstall:
-      return RunWindow({"-U"});
+      return RunWindow(lock, {"-U"});
     case RunModeChoice::Window:
-      return RunWindow();
+      return RunWindow(lock);
   }
   return ExitSuccess;
 }

@@ -1,6 +1,5 @@
 #include "app/start_up.h"
 
-#include "core/program_identity.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 
@@ -9,6 +8,4 @@ void SetUpProcess() {
   g_process.program_folder = RunningProgramPaths().data_folder;
   g_process.input_format_keys = {"psd"};
   g_process.output_format_keys = {"png"};
-  FillIconMaps();
-  g_program_title = BuildProgramTitle();
 }

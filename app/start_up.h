@@ -2,8 +2,8 @@
 
 // Start-up steps that every run mode shares, whichever executable runs them.
 
-/// Fills the process-wide values that every run mode reads: the program folder, the format keys,
-/// the icon maps and the program title.
+/// Fills the process-wide values that every run mode reads: the program folder and the format
+/// keys.
 void SetUpProcess();
 
 /// The name of the window program, which lies beside the console program.

@@ -14,8 +14,6 @@
 
 namespace {
 
-InstanceLock g_instance_lock;
-
 // The descriptor named by "--instance-lock=FD"; -1 when the option is missing or malformed.
 int HandedOverLock(int argc, char** argv) {
   const std::string_view option = InstanceLockOption;
@@ -55,8 +53,9 @@ int main(int argc, char** argv) {
   const int handed_over = HandedOverLock(argc, argv);
   // Another copy is open: a second window run ends silently. With no lock file to be had at all,
   // the window runs without one, as the console program does.
-  if (!g_instance_lock.Adopt(handed_over, g_program_title) &&
-      g_instance_lock.Acquire(g_program_title) == LockResult::HeldElsewhere) {
+  InstanceLock lock;
+  const std::string title = BuildProgramTitle();
+  if (!lock.Adopt(handed_over, title) && lock.Acquire(title) == LockResult::HeldElsewhere) {
     return 0;
   }
   std::string folder;

@@ -9,7 +9,7 @@
 
 #include "cli/keywords.h"
 #include "cli/report.h"
-#include "core/conversion_job.h"
+#include "core/conversion_run.h"
 #include "core/run_checks.h"
 #include "engine/isolation/decoder_stop.h"
 #include "engine/output/formats.h"
@@ -72,8 +72,7 @@ bool Refused(RunFault fault, std::initializer_list<RunFault> faults, const Conso
   return false;
 }
 
-bool ReportResize(const TransformSettings& transform, const ConsoleReport& report) {
-  const RunFault fault = CheckResize(transform);
+bool ReportResize(const TransformSettings& transform, RunFault fault, const ConsoleReport& report) {
   report.Debug("Width: " + Num(transform.image_width) + " " +
                ValueToKeyword(K::SizeUnit, transform.image_width_unit));
   if (Refused(fault, {RunFault::InvalidWidth}, report)) return false;
@@ -87,8 +86,8 @@ bool ReportResize(const TransformSettings& transform, const ConsoleReport& repor
   return true;
 }
 
-bool ReportColorCorrection(const AdjustmentSettings& adjustment, const ConsoleReport& report) {
-  const RunFault fault = CheckColourCorrection(adjustment);
+bool ReportColorCorrection(const AdjustmentSettings& adjustment, RunFault fault,
+                           const ConsoleReport& report) {
   report.Debug("Brightness: " + Num(adjustment.image_brightness));
   if (Refused(fault, {RunFault::InvalidBrightness}, report)) return false;
   report.Debug("Contrast: " + Num(adjustment.image_contrast));
@@ -161,9 +160,9 @@ void ReportImageWatermark(const ProgramSettings& settings, const ConsoleReport& 
   ReportRows(ImageWatermarkEndRows, settings, report);
 }
 
-// The processing settings in pipeline order, with the checks of the values a run depends on.
-bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& report,
-                      RunResources& resources) {
+// The processing settings in pipeline order, each check's error where its value is shown.
+bool ReportProcessing(const ProgramSettings& settings, RunFault fault,
+                      const ConsoleReport& report) {
   const TransformSettings& transform = settings.transform;
   if (transform.do_image_rotation != 0) {
     report.Debug("Image Rotation Type: " +
@@ -171,12 +170,13 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
     report.Debug("Image Rotation: " + Num(transform.image_rotation));
     report.Debug("Image Rotation Back Color: " + transform.image_rotation_back_color);
   }
-  if (transform.do_image_resize != 0 && !ReportResize(transform, report)) return false;
+  if (transform.do_image_resize != 0 && !ReportResize(transform, fault, report)) return false;
   report.Debug("Flip Horizontal: " + Num(transform.do_image_flip_horizontal));
   report.Debug("Flip Vertical: " + Num(transform.do_image_flip_vertical));
 
   const AdjustmentSettings& adjustment = settings.adjustment;
-  if (adjustment.do_image_color_correction != 0 && !ReportColorCorrection(adjustment, report)) {
+  if (adjustment.do_image_color_correction != 0 &&
+      !ReportColorCorrection(adjustment, fault, report)) {
     return false;
   }
   report.Debug("Greyscale: " + Num(adjustment.do_image_greyscale));
@@ -191,7 +191,7 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
   report.Debug("Watermark: " + ValueToKeyword(K::Watermark, mark.do_watermark));
   if (mark.do_watermark == 1) ReportTextWatermark(settings, report);
   if (mark.do_watermark == 2) ReportImageWatermark(settings, report);
-  if (Refused(PrepareWatermark(settings, resources),
+  if (Refused(fault,
               {RunFault::InvalidWatermarkFont, RunFault::EmptyWatermarkImage,
                RunFault::InvalidWatermarkImage},
               report)) {
@@ -207,49 +207,27 @@ bool ReportProcessing(const ProgramSettings& settings, const ConsoleReport& repo
   return true;
 }
 
-// Checks everything up to the conversion; false after printing the failed check's error.
-bool PrepareConsoleJob(const ConsoleReport& report, RunResources& resources) {
-  ConversionJob& job = g_job;
-  ProgramSettings& settings = g_settings;
-
-  report.Debug("Input: " + job.base_input_folder);
-  job.input_path = job.base_input_folder;
-  job.base_input_folder.clear();
-  if (Refused(CheckInputFile(job.input_path), {RunFault::InvalidInputFile}, report)) return false;
-
-  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
-  report.Debug("Output: " + job.output_folder);
-  // The empty folder of a bare input name is the working folder.
-  if (job.output_folder.empty()) job.output_folder = "./";
-  if (Refused(CheckOutputFolder(job.output_folder),
-              {RunFault::IncorrectOutputFolder, RunFault::InvalidOutputFolder}, report)) {
+// Prints what the run will use (every line in debug mode) in the order the checks take it, and
+// the error of `fault` where its check stands; false when it printed one. `request` is the run
+// as the options left it, before the checks resolved anything.
+bool ReportRun(const RunRequest& request, RunFault fault, const ConsoleReport& report) {
+  const ProgramSettings& settings = request.settings;
+  const std::string& output_key = settings.output.format;
+  report.Debug("Input: " + request.job.input_path);
+  if (Refused(fault, {RunFault::InvalidInputFile}, report)) return false;
+  report.Debug("Output: " + request.job.output_folder);
+  if (Refused(fault, {RunFault::IncorrectOutputFolder, RunFault::InvalidOutputFolder}, report)) {
     return false;
   }
-
-  if (settings.input.format.empty() && !g_process.input_format_keys.empty()) {
-    settings.input.format = g_process.input_format_keys.front();
-  }
-  if (job.output_format.empty() && !g_process.output_format_keys.empty()) {
-    job.output_format = g_process.output_format_keys.front();
-  }
-  report.Debug("Conversion: " + job.output_format);
-  const RunFault format_fault = CheckOutputFormat(job.output_format, settings);
-  if (Refused(format_fault, {RunFault::InvalidConversionType}, report)) return false;
+  report.Debug("Conversion: " + output_key);
+  if (Refused(fault, {RunFault::InvalidConversionType}, report)) return false;
   ReportInputFormat(settings.input.format, settings, report);
-  ReportOutputFormat(job.output_format, settings, report);
-  if (Refused(format_fault, {RunFault::InvalidBitDepth, RunFault::InvalidJpgQuality}, report,
-              job.output_format)) {
+  ReportOutputFormat(output_key, settings, report);
+  if (Refused(fault, {RunFault::InvalidBitDepth, RunFault::InvalidJpgQuality}, report,
+              output_key)) {
     return false;
   }
-  if (!ReportProcessing(settings, report, resources)) return false;
-
-  // The shared preparation reads the key from the settings, as the window run keeps it there.
-  settings.output.format = job.output_format;
-  if (!PrepareJob(job, settings)) {
-    report.Error("Invalid conversion type");
-    return false;
-  }
-  return true;
+  return ReportProcessing(settings, fault, report);
 }
 
 // Ctrl-C while the worker runs stops the run as the window's break does: the decode of the file
@@ -290,17 +268,17 @@ class InterruptStopsRun {
 };
 
 // Waits for the worker, passing a Ctrl-C on as a stop; the number of files converted.
-int32_t WaitForConsoleConversion() {
+int32_t WaitForConsoleConversion(ConversionRun& run) {
   constexpr int PollMilliseconds = 15;
   bool stopped = false;
-  while (!ConversionEnded()) {
+  while (!run.Ended()) {
     if (interrupted.load() && !stopped) {
-      StopConversion();
+      run.Stop();
       stopped = true;
     }
     poll(nullptr, 0, PollMilliseconds);
   }
-  return WaitForConversion();
+  return run.Wait();
 }
 
 bool IsListFile(const std::string& path) {
@@ -308,14 +286,30 @@ bool IsListFile(const std::string& path) {
   return extension == "txt" || extension == "lst";
 }
 
-ConsoleRunResult Convert(const ConsoleReport& report, RunResources resources) {
-  report.Status(GetText("General", "Importing"));
-  int32_t added = 0;
-  if (!IsListFile(g_job.input_path) && AddInputFile(g_job.input_path)) added = 1;
-  {
-    std::lock_guard<std::mutex> guard(g_progress.lock);
-    g_progress.converted = added;
+// The run as the options ask for it, with the console's defaults: the -i path is the input
+// (never a base folder), the output folder is the input's own, and the first offered keys.
+RunRequest ConsoleRequest(ProgramSettings settings, ConversionJob job) {
+  job.input_path = job.base_input_folder;
+  job.base_input_folder.clear();
+  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
+  if (settings.input.format.empty() && !g_process.input_format_keys.empty()) {
+    settings.input.format = g_process.input_format_keys.front();
   }
+  if (job.output_format.empty() && !g_process.output_format_keys.empty()) {
+    job.output_format = g_process.output_format_keys.front();
+  }
+  // The checks and the worker read the key from the settings, as the window keeps it there.
+  settings.output.format = job.output_format;
+  RunRequest request{std::move(settings), std::move(job), {}};
+  if (!IsListFile(request.job.input_path)) {
+    AddInputFile(request.inputs, request.job.input_path, request.job.base_input_folder);
+  }
+  return request;
+}
+
+ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
+  report.Status(GetText("General", "Importing"));
+  const auto added = static_cast<int32_t>(prepared.request.inputs.Size());
   report.Status(FormatText(GetText("Msg", "Import complete"), Num(added), "", "", ""));
   if (added == 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
@@ -327,8 +321,9 @@ ConsoleRunResult Convert(const ConsoleReport& report, RunResources resources) {
   ConversionTrace trace;
   if (report.debug()) trace = [&report](std::string_view line) { report.Always(line); };
   const InterruptStopsRun interrupt;
-  const int32_t converted =
-      StartConversion(std::move(resources), std::move(trace)) ? WaitForConsoleConversion() : 0;
+  const std::unique_ptr<ConversionRun> run =
+      StartConversion(std::move(prepared.request), std::move(prepared.resources), std::move(trace));
+  const int32_t converted = run ? WaitForConsoleConversion(*run) : 0;
   if (converted <= 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
     return ConsoleRunResult::Stopped;
@@ -340,10 +335,14 @@ ConsoleRunResult Convert(const ConsoleReport& report, RunResources resources) {
 
 }  // namespace
 
-ConsoleRunResult RunConsoleConversion(bool quiet) {
-  const ConsoleReport report(quiet, g_job.run_mode_word == "DEBUG");
+ConsoleRunResult RunConsoleConversion(ProgramSettings settings, ConversionJob job, bool quiet) {
+  const ConsoleReport report(quiet, job.run_mode_word == "DEBUG");
   report.Status(GetText("General", "Preparing"));
-  RunResources resources;
-  if (!PrepareConsoleJob(report, resources)) return ConsoleRunResult::Stopped;
-  return Convert(report, std::move(resources));
+  const RunRequest request = ConsoleRequest(std::move(settings), std::move(job));
+  RunRequest checked = request;
+  // The empty folder of a bare input name is the working folder.
+  if (checked.job.output_folder.empty()) checked.job.output_folder = "./";
+  PreparedRun prepared = PrepareRun(std::move(checked));
+  if (!ReportRun(request, prepared.fault, report)) return ConsoleRunResult::Stopped;
+  return Convert(report, std::move(prepared));
 }

@@ -2,6 +2,9 @@
 
 // The conversion of a command-line run: checks, report, one worker run and the summary.
 
+#include "core/conversion_job.h"
+#include "settings/program_settings.h"
+
 /// How a console run ended.
 enum class ConsoleRunResult {
   Converted,  // every added file was converted
@@ -11,4 +14,4 @@ enum class ConsoleRunResult {
 /// Checks the job and settings that the options left, prints the report (more in debug mode,
 /// less when `quiet`), converts the input file on the worker thread and prints the summary. The
 /// first failed check prints its "Error: " line and ends the run before anything is written.
-ConsoleRunResult RunConsoleConversion(bool quiet);
+ConsoleRunResult RunConsoleConversion(ProgramSettings settings, ConversionJob job, bool quiet);

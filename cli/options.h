@@ -21,7 +21,7 @@ struct CommandLineState {
   int8_t pause_at_exit = 0;
 };
 
-/// Where options write: a run writes the global records, a test or a dry parse its own.
+/// Where options write: the records of the run, a test or a dry parse.
 struct OptionTarget {
   ProgramSettings& settings;
   ConversionJob& job;

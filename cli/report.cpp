@@ -94,7 +94,7 @@ void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
   }
 }
 
-void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
+void ReportOutputFormat(const std::string& key, const ProgramSettings& settings,
                         const ConsoleReport& report) {
   const int32_t* bpp = OutputBppSetting(settings, key);
   if (!bpp) return;

@@ -41,7 +41,7 @@ void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
 
 /// Debug lines of the depth and save settings of output format `key`; none for a key without a
 /// depth setting.
-void ReportOutputFormat(const std::string& key, ProgramSettings& settings,
+void ReportOutputFormat(const std::string& key, const ProgramSettings& settings,
                         const ConsoleReport& report);
 
 /// `value` with two decimals.

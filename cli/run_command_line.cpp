@@ -17,12 +17,12 @@ CommandLineOutcome Finished(int exit_status) {
   return {RunModeChoice::Finished, exit_status};
 }
 
-void PrepareCommandLineState() {
+// A command-line run starts from the built-in defaults; it never reads config.ini.
+void PrepareCommandLineState(ProgramSettings& settings, ConversionJob& job) {
   BuildInputFormats();
   BuildOutputFormats();
-  ResetJob();
-  // A command-line run starts from the built-in defaults; it never reads config.ini.
-  ResetSettings(g_settings, true);
+  ResetJob(job);
+  ResetSettings(settings, true);
   BuildLanguageTable();
 }
 
@@ -51,43 +51,46 @@ bool IsCommandLineRun(const Parameters& parameters) {
 
 CommandLineOutcome RunCommandLine(const Parameters& parameters, std::string_view program_name) {
   if (parameters.Count() == 0) return {RunModeChoice::Window, ExitSuccess};
-  PrepareCommandLineState();
+  ProgramSettings settings;
+  ConversionJob job;
+  PrepareCommandLineState(settings, job);
   CommandLineState state;
+  const std::string title = BuildProgramTitle();
 
   switch (ReadFirstParameterMode(parameters)) {
     case FirstParameterMode::Uninstall:
       return {RunModeChoice::Uninstall, ExitSuccess};
     case FirstParameterMode::Screenshot:
-      g_job.run_mode_word.assign(1, 'T');  // a one-letter literal trips a GCC 12 -Wrestrict bug
       return {RunModeChoice::Screenshot, ExitSuccess};
     case FirstParameterMode::Version:
-      SetConsoleTitle(g_program_title);
+      SetConsoleTitle(title);
       WriteConsoleLine(VersionLine());
       return Finished(ExitSuccess);
     case FirstParameterMode::Help:
-      SetConsoleTitle(g_program_title);
+      SetConsoleTitle(title);
       for (const std::string& line : UsageLines(program_name)) WriteConsoleLine(line);
       return Finished(ExitSuccess);
     case FirstParameterMode::None:
       break;
   }
 
-  OptionTarget target{g_settings, g_job, state};
+  OptionTarget target{settings, job, state};
   ParseOptions(parameters, target);
 
   if (!state.error_message.empty()) {
-    SetConsoleTitle(g_program_title);
+    SetConsoleTitle(title);
     WriteConsoleLine("Error: " + state.error_message);
     if (state.pause_at_exit) WaitForKeyPress();
     return Finished(ExitParseError);
   }
-  if (g_job.console_run != 1) return {RunModeChoice::Window, ExitSuccess};
+  if (job.console_run != 1) return {RunModeChoice::Window, ExitSuccess};
 
-  SetConsoleTitle(g_program_title);
+  SetConsoleTitle(title);
   if (!state.quiet_output) {
-    for (const std::string& line : BannerLines(g_program_title)) WriteConsoleLine(line);
+    for (const std::string& line : BannerLines(title)) WriteConsoleLine(line);
   }
-  const ConsoleRunResult result = RunConsoleConversion(state.quiet_output != 0);
+  const ConsoleRunResult result =
+      RunConsoleConversion(std::move(settings), std::move(job), state.quiet_output != 0);
   if (state.pause_at_exit) {
     WriteConsoleLine("Press any key to exit.");
     WaitForKeyPress();

@@ -29,10 +29,10 @@ struct CommandLineOutcome {
 };
 
 /// True when `parameters` ask for console work (help, version, an input option or a parse
-/// error). Reads them into scratch records and changes no global state.
+/// error). Reads them into scratch records.
 bool IsCommandLineRun(const Parameters& parameters);
 
 /// Prepares the command-line state, handles the first-parameter modes, reads every option into
-/// the global settings and job, and does the console work. `program_name` names the program in
+/// the run's own settings and job, and does the console work. `program_name` names the program in
 /// the usage text.
 CommandLineOutcome RunCommandLine(const Parameters& parameters, std::string_view program_name);

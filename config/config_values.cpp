@@ -31,7 +31,7 @@ bool IsHugeNumber(std::string_view number) {
 
 bool IsConfigBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view TrimConfigBlanks(std::string_view text) { return TrimSet(text, " \t"); }
+std::string_view TrimConfigBlanks(std::string_view text) { return TrimBlanks(text); }
 
 int64_t ParseConfigInteger(std::string_view text) {
   while (!text.empty() && IsConfigBlank(text.front())) text.remove_prefix(1);

@@ -1,25 +1,15 @@
 #include "core/conversion_job.h"
 
 #include <filesystem>
-#include <random>
 
 #include "engine/output/formats.h"
 #include "engine/output/saving.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 
-InputFileList g_input_files;
-ConversionJob g_job;
-ConversionProgress g_progress;
-
 namespace {
 
 constexpr int32_t MaxRandomNumber = 99999;
-
-std::function<void(const std::string&)>& InputFileAddedHook() {
-  static std::function<void(const std::string&)> hook;
-  return hook;
-}
 
 // -1 when the size cannot be read (a missing file), as the file system reports it.
 std::intmax_t FileSize(const std::string& path) {
@@ -44,44 +34,40 @@ std::string RelativeSubfolder(const std::string& path, const std::string& base_i
 
 }  // namespace
 
-int32_t DrawRandomNumber() {
-  // The worker draws while the starter may reset: one generator, one lock.
-  static std::mutex lock;
-  static std::mt19937 generator{std::random_device{}()};
-  std::lock_guard<std::mutex> guard(lock);
+int32_t DrawRandomNumber(std::mt19937& generator) {
   return std::uniform_int_distribution<int32_t>(1, MaxRandomNumber)(generator);
 }
 
-void SetInputFileAddedHook(std::function<void(const std::string& path)> hook) {
-  InputFileAddedHook() = std::move(hook);
+std::mt19937 SeededGenerator() { return std::mt19937(std::random_device{}()); }
+
+bool IsAcceptableInputFile(const std::string& path) {
+  return FileSize(path) != 0 && IsAcceptedInputPath(path);
 }
 
-bool AddInputFile(const std::string& path) {
-  if (FileSize(path) == 0) return false;
-  if (!IsAcceptedInputPath(path)) return false;
-  g_input_files.Clear();
-  g_input_files.Set(path, InputFileEntry{1, RelativeSubfolder(path, g_job.base_input_folder)});
-  const auto& hook = InputFileAddedHook();
-  if (g_job.console_run == 0 && hook) hook(path);
+bool AddInputFile(InputFileList& inputs, const std::string& path,
+                  const std::string& base_input_folder) {
+  if (!IsAcceptableInputFile(path)) return false;
+  inputs.Clear();
+  inputs.Set(path, InputFileEntry{1, RelativeSubfolder(path, base_input_folder)});
   return true;
 }
 
-void ResetJob() {
-  g_job.output_folder.clear();
-  g_job.output_format.clear();
-  g_job.base_input_folder.clear();
-  g_job.input_path.clear();
-  g_job.input_subfolder.clear();
-  g_job.output_path.clear();
-  g_job.source_bpp = 0;
-  g_job.output_fif = 0;
-  g_job.target_bpp = 0;
-  g_job.save_flags = 0;
-  g_job.auto_bpp = 0;
-  g_job.console_run = 0;
-  g_job.random_number = DrawRandomNumber();
-  g_job.sequence_number = 1;
-  g_input_files.Clear();
+void ResetJob(ConversionJob& job) {
+  std::mt19937 generator = SeededGenerator();
+  job.output_folder.clear();
+  job.output_format.clear();
+  job.base_input_folder.clear();
+  job.input_path.clear();
+  job.input_subfolder.clear();
+  job.output_path.clear();
+  job.source_bpp = 0;
+  job.output_fif = 0;
+  job.target_bpp = 0;
+  job.save_flags = 0;
+  job.auto_bpp = 0;
+  job.console_run = 0;
+  job.random_number = DrawRandomNumber(generator);
+  job.sequence_number = 1;
   RebuildAcceptedExtensions();
 }
 

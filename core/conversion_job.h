@@ -1,17 +1,13 @@
 #pragma once
 
-// The input files of a run, the record of the run and of the file in work, the progress shared
-// with the worker thread, and the operations that start, stop and watch a run.
+// The input files of a run and the record of the run and of the file in work. These are values:
+// a front end fills its own, hands a copy to the run, and takes back what the run counted.
 
 #include <cstdint>
-#include <functional>
-#include <mutex>
+#include <random>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
-
-#include "core/run_checks.h"
 
 struct ProgramSettings;
 
@@ -55,75 +51,28 @@ struct ConversionJob {
   int32_t random_number = 0;
   int32_t sequence_number = 0;
   int8_t console_run = 0;
-  std::string run_mode_word;  // "DEBUG" after the debug option, "T" in screenshot mode
+  std::string run_mode_word;  // "DEBUG" after the debug option
 };
 
-/// How one file of a run ended, for a report after the run.
-struct FileOutcome {
-  std::string input_path;
-  bool converted = false;
-  /// False when "File Timestamp" asked for a time the converted output could not be given.
-  bool timestamp_set = true;
-};
+/// True when `path` may be an input file: not empty on disk (a missing file passes; loading
+/// decides) and of an accepted extension.
+bool IsAcceptableInputFile(const std::string& path);
 
-struct ConversionProgress {
-  std::mutex lock;
-  int32_t processed = 0;
-  std::string current_file;
-  int32_t converted = 0;
-  int8_t keep_running = 0;
-  std::vector<FileOutcome> outcomes;  // one per file taken, in the order of the run
-};
+/// Makes `path` the one entry of `inputs`, its subfolder taken against `base_input_folder`, when
+/// IsAcceptableInputFile; false, with `inputs` unchanged, otherwise.
+bool AddInputFile(InputFileList& inputs, const std::string& path,
+                  const std::string& base_input_folder);
 
-/// What the starter sees of a run in progress.
-struct ProgressSnapshot {
-  int32_t processed = 0;
-  std::string current_file;
-};
-
-extern InputFileList g_input_files;
-extern ConversionJob g_job;
-extern ConversionProgress g_progress;
-
-/// Called for every accepted input file of a window run; a console run never calls it.
-void SetInputFileAddedHook(std::function<void(const std::string& path)> hook);
-
-/// Makes `path` the one input file when it is not empty on disk and has an accepted extension;
-/// false, with the list unchanged, otherwise.
-bool AddInputFile(const std::string& path);
-
-/// Empties the job, draws a fresh "%rnd%", restarts "%n%" at 1, clears the input list and
-/// rebuilds the accepted extensions.
-void ResetJob();
+/// Empties `job`, draws a fresh "%rnd%", restarts "%n%" at 1 and rebuilds the accepted
+/// extensions.
+void ResetJob(ConversionJob& job);
 
 /// Fills the run fields of the job from the settings: output key, FreeImage format, target depth,
 /// automatic flag and save flags. Both starters call it; false when the output key is unknown.
 bool PrepareJob(ConversionJob& job, const ProgramSettings& settings);
 
-/// Receives the worker's line per step of a file ("Processing: ...", "Saving As: ...", "OK" or
-/// "Not OK", and "Timestamp not set" after an "OK" whose output kept its time of writing
-/// against "File Timestamp"); called on the worker thread.
-using ConversionTrace = std::function<void(std::string_view line)>;
+/// A fresh "%rnd%" value, 1 to 99999, from `generator`.
+int32_t DrawRandomNumber(std::mt19937& generator);
 
-/// Starts the worker thread on the global job, list and settings; false if it could not start.
-/// The worker keeps `resources` until its last file is done; `trace`, when set, hears each step.
-bool StartConversion(RunResources resources = {}, ConversionTrace trace = {});
-
-/// Asks the worker to stop: the decode of the file in work ends at once, that file fails, and no
-/// other file is started.
-void StopConversion();
-
-/// Copies the progress fields under the lock.
-ProgressSnapshot ReadProgress();
-
-/// True once the worker thread has ended (also when none was started).
-bool ConversionEnded();
-
-/// Waits for the worker thread to end; returns the number of files converted.
-int32_t WaitForConversion();
-
-/// The outcome of each file the last run took so far, copied under the lock.
-std::vector<FileOutcome> ReadFileOutcomes();
-
-/// A fresh "%rnd%" value, 1 to 99999.
-int32_t DrawRandomNumber();
+/// A generator seeded from the system's random source, for a run or a reset of its own.
+std::mt19937 SeededGenerator();

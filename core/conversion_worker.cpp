@@ -1,25 +1,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <system_error>
-#include <thread>
 
-#include "core/conversion_job.h"
+#include "core/conversion_run.h"
 #include "core/pipeline.h"
 #include "engine/isolation/decoder_stop.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 
 namespace {
-
-std::thread worker_thread;
-std::atomic<bool> worker_running{false};
-
-bool KeepRunning() {
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  return g_progress.keep_running == 1;
-}
 
 // Sets only the last-modified time of `output`; the access time stays as it is.
 bool SetModifiedTime(const std::string& output, const timespec& modified) {
@@ -46,99 +36,105 @@ bool ApplyFileTimestamp(const ProgramSettings& settings, const std::string& inpu
   }
 }
 
-void ConversionWorker(const RunResources& resources, const ConversionTrace& trace) {
-  ConversionJob& job = g_job;
-  const ProgramSettings& settings = g_settings;
-  const auto trace_line = [&trace](const std::string& line) {
-    if (trace) trace(line);
+}  // namespace
+
+ConversionRun::ConversionRun(RunRequest request, RunResources resources, ConversionTrace trace)
+    : request_(std::move(request)),
+      resources_(std::move(resources)),
+      trace_(std::move(trace)),
+      total_(static_cast<int32_t>(request_.inputs.Size())),
+      generator_(SeededGenerator()) {
+  results_.reserve(request_.inputs.Size());
+}
+
+ConversionRun::~ConversionRun() {
+  Stop();
+  Wait();
+}
+
+bool ConversionRun::KeepRunning() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return keep_running_;
+}
+
+void ConversionRun::Work() {
+  ConversionJob& job = request_.job;
+  const ProgramSettings& settings = request_.settings;
+  const auto trace_line = [this](const std::string& line) {
+    if (trace_) trace_(line);
   };
 
   int32_t processed = 0;
   int32_t converted = 0;
-  for (const InputFileList::Item& item : g_input_files) {
-    if (!KeepRunning()) break;
+  for (const InputFileList::Item& item : request_.inputs) {
+    if (!KeepRunning()) {
+      results_.push_back({item.first, "", false, FileFailure::NotReached});
+      continue;
+    }
     ++processed;
     job.input_path = item.first;
     job.input_subfolder = item.second.subfolder;
     {
-      std::lock_guard<std::mutex> guard(g_progress.lock);
-      g_progress.processed = processed;
-      g_progress.current_file = job.input_path;
+      std::lock_guard<std::mutex> guard(lock_);
+      processed_ = processed;
+      current_file_ = job.input_path;
     }
     trace_line("Processing: " + job.input_path);
-    const bool ok = ConvertFile(job, settings, resources);
+    const FileFailure failure = ConvertFile(job, settings, resources_);
+    const bool ok = failure == FileFailure::None;
     trace_line("Saving As: " + job.output_path);
     trace_line(ok ? "OK" : "Not OK");
-    FileOutcome outcome{job.input_path, ok, true};
+    FileResult result{job.input_path, job.output_path, ok, failure};
     if (ok) {
       ++converted;
-      job.random_number = DrawRandomNumber();
+      job.random_number = DrawRandomNumber(generator_);
       ++job.sequence_number;
       // The file stays converted; the time it was asked to carry is what is missing.
-      outcome.timestamp_set = ApplyFileTimestamp(settings, job.input_path, job.output_path);
-      if (!outcome.timestamp_set) trace_line("Timestamp not set");
+      result.timestamp_set = ApplyFileTimestamp(settings, job.input_path, job.output_path);
+      if (!result.timestamp_set) trace_line("Timestamp not set");
     }
-    std::lock_guard<std::mutex> guard(g_progress.lock);
-    g_progress.outcomes.push_back(std::move(outcome));
+    results_.push_back(std::move(result));
   }
 
   {
-    std::lock_guard<std::mutex> guard(g_progress.lock);
-    g_progress.converted = converted;
+    std::lock_guard<std::mutex> guard(lock_);
+    converted_ = converted;
   }
+  // The font and whatever else the run loaded go with its last file, not with the run object.
+  resources_ = RunResources{};
   AllowDecoders();
-  worker_running = false;
+  ended_ = true;
 }
 
-}  // namespace
-
-bool StartConversion(RunResources resources, ConversionTrace trace) {
-  if (worker_running) return false;
-  if (worker_thread.joinable()) worker_thread.join();
-  {
-    std::lock_guard<std::mutex> guard(g_progress.lock);
-    g_progress.processed = 0;
-    g_progress.current_file.clear();
-    g_progress.converted = 0;
-    g_progress.keep_running = 1;
-    g_progress.outcomes.clear();
-  }
-  AllowDecoders();
-  worker_running = true;
-  try {
-    worker_thread = std::thread([resources = std::move(resources), trace = std::move(trace)] {
-      ConversionWorker(resources, trace);
-    });
-  } catch (const std::system_error&) {
-    worker_running = false;
-    return false;
-  }
-  return true;
+ProgressSnapshot ConversionRun::Progress() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return ProgressSnapshot{processed_, current_file_};
 }
 
-void StopConversion() {
+void ConversionRun::Stop() {
   {
-    std::lock_guard<std::mutex> guard(g_progress.lock);
-    g_progress.keep_running = 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    keep_running_ = false;
   }
   // The file in work is not finished: its decoder ends now.
-  if (worker_running) StopDecoders();
+  if (!Ended()) StopDecoders();
 }
 
-ProgressSnapshot ReadProgress() {
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  return ProgressSnapshot{g_progress.processed, g_progress.current_file};
+int32_t ConversionRun::Wait() {
+  if (worker_.joinable()) worker_.join();
+  std::lock_guard<std::mutex> guard(lock_);
+  return converted_;
 }
 
-bool ConversionEnded() { return !worker_running; }
-
-std::vector<FileOutcome> ReadFileOutcomes() {
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  return g_progress.outcomes;
-}
-
-int32_t WaitForConversion() {
-  if (worker_thread.joinable()) worker_thread.join();
-  std::lock_guard<std::mutex> guard(g_progress.lock);
-  return g_progress.converted;
+std::unique_ptr<ConversionRun> StartConversion(RunRequest request, RunResources resources,
+                                               ConversionTrace trace) {
+  std::unique_ptr<ConversionRun> run(
+      new ConversionRun(std::move(request), std::move(resources), std::move(trace)));
+  AllowDecoders();
+  try {
+    run->worker_ = std::thread([raw = run.get()] { raw->Work(); });
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return run;
 }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "core/conversion_job.h"
 #include "engine/image/memory_budget.h"
 #include "engine/isolation/decoder_stop.h"
 #include "engine/loading/loading.h"
@@ -15,11 +14,11 @@
 #include "engine/steps/watermark.h"
 #include "settings/program_settings.h"
 
-bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                 const RunResources& resources) {
+FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
+                        const RunResources& resources) {
   job.output_path.clear();
   Bitmap image = LoadInputImage(job.input_path);
-  if (!image) return false;
+  if (!image) return FileFailure::LoadFailed;
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);
@@ -63,6 +62,9 @@ bool ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   job.output_path = BuildOutputPath(job.output_folder, job.input_subfolder, keep_subfolders, name);
   // A mask may make subfolders, never a name outside the output folder.
   const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
-  if (!StaysInOutputFolder(relative)) return false;
-  return SaveImage(image, job.output_fif, job.output_path, job.save_flags);
+  if (!StaysInOutputFolder(relative)) return FileFailure::OutsideOutputFolder;
+  if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
+    return FileFailure::SaveFailed;
+  }
+  return FileFailure::None;
 }

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "core/conversion_job.h"
 #include "engine/output/formats.h"
 #include "engine/output/saving.h"
 
@@ -108,17 +107,23 @@ RunFault PrepareWatermark(const ProgramSettings& settings, RunResources& resourc
   return RunFault::None;
 }
 
-RunFault CheckJob(ConversionJob& job, const ProgramSettings& settings, RunResources& resources) {
-  RunFault fault = CheckInputFile(job.input_path);
+PreparedRun PrepareRun(RunRequest request) {
+  PreparedRun prepared;
+  ConversionJob& job = request.job;
+  const ProgramSettings& settings = request.settings;
+  RunFault& fault = prepared.fault;
+  fault = CheckInputFile(job.input_path);
   if (fault == RunFault::None) fault = CheckOutputFolder(job.output_folder);
   if (fault == RunFault::None) fault = CheckOutputFormat(settings.output.format, settings);
   if (fault == RunFault::None) fault = CheckResize(settings.transform);
   if (fault == RunFault::None) fault = CheckColourCorrection(settings.adjustment);
-  if (fault == RunFault::None) fault = PrepareWatermark(settings, resources);
-  if (fault == RunFault::None && !PrepareJob(job, settings))
+  if (fault == RunFault::None) fault = PrepareWatermark(settings, prepared.resources);
+  if (fault == RunFault::None && !PrepareJob(job, settings)) {
     fault = RunFault::InvalidConversionType;
-  if (fault != RunFault::None) resources = RunResources{};
-  return fault;
+  }
+  if (fault != RunFault::None) prepared.resources = RunResources{};
+  prepared.request = std::move(request);
+  return prepared;
 }
 
 bool IsOutputFormatKey(std::string_view key) {

@@ -5,11 +5,10 @@
 // warning from the text table, so neither keeps a copy of the rules.
 
 #include <string>
+#include <string_view>
 
-#include "engine/steps/watermark.h"
+#include "core/conversion_run.h"
 #include "settings/program_settings.h"
-
-struct ConversionJob;
 
 /// What stops a run before it starts, in the order the checks run.
 enum class RunFault {
@@ -31,11 +30,6 @@ enum class RunFault {
   InvalidWatermarkImage,
 };
 
-/// What a run loads once before its first file and releases after its last.
-struct RunResources {
-  WatermarkFont watermark_font;  // only for a text watermark
-};
-
 /// The input file must have an extension and be a non-empty regular file.
 RunFault CheckInputFile(const std::string& path);
 
@@ -55,9 +49,20 @@ RunFault CheckColourCorrection(const AdjustmentSettings& adjustment);
 /// Loads the text watermark's font into `resources`, or requires a non-empty watermark image.
 RunFault PrepareWatermark(const ProgramSettings& settings, RunResources& resources);
 
-/// Every check above in their order, for a job whose input, output folder and output key are
-/// filled in; on success the job is prepared for the worker (`PrepareJob`).
-RunFault CheckJob(ConversionJob& job, const ProgramSettings& settings, RunResources& resources);
+/// A request after the checks: the fault that stops it, or the request ready for the worker with
+/// what it loaded.
+struct PreparedRun {
+  RunFault fault = RunFault::None;
+  /// With no fault: the output folder resolved and ending in "/", the job prepared for the worker
+  /// (`PrepareJob`). With a fault: as far as the checks got.
+  RunRequest request;
+  RunResources resources;  // empty after a fault
+};
+
+/// Every check above in their order on a request whose job names the input file and the output
+/// folder and whose settings name the output key ("Format" of group "Output"); both front ends
+/// call it. The input list is the front end's and is not looked at.
+PreparedRun PrepareRun(RunRequest request);
 
 /// True when `bpp` is 0 (automatic) or one of the depths the output table lists for `key`.
 bool IsBitDepthAllowed(std::string_view key, int32_t bpp);

@@ -16,13 +16,10 @@
 #include <memory>
 
 #include "core/program_identity.h"
-#include "gui/main_window.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
-
-AboutWindow* g_about_window = nullptr;
 
 namespace {
 
@@ -98,11 +95,11 @@ wxBitmap DrawAboutBanner() {
   return banner;
 }
 
-AboutWindow::AboutWindow(wxWindow* owner)
+AboutWindow::AboutWindow(wxWindow* owner, std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("About", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
-      owner_(owner) {
-  g_about_window = this;
+      owner_(owner),
+      closed_(std::move(closed)) {
   SetClientSize(InnerWidth, InnerHeight);
   new wxStaticBitmap(this, wxID_ANY, DrawAboutBanner(), wxPoint(0, 0),
                      wxSize(AboutBannerWidth, AboutBannerHeight));
@@ -110,8 +107,8 @@ AboutWindow::AboutWindow(wxWindow* owner)
   auto* frame = new wxPanel(this, wxID_ANY, wxPoint(0, FrameY), wxSize(InnerWidth, FrameHeight),
                             wxBORDER_SIMPLE);
   const auto in_frame = [](int x, int y) { return wxPoint(x, y - FrameY); };
-  new wxStaticText(frame, wxID_ANY, FromUtf8(g_program_title), in_frame(20, 50), wxSize(320, 20),
-                   wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  new wxStaticText(frame, wxID_ANY, FromUtf8(BuildProgramTitle()), in_frame(20, 50),
+                   wxSize(320, 20), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   new wxStaticText(frame, wxID_ANY, FromUtf8(std::string(NoticeText)), in_frame(20, 70),
                    wxSize(320, 20), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   new wxStaticText(frame, wxID_ANY, FromUtf8(GetText("About", "Website")), in_frame(80, 100),
@@ -139,10 +136,6 @@ AboutWindow::AboutWindow(wxWindow* owner)
   ok_button_->SetFocus();
 }
 
-AboutWindow::~AboutWindow() {
-  if (g_about_window == this) g_about_window = nullptr;
-}
-
 wxHyperlinkCtrlBase* AboutWindow::WebLink() const { return web_link_; }
 
 wxHyperlinkCtrlBase* AboutWindow::MailLink() const { return mail_link_; }
@@ -150,7 +143,7 @@ wxHyperlinkCtrlBase* AboutWindow::MailLink() const { return mail_link_; }
 void AboutWindow::CloseWindow() {
   if (closing_) return;
   closing_ = true;
-  if (g_about_window == this) g_about_window = nullptr;
+  if (closed_) closed_();
   if (owner_) {
     owner_->Enable();
     owner_->SetFocus();
@@ -170,9 +163,4 @@ void AboutWindow::OnCharHook(wxKeyEvent& event) {
     return;
   }
   event.Skip();
-}
-
-void OpenAbout() {
-  if (g_about_window) return;
-  new AboutWindow(g_main_window);
 }

@@ -4,6 +4,8 @@
 
 #include <wx/dialog.h>
 
+#include <functional>
+
 class wxButton;
 class wxGenericHyperlinkCtrl;
 class wxHyperlinkCtrlBase;
@@ -26,9 +28,9 @@ wxBitmap DrawAboutBanner();
 
 class AboutWindow : public wxDialog {
  public:
-  /// Builds the window centred on `owner` (which it disables until it closes) and shows it.
-  explicit AboutWindow(wxWindow* owner);
-  ~AboutWindow() override;
+  /// Builds the window centred on `owner` (which it disables until it closes) and shows it;
+  /// `closed` runs once when it closes.
+  AboutWindow(wxWindow* owner, std::function<void()> closed);
 
   /// Closes the window and gives the owner back its input and focus.
   void CloseWindow();
@@ -42,14 +44,9 @@ class AboutWindow : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
 
   wxWindow* owner_;
+  std::function<void()> closed_;
   wxGenericHyperlinkCtrl* web_link_ = nullptr;
   wxGenericHyperlinkCtrl* mail_link_ = nullptr;
   wxButton* ok_button_ = nullptr;
   bool closing_ = false;
 };
-
-/// The open About window; nullptr when none is open.
-extern AboutWindow* g_about_window;
-
-/// Opens the About window over the main window; does nothing while one is open.
-void OpenAbout();

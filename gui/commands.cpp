@@ -6,9 +6,6 @@
 #include <wx/toolbar.h>
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/about_window.h"
 #include "gui/conversion_run.h"
 #include "gui/converter_search.h"
@@ -21,11 +18,9 @@
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
-
-int32_t g_menu_bar_height = 0;
-int32_t g_toolbar_height = 0;
 
 namespace {
 
@@ -92,7 +87,7 @@ std::string MenuCaption(const Command& command) {
 }
 
 std::string FeedbackAddress() {
-  return "mailto:" + std::string(SupportAddress) + "?subject=" + g_program_title + " Feedback";
+  return "mailto:" + std::string(SupportAddress) + "?subject=" + BuildProgramTitle() + " Feedback";
 }
 
 std::string HomepageAddress() { return std::string(ProductWebAddress); }
@@ -100,11 +95,9 @@ std::string HomepageAddress() { return std::string(ProductWebAddress); }
 void DispatchCommand(int32_t id) {
   switch (id) {
     case CmdNew:
-      g_preferences_start_page = PageGeneral;
       if (g_main_window) g_main_window->StartNewJob();
       return;
     case CmdExit:
-      g_quit_requested = 1;
       if (g_main_window) g_main_window->Close();
       return;
     case CmdAddInputFile:
@@ -126,20 +119,19 @@ void DispatchCommand(int32_t id) {
       OpenWithDefaultHandler(HomepageAddress());
       return;
     case CmdOutputFormatOptions:
-      g_preferences_start_page = PageOutput;
-      OpenPreferences();
+      if (g_main_window) g_main_window->OpenPreferences(PageOutput);
       return;
     case CmdPreferences:
-      OpenPreferences();
+      if (g_main_window) g_main_window->OpenPreferences(PageGeneral);
       return;
     case CmdFindConverter:
-      OpenConverterSearch();
+      if (g_main_window) g_main_window->OpenConverterSearch();
       return;
     case CmdCheckForUpdates:
       CheckForUpdatesFromWindow();
       return;
     case CmdAbout:
-      OpenAbout();
+      if (g_main_window) g_main_window->OpenAbout();
       return;
     default:
       return;
@@ -158,7 +150,7 @@ void BuildMainMenu(wxFrame* frame) {
       }
       // The caption's "\t" + name makes wx both show the accelerator and bind it.
       auto* item = new wxMenuItem(menu, command->id, FromUtf8(MenuCaption(*command)));
-      item->SetBitmap(IconPicture(g_menu_icons, command->picture));
+      item->SetBitmap(IconPicture(MenuIcons(), command->picture));
       menu->Append(item);
     }
     bar->Append(menu, FromUtf8(GetText("Menu", layout.title_key)));
@@ -166,7 +158,6 @@ void BuildMainMenu(wxFrame* frame) {
   wxMenuBar* old = frame->GetMenuBar();
   frame->SetMenuBar(bar);
   delete old;
-  g_menu_bar_height = bar->GetSize().GetHeight();
 }
 
 void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
@@ -174,16 +165,13 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
   toolbar->Realize();
 }
 
-void BuildMainToolbar(wxFrame* frame) {
+int32_t BuildMainToolbar(wxFrame* frame) {
   if (wxToolBar* old = frame->GetToolBar()) {
     frame->SetToolBar(nullptr);
     old->Destroy();
   }
   wxToolBar* toolbar = frame->CreateToolBar(wxTB_FLAT | wxTB_HORIZONTAL | wxTB_NODIVIDER);
-  if (!toolbar) {
-    g_toolbar_height = 0;
-    return;
-  }
+  if (!toolbar) return 0;
   const int size = ThemePictureSize(g_settings.interface.ui_size);
   toolbar->SetToolBitmapSize(wxSize(size, size));
   for (int id : ToolbarLayout) {
@@ -193,10 +181,10 @@ void BuildMainToolbar(wxFrame* frame) {
       continue;
     }
     const wxString tip = FromUtf8(CommandText(*command));
-    toolbar->AddTool(command->id, tip, IconPicture(g_toolbar_icons, command->picture), tip);
+    toolbar->AddTool(command->id, tip, IconPicture(ToolbarIcons(), command->picture), tip);
   }
   SetToolbarPictureSize(toolbar, size);
-  g_toolbar_height = toolbar->GetSize().GetHeight();
+  return toolbar->GetSize().GetHeight();
 }
 
 std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
@@ -209,7 +197,7 @@ std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
     const Command* command = FindCommand(FieldCommands[i]);
     toolbar->SetToolBitmapSize(wxSize(16, 16));
     const wxString tip = FromUtf8(CommandText(*command));
-    toolbar->AddTool(command->id, tip, IconPicture(g_menu_icons, command->picture), tip);
+    toolbar->AddTool(command->id, tip, IconPicture(MenuIcons(), command->picture), tip);
     toolbar->Realize();
     // A toolbar that is not the frame's own sends its clicks to its parent chain: the panel,
     // then the main window, whose menu handler dispatches them.
@@ -218,28 +206,22 @@ std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
   return toolbars;
 }
 
-void RebuildInterface() {
-  const int32_t level = g_process.interface_rebuild_level;
-  if (!g_main_window) {
-    g_process.interface_rebuild_level = 0;
-    return;
-  }
-  if (level == 2) {
+void RebuildInterface(InterfaceRebuild rebuild) {
+  if (!g_main_window) return;
+  if (rebuild == InterfaceRebuild::IconSize) {
     // The built-in pictures are drawn again at the new size first, so a name the theme lacks
     // does not keep a picture of the old size.
     LoadToolbarPictures(ThemePictureSize(g_settings.interface.ui_size));
     LoadThemePictures(false, false, true);
     g_main_window->RebuildToolbar();
     g_main_window->PostSizeEvent();
-    g_process.interface_rebuild_level = 0;
-  } else if (level == 1) {
+  } else if (rebuild == InterfaceRebuild::Theme) {
     // The previous theme's pictures stay where the new theme has none.
     LoadThemePictures(true, true, true);
     BuildMainMenu(g_main_window);
     g_main_window->RebuildToolbar();
     g_main_window->RefreshPictures();
     g_main_window->PostSizeEvent();
-    g_process.interface_rebuild_level = 0;
   }
   if (static_cast<int>(g_main_window->OutputFolderBox()->GetCount()) !=
       g_settings.advanced.out_folders_number) {

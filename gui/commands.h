@@ -56,11 +56,12 @@ std::string HomepageAddress();
 /// Performs the command of `id`; an id without a command does nothing.
 void DispatchCommand(int32_t id);
 
-/// (Re)creates the menu bar of `frame` with its three menus; stores MenuBarHeight.
+/// (Re)creates the menu bar of `frame` with its three menus.
 void BuildMainMenu(wxFrame* frame);
 
-/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; stores ToolbarHeight.
-void BuildMainToolbar(wxFrame* frame);
+/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; its height in pixels, 0
+/// when it could not be created.
+int32_t BuildMainToolbar(wxFrame* frame);
 
 /// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
 void SetToolbarPictureSize(wxToolBar* toolbar, int size);
@@ -69,9 +70,12 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size);
 std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
                                              const std::array<wxToolBar*, 3>& existing);
 
-/// Rebuilds what the preferences changed (by InterfaceRebuildLevel) and clears the level.
-void RebuildInterface();
+/// What accepted or reset preferences ask the window to build again.
+enum class InterfaceRebuild {
+  Nothing,
+  Theme,     // every picture, the menus and the toolbars
+  IconSize,  // only the main toolbar's pictures and the toolbar
+};
 
-/// Heights in pixels of the main window's menu bar and main toolbar, stored when they are built.
-extern int32_t g_menu_bar_height;
-extern int32_t g_toolbar_height;
+/// Rebuilds what the preferences changed.
+void RebuildInterface(InterfaceRebuild rebuild);

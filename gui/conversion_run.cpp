@@ -3,49 +3,30 @@
 #include <wx/bmpcbox.h>
 #include <wx/textctrl.h>
 
-#include "core/conversion_job.h"
+#include "core/conversion_run.h"
 #include "core/run_checks.h"
 #include "engine/output/formats.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/output_history.h"
 #include "gui/progress_window.h"
+#include "gui/run_messages.h"
+#include "gui/window_session.h"
 #include "gui/wx_text.h"
-#include "platform/utf8.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
 
-// The length of a UTF-8 text in characters, and the byte offset of character `index`.
-size_t CharacterCount(const std::string& text) {
-  size_t count = 0;
-  for (char c : text) count += !IsUtf8Continuation(c);
-  return count;
-}
-
-size_t ByteOffset(const std::string& text, size_t index) {
-  size_t count = 0;
-  for (size_t at = 0; at < text.size(); ++at) {
-    if (IsUtf8Continuation(text[at])) continue;
-    if (count == index) return at;
-    ++count;
-  }
-  return text.size();
-}
-
 // Reads the fields into the job and settings, as the run will use them.
-void ReadFields() {
+void ReadFields(InputFileList& inputs) {
   MainWindow& window = *g_main_window;
-  g_job.input_path = ToUtf8(window.InputField()->GetValue());
-  g_input_files.Clear();
+  ConversionJob& job = window.Session().Job();
+  job.input_path = ToUtf8(window.InputField()->GetValue());
+  inputs.Clear();
   // A file of another type counts as no input at all, before any check of the file itself.
-  if (IsAcceptedInputPath(g_job.input_path)) {
-    g_input_files.Set(g_job.input_path, InputFileEntry{1, ""});
-  }
-  g_job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
+  if (IsAcceptedInputPath(job.input_path)) inputs.Set(job.input_path, InputFileEntry{1, ""});
+  job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
   const int selected = window.OutputFormatBox()->GetSelection();
   if (selected == wxNOT_FOUND) return;
   const auto index = static_cast<size_t>(
@@ -57,82 +38,49 @@ void ReadFields() {
 
 }  // namespace
 
-void ShowRunFault(RunFault fault) {
+void ShowRunFault(RunFault fault, const ConversionJob& job) {
   // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
   if (!watermark && g_main_window) {
-    g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+    g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
   }
-  ShowWarning(RunFaultText(fault, g_job, g_settings));
-}
-
-std::string RunFaultText(RunFault fault, const ConversionJob& job,
-                         const ProgramSettings& settings) {
-  switch (fault) {
-    case RunFault::None:
-      return {};
-    case RunFault::InvalidInputFile:
-      return GetText("Msg", "Empty input files");
-    case RunFault::EmptyOutputFolder:
-      return GetText("Msg", "Empty output folder");
-    case RunFault::IncorrectOutputFolder:
-    case RunFault::InvalidOutputFolder:
-      return FormatText(GetText("Msg", "Invalid output folder"), job.output_folder);
-    case RunFault::InvalidWidth:
-      return GetText("Msg", "Invalid width");
-    case RunFault::InvalidHeight:
-      return GetText("Msg", "Invalid height");
-    case RunFault::InvalidWatermarkFont:
-      return FormatText(GetText("Msg", "Invalid watermark font"), settings.watermark.font);
-    case RunFault::EmptyWatermarkImage:
-      return GetText("Msg", "Empty watermark image");
-    case RunFault::InvalidWatermarkImage:
-      return FormatText(GetText("Msg", "Invalid watermark image"), settings.watermark.image);
-    case RunFault::InvalidConversionType:
-    case RunFault::InvalidBitDepth:
-    case RunFault::InvalidJpgQuality:
-    case RunFault::InvalidBrightness:
-    case RunFault::InvalidContrast:
-    case RunFault::InvalidGamma:
-      // Only a hand-edited settings file gets here (the window's own controls cannot); the
-      // table has no message of its own for these, so the general one asks for a correction.
-      return GetText("Msg", "Empty extensions");
-  }
-  return {};
-}
-
-std::string ShortenPath(const std::string& text, int limit) {
-  const size_t length = CharacterCount(text);
-  if (text.empty() || limit < 3 || length <= static_cast<size_t>(limit)) return text;
-  const size_t keep = static_cast<size_t>((limit - 3) / 2);
-  return text.substr(0, ByteOffset(text, keep)) + "..." +
-         text.substr(ByteOffset(text, length - keep));
+  ShowWarning(RunFaultText(fault, job, g_settings));
 }
 
 void RunConversionFromWindow() {
   if (!g_main_window || g_main_window->RunInWork()) return;
-  ReadFields();
-  g_main_window->SetStatusText(GetText("General", "Preparing"));
-  RunResources resources;
+  WindowSession& session = g_main_window->Session();
+  InputFileList inputs;
+  ReadFields(inputs);
+  g_main_window->ShowStatus(GetText("General", "Preparing"));
   // The checks are the console's; a file of another type never reaches them.
-  const RunFault fault =
-      g_input_files.Empty() ? RunFault::InvalidInputFile : CheckJob(g_job, g_settings, resources);
-  if (fault != RunFault::None) {
-    ShowRunFault(fault);
+  if (inputs.Empty()) {
+    ShowRunFault(RunFault::InvalidInputFile, session.Job());
     return;
   }
-  AddOutputFolderToHistory(g_settings, g_job.output_folder);
+  PreparedRun prepared =
+      PrepareRun(RunRequest{session.Settings(), session.Job(), std::move(inputs)});
+  // The job keeps what the checks made of it (the resolved folder, the run fields).
+  session.TakeJob(prepared.request.job);
+  if (prepared.fault != RunFault::None) {
+    ShowRunFault(prepared.fault, session.Job());
+    return;
+  }
+  AddOutputFolderToHistory(session.Settings(), session.Job().output_folder);
   g_main_window->FillOutputFolderBox();
-  g_main_window->SetStatusText(GetText("General", "Converting"));
+  g_main_window->ShowStatus(GetText("General", "Converting"));
 
   bool close_after = false;
   {
-    ProgressWindow progress(g_main_window, static_cast<int>(g_input_files.Size()));
+    ProgressWindow progress(g_main_window, static_cast<int>(prepared.request.inputs.Size()));
     // The run owns its resources (the watermark font) until its worker has ended.
-    if (!progress.Run(std::move(resources))) {
-      g_main_window->SetStatusText(GetText("Msg", "Conversion is not complete"));
+    if (!progress.Run(std::move(prepared.request), std::move(prepared.resources))) {
+      g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
+    } else if (const ConversionRun* run = progress.Run()) {
+      // "%rnd%" and "%n%" count on from run to run, and the file chooser starts at the last file.
+      session.TakeJob(run->Job());
     }
     close_after = progress.CloseAfter();
   }

@@ -12,17 +12,10 @@ struct ProgramSettings;
 /// with the progress window open and reports the result in it and in the status bar.
 void RunConversionFromWindow();
 
-/// The window's warning for a fault of the run's checks: the text-table message with its value.
-std::string RunFaultText(RunFault fault, const ConversionJob& job, const ProgramSettings& settings);
-
 /// Shows the warning of `fault`; the status bar says the run stopped, except for the watermark's
 /// faults, which leave it at "Preparing...".
-void ShowRunFault(RunFault fault);
+void ShowRunFault(RunFault fault, const ConversionJob& job);
 
 /// Asks the break question of the run in work (the main window is being closed); on Yes the
 /// worker stops after its file and the main window closes once the run has ended.
 void RequestBreakOfRun();
-
-/// `text` cut to `limit` characters by keeping (limit - 3) / 2 characters at each end around
-/// "..."; unchanged when it is empty or fits.
-std::string ShortenPath(const std::string& text, int limit);

@@ -5,15 +5,10 @@
 #include <wx/textctrl.h>
 
 #include "core/program_identity.h"
-#include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/wx_text.h"
-#include "platform/ascii.h"
 #include "platform/open_default.h"
-#include "platform/utf8.h"
 #include "texts/language_table.h"
-
-ConverterSearchWindow* g_converter_search = nullptr;
 
 namespace {
 
@@ -23,33 +18,13 @@ constexpr int InnerWidth = 370;
 constexpr int InnerHeight = 64;
 constexpr int FieldHeight = 30;
 
-// A byte that continues a UTF-8 sequence rather than starting a character.
-
 }  // namespace
 
-std::string ConverterSearchTerm(std::string_view text) {
-  size_t characters = 0;
-  size_t end = 0;
-  while (end < text.size()) {
-    if (!IsUtf8Continuation(text[end]) && characters++ == MaxSearchTermCharacters) break;
-    ++end;
-  }
-  std::string term;
-  for (const char c : ToLowerAscii(text.substr(0, end))) {
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) term += c;
-  }
-  return term;
-}
-
-std::string ConverterSearchPath(std::string_view source, std::string_view target) {
-  return "/find/" + std::string(source) + "-" + std::string(target) + "/";
-}
-
-ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
+ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
-      owner_(owner) {
-  g_converter_search = this;
+      owner_(owner),
+      closed_(std::move(closed)) {
   SetClientSize(InnerWidth, InnerHeight);
   const int field_y = (InnerHeight - FieldHeight) / 2;
   new wxStaticText(this, wxID_ANY, FromUtf8(GetText("Custom-Converter", "From")),
@@ -79,10 +54,6 @@ ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner)
   source_field_->SetFocus();
 }
 
-ConverterSearchWindow::~ConverterSearchWindow() {
-  if (g_converter_search == this) g_converter_search = nullptr;
-}
-
 void ConverterSearchWindow::Search() {
   const std::string source = ConverterSearchTerm(ToUtf8(source_field_->GetValue()));
   const std::string target = ConverterSearchTerm(ToUtf8(target_field_->GetValue()));
@@ -98,7 +69,7 @@ void ConverterSearchWindow::Search() {
 void ConverterSearchWindow::CloseWindow() {
   if (closing_) return;
   closing_ = true;
-  if (g_converter_search == this) g_converter_search = nullptr;
+  if (closed_) closed_();
   if (owner_) {
     owner_->Enable();
     owner_->SetFocus();
@@ -127,9 +98,4 @@ void ConverterSearchWindow::OnCharHook(wxKeyEvent& event) {
     return;
   }
   event.Skip();
-}
-
-void OpenConverterSearch() {
-  if (g_converter_search) return;
-  new ConverterSearchWindow(g_main_window);
 }

@@ -5,21 +5,13 @@
 
 #include <wx/dialog.h>
 
+#include <functional>
 #include <string>
-#include <string_view>
+
+#include "gui/converter_terms.h"
 
 class wxButton;
 class wxTextCtrl;
-
-/// The most characters of a field that count as its term.
-inline constexpr size_t MaxSearchTermCharacters = 12;
-
-/// A field's text as a search term: lower-cased, cut to its first MaxSearchTermCharacters
-/// characters (UTF-8), then only the ASCII letters and digits kept.
-std::string ConverterSearchTerm(std::string_view text);
-
-/// The page path of a search: "/find/" + source + "-" + target + "/".
-std::string ConverterSearchPath(std::string_view source, std::string_view target);
 
 /// Control ids of the search window.
 enum ConverterSearchControl : int {
@@ -30,9 +22,9 @@ enum ConverterSearchControl : int {
 
 class ConverterSearchWindow : public wxDialog {
  public:
-  /// Builds the window centred on `owner` (which it disables until it closes) and shows it.
-  explicit ConverterSearchWindow(wxWindow* owner);
-  ~ConverterSearchWindow() override;
+  /// Builds the window centred on `owner` (which it disables until it closes) and shows it;
+  /// `closed` runs once when it closes.
+  ConverterSearchWindow(wxWindow* owner, std::function<void()> closed);
 
   /// Searches with the fields' terms, or warns when one is empty and stays open.
   void Search();
@@ -49,14 +41,9 @@ class ConverterSearchWindow : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
 
   wxWindow* owner_;
+  std::function<void()> closed_;
   wxTextCtrl* source_field_ = nullptr;
   wxTextCtrl* target_field_ = nullptr;
   wxButton* search_button_ = nullptr;
   bool closing_ = false;
 };
-
-/// The open search window; nullptr when none is open.
-extern ConverterSearchWindow* g_converter_search;
-
-/// Opens the search window over the main window; does nothing while one is open.
-void OpenConverterSearch();

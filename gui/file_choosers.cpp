@@ -7,13 +7,12 @@
 #include <filesystem>
 
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/input_file_filter.h"
 #include "gui/main_window.h"
 #include "gui/output_history.h"
+#include "gui/window_session.h"
 #include "gui/wx_text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -54,30 +53,27 @@ void SetFileChoiceHandler(ChoiceHandler handler) { FileHandler() = std::move(han
 void SetFolderChoiceHandler(ChoiceHandler handler) { FolderHandler() = std::move(handler); }
 
 bool ChooseInputFile() {
+  if (!g_main_window) return false;
+  ConversionJob& job = g_main_window->Session().Job();
   bool accepted = false;
-  if (const std::optional<std::string> chosen = AskForFile(g_job.input_path)) {
-    accepted = AddInputFile(*chosen);
+  if (const std::optional<std::string> chosen = AskForFile(job.input_path)) {
+    accepted = g_main_window->OfferInputFile(*chosen);
   }
-  g_job.input_path.clear();
-  if (g_main_window) g_main_window->PostSizeEvent();
+  job.input_path.clear();
+  g_main_window->PostSizeEvent();
   return accepted;
 }
 
 void ChooseOutputFolder() {
-  std::string start = g_job.output_folder;
-  if (g_main_window && !g_main_window->OutputFolderBox()->GetValue().empty()) {
+  if (!g_main_window) return;
+  WindowSession& session = g_main_window->Session();
+  std::string start = session.Job().output_folder;
+  if (!g_main_window->OutputFolderBox()->GetValue().empty()) {
     const std::string shown = ToUtf8(g_main_window->OutputFolderBox()->GetValue());
     start = shown.substr(0, shown.find_last_of('/') + 1);
   }
   if (std::optional<std::string> chosen = AskForFolder(start)) {
-    std::string folder = std::move(*chosen);
-    std::error_code error;
-    if (!folder.empty() && std::filesystem::is_directory(folder, error)) {
-      if (folder.back() != '/') folder += '/';
-      AddOutputFolderToHistory(g_settings, folder);
-      g_job.output_folder = folder;
-      if (g_main_window) g_main_window->FillOutputFolderBox();
-    }
+    if (session.ChooseOutputFolder(std::move(*chosen))) g_main_window->FillOutputFolderBox();
   }
-  if (g_main_window) g_main_window->PostSizeEvent();
+  g_main_window->PostSizeEvent();
 }

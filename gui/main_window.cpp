@@ -4,6 +4,7 @@
 #include <wx/bmpcbox.h>
 #include <wx/display.h>
 #include <wx/dnd.h>
+#include <wx/listbox.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -15,22 +16,23 @@
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "engine/output/formats.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
+#include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/conversion_run.h"
+#include "gui/converter_search.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
+#include "gui/preferences_dialog.h"
 #include "gui/update_window.h"
 #include "gui/window_run.h"
+#include "gui/window_session.h"
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
 #include "platform/text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 MainWindow* g_main_window = nullptr;
-int32_t g_status_bar_height = 0;
 
 namespace {
 
@@ -56,7 +58,7 @@ class FileDrop : public wxFileDropTarget {
  public:
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
     if (files.empty()) return false;
-    AddInputFile(ToUtf8(files[0]));
+    if (g_main_window) g_main_window->OfferInputFile(ToUtf8(files[0]));
     return true;
   }
 };
@@ -76,7 +78,7 @@ void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].empty()) continue;
     const int position = box->Append(FromUtf8(FormatBoxEntry(keys[i], with_descriptions)),
-                                     IconPicture(g_menu_icons, "New"),
+                                     IconPicture(MenuIcons(), "New"),
                                      reinterpret_cast<void*>(static_cast<intptr_t>(i)));
     if (keys[i] == g_settings.output.format) selected = position;
   }
@@ -96,14 +98,15 @@ wxRect PlaceOnScreen(const wxRect& saved) {
   return place;
 }
 
-MainWindow::MainWindow()
-    : wxFrame(nullptr, wxID_ANY, FromUtf8(g_program_title), wxDefaultPosition, wxDefaultSize,
-              wxDEFAULT_FRAME_STYLE) {
+MainWindow::MainWindow(WindowSession& session)
+    : wxFrame(nullptr, wxID_ANY, FromUtf8(BuildProgramTitle()), wxDefaultPosition, wxDefaultSize,
+              wxDEFAULT_FRAME_STYLE),
+      session_(session) {
   g_main_window = this;
   BuildMainMenu(this);
-  BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this);
   wxStatusBar* status = CreateStatusBar(1);
-  g_status_bar_height = status ? status->GetSize().GetHeight() : 0;
+  status_bar_height_ = status ? status->GetSize().GetHeight() : 0;
   BuildControls();
   SetDropTarget(new FileDrop);
 
@@ -127,13 +130,9 @@ MainWindow::MainWindow()
   output_folder_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFolderBox, this);
   output_format_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFormatBox, this);
   convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
-  SetInputFileAddedHook([](const std::string& path) {
-    if (g_main_window) g_main_window->ShowInputFile(path);
-  });
 }
 
 MainWindow::~MainWindow() {
-  SetInputFileAddedHook(nullptr);
   if (g_main_window == this) g_main_window = nullptr;
 }
 
@@ -158,7 +157,7 @@ void MainWindow::BuildControls() {
       new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
                            wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
   convert_button_ =
-      new wxBitmapButton(panel_, ConvertButtonId, IconPicture(g_button_icons, "Convert"),
+      new wxBitmapButton(panel_, ConvertButtonId, IconPicture(ButtonIcons(), "Convert"),
                          wxPoint(MinimumWidth - 110, ConvertY), wxSize(ConvertSide, ConvertSide));
   convert_button_->SetToolTip(FromUtf8(GetText("Menu", "Convert")));
   notice_label_ =
@@ -170,7 +169,7 @@ void MainWindow::SetHeightBounds() {
   // The inner height counts the toolbar and the status bar, as on the original platform; the
   // controls need at least the panel and the notice line, whatever the toolbar's size.
   const int content = std::max(PanelHeight + NoticeGap + NoticeHeight + NoticeGap,
-                               FixedHeight - g_toolbar_height - g_status_bar_height);
+                               FixedHeight - toolbar_height_ - status_bar_height_);
   SetMinClientSize(wxSize(-1, -1));
   SetMaxClientSize(wxSize(-1, -1));
   SetMinSize(wxDefaultSize);
@@ -221,51 +220,49 @@ void MainWindow::FillOutputFolderBox() {
     const std::string entry = HistoryEntry(history, n);
     if (entry.empty()) continue;
     const int position =
-        output_folder_box_->Append(FromUtf8(entry), IconPicture(g_menu_icons, "FavFolder"));
-    if (selected < 0 && entry == g_job.output_folder) selected = position;
+        output_folder_box_->Append(FromUtf8(entry), IconPicture(MenuIcons(), "FavFolder"));
+    if (selected < 0 && entry == session_.Job().output_folder) selected = position;
   }
   if (output_folder_box_->GetCount() > 0) output_folder_box_->SetSelection(std::max(selected, 0));
 }
 
 void MainWindow::StartNewJob() {
   FillOutputFolderBox();
-  ResetJob();
+  session_.NewJob();
   input_field_->ChangeValue(wxEmptyString);
   output_folder_box_->SetSelection(wxNOT_FOUND);
 }
 
-void MainWindow::ShowInputFile(const std::string& path) {
+bool MainWindow::OfferInputFile(const std::string& path) {
+  const bool folder_shown = !output_folder_box_->GetValue().empty();
+  if (!session_.OfferInputFile(path, ToUtf8(output_folder_box_->GetValue()))) return false;
   input_field_->ChangeValue(FromUtf8(path));
-  if (!output_folder_box_->GetValue().empty()) return;
-  std::string folder = g_job.base_input_folder;
-  if (folder.empty()) folder = FolderOf(path);
-  AddOutputFolderToHistory(g_settings, folder);
-  g_job.output_folder = folder;
-  FillOutputFolderBox();
+  if (!folder_shown) FillOutputFolderBox();
+  return true;
 }
 
 wxSize MainWindow::InnerSize() const {
   const wxSize client = GetClientSize();
-  return wxSize(client.GetWidth(), client.GetHeight() + g_toolbar_height + g_status_bar_height);
+  return wxSize(client.GetWidth(), client.GetHeight() + toolbar_height_ + status_bar_height_);
 }
 
 void MainWindow::RefreshPictures() {
   field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
-  convert_button_->SetBitmap(IconPicture(g_button_icons, "Convert"));
+  convert_button_->SetBitmap(IconPicture(ButtonIcons(), "Convert"));
   for (unsigned i = 0; i < output_folder_box_->GetCount(); ++i) {
-    output_folder_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "FavFolder"));
+    output_folder_box_->SetItemBitmap(i, IconPicture(MenuIcons(), "FavFolder"));
   }
   for (unsigned i = 0; i < output_format_box_->GetCount(); ++i) {
-    output_format_box_->SetItemBitmap(i, IconPicture(g_menu_icons, "New"));
+    output_format_box_->SetItemBitmap(i, IconPicture(MenuIcons(), "New"));
   }
 }
 
 void MainWindow::RebuildToolbar() {
-  BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this);
   SetHeightBounds();
 }
 
-void MainWindow::SetStatusText(const std::string& text) {
+void MainWindow::ShowStatus(const std::string& text) {
   if (GetStatusBar()) wxFrame::SetStatusText(FromUtf8(text), 0);
 }
 
@@ -293,7 +290,6 @@ void MainWindow::OnClose(wxCloseEvent& event) {
       return;
     }
   }
-  g_quit_requested = 1;
   ShutDown();
   event.Skip();
 }
@@ -301,7 +297,7 @@ void MainWindow::OnClose(wxCloseEvent& event) {
 void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
 
 void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
-  g_job.output_folder = ToUtf8(output_folder_box_->GetValue());
+  session_.Job().output_folder = ToUtf8(output_folder_box_->GetValue());
 }
 
 void MainWindow::OnOutputFormatBox(wxCommandEvent&) {
@@ -315,3 +311,26 @@ void MainWindow::OnOutputFormatBox(wxCommandEvent&) {
 }
 
 void MainWindow::OnConvertButton(wxCommandEvent&) { RunConversionFromWindow(); }
+
+void MainWindow::OpenConverterSearch() {
+  if (converter_search_) return;
+  converter_search_ = new ConverterSearchWindow(this, [this] { converter_search_ = nullptr; });
+}
+
+void MainWindow::OpenAbout() {
+  if (about_) return;
+  about_ = new AboutWindow(this, [this] { about_ = nullptr; });
+}
+
+void MainWindow::OpenPreferences(int start_page) {
+  if (preferences_) {
+    preferences_->Raise();
+    return;
+  }
+  preferences_ = new PreferencesDialog(this, [this] { preferences_ = nullptr; });
+  preferences_->FillPreferences(start_page);
+  preferences_->CentreOnParent();
+  preferences_->Show();
+  Disable();
+  preferences_->CategoryList()->SetFocus();
+}

@@ -14,6 +14,10 @@ class wxPanel;
 class wxStaticText;
 class wxTextCtrl;
 class wxToolBar;
+class WindowSession;
+class AboutWindow;
+class ConverterSearchWindow;
+class PreferencesDialog;
 
 /// Control ids of the main window; command ids (0..24) stay clear of them.
 enum MainWindowControl : int {
@@ -23,9 +27,6 @@ enum MainWindowControl : int {
   ConvertButtonId,
 };
 
-/// Height in pixels of the status bar; 0 when it could not be created.
-extern int32_t g_status_bar_height;
-
 class MainWindow : public wxFrame {
  public:
   /// The least inner width; the inner height never changes.
@@ -33,8 +34,9 @@ class MainWindow : public wxFrame {
   static constexpr int FixedHeight = 260;
 
   /// Builds the window, invisible, at the place and inner size of the "Window" settings, with its
-  /// menus, toolbars, controls, status bar, notice line, accelerators and file drop.
-  MainWindow();
+  /// menus, toolbars, controls, status bar, notice line, accelerators and file drop. `session`
+  /// holds the state the window shows and outlives it.
+  explicit MainWindow(WindowSession& session);
   ~MainWindow() override;
 
   /// Fills the formats and boxes, performs the window part of "New", shows the window and lays
@@ -50,8 +52,24 @@ class MainWindow : public wxFrame {
   /// The window part of "New": history refilled, job reset, input field and folder box emptied.
   void StartNewJob();
 
-  /// Shows an accepted input file, and supplies its folder as output folder while none is chosen.
-  void ShowInputFile(const std::string& path);
+  /// Offers `path` as the input file (a drop, the chooser): when the session accepts it, shows it,
+  /// and shows its folder as output folder while none is shown. False when it was not accepted.
+  bool OfferInputFile(const std::string& path);
+
+  /// The state the window shows.
+  WindowSession& Session() { return session_; }
+
+  /// Opens the converter search over the window; does nothing while one is open.
+  void OpenConverterSearch();
+  /// Opens the About window over the window; does nothing while one is open.
+  void OpenAbout();
+  /// Builds, fills and shows the preferences at `start_page` and disables the window; returns at
+  /// once. Only raises the dialog while it is open already.
+  void OpenPreferences(int start_page);
+  /// The open converter search, About and preferences windows; nullptr when none is open.
+  PreferencesDialog* Preferences() const { return preferences_; }
+  ConverterSearchWindow* ConverterSearch() const { return converter_search_; }
+  AboutWindow* About() const { return about_; }
 
   /// The inner size the settings store: width, and height counting toolbar and status bar.
   wxSize InnerSize() const;
@@ -62,7 +80,8 @@ class MainWindow : public wxFrame {
   /// Rebuilds the main toolbar and fixes the height bounds around it.
   void RebuildToolbar();
 
-  void SetStatusText(const std::string& text);
+  /// Shows `text` in the status bar's one field; wx's own SetStatusText stays reachable.
+  void ShowStatus(const std::string& text);
   std::string StatusText() const;
 
   /// True while a conversion run's progress window is open.
@@ -96,6 +115,13 @@ class MainWindow : public wxFrame {
   std::array<wxToolBar*, 3> field_toolbars_{};
   wxStaticText* notice_label_ = nullptr;
   bool run_in_work_ = false;
+  // The inner size the settings store counts the main toolbar and the status bar.
+  int32_t toolbar_height_ = 0;
+  int32_t status_bar_height_ = 0;
+  WindowSession& session_;
+  ConverterSearchWindow* converter_search_ = nullptr;
+  AboutWindow* about_ = nullptr;
+  PreferencesDialog* preferences_ = nullptr;
 };
 
 /// The main window of the run; nullptr before it is built and after it is gone.

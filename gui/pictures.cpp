@@ -130,7 +130,7 @@ bool RenderMap(const IconMap& map, int size) {
     if (slot < 0) continue;
     if (static_cast<size_t>(slot) >= Slots().size()) Slots().resize(slot + 1);
     // The big button's main picture is larger than the other buttons'.
-    const int picture_size = (&map == &g_button_icons && name == "Convert") ? 64 : size;
+    const int picture_size = (&map == &ButtonIcons() && name == "Convert") ? 64 : size;
     all = RenderPicture(name, picture_size, Slots()[slot]) && all;
   }
   return all;
@@ -146,12 +146,12 @@ const PictureSource* FindPictureSource(std::string_view name) {
 }
 
 bool LoadBuiltInPictures(int toolbar_size) {
-  bool all = RenderMap(g_button_icons, 48);
-  all = RenderMap(g_menu_icons, 16) && all;
-  return RenderMap(g_toolbar_icons, toolbar_size) && all;
+  bool all = RenderMap(ButtonIcons(), 48);
+  all = RenderMap(MenuIcons(), 16) && all;
+  return RenderMap(ToolbarIcons(), toolbar_size) && all;
 }
 
-bool LoadToolbarPictures(int size) { return RenderMap(g_toolbar_icons, size); }
+bool LoadToolbarPictures(int size) { return RenderMap(ToolbarIcons(), size); }
 
 bool SetIconPicture(const IconMap& map, std::string_view name, const wxBitmap& picture) {
   const int32_t slot = IconSlot(map, name);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/program_identity.h"
+#include "gui/icon_maps.h"
 
 class wxBitmap;
 

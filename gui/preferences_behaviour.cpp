@@ -13,18 +13,16 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "config/config_text.h"
 #include "config/settings_file.h"
 #include "engine/steps/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
+#include "platform/text.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -346,7 +344,7 @@ void PreferencesDialog::ChooseWatermarkImage() {
   const std::string filter = WatermarkImageFilter(GetText("Dialog", "All Supported Files"),
                                                   GetText("Dialog", "All Files"));
   std::string path;
-  const std::string start(TrimConfigBlanks(ToUtf8(image_row.text->GetValue())));
+  const std::string start(TrimBlanks(ToUtf8(image_row.text->GetValue())));
   if (PickFile(this, start, filter, path)) image_row.text->ChangeValue(FromUtf8(path));
 }
 
@@ -357,8 +355,8 @@ void PreferencesDialog::StoreTheme(const RowControls& controls) {
                              : std::string();
   const int size = Selection(FindRow("Interface", "UI Size"));
   // A new theme needs every picture again; a new size only the main toolbar.
-  if (size >= 0 && size != g_settings.interface.ui_size) g_process.interface_rebuild_level = 2;
-  if (id != g_settings.interface.ui_theme) g_process.interface_rebuild_level = 1;
+  if (size >= 0 && size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
+  if (id != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
   g_settings.interface.ui_theme = id;
 }
 
@@ -373,7 +371,7 @@ void PreferencesDialog::StorePreferences() {
   for (RowControls& controls : rows_) StoreRow(controls);
   StoreColourCorrection();
   SaveSettings();
-  RebuildInterface();
+  RebuildInterface(rebuild_);
   ClosePreferences();
 }
 
@@ -386,17 +384,17 @@ void PreferencesDialog::ResetPreferences() {
                                       : std::string();
   const int shown_size = Selection(FindRow("Interface", "UI Size"));
   ResetSettings(g_settings, false);
-  if (shown_size != g_settings.interface.ui_size) g_process.interface_rebuild_level = 2;
-  if (shown_theme != g_settings.interface.ui_theme) g_process.interface_rebuild_level = 1;
+  if (shown_size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
+  if (shown_theme != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
   SaveSettings();
-  RebuildInterface();
+  RebuildInterface(rebuild_);
   ClosePreferences();
 }
 
 void PreferencesDialog::ClosePreferences() {
   if (closing_) return;
   closing_ = true;
-  if (g_preferences_dialog == this) g_preferences_dialog = nullptr;
+  if (closed_) closed_();
   Hide();
   if (g_main_window) g_main_window->Enable();
   Destroy();
@@ -407,17 +405,3 @@ void PreferencesDialog::ClosePreferences() {
 }
 
 void PreferencesDialog::OnClose(wxCloseEvent&) { ClosePreferences(); }
-
-void OpenPreferences() {
-  if (g_preferences_dialog) {
-    g_preferences_dialog->Raise();
-    return;
-  }
-  auto* dialog = new PreferencesDialog(g_main_window);
-  g_preferences_dialog = dialog;
-  dialog->FillPreferences();
-  dialog->CentreOnParent();
-  dialog->Show();
-  if (g_main_window) g_main_window->Disable();
-  dialog->CategoryList()->SetFocus();
-}

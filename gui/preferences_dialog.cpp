@@ -25,9 +25,6 @@
 #include "core/program_identity.h"
 #include "engine/output/formats.h"
 #include "engine/steps/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"
@@ -35,6 +32,7 @@
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
@@ -113,11 +111,10 @@ std::vector<wxWindow*> RowControls::Windows() const {
   return windows;
 }
 
-PreferencesDialog* g_preferences_dialog = nullptr;
-
-PreferencesDialog::PreferencesDialog(wxWindow* owner)
+PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Preferences", "Title")), wxDefaultPosition,
-               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      closed_(std::move(closed)) {
   UseCompactControls(this);
   SetClientSize(600, 350);
   auto* root = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(600, 350));
@@ -173,10 +170,6 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner)
   Bind(wxEVT_TEXT_ENTER, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_BUTTON, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CLOSE_WINDOW, &PreferencesDialog::OnClose, this);
-}
-
-PreferencesDialog::~PreferencesDialog() {
-  if (g_preferences_dialog == this) g_preferences_dialog = nullptr;
 }
 
 void PreferencesDialog::BuildRows(wxWindow* parent, int page, const std::string& panel,
@@ -335,13 +328,13 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
         if (keys[i] == current) selected = static_cast<int>(choice->GetCount());
         const wxString entry = FromUtf8(ToUpperAscii(keys[i]));
         if (pictures) {
-          pictures->Append(entry, IconPicture(g_menu_icons, "New"));
+          pictures->Append(entry, IconPicture(MenuIcons(), "New"));
         } else {
           choice->Append(entry);
         }
         controls.entry_values.push_back(static_cast<uint32_t>(i));
       }
-      if (selected < 0 && !choice->GetCount() == 0) selected = 0;
+      if (selected < 0 && choice->GetCount() != 0) selected = 0;
       break;
     }
     case RowBinding::BitDepth: {
@@ -404,7 +397,7 @@ void PreferencesDialog::FillColourList(RowControls& controls, const std::string&
     box->Append(ColourEntryName(colour), ColourSwatch(colour, 16, 16));
     controls.entry_values.push_back(colour);
   }
-  if (selected < 0 && !box->GetCount() == 0) selected = 0;
+  if (selected < 0 && box->GetCount() != 0) selected = 0;
   box->SetSelection(selected);
 }
 
@@ -487,7 +480,7 @@ void PreferencesDialog::FillRow(RowControls& controls) {
   }
 }
 
-void PreferencesDialog::FillPreferences() {
+void PreferencesDialog::FillPreferences(int start_page) {
   category_list_->Clear();
   for (const PageLayout& layout : PreferencesPages()) category_list_->Append(Text(layout.name_key));
 
@@ -499,8 +492,7 @@ void PreferencesDialog::FillPreferences() {
   if (g_theme_list.names.empty()) ScanThemes();
   for (RowControls& controls : rows_) FillRow(controls);
   ApplyRules();
-  ShowPage(g_preferences_start_page);
-  g_preferences_start_page = PageGeneral;
+  ShowPage(start_page);
 }
 
 void PreferencesDialog::StoreRow(RowControls& controls) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gui/commands.h"
 #include "gui/preferences_pages.h"
 
 class wxBitmap;
@@ -75,11 +76,11 @@ struct PreferencesChoosers {
 class PreferencesDialog : public wxDialog {
  public:
   /// Builds the dialog hidden, owned by `owner`.
-  explicit PreferencesDialog(wxWindow* owner);
-  ~PreferencesDialog() override;
+  /// `closed` runs once when the dialog closes.
+  PreferencesDialog(wxWindow* owner, std::function<void()> closed = {});
 
-  /// Puts every setting into its control, applies the rules and shows the start page.
-  void FillPreferences();
+  /// Puts every setting into its control, applies the rules and shows `start_page`.
+  void FillPreferences(int start_page);
 
   /// Stores every control into the settings, writes config.ini, rebuilds and closes ("OK").
   void StorePreferences();
@@ -146,20 +147,15 @@ class PreferencesDialog : public wxDialog {
   void OnClose(wxCloseEvent& event);
 
   std::vector<RowControls> rows_;
+  InterfaceRebuild rebuild_ = InterfaceRebuild::Nothing;
   std::array<wxWindow*, PageCount> pages_{};
   std::vector<std::pair<int, std::pair<std::string, wxWindow*>>> panels_;
   wxListBox* category_list_ = nullptr;
   wxStaticText* page_title_ = nullptr;
   int current_page_ = 0;
   bool closing_ = false;
+  std::function<void()> closed_;
 };
-
-/// The open dialog; nullptr while none is.
-extern PreferencesDialog* g_preferences_dialog;
-
-/// Builds, fills and shows the dialog at the start page and disables the main window; returns
-/// at once. Does nothing while the dialog is open already.
-void OpenPreferences();
 
 /// A `width` by `height` picture filled with `colour` (red | green << 8 | blue << 16).
 wxBitmap ColourSwatch(uint32_t colour, int width, int height);

@@ -5,8 +5,6 @@
 #include "platform/ascii.h"
 #include "settings/program_settings.h"
 
-int g_preferences_start_page = PageGeneral;
-
 namespace {
 
 using K = RowKind;

@@ -22,9 +22,6 @@ enum PreferencesPage : int {
   PageCount
 };
 
-/// The page the dialog opens at next; 0 after "New", 3 from the output format's options.
-extern int g_preferences_start_page;
-
 enum class RowKind {
   SelectBox,
   PictureSelectBox,

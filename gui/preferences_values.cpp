@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "config/config_text.h"
 #include "engine/steps/hex_colour.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ std::vector<std::string> SplitListFields(std::string_view list) {
     const size_t comma = list.find(',', start);
     const std::string_view field = list.substr(
         start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-    fields.emplace_back(TrimConfigBlanks(field));
+    fields.emplace_back(TrimBlanks(field));
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
@@ -75,7 +75,7 @@ bool PaletteHasColour(std::string_view list, uint32_t colour) {
 }
 
 std::string SanitiseLine(std::string_view text) {
-  std::string line(TrimConfigBlanks(text));
+  std::string line(TrimBlanks(text));
   std::erase_if(line, [](char c) { return c == '\t' || c == '\r' || c == '\n'; });
   return line;
 }
@@ -94,7 +94,7 @@ int64_t LeadingNumber(std::string_view text) {
 }
 
 int64_t TextToHundredths(std::string_view text) {
-  std::string number(TrimConfigBlanks(text));
+  std::string number(TrimBlanks(text));
   std::replace(number.begin(), number.end(), ',', '.');
   if (number.empty()) return 0;
   char* end = nullptr;

@@ -5,13 +5,10 @@
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 
-#include "core/conversion_job.h"
-#include "core/run_checks.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/run_messages.h"
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
 
@@ -57,8 +54,9 @@ ProgressWindow::~ProgressWindow() {
   if (current_ == this) current_ = nullptr;
 }
 
-bool ProgressWindow::Run(RunResources resources) {
-  if (!StartConversion(std::move(resources))) return false;
+bool ProgressWindow::Run(RunRequest request, RunResources resources) {
+  run_ = StartConversion(std::move(request), std::move(resources));
+  if (!run_) return false;
   running_ = true;
   current_ = this;
   if (g_main_window) g_main_window->SetRunInWork(true);
@@ -77,7 +75,7 @@ std::string ProgressWindow::ProgressTitle(const std::string& head, int count) co
 
 void ProgressWindow::OnTimer(wxTimerEvent&) {
   if (!running_) return;
-  if (!ConversionEnded()) {
+  if (!run_->Ended()) {
     ShowProgress();
     return;
   }
@@ -85,7 +83,7 @@ void ProgressWindow::OnTimer(wxTimerEvent&) {
 }
 
 void ProgressWindow::ShowProgress() {
-  const ProgressSnapshot progress = ReadProgress();
+  const ProgressSnapshot progress = run_->Progress();
   if (progress.processed <= shown_processed_) return;
   shown_processed_ = progress.processed;
   SetTitle(FromUtf8(ProgressTitle(GetText("Dialog", "Convert Progress"), progress.processed)));
@@ -98,16 +96,16 @@ void ProgressWindow::ShowProgress() {
 void ProgressWindow::ShowEnd() {
   running_ = false;
   timer_.Stop();
-  const int converted = WaitForConversion();
-  const int processed = ReadProgress().processed;
+  const int converted = run_->Wait();
+  const int processed = run_->Progress().processed;
   if (stopped_) {
     const std::string& stopped = GetText("Msg", "Conversion is not complete");
-    if (g_main_window) g_main_window->SetStatusText(stopped);
+    if (g_main_window) g_main_window->ShowStatus(stopped);
     SetTitle(FromUtf8(ProgressTitle(stopped, processed)));
     file_label_->SetLabel(FromUtf8(stopped));
   } else {
     const std::string& complete = GetText("Msg", "Conversion complete");
-    if (g_main_window) g_main_window->SetStatusText(complete);
+    if (g_main_window) g_main_window->ShowStatus(complete);
     SetTitle(FromUtf8(ProgressTitle(complete, processed)));
     file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
                                               std::to_string(converted), std::to_string(total_))));
@@ -130,7 +128,7 @@ void ProgressWindow::AskBreak(bool close_after) {
   // The worker goes on meanwhile; on Yes it finishes the file in work and stops.
   stopped_ = AskBreakConversion();
   if (!stopped_) return;
-  StopConversion();
+  run_->Stop();
   close_after_ = close_after_ || close_after;
 }
 

@@ -6,9 +6,10 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <memory>
 #include <string>
 
-struct RunResources;
+#include "core/conversion_run.h"
 
 class wxButton;
 class wxGauge;
@@ -26,9 +27,13 @@ class ProgressWindow : public wxDialog {
   ProgressWindow(wxWindow* parent, int total);
   ~ProgressWindow() override;
 
-  /// Starts the worker with the run's `resources` and shows the window until the user closes the
-  /// finished run. False when the worker could not start (then the window was not shown).
-  bool Run(RunResources resources);
+  /// Starts the worker on `request` with the run's `resources` and shows the window until the
+  /// user closes the finished run. False when the worker could not start (then the window was
+  /// not shown).
+  bool Run(RunRequest request, RunResources resources);
+
+  /// The run the window owns; nullptr before Run().
+  const ConversionRun* Run() const { return run_.get(); }
 
   /// Asks the break question while the worker runs; on Yes it stops after its file. With
   /// `close_after`, the window and its run end by themselves once the worker has ended, and a
@@ -58,6 +63,7 @@ class ProgressWindow : public wxDialog {
   wxGauge* bar_ = nullptr;
   wxButton* ok_button_ = nullptr;
   wxTimer timer_;
+  std::unique_ptr<ConversionRun> run_;
   int total_ = 0;
   int shown_processed_ = 0;
   int char_width_ = 7;

@@ -123,7 +123,7 @@ void ArrangeForScreenshot(MainWindow& window) {
   if (inputs.size() > SampleShown) window.InputField()->ChangeValue(FromUtf8(inputs[SampleShown]));
   wxBitmapComboBox* folders = window.OutputFolderBox();
   const int entry =
-      folders->Append(FromUtf8(ScreenshotOutputFolder()), IconPicture(g_menu_icons, "FavFolder"));
+      folders->Append(FromUtf8(ScreenshotOutputFolder()), IconPicture(MenuIcons(), "FavFolder"));
   folders->SetSelection(entry);
   window.OutputFormatBox()->SetFocus();
   folders->SetFocus();
@@ -145,8 +145,9 @@ bool SaveScreenshots(MainWindow& window, const std::string& folder) {
   return WriteImage(small, folder + "tarnex1x.jpg");
 }
 
-void StartScreenshotMode(const std::string& folder, std::function<void(bool saved)> done) {
-  auto* window = new MainWindow;
+void StartScreenshotMode(WindowSession& session, const std::string& folder,
+                         std::function<void(bool saved)> done) {
+  auto* window = new MainWindow(session);
   window->Finish();
   ArrangeForScreenshot(*window);
   auto* timer = new ScreenshotTimer(window, folder, std::move(done));

@@ -8,6 +8,7 @@
 #include <vector>
 
 class MainWindow;
+class WindowSession;
 
 /// Quality of the JPEG files, on libjpeg's scale of 0 to 100.
 inline constexpr int ScreenshotJpegQuality = 90;
@@ -43,4 +44,5 @@ bool SaveScreenshots(MainWindow& window, const std::string& folder);
 
 /// The whole mode for an existing `folder`: builds and arranges the main window, waits half a
 /// second of events, saves, closes the window and calls `done` with the result.
-void StartScreenshotMode(const std::string& folder, std::function<void(bool saved)> done);
+void StartScreenshotMode(WindowSession& session, const std::string& folder,
+                         std::function<void(bool saved)> done);

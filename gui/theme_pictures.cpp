@@ -46,9 +46,8 @@ wxBitmap BitmapFromRgba(const RgbaPicture& picture) {
 }
 
 int LoadThemePictures(bool buttons, bool menu_pictures, bool toolbar_pictures) {
-  const ThemeIconNames names{NamesOf(g_button_icons), NamesOf(g_menu_icons),
-                             NamesOf(g_toolbar_icons)};
+  const ThemeIconNames names{NamesOf(ButtonIcons()), NamesOf(MenuIcons()), NamesOf(ToolbarIcons())};
   const ThemePictures pictures = LoadTheme(names, buttons, menu_pictures, toolbar_pictures);
-  return Install(g_button_icons, pictures.buttons) + Install(g_menu_icons, pictures.menu) +
-         Install(g_toolbar_icons, pictures.toolbar);
+  return Install(ButtonIcons(), pictures.buttons) + Install(MenuIcons(), pictures.menu) +
+         Install(ToolbarIcons(), pictures.toolbar);
 }

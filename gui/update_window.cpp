@@ -35,7 +35,7 @@ bool close_after_check = false;
 UpdateOutcome FetchUnderBusyCursor() {
   const UpdateServer server{
       AddressOverride().empty() ? std::string(VersionFileAddress) : AddressOverride(),
-      g_program_title, VersionNumber};
+      BuildProgramTitle(), VersionNumber};
   // Input is shut out while the network is waited for, but the window keeps painting, the
   // cursor says why nothing answers and a close request ends the wait.
   MainWindow* const window = g_main_window;

@@ -13,9 +13,6 @@
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
@@ -25,8 +22,10 @@
 #include "gui/theme_pictures.h"
 #include "gui/uninstall_page.h"
 #include "gui/update_window.h"
+#include "gui/window_session.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
@@ -90,7 +89,7 @@ class WindowApp : public wxApp {
     LoadSettings();
     BuildLanguageTable();
     LoadPictures();
-    auto* window = new MainWindow;
+    auto* window = new MainWindow(session_);
     SetTopWindow(window);
     window->Finish();
     // Asked once the window is on the screen, so the question has its owner visible.
@@ -107,7 +106,7 @@ class WindowApp : public wxApp {
   bool StartScreenshots() {
     BuildLanguageTable();
     LoadPictures();
-    StartScreenshotMode(folder_, [this](bool saved) {
+    StartScreenshotMode(session_, folder_, [this](bool saved) {
       if (!saved) {
         WriteErrorLine("Error: Cannot save the screenshots in " + folder_);
         exit_status_ = ExitNoScreenshots;
@@ -120,6 +119,8 @@ class WindowApp : public wxApp {
   static constexpr int EndWatchMilliseconds = 100;
   WindowRunMode mode_;
   std::string folder_;
+  // Outlives the main window, which shows it.
+  WindowSession session_{g_settings};
   int exit_status_ = 0;
   wxTimer end_watch_;
 };

@@ -5,8 +5,7 @@
 
 #include <string>
 
-/// Exit status of a window run that could not open a window (no display).
-inline constexpr int ExitNoWindow = 4;
+#include "core/program_identity.h"
 
 /// Exit status of a screenshot run that saved nothing: the folder is missing or a file could not
 /// be written.

@@ -12,6 +12,9 @@ constexpr std::string_view TrimSet(std::string_view text, std::string_view set) 
   return text.substr(first, text.find_last_not_of(set) - first + 1);
 }
 
+/// `text` without leading and trailing spaces and tabs.
+constexpr std::string_view TrimBlanks(std::string_view text) { return TrimSet(text, " \t"); }
+
 /// The folder part of `path` up to and with its last "/"; empty when it has none.
 inline std::string FolderOf(std::string_view path) {
   const size_t slash = path.find_last_of('/');

@@ -307,3 +307,8 @@ int32_t* OutputBppSetting(ProgramSettings& settings, std::string_view format_key
   int32_t* const* value = std::get_if<int32_t*>(&ref);
   return value ? *value : nullptr;
 }
+
+const int32_t* OutputBppSetting(const ProgramSettings& settings, std::string_view format_key) {
+  // The field is only located, never written, through the record.
+  return OutputBppSetting(const_cast<ProgramSettings&>(settings), format_key);
+}

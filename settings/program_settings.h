@@ -321,6 +321,7 @@ const SettingField& SettingOf(std::string_view group, std::string_view key);
 
 /// The "... BPP" field of an output format key ("png" gives "PNG BPP"); nullptr when there is none.
 int32_t* OutputBppSetting(ProgramSettings& settings, std::string_view format_key);
+const int32_t* OutputBppSetting(const ProgramSettings& settings, std::string_view format_key);
 
 /// Shared process state that is not a setting and never reaches config.ini.
 struct ProcessState {
@@ -328,7 +329,6 @@ struct ProcessState {
   std::string program_folder;  // ends in "/"
   std::vector<std::string> input_format_keys{"psd"};
   std::vector<std::string> output_format_keys{"png"};
-  int32_t interface_rebuild_level = 0;
 };
 
 /// The process's one shared state.

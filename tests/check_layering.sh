@@ -9,6 +9,10 @@ cd "$root" || exit 2
 # decoder's isolation and drawing stay inside.
 engine_api="engine/loading/ engine/steps/ engine/output/ engine/image/
             engine/isolation/decoder_stop.h"
+# The decoder is a program of its own: no settings, no program state; of the isolation only the
+# protocol and the record it writes.
+decoder_uses="engine/isolation/decoder_protocol.h engine/isolation/decoded_bitmap.h engine/draw/
+              engine/psd/ engine/image/ platform/"
 
 # folder -> allowed project include prefixes (besides its own folder). A prefix may name a single
 # header.
@@ -24,9 +28,7 @@ declare -A allowed=(
   [engine/loading]="engine/isolation/ engine/psd/ engine/image/ platform/"
   [engine/output]="engine/image/ settings/ platform/"
   [engine/steps]="engine/draw/ engine/output/naming.h engine/image/ settings/ platform/"
-  # A program of its own: no settings, no program state; of the isolation only the protocol and
-  # the record it writes.
-  [decoder]="engine/isolation/decoder_protocol.h engine/isolation/decoded_bitmap.h engine/draw/ engine/psd/ engine/image/ platform/"
+  [decoder]="$decoder_uses"
   [core]="$engine_api settings/ platform/"
   [update]="config/ texts/ settings/ platform/"
   [themes]="config/ texts/ settings/ platform/"
@@ -49,15 +51,18 @@ declare -A forbidden_external=(
   [engine/output]="cairo pango fontconfig wx/ archive lcms2"
   [engine/steps]="wx/ archive png.h lcms2 fcntl.h unistd.h cstdio stdio.h fstream"
   [decoder]="wx/ archive png.h pango fontconfig"
-  [core]="wx/ cairo pango lcms2"
+  [core]="wx/ cairo pango FreeImage.h lcms2"
   [update]="wx/ FreeImage.h lcms2"
   [themes]="wx/ FreeImage.h lcms2"
-  [cli]="wx/ lcms2"
-  [gui]="lcms2"
-  [app]="lcms2"
+  [cli]="wx/ FreeImage.h lcms2"
+  [gui]="FreeImage.h lcms2"
+  [app]="FreeImage.h lcms2"
 )
 folders="platform settings texts config engine/image engine/psd engine/draw engine/isolation
          engine/loading engine/output engine/steps decoder core update themes cli gui app"
+# Files of app/ that belong to the console program, which never loads the window: they may not
+# include gui/ (only the window program's own main does).
+console_program_files="app/main.cpp app/start_up.cpp app/start_up.h app/make_docs_main.cpp"
 
 failures=0
 check_file() {
@@ -67,6 +72,11 @@ check_file() {
     header=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
     case "$header" in
       platform/*|settings/*|core/*|engine/*|decoder/*|cli/*|config/*|texts/*|update/*|themes/*|gui/*|app/*)
+        if [[ "$header" == gui/* && " $console_program_files " == *" $file "* ]]; then
+          echo "$file: includes $header, but the console program never loads the window"
+          failures=$((failures + 1))
+          continue
+        fi
         [[ "$header" == "$own"* ]] && continue
         ok=0
         for prefix in ${allowed[$layer]}; do

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "config/config_text.h"
 #include "platform/ascii.h"
 #include "platform/file_descriptor.h"
+#include "platform/text.h"
 #include "update/update_check.h"
 
 namespace {
@@ -216,7 +216,7 @@ std::string UpdateInfoFromResponse(std::string_view response) {
   if (headers_end == std::string_view::npos) return {};
   std::string_view body = response.substr(headers_end + BlankLine.size());
   body = body.substr(0, body.find(BlankLine));
-  return std::string(TrimConfigBlanks(body).substr(0, 3));
+  return std::string(TrimBlanks(body).substr(0, 3));
 }
 
 std::vector<ResolvedAddress> SystemNameLookup(const std::string& host, const std::string& port) {

@@ -40,3 +40,12 @@ void BitmapUnload::operator()(FIBITMAP* bitmap) const noexcept {
   FreeImage_Unload(bitmap);
   if (mapping.address) munmap(mapping.address, mapping.length);
 }
+
+RGBQUAD ToRgbQuad(uint32_t colour) {
+  RGBQUAD quad{};
+  quad.rgbRed = static_cast<BYTE>(colour & 0xFF);
+  quad.rgbGreen = static_cast<BYTE>(colour >> 8 & 0xFF);
+  quad.rgbBlue = static_cast<BYTE>(colour >> 16 & 0xFF);
+  quad.rgbReserved = 0;
+  return quad;
+}

@@ -5,6 +5,7 @@
 #include <FreeImage.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 struct BitmapUnload {
@@ -16,3 +17,6 @@ using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnload>;
 /// Hands the mapping [address, address + length) to `bitmap`, whose pixels point into it, so the
 /// mapping is released together with the bitmap.
 void AttachPixelMapping(FIBITMAP* bitmap, void* address, size_t length);
+
+/// A colour parsed from "RRGGBB" (ParseHexColour) as FreeImage's RGBQUAD, with the reserved byte 0.
+RGBQUAD ToRgbQuad(uint32_t colour);

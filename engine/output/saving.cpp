@@ -147,7 +147,7 @@ int32_t SaveFlagsFor(std::string_view output_key, const ProgramSettings& setting
 
 int32_t TargetDepthSetting(std::string_view output_key, const ProgramSettings& settings) {
   // The lookup hands out a writable field; it is only read here.
-  const int32_t* value = OutputBppSetting(const_cast<ProgramSettings&>(settings), output_key);
+  const int32_t* value = OutputBppSetting(settings, output_key);
   return value ? *value : 0;
 }
 

@@ -32,12 +32,3 @@ uint32_t ParseHexColour(std::string_view text) {
 uint32_t ParseHexColourAlpha(std::string_view text, int32_t alpha) {
   return ParseHexColour(text) | (static_cast<uint32_t>(alpha) & 0xFFu) << 24;
 }
-
-RGBQUAD ToRgbQuad(uint32_t colour) {
-  RGBQUAD quad{};
-  quad.rgbRed = static_cast<BYTE>(colour & 0xFF);
-  quad.rgbGreen = static_cast<BYTE>(colour >> 8 & 0xFF);
-  quad.rgbBlue = static_cast<BYTE>(colour >> 16 & 0xFF);
-  quad.rgbReserved = 0;
-  return quad;
-}

@@ -2,8 +2,6 @@
 
 // Colour texts of six hexadecimal digits RRGGBB, as the settings store them.
 
-#include <FreeImage.h>
-
 #include <cstdint>
 #include <string_view>
 
@@ -13,6 +11,3 @@ uint32_t ParseHexColour(std::string_view text);
 
 /// ParseHexColour with `alpha` (its low byte) in the fourth byte.
 uint32_t ParseHexColourAlpha(std::string_view text, int32_t alpha);
-
-/// A parsed colour as FreeImage's RGBQUAD, with the reserved byte 0.
-RGBQUAD ToRgbQuad(uint32_t colour);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -63,16 +64,16 @@ TEST_F(ConvertFileTest, AutomaticDepthFollowsEachKindOfDocument) {
   };
   for (const DocumentKind& kind : kinds) {
     SCOPED_TRACE(kind.name);
-    g_job.input_path = WriteDocument(dir.file(std::string(kind.name) + ".psd"), kind.mode,
-                                     kind.depth, kind.channels);
-    ASSERT_FALSE(g_job.input_path.empty());
-    ASSERT_TRUE(ConvertFile(g_job, g_settings));
-    EXPECT_EQ(g_job.output_path, dir.file(std::string(kind.name) + ".png"));
-    EXPECT_EQ(g_job.target_bpp, static_cast<int32_t>(kind.png_bpp));
-    EXPECT_EQ(g_job.result_width, 5);
-    EXPECT_EQ(g_job.result_height, 4);
+    job.input_path = WriteDocument(dir.file(std::string(kind.name) + ".psd"), kind.mode, kind.depth,
+                                   kind.channels);
+    ASSERT_FALSE(job.input_path.empty());
+    ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+    EXPECT_EQ(job.output_path, dir.file(std::string(kind.name) + ".png"));
+    EXPECT_EQ(job.target_bpp, static_cast<int32_t>(kind.png_bpp));
+    EXPECT_EQ(job.result_width, 5);
+    EXPECT_EQ(job.result_height, 4);
 
-    Bitmap png = LoadImageFile(g_job.output_path);
+    Bitmap png = LoadImageFile(job.output_path);
     ASSERT_TRUE(png);
     EXPECT_EQ(FreeImage_GetBPP(png.get()), kind.png_bpp);
     EXPECT_EQ(FreeImage_GetImageType(png.get()), kind.png_type);
@@ -98,9 +99,9 @@ TEST_F(ConvertFileTest, AutomaticDepthFollowsEachKindOfDocument) {
 }
 
 TEST_F(ConvertFileTest, SixteenBitDocumentKeepsItsSamplesAndTransparency) {
-  g_job.input_path = WriteDocument(dir.file("deep.psd"), PsdMode::Rgb, 16, 4);
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  Bitmap png = LoadImageFile(g_job.output_path);
+  job.input_path = WriteDocument(dir.file("deep.psd"), PsdMode::Rgb, 16, 4);
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  Bitmap png = LoadImageFile(job.output_path);
   ASSERT_TRUE(png);
   ASSERT_EQ(FreeImage_GetImageType(png.get()), FIT_RGBA16);
   const DocumentPixel centre = DocumentPixelAt(5, 4, 2, 2);
@@ -113,11 +114,11 @@ TEST_F(ConvertFileTest, SixteenBitDocumentKeepsItsSamplesAndTransparency) {
 }
 
 TEST_F(ConvertFileTest, SixteenBitMidGreyStaysMidGreyAtEightBits) {
-  g_settings.output.png_bpp = 32;
-  ASSERT_TRUE(PrepareJob(g_job, g_settings));
-  g_job.input_path = WriteDocument(dir.file("deep.psd"), PsdMode::Rgb, 16, 4);
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  Bitmap png = LoadImageFile(g_job.output_path);
+  settings.output.png_bpp = 32;
+  ASSERT_TRUE(PrepareJob(job, settings));
+  job.input_path = WriteDocument(dir.file("deep.psd"), PsdMode::Rgb, 16, 4);
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  Bitmap png = LoadImageFile(job.output_path);
   ASSERT_TRUE(png);
   ASSERT_EQ(FreeImage_GetBPP(png.get()), 32u);
   const DocumentPixel centre = DocumentPixelAt(5, 4, 2, 2);
@@ -130,20 +131,20 @@ TEST_F(ConvertFileTest, SixteenBitMidGreyStaysMidGreyAtEightBits) {
 }
 
 TEST_F(ConvertFileTest, SixteenBitGreyGoesOutByItsHighByte) {
-  g_job.input_path = WriteDocument(dir.file("grey.psd"), PsdMode::Greyscale, 16, 1);
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  Bitmap png = LoadImageFile(g_job.output_path);
+  job.input_path = WriteDocument(dir.file("grey.psd"), PsdMode::Greyscale, 16, 1);
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  Bitmap png = LoadImageFile(job.output_path);
   ASSERT_TRUE(png);
   // The centre is 0x81..: stretching the range or tone mapping would move it.
   EXPECT_EQ(ToEight(ReadPixel(png, 2, 2).red), 0x81);
 }
 
 TEST_F(ConvertFileTest, SixteenBitGreyKeepsSixteenBitsWhenTheOutputHoldsThem) {
-  g_settings.output.png_bpp = 48;
-  ASSERT_TRUE(PrepareJob(g_job, g_settings));
-  g_job.input_path = WriteDocument(dir.file("grey.psd"), PsdMode::Greyscale, 16, 1);
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  Bitmap png = LoadImageFile(g_job.output_path);
+  settings.output.png_bpp = 48;
+  ASSERT_TRUE(PrepareJob(job, settings));
+  job.input_path = WriteDocument(dir.file("grey.psd"), PsdMode::Greyscale, 16, 1);
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  Bitmap png = LoadImageFile(job.output_path);
   ASSERT_TRUE(png);
   ASSERT_EQ(FreeImage_GetImageType(png.get()), FIT_RGB16);
   EXPECT_EQ(ReadPixel(png, 2, 2).red, DocumentPixelAt(5, 4, 2, 2).red);
@@ -154,20 +155,20 @@ TEST_F(ConvertFileTest, PngNamedLikeADocumentIsAcceptedButFailsToLoad) {
   const std::string path = dir.file("fake.psd");
   Bitmap image = MakeTestBitmap(4, 4, 24);
   ASSERT_TRUE(FreeImage_Save(FIF_PNG, image.get(), path.c_str(), 0));
-  ASSERT_TRUE(AddInputFile(path));
-  g_job.input_path = path;
-  EXPECT_FALSE(ConvertFile(g_job, g_settings));
+  ASSERT_TRUE(IsAcceptableInputFile(path));
+  job.input_path = path;
+  EXPECT_EQ(ConvertFile(job, settings), FileFailure::LoadFailed);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "fake.png"));
 }
 
 TEST_F(ConvertFileTest, FailedFileKeepsAnExistingOutput) {
   const std::string existing = dir.file("doc.png");
   ASSERT_TRUE(WriteFileBytes(existing, "earlier output"));
-  g_job.input_path = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
-  g_job.auto_bpp = 0;
-  g_job.target_bpp = 7;  // no conversion makes this depth
-  EXPECT_FALSE(ConvertFile(g_job, g_settings));
-  EXPECT_EQ(g_job.output_path, existing);
+  job.input_path = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
+  job.auto_bpp = 0;
+  job.target_bpp = 7;  // no conversion makes this depth
+  EXPECT_EQ(ConvertFile(job, settings), FileFailure::SaveFailed);
+  EXPECT_EQ(job.output_path, existing);
   EXPECT_EQ(ReadFileBytes(existing), "earlier output");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
@@ -176,37 +177,106 @@ TEST_F(ConvertFileTest, FailedFileKeepsAnExistingOutput) {
 
 TEST_F(ConvertFileTest, MaskAndSubfolderNameTheOutput) {
   std::filesystem::create_directories(dir.path() / "out" / "sub");
-  g_job.output_folder = dir.folder() + "out/";
-  g_job.input_subfolder = "sub/";
-  g_job.random_number = 321;
-  g_job.sequence_number = 4;
-  g_settings.advanced.filename_mask = "Copy_%FILENAME%_%bpp%_%width%x%height%_%rnd%_%n%.%EXT%";
-  g_job.input_path = WriteDocument(dir.file("Doc.psd"), PsdMode::Rgb, 8, 4, 6, 3);
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  EXPECT_EQ(g_job.output_path, dir.folder() + "out/sub/copy_Doc_32_6x3_00321_00004.png");
-  EXPECT_TRUE(std::filesystem::exists(g_job.output_path));
+  job.output_folder = dir.folder() + "out/";
+  job.input_subfolder = "sub/";
+  job.random_number = 321;
+  job.sequence_number = 4;
+  settings.advanced.filename_mask = "Copy_%FILENAME%_%bpp%_%width%x%height%_%rnd%_%n%.%EXT%";
+  job.input_path = WriteDocument(dir.file("Doc.psd"), PsdMode::Rgb, 8, 4, 6, 3);
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  EXPECT_EQ(job.output_path, dir.folder() + "out/sub/copy_Doc_32_6x3_00321_00004.png");
+  EXPECT_TRUE(std::filesystem::exists(job.output_path));
 
-  g_settings.advanced.keep_subfolders = 0;
-  ASSERT_TRUE(ConvertFile(g_job, g_settings));
-  EXPECT_EQ(g_job.output_path, dir.folder() + "out/copy_Doc_32_6x3_00321_00004.png");
+  settings.advanced.keep_subfolders = 0;
+  ASSERT_EQ(ConvertFile(job, settings), FileFailure::None);
+  EXPECT_EQ(job.output_path, dir.folder() + "out/copy_Doc_32_6x3_00321_00004.png");
 }
 
 TEST_F(ConversionWorkerTest, EmptyListEndsAtOnce) {
-  EXPECT_EQ(RunWorker(), 0);
-  EXPECT_EQ(ReadProgress().processed, 0);
-  EXPECT_TRUE(ConversionEnded());
+  const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->Wait(), 0);
+  EXPECT_EQ(run->Progress().processed, 0);
+  EXPECT_TRUE(run->Ended());
+  EXPECT_TRUE(run->Results().empty());
 }
 
 TEST_F(ConversionWorkerTest, ConvertsEveryEntryAndCountsFailures) {
-  g_input_files.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
   ASSERT_TRUE(WriteFileBytes(dir.file("broken.psd"), "8BPS but not really"));
-  g_input_files.Set(dir.file("broken.psd"), {1, ""});
-  g_input_files.Set(WriteDocument(dir.file("b.psd"), PsdMode::Greyscale, 8, 1), {1, ""});
+  inputs.Set(dir.file("broken.psd"), {1, ""});
+  inputs.Set(WriteDocument(dir.file("b.psd"), PsdMode::Greyscale, 8, 1), {1, ""});
   EXPECT_EQ(RunWorker(), 2);
-  EXPECT_EQ(ReadProgress().processed, 3);
+  EXPECT_EQ(last_progress.processed, 3);
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.png"));
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "b.png"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "broken.png"));
+
+  // One result per file, in the order of the list, each with its output and its reason.
+  ASSERT_EQ(last_results.size(), 3u);
+  EXPECT_EQ(last_results[0].input, dir.file("a.psd"));
+  EXPECT_EQ(last_results[0].output_path, dir.file("a.png"));
+  EXPECT_TRUE(last_results[0].converted);
+  EXPECT_EQ(last_results[0].failure, FileFailure::None);
+  EXPECT_EQ(last_results[1].input, dir.file("broken.psd"));
+  EXPECT_FALSE(last_results[1].converted);
+  EXPECT_EQ(last_results[1].failure, FileFailure::LoadFailed);
+  EXPECT_EQ(last_results[1].output_path, "");
+  EXPECT_EQ(last_results[2].output_path, dir.file("b.png"));
+  EXPECT_TRUE(last_results[2].converted);
+}
+
+TEST_F(ConversionWorkerTest, ANameOutsideTheOutputFolderIsRefusedWithItsReason) {
+  settings.advanced.filename_mask = "../%filename%.%ext%";
+  inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  EXPECT_EQ(RunWorker(), 0);
+  ASSERT_EQ(last_results.size(), 1u);
+  EXPECT_EQ(last_results[0].failure, FileFailure::OutsideOutputFolder);
+  EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path() / "a.png"));
+}
+
+TEST_F(ConversionWorkerTest, TheRunWorksOnItsOwnCopyOfTheRequest) {
+  inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  const ConversionJob before = job;
+  const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  // What the starter does with its own records afterwards reaches no file of the run.
+  settings.advanced.filename_mask = "changed.%ext%";
+  inputs.Clear();
+  job.output_folder = "/nowhere/";
+  ASSERT_EQ(run->Wait(), 1);
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.png"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "changed.png"));
+  // The run counted on in its own job; the starter takes the numbers back when it wants them.
+  EXPECT_EQ(run->Job().sequence_number, before.sequence_number + 1);
+  EXPECT_EQ(run->Job().input_path, dir.file("a.psd"));
+  EXPECT_EQ(job.sequence_number, before.sequence_number);
+}
+
+TEST_F(ConversionWorkerTest, ARunLetGoInWorkStopsAfterItsFileAndWaits) {
+  const std::string pipe = dir.file("first.psd");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  inputs.Set(pipe, {1, ""});
+  inputs.Set(WriteDocument(dir.file("second.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  while (run->Progress().processed < 1) std::this_thread::yield();
+  // The load of the pipe waits for a writer: one comes and goes while the run is let go.
+  std::atomic<bool> released{false};
+  std::thread opener([&pipe, &released] {
+    while (!released) {
+      const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) {
+        close(writer);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  run.reset();
+  released = true;
+  opener.join();
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "second.png"));
 }
 
 TEST_F(ConversionWorkerTest, StopDuringTheFirstFileEndsTheRunAfterIt) {
@@ -214,23 +284,28 @@ TEST_F(ConversionWorkerTest, StopDuringTheFirstFileEndsTheRunAfterIt) {
   // the stop certainly arrives while the first file is in work.
   const std::string pipe = dir.file("first.psd");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  g_input_files.Set(pipe, {1, ""});
-  g_input_files.Set(WriteDocument(dir.file("second.psd"), PsdMode::Rgb, 8, 3), {1, ""});
-  ASSERT_TRUE(StartConversion());
-  while (ReadProgress().processed < 1) std::this_thread::yield();
-  StopConversion();
+  inputs.Set(pipe, {1, ""});
+  inputs.Set(WriteDocument(dir.file("second.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  while (run->Progress().processed < 1) std::this_thread::yield();
+  run->Stop();
 
   int writer = -1;
-  while (writer < 0 && !ConversionEnded()) {
+  while (writer < 0 && !run->Ended()) {
     writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
     if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (writer >= 0) close(writer);
 
-  const int32_t converted = WaitForConversion();
-  EXPECT_EQ(ReadProgress().processed, 1);
+  const int32_t converted = run->Wait();
+  EXPECT_EQ(run->Progress().processed, 1);
   EXPECT_LE(converted, 1);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "second.png"));
+  // The file the stop cut off is listed as never reached.
+  ASSERT_EQ(run->Results().size(), 2u);
+  EXPECT_EQ(run->Results()[1].failure, FileFailure::NotReached);
+  EXPECT_FALSE(run->Results()[1].converted);
 }
 
 TEST_F(ConversionWorkerTest, AStopEndsTheDecodesOfItsRunOnly) {
@@ -238,46 +313,47 @@ TEST_F(ConversionWorkerTest, AStopEndsTheDecodesOfItsRunOnly) {
   // while the run is in work.
   const std::string pipe = dir.file("first.psd");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  g_input_files.Set(pipe, {1, ""});
-  ASSERT_TRUE(StartConversion());
-  while (ReadProgress().processed < 1) std::this_thread::yield();
-  StopConversion();
+  inputs.Set(pipe, {1, ""});
+  const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+  ASSERT_NE(run, nullptr);
+  while (run->Progress().processed < 1) std::this_thread::yield();
+  run->Stop();
   // No decoder of the stopped run goes on, and none starts for it any more.
   EXPECT_TRUE(DecodersStopped());
   int writer = -1;
-  while (writer < 0 && !ConversionEnded()) {
+  while (writer < 0 && !run->Ended()) {
     writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
     if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (writer >= 0) close(writer);
-  EXPECT_EQ(WaitForConversion(), 0);
+  EXPECT_EQ(run->Wait(), 0);
   // Once it has ended, decodes are allowed again, and the next run converts.
   EXPECT_FALSE(DecodersStopped());
-  g_input_files.Clear();
-  g_input_files.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  inputs.Clear();
+  inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
   EXPECT_EQ(RunWorker(), 1);
 }
 
 TEST_F(ConversionWorkerTest, RandomAndSequenceNumbersMoveOnlyAfterASuccess) {
-  g_settings.advanced.filename_mask = "%filename%_%rnd%_%n%.%ext%";
+  settings.advanced.filename_mask = "%filename%_%rnd%_%n%.%ext%";
   const std::string broken = dir.file("broken.psd");
   ASSERT_TRUE(WriteFileBytes(broken, "junk"));
-  g_input_files.Set(broken, {1, ""});
-  const int32_t random_before = g_job.random_number;
+  inputs.Set(broken, {1, ""});
+  const int32_t random_before = job.random_number;
   ASSERT_EQ(RunWorker(), 0);
-  EXPECT_EQ(g_job.random_number, random_before);
-  EXPECT_EQ(g_job.sequence_number, 1);
+  EXPECT_EQ(job.random_number, random_before);
+  EXPECT_EQ(job.sequence_number, 1);
 
-  std::vector<int32_t> randoms{g_job.random_number};
+  std::vector<int32_t> randoms{job.random_number};
   for (int run = 0; run < 3; ++run) {
-    g_input_files.Clear();
-    g_input_files.Set(
-        WriteDocument(dir.file("doc" + std::to_string(run) + ".psd"), PsdMode::Rgb, 8, 3), {1, ""});
+    inputs.Clear();
+    inputs.Set(WriteDocument(dir.file("doc" + std::to_string(run) + ".psd"), PsdMode::Rgb, 8, 3),
+               {1, ""});
     ASSERT_EQ(RunWorker(), 1);
-    EXPECT_EQ(g_job.sequence_number, run + 2);
-    EXPECT_GE(g_job.random_number, 1);
-    EXPECT_LE(g_job.random_number, 99999);
-    randoms.push_back(g_job.random_number);
+    EXPECT_EQ(job.sequence_number, run + 2);
+    EXPECT_GE(job.random_number, 1);
+    EXPECT_LE(job.random_number, 99999);
+    randoms.push_back(job.random_number);
   }
   // The names carry the values the file was converted with, counting from 00001.
   EXPECT_TRUE(std::filesystem::exists(dir.path() / ("doc0_" + [&] {
@@ -292,17 +368,17 @@ TEST_F(ConversionWorkerTest, OriginalTimestampCopiesTheInputsTime) {
   const std::string input = WriteDocument(dir.file("old.psd"), PsdMode::Rgb, 8, 3);
   const time_t then = 1000000000;  // 2001-09-09
   ASSERT_TRUE(SetModifiedSeconds(input, then));
-  g_settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
-  g_input_files.Set(input, {1, ""});
+  settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
+  inputs.Set(input, {1, ""});
   ASSERT_EQ(RunWorker(), 1);
   EXPECT_EQ(ModifiedSeconds(dir.file("old.png")), then);
 }
 
 TEST_F(ConversionWorkerTest, CustomTimestampIsLocalTime) {
   const time_t moment = 1200000000;  // 2008-01-10, UTC
-  g_settings.advanced.file_timestamp = ToValue(FileTimestamp::Custom);
-  g_settings.advanced.custom_timestamp = UtcSecondsToLocal(moment);
-  g_input_files.Set(WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3), {1, ""});
+  settings.advanced.file_timestamp = ToValue(FileTimestamp::Custom);
+  settings.advanced.custom_timestamp = UtcSecondsToLocal(moment);
+  inputs.Set(WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3), {1, ""});
   ASSERT_EQ(RunWorker(), 1);
   EXPECT_EQ(ModifiedSeconds(dir.file("doc.png")), moment);
 }
@@ -314,16 +390,18 @@ TEST_F(ConversionWorkerTest, AnUnsetTimestampStillCountsButIsTracedAndKept) {
   const std::string broken = dir.file("broken.psd");
   ASSERT_TRUE(WriteFileBytes(broken, "junk"));
   ASSERT_TRUE(SetModifiedSeconds(staying, 1000000000));
-  g_settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
-  g_input_files.Set(vanishing, {1, ""});
-  g_input_files.Set(staying, {1, ""});
-  g_input_files.Set(broken, {1, ""});
+  settings.advanced.file_timestamp = ToValue(FileTimestamp::Original);
+  inputs.Set(vanishing, {1, ""});
+  inputs.Set(staying, {1, ""});
+  inputs.Set(broken, {1, ""});
   std::vector<std::string> trace;
-  ASSERT_TRUE(StartConversion({}, [&](std::string_view line) {
-    if (line == "OK" && trace.size() == 2) std::filesystem::remove(vanishing);
-    trace.emplace_back(line);
-  }));
-  EXPECT_EQ(WaitForConversion(), 2);
+  const std::unique_ptr<ConversionRun> run =
+      StartConversion(Request(), {}, [&](std::string_view line) {
+        if (line == "OK" && trace.size() == 2) std::filesystem::remove(vanishing);
+        trace.emplace_back(line);
+      });
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->Wait(), 2);
   ASSERT_EQ(trace.size(), 10u);
   EXPECT_EQ(trace[2], "OK");
   EXPECT_EQ(trace[3], "Timestamp not set");
@@ -332,26 +410,26 @@ TEST_F(ConversionWorkerTest, AnUnsetTimestampStillCountsButIsTracedAndKept) {
   EXPECT_TRUE(std::filesystem::exists(dir.file("vanishing.png")));
   EXPECT_EQ(ModifiedSeconds(dir.file("staying.png")), 1000000000);
 
-  const std::vector<FileOutcome> outcomes = ReadFileOutcomes();
-  ASSERT_EQ(outcomes.size(), 3u);
-  EXPECT_EQ(outcomes[0].input_path, vanishing);
-  EXPECT_TRUE(outcomes[0].converted);
-  EXPECT_FALSE(outcomes[0].timestamp_set);
-  EXPECT_TRUE(outcomes[1].converted);
-  EXPECT_TRUE(outcomes[1].timestamp_set);
-  EXPECT_FALSE(outcomes[2].converted);
+  const std::vector<FileResult>& results = run->Results();
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].input, vanishing);
+  EXPECT_TRUE(results[0].converted);
+  EXPECT_FALSE(results[0].timestamp_set);
+  EXPECT_TRUE(results[1].converted);
+  EXPECT_TRUE(results[1].timestamp_set);
+  EXPECT_FALSE(results[2].converted);
 
-  // A new run starts a new list.
-  g_input_files.Clear();
+  // A new run starts a list of its own.
+  inputs.Clear();
   EXPECT_EQ(RunWorker(), 0);
-  EXPECT_TRUE(ReadFileOutcomes().empty());
+  EXPECT_TRUE(last_results.empty());
 }
 
 TEST_F(ConversionWorkerTest, CurrentTimestampLeavesTheTimeOfWriting) {
   const std::string input = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
   ASSERT_TRUE(SetModifiedSeconds(input, 1000000000));
   const time_t before = time(nullptr);
-  g_input_files.Set(input, {1, ""});
+  inputs.Set(input, {1, ""});
   ASSERT_EQ(RunWorker(), 1);
   EXPECT_GE(ModifiedSeconds(dir.file("doc.png")), before);
 }
@@ -360,15 +438,17 @@ TEST_F(ConversionWorkerTest, TraceHearsEachStepOfEachFileAndNothingIsPrinted) {
   const std::string input = WriteDocument(dir.file("doc.psd"), PsdMode::Rgb, 8, 3);
   const std::string broken = dir.file("bad.psd");
   ASSERT_TRUE(WriteFileBytes(broken, "junk"));
-  g_input_files.Set(input, {1, ""});
-  g_input_files.Set(broken, {1, ""});
+  inputs.Set(input, {1, ""});
+  inputs.Set(broken, {1, ""});
   std::string trace;
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(StartConversion({}, [&trace](std::string_view line) {
-    trace += line;
-    trace += '\n';
-  }));
-  ASSERT_EQ(WaitForConversion(), 1);
+  const std::unique_ptr<ConversionRun> run =
+      StartConversion(Request(), {}, [&trace](std::string_view line) {
+        trace += line;
+        trace += '\n';
+      });
+  ASSERT_NE(run, nullptr);
+  ASSERT_EQ(run->Wait(), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(trace, "Processing: " + input + "\nSaving As: " + dir.file("doc.png") + "\nOK\n" +
                        "Processing: " + broken + "\nSaving As: \nNot OK\n");

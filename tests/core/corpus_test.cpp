@@ -261,12 +261,14 @@ TEST(Corpus, EveryDocumentConvertsOrFailsCleanly) {
   const std::vector<std::filesystem::path> documents = CorpusDocuments(corpus);
   if (documents.empty()) GTEST_SKIP() << "the corpus folder holds no documents";
 
-  ResetSettings(g_settings, true);
-  ResetJob();
+  ProgramSettings settings;
+  ResetSettings(settings, true);
+  ConversionJob job;
+  ResetJob(job);
   TempDir dir;
-  g_job.console_run = 1;
-  g_job.output_folder = dir.folder();
-  ASSERT_TRUE(PrepareJob(g_job, g_settings));
+  job.console_run = 1;
+  job.output_folder = dir.folder();
+  ASSERT_TRUE(PrepareJob(job, settings));
 
   const auto manifest = ReadManifest(corpus);
   int converted = 0;
@@ -297,20 +299,20 @@ TEST(Corpus, EveryDocumentConvertsOrFailsCleanly) {
     }
     rebuilt += from_layers ? 1 : 0;
 
-    g_job.input_path = input;
-    g_job.source_bpp = 0;
-    const bool ok = ConvertFile(g_job, g_settings);
-    if (g_job.source_bpp == 0) {
+    job.input_path = input;
+    job.source_bpp = 0;
+    const bool ok = ConvertFile(job, settings) == FileFailure::None;
+    if (job.source_bpp == 0) {
       ++not_loaded;
       EXPECT_FALSE(ok);
       std::printf("%-40s not loaded\n", name.c_str());
       continue;
     }
-    int32_t expected_bpp = PredictedPngDepth(g_job.source_bpp);
+    int32_t expected_bpp = PredictedPngDepth(job.source_bpp);
     // The PNG encoder writes a 32-bit image whose alpha is opaque everywhere as plain RGB.
     if (expected_bpp == 32 && !HasTransparency(input)) expected_bpp = 24;
-    EXPECT_TRUE(ok) << "loaded at " << g_job.source_bpp << " bpp but not saved";
-    Bitmap png = ok ? LoadImageFile(g_job.output_path) : Bitmap();
+    EXPECT_TRUE(ok) << "loaded at " << job.source_bpp << " bpp but not saved";
+    Bitmap png = ok ? LoadImageFile(job.output_path) : Bitmap();
     EXPECT_TRUE(ok ? static_cast<bool>(png) : true) << "the output does not read back";
     const unsigned width = png ? FreeImage_GetWidth(png.get()) : 0;
     const unsigned height = png ? FreeImage_GetHeight(png.get()) : 0;
@@ -318,16 +320,15 @@ TEST(Corpus, EveryDocumentConvertsOrFailsCleanly) {
     if (png) {
       EXPECT_EQ(width, header.width);
       EXPECT_EQ(height, header.height);
-      EXPECT_EQ(static_cast<int32_t>(bpp), expected_bpp) << "source " << g_job.source_bpp;
+      EXPECT_EQ(static_cast<int32_t>(bpp), expected_bpp) << "source " << job.source_bpp;
       ++converted;
     }
     std::printf("%-40s %5ux%-5u source %3d bpp -> png %2u bpp (expected %2d) %s%s\n", name.c_str(),
-                width, height, g_job.source_bpp, bpp, expected_bpp, ok ? "ok" : "NOT SAVED",
+                width, height, job.source_bpp, bpp, expected_bpp, ok ? "ok" : "NOT SAVED",
                 from_layers ? ", from its layers" : "");
-    if (ok) outputs[name] = g_job.output_path;
+    if (ok) outputs[name] = job.output_path;
   }
   std::printf("corpus: %zu documents, %d converted, %d not loaded, %d built from their layers\n",
               documents.size(), converted, not_loaded, rebuilt);
   CompareWithTwinsAndReferences(corpus, outputs);
-  ResetJob();
 }

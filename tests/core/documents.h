@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "core/conversion_job.h"
+#include "core/conversion_run.h"
 #include "settings/program_settings.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
@@ -60,29 +62,37 @@ inline std::string WriteDocument(const std::string& path, PsdMode mode, uint16_t
   return WritePsdFile(path, spec) ? path : std::string();
 }
 
-/// A fresh job (console run, output to a temporary folder) and default settings for each test.
+/// A fresh job (console run, output to a temporary folder), default settings and an empty input
+/// list for each test: the request a front end would hand to a run.
 class JobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetSettings(g_settings, true);
-    ResetJob();
-    g_job.console_run = 1;
-    g_job.output_folder = dir.folder();
-    ASSERT_TRUE(PrepareJob(g_job, g_settings));
-  }
-  void TearDown() override {
-    StopConversion();
-    WaitForConversion();
-    SetInputFileAddedHook(nullptr);
-    ResetSettings(g_settings, true);
-    ResetJob();
+    ResetSettings(settings, true);
+    ResetJob(job);
+    job.console_run = 1;
+    job.output_folder = dir.folder();
+    ASSERT_TRUE(PrepareJob(job, settings));
   }
 
-  /// Runs the worker over the input list to its end; the number of files converted.
+  /// The request of the test's settings, job and inputs.
+  RunRequest Request() const { return RunRequest{settings, job, inputs}; }
+
+  /// Runs the worker over the input list to its end and takes back the job as it left it, as the
+  /// window does; the number of files converted, -1 when no run started.
   int32_t RunWorker() {
-    if (!StartConversion()) return -1;
-    return WaitForConversion();
+    const std::unique_ptr<ConversionRun> run = StartConversion(Request());
+    if (!run) return -1;
+    const int32_t converted = run->Wait();
+    last_progress = run->Progress();
+    last_results = run->Results();
+    job = run->Job();
+    return converted;
   }
 
   TempDir dir;
+  ProgramSettings settings;
+  ConversionJob job;
+  InputFileList inputs;
+  ProgressSnapshot last_progress;
+  std::vector<FileResult> last_results;
 };

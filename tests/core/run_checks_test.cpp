@@ -16,106 +16,114 @@ using RunChecksTest = JobTest;
 
 namespace {
 
-// A job the checks accept: a document, an existing output folder, the offered output key.
-void FillValidJob(TempDir& dir) {
-  g_job.input_path = WriteDocument(dir.file("in.psd"), PsdMode::Rgb, 8, 3);
-  g_job.output_folder = dir.folder();
-  g_settings.output.format = "png";
+// A request the checks accept: a document, an existing output folder, the offered output key.
+RunRequest ValidRequest(TempDir& dir) {
+  RunRequest request;
+  ResetSettings(request.settings, true);
+  request.job.input_path = WriteDocument(dir.file("in.psd"), PsdMode::Rgb, 8, 3);
+  request.job.output_folder = dir.folder();
+  request.settings.output.format = "png";
+  return request;
 }
 
 }  // namespace
 
 TEST_F(RunChecksTest, AValidJobPassesAndIsPreparedForTheWorker) {
-  FillValidJob(dir);
-  g_settings.output.png_bpp = 24;
-  RunResources resources;
-  ASSERT_EQ(CheckJob(g_job, g_settings, resources), RunFault::None);
-  EXPECT_EQ(g_job.output_format, "png");
-  EXPECT_EQ(g_job.target_bpp, 24);
-  EXPECT_EQ(g_job.auto_bpp, 0);
-  EXPECT_EQ(g_job.output_folder.back(), '/');
-  EXPECT_FALSE(resources.watermark_font);  // no text watermark, no font
+  RunRequest request = ValidRequest(dir);
+  request.settings.output.png_bpp = 24;
+  request.job.output_folder.pop_back();
+  const PreparedRun prepared = PrepareRun(request);
+  ASSERT_EQ(prepared.fault, RunFault::None);
+  EXPECT_EQ(prepared.request.job.output_format, "png");
+  EXPECT_EQ(prepared.request.job.target_bpp, 24);
+  EXPECT_EQ(prepared.request.job.auto_bpp, 0);
+  EXPECT_EQ(prepared.request.job.output_folder, dir.folder());
+  EXPECT_FALSE(prepared.resources.watermark_font);  // no text watermark, no font
 }
 
 TEST_F(RunChecksTest, TheFirstFailedCheckNamesTheFault) {
   struct Case {
     const char* what;
-    void (*spoil)(TempDir&);
+    void (*spoil)(RunRequest&, TempDir&);
     RunFault fault;
   };
   const std::vector<Case> cases = {
-      {"no extension", [](TempDir& d) { g_job.input_path = d.file("in"); },
+      {"no extension", [](RunRequest& r, TempDir& d) { r.job.input_path = d.file("in"); },
        RunFault::InvalidInputFile},
       {"empty input",
-       [](TempDir& d) {
+       [](RunRequest& r, TempDir& d) {
          WriteFileBytes(d.file("empty.psd"), "");
-         g_job.input_path = d.file("empty.psd");
+         r.job.input_path = d.file("empty.psd");
        },
        RunFault::InvalidInputFile},
-      {"input is a folder", [](TempDir& d) { g_job.input_path = d.file("sub.psd/"); },
+      {"input is a folder",
+       [](RunRequest& r, TempDir& d) { r.job.input_path = d.file("sub.psd/"); },
        RunFault::InvalidInputFile},
-      {"empty folder", [](TempDir&) { g_job.output_folder.clear(); }, RunFault::EmptyOutputFolder},
-      {"parent folder", [](TempDir&) { g_job.output_folder = "../x"; },
+      {"empty folder", [](RunRequest& r, TempDir&) { r.job.output_folder.clear(); },
+       RunFault::EmptyOutputFolder},
+      {"parent folder", [](RunRequest& r, TempDir&) { r.job.output_folder = "../x"; },
        RunFault::IncorrectOutputFolder},
-      {"file as folder", [](TempDir& d) { g_job.output_folder = d.file("in.psd"); },
+      {"file as folder", [](RunRequest& r, TempDir& d) { r.job.output_folder = d.file("in.psd"); },
        RunFault::InvalidOutputFolder},
-      {"unknown key", [](TempDir&) { g_settings.output.format = "bmp"; },
+      {"unknown key", [](RunRequest& r, TempDir&) { r.settings.output.format = "bmp"; },
        RunFault::InvalidConversionType},
-      {"depth", [](TempDir&) { g_settings.output.png_bpp = 16; }, RunFault::InvalidBitDepth},
+      {"depth", [](RunRequest& r, TempDir&) { r.settings.output.png_bpp = 16; },
+       RunFault::InvalidBitDepth},
       {"width",
-       [](TempDir&) {
-         g_settings.transform.do_image_resize = 1;
-         g_settings.transform.image_height = 100;
-         g_settings.transform.keep_aspect_ratio = 1;
+       [](RunRequest& r, TempDir&) {
+         r.settings.transform.do_image_resize = 1;
+         r.settings.transform.image_height = 100;
+         r.settings.transform.keep_aspect_ratio = 1;
        },
        RunFault::InvalidWidth},
       {"height",
-       [](TempDir&) {
-         g_settings.transform.do_image_resize = 1;
-         g_settings.transform.image_width = 100;
+       [](RunRequest& r, TempDir&) {
+         r.settings.transform.do_image_resize = 1;
+         r.settings.transform.image_width = 100;
        },
        RunFault::InvalidHeight},
       {"brightness",
-       [](TempDir&) {
-         g_settings.adjustment.do_image_color_correction = 1;
-         g_settings.adjustment.image_brightness = 101;
+       [](RunRequest& r, TempDir&) {
+         r.settings.adjustment.do_image_color_correction = 1;
+         r.settings.adjustment.image_brightness = 101;
        },
        RunFault::InvalidBrightness},
       {"contrast",
-       [](TempDir&) {
-         g_settings.adjustment.do_image_color_correction = 1;
-         g_settings.adjustment.image_contrast = -101;
+       [](RunRequest& r, TempDir&) {
+         r.settings.adjustment.do_image_color_correction = 1;
+         r.settings.adjustment.image_contrast = -101;
        },
        RunFault::InvalidContrast},
       {"gamma",
-       [](TempDir&) {
-         g_settings.adjustment.do_image_color_correction = 1;
-         g_settings.adjustment.image_gamma = 0.0f;
+       [](RunRequest& r, TempDir&) {
+         r.settings.adjustment.do_image_color_correction = 1;
+         r.settings.adjustment.image_gamma = 0.0f;
        },
        RunFault::InvalidGamma},
       {"font",
-       [](TempDir&) {
-         g_settings.watermark.do_watermark = ToValue(WatermarkType::Text);
-         g_settings.watermark.font = "No Such Face Qx";
+       [](RunRequest& r, TempDir&) {
+         r.settings.watermark.do_watermark = ToValue(WatermarkType::Text);
+         r.settings.watermark.font = "No Such Face Qx";
        },
        RunFault::InvalidWatermarkFont},
       {"no image",
-       [](TempDir&) { g_settings.watermark.do_watermark = ToValue(WatermarkType::Image); },
+       [](RunRequest& r, TempDir&) {
+         r.settings.watermark.do_watermark = ToValue(WatermarkType::Image);
+       },
        RunFault::EmptyWatermarkImage},
       {"image is a folder",
-       [](TempDir& d) {
-         g_settings.watermark.do_watermark = ToValue(WatermarkType::Image);
-         g_settings.watermark.image = d.folder();
+       [](RunRequest& r, TempDir& d) {
+         r.settings.watermark.do_watermark = ToValue(WatermarkType::Image);
+         r.settings.watermark.image = d.folder();
        },
        RunFault::InvalidWatermarkImage},
   };
   for (const Case& c : cases) {
-    ResetSettings(g_settings, true);
-    FillValidJob(dir);
-    c.spoil(dir);
-    RunResources resources;
-    EXPECT_EQ(CheckJob(g_job, g_settings, resources), c.fault) << c.what;
-    EXPECT_FALSE(resources.watermark_font) << c.what;
+    RunRequest request = ValidRequest(dir);
+    c.spoil(request, dir);
+    const PreparedRun prepared = PrepareRun(request);
+    EXPECT_EQ(prepared.fault, c.fault) << c.what;
+    EXPECT_FALSE(prepared.resources.watermark_font) << c.what;
   }
 }
 
@@ -146,22 +154,25 @@ TEST_F(RunChecksTest, ARelativeFolderIsTakenFromTheWorkingFolder) {
 }
 
 TEST_F(RunChecksTest, ATextWatermarkRunKeepsItsFontUntilTheWorkerEnds) {
-  FillValidJob(dir);
-  g_settings.watermark.do_watermark = ToValue(WatermarkType::Text);
-  g_settings.watermark.text = "Hi";
-  RunResources resources;
-  ASSERT_EQ(CheckJob(g_job, g_settings, resources), RunFault::None);
-  ASSERT_TRUE(resources.watermark_font);
-  const std::weak_ptr<const Font> font = resources.watermark_font;
+  RunRequest request = ValidRequest(dir);
+  request.settings.watermark.do_watermark = ToValue(WatermarkType::Text);
+  request.settings.watermark.text = "Hi";
+  const std::string input = request.job.input_path;
+  ASSERT_TRUE(AddInputFile(request.inputs, input, ""));
+  PreparedRun prepared = PrepareRun(std::move(request));
+  ASSERT_EQ(prepared.fault, RunFault::None);
+  ASSERT_TRUE(prepared.resources.watermark_font);
+  const std::weak_ptr<const Font> font = prepared.resources.watermark_font;
 
-  ASSERT_TRUE(AddInputFile(g_job.input_path));
   std::vector<std::string> trace;
-  ASSERT_TRUE(StartConversion(std::move(resources),
-                              [&trace](std::string_view line) { trace.emplace_back(line); }));
-  EXPECT_EQ(WaitForConversion(), 1);
-  EXPECT_TRUE(font.expired());  // released with the run
+  const std::unique_ptr<ConversionRun> run =
+      StartConversion(std::move(prepared.request), std::move(prepared.resources),
+                      [&trace](std::string_view line) { trace.emplace_back(line); });
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->Wait(), 1);
+  EXPECT_TRUE(font.expired());  // released with the run's last file, not with the run object
   ASSERT_EQ(trace.size(), 3u);
-  EXPECT_EQ(trace[0], "Processing: " + g_job.input_path);
+  EXPECT_EQ(trace[0], "Processing: " + input);
   EXPECT_EQ(trace[1], "Saving As: " + dir.file("in.png"));
   EXPECT_EQ(trace[2], "OK");
 }

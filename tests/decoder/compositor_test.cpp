@@ -149,7 +149,7 @@ TEST_F(RebuildTest, CmykIsCompositedInItsOwnValuesThenConverted) {
     };
     spec.layers.push_back(layer(under, {0, 0, 4, 3}, 1.0));  // the last column stays empty
     PsdLayer top = layer(over, {0, 0, 2, 4}, 0.5);
-    std::copy("mul ", "mul " + 5, top.blend_key);
+    std::copy_n("mul ", 5, top.blend_key);
     spec.layers.push_back(top);
     const Bitmap image = Load(spec);
     ASSERT_TRUE(image);
@@ -300,7 +300,7 @@ TEST_F(RebuildTest, GroupsAreIsolatedUnlessTheyPassThrough) {
     PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
     spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, backdrop));
     PsdLayer multiplied = SolidLayer(spec, {0, 0, 4, 4}, member);
-    std::copy("mul ", "mul " + 5, multiplied.blend_key);
+    std::copy_n("mul ", 5, multiplied.blend_key);
     AddGroup(spec, {multiplied}, mode, 128);
     const Bitmap image = Load(spec);
     ASSERT_TRUE(image);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/image/bitmap.h"
+
 TEST(ParseHexColour, ReadsSixDigitsWithRedInTheLowByte) {
   EXPECT_EQ(ParseHexColour("FF8000"), 0x0080FFu);
   EXPECT_EQ(ParseHexColour("0000ff"), 0xFF0000u);

@@ -11,14 +11,12 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/converter_search.h"
 #include "gui/file_choosers.h"
 #include "gui/uninstall_page.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 
@@ -44,43 +42,31 @@ void FollowLink(wxHyperlinkCtrlBase* link) {
 
 }  // namespace
 
-TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
-  EXPECT_EQ(ConverterSearchTerm("Photoshop PSD!"), "photoshopps");
-  EXPECT_EQ(ConverterSearchTerm("PNG-8"), "png8");
-  EXPECT_EQ(
-      ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
-      "/find/photoshopps-png8/");
-  // Characters, not bytes, are counted: three two-byte letters still leave nine of the rest.
-  EXPECT_EQ(ConverterSearchTerm("\u00c4\u00d6\u00dcabcdefghijklm"), "abcdefghi");
-  EXPECT_EQ(ConverterSearchTerm("abcdefghijkl"), "abcdefghijkl");
-  EXPECT_EQ(ConverterSearchTerm("  --  "), "");
-}
-
 TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
   const OpenerStub opener(dir_);
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
+  ASSERT_NE(window().ConverterSearch(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
   Pump(100);
-  Snapshot(g_converter_search, "converter_search");
+  Snapshot(window().ConverterSearch(), "converter_search");
 
-  g_converter_search->SourceField()->ChangeValue("Photoshop PSD!");
-  g_converter_search->TargetField()->ChangeValue("PNG-8");
-  Click(g_converter_search->SearchButton());
+  window().ConverterSearch()->SourceField()->ChangeValue("Photoshop PSD!");
+  window().ConverterSearch()->TargetField()->ChangeValue("PNG-8");
+  Click(window().ConverterSearch()->SearchButton());
   ASSERT_TRUE(opener.WaitForOpened(1));
   EXPECT_EQ(opener.Opened(), "https://halvane.example/find/photoshopps-png8/\n");
-  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_EQ(window().ConverterSearch(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
   EXPECT_TRUE(messages_.empty());
 
   // Return in a field searches as the button does.
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
-  g_converter_search->SourceField()->ChangeValue("TIFF");
-  g_converter_search->TargetField()->ChangeValue("jpeg 2000");
+  ASSERT_NE(window().ConverterSearch(), nullptr);
+  window().ConverterSearch()->SourceField()->ChangeValue("TIFF");
+  window().ConverterSearch()->TargetField()->ChangeValue("jpeg 2000");
   wxCommandEvent enter(wxEVT_TEXT_ENTER, TargetFieldId);
-  enter.SetEventObject(g_converter_search->TargetField());
-  g_converter_search->TargetField()->GetEventHandler()->ProcessEvent(enter);
+  enter.SetEventObject(window().ConverterSearch()->TargetField());
+  window().ConverterSearch()->TargetField()->GetEventHandler()->ProcessEvent(enter);
   ASSERT_TRUE(opener.WaitForOpened(2));
   EXPECT_EQ(opener.Opened(),
             "https://halvane.example/find/photoshopps-png8/\n"
@@ -90,23 +76,23 @@ TEST_F(WindowTest, ConverterSearchOpensThePageForBothTerms) {
 TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
   const OpenerStub opener(dir_);
   SendCommand(CmdFindConverter);
-  ASSERT_NE(g_converter_search, nullptr);
-  g_converter_search->SourceField()->ChangeValue("psd");
+  ASSERT_NE(window().ConverterSearch(), nullptr);
+  window().ConverterSearch()->SourceField()->ChangeValue("psd");
   // Nothing of the target survives the term rules.
-  g_converter_search->TargetField()->ChangeValue("-!-");
-  Click(g_converter_search->SearchButton());
+  window().ConverterSearch()->TargetField()->ChangeValue("-!-");
+  Click(window().ConverterSearch()->SearchButton());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Please, fill all required fields and try again!");
-  ASSERT_NE(g_converter_search, nullptr);
+  ASSERT_NE(window().ConverterSearch(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
 
   // A second command cannot open a second window; Escape closes the one there is.
-  ConverterSearchWindow* open = g_converter_search;
-  OpenConverterSearch();
-  EXPECT_EQ(g_converter_search, open);
-  PressKey(g_converter_search, WXK_ESCAPE);
+  ConverterSearchWindow* open = window().ConverterSearch();
+  window().OpenConverterSearch();
+  EXPECT_EQ(window().ConverterSearch(), open);
+  PressKey(window().ConverterSearch(), WXK_ESCAPE);
   Pump(50);
-  EXPECT_EQ(g_converter_search, nullptr);
+  EXPECT_EQ(window().ConverterSearch(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
   EXPECT_EQ(opener.Opened(), "");
 }
@@ -114,34 +100,34 @@ TEST_F(WindowTest, ConverterSearchWithAnEmptyTermWarnsAndStaysOpen) {
 TEST_F(WindowTest, AboutOpensItsLinksAndClosesWithOk) {
   const OpenerStub opener(dir_);
   SendCommand(CmdAbout);
-  ASSERT_NE(g_about_window, nullptr);
+  ASSERT_NE(window().About(), nullptr);
   EXPECT_FALSE(window().IsEnabled());
-  EXPECT_EQ(g_about_window->GetClientSize(), wxSize(360, 240));
+  EXPECT_EQ(window().About()->GetClientSize(), wxSize(360, 240));
   Pump(100);
-  Snapshot(g_about_window, "about");
+  Snapshot(window().About(), "about");
 
   // The opener is not waited for: the second would race the first to the record.
-  FollowLink(g_about_window->WebLink());
+  FollowLink(window().About()->WebLink());
   ASSERT_TRUE(opener.WaitForOpened(1));
-  FollowLink(g_about_window->MailLink());
+  FollowLink(window().About()->MailLink());
   ASSERT_TRUE(opener.WaitForOpened(2));
   EXPECT_EQ(opener.Opened(),
             std::string(ProductWebAddress) + "\nmailto:" + std::string(SupportAddress) + "\n");
   // The links leave the window open.
-  ASSERT_NE(g_about_window, nullptr);
-  EXPECT_EQ(g_about_window->WebLink()->GetNormalColour(), wxColour(0, 0, 255));
+  ASSERT_NE(window().About(), nullptr);
+  EXPECT_EQ(window().About()->WebLink()->GetNormalColour(), wxColour(0, 0, 255));
 
-  Click(g_about_window->OkButton());
+  Click(window().About()->OkButton());
   Pump(50);
-  EXPECT_EQ(g_about_window, nullptr);
+  EXPECT_EQ(window().About(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 
   // Return acts as OK too.
   SendCommand(CmdAbout);
-  ASSERT_NE(g_about_window, nullptr);
-  PressKey(g_about_window, WXK_RETURN);
+  ASSERT_NE(window().About(), nullptr);
+  PressKey(window().About(), WXK_RETURN);
   Pump(50);
-  EXPECT_EQ(g_about_window, nullptr);
+  EXPECT_EQ(window().About(), nullptr);
 }
 
 TEST(AboutBanner, IsDrawnAtItsSize) {
@@ -199,7 +185,7 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   // The chooser starts at the folder part of the entry shown.
   EXPECT_EQ(asked_start, "/last/");
   EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
-  EXPECT_EQ(g_job.output_folder, folder + "/");
+  EXPECT_EQ(session_.Job().output_folder, folder + "/");
   ASSERT_EQ(window().OutputFolderBox()->GetCount(), 3u);
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), folder + "/");
 
@@ -218,7 +204,7 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   ASSERT_TRUE(WritePsdFile(document, spec));
   ASSERT_TRUE(WriteFileBytes(dir_.file("notes.txt"), "not a picture"));
 
-  g_job.input_path = "/earlier/run.psd";
+  session_.Job().input_path = "/earlier/run.psd";
   std::vector<std::string> starts;
   std::optional<std::string> answer = document;
   SetFileChoiceHandler([&](const std::string& start) {
@@ -228,7 +214,7 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   EXPECT_TRUE(ChooseInputFile());
   EXPECT_EQ(window().InputField()->GetValue(), document);
   // The chooser forgets where it started: the next one starts empty.
-  EXPECT_EQ(g_job.input_path, "");
+  EXPECT_EQ(session_.Job().input_path, "");
 
   answer = std::nullopt;
   EXPECT_FALSE(ChooseInputFile());

@@ -1,6 +1,8 @@
 // A conversion started from the main window: the refusals with their warnings, a run to its end
 // report, and a run stopped by the break question.
 
+#include "gui/conversion_run.h"
+
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
 #include <wx/button.h>
@@ -13,16 +15,14 @@
 
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
-#include "engine/isolation/isolated_decode.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
-#include "gui/conversion_run.h"
 #include "gui/progress_window.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"
+// The decoders of the tests come from the engine: its header goes after every window header.
+#include "engine/isolation/isolated_decode.h"
 
 namespace {
 
@@ -149,16 +149,6 @@ TEST_F(WindowTest, BreakQuestionStopsTheRunWithItsFileInWork) {
   const EndReport normal = Convert([](ProgressWindow& progress) { progress.Close(); });
   EXPECT_EQ(messages_.size(), 1u);
   EXPECT_EQ(normal.label, "Files converted: 1 of 1");
-}
-
-TEST(ShortenPath, KeepsBothEndsAroundDots) {
-  EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 21),
-            "/home/use...ummer.psd");
-  EXPECT_EQ(ShortenPath("short.psd", 50), "short.psd");
-  EXPECT_EQ(ShortenPath("", 5), "");
-  // Characters, not bytes: a two-byte letter is never cut in half.
-  EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
-            "\xC3\xA4...\xC3\xA4");
 }
 
 TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsTheRun) {

@@ -13,11 +13,9 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/output_history.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"
@@ -124,8 +122,7 @@ TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
   for (const auto& [ui_size, pixels] :
        std::vector<std::pair<int, int>>{{0, 16}, {1, 24}, {4, 64}, {7, 16}}) {
     g_settings.interface.ui_size = ui_size;
-    g_process.interface_rebuild_level = 2;
-    RebuildInterface();
+    RebuildInterface(InterfaceRebuild::IconSize);
     Pump(50);
     EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(pixels, pixels)) << ui_size;
     EXPECT_EQ(window().InnerSize().GetHeight() >= MainWindow::FixedHeight, true);
@@ -136,7 +133,9 @@ TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
 
 TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
   const std::string document = WriteDocument(dir_.file("key.psd"));
-  ASSERT_TRUE(AddInputFile(document));
+  wxArrayString dropped;
+  dropped.Add(document);
+  static_cast<wxFileDropTarget*>(window().GetDropTarget())->OnDropFiles(20, 20, dropped);
   EXPECT_EQ(window().InputField()->GetValue(), document);
 
   wxUIActionSimulator user;
@@ -145,7 +144,6 @@ TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
   Pump(100);
   user.Char('N', wxMOD_CONTROL);
   ASSERT_TRUE(PumpUntil([&] { return window().InputField()->GetValue().empty(); }, 3000));
-  EXPECT_TRUE(g_input_files.Empty());
 
   // F5 with nothing to convert: the run refuses with its warning.
   user.Char(WXK_F5);
@@ -166,10 +164,9 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   ASSERT_NE(target, nullptr);
   EXPECT_TRUE(target->OnDropFiles(20, 20, files));
   EXPECT_EQ(window().InputField()->GetValue(), first);
-  EXPECT_EQ(g_input_files.Size(), 1u);
   // The output folder comes from the file.
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
-  EXPECT_EQ(g_job.output_folder, dir_.folder());
+  EXPECT_EQ(session_.Job().output_folder, dir_.folder());
   EXPECT_EQ(HistoryEntry(g_settings.file.recent_out_folders, 0), dir_.folder());
 
   // A later file keeps the chosen folder; a file of another type is not taken.
@@ -187,24 +184,6 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
 }
 
-TEST(OutputFolderHistory, NewestFirstWithoutCaseDuplicatesWithinTheLimit) {
-  ProgramSettings settings;
-  settings.advanced.out_folders_number = 3;
-  settings.file.recent_out_folders = "a\tb\tc";
-  EXPECT_TRUE(AddOutputFolderToHistory(settings, "B"));
-  EXPECT_EQ(settings.file.recent_out_folders, "B\ta\tc");
-  settings.file.recent_out_folders = "a\tb\tc";
-  EXPECT_TRUE(AddOutputFolderToHistory(settings, "d"));
-  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
-  EXPECT_FALSE(AddOutputFolderToHistory(settings, ""));
-  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
-  EXPECT_EQ(HistoryEntry(" x \t y", 0), "x");
-  EXPECT_EQ(HistoryEntry(" x \t y", 1), "y");
-  EXPECT_EQ(HistoryEntry(" x \t y", 2), "");
-  EXPECT_EQ(FolderChecksum("/Data/Out/"), FolderChecksum("/data/out/"));
-  EXPECT_EQ(FolderChecksum("123456789"), 0xCBF43926u);  // the CRC-32 check value
-}
-
 TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   g_settings.advanced.out_folders_number = 3;
   g_settings.file.recent_out_folders = "/one/\t/two/\t/three/\t/four/";
@@ -218,7 +197,7 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   wxCommandEvent chosen(wxEVT_COMBOBOX, OutputFolderBoxId);
   chosen.SetEventObject(window().OutputFolderBox());
   window().OutputFolderBox()->GetEventHandler()->ProcessEvent(chosen);
-  EXPECT_EQ(g_job.output_folder, "/three/");
+  EXPECT_EQ(session_.Job().output_folder, "/three/");
 
   // An empty history leaves the box as it was.
   g_settings.file.recent_out_folders.clear();
@@ -236,4 +215,14 @@ TEST_F(WindowTest, HelpAndFeedbackAreHandedToTheDesktop) {
   EXPECT_NE(text.find(manual + "\n"), std::string::npos) << text;
   EXPECT_TRUE(std::filesystem::exists(manual));
   EXPECT_NE(text.find("?subject=Quorvix 2.7 Feedback\n"), std::string::npos) << text;
+}
+
+TEST_F(WindowTest, StatusTextOfTheWindowAndOfWxMeetInOneField) {
+  window().ShowStatus("Preparing...");
+  EXPECT_EQ(window().StatusText(), "Preparing...");
+  // wx's own call (menu help, for one) is not hidden by the window's and writes the same field.
+  window().SetStatusText(wxString("From wx"));
+  EXPECT_EQ(window().StatusText(), "From wx");
+  window().ShowStatus("Conversion complete");
+  EXPECT_EQ(window().GetStatusBar()->GetStatusText(0), "Conversion complete");
 }

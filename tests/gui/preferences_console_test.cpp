@@ -12,11 +12,9 @@
 #include <functional>
 
 #include "engine/steps/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/preferences_dialog.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 
@@ -29,7 +27,7 @@ void Send(wxWindow* control, wxEventType type) {
 }
 
 RowControls& Row(std::string_view group, std::string_view key) {
-  RowControls* row = g_preferences_dialog->FindRow(group, key);
+  RowControls* row = g_main_window->Preferences()->FindRow(group, key);
   EXPECT_NE(row, nullptr) << key;
   return *row;
 }
@@ -148,9 +146,9 @@ TEST_F(WindowTest, DialogSettingsConvertLikeTheConsoleOptions) {
     ResetSettings(g_settings, false);
     SendCommand(CmdPreferences);
     Pump(20);
-    ASSERT_NE(g_preferences_dialog, nullptr);
+    ASSERT_NE(g_main_window->Preferences(), nullptr);
     test_case.set_in_dialog();
-    Send(g_preferences_dialog->FindWindow(OkButtonId), wxEVT_BUTTON);
+    Send(g_main_window->Preferences()->FindWindow(OkButtonId), wxEVT_BUTTON);
     Pump(20);
 
     TempDir from_window;

@@ -33,8 +33,8 @@ TEST_F(WindowTest, PreferencesPagesForScreenshots) {
   g_settings.watermark.font_colors += ",123456";
   SendCommand(CmdPreferences);
   Pump(200);
-  ASSERT_NE(g_preferences_dialog, nullptr);
-  PreferencesDialog& dialog = *g_preferences_dialog;
+  ASSERT_NE(g_main_window->Preferences(), nullptr);
+  PreferencesDialog& dialog = *g_main_window->Preferences();
   const char* names[PageCount] = {"general",    "interface", "input",     "output",  "transform",
                                   "adjustment", "frame",     "watermark", "advanced"};
   for (int page = 0; page < PageCount; ++page) {

@@ -22,14 +22,12 @@
 
 #include "config/settings_file.h"
 #include "engine/steps/hex_colour.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "themes/theme_pack.h"
 
@@ -103,21 +101,27 @@ class PreferencesTest : public WindowTest {
     WindowTest::TearDown();
   }
 
+  PreferencesDialog& OpenAt(int page) {
+    g_main_window->OpenPreferences(page);
+    Pump(30);
+    EXPECT_NE(g_main_window->Preferences(), nullptr);
+    return *g_main_window->Preferences();
+  }
   PreferencesDialog& Open(int command = CmdPreferences) {
     SendCommand(command);
     Pump(30);
-    EXPECT_NE(g_preferences_dialog, nullptr);
-    return *g_preferences_dialog;
+    EXPECT_NE(g_main_window->Preferences(), nullptr);
+    return *g_main_window->Preferences();
   }
   RowControls* Row(std::string_view group, std::string_view key) {
-    return g_preferences_dialog->FindRow(group, key);
+    return g_main_window->Preferences()->FindRow(group, key);
   }
   void PressOk() {
-    Click(g_preferences_dialog->FindWindow(OkButtonId));
+    Click(g_main_window->Preferences()->FindWindow(OkButtonId));
     Pump(30);
   }
   void PressCancel() {
-    Click(g_preferences_dialog->FindWindow(CancelButtonId));
+    Click(g_main_window->Preferences()->FindWindow(CancelButtonId));
     Pump(30);
   }
   // The settings as config.ini holds them now.
@@ -138,7 +142,7 @@ TEST_F(PreferencesTest, OpensAtGeneralAndFromTheFormatOptionsAtOutput) {
   EXPECT_EQ(options.GetClientSize(), wxSize(600, 350));
   EXPECT_FALSE(window().IsEnabled());
   PressCancel();
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 
   PreferencesDialog& next = Open();
@@ -303,6 +307,19 @@ TEST_F(PreferencesTest, PaletteColoursNameTheirColourAndStayAfterCancel) {
   EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetCount(), 3u);
 }
 
+TEST_F(PreferencesTest, SelectorsWithoutTheirValueSelectTheFirstEntry) {
+  // A colour no longer in its palette and a format key nobody offers: the first entry stands.
+  g_settings.watermark.font_colors = "000000,123456";
+  g_settings.watermark.font_color = "ABCDEF";
+  g_settings.output.format = "gone";
+  Open();
+  EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetSelection(), 0);
+  EXPECT_EQ(Row("Output", "Format")->choice->GetSelection(), 0);
+  PressOk();
+  EXPECT_EQ(Stored().watermark.font_color, "000000");
+  EXPECT_EQ(Stored().output.format, "png");
+}
+
 TEST_F(PreferencesTest, ColourButtonsShowTheirColourAndStoreOnlyOnOk) {
   g_settings.transform.image_rotation_back_color = "12";  // not six digits: black
   Open();
@@ -376,18 +393,18 @@ TEST_F(PreferencesTest, DefaultsAsksFirstAndNoKeepsTheEdits) {
   Open();
   Tick(Row("Transform", "Do Image Flip Horizontal"), true);
   answer_ = false;
-  Click(g_preferences_dialog->FindWindow(DefaultsButtonId));
+  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0],
             "Are you sure you want to reset all your settings to the default values?");
-  ASSERT_NE(g_preferences_dialog, nullptr);
+  ASSERT_NE(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(Row("Transform", "Do Image Flip Horizontal")->check->GetValue());
 
   answer_ = true;
   g_settings.file.recent_out_folders = "/tmp/";
-  Click(g_preferences_dialog->FindWindow(DefaultsButtonId));
+  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_EQ(g_settings.transform.do_image_flip_vertical, 0);
   EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
   // Settings the dialog does not show are reset too.
@@ -408,7 +425,6 @@ TEST_F(PreferencesTest, IconSizeAloneRebuildsOnlyTheToolbar) {
   EXPECT_EQ(g_settings.interface.ui_size, 0);
   EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(16, 16));
   EXPECT_EQ(window().GetMenuBar(), menu);
-  EXPECT_EQ(g_process.interface_rebuild_level, 0);
 
   // A different theme id rebuilds the menus as well.
   g_settings.interface.ui_theme = "no-such-theme";
@@ -476,13 +492,13 @@ TEST_F(PreferencesTest, EscapeAndTheCloseBoxActAsCancel) {
   escape.SetEventObject(&dialog);
   dialog.GetEventHandler()->ProcessEvent(escape);
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
   EXPECT_TRUE(window().IsEnabled());
 
   Open().Close();
   Pump(30);
-  EXPECT_EQ(g_preferences_dialog, nullptr);
+  EXPECT_EQ(g_main_window->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 }
 
@@ -596,8 +612,7 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
 
 // Keys as a person types them: the toolkit's own events reach the dialog's handler.
 TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
-  g_preferences_start_page = PageAdjustment;
-  PreferencesDialog& dialog = Open();
+  PreferencesDialog& dialog = OpenAt(PageAdjustment);
   dialog.Raise();
   Pump(200);
   RowControls* brightness = Row("Adjustment", "Image Brightness");
@@ -609,6 +624,6 @@ TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
   Pump(200);
   EXPECT_EQ(brightness->slider->GetValue(), 70);
   user.Char(WXK_ESCAPE);
-  EXPECT_TRUE(PumpUntil([] { return g_preferences_dialog == nullptr; }, 3000));
+  EXPECT_TRUE(PumpUntil([] { return g_main_window->Preferences() == nullptr; }, 3000));
   EXPECT_EQ(g_settings.adjustment.image_brightness, 0);
 }

@@ -6,8 +6,6 @@
 
 #include "config/settings_file.h"
 #include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "tests/gui/window_harness.h"
 
 TEST_F(WindowTest, ClosingStoresThePlaceAndEmptiesTheHistoryWhenAsked) {

@@ -10,12 +10,10 @@
 #include <filesystem>
 
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/pictures.h"
 #include "gui/theme_pictures.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/themes/theme_packs.h"
 #include "themes/theme_pack.h"
@@ -89,8 +87,8 @@ TEST_F(ThemeWindowTest, ThemePicturesReplaceBuiltInOnesSlotBySlot) {
        {"new_48.png", MakePng(48, 48, Blue)},
        {"help_16.png", MakePng(16, 16, Green)},
        {"web_16.png", "not a picture"}});
-  const uint32_t built_in_web = MiddleColour(IconPicture(g_menu_icons, "Web"));
-  const wxSize built_in_updates = IconPicture(g_toolbar_icons, "Updates").GetSize();
+  const uint32_t built_in_web = MiddleColour(IconPicture(MenuIcons(), "Web"));
+  const wxSize built_in_updates = IconPicture(ToolbarIcons(), "Updates").GetSize();
   g_settings.interface.ui_theme = "bright";
   g_settings.interface.ui_size = 3;
   ScanThemes();
@@ -98,16 +96,16 @@ TEST_F(ThemeWindowTest, ThemePicturesReplaceBuiltInOnesSlotBySlot) {
   EXPECT_EQ(LoadThemePictures(true, true, true), 4);
 
   // "bigconvert.PNG" is an entry name as it stands; "new" asks for the size in the name.
-  EXPECT_EQ(IconPicture(g_button_icons, "Convert").GetSize(), wxSize(40, 40));
-  EXPECT_EQ(MiddleColour(IconPicture(g_button_icons, "Convert")), 0x00FF00u);
-  EXPECT_EQ(IconPicture(g_menu_icons, "New").GetSize(), wxSize(16, 16));
-  EXPECT_EQ(MiddleColour(IconPicture(g_menu_icons, "New")), 0xFF0000u);
+  EXPECT_EQ(IconPicture(ButtonIcons(), "Convert").GetSize(), wxSize(40, 40));
+  EXPECT_EQ(MiddleColour(IconPicture(ButtonIcons(), "Convert")), 0x00FF00u);
+  EXPECT_EQ(IconPicture(MenuIcons(), "New").GetSize(), wxSize(16, 16));
+  EXPECT_EQ(MiddleColour(IconPicture(MenuIcons(), "New")), 0xFF0000u);
   // "UI Size" 3 picks the 48-pixel entries for the toolbar only.
-  EXPECT_EQ(IconPicture(g_toolbar_icons, "New").GetSize(), wxSize(48, 48));
-  EXPECT_EQ(MiddleColour(IconPicture(g_toolbar_icons, "New")), 0x0000FFu);
+  EXPECT_EQ(IconPicture(ToolbarIcons(), "New").GetSize(), wxSize(48, 48));
+  EXPECT_EQ(MiddleColour(IconPicture(ToolbarIcons(), "New")), 0x0000FFu);
   // "help_48.png" is missing and "web_16.png" undecodable: those keep their pictures.
-  EXPECT_EQ(MiddleColour(IconPicture(g_menu_icons, "Web")), built_in_web);
-  EXPECT_EQ(IconPicture(g_toolbar_icons, "Updates").GetSize(), built_in_updates);
+  EXPECT_EQ(MiddleColour(IconPicture(MenuIcons(), "Web")), built_in_web);
+  EXPECT_EQ(IconPicture(ToolbarIcons(), "Updates").GetSize(), built_in_updates);
 
   // The window built now shows the theme's pictures.
   Rebuild();
@@ -126,7 +124,7 @@ TEST_F(ThemeWindowTest, ADeletedThemeGivesWayToTheOneScannedLast) {
   ScanThemes();
   EXPECT_EQ(LoadThemePictures(false, true, false), 1);
   EXPECT_EQ(g_settings.interface.ui_theme, "beta");
-  EXPECT_EQ(MiddleColour(IconPicture(g_menu_icons, "About")), 0x0000FFu);
+  EXPECT_EQ(MiddleColour(IconPicture(MenuIcons(), "About")), 0x0000FFu);
 }
 
 TEST_F(ThemeWindowTest, RebuildAfterASizeChangeReloadsOnlyTheToolbar) {
@@ -146,18 +144,16 @@ TEST_F(ThemeWindowTest, RebuildAfterASizeChangeReloadsOnlyTheToolbar) {
   EXPECT_EQ(MiddleColour(ToolPicture(window().GetToolBar(), CmdNew)), 0x0000FFu);
 
   g_settings.interface.ui_size = 1;
-  g_process.interface_rebuild_level = 2;
-  RebuildInterface();
+  RebuildInterface(InterfaceRebuild::IconSize);
   Pump(100);
-  EXPECT_EQ(g_process.interface_rebuild_level, 0);
   wxToolBar* toolbar = window().GetToolBar();
   EXPECT_EQ(toolbar->GetToolBitmapSize(), wxSize(24, 24));
   EXPECT_EQ(MiddleColour(ToolPicture(toolbar, CmdNew)), 0x00FF00u);
   // A name the theme lacks is drawn again at the new size.
   EXPECT_EQ(ToolPicture(toolbar, CmdManual).GetSize(), wxSize(24, 24));
   // The menu keeps its 16-pixel pictures.
-  EXPECT_EQ(MiddleColour(IconPicture(g_menu_icons, "New")), 0xFF0000u);
-  EXPECT_EQ(IconPicture(g_menu_icons, "New").GetSize(), wxSize(16, 16));
+  EXPECT_EQ(MiddleColour(IconPicture(MenuIcons(), "New")), 0xFF0000u);
+  EXPECT_EQ(IconPicture(MenuIcons(), "New").GetSize(), wxSize(16, 16));
 }
 
 TEST_F(ThemeWindowTest, ThemeChangeKeepsThePreviousThemesPictureWhereTheNewOneHasNone) {
@@ -172,8 +168,7 @@ TEST_F(ThemeWindowTest, ThemeChangeKeepsThePreviousThemesPictureWhereTheNewOneHa
   Rebuild();
 
   g_settings.interface.ui_theme = "second";
-  g_process.interface_rebuild_level = 1;
-  RebuildInterface();
+  RebuildInterface(InterfaceRebuild::Theme);
   Pump(100);
   EXPECT_EQ(MiddleColour(window().GetMenuBar()->FindItem(CmdNew)->GetBitmap()), 0x0000FFu);
   EXPECT_EQ(MiddleColour(window().GetMenuBar()->FindItem(CmdCheckForUpdates)->GetBitmap()),

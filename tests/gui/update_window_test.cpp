@@ -1,6 +1,8 @@
 // The update check from the window: the command's boxes for each answer of a server the test
 // runs, the busy state while it waits, and the start-up check's due rule.
 
+#include "gui/update_window.h"
+
 #include <dlfcn.h>
 #include <wx/timer.h>
 #include <wx/utils.h>
@@ -11,13 +13,10 @@
 
 #include "config/settings_file.h"
 #include "core/program_identity.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/commands.h"
 #include "gui/gtk_calls.h"
-#include "gui/update_window.h"
 #include "platform/system.h"
+#include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
 #include "tests/update/test_http_server.h"
 

@@ -20,14 +20,12 @@
 
 #include "app/start_up.h"
 #include "core/conversion_job.h"
-#include "settings/program_settings.h"
-// FreeImage.h defines _WINDOWS_, which sends the wx headers down their Windows path.
-#undef _WINDOWS_
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
 #include "gui/pictures.h"
 #include "gui/progress_window.h"
 #include "gui/theme_pictures.h"
+#include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
@@ -144,7 +142,7 @@ void WindowTest::Rebuild() {
     g_main_window->Destroy();
     Pump(20);
   }
-  window_ = new MainWindow;
+  window_ = new MainWindow(session_);
   window_->Finish();
   Pump(100);
 }

@@ -14,6 +14,8 @@
 
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/window_session.h"
+#include "settings/program_settings.h"
 #include "tests/support/temp_dir.h"
 
 /// Lets the event loop run for about `milliseconds`.
@@ -79,6 +81,8 @@ class WindowTest : public ::testing::Test {
   void Rebuild();
 
   TempDir dir_;
+  /// The window's state, kept across Rebuild() within a test.
+  WindowSession session_{g_settings};
   /// The texts of the message boxes shown so far, answered with `answer_`.
   std::vector<std::string> messages_;
   bool answer_ = true;

@@ -26,11 +26,15 @@ class OpenerStandIn {
  public:
   explicit OpenerStandIn(const TempDir& dir) : record_(dir.file("opened.txt")) {
     const std::string script = dir.file("xdg-open");
-    EXPECT_TRUE(
-        WriteFileBytes(script,
-                       "#!/bin/sh\n{ echo \"$1\"; grep -E '^Sig(Ign|Blk):' /proc/$$/status; "
-                       "echo \"Session: $(cut -d' ' -f6 /proc/$$/stat) $$\"; } > '" +
-                           record_ + ".part'\nmv '" + record_ + ".part' '" + record_ + "'\n"));
+    // Only builtins until the record is written: a shell blocks its signals around each fork,
+    // so a child reading /proc/$$/status could catch a mask the helper never had.
+    EXPECT_TRUE(WriteFileBytes(
+        script,
+        "#!/bin/sh\n{ echo \"$1\"\n"
+        "while IFS= read -r line; do case \"$line\" in Sig[IB][gl][nk]:*) echo \"$line\";; "
+        "esac; done < /proc/$$/status\n"
+        "read -r stat < /proc/$$/stat; set -- $stat; echo \"Session: $6 $$\"\n} > '" +
+            record_ + ".part'\nmv '" + record_ + ".part' '" + record_ + "'\n"));
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (dir.path().string() + ":" + saved_path_).c_str(), 1);

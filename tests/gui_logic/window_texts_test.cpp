@@ -1,0 +1,77 @@
+// What the window decides about a run, a search and the folder history without a widget: these
+// run without a display, so under the sanitizers too.
+
+#include <gtest/gtest.h>
+
+#include "core/conversion_job.h"
+#include "gui/converter_terms.h"
+#include "gui/output_history.h"
+#include "gui/run_messages.h"
+#include "settings/program_settings.h"
+#include "texts/language_table.h"
+
+TEST(OutputFolderHistory, NewestFirstWithoutCaseDuplicatesWithinTheLimit) {
+  ProgramSettings settings;
+  settings.advanced.out_folders_number = 3;
+  settings.file.recent_out_folders = "a\tb\tc";
+  EXPECT_TRUE(AddOutputFolderToHistory(settings, "B"));
+  EXPECT_EQ(settings.file.recent_out_folders, "B\ta\tc");
+  settings.file.recent_out_folders = "a\tb\tc";
+  EXPECT_TRUE(AddOutputFolderToHistory(settings, "d"));
+  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
+  EXPECT_FALSE(AddOutputFolderToHistory(settings, ""));
+  EXPECT_EQ(settings.file.recent_out_folders, "d\ta\tb");
+  EXPECT_EQ(HistoryEntry(" x \t y", 0), "x");
+  EXPECT_EQ(HistoryEntry(" x \t y", 1), "y");
+  EXPECT_EQ(HistoryEntry(" x \t y", 2), "");
+  EXPECT_EQ(FolderChecksum("/Data/Out/"), FolderChecksum("/data/out/"));
+  EXPECT_EQ(FolderChecksum("123456789"), 0xCBF43926u);  // the CRC-32 check value
+}
+
+TEST(ShortenPath, KeepsBothEndsAroundDots) {
+  EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 21),
+            "/home/use...ummer.psd");
+  EXPECT_EQ(ShortenPath("short.psd", 50), "short.psd");
+  EXPECT_EQ(ShortenPath("", 5), "");
+  // Characters, not bytes: a two-byte letter is never cut in half.
+  EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
+            "\xC3\xA4...\xC3\xA4");
+}
+
+TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
+  EXPECT_EQ(ConverterSearchTerm("Photoshop PSD!"), "photoshopps");
+  EXPECT_EQ(ConverterSearchTerm("PNG-8"), "png8");
+  EXPECT_EQ(
+      ConverterSearchPath(ConverterSearchTerm("Photoshop PSD!"), ConverterSearchTerm("PNG-8")),
+      "/find/photoshopps-png8/");
+  // Characters, not bytes, are counted: three two-byte letters still leave nine of the rest.
+  EXPECT_EQ(ConverterSearchTerm("\u00c4\u00d6\u00dcabcdefghijklm"), "abcdefghi");
+  EXPECT_EQ(ConverterSearchTerm("abcdefghijkl"), "abcdefghijkl");
+  EXPECT_EQ(ConverterSearchTerm("  --  "), "");
+}
+
+TEST(RunFaultText, EachFaultHasTheWarningOfItsCheck) {
+  BuildLanguageTable();
+  ProgramSettings settings;
+  ResetSettings(settings, true);
+  settings.watermark.font = "No Such Face";
+  settings.watermark.image = "/srv/mark.png";
+  ConversionJob job;
+  job.output_folder = "/missing/";
+  EXPECT_EQ(RunFaultText(RunFault::None, job, settings), "");
+  EXPECT_EQ(RunFaultText(RunFault::InvalidInputFile, job, settings),
+            GetText("Msg", "Empty input files"));
+  EXPECT_EQ(RunFaultText(RunFault::InvalidOutputFolder, job, settings),
+            FormatText(GetText("Msg", "Invalid output folder"), "/missing/"));
+  EXPECT_EQ(RunFaultText(RunFault::IncorrectOutputFolder, job, settings),
+            RunFaultText(RunFault::InvalidOutputFolder, job, settings));
+  EXPECT_EQ(RunFaultText(RunFault::InvalidWatermarkFont, job, settings),
+            FormatText(GetText("Msg", "Invalid watermark font"), "No Such Face"));
+  EXPECT_EQ(RunFaultText(RunFault::InvalidWatermarkImage, job, settings),
+            FormatText(GetText("Msg", "Invalid watermark image"), "/srv/mark.png"));
+  // The faults only a hand-edited settings file reaches share the general request to correct.
+  for (RunFault fault :
+       {RunFault::InvalidGamma, RunFault::InvalidBitDepth, RunFault::InvalidConversionType}) {
+    EXPECT_EQ(RunFaultText(fault, job, settings), GetText("Msg", "Empty extensions"));
+  }
+}
