@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decoder/blend_modes.h"
+#include "engine/image/byte_cursor.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ const LayerRect& ChannelSource(const LayerRecord& record, const LayerChannel& ch
 uint64_t InflatedBytes(std::span<const uint8_t> file, const LayeredDocument& document,
                        const LayerRecord& record, const LayerChannel& channel, int64_t rows) {
   if (channel.length < 2 || file.size() < 2 || channel.offset > file.size() - 2) return 0;
-  const unsigned compression = file[channel.offset] << 8 | file[channel.offset + 1];
+  const unsigned compression = BigEndian16(file.data() + channel.offset);
   if (compression != 2 && compression != 3) return 0;
   const LayerRect& source = ChannelSource(record, channel);
   const LayerRect canvas{0, 0, document.height, document.width};

@@ -233,7 +233,7 @@ void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
   if (layout.resolution.size < 16) return;
   const uint8_t* data = file.data() + layout.resolution.offset;
   const auto dots_per_metre = [](const uint8_t* field) {
-    const uint32_t fixed = static_cast<uint32_t>(BigEndian16(field)) << 16 | BigEndian16(field + 2);
+    const uint32_t fixed = BigEndian32(field);
     const double per_unit = fixed / 65536.0;
     const double metres = BigEndian16(field + 4) == 2 ? 0.01 : 0.0254;
     return static_cast<unsigned>(std::lround(per_unit / metres));
