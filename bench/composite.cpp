@@ -6,11 +6,7 @@
 //   bench_composite write FOLDER     writes layers10-rgb8.psd ... layers30-rgb16.psd
 //   bench_composite FILE [RUNS]      composites FILE RUNS times (default 3)
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/decoder/composite_bitmap.h"
-#include "engine/decoder/compositor.h"
-#include "engine/decoder/psd_layers.h"
+#include "decoder/composite_bitmap.h"
+#include "decoder/compositor.h"
+#include "decoder/psd_layers.h"
+#include "platform/mapped_file.h"
 #include "tests/support/psd_writer.h"
 
 namespace {
@@ -77,20 +74,6 @@ long PeakKib() {
   return usage.ru_maxrss;
 }
 
-// Maps a whole file read-only; empty when it cannot.
-std::span<const uint8_t> MapFile(const char* path) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  struct stat info {};
-  void* data = MAP_FAILED;
-  if (fstat(fd, &info) == 0 && info.st_size > 0) {
-    data = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  }
-  close(fd);
-  if (data == MAP_FAILED) return {};
-  return {static_cast<const uint8_t*>(data), static_cast<size_t>(info.st_size)};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,7 +92,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-  const std::span<const uint8_t> bytes = MapFile(argv[1]);
+  const MappedFile file(argv[1]);
+  const std::span<const uint8_t> bytes = file.bytes();
   if (bytes.empty()) return 1;
   std::vector<double> times;
   const double cpu_start = CpuSeconds();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/png_encoder.h"
+#include "engine/output/png_encoder.h"
 
 namespace {
 

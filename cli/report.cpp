@@ -6,7 +6,7 @@
 
 #include "cli/keywords.h"
 #include "core/program_identity.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
 #include "settings/program_settings.h"

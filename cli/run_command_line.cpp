@@ -5,7 +5,7 @@
 #include "cli/usage.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "platform/console.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "engine/formats.h"
-#include "engine/saving.h"
+#include "engine/output/formats.h"
+#include "engine/output/saving.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/conversion_job.h"
-#include "engine/watermark_font.h"
+#include "engine/steps/watermark_font.h"
 #include "settings/program_settings.h"
 
 /// What a run loads once before its first file and releases after its last.

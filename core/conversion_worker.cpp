@@ -5,7 +5,7 @@
 
 #include "core/conversion_run.h"
 #include "core/pipeline.h"
-#include "engine/decoder_spawn.h"
+#include "engine/isolation/decoder_stop.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 

@@ -2,15 +2,16 @@
 
 #include <string>
 
-#include "engine/colour.h"
-#include "engine/frame.h"
-#include "engine/loading.h"
-#include "engine/naming.h"
-#include "engine/normalise.h"
-#include "engine/psd_check.h"
-#include "engine/saving.h"
-#include "engine/transforms.h"
-#include "engine/watermark.h"
+#include "engine/image/memory_budget.h"
+#include "engine/isolation/decoder_stop.h"
+#include "engine/loading/loading.h"
+#include "engine/output/naming.h"
+#include "engine/output/saving.h"
+#include "engine/steps/colour.h"
+#include "engine/steps/frame.h"
+#include "engine/steps/normalise.h"
+#include "engine/steps/transforms.h"
+#include "engine/steps/watermark.h"
 #include "settings/program_settings.h"
 
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
@@ -40,7 +41,16 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = MakeGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = DrawFrame(std::move(image), settings);
-  image = DrawWatermark(std::move(image), settings, tokens, resources.watermark_font.get());
+  // A watermark picture is as untrusted as the input: it is decoded like a document, apart from
+  // the step that draws it.
+  Bitmap picture;
+  if (image && settings.watermark.do_watermark == ToValue(WatermarkType::Image)) {
+    picture = LoadWatermarkImage(settings.watermark.image);
+    // A stopped run's file is not saved without the watermark its decode was cut short of.
+    if (!picture && DecodersStopped()) image = {};
+  }
+  image = DrawWatermark(std::move(image), settings, tokens,
+                        {resources.watermark_font.get(), picture.get()});
   image = ConvertToTargetDepth(std::move(image), job.output_format, output_bpp);
 
   const bool keep_subfolders = settings.advanced.keep_subfolders == 1;

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "engine/formats.h"
-#include "engine/saving.h"
+#include "engine/output/formats.h"
+#include "engine/output/saving.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "core/conversion_run.h"
 #include "core/run_checks.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/output_history.h"

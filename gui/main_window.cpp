@@ -15,7 +15,7 @@
 
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "gui/about_window.h"
 #include "gui/commands.h"
 #include "gui/conversion_run.h"

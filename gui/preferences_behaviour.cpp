@@ -11,7 +11,7 @@
 #include <wx/textctrl.h>
 
 #include "config/settings_file.h"
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "gui/commands.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"

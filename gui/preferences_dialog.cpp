@@ -23,8 +23,8 @@
 #include <cmath>
 
 #include "core/program_identity.h"
-#include "engine/formats.h"
-#include "engine/hex_colour.h"
+#include "engine/output/formats.h"
+#include "engine/steps/hex_colour.h"
 #include "gui/gtk_calls.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"

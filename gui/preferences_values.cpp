@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "platform/text.h"
 
 namespace {

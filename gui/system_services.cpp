@@ -7,7 +7,7 @@
 #include <wx/msgdlg.h>
 
 #include "core/program_identity.h"
-#include "engine/formats.h"
+#include "gui/input_file_filter.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/window_session.h"

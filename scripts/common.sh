@@ -12,6 +12,7 @@ QUORVIX_PACKAGES=(
   liblcms2-dev
   libgtest-dev xvfb xauth pngcheck x11-utils libx11-dev libxtst-dev clang-format
   openbox dbus at-spi2-core python3-pyatspi xdotool imagemagick
+  clang libclang-rt-dev
   dpkg-dev lintian desktop-file-utils appstream bash-completion
 )
 

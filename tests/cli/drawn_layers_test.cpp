@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 #include "tests/cli/run_quorvix.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "tests/core/documents.h"
 
 using AddInputFileTest = JobTest;

@@ -14,7 +14,7 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
-#include "engine/decoder_spawn.h"
+#include "engine/isolation/decoder_stop.h"
 #include "platform/system.h"
 #include "tests/core/documents.h"
 #include "tests/support/image_bitmaps.h"

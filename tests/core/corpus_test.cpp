@@ -17,8 +17,8 @@
 
 #include "core/conversion_job.h"
 #include "core/pipeline.h"
-#include "engine/loading.h"
-#include "engine/psd_check.h"
+#include "engine/loading/loading.h"
+#include "engine/psd/psd_check.h"
 #include "settings/program_settings.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"

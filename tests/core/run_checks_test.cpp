@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "tests/core/documents.h"
 
 using RunChecksTest = JobTest;

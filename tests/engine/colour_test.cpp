@@ -1,8 +1,8 @@
-#include "engine/colour.h"
+#include "engine/steps/colour.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/saving.h"
+#include "engine/output/saving.h"
 #include "tests/support/image_bitmaps.h"
 
 namespace {

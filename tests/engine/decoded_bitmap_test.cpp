@@ -1,4 +1,4 @@
-#include "engine/decoded_bitmap.h"
+#include "engine/isolation/decoded_bitmap.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

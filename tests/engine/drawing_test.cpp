@@ -1,4 +1,4 @@
-#include "engine/drawing.h"
+#include "engine/draw/drawing.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 
 namespace drawn {
 

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/isolated_decode.h"
-#include "engine/loading.h"
-#include "engine/normalise.h"
-#include "engine/psd_check.h"
-#include "engine/psd_transparency.h"
+#include "engine/image/sample_depth.h"
+#include "engine/isolation/isolated_decode.h"
+#include "engine/loading/loading.h"
+#include "engine/psd/psd_check.h"
+#include "engine/psd/psd_transparency.h"
+#include "tests/support/icc_profiles.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
@@ -36,70 +37,6 @@ bool Transparent(const PsdSpec& spec) {
 uint32_t MatteAgainstWhite(uint32_t c, uint32_t a, uint32_t full) {
   const double alpha = static_cast<double>(a) / full;
   return static_cast<uint32_t>(std::lround(c * alpha + full * (1.0 - alpha)));
-}
-
-// The sRGB encoding of linear light, straight from its definition, in 8-bit levels.
-double SrgbLevel(double linear) {
-  linear = std::clamp(linear, 0.0, 1.0);
-  const double encoded =
-      linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-  return encoded * 255;
-}
-
-// CIE lightness to sRGB levels (D50 white to sRGB white, a grey stays grey).
-double LightnessToSrgbLevel(double lightness) {
-  const double f = (lightness + 16) / 116;
-  const double y = lightness > 8 ? f * f * f : lightness / 903.3;
-  return SrgbLevel(y);
-}
-
-void AppendBig(std::string& out, uint32_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-// A CMYK input profile with a Lab lookup table (lut8, 2 grid points): the lightness follows the
-// cyan ink alone, L* = 100 x cyan, so paper is black and full cyan is white. Nothing like what a
-// naive conversion makes of the same samples.
-std::string CyanLightnessProfile() {
-  std::string lut = "mft1";
-  AppendBig(lut, 0, 4);
-  lut += std::string{4, 3, 2, 0};  // in and out channels, grid points, padding
-  for (int i = 0; i < 9; ++i) AppendBig(lut, i % 4 == 0 ? 0x10000 : 0, 4);  // identity matrix
-  for (int channel = 0; channel < 4; ++channel) {
-    for (int i = 0; i < 256; ++i) lut.push_back(static_cast<char>(i));
-  }
-  for (int corner = 0; corner < 16; ++corner) {
-    const bool cyan = corner & 8;  // the first input channel varies slowest
-    lut += std::string{static_cast<char>(cyan ? 255 : 0), static_cast<char>(128),
-                       static_cast<char>(128)};
-  }
-  for (int channel = 0; channel < 3; ++channel) {
-    for (int i = 0; i < 256; ++i) lut.push_back(static_cast<char>(i));
-  }
-  std::string white = "XYZ ";
-  AppendBig(white, 0, 4);
-  for (uint32_t value : {0xF6D6u, 0x10000u, 0xD32Du}) AppendBig(white, value, 4);  // D50
-
-  const uint32_t table_end = 128 + 4 + 2 * 12;
-  std::string profile;
-  AppendBig(profile, static_cast<uint32_t>(table_end + lut.size() + white.size()), 4);
-  AppendBig(profile, 0, 4);
-  AppendBig(profile, 0x02100000, 4);
-  profile += "scnrCMYKLab ";
-  profile.append(12, '\0');
-  profile += "acsp";
-  profile.append(24, '\0');
-  AppendBig(profile, 0, 4);  // perceptual
-  for (uint32_t value : {0xF6D6u, 0x10000u, 0xD32Du}) AppendBig(profile, value, 4);
-  profile.append(128 - profile.size(), '\0');
-  AppendBig(profile, 2, 4);
-  profile += "A2B0";
-  AppendBig(profile, table_end, 4);
-  AppendBig(profile, static_cast<uint32_t>(lut.size()), 4);
-  profile += "wtpt";
-  AppendBig(profile, static_cast<uint32_t>(table_end + lut.size()), 4);
-  AppendBig(profile, static_cast<uint32_t>(white.size()), 4);
-  return profile + lut + white;
 }
 
 // A 3 x 1 CMYK document whose cyan ink is 0, 50% and 100% across, no other ink. Photoshop stores

@@ -1,4 +1,4 @@
-#include "engine/file_stream.h"
+#include "engine/image/file_stream.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -102,19 +102,6 @@ TEST_F(FormatsTest, AcceptsPathsByLowerCasedExtension) {
   EXPECT_FALSE(IsAcceptedInputPath("/in.psd/noextension"));
   EXPECT_FALSE(IsAcceptedInputPath("/in/picture.psd.png"));
   EXPECT_FALSE(IsAcceptedInputPath(""));
-}
-
-TEST_F(FormatsTest, InputFilterHasAllSupportedOnePerDescriptionAndAllFiles) {
-  EXPECT_EQ(BuildInputFileFilter("All Supported Files", "All Files"),
-            "All Supported Files|*.psd|Adobe Photoshop File|*.psd|All Files (*.*)|*.*");
-}
-
-TEST_F(FormatsTest, InputFilterJoinsExtensionsOfOneDescription) {
-  g_process.input_format_keys = {"tiff", "psd"};
-  RebuildAcceptedExtensions();
-  EXPECT_EQ(BuildInputFileFilter("Any", "Every"),
-            "Any|*.tiff;*.tif;*.psd|Tagged Image File Format|*.tif;*.tiff|"
-            "Adobe Photoshop File|*.psd|Every (*.*)|*.*");
 }
 
 TEST_F(FormatsTest, OutputKeyValidityIsExactAndLimitedToTheOfferedKeys) {

@@ -1,4 +1,4 @@
-#include "engine/frame.h"
+#include "engine/steps/frame.h"
 
 #include <gtest/gtest.h>
 

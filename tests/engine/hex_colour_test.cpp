@@ -1,8 +1,8 @@
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 
 TEST(ParseHexColour, ReadsSixDigitsWithRedInTheLowByte) {
   EXPECT_EQ(ParseHexColour("FF8000"), 0x0080FFu);

@@ -20,11 +20,14 @@
 #include <string>
 #include <thread>
 
-#include "engine/isolated_decode.h"
-#include "engine/loading.h"
-#include "engine/psd_check.h"
+#include "engine/image/memory_budget.h"
+#include "engine/isolation/isolated_decode.h"
+#include "engine/loading/loading.h"
+#include "engine/psd/psd_check.h"
+#include "tests/engine/layer_documents.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/large_documents.h"
+#include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -160,5 +163,49 @@ TEST_P(ManyEmptyLayers, ConvertOverALargeCanvas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, ManyEmptyLayers, ::testing::Values(2000u, 10000u));
+
+TEST(RebuildTimeLimit, FollowsThePlannedWorkWithinWhatTheCanvasAllows) {
+  const std::string bytes = EmptyLayersDocument(19999, 10000, 10000);
+  const std::optional<PsdLayout> layout =
+      CheckPsdStructure(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0);
+  ASSERT_TRUE(layout);
+  ASSERT_TRUE(layout->RebuildsFromLayers());
+  // Two passes over the canvas's samples (RGBA) are all this document asks for: it gets a
+  // minute, where its canvas alone gave it minutes.
+  const uint64_t passes = 2ull * 4 * 10000 * 10000;
+  EXPECT_LE(RebuildTimeLimit(*layout, passes), std::chrono::seconds(60));
+  EXPECT_GT(RebuildTimeLimit(*layout), std::chrono::seconds(300));
+  EXPECT_LT(RebuildTimeLimit(*layout, passes), RebuildTimeLimit(*layout, 4 * passes));
+  // However much work a decoder claims, the canvas's bound holds.
+  EXPECT_EQ(RebuildTimeLimit(*layout, UINT64_MAX / 2), RebuildTimeLimit(*layout));
+}
+
+TEST(RebuildBands, TheBandHeightTravelsToTheDecoderProcess) {
+  // Bands are the compositor's own business (tests/decoder/); here, that the height given reaches
+  // the decoder: one it refuses fails the load, one it takes gives the same picture.
+  TempDir dir;
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 13, 11);
+  PsdLayer layer = SolidLayer(spec, {-1, 2, 12, 13}, {0, 0, 0}, 0.75);
+  for (PsdLayer::Channel& channel : layer.channels) {
+    channel.plane = PsdLayerPlane(11, 13, 8, [&](uint32_t x, uint32_t y) {
+      return static_cast<uint32_t>(x * 17 + y * 29 + (channel.id + 1) * 40) & 0xFF;
+    });
+  }
+  spec.layers.push_back(layer);
+  const std::string path = dir.file("doc.psd");
+  ASSERT_TRUE(WritePsdFile(path, spec));
+  const Bitmap whole = LoadInputImage(path);
+  SetRebuildBandRowsForTesting(int64_t{1} << 40);
+  const Bitmap refused = LoadInputImage(path);
+  SetRebuildBandRowsForTesting(3);
+  const Bitmap banded = LoadInputImage(path);
+  SetRebuildBandRowsForTesting(0);
+  ASSERT_TRUE(whole);
+  EXPECT_FALSE(refused);
+  ASSERT_TRUE(banded);
+  const PictureDifference difference = ComparePictures(whole, banded);
+  EXPECT_TRUE(difference.same_size);
+  EXPECT_EQ(difference.psnr, IdenticalPsnr);
+}
 
 }  // namespace

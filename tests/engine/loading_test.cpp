@@ -1,4 +1,4 @@
-#include "engine/loading.h"
+#include "engine/loading/loading.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/psd_channels.h"
-#include "engine/psd_check.h"
+#include "engine/psd/psd_channels.h"
+#include "engine/psd/psd_check.h"
+#include "platform/mapped_file.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/naming.h"
+#include "engine/output/naming.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/normalise.h"
+#include "engine/steps/normalise.h"
 
 #include <gtest/gtest.h>
 

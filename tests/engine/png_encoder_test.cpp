@@ -1,4 +1,4 @@
-#include "engine/png_encoder.h"
+#include "engine/output/png_encoder.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

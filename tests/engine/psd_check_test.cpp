@@ -1,4 +1,4 @@
-#include "engine/psd_check.h"
+#include "engine/psd/psd_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/psd_channels.h"
+#include "engine/image/memory_budget.h"
+#include "engine/psd/packbits.h"
+#include "engine/psd/psd_channels.h"
 #include "tests/support/psd_writer.h"
 
 namespace {
@@ -267,6 +269,25 @@ TEST(UnpackBitsRow, ReadsBackWhatTheWriterPacks) {
   EXPECT_FALSE(UnpackBitsRow(Bytes(packed), short_row));
 }
 
+TEST(UnpackBitsRow, TakesLiteralsRepeatsAndTheNoOpHeader) {
+  // A literal of two, the no-op -128, a repeat of three 9s, a literal of one.
+  const std::vector<uint8_t> packed = {0x01, 'a', 'b', 0x80, 0xFE, 9, 0x00, 'z'};
+  std::vector<uint8_t> out(6);
+  ASSERT_TRUE(UnpackBitsRow(packed, out));
+  EXPECT_EQ(out, (std::vector<uint8_t>{'a', 'b', 9, 9, 9, 'z'}));
+  EXPECT_TRUE(PackedRowFits(packed, 6));
+  // A repeat header whose byte is missing, and a repeat longer than what is left of the row.
+  const std::vector<uint8_t> missing = {0x01, 'a', 'b', 0xFE};
+  const std::vector<uint8_t> overrun = {0x01, 'a', 'b', 0xFE, 9};
+  EXPECT_FALSE(UnpackBitsRow(missing, out));
+  EXPECT_FALSE(PackedRowFits(missing, 6));
+  std::vector<uint8_t> four(4);
+  EXPECT_FALSE(UnpackBitsRow(overrun, four));
+  EXPECT_FALSE(PackedRowFits(overrun, 4));
+  // Bytes after a complete row are left alone.
+  EXPECT_TRUE(PackedRowFits(overrun, 2));
+}
+
 TEST(ReadPsdChannel, ReadsEachPlaneRawAndPacked) {
   for (PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
     for (uint16_t version : {1, 2}) {
@@ -297,6 +318,32 @@ TEST(ReadPsdChannel, RefusesDamagedPackedRows) {
   ASSERT_TRUE(Check(damaged));
   EXPECT_TRUE(ReadPsdChannel(Bytes(damaged), *layout, 0));
   EXPECT_FALSE(ReadPsdChannel(Bytes(damaged), *layout, 1));
+}
+
+TEST(PackedRowsFit, WalksEveryRowOfTheMergedImage) {
+  for (const uint16_t version : {1, 2}) {
+    PsdOffsets offsets;
+    PsdSpec spec = Gradient(PsdMode::Rgb, 8, 300, 4, 3, PsdCompression::Rle);
+    spec.version = version;
+    const std::string bytes = WritePsd(spec, &offsets);
+    const std::optional<PsdLayout> layout = Check(bytes);
+    ASSERT_TRUE(layout);
+    EXPECT_TRUE(PackedRowsFit(Bytes(bytes), *layout));
+    // The last row of the last channel ends one byte short: its final run asks for more.
+    std::string short_row = bytes.substr(0, bytes.size() - 1);
+    const size_t count_bytes = version == 2 ? 4 : 2;
+    const size_t last_count = offsets.rle_counts + (3 * 4 - 1) * count_bytes;
+    const std::string count = bytes.substr(last_count, count_bytes);
+    uint64_t value = 0;
+    for (const char byte : count) value = value << 8 | static_cast<uint8_t>(byte);
+    PutBigEndian(short_row, last_count, value - 1, count_bytes);
+    const std::optional<PsdLayout> cut = Check(short_row);
+    ASSERT_TRUE(cut);
+    EXPECT_FALSE(PackedRowsFit(Bytes(short_row), *cut));
+  }
+  // A raw merged image has no packed rows to walk.
+  const std::string raw = WritePsd(Gradient(PsdMode::Rgb, 8, 30, 4, 3, PsdCompression::Raw));
+  EXPECT_TRUE(PackedRowsFit(Bytes(raw), *Check(raw)));
 }
 
 }  // namespace

@@ -11,10 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "engine/decoder_spawn.h"
-#include "engine/isolated_decode.h"
-#include "engine/loading.h"
-#include "engine/pixel_memory.h"
+#include "engine/isolation/decoder_faults.h"
+#include "engine/isolation/decoder_spawn.h"
+#include "engine/isolation/isolated_decode.h"
+#include "engine/isolation/pixel_memory.h"
+#include "engine/loading/loading.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -81,6 +82,16 @@ TEST_F(IsolatedDecode, GarbageFromTheDecoderFailsTheFile) {
   EXPECT_FALSE(LoadInputImage(path_));
 }
 
+TEST_F(IsolatedDecode, ASanitizerReportInTheDecoderEndsTheProgramWhereSanitizersAreOn) {
+  UseFakeDecoder("sanitizer");
+  if (DecoderSanitizersChecked) {
+    // It must not pass as a damaged file's clean failure.
+    EXPECT_DEATH(LoadInputImage(path_), "fake decoder: a sanitizer report");
+  } else {
+    EXPECT_FALSE(LoadInputImage(path_));
+  }
+}
+
 TEST_F(IsolatedDecode, AMissingDecoderFailsTheFile) {
   SetPsdDecoderFolder(dir_.folder());
   EXPECT_FALSE(LoadInputImage(path_));
@@ -123,9 +134,19 @@ TEST_F(IsolatedDecode, RowsComeDownThePipeWhereTheDecodersMemoryCannotBeRead) {
             0);
 }
 
+TEST_F(IsolatedDecode, ARowThatRunsShortIsRefusedBeforeTheDecoderReadsPastIt) {
+  // The first row claims two bytes: its run header asks for a whole row of literal bytes, and
+  // FreeImage would read on past the row's two. With the sanitizers on, that read ends the program.
+  std::string bytes = good_;
+  PutBigEndian(bytes, offsets_.rle_counts, 2, 2);
+  EXPECT_FALSE(LoadBytes(bytes));
+  EXPECT_TRUE(LoadBytes(good_));
+}
+
 TEST_F(IsolatedDecode, ScrambledPackedRowsNeverTakeTheProcessDown) {
-  // Damage inside the packed rows passes the structure check and reaches the decoder; whatever it
-  // makes of them, this process only ever sees a bitmap of the declared size or nothing.
+  // Damage inside the packed rows passes the structure check and reaches the decoder process, which
+  // refuses rows that do not unpack within their bytes and hands the rest to FreeImage; whatever
+  // comes of them, this process only ever sees a bitmap of the declared size or nothing.
   std::mt19937 random(7);
   for (int round = 0; round < 8; ++round) {
     std::string bytes = good_;

@@ -1,4 +1,4 @@
-#include "engine/saving.h"
+#include "engine/output/saving.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats.h"
+#include "engine/output/formats.h"
 #include "settings/program_settings.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"

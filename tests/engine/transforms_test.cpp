@@ -1,4 +1,4 @@
-#include "engine/transforms.h"
+#include "engine/steps/transforms.h"
 
 #include <gtest/gtest.h>
 

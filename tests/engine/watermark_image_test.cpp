@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "engine/drawing.h"
-#include "engine/image_header.h"
-#include "engine/loading.h"
+#include "engine/draw/drawing.h"
+#include "engine/image/image_header.h"
+#include "engine/loading/loading.h"
 #include "tests/engine/drawn_layer_support.h"
 #include "tests/support/psd_writer.h"
 #include "tests/support/temp_dir.h"

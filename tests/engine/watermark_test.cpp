@@ -1,14 +1,14 @@
-#include "engine/watermark.h"
+#include "engine/steps/watermark.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <set>
 
-#include "engine/image_watermark.h"
-#include "engine/text_watermark.h"
+#include "engine/steps/image_watermark.h"
+#include "engine/steps/text_watermark.h"
+#include "engine/steps/watermark_placement.h"
 #include "tests/engine/drawn_layer_support.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -416,14 +416,11 @@ TEST(PlaceWatermark, RotationTurnsTheLayerWithTransparentCorners) {
 }
 
 TEST(DrawImageLayer, AppliesOpacityAndGreyscale) {
-  TempDir dir;
-  Bitmap file = drawn::Uniform(6, 4, 32, {200, 100, 50, 255});
-  drawn::Put(file.get(), 0, 0, {200, 100, 50, 0});
-  ASSERT_TRUE(FreeImage_Save(FIF_PNG, file.get(), dir.file("mark.png").c_str(), 0));
+  Bitmap picture = drawn::Uniform(6, 4, 32, {200, 100, 50, 255});
+  drawn::Put(picture.get(), 0, 0, {200, 100, 50, 0});
   WatermarkSettings watermark;
-  watermark.image = dir.file("mark.png");
   watermark.image_opacity = 128;
-  const Bitmap layer = DrawImageLayer(watermark);
+  const Bitmap layer = DrawImageLayer(picture.get(), watermark);
   ASSERT_TRUE(layer);
   EXPECT_EQ(FreeImage_GetWidth(layer.get()), 6u);
   EXPECT_EQ(FreeImage_GetHeight(layer.get()), 4u);
@@ -434,35 +431,29 @@ TEST(DrawImageLayer, AppliesOpacityAndGreyscale) {
   watermark.image_greyscale = 1;
   watermark.image_opacity = 255;
   const int grey = (77 * 200 + 150 * 100 + 29 * 50) >> 8;
-  EXPECT_EQ(At(DrawImageLayer(watermark), 3, 2), (Rgba{grey, grey, grey, 255}));
+  EXPECT_EQ(At(DrawImageLayer(picture.get(), watermark), 3, 2), (Rgba{grey, grey, grey, 255}));
 
-  watermark.image = dir.file("missing.png");
-  EXPECT_FALSE(DrawImageLayer(watermark));
+  EXPECT_FALSE(DrawImageLayer(nullptr, watermark));
 }
 
 TEST(DrawWatermark, ImageWatermarkIsCompositedOverThe24BitImage) {
-  TempDir dir;
   const Bitmap mark = drawn::Uniform(20, 10, 24, Red);
-  ASSERT_TRUE(FreeImage_Save(FIF_BMP, mark.get(), dir.file("mark.bmp").c_str(), 0));
-  ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
-  settings.watermark.image = dir.file("mark.bmp");
+  const ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 10, 10);
   const Bitmap placed = DrawWatermark(drawn::Uniform(100, 50, 32, {0, 0, 0, 100}), settings,
-                                      HolidayTokens(), nullptr);
+                                      HolidayTokens(), {nullptr, mark.get()});
   ASSERT_TRUE(placed);
   EXPECT_EQ(FreeImage_GetBPP(placed.get()), 24u);
   EXPECT_EQ(ChangedBox(placed, Black), (Box{70, 30, 89, 39}));
 
-  // A watermark image that cannot be read leaves the image, now in 24 bits.
-  settings.watermark.image = dir.file("none.png");
+  // Without a picture (one that could not be decoded) the image stays, now in 24 bits.
   const Bitmap unchanged =
-      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), settings, HolidayTokens(), nullptr);
+      DrawWatermark(drawn::Uniform(10, 10, 32, {0, 0, 0, 100}), settings, HolidayTokens(), {});
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(FreeImage_GetBPP(unchanged.get()), 24u);
   EXPECT_EQ(ChangedBox(unchanged, Black), Box{});
 }
 
 TEST(DrawWatermark, ImageWatermarkMatchesTheGoldenImage) {
-  TempDir dir;
   Bitmap mark = drawn::Uniform(40, 30, 32, {0, 0, 0, 0});
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40; ++x) {
@@ -470,13 +461,11 @@ TEST(DrawWatermark, ImageWatermarkMatchesTheGoldenImage) {
       if (dx * dx + dy * dy <= 14 * 14) drawn::Put(mark.get(), x, y, {255, 220, 0, 255});
       if (std::abs(dx) < 3) drawn::Put(mark.get(), x, y, {0, 0, 160, 255});
     }
-  ASSERT_TRUE(FreeImage_Save(FIF_PNG, mark.get(), dir.file("mark.png").c_str(), 0));
   ProgramSettings settings = ImageWatermarkAt(Position::BottomRight, 8, 6);
-  settings.watermark.image = dir.file("mark.png");
   settings.watermark.image_opacity = 190;
   settings.watermark.image_rotation = 20;
   EXPECT_TRUE(drawn::MatchesGolden(
-      DrawWatermark(drawn::Backdrop(120, 80), settings, HolidayTokens(), nullptr),
+      DrawWatermark(drawn::Backdrop(120, 80), settings, HolidayTokens(), {nullptr, mark.get()}),
       "image_watermark"));
 }
 
@@ -488,7 +477,7 @@ TEST(DrawWatermark, TextNeedsAFont) {
   settings.watermark.text_position = ToValue(Position::TopLeft);
 
   const Bitmap bare =
-      DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), settings, HolidayTokens(), nullptr);
+      DrawWatermark(drawn::Uniform(80, 60, 32, {9, 9, 9, 255}), settings, HolidayTokens(), {});
   ASSERT_TRUE(bare);
   EXPECT_EQ(FreeImage_GetBPP(bare.get()), 24u);
   EXPECT_EQ(ChangedBox(bare, {9, 9, 9, 255}), Box{});
@@ -496,7 +485,7 @@ TEST(DrawWatermark, TextNeedsAFont) {
   const WatermarkFont font = LoadWatermarkFont(settings);
   ASSERT_TRUE(font);
   const Bitmap marked = DrawWatermark(drawn::Uniform(80, 60, 24, {9, 9, 9, 255}), settings,
-                                      HolidayTokens(), font.get());
+                                      HolidayTokens(), {font.get(), nullptr});
   const Box box = ChangedBox(marked, {9, 9, 9, 255});
   EXPECT_EQ(box.left, 10);
   EXPECT_EQ(box.top, 10);

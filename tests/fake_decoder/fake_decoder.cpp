@@ -1,7 +1,8 @@
 // A stand-in for quorvix-psd-decoder that misbehaves on purpose, for the tests of how the program
-// copes with its decoder: built once per misbehaviour (FAKE_DECODER_CRASH, _HANG or _GARBAGE),
-// each under the decoder's name in a folder of its own. It starts as the real decoder does
-// (tied to the program, no core dump), so a test of those start-up rules sees the real ones.
+// copes with its decoder: built once per misbehaviour (FAKE_DECODER_CRASH, _HANG, _GARBAGE or
+// _SANITIZER), each under the decoder's name in a folder of its own. It starts as the real
+// decoder does (tied to the program, no core dump), so a test of those start-up rules sees the
+// real ones.
 
 #include <signal.h>
 #include <unistd.h>
@@ -10,8 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/decoder/decoder_process.h"
-#include "engine/decoder_protocol.h"
+#include "decoder/decoder_process.h"
+#include "engine/isolation/decoder_protocol.h"
 
 namespace {
 
@@ -43,7 +44,13 @@ int main(int argc, char** argv) {
   // Starts like a record, then is none.
   const char garbage[] = "QVXBMP1\0 this is not a bitmap record";
   return write(DecoderRecordFd, garbage, sizeof garbage) > 0 ? 0 : 3;
+#elif defined(FAKE_DECODER_SANITIZER)
+  // Ends as a decoder built with the sanitizers ends on a report.
+  const char report[] = "fake decoder: a sanitizer report\n";
+  const ssize_t written = write(STDERR_FILENO, report, sizeof report - 1);
+  (void)written;
+  return DecoderSanitizerReport;
 #else
-#error "Build with FAKE_DECODER_CRASH, FAKE_DECODER_HANG or FAKE_DECODER_GARBAGE"
+#error "Build with FAKE_DECODER_CRASH, FAKE_DECODER_HANG, FAKE_DECODER_GARBAGE or _SANITIZER"
 #endif
 }

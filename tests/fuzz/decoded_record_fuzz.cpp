@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/decoded_bitmap.h"
+#include "engine/isolation/decoded_bitmap.h"
 
 namespace {
 // A pipe holds this much without a reader, so the whole input can be written before reading.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/image_header.h"
+#include "engine/image/image_header.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/psd_channels.h"
-#include "engine/psd_check.h"
-#include "engine/psd_transparency.h"
+#include "engine/psd/psd_channels.h"
+#include "engine/psd/psd_check.h"
+#include "engine/psd/psd_transparency.h"
 
 namespace {
 // Enough for any document a small input can describe, small enough to keep runs fast.

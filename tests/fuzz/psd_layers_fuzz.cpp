@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/decoder/composite_bitmap.h"
-#include "engine/decoder/compositor.h"
-#include "engine/decoder/psd_layers.h"
-#include "engine/decoder/vector_mask.h"
+#include "decoder/composite_bitmap.h"
+#include "decoder/compositor.h"
+#include "decoder/psd_layers.h"
+#include "decoder/vector_mask.h"
 
 namespace {
 // The canvas is the compositor's own work: keep it small so a slow input shows a real fault.

@@ -22,7 +22,7 @@
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"
 // The decoders of the tests come from the engine: its header goes after every window header.
-#include "engine/isolated_decode.h"
+#include "engine/isolation/isolated_decode.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "gui/commands.h"
 #include "gui/preferences_dialog.h"
 #include "settings/program_settings.h"

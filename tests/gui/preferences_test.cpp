@@ -21,7 +21,7 @@
 #include <map>
 
 #include "config/settings_file.h"
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 #include "gui/commands.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"

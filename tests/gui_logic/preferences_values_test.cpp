@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/hex_colour.h"
+#include "engine/steps/hex_colour.h"
 
 TEST(ColourText, RoundTripsThroughTheSettingsParser) {
   for (const char* text : {"000000", "FF8000", "0A0B0C", "FFFFFF", "804000"}) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/bitmap.h"
+#include "engine/image/bitmap.h"
 
 /// One pixel in 16 bits per channel: 8-bit values are scaled by 257, greys fill all three colours
 /// and images without alpha read as opaque.

@@ -1,0 +1,408 @@
+#include "decoder/compositor.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "decoder/blend_modes.h"
+#include "decoder/vector_mask.h"
+
+namespace {
+
+// Where a layer or group covers: its alpha before opacity, which layers clipped to it take on.
+struct Shape {
+  LayerRect region;
+  std::vector<float> values;
+
+  float At(int64_t x, int64_t y) const {
+    if (y < region.top || y >= region.bottom || x < region.left || x >= region.right) return 0;
+    return values[static_cast<size_t>((y - region.top) * region.Width() + (x - region.left))];
+  }
+};
+
+// A picture in work over `region`, in memory someone else owns: the canvas, a band of it, a
+// group's buffer or the layer in work.
+struct Pixels {
+  LayerRect region;
+  int colours = 3;
+  float* samples = nullptr;
+
+  int Stride() const { return colours + 1; }
+  float* At(int64_t x, int64_t y) const {
+    return samples + ((y - region.top) * region.Width() + (x - region.left)) * Stride();
+  }
+};
+
+struct Context {
+  std::span<const uint8_t> file;
+  const LayeredDocument& document;
+  // Scratch memory used again by every layer, and a buffer per nesting depth used again by every
+  // group at that depth: fresh pages cost a fault each, which on a 12-megapixel layer is most of
+  // the work.
+  FloatBuffer layer;
+  std::vector<float> mask;
+  std::array<FloatBuffer, MaxGroupDepth> groups;
+};
+
+// The layer's mask over `region` (1 where it lets everything through) multiplied into `alpha`,
+// one value every `stride` floats.
+bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mask, int16_t id,
+               const LayerRect& region, float* alpha, size_t stride) {
+  const LayerChannel* channel = record.Channel(id);
+  if (!mask.present || mask.disabled || !channel) return true;
+  std::vector<float>& values = context.mask;
+  values.assign(LayerArea(region), mask.default_colour / 255.0f);
+  if (!DecodeLayerChannel(context.file, context.document, *channel, mask.rect, region,
+                          values.data())) {
+    return false;
+  }
+  for (size_t i = 0; i < values.size(); ++i) alpha[i * stride] *= std::clamp(values[i], 0.0f, 1.0f);
+  return true;
+}
+
+bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region, float* alpha,
+                size_t stride) {
+  if (record.vector_mask.present &&
+      ApplyVectorMask(context.file, context.document, record.vector_mask, region, alpha, stride)) {
+    // The path is drawn here: a mask channel that only renders it gives way, and the user's own
+    // mask (the real one when both are stored) shapes the layer too.
+    if (record.real_mask.present) {
+      return ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha,
+                       stride);
+    }
+    if (record.mask.rendered) return true;
+    return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
+  }
+  // Without the path, the stored channels are all there is: with a vector mask too, the user's
+  // own mask is the "real" one and the plain mask channel holds the vector mask drawn as pixels.
+  if (record.real_mask.present &&
+      !ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha, stride)) {
+    return false;
+  }
+  return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
+}
+
+// Source-over with blending, W3C: cs' = (1 - ab) cs + ab B(cb, cs), then
+// co = as cs' + (1 - as) ab cb and ao = as + ab (1 - as), colour kept straight.
+void BlendOnto(const Pixels& source, const Pixels& target, BlendMode mode, float opacity,
+               const Shape* clip) {
+  const int colours = target.colours;
+  const int stride = target.Stride();
+  const bool separable = IsSeparable(mode);
+  const LayerRect& region = source.region;
+  const float* from = source.samples;
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    float* to = target.At(region.left, y);
+    for (int64_t x = region.left; x < region.right; ++x, from += stride, to += stride) {
+      float as = std::clamp(from[colours], 0.0f, 1.0f) * opacity;
+      if (clip) as *= clip->At(x, y);
+      if (as <= 0) continue;
+      const float ab = to[colours];
+      if (mode == BlendMode::Normal) {
+        // Most pixels of most layers: the source covers, or the backdrop is opaque.
+        if (as >= 1) {
+          std::copy(from, from + colours, to);
+          to[colours] = 1;
+          continue;
+        }
+        if (ab >= 1) {
+          for (int c = 0; c < colours; ++c) to[c] += as * (from[c] - to[c]);
+          continue;
+        }
+      }
+      const float ao = as + ab * (1 - as);
+      float mixed[4];
+      if (mode == BlendMode::Normal || ab <= 0) {
+        std::copy(from, from + colours, mixed);
+      } else {
+        if (separable) {
+          for (int c = 0; c < colours; ++c) mixed[c] = BlendChannel(mode, to[c], from[c]);
+        } else {
+          BlendColour(mode, to, from, mixed, colours);
+        }
+        for (int c = 0; c < colours; ++c) mixed[c] = (1 - ab) * from[c] + ab * mixed[c];
+      }
+      for (int c = 0; c < colours; ++c) to[c] = (as * mixed[c] + (1 - as) * ab * to[c]) / ao;
+      to[colours] = ao;
+    }
+  }
+}
+
+bool AnyAboveZero(const float* values, size_t count, size_t stride) {
+  for (size_t i = 0; i < count; ++i) {
+    if (values[i * stride] > 0) return true;
+  }
+  return false;
+}
+
+// Draws one pixel layer; `shape`, when given, receives where it covers for the layers clipped
+// to it. Its transparency and masks come first: where nothing shows, its colours are never
+// decoded.
+bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target, const Shape* clip,
+               Shape* shape) {
+  const int colours = target.colours;
+  const LayerRect region = HasColourChannel(record, static_cast<uint16_t>(colours))
+                               ? record.rect.Intersect(target.region)
+                               : LayerRect{};
+  if (shape) *shape = Shape{region, {}};
+  if (region.Empty()) return true;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(target.Stride());
+  // The layer's samples go straight into the scratch picture: its rectangle covers the region, so
+  // every sample of a stored channel is written.
+  context.layer.Resize(area * stride);
+  const Pixels layer{region, colours, context.layer.data()};
+  const auto decode = [&](int c) {
+    const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
+    const LayerChannel* channel = record.Channel(id);
+    if (!channel) {
+      const float absent = c == colours ? 1.0f : 0.0f;
+      for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = absent;
+      return true;
+    }
+    return DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
+                              layer.samples + c, stride);
+  };
+  float* alpha = layer.samples + colours;
+  if (!decode(colours) || !ApplyMasks(context, record, region, alpha, stride)) return false;
+  if (shape) {
+    shape->values.resize(area);
+    for (size_t i = 0; i < area; ++i) shape->values[i] = alpha[i * stride];
+  }
+  const float opacity = LayerOpacity(record);
+  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
+  for (int c = 0; c < colours; ++c) {
+    if (!decode(c)) return false;
+  }
+  BlendOnto(layer, target, BlendModeFromKey(record.blend_key), opacity, clip);
+  return true;
+}
+
+// A layer that leaves nothing of what lies below it in `region` to be seen: normal, fully
+// opaque, without transparency or masks, over all of the region.
+bool CoversOpaquely(const LayerNode& node, const LayerRect& region, uint16_t colours) {
+  const LayerRecord& record = *node.record;
+  if (node.group || record.hidden || record.clipped) return false;
+  if (record.opacity != 255 || record.fill_opacity != 255) return false;
+  if (BlendModeFromKey(record.blend_key) != BlendMode::Normal) return false;
+  if (!HasColourChannel(record, colours) || record.Channel(TransparencyChannel)) return false;
+  if (HasUserMask(record) || HasVectorMask(record)) return false;
+  const LayerRect& rect = record.rect;
+  return rect.top <= region.top && rect.left <= region.left && rect.bottom >= region.bottom &&
+         rect.right >= region.right;
+}
+
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members, const Pixels& target,
+                 size_t depth);
+
+// A group's mask over `region`; none when it has none.
+bool GroupMask(Context& context, const LayerRecord& record, const LayerRect& region,
+               std::optional<std::vector<float>>& mask) {
+  if (!HasUserMask(record) && !HasVectorMask(record)) return true;
+  mask.emplace(LayerArea(region), 1.0f);
+  return ApplyMasks(context, record, region, mask->data(), 1);
+}
+
+// The alpha of `picture` times `mask` (when given): a group's shape for the layers clipped to it.
+Shape AlphaShape(const Pixels& picture, const std::optional<std::vector<float>>& mask) {
+  Shape shape{picture.region, std::vector<float>(LayerArea(picture.region))};
+  const int stride = picture.Stride();
+  for (size_t i = 0; i < shape.values.size(); ++i) {
+    shape.values[i] = picture.samples[i * stride + picture.colours] * (mask ? (*mask)[i] : 1.0f);
+  }
+  return shape;
+}
+
+// The group buffer of `depth` over `region`: transparent, or a copy of `from` there.
+Pixels GroupBuffer(Context& context, size_t depth, const LayerRect& region, const Pixels* from,
+                   int colours) {
+  FloatBuffer& buffer = context.groups[depth];
+  const size_t row = static_cast<size_t>(region.Width()) * static_cast<size_t>(colours + 1);
+  const size_t size = LayerArea(region) * static_cast<size_t>(colours + 1);
+  if (!from) {
+    buffer.ResizeZeroed(size);
+    return Pixels{region, colours, buffer.data()};
+  }
+  buffer.Resize(size);
+  const Pixels copy{region, colours, buffer.data()};
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    std::memcpy(copy.At(region.left, y), from->At(region.left, y), row * sizeof(float));
+  }
+  return copy;
+}
+
+// Draws a group; `clip`, when given, is the shape of the base it is clipped to, and `shape`
+// receives where the group covers, before its opacity, for the layers clipped to it. Its buffers
+// span only what its members reach.
+bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, size_t depth,
+               const Shape* clip, Shape* shape) {
+  const LayerRecord& record = *group.record;
+  if (depth >= MaxGroupDepth) return false;
+  const LayerRect reach = group.reach.Intersect(target.region);
+  const LayerRect region = shape ? MembersReach(group.members).Intersect(target.region) : reach;
+  if (shape) *shape = Shape{region, {}};
+  if (region.Empty()) return true;
+  std::optional<std::vector<float>> mask;
+  if (!GroupMask(context, record, region, mask)) return false;
+  const float opacity = LayerOpacity(record);
+  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  const int colours = target.colours;
+  const int stride = target.Stride();
+
+  if (mode == BlendMode::PassThrough) {
+    if (shape) {
+      // Coverage composes the same way whatever the members' modes: their alpha drawn on
+      // their own is the group's shape.
+      const Pixels alone = GroupBuffer(context, depth, region, nullptr, colours);
+      if (!DrawMembers(context, group.members, alone, depth + 1)) return false;
+      *shape = AlphaShape(alone, mask);
+    }
+    if (reach.Empty()) return true;
+    // The members blend with what lies below; opacity, mask and clip then fade the group's work
+    // back towards what was there, in premultiplied colour.
+    if (opacity >= 1 && !mask && !clip) {
+      return DrawMembers(context, group.members, target, depth + 1);
+    }
+    const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
+    if (!DrawMembers(context, group.members, drawn, depth + 1)) return false;
+    size_t i = 0;
+    const float* after = drawn.samples;
+    for (int64_t y = region.top; y < region.bottom; ++y) {
+      float* before = target.At(region.left, y);
+      for (int64_t x = region.left; x < region.right; ++x, ++i, before += stride, after += stride) {
+        float t = opacity * (mask ? (*mask)[i] : 1.0f);
+        if (clip) t *= clip->At(x, y);
+        const float alpha = before[colours] + t * (after[colours] - before[colours]);
+        for (int c = 0; c < colours && alpha > 0; ++c) {
+          const float premultiplied = before[c] * before[colours] +
+                                      t * (after[c] * after[colours] - before[c] * before[colours]);
+          before[c] = premultiplied / alpha;
+        }
+        before[colours] = alpha;
+      }
+    }
+    return true;
+  }
+  const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
+  if (!DrawMembers(context, group.members, isolated, depth + 1)) return false;
+  if (mask) {
+    for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
+  }
+  if (shape) *shape = AlphaShape(isolated, std::nullopt);
+  if (!reach.Empty()) BlendOnto(isolated, target, mode, opacity, clip);
+  return true;
+}
+
+// Draws `members` bottom first, from the topmost that covers the target opaquely. A clipped
+// layer or group takes the shape of the nearest unclipped layer or group below it, and is hidden
+// with it; a member that reaches nothing here and holds no shape for others is passed over.
+bool DrawMembers(Context& context, const std::vector<LayerNode>& members, const Pixels& target,
+                 size_t depth) {
+  const auto colours = static_cast<uint16_t>(target.colours);
+  size_t first = members.size();
+  while (first > 0 && !CoversOpaquely(members[first - 1], target.region, colours)) --first;
+  if (first > 0) --first;
+  std::optional<Shape> base;
+  for (size_t index = first; index < members.size(); ++index) {
+    const LayerNode& node = members[index];
+    const LayerRecord& record = *node.record;
+    const bool clipped_above = index + 1 < members.size() && members[index + 1].record->clipped;
+    if (!record.clipped) {
+      base.reset();
+      if (record.hidden) continue;
+      if (!clipped_above && node.reach.Intersect(target.region).Empty()) continue;
+      Shape shape;
+      Shape* wanted = clipped_above ? &shape : nullptr;
+      const bool drawn = node.group ? DrawGroup(context, node, target, depth, nullptr, wanted)
+                                    : DrawLayer(context, record, target, nullptr, wanted);
+      if (!drawn) return false;
+      if (clipped_above) base = std::move(shape);
+      continue;
+    }
+    if (!base || record.hidden) continue;
+    if (node.reach.Intersect(base->region).Empty()) continue;
+    const bool drawn = node.group ? DrawGroup(context, node, target, depth, &*base, nullptr)
+                                  : DrawLayer(context, record, target, &*base, nullptr);
+    if (!drawn) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+FloatBuffer::FloatBuffer(size_t size) { Resize(size); }
+
+FloatBuffer::~FloatBuffer() {
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+}
+
+FloatBuffer::FloatBuffer(const FloatBuffer& other) {
+  Resize(other.size_);
+  if (size_ > 0) std::memcpy(data_, other.data_, size_ * sizeof(float));
+}
+
+FloatBuffer::FloatBuffer(FloatBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+FloatBuffer& FloatBuffer::operator=(FloatBuffer&& other) noexcept {
+  if (this == &other) return *this;
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+  data_ = std::exchange(other.data_, nullptr);
+  size_ = std::exchange(other.size_, 0);
+  capacity_ = std::exchange(other.capacity_, 0);
+  return *this;
+}
+
+void FloatBuffer::Resize(size_t size) {
+  if (size <= capacity_) {
+    size_ = size;
+    return;
+  }
+  if (size > SIZE_MAX / sizeof(float)) throw std::bad_alloc();
+  void* memory = mmap(nullptr, size * sizeof(float), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  madvise(memory, size * sizeof(float), MADV_HUGEPAGE);  // a hint: fine to be refused
+  if (data_) munmap(data_, capacity_ * sizeof(float));
+  data_ = static_cast<float*>(memory);
+  size_ = capacity_ = size;
+}
+
+void FloatBuffer::ResizeZeroed(size_t size) {
+  const bool fresh = size > capacity_;
+  Resize(size);
+  if (!fresh && size > 0) std::memset(data_, 0, size * sizeof(float));
+}
+
+std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
+                                           const LayeredDocument& document,
+                                           const std::vector<LayerNode>& tree,
+                                           const CompositePlan& plan) {
+  if (document.colour_channels < 1 || document.colour_channels > 4) return std::nullopt;
+  LayerPixels canvas;
+  canvas.region = LayerRect{0, 0, document.height, document.width};
+  canvas.colours = document.colour_channels;
+  canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
+  Context context{file, document, FloatBuffer(), {}, {}};
+  const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
+  for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
+    const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};
+    if (!DrawMembers(context, tree, Pixels{band, canvas.colours, canvas.At(0, top)}, 0)) {
+      return std::nullopt;
+    }
+  }
+  return canvas;
+}
+
+std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
+                                           const LayeredDocument& document) {
+  const std::vector<LayerNode> tree = BuildLayerTree(document);
+  return CompositeLayers(file, document, tree, PlanComposite(file, document, tree));
+}

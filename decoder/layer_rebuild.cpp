@@ -1,0 +1,71 @@
+#include "decoder/layer_rebuild.h"
+
+#include <new>
+
+#include "decoder/cmyk_profile.h"
+#include "decoder/composite_bitmap.h"
+#include "decoder/compositor.h"
+#include "decoder/psd_layers.h"
+#include "engine/isolation/decoder_protocol.h"
+#include "engine/psd/psd_header.h"
+#include "platform/file_descriptor.h"
+#include "platform/mapped_file.h"
+
+namespace {
+
+// A CMYK composite in RGB: through the document's profile as its stored composite would be, else
+// by the plain conversion.
+Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint16_t depth) {
+  Bitmap converted;
+  const std::optional<PsdHeader> header = ReadPsdHeader(file);
+  const std::span<const uint8_t> profile =
+      header ? FindPsdResource(file, *header, PsdIccProfileResourceId) : std::span<const uint8_t>();
+  if (!profile.empty()) {
+    Bitmap cmyk = CompositeToCmykBitmap(picture, depth);
+    if (!cmyk) return {};
+    if (FreeImage_CreateICCProfile(cmyk.get(), const_cast<uint8_t*>(profile.data()),
+                                   static_cast<long>(profile.size()))) {
+      converted = ConvertCmykThroughProfile(cmyk.get());
+    }
+  }
+  return CmykCompositeToRgb(picture, depth, std::move(converted));
+}
+
+}  // namespace
+
+Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool& nothing_to_build,
+                         const std::function<bool(const CompositePlan&)>& planned) {
+  nothing_to_build = false;
+  if (file.empty()) return {};
+  const std::optional<LayeredDocument> document = ReadLayeredDocument(file);
+  if (!document) return {};
+  const std::vector<LayerNode> tree = BuildLayerTree(*document);
+  if (!HasVisiblePixels(*document, tree)) {
+    nothing_to_build = true;
+    return {};
+  }
+  const CompositePlan plan = PlanComposite(file, *document, tree, band_rows);
+  if (planned && !planned(plan)) return {};
+  // The address-space limit turns a document too large for it into a failed allocation.
+  try {
+    const std::optional<LayerPixels> picture = CompositeLayers(file, *document, tree, plan);
+    if (!picture) return {};
+    if (picture->colours == 4) return CmykToRgb(file, *picture, document->depth);
+    return CompositeToBitmap(*picture, document->depth);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+Bitmap RebuildFromLayers(const char* path, int64_t band_rows, int work_fd, bool& nothing_to_build) {
+  nothing_to_build = false;
+  const MappedFile file(path);
+  Bitmap picture = RebuildFromLayers(file.bytes(), band_rows, nothing_to_build,
+                                     [work_fd](const CompositePlan& plan) {
+                                       const DecoderWorkRecord work = plan.work;
+                                       return WriteAll(work_fd, &work, sizeof work);
+                                     });
+  // A file cut short while it was read gave zeros instead of its layers.
+  if (!file.Intact()) return {};
+  return picture;
+}

@@ -1,0 +1,233 @@
+#include "decoder/layer_tree.h"
+
+#include <algorithm>
+
+#include "decoder/blend_modes.h"
+#include "engine/image/byte_cursor.h"
+
+namespace {
+
+LayerRect Span(const LayerRect& a, const LayerRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.top, b.top), std::min(a.left, b.left), std::max(a.bottom, b.bottom),
+          std::max(a.right, b.right)};
+}
+
+void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
+              const LayerRect& canvas) {
+  for (LayerNode& node : nodes) {
+    const LayerRecord& record = *node.record;
+    if (node.group) SetReach(node.members, document, canvas);
+    if (record.hidden || LayerOpacity(record) <= 0) continue;
+    if (node.group) {
+      node.reach = MembersReach(node.members);
+    } else if (HasColourChannel(record, document.colour_channels)) {
+      node.reach = record.rect.Intersect(canvas);
+    }
+  }
+}
+
+bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNode>& members) {
+  const LayerRect canvas{0, 0, document.height, document.width};
+  for (const LayerNode& node : members) {
+    if (node.record->hidden) continue;
+    if (node.group) {
+      if (AnyVisiblePixels(document, node.members)) return true;
+      continue;
+    }
+    if (node.record->rect.Intersect(canvas).Empty()) continue;
+    for (const LayerChannel& channel : node.record->channels) {
+      if (channel.id >= 0 && channel.id < document.colour_channels && channel.length > 2) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+size_t LayerArea(const LayerRect& rect) {
+  return static_cast<size_t>(rect.Width()) * static_cast<size_t>(rect.Height());
+}
+
+float LayerOpacity(const LayerRecord& record) {
+  return record.opacity / 255.0f * (record.fill_opacity / 255.0f);
+}
+
+bool HasColourChannel(const LayerRecord& record, uint16_t colours) {
+  return std::any_of(record.channels.begin(), record.channels.end(),
+                     [colours](const LayerChannel& channel) {
+                       return channel.id >= 0 && channel.id < static_cast<int16_t>(colours);
+                     });
+}
+
+bool HasUserMask(const LayerRecord& record) {
+  return (record.mask.present && !record.mask.disabled && record.Channel(UserMaskChannel)) ||
+         (record.real_mask.present && !record.real_mask.disabled &&
+          record.Channel(RealUserMaskChannel));
+}
+
+bool HasVectorMask(const LayerRecord& record) {
+  return record.vector_mask.present && !record.vector_mask.disabled;
+}
+
+LayerRect MembersReach(const std::vector<LayerNode>& members) {
+  LayerRect reach;
+  for (const LayerNode& member : members) reach = Span(reach, member.reach);
+  return reach;
+}
+
+std::vector<LayerNode> BuildLayerTree(const LayeredDocument& document) {
+  std::vector<std::vector<LayerNode>> open(1);
+  size_t ignored = 0;  // group ends beyond the depth we draw, taken as plain layers
+  for (const LayerRecord& record : document.layers) {
+    switch (record.section) {
+      case LayerSection::GroupEnd:
+        if (open.size() > MaxGroupDepth) {
+          ++ignored;
+        } else {
+          open.emplace_back();
+        }
+        continue;
+      case LayerSection::OpenGroup:
+      case LayerSection::ClosedGroup:
+        if (ignored > 0) {
+          --ignored;
+        } else if (open.size() > 1) {
+          LayerNode group{&record, true, std::move(open.back()), {}};
+          open.pop_back();
+          open.back().push_back(std::move(group));
+          continue;
+        }
+        break;
+      case LayerSection::None:
+        break;
+    }
+    open.back().push_back(LayerNode{&record, false, {}, {}});
+  }
+  // Groups that never close give their members to the level around them.
+  while (open.size() > 1) {
+    std::vector<LayerNode> members = std::move(open.back());
+    open.pop_back();
+    for (LayerNode& member : members) open.back().push_back(std::move(member));
+  }
+  std::vector<LayerNode> tree = std::move(open.front());
+  SetReach(tree, document, LayerRect{0, 0, document.height, document.width});
+  return tree;
+}
+
+bool HasVisiblePixels(const LayeredDocument& document, const std::vector<LayerNode>& tree) {
+  return AnyVisiblePixels(document, tree);
+}
+
+namespace {
+
+uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted);
+
+// Floats per pixel of a band that drawing `members` holds at once besides their target, at most:
+// a layer's samples and masks, a group's buffer and mask, the shapes kept for clipped layers,
+// and the same again for the members of each group on the way down.
+uint64_t MembersFloats(const std::vector<LayerNode>& members, uint64_t stride) {
+  uint64_t most = 0;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const bool clipped_above = i + 1 < members.size() && members[i + 1].record->clipped;
+    // A clipped member draws while its base's shape is kept.
+    const uint64_t kept = members[i].record->clipped ? 1 : 0;
+    most = std::max(most, NodeFloats(members[i], stride, clipped_above) + kept);
+  }
+  return most;
+}
+
+uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
+  const LayerRecord& record = *node.record;
+  const bool masked = HasUserMask(record) || HasVectorMask(record);
+  const uint64_t own =
+      (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
+  if (!node.group) return own + stride;
+  // A pass-through group at full opacity draws its members straight onto its target.
+  const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
+                      LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
+  return own + (direct ? 0 : stride) + MembersFloats(node.members, stride);
+}
+
+const LayerRect& ChannelSource(const LayerRecord& record, const LayerChannel& channel) {
+  switch (channel.id) {
+    case UserMaskChannel:
+      return record.mask.rect;
+    case RealUserMaskChannel:
+      return record.real_mask.rect;
+    default:
+      return record.rect;
+  }
+}
+
+// Bytes ZIP data inflates to, band by band: each band inflates the channel from its first row
+// down to the band's last.
+uint64_t InflatedBytes(std::span<const uint8_t> file, const LayeredDocument& document,
+                       const LayerRecord& record, const LayerChannel& channel, int64_t rows) {
+  if (channel.length < 2 || file.size() < 2 || channel.offset > file.size() - 2) return 0;
+  const unsigned compression = BigEndian16(file.data() + channel.offset);
+  if (compression != 2 && compression != 3) return 0;
+  const LayerRect& source = ChannelSource(record, channel);
+  const LayerRect canvas{0, 0, document.height, document.width};
+  const LayerRect region = source.Intersect(canvas);
+  if (region.Empty()) return 0;
+  const auto row_bytes = static_cast<uint64_t>(source.Width()) * document.depth / 8;
+  uint64_t bytes = 0;
+  for (int64_t band = region.top / rows * rows; band < region.bottom; band += rows) {
+    const int64_t last = std::min(region.bottom, band + rows);
+    bytes += static_cast<uint64_t>(last - source.top) * row_bytes;
+  }
+  return bytes;
+}
+
+// Samples decoded and drawn, group buffers filled and blended, and bytes inflated for `members`.
+uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& document,
+                     const std::vector<LayerNode>& members, uint64_t stride, int64_t rows) {
+  const LayerRect canvas{0, 0, document.height, document.width};
+  uint64_t work = 0;
+  for (const LayerNode& node : members) {
+    const LayerRecord& record = *node.record;
+    if (record.hidden) continue;
+    if (node.group) {
+      work += MembersWork(file, document, node.members, stride, rows) +
+              LayerArea(MembersReach(node.members)) * (2 * stride + 2);
+      continue;
+    }
+    if (!HasColourChannel(record, document.colour_channels)) continue;
+    const LayerRect region = record.rect.Intersect(canvas);
+    if (region.Empty()) continue;
+    work += LayerArea(region) * (2 * stride + 2);
+    for (const LayerChannel& channel : record.channels) {
+      work += InflatedBytes(file, document, record, channel, rows);
+    }
+  }
+  return work;
+}
+
+}  // namespace
+
+CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument& document,
+                            const std::vector<LayerNode>& tree, int64_t band_rows) {
+  CompositePlan plan;
+  const uint64_t stride = document.colour_channels + 1u;
+  const uint64_t width = document.width;
+  const uint64_t pixels = width * document.height;
+  plan.band_rows = document.height;
+  if (band_rows > 0) {
+    plan.band_rows = std::min<int64_t>(band_rows, document.height);
+  } else {
+    // The decoder's address space holds the canvas, two more canvases and some slack for them.
+    const uint64_t need = MembersFloats(tree, stride) * sizeof(float);
+    const uint64_t room = 2 * stride * sizeof(float) * pixels + CompositeSlackBytes;
+    if (need * pixels > room) {
+      plan.band_rows = static_cast<int64_t>(std::max<uint64_t>(1, room / (need * width)));
+    }
+  }
+  plan.band_rows = std::max<int64_t>(plan.band_rows, 1);
+  // Then the composite is turned into the output, a pass or two over the canvas.
+  plan.work = MembersWork(file, document, tree, stride, plan.band_rows) + pixels * 2 * stride;
+  return plan;
+}

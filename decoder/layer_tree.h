@@ -1,0 +1,71 @@
+#pragma once
+
+// The tree a document's flat list of layer records stands for, what each node can reach on the
+// canvas, and the plan of a composite: in how many bands of rows it is drawn and how much work it
+// asks for.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "decoder/psd_layers.h"
+
+/// Groups nested deeper than this are not drawn: their records are taken as plain layers, and
+/// a group end beyond it fails the composite.
+constexpr size_t MaxGroupDepth = 16;
+
+/// A group, or a layer when it has no members.
+struct LayerNode {
+  const LayerRecord* record = nullptr;
+  bool group = false;
+  std::vector<LayerNode> members;  // bottom first
+  /// Where drawing it can change the canvas: a layer's rectangle when it has colour channels, the
+  /// span of a group's members; empty when it draws nothing (hidden, no opacity, no pixels).
+  LayerRect reach;
+};
+
+/// The tree of `document`'s records, with each node's reach; unbalanced group markers are taken
+/// as best they can be.
+std::vector<LayerNode> BuildLayerTree(const LayeredDocument& document);
+
+/// True when some layer that would be drawn has colour pixels on the canvas.
+bool HasVisiblePixels(const LayeredDocument& document, const std::vector<LayerNode>& tree);
+
+/// The span of what `members` reach, whatever their group's own opacity.
+LayerRect MembersReach(const std::vector<LayerNode>& members);
+
+/// Pixels of `rect`.
+size_t LayerArea(const LayerRect& rect);
+
+/// Opacity times fill opacity, 0..1.
+float LayerOpacity(const LayerRecord& record);
+
+/// True when `record` has a channel of one of the first `colours` colours; one without has no
+/// pixels.
+bool HasColourChannel(const LayerRecord& record, uint16_t colours);
+
+/// True when an enabled user mask (or real user mask) of `record` stores its channel: a record may
+/// describe a mask it does not store.
+bool HasUserMask(const LayerRecord& record);
+
+/// True when `record` has an enabled vector mask.
+bool HasVectorMask(const LayerRecord& record);
+
+/// How a composite is drawn, and what that costs.
+struct CompositePlan {
+  int64_t band_rows = 0;  // rows drawn through the whole tree at once
+  /// Samples decoded (inflated bytes for ZIP data), drawn, copied and converted in all bands: the
+  /// measure of the time the rebuild may take.
+  uint64_t work = 0;
+};
+
+/// Rebuilds have the canvas in floats, two more canvases and this much of the decoder's base
+/// address space for their buffers.
+constexpr uint64_t CompositeSlackBytes = 256ull << 20;
+
+/// The plan for `tree` of `document` (read from `file`): all rows at once when the buffers its
+/// deepest nesting holds fit beside the canvas in what a rebuild is given, else bands of rows that
+/// fit; `band_rows` > 0 sets the band height instead.
+CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument& document,
+                            const std::vector<LayerNode>& tree, int64_t band_rows = 0);

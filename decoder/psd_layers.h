@@ -1,0 +1,110 @@
+#pragma once
+
+// Our reader of a Photoshop document's layer and mask section. It runs only in the decoder
+// process: the records are untrusted, so every length is checked against the section it lies in,
+// every count against a named bound, and all arithmetic is 64-bit.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "engine/psd/psd_header.h"
+
+/// Bounds of what we agree to read.
+constexpr uint32_t MaxLayerRecords = 20000;
+constexpr uint16_t MaxLayerChannels = 56;
+/// A layer or mask rectangle may lie partly or wholly outside the canvas, but no side may be
+/// longer than this.
+constexpr int64_t MaxLayerSide = 300000;
+
+/// A rectangle in canvas coordinates; right and bottom are exclusive.
+struct LayerRect {
+  int64_t top = 0;
+  int64_t left = 0;
+  int64_t bottom = 0;
+  int64_t right = 0;
+
+  int64_t Width() const { return right - left; }
+  int64_t Height() const { return bottom - top; }
+  bool Empty() const { return right <= left || bottom <= top; }
+  /// The overlap with `other`; empty (all zero) when there is none.
+  LayerRect Intersect(const LayerRect& other) const;
+};
+
+/// Channel ids of the records.
+constexpr int16_t TransparencyChannel = -1;
+constexpr int16_t UserMaskChannel = -2;
+constexpr int16_t RealUserMaskChannel = -3;
+
+struct LayerChannel {
+  int16_t id = 0;
+  uint64_t offset = 0;  // of its two-byte compression field, in the file
+  uint64_t length = 0;  // compression field included
+};
+
+/// A layer mask: its own rectangle, the value outside it, and whether it is switched off.
+struct LayerMask {
+  bool present = false;
+  LayerRect rect;
+  uint8_t default_colour = 0;
+  bool disabled = false;
+  /// The mask is a rendering of other data (the vector mask) rather than the user's own.
+  bool rendered = false;
+};
+
+/// A vector mask ("vmsk" or "vsms" block): where its path records lie in the file, and its flags.
+struct LayerVectorMask {
+  bool present = false;
+  bool inverted = false;
+  bool disabled = false;
+  uint64_t offset = 0;  // first 26-byte path record
+  uint64_t length = 0;
+};
+
+enum class LayerSection : uint8_t { None, OpenGroup, ClosedGroup, GroupEnd };
+
+/// Four-character codes as stored, big-endian, e.g. 'norm'.
+constexpr uint32_t FourCc(const char (&text)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[3]));
+}
+
+struct LayerRecord {
+  LayerRect rect;
+  std::vector<LayerChannel> channels;
+  uint32_t blend_key = FourCc("norm");
+  uint8_t opacity = 255;
+  uint8_t fill_opacity = 255;  // "iOpa"
+  bool clipped = false;        // clipped to the nearest unclipped layer below
+  bool hidden = false;
+  LayerMask mask;       // channel -2
+  LayerMask real_mask;  // channel -3, present when the layer has a vector mask too
+  LayerVectorMask vector_mask;
+  LayerSection section = LayerSection::None;
+
+  /// The channel with `id`; nullptr when the layer has none.
+  const LayerChannel* Channel(int16_t id) const;
+};
+
+/// The header of a document and its layers, bottom first, as the file lists them.
+struct LayeredDocument : PsdHeader {
+  uint16_t colour_channels = 3;
+  std::vector<LayerRecord> layers;
+};
+
+/// Reads the header and the layer records of the whole file `file`; std::nullopt when a length,
+/// count or rectangle breaks the file or the bounds above, or the mode is not one we rebuild
+/// (RGB, greyscale, CMYK).
+std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file);
+
+/// Decodes the samples of `channel`, whose data covers `source`, that fall in `region`, as floats
+/// (8- and 16-bit scaled to 0..1, 32-bit as stored) into `out`, which holds `region` row by row,
+/// one sample every `stride` floats; places of `region` outside `source` are left alone. Handles
+/// raw, RLE, ZIP and ZIP with prediction; false when the data is damaged or shorter than `source`
+/// needs.
+bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& document,
+                        const LayerChannel& channel, const LayerRect& source,
+                        const LayerRect& region, float* out, size_t stride = 1);

@@ -1,0 +1,175 @@
+#include "decoder/vector_mask.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/draw/drawing.h"
+#include "engine/image/byte_cursor.h"
+
+namespace {
+
+constexpr uint64_t PathRecordBytes = 26;
+// Cairo's image surfaces are limited in size, and a tile bounds the memory one drawing needs.
+constexpr int64_t TileSide = 2048;
+
+enum PathRecord : uint16_t {
+  ClosedLength = 0,
+  ClosedKnotLinked = 1,
+  ClosedKnotUnlinked = 2,
+  OpenLength = 3,
+  OpenKnotLinked = 4,
+  OpenKnotUnlinked = 5,
+  FillRule = 6,
+  Clipboard = 7,
+  InitialFill = 8,
+};
+
+// A point as stored: vertical, then horizontal, each a signed 8.24 fraction of the canvas side.
+bool ReadPoint(ByteCursor& cursor, uint32_t width, uint32_t height, VectorPoint& point) {
+  uint64_t vertical = 0, horizontal = 0;
+  if (!cursor.Read(4, vertical) || !cursor.Read(4, horizontal)) return false;
+  const double y = static_cast<int32_t>(static_cast<uint32_t>(vertical)) / 16777216.0;
+  const double x = static_cast<int32_t>(static_cast<uint32_t>(horizontal)) / 16777216.0;
+  if (std::abs(x) > MaxPathReach || std::abs(y) > MaxPathReach) return false;
+  point = {x * width, y * height};
+  return true;
+}
+
+// The smallest rectangle of whole pixels holding every point: Bezier curves stay inside the hull
+// of their control points.
+LayerRect Bounds(const VectorPath& path) {
+  double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+  for (const VectorSubpath& subpath : path.subpaths) {
+    for (const VectorKnot& knot : subpath.knots) {
+      for (const VectorPoint& point : {knot.before, knot.anchor, knot.after}) {
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+      }
+    }
+  }
+  if (left > right) return {};
+  return {static_cast<int64_t>(std::floor(top)), static_cast<int64_t>(std::floor(left)),
+          static_cast<int64_t>(std::ceil(bottom)) + 1, static_cast<int64_t>(std::ceil(right)) + 1};
+}
+
+// Draws the path into `tile` of `coverage` (which holds `region` row by row, one byte a pixel).
+bool DrawTile(const VectorPath& path, const LayerRect& region, const LayerRect& tile,
+              std::vector<uint8_t>& coverage) {
+  const DrawingFunctions& draw = Draw();
+  const Surface surface(draw.cairo_image_surface_create(
+      CAIRO_FORMAT_A8, static_cast<int>(tile.Width()), static_cast<int>(tile.Height())));
+  if (draw.cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+  const Context context(draw.cairo_create(surface.get()));
+  if (draw.cairo_status(context.get()) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_t* cairo = context.get();
+  draw.cairo_set_antialias(cairo, CAIRO_ANTIALIAS_DEFAULT);
+  // The path records hold no rule of their own; paths are filled even-odd.
+  draw.cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_EVEN_ODD);
+  const auto dx = static_cast<double>(tile.left);
+  const auto dy = static_cast<double>(tile.top);
+  for (const VectorSubpath& subpath : path.subpaths) {
+    const std::vector<VectorKnot>& knots = subpath.knots;
+    if (knots.empty()) continue;
+    draw.cairo_move_to(cairo, knots[0].anchor.x - dx, knots[0].anchor.y - dy);
+    const size_t segments = subpath.closed ? knots.size() : knots.size() - 1;
+    for (size_t i = 0; i < segments; ++i) {
+      const VectorKnot& from = knots[i];
+      const VectorKnot& to = knots[(i + 1) % knots.size()];
+      draw.cairo_curve_to(cairo, from.after.x - dx, from.after.y - dy, to.before.x - dx,
+                          to.before.y - dy, to.anchor.x - dx, to.anchor.y - dy);
+    }
+    // An open subpath is filled as if closed by a straight line.
+    draw.cairo_close_path(cairo);
+  }
+  draw.cairo_set_source_rgba(cairo, 0, 0, 0, 1);
+  draw.cairo_fill(cairo);
+  if (draw.cairo_status(cairo) != CAIRO_STATUS_SUCCESS) return false;
+  draw.cairo_surface_flush(surface.get());
+  const uint8_t* pixels = draw.cairo_image_surface_get_data(surface.get());
+  const int pitch = draw.cairo_image_surface_get_stride(surface.get());
+  if (!pixels) return false;
+  for (int64_t y = tile.top; y < tile.bottom; ++y) {
+    const uint8_t* from = pixels + (y - tile.top) * pitch;
+    uint8_t* to = coverage.data() + (y - region.top) * region.Width() + (tile.left - region.left);
+    std::copy(from, from + tile.Width(), to);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint32_t width,
+                                         uint32_t height) {
+  VectorPath path;
+  size_t knots = 0;
+  ByteCursor cursor(records);
+  // A block may end in padding shorter than a record.
+  while (cursor.remaining() >= PathRecordBytes) {
+    uint64_t selector = 0;
+    cursor.Read(2, selector);
+    ByteCursor data(cursor.Peek(PathRecordBytes - 2));
+    cursor.Skip(PathRecordBytes - 2);
+    switch (selector) {
+      case ClosedLength:
+      case OpenLength:
+        if (path.subpaths.size() >= MaxVectorKnots) return std::nullopt;
+        path.subpaths.push_back({selector == ClosedLength, {}});
+        break;
+      case ClosedKnotLinked:
+      case ClosedKnotUnlinked:
+      case OpenKnotLinked:
+      case OpenKnotUnlinked: {
+        if (path.subpaths.empty() || ++knots > MaxVectorKnots) return std::nullopt;
+        VectorKnot knot;
+        if (!ReadPoint(data, width, height, knot.before) ||
+            !ReadPoint(data, width, height, knot.anchor) ||
+            !ReadPoint(data, width, height, knot.after)) {
+          return std::nullopt;
+        }
+        path.subpaths.back().knots.push_back(knot);
+        break;
+      }
+      case InitialFill: {
+        uint64_t fill = 0;
+        data.Read(2, fill);
+        path.initial_fill = fill != 0;
+        break;
+      }
+      case FillRule:
+      case Clipboard:
+      default:
+        break;  // nothing that changes the shape
+    }
+  }
+  return path;
+}
+
+bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& document,
+                     const LayerVectorMask& mask, const LayerRect& region, float* alpha,
+                     size_t stride) {
+  if (!mask.present || mask.disabled || region.Empty()) return true;
+  if (mask.offset > file.size() || mask.length > file.size() - mask.offset) return false;
+  const std::optional<VectorPath> path =
+      ReadVectorPath(file.subspan(mask.offset, mask.length), document.width, document.height);
+  if (!path || !CairoAvailable()) return false;
+
+  std::vector<uint8_t> coverage(static_cast<size_t>(region.Width() * region.Height()), 0);
+  // Only tiles the path may reach are drawn; the rest of the region stays uncovered.
+  const LayerRect reach = Bounds(*path).Intersect(region);
+  for (int64_t top = reach.top; top < reach.bottom; top += TileSide) {
+    for (int64_t left = reach.left; left < reach.right; left += TileSide) {
+      const LayerRect tile{top, left, std::min(top + TileSide, reach.bottom),
+                           std::min(left + TileSide, reach.right)};
+      if (!DrawTile(*path, region, tile, coverage)) return false;
+    }
+  }
+  // The initial fill and the invert flag each turn the coverage over.
+  const bool flip = path->initial_fill != mask.inverted;
+  for (size_t i = 0; i < coverage.size(); ++i) {
+    const float covered = coverage[i] * (1.0f / 255.0f);
+    alpha[i * stride] *= flip ? 1.0f - covered : covered;
+  }
+  return true;
+}

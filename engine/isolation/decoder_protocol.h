@@ -1,0 +1,43 @@
+#pragma once
+
+// How the program and its decoder process talk, one decode per process:
+//
+//   program (isolated_decode.cpp)              quorvix-psd-decoder (decoder/)
+//   spawn: fd 0 request socket, fd 3 record
+//   pipe, fd 4 the checked file, arguments  ->  reads /proc/self/fd/4 under an address-space
+//   prepares row memory meanwhile               limit, dies with the program
+//   (a rebuild from the layers: reads the   <-  having read the layer records, writes the
+//   work, sets its deadline from it)            work its rebuild plans; then decodes
+//   reads the head from fd 3                <-  writes the record's head (decoded_bitmap.h)
+//   copies the rows out of the decoder's
+//   memory (process_vm_readv), or else
+//   writes 'R' to fd 0                      ->  writes the rows to fd 3
+//   closes fd 0 and fd 3                    ->  ends at the end of fd 0
+//   kills and reaps the decoder off-thread
+//
+// Whatever the decoder does instead (crash, hang, garbage, a wrong size), the program's deadline
+// and its checks of the head turn it into an empty result.
+
+#include <cstdint>
+
+/// The name of the decoder executable.
+inline constexpr const char* PsdDecoderName = "quorvix-psd-decoder";
+
+/// The decoder's descriptors: the program's requests, the record, the file to decode.
+constexpr int DecoderRequestFd = 0;
+constexpr int DecoderRecordFd = 3;
+constexpr int DecoderInputFd = 4;
+
+/// Exit status of the decoder asked to rebuild a document whose layers hold nothing to draw.
+constexpr int DecoderNothingToRebuild = 6;
+
+/// Exit status of a decoder built with the address and undefined-behaviour sanitizers whose
+/// sanitizer found a fault in it.
+constexpr int DecoderSanitizerReport = 86;
+
+/// What a rebuild from the layers tells first: the work it plans (samples decoded, drawn and
+/// copied; CompositePlan in decoder/layer_tree.h).
+using DecoderWorkRecord = uint64_t;
+
+/// The request for the rows down the record pipe.
+constexpr char DecoderRowsRequest = 'R';

@@ -1,0 +1,318 @@
+#include "engine/loading/loading.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "engine/image/byte_cursor.h"
+#include "engine/image/memory_budget.h"
+#include "engine/image/sample_depth.h"
+#include "engine/isolation/decoded_bitmap.h"
+#include "engine/isolation/isolated_decode.h"
+#include "engine/loading/merged_alpha.h"
+#include "engine/psd/psd_channels.h"
+#include "engine/psd/psd_check.h"
+#include "engine/psd/psd_transparency.h"
+#include "platform/mapped_file.h"
+
+namespace {
+
+// The decoder leaves an indexed document grey unless it carries a colour count: the palette is
+// always in the colour-mode data.
+Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (!image || layout.mode != PsdModeIndexed) return image;
+  if (FreeImage_GetImageType(image.get()) != FIT_BITMAP || FreeImage_GetBPP(image.get()) != 8) {
+    return image;
+  }
+  const std::optional<std::vector<uint32_t>> colours = ReadPsdPalette(file, layout);
+  RGBQUAD* palette = FreeImage_GetPalette(image.get());
+  if (!colours || !palette) return {};
+  const unsigned entries = std::min(FreeImage_GetColorsUsed(image.get()), 256u);
+  for (unsigned i = 0; i < entries; ++i) {
+    palette[i].rgbRed = static_cast<BYTE>((*colours)[i] >> 16);
+    palette[i].rgbGreen = static_cast<BYTE>((*colours)[i] >> 8);
+    palette[i].rgbBlue = static_cast<BYTE>((*colours)[i]);
+    palette[i].rgbReserved = 0;
+  }
+  if (layout.transparent_index && *layout.transparent_index < entries) {
+    FreeImage_SetTransparentIndex(image.get(), *layout.transparent_index);
+  }
+  return image;
+}
+
+// The decoder drops a greyscale document's alpha: read it from the merged image ourselves and
+// widen the grey to an RGBA bitmap of the same depth, which can carry it.
+Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  if (!image || layout.mode != PsdModeGreyscale || layout.channels < 2) return image;
+  const std::optional<std::vector<uint8_t>> alpha = ReadPsdChannel(file, layout, 1);
+  if (!alpha) return {};
+  const unsigned width = FreeImage_GetWidth(image.get());
+  const unsigned height = FreeImage_GetHeight(image.get());
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  Bitmap widened;
+  switch (type) {
+    case FIT_BITMAP:
+      if (FreeImage_GetBPP(image.get()) != 8 || layout.depth != 8) return image;
+      widened = Bitmap(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 32,
+                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
+      break;
+    case FIT_UINT16:
+      if (layout.depth != 16) return image;
+      widened = Bitmap(
+          FreeImage_AllocateT(FIT_RGBA16, static_cast<int>(width), static_cast<int>(height)));
+      break;
+    case FIT_FLOAT:
+      if (layout.depth != 32) return image;
+      widened =
+          Bitmap(FreeImage_AllocateT(FIT_RGBAF, static_cast<int>(width), static_cast<int>(height)));
+      break;
+    default:
+      return image;  // no other grey type comes from a greyscale document
+  }
+  if (!widened) return {};
+  const size_t row_bytes = static_cast<size_t>(layout.row_bytes);
+  for (unsigned y = 0; y < height; ++y) {
+    // FreeImage stores the bottom row first; the document the top row.
+    const BYTE* grey = FreeImage_GetScanLine(image.get(), static_cast<int>(height - 1 - y));
+    BYTE* out = FreeImage_GetScanLine(widened.get(), static_cast<int>(height - 1 - y));
+    const uint8_t* a = alpha->data() + y * row_bytes;
+    for (unsigned x = 0; x < width; ++x) {
+      switch (type) {
+        case FIT_BITMAP:
+          out[4 * x + FI_RGBA_RED] = out[4 * x + FI_RGBA_GREEN] = out[4 * x + FI_RGBA_BLUE] =
+              grey[x];
+          out[4 * x + FI_RGBA_ALPHA] = a[x];
+          break;
+        case FIT_UINT16: {
+          const uint16_t value = reinterpret_cast<const uint16_t*>(grey)[x];
+          reinterpret_cast<FIRGBA16*>(out)[x] = {value, value, value, BigEndian16(a + 2 * x)};
+          break;
+        }
+        default: {
+          const float value = reinterpret_cast<const float*>(grey)[x];
+          reinterpret_cast<FIRGBAF*>(out)[x] = {value, value, value, BigEndianFloat(a + 4 * x)};
+          break;
+        }
+      }
+    }
+  }
+  // The grey ICC profile cannot describe RGB pixels; the resolution still holds.
+  FreeImage_SetDotsPerMeterX(widened.get(), FreeImage_GetDotsPerMeterX(image.get()));
+  FreeImage_SetDotsPerMeterY(widened.get(), FreeImage_GetDotsPerMeterY(image.get()));
+  return widened;
+}
+
+// c = (stored - full * (1 - a)) / a, rounded and clamped to 0..full.
+uint16_t Unmatte(uint32_t stored, uint32_t alpha, uint32_t full) {
+  const int64_t numerator =
+      (static_cast<int64_t>(stored) - static_cast<int64_t>(full - alpha)) * full;
+  if (numerator <= 0) return 0;
+  const int64_t value = (numerator + alpha / 2) / alpha;
+  return static_cast<uint16_t>(std::min<int64_t>(value, full));
+}
+
+// Every 8-bit answer, by alpha and stored value: twelve million pixels need no divisions.
+struct UnmatteTable {
+  BYTE values[256][256];
+  UnmatteTable() {
+    for (uint32_t alpha = 0; alpha < 256; ++alpha) {
+      for (uint32_t stored = 0; stored < 256; ++stored) {
+        values[alpha][stored] =
+            alpha == 0 ? static_cast<BYTE>(stored) : static_cast<BYTE>(Unmatte(stored, alpha, 255));
+      }
+    }
+  }
+};
+
+// One pixel of 8-bit RGBA, unless it is opaque or fully transparent.
+void UnmattePixel8(BYTE* pixel, const UnmatteTable& table) {
+  const BYTE alpha = pixel[FI_RGBA_ALPHA];
+  if (alpha == 0 || alpha == 255) return;
+  const BYTE* answers = table.values[alpha];
+  pixel[FI_RGBA_RED] = answers[pixel[FI_RGBA_RED]];
+  pixel[FI_RGBA_GREEN] = answers[pixel[FI_RGBA_GREEN]];
+  pixel[FI_RGBA_BLUE] = answers[pixel[FI_RGBA_BLUE]];
+}
+
+// One row of 8-bit RGBA. Most pixels of a real document are opaque or fully transparent, so
+// eight bytes (two pixels) are looked at first and skipped together when neither needs work.
+void UnmatteRow8(BYTE* row, unsigned width, const UnmatteTable& table) {
+  constexpr unsigned Shift = FI_RGBA_ALPHA * 8;
+  constexpr uint64_t Alphas = uint64_t{0xFF} << Shift | uint64_t{0xFF} << (Shift + 32);
+  unsigned x = 0;
+  for (; x + 2 <= width; x += 2) {
+    uint64_t pair = 0;
+    std::memcpy(&pair, row + 4 * x, sizeof pair);
+    const uint64_t alphas = pair & Alphas;
+    if (alphas == Alphas || alphas == 0) continue;
+    UnmattePixel8(row + 4 * x, table);
+    UnmattePixel8(row + 4 * x + 4, table);
+  }
+  if (x < width) UnmattePixel8(row + 4 * x, table);
+}
+
+void UnmatteRow16(FIRGBA16* row, unsigned width) {
+  for (FIRGBA16* pixel = row; pixel != row + width; ++pixel) {
+    if (pixel->alpha == 0 || pixel->alpha == 65535) continue;
+    pixel->red = Unmatte(pixel->red, pixel->alpha, 65535);
+    pixel->green = Unmatte(pixel->green, pixel->alpha, 65535);
+    pixel->blue = Unmatte(pixel->blue, pixel->alpha, 65535);
+  }
+}
+
+void UnmatteRowFloat(FIRGBAF* row, unsigned width) {
+  for (FIRGBAF* pixel = row; pixel != row + width; ++pixel) {
+    if (!(pixel->alpha > 0.0f && pixel->alpha < 1.0f)) continue;
+    for (float* value : {&pixel->red, &pixel->green, &pixel->blue}) {
+      *value = (*value - (1.0f - pixel->alpha)) / pixel->alpha;
+    }
+  }
+}
+
+// The merged image of a transparent document is matted against white; undo it so soft edges keep
+// their true colour: c = (stored - (1 - a)) / a, nothing where a is 0 or full.
+Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent) {
+  if (!image || !transparent) return image;
+  if (layout.mode != PsdModeRgb && layout.mode != PsdModeGreyscale && layout.mode != PsdModeCmyk) {
+    return image;
+  }
+  const unsigned width = FreeImage_GetWidth(image.get());
+  const unsigned height = FreeImage_GetHeight(image.get());
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  static const UnmatteTable table;
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* row = FreeImage_GetScanLine(image.get(), static_cast<int>(y));
+    switch (type) {
+      case FIT_BITMAP:
+        if (FreeImage_GetBPP(image.get()) != 32) return image;
+        UnmatteRow8(row, width, table);
+        break;
+      case FIT_RGBA16:
+        UnmatteRow16(reinterpret_cast<FIRGBA16*>(row), width);
+        break;
+      case FIT_RGBAF:
+        UnmatteRowFloat(reinterpret_cast<FIRGBAF*>(row), width);
+        break;
+      default:
+        return image;  // no alpha to undo
+    }
+  }
+  return image;
+}
+
+// A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
+// transparency: the grey profile cannot describe RGB pixels.
+Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
+  // A CMYK document's picture comes through its profile already, as sRGB.
+  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  const bool widened_grey = layout.mode == PsdModeGreyscale &&
+                            (type == FIT_RGBA16 || type == FIT_RGBAF ||
+                             (type == FIT_BITMAP && FreeImage_GetBPP(image.get()) == 32));
+  if (widened_grey) return image;
+  const std::span<const uint8_t> profile =
+      file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
+  // A damaged profile is dropped and the pixels kept, as for a stored composite.
+  if (!IsSaneIccProfile(profile)) return image;
+  if (!FreeImage_CreateICCProfile(image.get(), const_cast<uint8_t*>(profile.data()),
+                                  static_cast<long>(profile.size()))) {
+    return {};
+  }
+  return image;
+}
+
+// Resource 1005: horizontal and vertical resolution, 16.16 fixed point, each followed by its unit
+// (1 pixels per inch, 2 pixels per centimetre) and a display unit.
+void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
+                           const PsdLayout& layout) {
+  if (layout.resolution.size < 16) return;
+  const uint8_t* data = file.data() + layout.resolution.offset;
+  const auto dots_per_metre = [](const uint8_t* field) {
+    const uint32_t fixed = BigEndian32(field);
+    const double per_unit = fixed / 65536.0;
+    const double metres = BigEndian16(field + 4) == 2 ? 0.01 : 0.0254;
+    return static_cast<unsigned>(std::lround(per_unit / metres));
+  };
+  FreeImage_SetDotsPerMeterX(image, dots_per_metre(data));
+  FreeImage_SetDotsPerMeterY(image, dots_per_metre(data + 8));
+}
+
+}  // namespace
+
+namespace {
+
+// A Photoshop document through our structure check and the decoder process; with `bound`, one
+// whose declared size breaks it is refused before it is decoded.
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
+  const MappedFile file(path);
+  if (!file.IsOpen()) return {};
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
+  if (!layout) return {};
+  if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
+                layout->decoded_bytes > bound->max_decoded_bytes)) {
+    return {};
+  }
+  // A document saved without its composite shows its layers; only when none has pixels to show is
+  // its stored picture, if it has one, all there is. A rebuild that fails is a failure: the
+  // placeholder is not the document's picture.
+  Bitmap image;
+  bool nothing_to_rebuild = false;
+  if (layout->RebuildsFromLayers()) {
+    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild);
+    if (!image && !nothing_to_rebuild) return {};
+  }
+  if (image) {
+    if (FreeImage_GetWidth(image.get()) != layout->width ||
+        FreeImage_GetHeight(image.get()) != layout->height) {
+      return {};
+    }
+    // The picture is straight colour with its own alpha: none of the stored composite's repairs
+    // apply.
+    image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
+    image = EncodeFloatSamples(std::move(image));
+    if (!file.Intact()) return {};
+    return image;
+  }
+  if (layout->composite_missing) return {};
+  image = DecodePsdIsolated(file, *layout);
+  if (!image) return {};
+  if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
+  // Extra channels are transparency only where the document says so.
+  const bool transparent = HasMergedTransparency(file.bytes(), *layout);
+  image = ApplyPalette(std::move(image), file.bytes(), *layout);
+  if (transparent) image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
+  image = KeepMergedTransparency(std::move(image), file.bytes(), *layout, transparent);
+  image = RemoveWhiteMatte(std::move(image), *layout, transparent);
+  image = EncodeFloatSamples(std::move(image));
+  // A file cut short underneath us has been read as zeros since: those are not its pixels.
+  if (!file.Intact()) return {};
+  return image;
+}
+
+bool StartsAsPsd(int fd) {
+  char signature[4] = {};
+  return pread(fd, signature, sizeof signature, 0) == sizeof signature &&
+         std::memcmp(signature, "8BPS", sizeof signature) == 0;
+}
+
+}  // namespace
+
+Bitmap LoadInputImage(const std::string& path) { return LoadPsd(path, nullptr); }
+
+Bitmap LoadWatermarkImage(const std::string& path) {
+  if (path.empty()) return {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  const bool psd = StartsAsPsd(fd);
+  const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
+  Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
+  close(fd);
+  if (psd) image = LoadPsd(path, &WatermarkBound);
+  return image;
+}

@@ -1,0 +1,122 @@
+// Documents rebuilt from their layers, loaded the whole way: the structure check decides to
+// rebuild, the decoder process composites, the program attaches what the document says. The
+// compositing itself is tested in this process, in tests/decoder/.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/loading/loading.h"
+#include "tests/support/image_bitmaps.h"
+#include "tests/support/image_layers.h"
+#include "tests/support/psd_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class RebuiltLoadTest : public ::testing::Test {
+ protected:
+  Bitmap Load(const PsdSpec& spec) { return LoadBytes(WritePsd(spec)); }
+  Bitmap LoadBytes(const std::string& bytes) {
+    const std::string path = dir_.file("doc.psd");
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return LoadInputImage(path);
+  }
+  TempDir dir_;
+};
+
+// A profile whose header checks out: its size, "acsp", no tags.
+std::string SaneProfile() {
+  std::string profile(132, '\0');
+  profile[3] = static_cast<char>(132);
+  profile.replace(36, 4, "acsp");
+  return profile;
+}
+
+TEST_F(RebuiltLoadTest, LayersComeBackThroughTheDecoderProcess) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 9, 7);
+  const Colour background{0.2, 0.4, 0.6}, top{0.9, 0.1, 0.3};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 7, 9}, background));
+  spec.layers.push_back(SolidLayer(spec, {-2, -3, 4, 5}, top, 0.5));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ASSERT_EQ(FreeImage_GetWidth(image.get()), 9u);
+  ASSERT_EQ(FreeImage_GetHeight(image.get()), 7u);
+  const Expected under{{Stored(0.2, 8), Stored(0.4, 8), Stored(0.6, 8)}, 1.0};
+  ExpectPixel(image, 0, 0,
+              Over(under, {Stored(0.9, 8), Stored(0.1, 8), Stored(0.3, 8)}, 128 / 255.0));
+  ExpectPixel(image, 8, 6, under);
+}
+
+TEST_F(RebuiltLoadTest, DeepDocumentsComeOutSrgbEncodedInSixteenBits) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 32, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.05, 0.2, 0.7}));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetImageType(image.get()), FIT_RGB16);
+  ExpectPixel(image, 2, 2, {{Stored(0.05, 32), Stored(0.2, 32), Stored(0.7, 32)}, 1.0}, 1.0, true);
+}
+
+TEST_F(RebuiltLoadTest, ARealCompositeIsKept) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 1}));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 0);  // the stored white, not the blue layer
+}
+
+TEST_F(RebuiltLoadTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 6);
+  spec.resources.clear();  // no version info at all
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 6, 6}, {0.1, 0.5, 0.9}));
+  PsdOffsets offsets;
+  std::string bytes = WritePsd(spec, &offsets);
+  bytes.resize(offsets.pixels + 10);  // the composite's planes cut short
+  const Bitmap image = LoadBytes(bytes);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 3, 3, {{Stored(0.1, 8), Stored(0.5, 8), Stored(0.9, 8)}, 1.0});
+
+  // Without a visible layer, a short composite fails as before.
+  spec.layers[0].hidden = true;
+  bytes = WritePsd(spec, &offsets);
+  bytes.resize(offsets.pixels + 10);
+  EXPECT_FALSE(LoadBytes(bytes));
+}
+
+TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.resources.push_back(PsdResolutionResource(254));
+  spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
+  Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 132);
+
+  // A damaged profile is dropped, the picture kept.
+  spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+}
+
+TEST_F(RebuiltLoadTest, NothingVisibleKeepsTheStoredPicture) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 0}));
+  spec.layers[0].hidden = true;
+  spec.layers.push_back(SolidLayer(spec, {10, 10, 12, 12}, {0, 0, 0}));  // off the canvas
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 0, 0, {{1, 1, 1}, 1.0}, 0);
+}
+
+TEST_F(RebuiltLoadTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
+  spec.layers[0].compression = static_cast<PsdChannelCompression>(9);  // no such compression
+  EXPECT_FALSE(Load(spec));
+}
+
+}  // namespace
