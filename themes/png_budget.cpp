@@ -176,7 +176,9 @@ bool PngInflatesWithinBounds(std::span<const uint8_t> png, uint32_t max_side) {
   size_t at = PngSignature.size();
   while (png.size() - at >= ChunkFrameBytes) {
     const uint32_t length = ReadBig32(png.data() + at);
-    if (length > png.size() - at - ChunkFrameBytes) break;  // cut short: the decoder says so
+    // A chunk longer than the bytes left is damaged, and libpng would allocate its whole
+    // declared length (up to 2 GiB) before finding out.
+    if (length > png.size() - at - ChunkFrameBytes) return false;
     const uint8_t* type = png.data() + at + 4;
     const uint8_t* data = type + 4;
     if (std::memcmp(type, "IDAT", 4) == 0 && !image_data.Feed(data, length)) return false;

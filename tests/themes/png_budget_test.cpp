@@ -155,6 +155,11 @@ TEST(PngInflatesWithinBounds, HonestPicturesOfEveryLayoutPass) {
   }
   EXPECT_FALSE(PngInflatesWithinBounds(Bytes(plain), 40)) << "wider than allowed";
   EXPECT_FALSE(PngInflatesWithinBounds(Bytes(std::string("\x89PNG\r\n\x1a\n")), 256));
+  // A chunk that claims 2 GiB in a file of a hundred bytes: libpng would allocate it all first.
+  std::string cut =
+      plain.substr(0, 33) + std::string("\x7f\x00\x00\x11iTXt", 8) + std::string(40, '\0');
+  EXPECT_FALSE(PngInflatesWithinBounds(Bytes(cut), MaxThemePictureSide));
+  EXPECT_FALSE(DecodeThemePicture(Bytes(cut)));
 }
 
 TEST(PngInflatesWithinBounds, CompressedTextAndProfilesShareOneSmallAllowance) {
