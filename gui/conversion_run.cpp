@@ -39,13 +39,12 @@ void ReadFields(InputFileList& inputs) {
 }  // namespace
 
 void ShowRunFault(RunFault fault, const ConversionJob& job) {
-  // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
+  // The watermark's faults leave the status at "Preparing..."; after every other the status is
+  // emptied: no run started, so none stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
-  if (!watermark && g_main_window) {
-    g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
-  }
+  if (!watermark && g_main_window) g_main_window->ShowStatus("");
   ShowWarning(RunFaultText(fault, job, g_settings));
 }
 

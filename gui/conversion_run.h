@@ -12,8 +12,8 @@ struct ProgramSettings;
 /// with the progress window open and reports the result in it and in the status bar.
 void RunConversionFromWindow();
 
-/// Shows the warning of `fault`; the status bar says the run stopped, except for the watermark's
-/// faults, which leave it at "Preparing...".
+/// Shows the warning of `fault`; the status bar is emptied, except for the watermark's faults,
+/// which leave it at "Preparing...".
 void ShowRunFault(RunFault fault, const ConversionJob& job);
 
 /// Asks the break question of the run in work (the main window is being closed); on Yes the

@@ -149,3 +149,53 @@ bool TakesInput(wxWindow* window) {
   if (!is_sensitive || !window || !window->GetHandle()) return false;
   return is_sensitive(window->GetHandle()) != 0;
 }
+
+namespace {
+
+// The widgets of a control that a screen reader meets: the outer one and, where wx wraps it
+// (a multi-line text in a scrolled window), the one that takes the keys.
+std::vector<void*> AccessibleWidgets(wxWindow* window) {
+  std::vector<void*> widgets;
+  if (!window) return widgets;
+  if (void* outer = window->GetHandle()) widgets.push_back(outer);
+  void* inner = window->GetConnectWidget();
+  if (inner && (widgets.empty() || inner != widgets.front())) widgets.push_back(inner);
+  return widgets;
+}
+
+}  // namespace
+
+bool SetAccessibleName(wxWindow* window, const std::string& name) {
+  const auto accessible_of = Find<void* (*)(void*)>("gtk_widget_get_accessible");
+  const auto set_name = Find<void (*)(void*, const char*)>("atk_object_set_name");
+  if (!accessible_of || !set_name) return false;
+  const std::vector<void*> widgets = AccessibleWidgets(window);
+  for (void* widget : widgets) {
+    if (void* accessible = accessible_of(widget)) set_name(accessible, name.c_str());
+  }
+  return !widgets.empty();
+}
+
+std::string AccessibleName(wxWindow* window) {
+  const auto accessible_of = Find<void* (*)(void*)>("gtk_widget_get_accessible");
+  const auto get_name = Find<const char* (*)(void*)>("atk_object_get_name");
+  if (!accessible_of || !get_name) return {};
+  const std::vector<void*> widgets = AccessibleWidgets(window);
+  // The widget that takes the keys is the one a screen reader announces on focus.
+  for (auto widget = widgets.rbegin(); widget != widgets.rend(); ++widget) {
+    void* accessible = accessible_of(*widget);
+    const char* name = accessible ? get_name(accessible) : nullptr;
+    if (name && *name) return name;
+  }
+  return {};
+}
+
+bool SetMnemonicTarget(wxWindow* label, wxWindow* target) {
+  const auto set_target = Find<void (*)(void*, void*)>("gtk_label_set_mnemonic_widget");
+  if (!set_target || !label || !label->GetHandle() || !target) return false;
+  void* widget = target->GetConnectWidget();
+  if (!widget) widget = target->GetHandle();
+  if (!widget) return false;
+  set_target(label->GetHandle(), widget);
+  return true;
+}

@@ -36,3 +36,14 @@ bool SetTakesInput(wxWindow* window, bool takes_input);
 
 /// Whether `window` takes input as far as GTK is concerned (it and its parents are not greyed).
 bool TakesInput(wxWindow* window);
+
+/// Gives `window` the name a screen reader announces (a button that shows only a picture, a
+/// field whose label is a separate control); false when GTK's accessibility calls are missing.
+bool SetAccessibleName(wxWindow* window, const std::string& name);
+
+/// The name a screen reader announces for `window`; empty when it has none.
+std::string AccessibleName(wxWindow* window);
+
+/// Lets the mnemonic of `label` (a static text) move the focus to `target`, and tells screen
+/// readers that `label` names it; false when GTK's call is missing.
+bool SetMnemonicTarget(wxWindow* label, wxWindow* target);

@@ -21,6 +21,8 @@
 #include "gui/conversion_run.h"
 #include "gui/converter_search.h"
 #include "gui/file_choosers.h"
+#include "gui/gtk_calls.h"
+#include "gui/mnemonics.h"
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
@@ -38,20 +40,20 @@ MainWindow* g_main_window = nullptr;
 
 namespace {
 
-// Rows of the content panel. GTK's text fields and drop-down lists need more height than the
-// original 20 pixels, so each row is 45 pixels apart instead of 40; x positions and widths keep
-// the original layout.
+// Rows of the content panel at the default font. GTK's text fields and drop-down lists need more
+// height than the original 20 pixels, so each row is 45 pixels apart instead of 40; x positions
+// and widths keep the original layout. A larger font makes labels and fields taller, and the
+// rows, the panel and the window grow with them.
 constexpr int LabelX = 10;
 constexpr int LabelWidth = 350;
 constexpr int LabelHeight = 17;
 constexpr int FieldHeight = 28;
-constexpr std::array<int, 3> LabelY = {5, 50, 95};
-constexpr std::array<int, 3> FieldY = {22, 67, 112};
+constexpr int TopMargin = 5;
 constexpr int FieldToolbarSide = 28;
 constexpr int ConvertSide = 100;
 constexpr int ConvertY = 30;
 // The panel ends below the last field; the notice line sits below it.
-constexpr int PanelHeight = 145;
+constexpr int PanelMargin = 10;
 constexpr int NoticeHeight = 20;
 constexpr int NoticeGap = 4;
 
@@ -133,6 +135,7 @@ MainWindow::MainWindow(WindowSession& session)
   output_folder_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFolderBox, this);
   output_format_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFormatBox, this);
   convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
+  input_field_->Bind(wxEVT_TEXT, &MainWindow::OnInputText, this);
 }
 
 MainWindow::~MainWindow() {
@@ -140,38 +143,80 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildControls() {
-  panel_ = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(MinimumWidth, PanelHeight),
+  panel_ = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(MinimumWidth, PanelHeight()),
                        wxTAB_TRAVERSAL | wxBORDER_NONE);
   const int field_width = MinimumWidth - 160;
   const std::array<const char*, 3> label_keys = {"Input File", "Output Folder", "Output Format"};
+  std::vector<std::string> captions;
+  for (const char* key : label_keys) captions.push_back(GetText("General", key));
+  // The menu bar's letters are the window's too.
+  const std::vector<std::string> marked = AddMnemonics(captions, MenuBarMnemonics());
+  // Each label comes right before its field: wx gives a label's mnemonic to the next control
+  // that takes the keyboard, and the tab order is the order of creation.
+  std::array<wxWindow*, 3> fields{};
   for (int row = 0; row < 3; ++row) {
-    new wxStaticText(panel_, wxID_ANY, FromUtf8(GetText("General", label_keys[row])),
-                     wxPoint(LabelX, LabelY[row]), wxSize(LabelWidth, LabelHeight));
-    if (row == 0) {
-      input_field_ = new wxTextCtrl(panel_, InputFieldId, wxEmptyString, wxPoint(LabelX, FieldY[0]),
-                                    wxSize(field_width, FieldHeight));
-      field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
+    labels_[row] = new wxStaticText(panel_, wxID_ANY, FromUtf8(marked[row]), wxDefaultPosition,
+                                    wxSize(LabelWidth, LabelHeight));
+    switch (row) {
+      case 0:
+        input_field_ = new wxTextCtrl(panel_, InputFieldId, wxEmptyString, wxDefaultPosition,
+                                      wxSize(field_width, FieldHeight));
+        fields[row] = input_field_;
+        break;
+      case 1:
+        // Editable, so a folder can be typed or pasted; the list keeps the history.
+        output_folder_box_ =
+            new wxBitmapComboBox(panel_, OutputFolderBoxId, wxEmptyString, wxDefaultPosition,
+                                 wxSize(field_width, FieldHeight), 0, nullptr);
+        fields[row] = output_folder_box_;
+        break;
+      default:
+        output_format_box_ =
+            new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxDefaultPosition,
+                                 wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+        fields[row] = output_format_box_;
+        break;
     }
+    field_toolbars_[row] = BuildFieldToolbar(panel_, row, nullptr);
+    SetAccessibleName(fields[row], SpokenName(marked[row]));
   }
-  output_folder_box_ =
-      new wxBitmapComboBox(panel_, OutputFolderBoxId, wxEmptyString, wxPoint(LabelX, FieldY[1]),
-                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
-  output_format_box_ =
-      new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxPoint(LabelX, FieldY[2]),
-                           wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
   convert_button_ =
       new wxBitmapButton(panel_, ConvertButtonId, IconPicture(ButtonIcons(), "Convert"),
-                         wxPoint(MinimumWidth - 110, ConvertY), wxSize(ConvertSide, ConvertSide));
+                         wxDefaultPosition, wxSize(ConvertSide, ConvertSide));
   convert_button_->SetToolTip(FromUtf8(GetText("Menu", "Convert")));
-  notice_label_ =
-      new wxStaticText(this, wxID_ANY, FromUtf8(std::string(NoticeText)),
-                       wxPoint(LabelX, PanelHeight + NoticeGap), wxSize(LabelWidth, NoticeHeight));
+  // A picture alone says nothing to a screen reader.
+  SetAccessibleName(convert_button_, GetText("Menu", "Convert"));
+  notice_label_ = new wxStaticText(this, wxID_ANY, FromUtf8(std::string(NoticeText)),
+                                   wxDefaultPosition, wxSize(LabelWidth, NoticeHeight));
+
+  // The font decides the heights; the default font gives the original ones.
+  label_height_ = LabelHeight;
+  for (wxStaticText* label : labels_) {
+    label_height_ = std::max(label_height_, label->GetBestSize().GetHeight());
+  }
+  field_height_ = FieldHeight;
+  for (wxWindow* field : fields) {
+    field_height_ = std::max(field_height_, field->GetBestSize().GetHeight());
+  }
+  notice_height_ = std::max(NoticeHeight, notice_label_->GetBestSize().GetHeight());
+  for (int row = 0; row < 3; ++row) {
+    labels_[row]->SetSize(LabelX, LabelY(row), LabelWidth, label_height_);
+    fields[row]->SetSize(LabelX, FieldY(row), field_width, field_height_);
+  }
+  convert_button_->Move(MinimumWidth - 110, ConvertY);
+  notice_label_->SetSize(LabelX, PanelHeight() + NoticeGap, LabelWidth, notice_height_);
 }
+
+int MainWindow::LabelY(int row) const { return TopMargin + row * (label_height_ + field_height_); }
+
+int MainWindow::FieldY(int row) const { return LabelY(row) + label_height_; }
+
+int MainWindow::PanelHeight() const { return LabelY(3) + PanelMargin - TopMargin; }
 
 void MainWindow::SetHeightBounds() {
   // The inner height counts the toolbar and the status bar, as on the original platform; the
   // controls need at least the panel and the notice line, whatever the toolbar's size.
-  const int content = std::max(PanelHeight + NoticeGap + NoticeHeight + NoticeGap,
+  const int content = std::max(PanelHeight() + NoticeGap + notice_height_ + NoticeGap,
                                FixedHeight - toolbar_height_ - status_bar_height_);
   SetMinClientSize(wxSize(-1, -1));
   SetMaxClientSize(wxSize(-1, -1));
@@ -196,11 +241,11 @@ void MainWindow::Finish() {
 
 void MainWindow::LayoutControls() {
   const int w = GetClientSize().GetWidth();
-  panel_->SetSize(0, 0, w, PanelHeight);
+  panel_->SetSize(0, 0, w, PanelHeight());
   for (wxWindow* field :
        {static_cast<wxWindow*>(input_field_), static_cast<wxWindow*>(output_folder_box_),
         static_cast<wxWindow*>(output_format_box_)}) {
-    field->SetSize(w - 160, FieldHeight);
+    field->SetSize(w - 160, field_height_);
   }
   for (size_t row = 0; row < field_toolbars_.size(); ++row) {
     wxToolBar* toolbar = field_toolbars_[row];
@@ -208,7 +253,8 @@ void MainWindow::LayoutControls() {
     // A GTK toolbar smaller than its button hides the button behind an overflow arrow.
     const wxSize best = toolbar->GetBestSize();
     const int side = std::max({FieldToolbarSide, best.GetWidth(), best.GetHeight()});
-    toolbar->SetSize(w - 146, FieldY[row] + (FieldHeight - side) / 2, side, side);
+    toolbar->SetSize(w - 146, FieldY(static_cast<int>(row)) + (field_height_ - side) / 2, side,
+                     side);
   }
   convert_button_->Move(w - 110, ConvertY);
   Refresh();
@@ -234,18 +280,21 @@ void MainWindow::StartNewJob() {
   session_.NewJob();
   input_field_->ChangeValue(wxEmptyString);
   output_folder_box_->SetSelection(wxNOT_FOUND);
+  // The box is editable: no selection still leaves its typed text.
+  output_folder_box_->ChangeValue(wxEmptyString);
 }
 
 bool MainWindow::ChooseInputFile() {
-  const std::optional<std::string> chosen = AskForInputFile(session_);
+  const std::optional<std::string> chosen = AskForInputFile(
+      session_, ToUtf8(input_field_->GetValue()), ToUtf8(output_folder_box_->GetValue()));
   const bool accepted = chosen && OfferInputFile(*chosen);
   PostSizeEvent();
   return accepted;
 }
 
 void MainWindow::ChooseOutputFolder() {
-  std::optional<std::string> chosen =
-      AskForOutputFolder(session_, ToUtf8(output_folder_box_->GetValue()));
+  std::optional<std::string> chosen = AskForOutputFolder(
+      session_, ToUtf8(output_folder_box_->GetValue()), ToUtf8(input_field_->GetValue()));
   if (chosen && session_.ChooseOutputFolder(std::move(*chosen))) FillOutputFolderBox();
   PostSizeEvent();
 }
@@ -264,7 +313,13 @@ wxSize MainWindow::InnerSize() const {
 }
 
 void MainWindow::RefreshPictures() {
-  field_toolbars_ = BuildFieldToolbars(panel_, field_toolbars_);
+  for (int row = 0; row < 3; ++row) {
+    field_toolbars_[row] = BuildFieldToolbar(panel_, row, field_toolbars_[row]);
+  }
+  // The rebuilt toolbars keep their places in the tab order, each after its field.
+  field_toolbars_[0]->MoveAfterInTabOrder(input_field_);
+  field_toolbars_[1]->MoveAfterInTabOrder(output_folder_box_);
+  field_toolbars_[2]->MoveAfterInTabOrder(output_format_box_);
   convert_button_->SetBitmap(IconPicture(ButtonIcons(), "Convert"));
   for (unsigned i = 0; i < output_folder_box_->GetCount(); ++i) {
     output_folder_box_->SetItemBitmap(i, IconPicture(MenuIcons(), "FavFolder"));
@@ -312,6 +367,18 @@ void MainWindow::OnClose(wxCloseEvent& event) {
 }
 
 void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
+
+void MainWindow::OnInputText(wxCommandEvent& event) {
+  event.Skip();
+  // A typed or pasted path fills an empty output folder as a dropped file does; until it names
+  // an input file, nothing changes.
+  if (!output_folder_box_->GetValue().empty()) return;
+  const std::string path = ToUtf8(input_field_->GetValue());
+  if (session_.OfferInputFile(path, "")) {
+    FillOutputFolderBox();
+    output_folder_box_->ChangeValue(FromUtf8(session_.Job().output_folder));
+  }
+}
 
 void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
   session_.Job().output_folder = ToUtf8(output_folder_box_->GetValue());

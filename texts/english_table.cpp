@@ -66,6 +66,13 @@ constexpr TextPair EnglishTexts[] = {
     {"Internet connection problems", "Internet connection problems!"},
     {"Ask break conversion", "Do you want to break the conversion?"},
     {"Empty extensions", "Please, fill all required fields and try again!"},
+    // The end-of-run report: its headline when a file failed, and each file's reason.
+    {"Conversion ended with errors", "Conversion ended with errors"},
+    {"Files not converted", "Files not converted:"},
+    {"Failure load", "Not a readable Photoshop document (damaged, or of another kind)"},
+    {"Failure outside output folder", "The filename mask leads outside the output folder"},
+    {"Failure save", "The output file could not be made or written"},
+    {"Failure not reached", "Not converted: the conversion was stopped before this file"},
     {"_GROUP_", "Dialog"},
     {"Select Input Files", "Select Input Files"},
     {"Select Output Folder", "Select Output Folder"},

@@ -90,7 +90,8 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_EQ(refusal(dir_.file("empty.psd"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("notes.txt"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("missing.psd"), out.folder()), GetText("Msg", "Empty input files"));
-  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  // Nothing started, so nothing stopped.
+  EXPECT_EQ(window().StatusText(), "");
   EXPECT_EQ(refusal(document, ""), GetText("Msg", "Empty output folder"));
   EXPECT_EQ(refusal(document, document),
             FormatText(GetText("Msg", "Invalid output folder"), document + "/"));
