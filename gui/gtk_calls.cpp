@@ -199,3 +199,55 @@ bool SetMnemonicTarget(wxWindow* label, wxWindow* target) {
   set_target(label->GetHandle(), widget);
   return true;
 }
+
+namespace {
+
+// GLib's list cell, laid out as GLib declares it.
+struct ListCell {
+  void* data;
+  ListCell* next;
+  ListCell* prev;
+};
+
+// The first widget at or below `widget` that can take the focus, depth first; nullptr when none.
+void* FirstFocusable(void* widget, int depth = 0) {
+  const auto can_focus = Find<int (*)(void*)>("gtk_widget_get_can_focus");
+  const auto is_container = Find<unsigned long (*)()>("gtk_container_get_type");
+  const auto type_check = Find<int (*)(void*, unsigned long)>("g_type_check_instance_is_a");
+  const auto children_of = Find<ListCell* (*)(void*)>("gtk_container_get_children");
+  const auto free_list = Find<void (*)(void*)>("g_list_free");
+  if (!can_focus || !is_container || !type_check || !children_of || !free_list || depth > 8) {
+    return nullptr;
+  }
+  if (can_focus(widget)) return widget;
+  const unsigned long container_type = is_container();
+  if (!type_check(widget, container_type)) return nullptr;
+  ListCell* children = children_of(widget);
+  void* found = nullptr;
+  for (ListCell* cell = children; cell && !found; cell = cell->next) {
+    found = FirstFocusable(cell->data, depth + 1);
+  }
+  free_list(children);
+  return found;
+}
+
+}  // namespace
+
+bool FocusInside(wxWindow* window) {
+  const auto grab = Find<void (*)(void*)>("gtk_widget_grab_focus");
+  if (!grab || !window || !window->GetHandle()) return false;
+  void* target = FirstFocusable(window->GetHandle());
+  if (!target) return false;
+  grab(target);
+  return true;
+}
+
+bool HoldsFocus(wxWindow* window) {
+  const auto toplevel_of = Find<void* (*)(void*)>("gtk_widget_get_toplevel");
+  const auto focus_of = Find<void* (*)(void*)>("gtk_window_get_focus");
+  const auto is_ancestor = Find<int (*)(void*, void*)>("gtk_widget_is_ancestor");
+  if (!toplevel_of || !focus_of || !is_ancestor || !window || !window->GetHandle()) return false;
+  void* widget = window->GetHandle();
+  void* focus = focus_of(toplevel_of(widget));
+  return focus && (focus == widget || is_ancestor(focus, widget) != 0);
+}

@@ -47,3 +47,10 @@ std::string AccessibleName(wxWindow* window);
 /// Lets the mnemonic of `label` (a static text) move the focus to `target`, and tells screen
 /// readers that `label` names it; false when GTK's call is missing.
 bool SetMnemonicTarget(wxWindow* label, wxWindow* target);
+
+/// Moves the keyboard focus into `window` or the first control inside it that takes it (the
+/// button of a toolbar); false when nothing there takes it.
+bool FocusInside(wxWindow* window);
+
+/// Whether the keyboard focus is on `window` or on something inside it.
+bool HoldsFocus(wxWindow* window);

@@ -24,6 +24,7 @@
 #include "gui/gtk_calls.h"
 #include "gui/mnemonics.h"
 #include "gui/output_history.h"
+#include "gui/picture_list_box.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
 #include "gui/system_services.h"
@@ -136,6 +137,7 @@ MainWindow::MainWindow(WindowSession& session)
   output_format_box_->Bind(wxEVT_COMBOBOX, &MainWindow::OnOutputFormatBox, this);
   convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
   input_field_->Bind(wxEVT_TEXT, &MainWindow::OnInputText, this);
+  Bind(wxEVT_CHAR_HOOK, &MainWindow::OnCharHook, this);
 }
 
 MainWindow::~MainWindow() {
@@ -171,9 +173,8 @@ void MainWindow::BuildControls() {
         fields[row] = output_folder_box_;
         break;
       default:
-        output_format_box_ =
-            new wxBitmapComboBox(panel_, OutputFormatBoxId, wxEmptyString, wxDefaultPosition,
-                                 wxSize(field_width, FieldHeight), 0, nullptr, wxCB_READONLY);
+        output_format_box_ = new PictureListBox(panel_, OutputFormatBoxId, wxDefaultPosition,
+                                                wxSize(field_width, FieldHeight));
         fields[row] = output_format_box_;
         break;
     }
@@ -194,10 +195,9 @@ void MainWindow::BuildControls() {
   for (wxStaticText* label : labels_) {
     label_height_ = std::max(label_height_, label->GetBestSize().GetHeight());
   }
-  field_height_ = FieldHeight;
-  for (wxWindow* field : fields) {
-    field_height_ = std::max(field_height_, field->GetBestSize().GetHeight());
-  }
+  // The fields are as much taller as the labels: GTK's fields are clipped a little at every
+  // size, as the original layout asks for 28 pixels where GTK would take 34.
+  field_height_ = FieldHeight + (label_height_ - LabelHeight);
   notice_height_ = std::max(NoticeHeight, notice_label_->GetBestSize().GetHeight());
   for (int row = 0; row < 3; ++row) {
     labels_[row]->SetSize(LabelX, LabelY(row), LabelWidth, label_height_);
@@ -237,6 +237,34 @@ void MainWindow::Finish() {
   Show(true);
   LayoutControls();
   PostSizeEvent();
+}
+
+void MainWindow::OnCharHook(wxKeyEvent& event) {
+  // wx leaves toolbars out of the tab order: Tab visits each field, then the button beside it,
+  // then Convert, in the order on the screen.
+  const int modifiers = event.GetModifiers();
+  if (event.GetKeyCode() != WXK_TAB || (modifiers & ~wxMOD_SHIFT) != 0) {
+    event.Skip();
+    return;
+  }
+  const std::array<wxWindow*, 7> order = {
+      input_field_,       field_toolbars_[0], output_folder_box_, field_toolbars_[1],
+      output_format_box_, field_toolbars_[2], convert_button_};
+  const auto at = std::find_if(order.begin(), order.end(), HoldsFocus);
+  if (at == order.end()) {
+    event.Skip();
+    return;
+  }
+  const int step = (modifiers & wxMOD_SHIFT) ? -1 : 1;
+  const int count = static_cast<int>(order.size());
+  int next = static_cast<int>(at - order.begin());
+  for (int tries = 0; tries < count; ++tries) {
+    next = (next + step + count) % count;
+    if (order[next]->IsShownOnScreen() && order[next]->IsEnabled() && FocusInside(order[next])) {
+      return;
+    }
+  }
+  event.Skip();
 }
 
 void MainWindow::LayoutControls() {

@@ -112,6 +112,7 @@ class MainWindow : public wxFrame {
   int FieldY(int row) const;
   int PanelHeight() const;
   void OnInputText(wxCommandEvent& event);
+  void OnCharHook(wxKeyEvent& event);
   void OnSize(wxSizeEvent& event);
   void OnClose(wxCloseEvent& event);
   void OnMenu(wxCommandEvent& event);

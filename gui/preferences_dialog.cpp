@@ -65,12 +65,60 @@ wxString ColourEntryName(uint32_t colour) {
 namespace {
 
 // Where a page's or panel's rows go: a scrolled area when its rows are taller than the room.
+// Every area can scroll: one whose rows fit shows no scroll bar, until a larger font makes them
+// taller than the room.
 wxWindow* NewRowsArea(wxWindow* parent, wxPoint position, wxSize size, int content_height) {
-  if (content_height <= 0) return new wxPanel(parent, wxID_ANY, position, size);
   auto* scrolled =
       new wxScrolledWindow(parent, wxID_ANY, position, size, wxVSCROLL | wxBORDER_NONE);
+  if (content_height <= 0) {
+    scrolled->SetScrollRate(0, 10);
+    scrolled->SetVirtualSize(size);
+    return scrolled;
+  }
   scrolled->SetScrollbars(10, 10, 42, content_height / 10);
   return scrolled;
+}
+
+// The rows were placed for the default font: 160-pixel labels, rows 30 pixels apart. A larger
+// font widens the label column to the widest label and moves every row down by what its line
+// grew; at the default font nothing moves.
+struct FontGrowth {
+  int wider = 0;   // of the label column
+  int taller = 0;  // of each row
+};
+
+// The default font's labels are up to 20 pixels tall and may lack a few pixels of the 160; only
+// a font clearly larger moves anything.
+FontGrowth MeasureGrowth(const std::vector<RowControls>& rows) {
+  FontGrowth growth;
+  for (const RowControls& controls : rows) {
+    const wxSize best = controls.label->GetBestSize();
+    growth.wider = std::max(growth.wider, best.GetWidth() + 4 - 160);
+    growth.taller = std::max(growth.taller, best.GetHeight() - 20);
+  }
+  if (growth.taller <= 0 && growth.wider <= 8) return {};
+  return growth;
+}
+
+// Moves a window placed for the default font: its row (from its y) down, its width or its x by
+// the label column's growth.
+void Regrow(wxWindow* window, const FontGrowth& growth, bool is_label) {
+  const wxRect place = window->GetRect();
+  const int row = std::max(0, (place.y - 8) / 30);
+  window->SetSize(place.x + (is_label ? 0 : growth.wider), place.y + row * growth.taller,
+                  place.width + (is_label ? growth.wider : 0), place.height + growth.taller);
+}
+
+// Lets a scrolling area scroll over all it holds.
+void FitVirtualSize(wxWindow* area) {
+  auto* scrolled = dynamic_cast<wxScrolledWindow*>(area);
+  if (!scrolled) return;
+  int bottom = 0;
+  for (wxWindow* child : area->GetChildren()) {
+    if (child->IsShown()) bottom = std::max(bottom, child->GetRect().GetBottom() + 1);
+  }
+  scrolled->SetScrollRate(0, 10);
+  scrolled->SetVirtualSize(area->GetClientSize().GetWidth(), bottom + 10);
 }
 
 // Theme ids sorted without regard to letter case.
@@ -122,9 +170,12 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> clos
   category_list_ = new wxListBox(root, CategoryListId, wxPoint(10, 10), wxSize(120, 295), 0,
                                  nullptr, wxLB_SINGLE | wxBORDER_SUNKEN);
   auto* header = new wxPanel(root, wxID_ANY, wxPoint(140, 10), wxSize(450, 30), wxBORDER_STATIC);
-  header->SetBackgroundColour(*wxWHITE);
+  // The theme's list colours: a light band on a light theme, a dark one on a dark theme, and
+  // the title always readable on it.
+  header->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
   page_title_ = new wxStaticText(header, wxID_ANY, "", wxPoint(9, 6), wxSize(330, 20));
-  page_title_->SetBackgroundColour(*wxWHITE);
+  page_title_->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
+  page_title_->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOXTEXT));
 
   const std::vector<PageLayout>& layouts = PreferencesPages();
   size_t row_count = 0;
@@ -158,6 +209,7 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> clos
                wxSize(80, 25));
   // Escape presses "Cancel".
   SetEscapeId(CancelButtonId);
+  FollowFont(root, header);
 
   Bind(wxEVT_LISTBOX, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CHOICE, &PreferencesDialog::HandlePreferencesEvent, this);
@@ -170,6 +222,43 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> clos
   Bind(wxEVT_TEXT_ENTER, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_BUTTON, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CLOSE_WINDOW, &PreferencesDialog::OnClose, this);
+}
+
+void PreferencesDialog::FollowFont(wxWindow* root, wxWindow* header) {
+  const FontGrowth growth = MeasureGrowth(rows_);
+  if (growth.wider <= 0 && growth.taller <= 0) return;
+  const FontGrowth grown{std::max(0, growth.wider), std::max(0, growth.taller)};
+  for (RowControls& controls : rows_) {
+    for (wxWindow* window : controls.Windows()) Regrow(window, grown, window == controls.label);
+  }
+  // The pages and their panels grow as wide as the label column did and as tall as four rows;
+  // what is still below the fold scrolls.
+  const int wider = grown.wider;
+  const int taller = 4 * grown.taller;
+  for (wxWindow* page : pages_) {
+    page->SetSize(page->GetSize() + wxSize(wider, taller));
+    page->Move(page->GetPosition() + wxPoint(0, grown.taller));
+  }
+  for (auto& [page, panel] : panels_) {
+    const wxRect place = panel.second->GetRect();
+    panel.second->SetSize(place.x, place.y + grown.taller, place.width + wider,
+                          place.height + taller);
+  }
+  for (auto& [page, panel] : panels_) FitVirtualSize(panel.second);
+  for (wxWindow* page : pages_) FitVirtualSize(page);
+  header->SetSize(header->GetSize() + wxSize(wider, grown.taller));
+  page_title_->SetSize(page_title_->GetSize() + wxSize(wider, grown.taller));
+  category_list_->SetSize(category_list_->GetSize() + wxSize(0, taller + grown.taller));
+  for (int id : {DefaultsButtonId, OkButtonId, CancelButtonId}) {
+    wxWindow* button = FindWindow(id);
+    if (!button) continue;
+    const wxPoint at = button->GetPosition();
+    button->SetSize(at.x + (id == DefaultsButtonId ? 0 : wider), at.y + taller + grown.taller, -1,
+                    button->GetSize().GetHeight() + grown.taller);
+  }
+  const wxSize size = GetClientSize() + wxSize(wider, taller + 2 * grown.taller);
+  root->SetSize(size);
+  SetClientSize(size);
 }
 
 void PreferencesDialog::BuildRows(wxWindow* parent, int page, const std::string& panel,

@@ -107,6 +107,8 @@ class PreferencesDialog : public wxDialog {
   void BuildRows(wxWindow* parent, int page, const std::string& panel,
                  const std::vector<PreferencesRow>& rows);
   void BuildRow(wxWindow* parent, RowControls& controls, int y, int id);
+  // Makes room for a font larger than the default: a wider label column, taller rows.
+  void FollowFont(wxWindow* root, wxWindow* header);
   void FillRow(RowControls& controls);
   void StoreRow(RowControls& controls);
   void FillSelector(RowControls& controls);
