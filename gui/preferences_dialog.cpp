@@ -26,6 +26,7 @@
 #include "engine/output/formats.h"
 #include "engine/steps/hex_colour.h"
 #include "gui/gtk_calls.h"
+#include "gui/picture_list_box.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"
 #include "gui/preferences_values.h"
@@ -284,8 +285,7 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
       controls.choice = new wxChoice(parent, id, at, wxSize(240, 21));
       break;
     case RowKind::PictureSelectBox:
-      controls.choice =
-          new wxBitmapComboBox(parent, id, "", at, wxSize(240, 21), 0, nullptr, wxCB_READONLY);
+      controls.choice = new PictureListBox(parent, id, at, wxSize(240, 21));
       break;
     case RowKind::CheckBox:
       controls.check = new wxCheckBox(parent, id, "", at, wxSize(240, 20));
@@ -322,8 +322,7 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
           new wxTextCtrl(parent, id + 1, "", wxPoint(220, y), wxSize(190, 20), wxTE_READONLY);
       break;
     case RowKind::ChooserList:
-      controls.choice =
-          new wxBitmapComboBox(parent, id, "", at, wxSize(214, 21), 0, nullptr, wxCB_READONLY);
+      controls.choice = new PictureListBox(parent, id, at, wxSize(214, 21));
       controls.button =
           new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22), wxBU_EXACTFIT);
       break;
