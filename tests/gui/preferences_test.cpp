@@ -414,6 +414,8 @@ TEST_F(PreferencesTest, DefaultsFillTheFieldsAndOnlyOkKeepsThem) {
   settings().file.recent_out_folders = "/tmp/";
   settings().advanced.filename_mask = "%filename%-x";
   answer_ = true;
+  const std::string before = dir_.file("before.ini");
+  ASSERT_TRUE(SaveSettings(settings(), before));
   Open();
   Tick(Row("Transform", "Do Image Flip Horizontal"), true);
   Click(OpenMainWindow()->Preferences()->FindWindow(DefaultsButtonId));
@@ -433,6 +435,10 @@ TEST_F(PreferencesTest, DefaultsFillTheFieldsAndOnlyOkKeepsThem) {
   EXPECT_EQ(settings().file.recent_out_folders, "/tmp/");
   EXPECT_EQ(settings().advanced.filename_mask, "%filename%-x");
   EXPECT_FALSE(std::filesystem::exists(g_process.config_file_path));
+  // Every setting, not just those looked at.
+  const std::string after = dir_.file("after.ini");
+  ASSERT_TRUE(SaveSettings(settings(), after));
+  EXPECT_EQ(ReadFileBytes(after), ReadFileBytes(before));
 
   // OK keeps it and writes it, settings the dialog does not show included.
   Open();
