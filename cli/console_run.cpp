@@ -374,11 +374,27 @@ bool IsBatch(const CommandLineState& state) {
   return state.inputs.size() == 1 && IsInputFolder(state.inputs.front());
 }
 
-// The documents the options name, and the named files that cannot be inputs, each with why.
+// The documents the options name, and the named files that cannot be inputs, each with why and
+// the number of documents named before it.
 struct GatheredInputs {
   InputFileList list;
-  std::vector<FileResult> refused;
+  std::vector<std::pair<size_t, FileResult>> refused;
 };
+
+// The run's results with the refused files among them where they were named.
+std::vector<FileResult> InNamingOrder(const GatheredInputs& gathered,
+                                      const std::vector<FileResult>& results) {
+  std::vector<FileResult> all;
+  auto refused = gathered.refused.begin();
+  for (size_t i = 0; i <= results.size(); ++i) {
+    for (; refused != gathered.refused.end() && refused->first == i; ++refused) {
+      all.push_back(refused->second);
+    }
+    if (i < results.size()) all.push_back(results[i]);
+  }
+  for (; refused != gathered.refused.end(); ++refused) all.push_back(refused->second);
+  return all;
+}
 
 void GatherPath(const std::string& path, bool recursive, GatheredInputs& gathered) {
   if (IsInputFolder(path)) {
@@ -387,8 +403,10 @@ void GatherPath(const std::string& path, bool recursive, GatheredInputs& gathere
   }
   if (AppendInputFile(gathered.list, path)) return;
   // A named file is counted: the user asked for it, so its absence is a failure, not a skip.
-  gathered.refused.push_back(FileResult{
-      path, "", false, IsDocumentPath(path) ? FileFailure::LoadFailed : FileFailure::NotDocument});
+  gathered.refused.emplace_back(
+      gathered.list.Size(),
+      FileResult{path, "", false,
+                 IsDocumentPath(path) ? FileFailure::LoadFailed : FileFailure::NotDocument});
 }
 
 // False when a list cannot be read.
@@ -480,7 +498,7 @@ ConsoleRunResult RunBatch(const ConsoleReport& report, ProgramSettings settings,
   report.Status(GetText("General", "Importing"));
   const auto added = static_cast<int32_t>(request.inputs.Size());
   report.Status(FormatText(GetText("Msg", "Import complete"), Num(added), "", "", ""));
-  std::vector<FileResult> results = gathered.refused;
+  std::vector<FileResult> results;
   int32_t converted = 0;
   if (added == 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
@@ -497,9 +515,10 @@ ConsoleRunResult RunBatch(const ConsoleReport& report, ProgramSettings settings,
       converted = WaitForConsoleConversion(
           *run, [&progress, total](const ProgressSnapshot& now) { progress.Show(now, total); });
       progress.Clear();
-      results.insert(results.end(), run->Results().begin(), run->Results().end());
+      results = run->Results();
     }
   }
+  results = InNamingOrder(gathered, results);
   for (const FileResult& result : results) ReportFailure(result);
   if (report_file.IsOpen()) {
     std::ostringstream lines;

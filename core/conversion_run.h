@@ -164,6 +164,7 @@ class ConversionRun {
   std::vector<std::string> written_;  // outputs named after decoding, for collisions
   bool keep_running_ = true;
   std::atomic<bool> ended_{false};
+  int32_t worker_count_ = 1;  // set before the first worker starts
   int32_t running_workers_ = 0;
   std::vector<std::thread> workers_;
 };

@@ -160,8 +160,19 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
   const auto& [input, entry] = *(request_.inputs.begin() + static_cast<std::ptrdiff_t>(index));
   const ProgramSettings& settings = request_.settings;
   const auto started = std::chrono::steady_clock::now();
+  // One worker tells each step as it happens; several keep a file's lines for its end, so no two
+  // files' lines mix.
   std::vector<std::string> lines;
-  lines.push_back("Processing: " + input);
+  const auto trace = [this, &lines](std::string line) {
+    if (!trace_) return;
+    if (worker_count_ > 1) {
+      lines.push_back(std::move(line));
+      return;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    trace_(line);
+  };
+  trace("Processing: " + input);
   job.input_path = input;
   job.input_subfolder = OutputSubfolderFor(request_, entry);
   job.output_folder = OutputFolderFor(request_, input);
@@ -205,13 +216,13 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
     if (failure != FileFailure::None && !KeepRunning()) failure = FileFailure::NotReached;
   }
   const bool ok = failure == FileFailure::None;
-  lines.push_back("Saving As: " + job.output_path);
-  lines.push_back(ok ? "OK" : "Not OK");
+  trace("Saving As: " + job.output_path);
+  trace(ok ? "OK" : "Not OK");
   FileResult result{input, job.output_path, ok, failure};
   if (ok) {
     // The file stays converted; the time it was asked to carry is what is missing.
     result.timestamp_set = ApplyFileTimestamp(settings, input, job.output_path);
-    if (!result.timestamp_set) lines.push_back("Timestamp not set");
+    if (!result.timestamp_set) trace("Timestamp not set");
   }
   result.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - started)
@@ -278,6 +289,7 @@ std::unique_ptr<ConversionRun> StartConversion(RunRequest request, RunResources 
   const int32_t wanted = std::max<int32_t>(
       1, std::min<int32_t>(WorkerCount(run->request_.jobs), std::max<int32_t>(run->total_, 1)));
   run->running_workers_ = wanted;
+  run->worker_count_ = wanted;
   for (int32_t i = 0; i < wanted; ++i) {
     try {
       run->workers_.emplace_back([raw = run.get()] { raw->Work(); });

@@ -98,7 +98,7 @@ TEST_F(ResetJobTest, EmptiesTheJobAndRestartsTheSequence) {
   EXPECT_EQ(job.sequence_number, 1);
   EXPECT_GE(job.random_number, 1);
   EXPECT_LE(job.random_number, 99999);
-  EXPECT_EQ(g_accepted_input_extensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(g_accepted_input_extensions, (std::vector<std::string>{"psd", "psb"}));
 }
 
 TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
