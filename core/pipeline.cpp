@@ -32,11 +32,12 @@ FileFailure LoadFailure(LoadFault fault) {
   }
 }
 
-// The folder of `output_path` exists afterwards, or the output cannot be written there.
-bool MakeOutputFolder(const std::string& output_path) {
-  const std::string folder = FolderOf(output_path);
+// Makes the input's subfolder below the output folder when it is missing; false when it cannot
+// be made. Folders a mask names are the user's to make, as for a single file.
+bool MakeInputSubfolder(const std::string& folder) {
   if (folder.empty()) return true;
   std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return true;
   std::filesystem::create_directories(folder, error);
   return std::filesystem::is_directory(folder, error);
 }
@@ -104,7 +105,10 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   if (hooks.claim_output && !hooks.claim_output(job.output_path)) {
     return FileFailure::NameCollision;
   }
-  if (!MakeOutputFolder(job.output_path)) return FileFailure::OutputNotWritable;
+  if (keep_subfolders && !job.input_subfolder.empty() &&
+      !MakeInputSubfolder(job.output_folder + job.input_subfolder)) {
+    return FileFailure::OutputNotWritable;
+  }
   if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
     return IsWritableFolderOf(job.output_path) ? FileFailure::SaveFailed
                                                : FileFailure::OutputNotWritable;

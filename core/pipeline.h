@@ -19,7 +19,7 @@ struct FileHooks {
 
 /// Converts the file named by job.input_path; FileFailure::None when its output was saved, else
 /// why not. Afterwards the job holds what the file came to (source depth, result size, target
-/// depth, output path); a file that cannot be loaded leaves only an empty output path. Subfolders
-/// of the output path below the output folder are made as needed.
+/// depth, output path); a file that cannot be loaded leaves only an empty output path. The input's
+/// subfolder below the output folder is made as needed.
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
                         const RunResources& resources = {}, const FileHooks& hooks = {});
