@@ -1,7 +1,8 @@
 // Writes the benchmark's documents: 4000 x 3000 (12 megapixels) in 8-bit RGB, 8-bit RGBA, 16-bit
 // RGB and 16-bit grey, each raw and RLE-packed, and a 1000 x 1000 8-bit RGB one (where fixed
-// costs show), into the folder given.
-//   bench_make_psd FOLDER
+// costs show), into the folder given; with --tiny only a 4 x 4 8-bit RGB one (where a batch's
+// cost per file shows).
+//   bench_make_psd FOLDER [--tiny]
 
 #include <cstdint>
 #include <cstdio>
@@ -61,8 +62,12 @@ bool Write(const std::string& folder, const char* name, PsdMode mode, uint16_t d
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
   const std::string folder = argv[1];
+  if (argc == 3) {
+    if (std::string(argv[2]) != "--tiny") return 2;
+    return Write(folder, "tiny-rgb8", PsdMode::Rgb, 8, 3, 4, 4) ? 0 : 1;
+  }
   const bool written = Write(folder, "rgb8", PsdMode::Rgb, 8, 3) &&
                        Write(folder, "rgba8", PsdMode::Rgb, 8, 4) &&
                        Write(folder, "rgb16", PsdMode::Rgb, 16, 3) &&

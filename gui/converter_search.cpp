@@ -13,7 +13,6 @@
 #include "gui/message_boxes.h"
 #include "gui/mnemonics.h"
 #include "gui/wx_text.h"
-#include "platform/open_default.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -36,10 +35,12 @@ wxStaticText* MakeLabel(wxWindow* parent, const std::string& text, int width) {
 
 }  // namespace
 
-ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, std::function<void()> closed)
+ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, WindowServices& services,
+                                             std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
       owner_(owner),
+      services_(services),
       closed_(std::move(closed)) {
   const std::vector<std::string> captions =
       AddMnemonics({GetText("Custom-Converter", "From"), GetText("Custom-Converter", "To"),
@@ -102,11 +103,11 @@ void ConverterSearchWindow::Search() {
   const std::string source = ConverterSearchTerm(ToUtf8(source_field_->GetValue()));
   const std::string target = ConverterSearchTerm(ToUtf8(target_field_->GetValue()));
   if (source.empty() || target.empty()) {
-    ShowWarning(GetText("Msg", "Empty extensions"));
+    ShowWarning(services_, GetText("Msg", "Empty extensions"));
     return;
   }
   Hide();
-  OpenWithDefaultHandler(MakerAddress(ConverterSearchPath(source, target)));
+  services_.Open(MakerAddress(ConverterSearchPath(source, target)));
   CloseWindow();
 }
 

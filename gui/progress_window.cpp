@@ -10,16 +10,12 @@
 
 #include <algorithm>
 
-#include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
-#include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/mnemonics.h"
 #include "gui/run_messages.h"
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
-
-ProgressWindow* ProgressWindow::current_ = nullptr;
 
 namespace {
 
@@ -41,9 +37,12 @@ wxSize AtLeast(const wxSize& best, int width, int height) {
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(wxWindow* parent, int total)
+ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& services,
+                               std::function<void(const std::string&)> report)
     : wxDialog(parent, wxID_ANY, FromUtf8(GetText("Dialog", "Convert Progress")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+      services_(services),
+      report_(std::move(report)),
       timer_(this),
       total_(total) {
   file_label_ =
@@ -100,17 +99,12 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total)
   });
 }
 
-ProgressWindow::~ProgressWindow() {
-  timer_.Stop();
-  if (current_ == this) current_ = nullptr;
-}
+ProgressWindow::~ProgressWindow() { timer_.Stop(); }
 
 bool ProgressWindow::Run(RunRequest request, RunResources resources) {
   run_ = StartConversion(std::move(request), std::move(resources));
   if (!run_) return false;
   running_ = true;
-  current_ = this;
-  if (g_main_window) g_main_window->SetRunInWork(true);
   // Not a modal dialog: wx drops every close request of other windows while one is open, and the
   // main window's close box has to ask the break question. The owner is greyed at GTK's level
   // only, so its frame still hears the window manager.
@@ -126,8 +120,6 @@ bool ProgressWindow::Run(RunRequest request, RunResources resources) {
   timer_.Stop();
   Hide();
   if (owner) SetTakesInput(owner, true);
-  current_ = nullptr;
-  if (g_main_window) g_main_window->SetRunInWork(false);
   return true;
 }
 
@@ -179,7 +171,7 @@ void ProgressWindow::ShowEnd() {
   const int converted = run_->Wait();
   const int processed = run_->Progress().processed;
   const RunReport report = BuildRunReport(run_->Results(), stopped_);
-  if (g_main_window) g_main_window->ShowStatus(report.headline);
+  if (report_) report_(report.headline);
   SetTitle(FromUtf8(ProgressTitle(report.headline, processed)));
   if (stopped_) {
     file_label_->SetLabel(FromUtf8(report.headline));
@@ -218,7 +210,7 @@ void ProgressWindow::AskBreak(bool close_after) {
     return;
   }
   // The worker goes on meanwhile; on Yes it finishes the file in work and stops.
-  stopped_ = AskBreakConversion();
+  stopped_ = AskBreakConversion(services_);
   if (!stopped_) return;
   run_->Stop();
   close_after_ = close_after_ || close_after;

@@ -6,6 +6,7 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ class wxGUIEventLoop;
 class wxGauge;
 class wxStaticText;
 class wxTextCtrl;
+class WindowServices;
 
 class ProgressWindow : public wxDialog {
  public:
@@ -26,8 +28,10 @@ class ProgressWindow : public wxDialog {
   /// How often the worker's progress is read, in milliseconds.
   static constexpr int PollMilliseconds = 15;
 
-  /// Built hidden over `parent` for a run of `total` files.
-  ProgressWindow(wxWindow* parent, int total);
+  /// Built hidden over `parent` for a run of `total` files; `services` asks the break question
+  /// and `report` hears the status line of the run's end ("Conversion complete", ...).
+  ProgressWindow(wxWindow* parent, int total, WindowServices& services,
+                 std::function<void(const std::string&)> report);
   ~ProgressWindow() override;
 
   /// Starts the worker on `request` with the run's `resources` and shows the window until the
@@ -43,9 +47,6 @@ class ProgressWindow : public wxDialog {
   /// `close_after`, the window and its run end by themselves once the worker has ended, and a
   /// finished run's report is closed at once.
   void AskBreak(bool close_after);
-
-  /// The progress window of the run in work; nullptr when there is none.
-  static ProgressWindow* Current() { return current_; }
 
   bool Running() const { return running_; }
   bool Stopped() const { return stopped_; }
@@ -68,7 +69,8 @@ class ProgressWindow : public wxDialog {
   std::string FittingPath(const std::string& path) const;
   std::string ProgressTitle(const std::string& head, int count) const;
 
-  static ProgressWindow* current_;
+  WindowServices& services_;
+  std::function<void(const std::string&)> report_;
   wxStaticText* file_label_ = nullptr;
   wxGauge* bar_ = nullptr;
   wxButton* ok_button_ = nullptr;

@@ -64,19 +64,9 @@ std::string RunFaultText(RunFault fault, const ConversionJob& job,
 }
 
 std::string FileFailureText(FileFailure failure) {
-  switch (failure) {
-    case FileFailure::None:
-      return {};
-    case FileFailure::LoadFailed:
-      return GetText("Msg", "Failure load");
-    case FileFailure::OutsideOutputFolder:
-      return GetText("Msg", "Failure outside output folder");
-    case FileFailure::SaveFailed:
-      return GetText("Msg", "Failure save");
-    case FileFailure::NotReached:
-      return GetText("Msg", "Failure not reached");
-  }
-  return {};
+  // The console's reasons, word for word.
+  const std::string_view key = FailureTextKey(failure);
+  return key.empty() ? std::string() : GetText("Msg", key);
 }
 
 RunReport BuildRunReport(const std::vector<FileResult>& results, bool stopped) {

@@ -246,13 +246,29 @@ void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
 
 namespace {
 
+bool HasPsdSignature(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 4 && std::memcmp(bytes.data(), "8BPS", 4) == 0;
+}
+
+// Why the structure check refused `bytes`: no document at all, one too large for the memory
+// there is (it passes without the memory bound), or a damaged one.
+LoadFault ClassifyRefusal(std::span<const uint8_t> bytes) {
+  if (!HasPsdSignature(bytes)) return LoadFault::NotDocument;
+  if (CheckPsdStructure(bytes, 0)) return LoadFault::TooLarge;
+  return LoadFault::Damaged;
+}
+
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, LoadFault& fault) {
+  fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
   const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
-  if (!layout) return {};
+  if (!layout) {
+    fault = ClassifyRefusal(file.bytes());
+    return {};
+  }
   if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
@@ -277,6 +293,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
     if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
+    if (image) fault = LoadFault::None;
     return image;
   }
   if (layout->composite_missing) return {};
@@ -292,6 +309,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
   image = EncodeFloatSamples(std::move(image));
   // A file cut short underneath us has been read as zeros since: those are not its pixels.
   if (!file.Intact()) return {};
+  if (image) fault = LoadFault::None;
   return image;
 }
 
@@ -303,7 +321,22 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path) { return LoadPsd(path, nullptr); }
+Bitmap LoadInputImage(const std::string& path, LoadFault* fault) {
+  LoadFault found = LoadFault::None;
+  Bitmap image = LoadPsd(path, nullptr, found);
+  if (fault) *fault = found;
+  return image;
+}
+
+uint64_t InputMemoryNeed(const std::string& path) {
+  const MappedFile file(path);
+  if (!file.IsOpen()) return 0;
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  if (!layout) return 0;
+  uint64_t need = 0;
+  if (__builtin_mul_overflow(layout->decoded_bytes, DecodeMemoryFactor, &need)) return UINT64_MAX;
+  return std::max(need, layout->rebuild_bytes);
+}
 
 Bitmap LoadWatermarkImage(const std::string& path) {
   if (path.empty()) return {};
@@ -313,6 +346,7 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
   Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
-  if (psd) image = LoadPsd(path, &WatermarkBound);
+  LoadFault fault = LoadFault::None;
+  if (psd) image = LoadPsd(path, &WatermarkBound, fault);
   return image;
 }

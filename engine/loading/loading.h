@@ -3,12 +3,27 @@
 // The first step of every file, the input read as a Photoshop document, and the watermark image.
 // Both are decoded in the decoder process.
 
+#include <cstdint>
 #include <string>
 
 #include "engine/image/bitmap.h"
 
-/// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels.
-Bitmap LoadInputImage(const std::string& path);
+/// Why an input document gave no picture.
+enum class LoadFault {
+  None,
+  NotDocument,  // no Photoshop signature
+  Damaged,      // unreadable, damaged, unsupported, or the decoder failed
+  TooLarge,     // sound, but its decode needs more memory than there is
+};
+
+/// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels, with the
+/// reason in `fault` when given.
+Bitmap LoadInputImage(const std::string& path, LoadFault* fault = nullptr);
+
+/// The memory a decode of the document at `path` needs by its declared size (the decode's factor
+/// times its bitmap, or a rebuild's work); 0 when it is no document that passes the structure
+/// check.
+uint64_t InputMemoryNeed(const std::string& path);
 
 /// Loads the watermark image at `path` (a Photoshop document or any format FreeImage reads) after
 /// a look at its declared size, which must keep WatermarkBound; empty when it cannot be read, is

@@ -18,9 +18,8 @@ namespace {
 
 class WindowSessionTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetSettings(settings, false); }
-
-  ProgramSettings settings;
+  WindowSession session;
+  ProgramSettings& settings = session.Settings();
   TempDir dir;
 };
 
@@ -53,7 +52,6 @@ class ChooserServices : public WindowServices {
 }  // namespace
 
 TEST_F(WindowSessionTest, AnOfferedFileGivesItsFolderOnlyWhileNoneIsShown) {
-  WindowSession session(settings);
   const std::string document = dir.file("a.psd");
   ASSERT_TRUE(WriteFileBytes(document, "8BPS"));
   EXPECT_TRUE(session.OfferInputFile(document, ""));
@@ -77,7 +75,6 @@ TEST_F(WindowSessionTest, AnOfferedFileGivesItsFolderOnlyWhileNoneIsShown) {
 }
 
 TEST_F(WindowSessionTest, OnlyAnExistingFolderBecomesTheOutputFolder) {
-  WindowSession session(settings);
   EXPECT_FALSE(session.ChooseOutputFolder(""));
   EXPECT_FALSE(session.ChooseOutputFolder(dir.file("missing")));
   EXPECT_EQ(settings.file.recent_out_folders, "");
@@ -92,7 +89,6 @@ TEST_F(WindowSessionTest, OnlyAnExistingFolderBecomesTheOutputFolder) {
 }
 
 TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
-  WindowSession session(settings);
   EXPECT_EQ(session.Job().sequence_number, 1);
   ConversionJob after_run = session.Job();
   after_run.sequence_number = 4;
@@ -108,7 +104,6 @@ TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
 }
 
 TEST_F(WindowSessionTest, ChoosersStartInAnExistingFolderAndOnlyReturnTheAnswer) {
-  WindowSession session(settings);
   auto owned = std::make_unique<ChooserServices>();
   ChooserServices& services = *owned;
   session.SetServices(std::move(owned));
@@ -153,4 +148,22 @@ TEST_F(WindowSessionTest, ChooserStartFolderIsNeverEmptyOrMissing) {
   EXPECT_EQ(ChooserStartFolder({dir.file("a/b/gone.psd"), home}, "/"), dir.file("a/b/"));
   EXPECT_EQ(ChooserStartFolder({dir.file("a/c/gone.psd"), dir.file("a/b/")}, "/"),
             dir.file("a/b/"));
+}
+
+TEST_F(WindowSessionTest, SettingsGoToItsOwnFileAndComeBackFromIt) {
+  // No file named: nothing is written, and nothing read.
+  EXPECT_FALSE(session.SaveSettings());
+  EXPECT_FALSE(session.LoadSettings());
+  session.SetConfigPath(dir.file("config.ini"));
+  settings.advanced.filename_mask = "%filename%-kept";
+  settings.interface.ui_size = 0;
+  ASSERT_TRUE(session.SaveSettings());
+  WindowSession other;
+  other.SetConfigPath(dir.file("config.ini"));
+  EXPECT_NE(other.Settings().advanced.filename_mask, "%filename%-kept");
+  ASSERT_TRUE(other.LoadSettings());
+  EXPECT_EQ(other.Settings().advanced.filename_mask, "%filename%-kept");
+  EXPECT_EQ(other.Settings().interface.ui_size, 0);
+  // The process-wide record of the console is not the session's.
+  EXPECT_NE(g_settings.advanced.filename_mask, "%filename%-kept");
 }

@@ -66,7 +66,7 @@ TEST(RunReport, ReadsAsSuccessOnlyWhenEveryFileConverted) {
   EXPECT_EQ(report.headline, GetText("Msg", "Conversion ended with errors"));
   EXPECT_NE(report.headline, GetText("Msg", "Conversion complete"));
   ASSERT_EQ(report.failures.size(), 4u);
-  EXPECT_EQ(report.failures[0], "/in/damaged.psd: " + GetText("Msg", "Failure load"));
+  EXPECT_EQ(report.failures[0], "/in/damaged.psd: " + GetText("Msg", "Failure damaged"));
   EXPECT_EQ(report.failures[1], "/in/b.psd: " + GetText("Msg", "Failure save"));
   EXPECT_EQ(report.failures[2], "/in/c.psd: " + GetText("Msg", "Failure outside output folder"));
   EXPECT_EQ(report.failures[3], "/in/d.psd: " + GetText("Msg", "Failure save"));
@@ -82,10 +82,14 @@ TEST(FileFailureText, EveryReasonIsAnEntryOfTheTextsTable) {
   BuildLanguageTable();
   EXPECT_EQ(FileFailureText(FileFailure::None), "");
   std::vector<std::string> seen;
-  for (FileFailure failure : {FileFailure::LoadFailed, FileFailure::OutsideOutputFolder,
-                              FileFailure::SaveFailed, FileFailure::NotReached}) {
+  for (FileFailure failure :
+       {FileFailure::LoadFailed, FileFailure::OutsideOutputFolder, FileFailure::SaveFailed,
+        FileFailure::NotReached, FileFailure::NotDocument, FileFailure::TooLarge,
+        FileFailure::OutputNotWritable, FileFailure::NameCollision}) {
     const std::string text = FileFailureText(failure);
     EXPECT_FALSE(text.empty());
+    // The console's reason for the same failure.
+    EXPECT_EQ(text, GetText("Msg", FailureTextKey(failure)));
     // One line each, and no two alike.
     EXPECT_EQ(text.find('\n'), std::string::npos);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << text;
