@@ -48,9 +48,10 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   file_label_ =
       new wxStaticText(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
                        wxSize(LabelWidth, LabelHeight), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
-  // The label's height follows the font: measured on a text with ascenders and descenders.
-  file_label_->SetMinSize(
-      wxSize(LabelWidth, std::max(LabelHeight, GetTextExtent("Ag/").GetHeight() + 4)));
+  // The label's height follows the font: measured on a text with ascenders and descenders. The
+  // default font's 17 pixels fit the original 20.
+  const int text_height = GetTextExtent("Ag/").GetHeight();
+  file_label_->SetMinSize(wxSize(LabelWidth, std::max(LabelHeight, text_height + 3)));
   bar_ = new wxGauge(this, wxID_ANY, total + 1, wxDefaultPosition, wxSize(LabelWidth, BarHeight),
                      wxGA_HORIZONTAL | wxGA_SMOOTH);
   failure_heading_ =
@@ -61,7 +62,11 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
       wxSize(FailureListWidth, GetTextExtent("Ag").GetHeight() * FailureListLines + 12));
   SetAccessibleName(failure_list_, SpokenName(GetText("Msg", "Files not converted")));
   ok_button_ = new wxButton(this, wxID_OK, FromUtf8(GetText("Dialog", "OK")));
-  ok_button_->SetMinSize(AtLeast(ok_button_->GetBestSize(), ButtonWidth, ButtonHeight));
+  // GTK's own button is a few pixels larger than the original 80 by 32 at every size; the
+  // original frame around the caption is kept and grows with the font.
+  const wxSize caption = ok_button_->GetTextExtent(ok_button_->GetLabel());
+  ok_button_->SetMinSize(
+      AtLeast(wxSize(caption.GetWidth() + 24, text_height + 15), ButtonWidth, ButtonHeight));
   ok_button_->Disable();
 
   auto* column = new wxBoxSizer(wxVERTICAL);

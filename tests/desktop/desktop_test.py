@@ -265,7 +265,7 @@ class DesktopTest(unittest.TestCase):
         failures = session.find("text", "Files not converted", root=report)
         text = failures.accessible.queryText().getText(0, -1)
         self.assertIn(damaged + ": ", text)
-        self.assertIn("Not a readable Photoshop document", text)
+        self.assertIn("damaged document, or it cannot be read", text)
         session.screenshot(os.path.join(self.shots, "failed_report.png"), report)
         # Return presses OK; the window is back and took no harm.
         session.keys("Return")
