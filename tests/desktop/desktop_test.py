@@ -251,9 +251,13 @@ class DesktopTest(unittest.TestCase):
         # The page list has the focus; End shows the last page, Advanced.
         session.keys("End")
         session.find("label", "Advanced", root=dialog, showing=True)
-        for role in ("push button", "text", "combo box", "check box", "spin button", "slider"):
-            for node in dialog.find_all(role=role, showing=True):
-                self.assertTrue(node.name, f"a {role} without a name:\n{session.dump(dialog)}")
+        controls = ("push button", "text", "combo box", "check box", "spin button", "slider")
+        named = 0
+        for _, node in dialog.walk():
+            if node.role in controls and node.showing:
+                self.assertTrue(node.name, f"a {node.role} without a name:\n{session.dump(dialog)}")
+                named += 1
+        self.assertGreaterEqual(named, 8)
         session.find("text", "Filename Mask", root=dialog, showing=True)
         # Alt and a row's letter reach its control; the buttons have theirs.
         session.keys("alt+f")
@@ -273,8 +277,8 @@ class DesktopTest(unittest.TestCase):
         session.find("label", "Adjustment", root=dialog, showing=True)
         session.screenshot(os.path.join(self.shots, "preferences_dpi150.png"), dialog)
         left, top, width, height = dialog.extents
-        shown = [node for role in ("push button", "spin button", "slider")
-                 for node in dialog.find_all(role=role, showing=True)]
+        shown = [node for _, node in dialog.walk()
+                 if node.role in ("push button", "spin button", "slider") and node.showing]
         self.assertGreaterEqual(len(shown), 6, session.dump(dialog))
         for node in shown:
             x, y, w, h = node.extents
@@ -283,8 +287,7 @@ class DesktopTest(unittest.TestCase):
             self.assertLessEqual(y + h, top + height, f"{node.role} {node.name} is cut")
         # A spin box is as wide as GTK asks: no complaints on keys typed into it.
         session.click(dialog.find_all(role="spin button", showing=True)[0])
-        session.keys("ctrl+a")
-        session.type_text("-30")
+        session.keys("ctrl+a", "minus", "3", "0")
         session.keys("Escape")
         session.wait_for_window_gone("Preferences...")
         self.assert_no_gtk_complaints(session)
