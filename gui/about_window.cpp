@@ -96,23 +96,41 @@ wxBitmap DrawAboutBanner() {
   hill.CloseSubpath();
   context->FillPath(hill);
 
-  // The banner is a picture of a fixed size: its fonts are in pixels (15 and 9 points at 96 dots
-  // an inch), so a larger desktop font does not make them overrun it.
-  wxFont name_font(wxFontInfo(wxSize(0, 20)).Bold().Family(wxFONTFAMILY_SWISS));
-  context->SetFont(name_font, *wxWHITE);
+  // The banner is a picture of a fixed size: a larger desktop font, which makes the points
+  // larger, gets lettering scaled down until the name and the tag fit in it side by side. At the
+  // default font they fit as they are.
   const wxString name = FromUtf8(std::string(ProductName));
-  double name_width = 0;
-  double name_height = 0;
-  context->GetTextExtent(name, &name_width, &name_height);
-  context->DrawText(name, 64, (h - name_height) / 2);
-
-  wxFont tag_font(wxFontInfo(wxSize(0, 12)).Family(wxFONTFAMILY_SWISS));
-  context->SetFont(tag_font, wxColour(210, 235, 240));
   const wxString tag = wxString::FromUTF8("PSD \u2192 PNG");
-  double tag_width = 0;
-  double tag_height = 0;
-  context->GetTextExtent(tag, &tag_width, &tag_height);
-  context->DrawText(tag, w - tag_width - 14, (h - tag_height) / 2);
+  const auto measure = [&context](const wxFont& font, const wxString& text) {
+    context->SetFont(font, *wxWHITE);
+    double width = 0;
+    double height = 0;
+    context->GetTextExtent(text, &width, &height);
+    return wxRealPoint(width, height);
+  };
+  const auto name_font = [](double scale) {
+    return wxFont(wxFontInfo(15.0 * scale).Bold().Family(wxFONTFAMILY_SWISS));
+  };
+  const auto tag_font = [](double scale) {
+    return wxFont(wxFontInfo(9.0 * scale).Family(wxFONTFAMILY_SWISS));
+  };
+  constexpr double NameX = 64;
+  constexpr double TagMargin = 14;
+  constexpr double Gap = 12;
+  double scale = 1.0;
+  {
+    const wxRealPoint name_size = measure(name_font(1.0), name);
+    const wxRealPoint tag_size = measure(tag_font(1.0), tag);
+    const double room = w - NameX - TagMargin - Gap;
+    if (name_size.x + tag_size.x > room) scale = room / (name_size.x + tag_size.x);
+    if (name_size.y > h - 4) scale = std::min(scale, (h - 4) / name_size.y);
+  }
+  const wxRealPoint name_size = measure(name_font(scale), name);
+  context->SetFont(name_font(scale), *wxWHITE);
+  context->DrawText(name, NameX, (h - name_size.y) / 2);
+  const wxRealPoint tag_size = measure(tag_font(scale), tag);
+  context->SetFont(tag_font(scale), wxColour(210, 235, 240));
+  context->DrawText(tag, w - tag_size.x - TagMargin, (h - tag_size.y) / 2);
   context.reset();
   dc.SelectObject(wxNullBitmap);
   return banner;
