@@ -5,6 +5,8 @@
 #include <wx/toolbar.h>
 
 #include "core/program_identity.h"
+#include "gui/gtk_calls.h"
+#include "gui/mnemonics.h"
 #include "gui/pictures.h"
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
@@ -54,6 +56,17 @@ constexpr std::array<CommandId, 3> FieldCommands = {CmdAddInputFile, CmdSelectOu
 
 std::string CommandText(const Command& command) { return GetText("Menu", command.text_key); }
 
+// The one-button toolbar beside a field. wx leaves toolbars out of the tab order; this one's
+// button is as much a control of the window as the field, so Tab reaches it.
+class FieldToolbar : public wxToolBar {
+ public:
+  explicit FieldToolbar(wxWindow* parent)
+      : wxToolBar(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                  wxTB_FLAT | wxTB_NODIVIDER | wxTB_HORIZONTAL) {}
+  bool AcceptsFocus() const override { return true; }
+  bool AcceptsFocusFromKeyboard() const override { return true; }
+};
+
 }  // namespace
 
 const std::array<Command, 13>& Commands() { return CommandTable; }
@@ -77,22 +90,41 @@ std::string FeedbackAddress() {
 
 std::string HomepageAddress() { return std::string(ProductWebAddress); }
 
+std::vector<std::string> MenuTitles() {
+  std::vector<std::string> titles;
+  for (const MenuLayout& layout : MenuLayouts) titles.push_back(GetText("Menu", layout.title_key));
+  return AddMnemonics(titles);
+}
+
+std::string MenuBarMnemonics() { return MnemonicLetters(MenuTitles()); }
+
 void BuildMainMenu(wxFrame* frame) {
   auto* bar = new wxMenuBar;
-  for (const MenuLayout& layout : MenuLayouts) {
-    auto* menu = new wxMenu;
+  const std::vector<std::string> titles = MenuTitles();
+  for (size_t m = 0; m < MenuLayouts.size(); ++m) {
+    const MenuLayout& layout = MenuLayouts[m];
+    std::vector<const Command*> commands;
+    std::vector<std::string> captions;
     for (int i = 0; i < layout.count; ++i) {
       const Command* command = FindCommand(layout.items[i]);
+      if (command) captions.push_back(MenuCaption(*command));
+      commands.push_back(command);
+    }
+    // The items of one menu have letters of their own.
+    const std::vector<std::string> marked = AddMnemonics(captions);
+    auto* menu = new wxMenu;
+    size_t next = 0;
+    for (const Command* command : commands) {
       if (!command) {
         menu->AppendSeparator();
         continue;
       }
       // The caption's "\t" + name makes wx both show the accelerator and bind it.
-      auto* item = new wxMenuItem(menu, command->id, FromUtf8(MenuCaption(*command)));
+      auto* item = new wxMenuItem(menu, command->id, FromUtf8(marked[next++]));
       item->SetBitmap(IconPicture(MenuIcons(), command->picture));
       menu->Append(item);
     }
-    bar->Append(menu, FromUtf8(GetText("Menu", layout.title_key)));
+    bar->Append(menu, FromUtf8(titles[m]));
   }
   wxMenuBar* old = frame->GetMenuBar();
   frame->SetMenuBar(bar);
@@ -125,21 +157,16 @@ int32_t BuildMainToolbar(wxFrame* frame, int picture_size) {
   return toolbar->GetSize().GetHeight();
 }
 
-std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
-                                             const std::array<wxToolBar*, 3>& existing) {
-  std::array<wxToolBar*, 3> toolbars{};
-  for (size_t i = 0; i < FieldCommands.size(); ++i) {
-    if (existing[i]) existing[i]->Destroy();
-    auto* toolbar = new wxToolBar(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                  wxTB_FLAT | wxTB_NODIVIDER | wxTB_HORIZONTAL);
-    const Command* command = FindCommand(FieldCommands[i]);
-    toolbar->SetToolBitmapSize(wxSize(16, 16));
-    const wxString tip = FromUtf8(CommandText(*command));
-    toolbar->AddTool(command->id, tip, IconPicture(MenuIcons(), command->picture), tip);
-    toolbar->Realize();
-    // A toolbar that is not the frame's own sends its clicks to its parent chain: the panel,
-    // then the main window, whose menu handler dispatches them.
-    toolbars[i] = toolbar;
-  }
-  return toolbars;
+wxToolBar* BuildFieldToolbar(wxWindow* parent, int field, wxToolBar* existing) {
+  if (existing) existing->Destroy();
+  auto* toolbar = new FieldToolbar(parent);
+  const Command* command = FindCommand(FieldCommands.at(static_cast<size_t>(field)));
+  toolbar->SetToolBitmapSize(wxSize(16, 16));
+  const wxString tip = FromUtf8(CommandText(*command));
+  toolbar->AddTool(command->id, tip, IconPicture(MenuIcons(), command->picture), tip);
+  toolbar->Realize();
+  // A toolbar that is not the frame's own sends its clicks to its parent chain: the panel,
+  // then the main window, whose menu handler dispatches them.
+  SetAccessibleName(toolbar, SpokenName(CommandText(*command)));
+  return toolbar;
 }

@@ -66,6 +66,10 @@ int32_t BuildMainToolbar(wxFrame* frame, int picture_size);
 /// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
 void SetToolbarPictureSize(wxToolBar* toolbar, int size);
 
-/// (Re)creates the three one-button field toolbars inside `parent`, returned in field order.
-std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
-                                             const std::array<wxToolBar*, 3>& existing);
+/// (Re)creates the one-button toolbar of field `field` (0..2: input, folder, format) inside
+/// `parent`, destroying `existing`; it takes part in the tab order.
+wxToolBar* BuildFieldToolbar(wxWindow* parent, int field, wxToolBar* existing);
+
+/// The letters the menu bar's titles are reached by (Alt plus the letter), which the main
+/// window's own controls leave to them.
+std::string MenuBarMnemonics();

@@ -38,11 +38,12 @@ void ReadFields(MainWindow& window, InputFileList& inputs) {
 }  // namespace
 
 void ShowRunFault(MainWindow& window, RunFault fault) {
-  // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
+  // The watermark's faults leave the status at "Preparing..."; after every other the status is
+  // emptied: no run started, so none stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
-  if (!watermark) window.ShowStatus(GetText("Msg", "Conversion is not complete"));
+  if (!watermark) window.ShowStatus("");
   WindowSession& session = window.Session();
   ShowWarning(session.Services(), RunFaultText(fault, session.Job(), session.Settings()));
 }

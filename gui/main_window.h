@@ -124,10 +124,17 @@ class MainWindow : public wxFrame {
   wxBitmapButton* ConvertButton() const { return convert_button_; }
   const std::array<wxToolBar*, 3>& FieldToolbars() const { return field_toolbars_; }
   wxStaticText* NoticeLabel() const { return notice_label_; }
+  const std::array<wxStaticText*, 3>& FieldLabels() const { return labels_; }
 
  private:
   void BuildControls();
   void SetHeightBounds();
+  // Rows follow the font: the tops of a row's label and field, and the panel's height.
+  int LabelY(int row) const;
+  int FieldY(int row) const;
+  int PanelHeight() const;
+  void OnInputText(wxCommandEvent& event);
+  void OnCharHook(wxKeyEvent& event);
   void OnSize(wxSizeEvent& event);
   void OnClose(wxCloseEvent& event);
   void OnMenu(wxCommandEvent& event);
@@ -141,7 +148,13 @@ class MainWindow : public wxFrame {
   wxBitmapComboBox* output_format_box_ = nullptr;
   wxBitmapButton* convert_button_ = nullptr;
   std::array<wxToolBar*, 3> field_toolbars_{};
+  std::array<wxStaticText*, 3> labels_{};
   wxStaticText* notice_label_ = nullptr;
+  // MinimumWidth, or more when a larger font needs a wider format box.
+  int least_width_ = MinimumWidth;
+  int label_height_ = 17;
+  int field_height_ = 28;
+  int notice_height_ = 20;
   ProgressWindow* progress_ = nullptr;
   // The inner size the settings store counts the main toolbar and the status bar.
   int32_t toolbar_height_ = 0;

@@ -55,8 +55,9 @@ bool SystemServices::Message(MessageKind kind, const std::string& title, const s
 std::optional<std::string> SystemServices::ChooseFile(const std::string& start) {
   const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
                                                   GetText("Dialog", "All Files"));
-  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Files")), wxEmptyString,
-                      FromUtf8(start), FromUtf8(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  // Opened in a folder, never on GTK's list of recent files, where a typed path is refused.
+  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Files")), FromUtf8(start),
+                      wxEmptyString, FromUtf8(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   return ToUtf8(dialog.GetPath());
 }

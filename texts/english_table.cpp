@@ -74,6 +74,9 @@ constexpr TextPair EnglishTexts[] = {
     {"Internet connection problems", "Internet connection problems!"},
     {"Ask break conversion", "Do you want to break the conversion?"},
     {"Empty extensions", "Please, fill all required fields and try again!"},
+    // The end-of-run report's headline when a file failed, and the heading of its list.
+    {"Conversion ended with errors", "Conversion ended with errors"},
+    {"Files not converted", "Files not converted:"},
     {"_GROUP_", "Dialog"},
     {"Select Input Files", "Select Input Files"},
     {"Select Output Folder", "Select Output Folder"},

@@ -70,6 +70,30 @@ TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
   EXPECT_TRUE(window().IsEnabled());
 }
 
+TEST_F(WindowTest, AFailedFileEndsTheRunWithErrorsAndItsReason) {
+  const std::string damaged = dir_.file("damaged.psd");
+  WriteFileBytes(damaged, std::string("8BPS") + std::string(40, '\0'));
+  TempDir out;
+  FillFields(window(), damaged, out.folder());
+
+  const EndReport report = Convert();
+  EXPECT_EQ(report.title, "Conversion ended with errors (1/1)");
+  EXPECT_EQ(report.label, "Files converted: 0 of 1");
+  EXPECT_EQ(window().StatusText(), "Conversion ended with errors");
+  EXPECT_EQ(report.failures, damaged + ": " + GetText("Msg", "Failure damaged"));
+  // The list makes the window larger than the plain report.
+  EXPECT_GT(report.size.GetHeight(), ProgressWindow::Height);
+  EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+
+  // A successful run after it reads as success again and lists nothing.
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 8, 8);
+  FillFields(window(), document, out.folder());
+  const EndReport good = Convert();
+  EXPECT_EQ(good.title, "Conversion complete (1/1)");
+  EXPECT_EQ(good.failures, "");
+  EXPECT_EQ(good.size, wxSize(ProgressWindow::Width, ProgressWindow::Height));
+}
+
 TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   const std::string document = WriteDocument(dir_.file("picture.psd"), 8, 8);
   WriteFileBytes(dir_.file("empty.psd"), "");
@@ -91,7 +115,8 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_EQ(refusal(dir_.file("empty.psd"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("notes.txt"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("missing.psd"), out.folder()), GetText("Msg", "Empty input files"));
-  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  // Nothing started, so nothing stopped.
+  EXPECT_EQ(window().StatusText(), "");
   EXPECT_EQ(refusal(document, ""), GetText("Msg", "Empty output folder"));
   EXPECT_EQ(refusal(document, document),
             FormatText(GetText("Msg", "Invalid output folder"), document + "/"));

@@ -96,6 +96,10 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
       report.label = progress->FileLabel()->GetLabel().ToStdString();
       report.bar = progress->Bar()->GetValue();
       report.range = progress->Bar()->GetRange();
+      if (progress->FailureList()->IsShown()) {
+        report.failures = progress->FailureList()->GetValue().ToStdString();
+      }
+      report.size = progress->GetClientSize();
       Snapshot(progress, "progress_after");
       wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
       ok.SetEventObject(progress->OkButton());

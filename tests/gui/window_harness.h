@@ -51,6 +51,8 @@ struct EndReport {
   std::string label;
   int bar = -1;
   int range = -1;
+  std::string failures;  // the list of failed files, empty while it is hidden
+  wxSize size;           // of the window as the report showed
 };
 
 /// Starts the conversion as the Convert button does. `during` runs once while the worker is in

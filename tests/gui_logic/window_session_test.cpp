@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -102,30 +103,51 @@ TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
   EXPECT_LE(session.Job().random_number, 99999);
 }
 
-TEST_F(WindowSessionTest, ChoosersStartWhereTheJobOrTheBoxLeftOffAndOnlyReturnTheAnswer) {
+TEST_F(WindowSessionTest, ChoosersStartInAnExistingFolderAndOnlyReturnTheAnswer) {
   auto owned = std::make_unique<ChooserServices>();
   ChooserServices& services = *owned;
   session.SetServices(std::move(owned));
+  std::filesystem::create_directories(dir.file("earlier"));
+  std::filesystem::create_directories(dir.file("out"));
+  std::filesystem::create_directories(dir.file("shown"));
 
-  // The input chooser starts at the last file, forgets it, and leaves the job's folder alone.
-  session.Job().input_path = "/earlier/run.psd";
-  session.Job().output_folder = "/out/";
+  // The input chooser starts in the last file's folder (the file itself may be gone), forgets
+  // it, and leaves the job's folder alone.
+  session.Job().input_path = dir.file("earlier/run.psd");
+  session.Job().output_folder = dir.file("out/");
   services.answer = "/in/picture.psd";
-  EXPECT_EQ(AskForInputFile(session), "/in/picture.psd");
+  EXPECT_EQ(AskForInputFile(session, "", ""), "/in/picture.psd");
   services.answer.reset();
-  EXPECT_EQ(AskForInputFile(session), std::nullopt);
+  // Then in the shown input's folder, else the output folder.
+  EXPECT_EQ(AskForInputFile(session, dir.file("shown/typed.psd"), ""), std::nullopt);
+  EXPECT_EQ(AskForInputFile(session, "", ""), std::nullopt);
   EXPECT_EQ(session.Job().input_path, "");
-  EXPECT_EQ(session.Job().output_folder, "/out/");
+  EXPECT_EQ(session.Job().output_folder, dir.file("out/"));
 
-  // The folder chooser starts at the folder part of the shown entry, else at the job's folder;
-  // its answer is not applied.
+  // The folder chooser starts in the shown entry, else the job's folder; its answer is not
+  // applied.
   services.answer = "/chosen";
-  EXPECT_EQ(AskForOutputFolder(session, "/shown/folder/entry"), "/chosen");
-  EXPECT_EQ(AskForOutputFolder(session, ""), "/chosen");
-  EXPECT_EQ(session.Job().output_folder, "/out/");
+  EXPECT_EQ(AskForOutputFolder(session, dir.file("shown"), ""), "/chosen");
+  EXPECT_EQ(AskForOutputFolder(session, "", ""), "/chosen");
+  EXPECT_EQ(session.Job().output_folder, dir.file("out/"));
   EXPECT_EQ(settings.file.recent_out_folders, "");
   EXPECT_EQ(services.starts,
-            (std::vector<std::string>{"/earlier/run.psd", "", "/shown/folder/", "/out/"}));
+            (std::vector<std::string>{dir.file("earlier/"), dir.file("shown/"), dir.file("out/"),
+                                      dir.file("shown/"), dir.file("out/")}));
+}
+
+TEST_F(WindowSessionTest, ChooserStartFolderIsNeverEmptyOrMissing) {
+  std::filesystem::create_directories(dir.file("a/b"));
+  const std::string home = dir.file("a");
+  // Missing folders, relative paths and empty fields are passed over, down to home.
+  EXPECT_EQ(ChooserStartFolder({"", "relative/x.psd", "/no/such/folder/x.psd"}, home),
+            dir.file("a/"));
+  EXPECT_EQ(ChooserStartFolder({}, home), dir.file("a/"));
+  // A folder is taken as it is, a file by its folder, the first that exists winning.
+  EXPECT_EQ(ChooserStartFolder({dir.file("a/b"), home}, "/"), dir.file("a/b/"));
+  EXPECT_EQ(ChooserStartFolder({dir.file("a/b/gone.psd"), home}, "/"), dir.file("a/b/"));
+  EXPECT_EQ(ChooserStartFolder({dir.file("a/c/gone.psd"), dir.file("a/b/")}, "/"),
+            dir.file("a/b/"));
 }
 
 TEST_F(WindowSessionTest, SettingsGoToItsOwnFileAndComeBackFromIt) {
