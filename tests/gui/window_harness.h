@@ -85,7 +85,8 @@ class TestServices : public SystemServices {
   using Choice = std::function<std::optional<std::string>(const std::string& start)>;
 
   std::function<bool(MessageKind kind, const std::string& title, const std::string& text)> message;
-  Choice file;
+  std::function<std::vector<std::string>(const std::string& start)> files;
+  Choice input_folder;
   Choice folder;
   std::function<bool(uint32_t& colour)> colour;
   std::function<bool(std::string& name, int& size, int& style_flags)> font;
@@ -96,8 +97,11 @@ class TestServices : public SystemServices {
   bool Message(MessageKind kind, const std::string& title, const std::string& text) override {
     return message ? message(kind, title, text) : SystemServices::Message(kind, title, text);
   }
-  std::optional<std::string> ChooseFile(const std::string& start) override {
-    return file ? file(start) : SystemServices::ChooseFile(start);
+  std::vector<std::string> ChooseFiles(const std::string& start) override {
+    return files ? files(start) : SystemServices::ChooseFiles(start);
+  }
+  std::optional<std::string> ChooseInputFolder(const std::string& start) override {
+    return input_folder ? input_folder(start) : SystemServices::ChooseInputFolder(start);
   }
   std::optional<std::string> ChooseFolder(const std::string& start) override {
     return folder ? folder(start) : SystemServices::ChooseFolder(start);
