@@ -52,12 +52,15 @@ struct EndReport {
   int bar = -1;
   int range = -1;
   std::string failures;  // the list of failed files, empty while it is hidden
+  std::string copied;    // what its Copy button put on the clipboard; empty while it is hidden
   wxSize size;           // of the window as the report showed
 };
 
 /// Starts the conversion as the Convert button does. `during` runs once while the worker is in
 /// work; at the end the report is read and OK pressed, as a user would.
-EndReport Convert(const std::function<void(ProgressWindow&)>& during = {});
+/// The report is pictured as `picture`.png (see Snapshot).
+EndReport Convert(const std::function<void(ProgressWindow&)>& during = {},
+                  const std::string& picture = "progress_after");
 
 /// A stand-in for xdg-open, first on PATH while it lives, that writes each target it is given as
 /// one line of a file.
