@@ -137,10 +137,17 @@ AboutWindow::AboutWindow(wxWindow* owner, std::function<void()> closed)
   auto* links = new wxFlexGridSizer(2, 0, 0);
   const std::string web = std::string(ProductWebAddress);
   const std::string mail = std::string(SupportAddress);
-  links->Add(MakeLine(frame, GetText("About", "Website"), 0, CaptionWidth));
+  // A caption wider than its column at a larger font keeps a gap to its link.
+  const auto caption = [frame](const std::string& text) {
+    wxStaticText* line = MakeLine(frame, text, 0, CaptionWidth);
+    const int needed = line->GetTextExtent(FromUtf8(text)).GetWidth() + 6;
+    if (needed > CaptionWidth) line->SetMinSize(wxSize(needed, line->GetMinSize().GetHeight()));
+    return line;
+  };
+  links->Add(caption(GetText("About", "Website")));
   web_link_ = MakeLink(frame, AboutWebLinkId, web, web);
   links->Add(web_link_);
-  links->Add(MakeLine(frame, GetText("About", "Email"), 0, CaptionWidth));
+  links->Add(caption(GetText("About", "Email")));
   mail_link_ = MakeLink(frame, AboutMailLinkId, mail, "mailto:" + mail);
   links->Add(mail_link_);
   lines->Add(links, 0, wxLEFT, CaptionX);

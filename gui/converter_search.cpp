@@ -29,7 +29,9 @@ constexpr int Gap = 20;
 // A label at least `width` wide that shows all of its text.
 wxStaticText* MakeLabel(wxWindow* parent, const std::string& text, int width) {
   auto* label = new wxStaticText(parent, wxID_ANY, FromUtf8(text));
-  label->SetMinSize(wxSize(std::max(width, label->GetBestSize().GetWidth()), -1));
+  // A label wider than its place at a larger font keeps a gap to its field.
+  const int best = label->GetBestSize().GetWidth();
+  label->SetMinSize(wxSize(best < width ? width : best + 4, -1));
   return label;
 }
 

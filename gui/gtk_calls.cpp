@@ -190,6 +190,14 @@ std::string AccessibleName(wxWindow* window) {
   return {};
 }
 
+bool SetTextWidthInCharacters(wxWindow* window, int characters) {
+  const auto set_width = Find<void (*)(void*, int)>("gtk_entry_set_width_chars");
+  if (!set_width || !window || !window->GetHandle()) return false;
+  set_width(window->GetHandle(), characters);
+  window->InvalidateBestSize();
+  return true;
+}
+
 bool SetMnemonicTarget(wxWindow* label, wxWindow* target) {
   const auto set_target = Find<void (*)(void*, void*)>("gtk_label_set_mnemonic_widget");
   if (!set_target || !label || !label->GetHandle() || !target) return false;

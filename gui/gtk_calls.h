@@ -29,6 +29,10 @@ bool UseCompactControls(wxWindow* window);
 /// cannot be read.
 bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);
 
+/// Sets how many characters wide GTK reckons the text of an entry or spin box (`window`), which
+/// decides the least width it asks for; false when GTK's call is missing or `window` is null.
+bool SetTextWidthInCharacters(wxWindow* window, int characters);
+
 /// Greys `window` and everything in it so it takes no input, or lets it take input again, at
 /// GTK's level only: wx still counts the window enabled, so a close request from its frame still
 /// reaches it. False when GTK's call is missing.

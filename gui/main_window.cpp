@@ -233,10 +233,10 @@ void MainWindow::SetHeightBounds() {
   SetMaxClientSize(wxSize(-1, -1));
   SetMinSize(wxDefaultSize);
   SetMaxSize(wxDefaultSize);
-  SetClientSize(std::max(GetClientSize().GetWidth(), MinimumWidth), content);
+  SetClientSize(std::max(GetClientSize().GetWidth(), least_width_), content);
   const int frame_height = GetSize().GetHeight();
   const int frame_extra = GetSize().GetWidth() - GetClientSize().GetWidth();
-  SetSizeHints(MinimumWidth + frame_extra, frame_height, -1, frame_height);
+  SetSizeHints(least_width_ + frame_extra, frame_height, -1, frame_height);
 }
 
 void MainWindow::Finish() {
@@ -244,6 +244,13 @@ void MainWindow::Finish() {
   BuildInputFormats();
   if (session_.Settings().window.is_maximized == 1) Maximize(true);
   FillFormatBox(output_format_box_, true, session_.Settings().output.format);
+  // A larger font may need a wider format box than the least width leaves it (the fields are
+  // 160 pixels narrower than the window); the window then starts and stays that much wider.
+  const int format_width = output_format_box_->GetBestSize().GetWidth();
+  if (format_width + 160 > least_width_) {
+    least_width_ = format_width + 160;
+    SetHeightBounds();
+  }
   StartNewJob();
   Show(true);
   LayoutControls();

@@ -163,6 +163,8 @@ class MainWindow : public wxFrame {
   std::array<wxToolBar*, 3> field_toolbars_{};
   std::array<wxStaticText*, 3> labels_{};
   wxStaticText* notice_label_ = nullptr;
+  // MinimumWidth, or more when a larger font needs a wider format box.
+  int least_width_ = MinimumWidth;
   int label_height_ = 17;
   int field_height_ = 28;
   int notice_height_ = 20;

@@ -26,6 +26,7 @@
 #include "engine/output/formats.h"
 #include "engine/steps/hex_colour.h"
 #include "gui/gtk_calls.h"
+#include "gui/mnemonics.h"
 #include "gui/picture_list_box.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"
@@ -122,6 +123,63 @@ void FitVirtualSize(wxWindow* area) {
   scrolled->SetVirtualSize(area->GetClientSize().GetWidth(), bottom + 10);
 }
 
+// A larger font makes the small controls at a row's end (a spin box, a unit, the "..." button,
+// the time) need more than their default widths. The input column widens by the most any row
+// needs; in each row that end control takes what it needs and the row's widest control the rest,
+// so every row still ends at the same edge. The column's growth, 0 when nothing needed more.
+int WidenInputColumn(std::vector<RowControls>& rows) {
+  const auto end_control = [](const RowControls& controls) -> wxWindow* {
+    for (wxWindow* window : std::initializer_list<wxWindow*>{controls.spin, controls.gamma_spin,
+                                                             controls.unit, controls.time}) {
+      if (window) return window;
+    }
+    // The "..." of a chooser; a colour row's button comes first and is not one.
+    if (controls.button && controls.text != nullptr && controls.choice == nullptr &&
+        controls.button->GetPosition().x < controls.text->GetPosition().x) {
+      return nullptr;
+    }
+    return controls.button;
+  };
+  const auto need_of = [](wxWindow* window) {
+    return window ? std::max(0, window->GetBestSize().GetWidth() - window->GetSize().GetWidth())
+                  : 0;
+  };
+  int column = 0;
+  for (const RowControls& controls : rows)
+    column = std::max(column, need_of(end_control(controls)));
+  if (column == 0) return 0;
+  for (RowControls& controls : rows) {
+    wxWindow* end = end_control(controls);
+    const int need = need_of(end);
+    std::vector<wxWindow*> windows = controls.Windows();
+    windows.erase(windows.begin());  // the label
+    if (windows.empty()) continue;
+    wxWindow* widest = *std::max_element(windows.begin(), windows.end(), [](auto* a, auto* b) {
+      return a->GetSize().GetWidth() < b->GetSize().GetWidth();
+    });
+    const int widest_x = widest->GetPosition().x;
+    for (wxWindow* window : windows) {
+      const wxRect place = window->GetRect();
+      if (window == end && window != widest) {
+        window->SetSize(place.x + column - need, place.y, place.width + need, place.height);
+      } else if (window == widest) {
+        window->SetSize(place.x, place.y, place.width + column - (end == widest ? 0 : need),
+                        place.height);
+      } else if (place.x > widest_x) {
+        window->Move(place.x + column, place.y);
+      }
+    }
+  }
+  return column;
+}
+
+// Names a control for screen readers, and the parts of a control wx builds of several (the date
+// and time pickers' field and arrows).
+void NameAll(wxWindow* window, const std::string& name) {
+  SetAccessibleName(window, name);
+  for (wxWindow* part : window->GetChildren()) NameAll(part, name);
+}
+
 // Theme ids sorted without regard to letter case.
 std::vector<std::pair<std::string, std::string>> SortedThemes() {
   std::vector<std::pair<std::string, std::string>> themes(g_theme_list.names.begin(),
@@ -206,15 +264,16 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
     }
   }
 
-  new wxButton(root, DefaultsButtonId, FromUtf8(GetText("Dialog", "Defaults")), wxPoint(10, 315),
-               wxSize(80, 25));
-  auto* ok = new wxButton(root, OkButtonId, FromUtf8(GetText("Dialog", "OK")), wxPoint(420, 315),
-                          wxSize(80, 25));
-  new wxButton(root, CancelButtonId, FromUtf8(GetText("Dialog", "Cancel")), wxPoint(510, 315),
-               wxSize(80, 25));
+  const std::vector<std::string> buttons = AddMnemonics(
+      {GetText("Dialog", "Defaults"), GetText("Dialog", "OK"), GetText("Dialog", "Cancel")});
+  new wxButton(root, DefaultsButtonId, FromUtf8(buttons[0]), wxPoint(10, 315), wxSize(80, 25));
+  auto* ok =
+      new wxButton(root, OkButtonId, FromUtf8(buttons[1]), wxPoint(420, 315), wxSize(80, 25));
+  new wxButton(root, CancelButtonId, FromUtf8(buttons[2]), wxPoint(510, 315), wxSize(80, 25));
   // Escape presses "Cancel"; Enter presses "OK" (OnCharHook), as it does in any dialog.
   SetEscapeId(CancelButtonId);
   ok->SetDefault();
+  MarkRowLabels(MnemonicLetters(buttons));
   FollowFont(root, header);
 
   Bind(wxEVT_LISTBOX, &PreferencesDialog::HandlePreferencesEvent, this);
@@ -231,20 +290,67 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
   Bind(wxEVT_CHAR_HOOK, &PreferencesDialog::OnCharHook, this);
 }
 
+void PreferencesDialog::MarkRowLabels(const std::string& taken) {
+  // Only the shown page's controls take a mnemonic, so letters are unique per page: the buttons'
+  // first, then the page's own rows, then each of its option panels, which show one at a time.
+  const auto mark = [this](int page, const std::string* panel, const std::string& letters) {
+    std::vector<RowControls*> rows;
+    std::vector<std::string> captions;
+    for (RowControls& controls : rows_) {
+      if (controls.page != page || controls.row->always_hidden ||
+          (panel ? controls.panel != *panel : !controls.panel.empty())) {
+        continue;
+      }
+      rows.push_back(&controls);
+      captions.push_back(GetText("Preferences", controls.row->label_key));
+    }
+    const std::vector<std::string> marked = AddMnemonics(captions, letters);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      RowControls& controls = *rows[i];
+      const std::vector<wxWindow*> windows = controls.Windows();
+      // A screen reader names every control of the row after its label.
+      for (size_t w = 1; w < windows.size(); ++w) NameAll(windows[w], SpokenName(captions[i]));
+      if (windows.size() < 2 || marked[i].empty()) continue;
+      controls.label->SetLabel(FromUtf8(marked[i]));
+      // The letter leads from the label to the row's first control.
+      SetMnemonicTarget(controls.label, windows[1]);
+    }
+    return letters + MnemonicLetters(marked);
+  };
+  for (int page = 0; page < PageCount; ++page) {
+    const std::string page_letters = mark(page, nullptr, taken);
+    for (const auto& [owner, panel] : panels_) {
+      if (owner == page) mark(page, &panel.first, page_letters);
+    }
+  }
+}
+
 void PreferencesDialog::FollowFont(wxWindow* root, wxWindow* header) {
   const FontGrowth growth = MeasureGrowth(rows_);
-  if (growth.wider <= 0 && growth.taller <= 0) return;
+  if (growth.wider <= 0 && growth.taller <= 0) {
+    // The default font's 70-pixel spin boxes hold their four characters, but GTK reckons a
+    // little more room for them and complains on every key; its reckoning is one character less.
+    for (RowControls& controls : rows_) {
+      SetTextWidthInCharacters(controls.spin, 3);
+      SetTextWidthInCharacters(controls.gamma_spin, 3);
+    }
+    return;
+  }
   const FontGrowth grown{std::max(0, growth.wider), std::max(0, growth.taller)};
   for (RowControls& controls : rows_) {
     for (wxWindow* window : controls.Windows()) Regrow(window, grown, window == controls.label);
   }
-  // The pages and their panels grow as wide as the label column did and as tall as four rows;
-  // what is still below the fold scrolls.
-  const int wider = grown.wider;
+  const int inputs_wider = WidenInputColumn(rows_);
+  // The page list grows to its longest name.
+  const int list_wider =
+      std::max(0, category_list_->GetBestSize().GetWidth() - category_list_->GetSize().GetWidth());
+  // The pages and their panels grow as wide as the label and input columns did and as tall as
+  // four rows; what is still below the fold scrolls.
+  const int wider = grown.wider + inputs_wider;
   const int taller = 4 * grown.taller;
   for (wxWindow* page : pages_) {
     page->SetSize(page->GetSize() + wxSize(wider, taller));
-    page->Move(page->GetPosition() + wxPoint(0, grown.taller));
+    page->Move(page->GetPosition() + wxPoint(list_wider, grown.taller));
   }
   for (auto& [page, panel] : panels_) {
     const wxRect place = panel.second->GetRect();
@@ -253,17 +359,23 @@ void PreferencesDialog::FollowFont(wxWindow* root, wxWindow* header) {
   }
   for (auto& [page, panel] : panels_) FitVirtualSize(panel.second);
   for (wxWindow* page : pages_) FitVirtualSize(page);
-  header->SetSize(header->GetSize() + wxSize(wider, grown.taller));
+  header->SetSize(header->GetPosition().x + list_wider, header->GetPosition().y,
+                  header->GetSize().GetWidth() + wider,
+                  header->GetSize().GetHeight() + grown.taller);
   page_title_->SetSize(page_title_->GetSize() + wxSize(wider, grown.taller));
-  category_list_->SetSize(category_list_->GetSize() + wxSize(0, taller + grown.taller));
-  for (int id : {DefaultsButtonId, OkButtonId, CancelButtonId}) {
+  category_list_->SetSize(category_list_->GetSize() + wxSize(list_wider, taller + grown.taller));
+  const wxSize size = GetClientSize() + wxSize(wider + list_wider, taller + 2 * grown.taller);
+  // The buttons keep their corners and are as wide as their captions need.
+  int right = size.GetWidth() - 10;
+  for (int id : {CancelButtonId, OkButtonId, DefaultsButtonId}) {
     wxWindow* button = FindWindow(id);
     if (!button) continue;
-    const wxPoint at = button->GetPosition();
-    button->SetSize(at.x + (id == DefaultsButtonId ? 0 : wider), at.y + taller + grown.taller, -1,
-                    button->GetSize().GetHeight() + grown.taller);
+    const wxRect place = button->GetRect();
+    const int width = std::max(place.width, button->GetBestSize().GetWidth());
+    const int x = id == DefaultsButtonId ? place.x : right - width;
+    button->SetSize(x, place.y + taller + grown.taller, width, place.height + grown.taller);
+    right = x - 10;
   }
-  const wxSize size = GetClientSize() + wxSize(wider, taller + 2 * grown.taller);
   root->SetSize(size);
   SetClientSize(size);
 }

@@ -24,6 +24,8 @@ namespace {
 // (10, 40), an 80 by 32 OK button centred at y 72, in a 300 by 110 window.
 constexpr int Margin = 10;
 constexpr int LabelWidth = 280;
+// The height of the default font's lines.
+constexpr int DefaultTextHeight = 17;
 constexpr int LabelHeight = 20;
 constexpr int BarHeight = 20;
 constexpr int ButtonWidth = 80;
@@ -50,9 +52,11 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
       new wxStaticText(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
                        wxSize(LabelWidth, LabelHeight), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
   // The label's height follows the font: measured on a text with ascenders and descenders. The
-  // default font's 17 pixels fit the original 20.
+  // default font's 17 pixels fit the original 20. A larger font widens the label as much, so a
+  // file name still fits whole.
   const int text_height = GetTextExtent("Ag/").GetHeight();
-  file_label_->SetMinSize(wxSize(LabelWidth, std::max(LabelHeight, text_height + 3)));
+  const int label_width = std::max(LabelWidth, LabelWidth * text_height / DefaultTextHeight);
+  file_label_->SetMinSize(wxSize(label_width, std::max(LabelHeight, text_height + 3)));
   bar_ = new wxGauge(this, wxID_ANY, total + 1, wxDefaultPosition, wxSize(LabelWidth, BarHeight),
                      wxGA_HORIZONTAL | wxGA_SMOOTH);
   failure_heading_ =
@@ -60,7 +64,8 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   failure_list_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                  wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
   failure_list_->SetMinSize(
-      wxSize(FailureListWidth, GetTextExtent("Ag").GetHeight() * FailureListLines + 12));
+      wxSize(std::max(FailureListWidth, FailureListWidth * text_height / DefaultTextHeight),
+             GetTextExtent("Ag").GetHeight() * FailureListLines + 12));
   SetAccessibleName(failure_list_, SpokenName(GetText("Msg", "Files not converted")));
   ok_button_ = new wxButton(this, wxID_OK, FromUtf8(GetText("Dialog", "OK")));
   // GTK's own button is a few pixels larger than the original 80 by 32 at every size; the

@@ -249,6 +249,56 @@ class DesktopTest(unittest.TestCase):
         session.wait_for_window_gone("About...")
         self.assert_no_gtk_complaints(session)
 
+    def test_preferences_name_every_control_and_reach_rows_by_their_letters(self):
+        session = self.start()
+        window = session.wait_for_window(TITLE, role="frame")
+        session.choose_menu_item(window, "Converter", "Preferences...")
+        session.keys("Return")
+        dialog = session.wait_for_window("Preferences...")
+        # The page list has the focus; End shows the last page, Advanced.
+        session.keys("End")
+        session.find("label", "Advanced", root=dialog, showing=True)
+        controls = ("push button", "text", "combo box", "check box", "spin button", "slider")
+        named = 0
+        for _, node in dialog.walk():
+            if node.role in controls and node.showing:
+                self.assertTrue(node.name, f"a {node.role} without a name:\n{session.dump(dialog)}")
+                named += 1
+        self.assertGreaterEqual(named, 8)
+        session.find("text", "Filename Mask", root=dialog, showing=True)
+        # Alt and a row's letter reach its control; the buttons have theirs.
+        session.keys("alt+f")
+        self.wait_focus(session, "text", "Filename Mask")
+        session.keys("alt+c")
+        session.wait_for_window_gone("Preferences...")
+        self.assert_no_gtk_complaints(session)
+
+    def test_a_larger_font_keeps_the_preferences_buttons_and_spin_boxes_whole(self):
+        session = self.start(dpi_scale=1.5)
+        window = session.wait_for_window(TITLE, role="frame")
+        session.choose_menu_item(window, "Converter", "Preferences...")
+        session.keys("Return")
+        dialog = session.wait_for_window("Preferences...")
+        # Adjustment, the page of the spin boxes.
+        session.keys("Down", "Down", "Down", "Down", "Down")
+        session.find("label", "Adjustment", root=dialog, showing=True)
+        session.screenshot(os.path.join(self.shots, "preferences_dpi150.png"), dialog)
+        left, top, width, height = dialog.extents
+        shown = [node for _, node in dialog.walk()
+                 if node.role in ("push button", "spin button", "slider") and node.showing]
+        self.assertGreaterEqual(len(shown), 6, session.dump(dialog))
+        for node in shown:
+            x, y, w, h = node.extents
+            self.assertGreaterEqual(x, left, node.name)
+            self.assertLessEqual(x + w, left + width, f"{node.role} {node.name} is cut")
+            self.assertLessEqual(y + h, top + height, f"{node.role} {node.name} is cut")
+        # A spin box is as wide as GTK asks: no complaints on keys typed into it.
+        session.click(dialog.find_all(role="spin button", showing=True)[0])
+        session.keys("ctrl+a", "minus", "3", "0")
+        session.keys("Escape")
+        session.wait_for_window_gone("Preferences...")
+        self.assert_no_gtk_complaints(session)
+
     def test_a_failed_conversion_lists_its_file_and_reason(self):
         work = tempfile.mkdtemp(prefix="quorvix-failed-")
         self.addCleanup(shutil.rmtree, work, True)
