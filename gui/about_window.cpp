@@ -96,7 +96,9 @@ wxBitmap DrawAboutBanner() {
   hill.CloseSubpath();
   context->FillPath(hill);
 
-  wxFont name_font(wxFontInfo(15).Bold().Family(wxFONTFAMILY_SWISS));
+  // The banner is a picture of a fixed size: its fonts are in pixels (15 and 9 points at 96 dots
+  // an inch), so a larger desktop font does not make them overrun it.
+  wxFont name_font(wxFontInfo(wxSize(0, 20)).Bold().Family(wxFONTFAMILY_SWISS));
   context->SetFont(name_font, *wxWHITE);
   const wxString name = FromUtf8(std::string(ProductName));
   double name_width = 0;
@@ -104,7 +106,7 @@ wxBitmap DrawAboutBanner() {
   context->GetTextExtent(name, &name_width, &name_height);
   context->DrawText(name, 64, (h - name_height) / 2);
 
-  wxFont tag_font(wxFontInfo(9).Family(wxFONTFAMILY_SWISS));
+  wxFont tag_font(wxFontInfo(wxSize(0, 12)).Family(wxFONTFAMILY_SWISS));
   context->SetFont(tag_font, wxColour(210, 235, 240));
   const wxString tag = wxString::FromUTF8("PSD \u2192 PNG");
   double tag_width = 0;

@@ -60,10 +60,11 @@ ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, WindowServices& se
   search_button_->SetDefault();
   SetAccessibleName(source_field_, SpokenName(captions[0]));
   SetAccessibleName(target_field_, SpokenName(captions[1]));
-  // The fields grow with the font as its labels do.
+  // The fields grow with the font as its labels do, in height and width alike.
   const int grown = std::max(0, from->GetBestSize().GetHeight() - 17);
-  source_field_->SetMinSize(wxSize(FieldWidth, FieldHeight + grown));
-  target_field_->SetMinSize(wxSize(FieldWidth, FieldHeight + grown));
+  const int field_width = FieldWidth + FieldWidth * grown / 17;
+  source_field_->SetMinSize(wxSize(field_width, FieldHeight + grown));
+  target_field_->SetMinSize(wxSize(field_width, FieldHeight + grown));
   search_button_->SetMinSize(
       wxSize(search_button_->GetMinSize().GetWidth(), FieldHeight + 2 + grown));
 

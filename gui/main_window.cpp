@@ -245,8 +245,15 @@ void MainWindow::Finish() {
   if (session_.Settings().window.is_maximized == 1) Maximize(true);
   FillFormatBox(output_format_box_, true, session_.Settings().output.format);
   // A larger font may need a wider format box than the least width leaves it (the fields are
-  // 160 pixels narrower than the window); the window then starts and stays that much wider.
-  const int format_width = output_format_box_->GetBestSize().GetWidth();
+  // 160 pixels narrower than the window); the window then starts and stays that much wider. The
+  // entries are measured: GTK's own reckoning follows the size the box was given. Beside the
+  // text go the picture and the box's frame and arrow.
+  int longest = 0;
+  for (unsigned i = 0; i < output_format_box_->GetCount(); ++i) {
+    longest =
+        std::max(longest, output_format_box_->GetTextExtent(output_format_box_->GetString(i)).x);
+  }
+  const int format_width = longest + 16 + 70;
   if (format_width + 160 > least_width_) {
     least_width_ = format_width + 160;
     SetHeightBounds();

@@ -123,51 +123,45 @@ void FitVirtualSize(wxWindow* area) {
   scrolled->SetVirtualSize(area->GetClientSize().GetWidth(), bottom + 10);
 }
 
-// A larger font makes the small controls at a row's end (a spin box, a unit, the "..." button,
-// the time) need more than their default widths. The input column widens by the most any row
-// needs; in each row that end control takes what it needs and the row's widest control the rest,
-// so every row still ends at the same edge. The column's growth, 0 when nothing needed more.
+// A larger font makes a row's controls (a spin box, a unit, the "..." button, a date) need more
+// than their default widths. The input column widens by the most any row needs; in each row every
+// control takes what it needs and the row's widest control the rest, the ones after it moving
+// right, so every row still ends at the same edge. The column's growth, 0 when nothing needed more.
 int WidenInputColumn(std::vector<RowControls>& rows) {
-  const auto end_control = [](const RowControls& controls) -> wxWindow* {
-    for (wxWindow* window : std::initializer_list<wxWindow*>{controls.spin, controls.gamma_spin,
-                                                             controls.unit, controls.time}) {
-      if (window) return window;
-    }
-    // The "..." of a chooser; a colour row's button comes first and is not one.
-    if (controls.button && controls.text != nullptr && controls.choice == nullptr &&
-        controls.button->GetPosition().x < controls.text->GetPosition().x) {
-      return nullptr;
-    }
-    return controls.button;
+  struct Part {
+    wxWindow* window;
+    int need;
   };
-  const auto need_of = [](wxWindow* window) {
-    return window ? std::max(0, window->GetBestSize().GetWidth() - window->GetSize().GetWidth())
-                  : 0;
-  };
+  std::vector<std::vector<Part>> parts(rows.size());
   int column = 0;
-  for (const RowControls& controls : rows)
-    column = std::max(column, need_of(end_control(controls)));
-  if (column == 0) return 0;
-  for (RowControls& controls : rows) {
-    wxWindow* end = end_control(controls);
-    const int need = need_of(end);
-    std::vector<wxWindow*> windows = controls.Windows();
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::vector<wxWindow*> windows = rows[r].Windows();
     windows.erase(windows.begin());  // the label
-    if (windows.empty()) continue;
-    wxWindow* widest = *std::max_element(windows.begin(), windows.end(), [](auto* a, auto* b) {
-      return a->GetSize().GetWidth() < b->GetSize().GetWidth();
-    });
-    const int widest_x = widest->GetPosition().x;
+    int total = 0;
     for (wxWindow* window : windows) {
-      const wxRect place = window->GetRect();
-      if (window == end && window != widest) {
-        window->SetSize(place.x + column - need, place.y, place.width + need, place.height);
-      } else if (window == widest) {
-        window->SetSize(place.x, place.y, place.width + column - (end == widest ? 0 : need),
-                        place.height);
-      } else if (place.x > widest_x) {
-        window->Move(place.x + column, place.y);
-      }
+      const int need = std::max(0, window->GetBestSize().GetWidth() - window->GetSize().GetWidth());
+      parts[r].push_back({window, need});
+      total += need;
+    }
+    std::sort(parts[r].begin(), parts[r].end(), [](const Part& a, const Part& b) {
+      return a.window->GetPosition().x < b.window->GetPosition().x;
+    });
+    column = std::max(column, total);
+  }
+  if (column == 0) return 0;
+  for (std::vector<Part>& row : parts) {
+    if (row.empty()) continue;
+    const auto widest = std::max_element(row.begin(), row.end(), [](const Part& a, const Part& b) {
+      return a.window->GetSize().GetWidth() < b.window->GetSize().GetWidth();
+    });
+    int others = 0;
+    for (const Part& part : row) others += &part == &*widest ? 0 : part.need;
+    widest->need = column - others;
+    int shift = 0;
+    for (const Part& part : row) {
+      const wxRect place = part.window->GetRect();
+      part.window->SetSize(place.x + shift, place.y, place.width + part.need, place.height);
+      shift += part.need;
     }
   }
   return column;
@@ -341,9 +335,13 @@ void PreferencesDialog::FollowFont(wxWindow* root, wxWindow* header) {
     for (wxWindow* window : controls.Windows()) Regrow(window, grown, window == controls.label);
   }
   const int inputs_wider = WidenInputColumn(rows_);
-  // The page list grows to its longest name.
-  const int list_wider =
-      std::max(0, category_list_->GetBestSize().GetWidth() - category_list_->GetSize().GetWidth());
+  // The page list grows to its longest name (it is filled later, so the names are measured), with
+  // the room the default font leaves beside it.
+  int longest = 0;
+  for (const PageLayout& layout : PreferencesPages()) {
+    longest = std::max(longest, category_list_->GetTextExtent(Text(layout.name_key)).GetWidth());
+  }
+  const int list_wider = std::max(0, longest + 30 - category_list_->GetSize().GetWidth());
   // The pages and their panels grow as wide as the label and input columns did and as tall as
   // four rows; what is still below the fold scrolls.
   const int wider = grown.wider + inputs_wider;

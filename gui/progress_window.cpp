@@ -3,6 +3,7 @@
 #include <wx/button.h>
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
+#include <wx/display.h>
 #include <wx/evtloop.h>
 #include <wx/gauge.h>
 #include <wx/sizer.h>
@@ -235,11 +236,26 @@ void ProgressWindow::ShowFailures(const std::vector<std::string>& failures) {
   failure_heading_->Show();
   failure_list_->Show();
   copy_button_->Show();
-  // The window grows to hold the list and stays centred where it was.
+  // The list is as wide as its longest line, as far as the screen allows; a longer one scrolls.
+  const int display = wxDisplay::GetFromWindow(this);
+  const wxRect area =
+      wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+  int longest = 0;
+  for (const std::string& line : failures) {
+    longest = std::max(longest, failure_list_->GetTextExtent(FromUtf8(line)).GetWidth());
+  }
+  const int room = std::max(failure_list_->GetMinSize().GetWidth(), area.width - 80);
+  failure_list_->SetMinSize(
+      wxSize(std::clamp(longest + 30, failure_list_->GetMinSize().GetWidth(), room),
+             failure_list_->GetMinSize().GetHeight()));
+  // The window grows to hold the list, stays centred where it was, and on the screen.
   const wxPoint centre = GetRect().GetPosition() + GetSize() / 2;
   GetSizer()->SetSizeHints(this);
   Layout();
-  Move(centre - GetSize() / 2);
+  wxPoint at = centre - GetSize() / 2;
+  at.x = std::clamp(at.x, area.x, std::max(area.x, area.GetRight() + 1 - GetSize().GetWidth()));
+  at.y = std::clamp(at.y, area.y, std::max(area.y, area.GetBottom() + 1 - GetSize().GetHeight()));
+  Move(at);
 }
 
 bool ProgressWindow::CopyFailures() {
