@@ -13,12 +13,14 @@
 
 namespace {
 
-constexpr std::array<Command, 13> CommandTable = {{
+constexpr std::array<Command, 15> CommandTable = {{
     {CmdNew, "New", "Ctrl+N", "New"},
     {CmdExit, "Exit", "Alt+X", "Exit"},
     {CmdAddInputFile, "Select Input File", "", "Add"},
+    {CmdAddInputFolder, "Select Input Folder", "", "InFolder"},
     {CmdSelectOutputFolder, "Select Output Folder", "", "OutFolder"},
     {CmdOutputFormatOptions, "Output Format Options", "", "OutFormat"},
+    {CmdIncludeSubfolders, "Include Subfolders", "", "", true},
     {CmdConvert, "Convert", "F5", "Convert"},
     {CmdFindConverter, "Custom Converter", "", "CustomConverter"},
     {CmdPreferences, "Preferences", "", "Preferences"},
@@ -33,11 +35,14 @@ constexpr std::array<Command, 13> CommandTable = {{
 constexpr int Separator = -1;
 struct MenuLayout {
   const char* title_key;
-  std::array<int, 7> items;
+  std::array<int, 9> items;
   int count;
 };
 constexpr std::array<MenuLayout, 3> MenuLayouts = {{
-    {"File", {CmdNew, Separator, CmdAddInputFile, CmdSelectOutputFolder, Separator, CmdExit}, 6},
+    {"File",
+     {CmdNew, Separator, CmdAddInputFile, CmdAddInputFolder, CmdIncludeSubfolders, Separator,
+      CmdSelectOutputFolder, Separator, CmdExit},
+     9},
     {"Converter", {CmdConvert, Separator, CmdFindConverter, Separator, CmdPreferences}, 5},
     {"Help",
      {CmdManual, Separator, CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates, Separator,
@@ -45,11 +50,19 @@ constexpr std::array<MenuLayout, 3> MenuLayouts = {{
      7},
 }};
 
-constexpr std::array<int, 12> ToolbarLayout = {
-    CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
-    Separator,       CmdPreferences,   Separator,
-    CmdConvert,      Separator,        CmdManual,
-    CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
+constexpr std::array<int, 13> ToolbarLayout = {CmdNew,
+                                               CmdAddInputFile,
+                                               CmdAddInputFolder,
+                                               CmdSelectOutputFolder,
+                                               Separator,
+                                               CmdPreferences,
+                                               Separator,
+                                               CmdConvert,
+                                               Separator,
+                                               CmdManual,
+                                               CmdSendFeedback,
+                                               CmdVisitHomepage,
+                                               CmdCheckForUpdates};
 
 constexpr std::array<CommandId, 3> FieldCommands = {CmdAddInputFile, CmdSelectOutputFolder,
                                                     CmdOutputFormatOptions};
@@ -69,7 +82,7 @@ class FieldToolbar : public wxToolBar {
 
 }  // namespace
 
-const std::array<Command, 13>& Commands() { return CommandTable; }
+const std::array<Command, 15>& Commands() { return CommandTable; }
 
 const Command* FindCommand(int32_t id) {
   for (const Command& command : CommandTable) {
@@ -120,8 +133,9 @@ void BuildMainMenu(wxFrame* frame) {
         continue;
       }
       // The caption's "\t" + name makes wx both show the accelerator and bind it.
-      auto* item = new wxMenuItem(menu, command->id, FromUtf8(marked[next++]));
-      item->SetBitmap(IconPicture(MenuIcons(), command->picture));
+      auto* item = new wxMenuItem(menu, command->id, FromUtf8(marked[next++]), wxEmptyString,
+                                  command->checkable ? wxITEM_CHECK : wxITEM_NORMAL);
+      if (!command->picture.empty()) item->SetBitmap(IconPicture(MenuIcons(), command->picture));
       menu->Append(item);
     }
     bar->Append(menu, FromUtf8(titles[m]));

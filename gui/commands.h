@@ -17,8 +17,10 @@ enum CommandId : int32_t {
   CmdNew = 0,
   CmdExit = 3,
   CmdAddInputFile = 5,
+  CmdAddInputFolder = 6,
   CmdSelectOutputFolder = 7,
   CmdOutputFormatOptions = 8,
+  CmdIncludeSubfolders = 9,
   CmdConvert = 14,
   CmdFindConverter = 16,
   CmdPreferences = 17,
@@ -30,16 +32,17 @@ enum CommandId : int32_t {
 };
 
 /// One command: its caption key of group "Menu", its accelerator's name (empty when none) and
-/// the name of its picture.
+/// the name of its picture (empty for none); a checkable one is a setting turned on and off.
 struct Command {
   CommandId id;
   std::string_view text_key;
   std::string_view accelerator;
   std::string_view picture;
+  bool checkable = false;
 };
 
 /// Every command in id order.
-const std::array<Command, 13>& Commands();
+const std::array<Command, 15>& Commands();
 
 /// The command of `id`; nullptr for an id without a command.
 const Command* FindCommand(int32_t id);

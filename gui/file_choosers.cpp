@@ -32,12 +32,33 @@ std::string ChooserStartFolder(const std::vector<std::string>& candidates,
   return home.empty() ? home : WithSlash(home);
 }
 
-std::optional<std::string> AskForInputFile(WindowSession& session, const std::string& shown_input,
-                                           const std::string& shown_output) {
+namespace {
+
+// Where the input choosers open: the last file's folder, the first named input's, the shown
+// input's, then the output folder's.
+std::string InputStartFolder(const WindowSession& session, const std::string& shown_input,
+                             const std::string& shown_output) {
   const ConversionJob& job = session.Job();
-  const std::string start = ChooserStartFolder(
-      {job.input_path, shown_input, job.output_folder, shown_output}, HomeFolder());
-  std::optional<std::string> chosen = session.Services().ChooseFile(start);
+  const std::string named =
+      session.NamedInputs().empty() ? std::string() : session.NamedInputs().front().path;
+  return ChooserStartFolder({job.input_path, named, shown_input, job.output_folder, shown_output},
+                            HomeFolder());
+}
+
+}  // namespace
+
+std::vector<std::string> AskForInputFiles(WindowSession& session, const std::string& shown_input,
+                                          const std::string& shown_output) {
+  const std::string start = InputStartFolder(session, shown_input, shown_output);
+  std::vector<std::string> chosen = session.Services().ChooseFiles(start);
+  session.Job().input_path.clear();
+  return chosen;
+}
+
+std::optional<std::string> AskForInputFolder(WindowSession& session, const std::string& shown_input,
+                                             const std::string& shown_output) {
+  const std::string start = InputStartFolder(session, shown_input, shown_output);
+  std::optional<std::string> chosen = session.Services().ChooseInputFolder(start);
   session.Job().input_path.clear();
   return chosen;
 }

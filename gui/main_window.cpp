@@ -5,6 +5,7 @@
 #include <wx/display.h>
 #include <wx/dnd.h>
 #include <wx/listbox.h>
+#include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -60,13 +61,19 @@ constexpr int PanelMargin = 10;
 constexpr int NoticeHeight = 20;
 constexpr int NoticeGap = 4;
 
-// Only the first dropped path counts; the rest are ignored. The window owns its drop target.
+// The lines of the input field's tooltip: enough to tell what was named, few enough to fit.
+constexpr size_t InputListLines = 30;
+
+// Every dropped file and folder is offered, in the order of the drop. The window owns its drop
+// target.
 class FileDrop : public wxFileDropTarget {
  public:
   explicit FileDrop(MainWindow& window) : window_(window) {}
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
     if (files.empty()) return false;
-    window_.OfferInputFile(ToUtf8(files[0]));
+    std::vector<std::string> paths;
+    for (const wxString& file : files) paths.push_back(ToUtf8(file));
+    window_.OfferInputs(paths);
     return true;
   }
 
@@ -115,6 +122,7 @@ MainWindow::MainWindow(WindowSession& session)
       session_(session) {
   if (!session_.HasServices()) session_.SetServices(std::make_unique<SystemServices>());
   BuildMainMenu(this);
+  ShowMenuChecks();
   toolbar_height_ = BuildMainToolbar(this, ThemePictureSize(session_.Settings().interface.ui_size));
   wxStatusBar* status = CreateStatusBar(1);
   status_bar_height_ = status ? status->GetSize().GetHeight() : 0;
@@ -325,17 +333,52 @@ void MainWindow::StartNewJob() {
   FillOutputFolderBox();
   session_.NewJob();
   input_field_->ChangeValue(wxEmptyString);
+  input_field_->UnsetToolTip();
   output_folder_box_->SetSelection(wxNOT_FOUND);
   // The box is editable: no selection still leaves its typed text.
   output_folder_box_->ChangeValue(wxEmptyString);
 }
 
 bool MainWindow::ChooseInputFile() {
-  const std::optional<std::string> chosen = AskForInputFile(
+  const std::vector<std::string> chosen = AskForInputFiles(
       session_, ToUtf8(input_field_->GetValue()), ToUtf8(output_folder_box_->GetValue()));
-  const bool accepted = chosen && OfferInputFile(*chosen);
+  const bool accepted = !chosen.empty() && OfferInputs(chosen);
   PostSizeEvent();
   return accepted;
+}
+
+bool MainWindow::ChooseInputFolder() {
+  const std::optional<std::string> chosen = AskForInputFolder(
+      session_, ToUtf8(input_field_->GetValue()), ToUtf8(output_folder_box_->GetValue()));
+  const bool accepted = chosen && OfferInputs({*chosen});
+  PostSizeEvent();
+  return accepted;
+}
+
+void MainWindow::ToggleIncludeSubfolders() {
+  // The field shows the walked folders only while it was not typed over.
+  const bool shown =
+      session_.HoldsBatch() && ToUtf8(input_field_->GetValue()) == session_.InputSummary();
+  session_.SetIncludeSubfolders(!session_.IncludeSubfolders());
+  if (shown) ShowInputs();
+  ShowMenuChecks();
+}
+
+void MainWindow::ShowMenuChecks() {
+  wxMenuBar* bar = GetMenuBar();
+  if (bar && bar->FindItem(CmdIncludeSubfolders)) {
+    bar->Check(CmdIncludeSubfolders, session_.IncludeSubfolders());
+  }
+}
+
+void MainWindow::ShowInputs() {
+  input_field_->ChangeValue(FromUtf8(session_.InputSummary()));
+  // One file shows itself whole; several, or a folder, list what was named.
+  if (session_.HoldsBatch()) {
+    input_field_->SetToolTip(FromUtf8(session_.InputListText(InputListLines)));
+  } else {
+    input_field_->UnsetToolTip();
+  }
 }
 
 void MainWindow::ChooseOutputFolder() {
@@ -345,10 +388,10 @@ void MainWindow::ChooseOutputFolder() {
   PostSizeEvent();
 }
 
-bool MainWindow::OfferInputFile(const std::string& path) {
+bool MainWindow::OfferInputs(const std::vector<std::string>& paths) {
   const bool folder_shown = !output_folder_box_->GetValue().empty();
-  if (!session_.OfferInputFile(path, ToUtf8(output_folder_box_->GetValue()))) return false;
-  input_field_->ChangeValue(FromUtf8(path));
+  if (!session_.OfferInputs(paths, ToUtf8(output_folder_box_->GetValue()))) return false;
+  ShowInputs();
   if (!folder_shown) FillOutputFolderBox();
   return true;
 }
@@ -393,6 +436,7 @@ void MainWindow::RebuildInterface(InterfaceRebuild rebuild) {
     // The previous theme's pictures stay where the new theme has none.
     LoadThemePictures(interface, true, true, true);
     BuildMainMenu(this);
+    ShowMenuChecks();
     RebuildToolbar();
     RefreshPictures();
     PostSizeEvent();
@@ -468,6 +512,12 @@ void MainWindow::RunCommand(int id) {
     case CmdAddInputFile:
       ChooseInputFile();
       return;
+    case CmdAddInputFolder:
+      ChooseInputFolder();
+      return;
+    case CmdIncludeSubfolders:
+      ToggleIncludeSubfolders();
+      return;
     case CmdSelectOutputFolder:
       ChooseOutputFolder();
       return;
@@ -509,6 +559,11 @@ void MainWindow::RequestBreakOfRun() {
 
 void MainWindow::OnInputText(wxCommandEvent& event) {
   event.Skip();
+  // Typing makes the field one path again: the dropped or chosen inputs are forgotten.
+  if (!session_.NamedInputs().empty()) {
+    session_.ForgetInputs();
+    input_field_->UnsetToolTip();
+  }
   // A typed or pasted path fills an empty output folder as a dropped file does; until it names
   // an input file, nothing changes.
   if (!output_folder_box_->GetValue().empty()) return;

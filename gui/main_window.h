@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "gui/preferences_outcome.h"
 
@@ -57,10 +58,18 @@ class MainWindow : public wxFrame {
 
   /// Offers `path` as the input file (a drop, the chooser): when the session accepts it, shows it,
   /// and shows its folder as output folder while none is shown. False when it was not accepted.
-  bool OfferInputFile(const std::string& path);
+  bool OfferInputFile(const std::string& path) { return OfferInputs({path}); }
+  /// Offers the files and folders of one drop or pick in place of the inputs shown: when the
+  /// session takes any, the field shows their summary (the full list in its tooltip), and the
+  /// first one's folder becomes the output folder while none is shown. False when none was taken.
+  bool OfferInputs(const std::vector<std::string>& paths);
 
-  /// Shows the input-file chooser; true when the chosen file was accepted as input.
+  /// Shows the input-file chooser; true when a chosen file was accepted as input.
   bool ChooseInputFile();
+  /// Shows the input-folder chooser; true when the chosen folder was taken.
+  bool ChooseInputFolder();
+  /// Turns "Include Subfolders" over, walks the shown folders again and shows the result.
+  void ToggleIncludeSubfolders();
   /// Shows the folder chooser; a chosen existing folder becomes the output folder and heads the
   /// history.
   void ChooseOutputFolder();
@@ -128,6 +137,10 @@ class MainWindow : public wxFrame {
 
  private:
   void BuildControls();
+  // The input field's text and tooltip for the session's inputs.
+  void ShowInputs();
+  // The menu's check marks as the settings have them.
+  void ShowMenuChecks();
   void SetHeightBounds();
   // Rows follow the font: the tops of a row's label and field, and the panel's height.
   int LabelY(int row) const;

@@ -1,6 +1,7 @@
 #include "gui/progress_window.h"
 
 #include <wx/button.h>
+#include <wx/clipbrd.h>
 #include <wx/dcclient.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
@@ -74,6 +75,9 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   ok_button_->SetMinSize(
       AtLeast(wxSize(caption.GetWidth() + 24, text_height + 15), ButtonWidth, ButtonHeight));
   ok_button_->Disable();
+  // The failure list goes to the clipboard whole, for a bug report or a list of files to redo.
+  copy_button_ = new wxButton(this, wxID_ANY, FromUtf8(AddMnemonics({GetText("Menu", "Copy")})[0]));
+  copy_button_->SetMinSize(ok_button_->GetMinSize());
 
   auto* column = new wxBoxSizer(wxVERTICAL);
   column->AddSpacer(13);
@@ -83,10 +87,15 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   column->Add(failure_heading_, 0, wxLEFT | wxRIGHT | wxTOP, Margin);
   column->Add(failure_list_, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, Margin);
   column->AddSpacer(12);
-  column->Add(ok_button_, 0, wxALIGN_CENTRE_HORIZONTAL);
+  // The Copy button is hidden until there is a list, and then takes no room from OK's place.
+  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  buttons->Add(copy_button_, 0, wxRIGHT, Margin);
+  buttons->Add(ok_button_, 0);
+  column->Add(buttons, 0, wxALIGN_CENTRE_HORIZONTAL);
   column->AddSpacer(6);
   failure_heading_->Hide();
   failure_list_->Hide();
+  copy_button_->Hide();
   SetSizer(column);
   column->SetSizeHints(this);
   SetClientSize(std::max(GetClientSize().GetWidth(), Width),
@@ -96,6 +105,7 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   Bind(wxEVT_TIMER, &ProgressWindow::OnTimer, this);
   Bind(wxEVT_CLOSE_WINDOW, &ProgressWindow::OnClose, this);
   ok_button_->Bind(wxEVT_BUTTON, &ProgressWindow::OnOk, this);
+  copy_button_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CopyFailures(); });
   // Escape does what the close box does: asks during the run, closes the report after it.
   Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
     if (event.GetKeyCode() != WXK_ESCAPE) {
@@ -169,11 +179,28 @@ void ProgressWindow::OnTimer(wxTimerEvent&) {
 
 void ProgressWindow::ShowProgress() {
   const ProgressSnapshot progress = run_->Progress();
+  if (total_ > 1) {
+    ShowBatchProgress(progress);
+    return;
+  }
   if (progress.processed <= shown_processed_) return;
   shown_processed_ = progress.processed;
   SetTitle(FromUtf8(ProgressTitle(GetText("Dialog", "Convert Progress"), progress.processed)));
   file_label_->SetLabel(FromUtf8(FittingPath(progress.current_file)));
   bar_->SetValue(std::min(progress.processed, total_ + 1));
+}
+
+void ProgressWindow::ShowBatchProgress(const ProgressSnapshot& progress) {
+  // Several workers take files before earlier ones are done: the count and the bar are of the
+  // files done, the label names the file taken last.
+  if (progress.finished == shown_finished_ && progress.current_file == shown_file_) return;
+  shown_finished_ = progress.finished;
+  shown_file_ = progress.current_file;
+  const std::string count = FormatText(GetText("Msg", "Progress"),
+                                       std::to_string(progress.finished), std::to_string(total_));
+  SetTitle(FromUtf8(GetText("Dialog", "Convert Progress") + " " + count));
+  file_label_->SetLabel(FromUtf8(FittingPath(count + " " + progress.current_file)));
+  bar_->SetValue(std::min(progress.finished, total_ + 1));
 }
 
 void ProgressWindow::ShowEnd() {
@@ -184,7 +211,11 @@ void ProgressWindow::ShowEnd() {
   const RunReport report = BuildRunReport(run_->Results(), stopped_);
   if (report_) report_(report.headline);
   SetTitle(FromUtf8(ProgressTitle(report.headline, processed)));
-  if (stopped_) {
+  if (stopped_ && total_ > 1) {
+    // The title says the batch was stopped; the label how much of it was done.
+    file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
+                                              std::to_string(converted), std::to_string(total_))));
+  } else if (stopped_) {
     file_label_->SetLabel(FromUtf8(report.headline));
   } else {
     file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
@@ -204,6 +235,7 @@ void ProgressWindow::ShowFailures(const std::vector<std::string>& failures) {
   failure_list_->ChangeValue(FromUtf8(text));
   failure_heading_->Show();
   failure_list_->Show();
+  copy_button_->Show();
   // The list is as wide as its longest line, as far as the screen allows; a longer one scrolls.
   const int display = wxDisplay::GetFromWindow(this);
   const wxRect area =
@@ -224,6 +256,15 @@ void ProgressWindow::ShowFailures(const std::vector<std::string>& failures) {
   at.x = std::clamp(at.x, area.x, std::max(area.x, area.GetRight() + 1 - GetSize().GetWidth()));
   at.y = std::clamp(at.y, area.y, std::max(area.y, area.GetBottom() + 1 - GetSize().GetHeight()));
   Move(at);
+}
+
+bool ProgressWindow::CopyFailures() {
+  if (!wxTheClipboard->Open()) return false;
+  const bool copied = wxTheClipboard->SetData(new wxTextDataObject(failure_list_->GetValue()));
+  // Kept after the window (and the program) has gone.
+  wxTheClipboard->Flush();
+  wxTheClipboard->Close();
+  return copied;
 }
 
 void ProgressWindow::AskBreak(bool close_after) {

@@ -54,6 +54,10 @@ class ProgressWindow : public wxDialog {
   wxStaticText* FileLabel() const { return file_label_; }
   wxGauge* Bar() const { return bar_; }
   wxButton* OkButton() const { return ok_button_; }
+  /// Copies the failure list to the clipboard; shown with the list. False when the clipboard
+  /// could not be had.
+  wxButton* CopyButton() const { return copy_button_; }
+  bool CopyFailures();
   /// The failed files with their reasons, one a line; hidden unless some file failed.
   wxTextCtrl* FailureList() const { return failure_list_; }
   wxStaticText* FailureHeading() const { return failure_heading_; }
@@ -63,6 +67,7 @@ class ProgressWindow : public wxDialog {
   void OnOk(wxCommandEvent& event);
   void OnClose(wxCloseEvent& event);
   void ShowProgress();
+  void ShowBatchProgress(const ProgressSnapshot& progress);
   void ShowEnd();
   void ShowFailures(const std::vector<std::string>& failures);
   void Finish();
@@ -74,6 +79,7 @@ class ProgressWindow : public wxDialog {
   wxStaticText* file_label_ = nullptr;
   wxGauge* bar_ = nullptr;
   wxButton* ok_button_ = nullptr;
+  wxButton* copy_button_ = nullptr;
   wxStaticText* failure_heading_ = nullptr;
   wxTextCtrl* failure_list_ = nullptr;
   wxGUIEventLoop* loop_ = nullptr;
@@ -82,6 +88,8 @@ class ProgressWindow : public wxDialog {
   std::unique_ptr<ConversionRun> run_;
   int total_ = 0;
   int shown_processed_ = 0;
+  int shown_finished_ = -1;
+  std::string shown_file_;
   bool running_ = false;
   bool stopped_ = false;
   bool close_after_ = false;

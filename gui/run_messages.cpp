@@ -71,20 +71,20 @@ std::string FileFailureText(FileFailure failure) {
 
 RunReport BuildRunReport(const std::vector<FileResult>& results, bool stopped) {
   RunReport report;
-  if (stopped) {
-    report.headline = GetText("Msg", "Conversion is not complete");
-    return report;
-  }
   for (const FileResult& result : results) {
-    if (result.converted) continue;
+    if (result.converted || (stopped && result.failure == FileFailure::NotReached)) continue;
     // A file without a recorded reason still failed; it is never left out of the list.
     const FileFailure failure =
         result.failure == FileFailure::None ? FileFailure::SaveFailed : result.failure;
     report.failures.push_back(result.input + ": " + FileFailureText(failure));
   }
   report.failed = !report.failures.empty();
-  report.headline =
-      GetText("Msg", report.failed ? "Conversion ended with errors" : "Conversion complete");
+  if (stopped) {
+    report.headline = GetText("Msg", "Conversion is not complete");
+  } else {
+    report.headline =
+        GetText("Msg", report.failed ? "Conversion ended with errors" : "Conversion complete");
+  }
   return report;
 }
 

@@ -19,10 +19,10 @@ std::string RunFaultText(RunFault fault, const ConversionJob& job, const Program
 std::string FileFailureText(FileFailure failure);
 
 /// What the end of a run tells: the headline for the title and the status bar, and one line per
-/// file that failed ("path: reason"). A stopped run lists nothing: its unfinished files did not
-/// fail on their own.
+/// file that failed ("path: reason"). A stopped run lists only the files that failed before the
+/// stop: the ones it left unfinished did not fail on their own.
 struct RunReport {
-  bool failed = false;  // some file was not converted, and the run was not stopped
+  bool failed = false;  // some file failed on its own
   std::string headline;
   std::vector<std::string> failures;
 };

@@ -113,7 +113,14 @@ class DesktopTest(unittest.TestCase):
         shown = [i.name for i in session.find("menu", "File", root=window).children if i.showing]
         self.assertEqual(
             [name for name in shown if name],
-            ["New", "Add Input File...", "Select Output Folder...", "Exit"],
+            [
+                "New",
+                "Add Input File...",
+                "Add Input Folder...",
+                "Include Subfolders",
+                "Select Output Folder...",
+                "Exit",
+            ],
         )
         session.keys("Right")
         session.find("menu item", "Preferences...", root=window, showing=True)

@@ -210,8 +210,8 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   ASSERT_TRUE(std::filesystem::create_directory(dir_.file("earlier")));
   session_.Job().input_path = dir_.file("earlier/run.psd");
   std::vector<std::string> starts;
-  std::optional<std::string> answer = document;
-  services().file = [&](const std::string& start) {
+  std::vector<std::string> answer = {document};
+  services().files = [&](const std::string& start) {
     starts.push_back(start);
     return answer;
   };
@@ -220,11 +220,11 @@ TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
   // The chooser forgets the last file: the next one starts in the shown input's folder.
   EXPECT_EQ(session_.Job().input_path, "");
 
-  answer = std::nullopt;
+  answer = {};
   EXPECT_FALSE(window().ChooseInputFile());
-  answer = dir_.file("notes.txt");
+  answer = {dir_.file("notes.txt")};
   SendCommand(CmdAddInputFile);
-  services().file = nullptr;
+  services().files = nullptr;
   EXPECT_EQ(window().InputField()->GetValue(), document);
   EXPECT_EQ(starts,
             (std::vector<std::string>{dir_.file("earlier/"), dir_.folder(), dir_.folder()}));

@@ -71,11 +71,19 @@ TEST(RunReport, ReadsAsSuccessOnlyWhenEveryFileConverted) {
   EXPECT_EQ(report.failures[2], "/in/c.psd: " + GetText("Msg", "Failure outside output folder"));
   EXPECT_EQ(report.failures[3], "/in/d.psd: " + GetText("Msg", "Failure save"));
 
-  // A stopped run says so and blames no file.
-  const RunReport stopped = BuildRunReport(mixed, true);
-  EXPECT_FALSE(stopped.failed);
+  // A stopped run says so, lists the files that failed before the stop and blames none it left
+  // unfinished.
+  std::vector<FileResult> interrupted = mixed;
+  interrupted.push_back({"/in/e.psd", "", false, FileFailure::NotReached});
+  const RunReport stopped = BuildRunReport(interrupted, true);
+  EXPECT_TRUE(stopped.failed);
   EXPECT_EQ(stopped.headline, "Conversion stopped");
-  EXPECT_TRUE(stopped.failures.empty());
+  EXPECT_EQ(stopped.failures, report.failures);
+  const std::vector<FileResult> only_unfinished = {
+      {"/in/a.psd", "/out/a.png", true, FileFailure::None},
+      {"/in/e.psd", "", false, FileFailure::NotReached}};
+  EXPECT_FALSE(BuildRunReport(only_unfinished, true).failed);
+  EXPECT_TRUE(BuildRunReport(only_unfinished, true).failures.empty());
 }
 
 TEST(FileFailureText, EveryReasonIsAnEntryOfTheTextsTable) {
