@@ -68,6 +68,8 @@ constexpr OptionText OptionTexts[] = {
     {"--PNG-BPP", "Output", "NUM", "PNG bit depth; 0 keeps the depth of the document."},
     {"--PNG-COMPRESSION", "Output", "", "PNG compression level."},
     {"--PNG-INTERLACED", "Output", "", "Saves an interlaced PNG."},
+    {"--KEEP-ICC-PROFILE", "Output", "",
+     "Keeps the document's own colours and writes its ICC profile instead of converting to sRGB."},
     {"--WIDTH-UNIT", "Transform", "", "Whether --width counts pixels or percent."},
     {"--HEIGHT-UNIT", "Transform", "", "Whether --height counts pixels or percent."},
     {"--KEEP-ASPECT-RATIO", "Transform", "", "Keeps the proportions when resizing."},

@@ -17,7 +17,7 @@
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
                         const RunResources& resources) {
   job.output_path.clear();
-  Bitmap image = LoadInputImage(job.input_path);
+  Bitmap image = LoadInputImage(job.input_path, settings.output.keep_icc_profile == 1);
   if (!image) return FileFailure::LoadFailed;
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
@@ -28,9 +28,14 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   const auto result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
 
   // The depth this file goes out with decides whether its 16 bits per channel can stay.
-  const int32_t output_bpp =
-      job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, source_bpp) : job.target_bpp;
-  const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
+  // An automatic depth keeps grey grey, and 16-bit grey at 16 bits where nothing needs 8.
+  const bool steps_need_eight_bits = StepsNeedEightBitChannels(settings);
+  const int32_t output_bpp = job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, image.get(),
+                                                                 source_bpp, steps_need_eight_bits)
+                                               : job.target_bpp;
+  const bool eight_bits = KeepsDeepGrey(image.get(), output_bpp)
+                              ? steps_need_eight_bits
+                              : NeedsEightBitChannels(settings, output_bpp);
   const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
                            result_height,  job.random_number, job.sequence_number};
 
