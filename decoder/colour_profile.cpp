@@ -164,9 +164,10 @@ GreyKind GreyKindOf(FIBITMAP* image) {
 void ConvertGrey(FIBITMAP* image, GreyKind kind, cmsHPROFILE source, cmsHPROFILE target) {
   const bool deep = kind == GreyKind::Grey16 || kind == GreyKind::Widened16;
   const cmsUInt32Number format = deep ? TYPE_GRAY_16 : TYPE_GRAY_8;
-  const Transform transform(cmsCreateTransform(source, format, target, format,
-                                               INTENT_RELATIVE_COLORIMETRIC,
-                                               cmsFLAGS_BLACKPOINTCOMPENSATION));
+  // Exact: the table is made once, and LittleCMS's joined curves stray at the dark end.
+  const Transform transform(
+      cmsCreateTransform(source, format, target, format, INTENT_RELATIVE_COLORIMETRIC,
+                         cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOOPTIMIZE));
   if (!transform) return;
   const size_t levels = deep ? 65536 : 256;
   std::vector<uint16_t> table(levels);
