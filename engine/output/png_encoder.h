@@ -33,9 +33,9 @@ struct PngEncoding {
   bool srgb = false;       // an sRGB chunk, when the bitmap carries no profile of its own
 };
 
-/// A save flag of ours beside FreeImage's PNG flags (which end at 0x0200): the pixels are sRGB
+/// A save flag of ours, above every flag FreeImage defines for any format: the pixels are sRGB
 /// and say so with an sRGB chunk unless the bitmap carries a profile.
-constexpr int32_t PngSrgbChunk = 0x10000;
+constexpr int32_t PngSrgbChunk = 0x40000000;
 
 /// What FreeImage's PNG save `flags` (and PngSrgbChunk) ask for: the zlib level, interlacing and
 /// the sRGB chunk.

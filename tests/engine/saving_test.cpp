@@ -73,7 +73,7 @@ TEST(SaveFlagsFor, PngIsTaggedSrgbUnlessTheDocumentsProfileIsKept) {
   EXPECT_EQ(SaveFlagsFor("png", settings) & PngSrgbChunk, 0);
   // Only our PNG writer knows the flag; FreeImage's writers never see it.
   settings.output.keep_icc_profile = 0;
-  for (const char* key : {"bmp", "jpg", "tiff", "webp"}) {
+  for (const char* key : {"bmp", "jpg", "tiff", "webp", "tga"}) {
     EXPECT_EQ(SaveFlagsFor(key, settings) & PngSrgbChunk, 0) << key;
   }
 }
