@@ -2,8 +2,9 @@
 // RGB and 16-bit grey, each raw and RLE-packed, and a 1000 x 1000 8-bit RGB one (where fixed
 // costs show), into the folder given; and the 8-bit RGB pixels once more tagged with a wide-gamut
 // profile (Adobe RGB (1998)'s primaries, white and gamma), whose conversion to sRGB is what they
-// measure against the untagged ones.
-//   bench_make_psd FOLDER
+// measure against the untagged ones. With --tiny only a 4 x 4 8-bit RGB one (where a batch's cost
+// per file shows).
+//   bench_make_psd FOLDER [--tiny]
 
 #include <lcms2.h>
 
@@ -82,8 +83,12 @@ bool Write(const std::string& folder, const char* name, PsdMode mode, uint16_t d
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
   const std::string folder = argv[1];
+  if (argc == 3) {
+    if (std::string(argv[2]) != "--tiny") return 2;
+    return Write(folder, "tiny-rgb8", PsdMode::Rgb, 8, 3, 4, 4) ? 0 : 1;
+  }
   const bool written =
       Write(folder, "rgb8", PsdMode::Rgb, 8, 3) && Write(folder, "rgba8", PsdMode::Rgb, 8, 4) &&
       Write(folder, "rgb16", PsdMode::Rgb, 16, 3) &&

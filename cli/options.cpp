@@ -81,10 +81,19 @@ OptionSpec RunFlag(std::string_view short_name, std::string_view long_name, Flag
   return {short_name, long_name, ValueRule::Flag, set, {}};
 }
 
+// More workers than this only queue for the same cores and memory.
+constexpr int32_t MaxJobs = 256;
+
+void MarkConsoleRun(OptionTarget& target) { target.job.console_run = 1; }
+
 std::vector<OptionSpec> BuildOptionTable() {
   using T = OptionTarget;
   std::vector<OptionSpec> table = {
-      PathNext("-I", "--INPUT", [](T& t, const std::string& v) { t.job.base_input_folder = v; }),
+      PathNext("-I", "--INPUT",
+               [](T& t, const std::string& v) {
+                 t.job.base_input_folder = v;
+                 t.state.inputs.push_back(v);
+               }),
       PathNext("-O", "--OUTPUT", [](T& t, const std::string& v) { t.job.output_folder = v; }),
       {"-C",
        "--CONVERSION",
@@ -258,13 +267,30 @@ std::vector<OptionSpec> BuildOptionTable() {
          if (!LoadProfile(v, t)) t.state.error_message = "Invalid profile file";
        }},
        {}},
+      {{},
+       "--INPUT-LIST",
+       ValueRule::Text,
+       TextSetter{[](T& t, const std::string& v) { t.state.input_lists.push_back(v); }},
+       {},
+       MarkConsoleRun},
+      Flag("--RECURSIVE", [](T& t) { t.state.recursive = 1; }),
+      Number("--JOBS",
+             [](T& t, int32_t v) {
+               if (v < 1 || v > MaxJobs) t.state.error_message = "Invalid jobs value";
+               t.state.jobs = v;
+             }),
+      {{},
+       "--REPORT",
+       ValueRule::Text,
+       TextSetter{[](T& t, const std::string& v) { t.state.report_path = v; }},
+       {}},
       RunFlag("-D", "--DEBUG", [](T& t) { t.job.run_mode_word = "DEBUG"; }),
       RunFlag("-Q", "--QUIET", [](T& t) { t.state.quiet_output = 1; }),
       RunFlag("-P", "--PAUSE", [](T& t) { t.state.pause_at_exit = 1; }),
   };
   // The input option marks a console run before its value is looked at, so a missing value is
   // still reported on the console.
-  table.front().before = [](T& t) { t.job.console_run = 1; };
+  table.front().before = MarkConsoleRun;
   return table;
 }
 

@@ -1,6 +1,10 @@
 #include "core/pipeline.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "engine/image/memory_budget.h"
 #include "engine/isolation/decoder_stop.h"
@@ -12,13 +16,45 @@
 #include "engine/steps/normalise.h"
 #include "engine/steps/transforms.h"
 #include "engine/steps/watermark.h"
+#include "platform/text.h"
 #include "settings/program_settings.h"
 
+namespace {
+
+FileFailure LoadFailure(LoadFault fault) {
+  switch (fault) {
+    case LoadFault::NotDocument:
+      return FileFailure::NotDocument;
+    case LoadFault::TooLarge:
+      return FileFailure::TooLarge;
+    default:
+      return FileFailure::LoadFailed;
+  }
+}
+
+// Makes the input's subfolder below the output folder when it is missing; false when it cannot
+// be made. Folders a mask names are the user's to make, as for a single file.
+bool MakeInputSubfolder(const std::string& folder) {
+  if (folder.empty()) return true;
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return true;
+  std::filesystem::create_directories(folder, error);
+  return std::filesystem::is_directory(folder, error);
+}
+
+bool IsWritableFolderOf(const std::string& output_path) {
+  const std::string folder = FolderOf(output_path);
+  return access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                        const RunResources& resources) {
+                        const RunResources& resources, const FileHooks& hooks) {
   job.output_path.clear();
-  Bitmap image = LoadInputImage(job.input_path, settings.output.keep_icc_profile == 1);
-  if (!image) return FileFailure::LoadFailed;
+  LoadFault fault = LoadFault::None;
+  Bitmap image = LoadInputImage(job.input_path, settings.output.keep_icc_profile == 1, &fault);
+  if (!image) return LoadFailure(fault);
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);
@@ -36,8 +72,6 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   const bool eight_bits = KeepsDeepGrey(image.get(), output_bpp)
                               ? steps_need_eight_bits
                               : NeedsEightBitChannels(settings, output_bpp);
-  const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
-                           result_height,  job.random_number, job.sequence_number};
 
   image = NormaliseGreyscale(std::move(image), eight_bits);
   image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);
@@ -46,6 +80,11 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = MakeGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = DrawFrame(std::move(image), settings);
+
+  // From here on the file reads its number, which earlier files of the run may decide.
+  if (hooks.before_naming && !hooks.before_naming(job)) return FileFailure::NotReached;
+  const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
+                           result_height,  job.random_number, job.sequence_number};
   // A watermark picture is as untrusted as the input: it is decoded like a document, apart from
   // the step that draws it.
   Bitmap picture;
@@ -68,8 +107,16 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   // A mask may make subfolders, never a name outside the output folder.
   const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
   if (!StaysInOutputFolder(relative)) return FileFailure::OutsideOutputFolder;
+  if (hooks.claim_output && !hooks.claim_output(job.output_path)) {
+    return FileFailure::NameCollision;
+  }
+  if (keep_subfolders && !job.input_subfolder.empty() &&
+      !MakeInputSubfolder(job.output_folder + job.input_subfolder)) {
+    return FileFailure::OutputNotWritable;
+  }
   if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
-    return FileFailure::SaveFailed;
+    return IsWritableFolderOf(job.output_path) ? FileFailure::SaveFailed
+                                               : FileFailure::OutputNotWritable;
   }
   return FileFailure::None;
 }

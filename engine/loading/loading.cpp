@@ -258,13 +258,30 @@ PsdColours ColoursFor(bool keep_profile, const PsdLayout& layout, PsdSource sour
   return transparent ? PsdColours::ToSrgb : PsdColours::Keep;
 }
 
+bool HasPsdSignature(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 4 && std::memcmp(bytes.data(), "8BPS", 4) == 0;
+}
+
+// Why the structure check refused `bytes`: no document at all, one too large for the memory
+// there is (it passes without the memory bound), or a damaged one.
+LoadFault ClassifyRefusal(std::span<const uint8_t> bytes) {
+  if (!HasPsdSignature(bytes)) return LoadFault::NotDocument;
+  if (CheckPsdStructure(bytes, 0)) return LoadFault::TooLarge;
+  return LoadFault::Damaged;
+}
+
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_profile) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_profile,
+               LoadFault& fault) {
+  fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
   const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
-  if (!layout) return {};
+  if (!layout) {
+    fault = ClassifyRefusal(file.bytes());
+    return {};
+  }
   if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
@@ -290,6 +307,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_prof
     if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
+    if (image) fault = LoadFault::None;
     return image;
   }
   if (layout->composite_missing) return {};
@@ -307,6 +325,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_prof
   image = EncodeFloatSamples(std::move(image));
   // A file cut short underneath us has been read as zeros since: those are not its pixels.
   if (!file.Intact()) return {};
+  if (image) fault = LoadFault::None;
   return image;
 }
 
@@ -318,8 +337,21 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path, bool keep_profile) {
-  return LoadPsd(path, nullptr, keep_profile);
+Bitmap LoadInputImage(const std::string& path, bool keep_profile, LoadFault* fault) {
+  LoadFault found = LoadFault::None;
+  Bitmap image = LoadPsd(path, nullptr, keep_profile, found);
+  if (fault) *fault = found;
+  return image;
+}
+
+uint64_t InputMemoryNeed(const std::string& path) {
+  const MappedFile file(path);
+  if (!file.IsOpen()) return 0;
+  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  if (!layout) return 0;
+  uint64_t need = 0;
+  if (__builtin_mul_overflow(layout->decoded_bytes, DecodeMemoryFactor, &need)) return UINT64_MAX;
+  return std::max(need, layout->rebuild_bytes);
 }
 
 Bitmap LoadWatermarkImage(const std::string& path) {
@@ -331,6 +363,7 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
   // A watermark is drawn onto sRGB pixels: its own colours go to sRGB too.
-  if (psd) image = LoadPsd(path, &WatermarkBound, false);
+  LoadFault fault = LoadFault::None;
+  if (psd) image = LoadPsd(path, &WatermarkBound, false, fault);
   return image;
 }

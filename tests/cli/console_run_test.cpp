@@ -169,13 +169,18 @@ TEST_F(ConsoleRun, DebugShowsColourCorrectionAndWatermarkSettings) {
 TEST_F(ConsoleRun, RefusesBadInputFiles) {
   ASSERT_TRUE(WriteFileBytes(dir.file("empty.psd"), ""));
   std::filesystem::create_directory(dir.file("folder.psd"));
-  for (const std::string& path :
-       {dir.file("missing.psd"), dir.file("empty.psd"), dir.file("folder.psd"), dir.file("noext"),
-        dir.file("in.psd/x"), dir.file("in. psd")}) {
+  for (const std::string& path : {dir.file("missing.psd"), dir.file("empty.psd"), dir.file("noext"),
+                                  dir.file("in.psd/x"), dir.file("in. psd")}) {
     const QuorvixRun run = RunQuorvix({"-q", "-i", path, "-o", output});
     EXPECT_EQ(run.exit_status, 1) << path;
     EXPECT_EQ(run.Lines(), Lines{"Error: Invalid input file"}) << path;
   }
+  // A folder is a folder of documents, whatever its name; this one holds none.
+  const QuorvixRun run = RunQuorvix({"-q", "-i", dir.file("folder.psd"), "-o", output});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.Lines(),
+            (Lines{"Conversion stopped",
+                   "No input file(s) found. Please, add valid file(s) and try again!"}));
 }
 
 TEST_F(ConsoleRun, RefusesBadOutputFolders) {

@@ -30,7 +30,7 @@ TEST_F(AddInputFileTest, RefusedFilesLeaveTheListAsItWas) {
   ASSERT_TRUE(AddInputFile(inputs, kept, job.base_input_folder));
 
   const std::string empty = dir.file("empty.psd");
-  const std::string large = dir.file("large.psb");
+  const std::string large = dir.file("large.tif");
   const std::string bare = dir.file("noextension");
   ASSERT_TRUE(WriteFileBytes(empty, ""));
   ASSERT_TRUE(WriteFileBytes(large, "x"));
@@ -40,6 +40,10 @@ TEST_F(AddInputFileTest, RefusedFilesLeaveTheListAsItWas) {
   }
   ASSERT_EQ(inputs.Size(), 1u);
   EXPECT_NE(inputs.Find(kept), nullptr);
+  // The large document format is a document like any other.
+  const std::string big = dir.file("big.PSB");
+  ASSERT_TRUE(WriteFileBytes(big, "x"));
+  EXPECT_TRUE(AddInputFile(inputs, big, job.base_input_folder));
 }
 
 TEST_F(AddInputFileTest, EachAcceptedFileReplacesTheList) {
@@ -98,7 +102,7 @@ TEST_F(ResetJobTest, EmptiesTheJobAndRestartsTheSequence) {
   EXPECT_EQ(job.sequence_number, 1);
   EXPECT_GE(job.random_number, 1);
   EXPECT_LE(job.random_number, 99999);
-  EXPECT_EQ(g_accepted_input_extensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(g_accepted_input_extensions, (std::vector<std::string>{"psd", "psb"}));
 }
 
 TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {

@@ -157,7 +157,7 @@ TEST_F(ConvertFileTest, PngNamedLikeADocumentIsAcceptedButFailsToLoad) {
   ASSERT_TRUE(FreeImage_Save(FIF_PNG, image.get(), path.c_str(), 0));
   ASSERT_TRUE(IsAcceptableInputFile(path));
   job.input_path = path;
-  EXPECT_EQ(ConvertFile(job, settings), FileFailure::LoadFailed);
+  EXPECT_EQ(ConvertFile(job, settings), FileFailure::NotDocument);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "fake.png"));
 }
 

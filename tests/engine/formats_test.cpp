@@ -86,7 +86,7 @@ TEST_F(FormatsTest, InputTableGroupsExtensions) {
 }
 
 TEST_F(FormatsTest, AcceptedExtensionsFollowTheOfferedKeysInOrder) {
-  EXPECT_EQ(g_accepted_input_extensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(g_accepted_input_extensions, (std::vector<std::string>{"psd", "psb"}));
   g_process.input_format_keys = {"tiff", "jpg"};
   RebuildAcceptedExtensions();
   const std::vector<std::string> expected = {"tiff", "tif", "jpg", "jpeg", "jpe", "jif"};
