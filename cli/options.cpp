@@ -133,6 +133,7 @@ std::vector<OptionSpec> BuildOptionTable() {
       Plain("--PNG-BPP", "Output", "PNG BPP"),
       Plain("--PNG-COMPRESSION", "Output", "PNG Compression"),
       Plain("--PNG-INTERLACED", "Output", "PNG Interlaced"),
+      Plain("--KEEP-ICC-PROFILE", "Output", "Keep ICC Profile"),
       Plain("--PPM-BPP", "Output", "PPM BPP"),
       Plain("--PSD-BPP", "Output", "PSD BPP"),
       Plain("--TGA-BPP", "Output", "TGA BPP"),

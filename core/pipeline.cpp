@@ -53,7 +53,7 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
                         const RunResources& resources, const FileHooks& hooks) {
   job.output_path.clear();
   LoadFault fault = LoadFault::None;
-  Bitmap image = LoadInputImage(job.input_path, &fault);
+  Bitmap image = LoadInputImage(job.input_path, settings.output.keep_icc_profile == 1, &fault);
   if (!image) return LoadFailure(fault);
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
@@ -64,9 +64,14 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   const auto result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
 
   // The depth this file goes out with decides whether its 16 bits per channel can stay.
-  const int32_t output_bpp =
-      job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, source_bpp) : job.target_bpp;
-  const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
+  // An automatic depth keeps grey grey, and 16-bit grey at 16 bits where nothing needs 8.
+  const bool steps_need_eight_bits = StepsNeedEightBitChannels(settings);
+  const int32_t output_bpp = job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, image.get(),
+                                                                 source_bpp, steps_need_eight_bits)
+                                               : job.target_bpp;
+  const bool eight_bits = KeepsDeepGrey(image.get(), output_bpp)
+                              ? steps_need_eight_bits
+                              : NeedsEightBitChannels(settings, output_bpp);
 
   image = NormaliseGreyscale(std::move(image), eight_bits);
   image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);

@@ -205,8 +205,9 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent)
   return image;
 }
 
-// A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
-// transparency: the grey profile cannot describe RGB pixels.
+// A rebuilt picture whose colours were kept carries the document's profile, unless grey was
+// widened to RGBA for its transparency: the grey profile cannot describe RGB pixels (the decoder
+// converted those to sRGB).
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
   // A CMYK document's picture comes through its profile already, as sRGB.
   if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
@@ -246,6 +247,17 @@ void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
 
 namespace {
 
+// What the decoder makes of the colours. Keeping them, a grey document whose picture turns to
+// colour to carry its transparency (which no grey profile describes) is converted to sRGB
+// instead: its stored composite is widened here, so that is known before the decode.
+PsdColours ColoursFor(bool keep_profile, const PsdLayout& layout, PsdSource source,
+                      bool transparent) {
+  if (!keep_profile) return PsdColours::ToSrgb;
+  if (layout.mode != PsdModeGreyscale) return PsdColours::Keep;
+  if (source == PsdSource::Layers) return PsdColours::WidenedToSrgb;
+  return transparent ? PsdColours::ToSrgb : PsdColours::Keep;
+}
+
 bool HasPsdSignature(std::span<const uint8_t> bytes) {
   return bytes.size() >= 4 && std::memcmp(bytes.data(), "8BPS", 4) == 0;
 }
@@ -260,7 +272,8 @@ LoadFault ClassifyRefusal(std::span<const uint8_t> bytes) {
 
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, LoadFault& fault) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_profile,
+               LoadFault& fault) {
   fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
@@ -279,7 +292,8 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, LoadFault& fau
   Bitmap image;
   bool nothing_to_rebuild = false;
   if (layout->RebuildsFromLayers()) {
-    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild);
+    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
+                              ColoursFor(keep_profile, *layout, PsdSource::Layers, false));
     if (!image && !nothing_to_rebuild) return {};
   }
   if (image) {
@@ -289,7 +303,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, LoadFault& fau
     }
     // The picture is straight colour with its own alpha: none of the stored composite's repairs
     // apply.
-    image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (keep_profile) image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
     if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
@@ -297,11 +311,13 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, LoadFault& fau
     return image;
   }
   if (layout->composite_missing) return {};
-  image = DecodePsdIsolated(file, *layout);
-  if (!image) return {};
-  if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   // Extra channels are transparency only where the document says so.
   const bool transparent = HasMergedTransparency(file.bytes(), *layout);
+  image =
+      DecodePsdIsolated(file, *layout, PsdSource::StoredComposite, nullptr,
+                        ColoursFor(keep_profile, *layout, PsdSource::StoredComposite, transparent));
+  if (!image) return {};
+  if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
   if (transparent) image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
   image = KeepMergedTransparency(std::move(image), file.bytes(), *layout, transparent);
@@ -321,9 +337,9 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path, LoadFault* fault) {
+Bitmap LoadInputImage(const std::string& path, bool keep_profile, LoadFault* fault) {
   LoadFault found = LoadFault::None;
-  Bitmap image = LoadPsd(path, nullptr, found);
+  Bitmap image = LoadPsd(path, nullptr, keep_profile, found);
   if (fault) *fault = found;
   return image;
 }
@@ -346,7 +362,8 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
   Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
+  // A watermark is drawn onto sRGB pixels: its own colours go to sRGB too.
   LoadFault fault = LoadFault::None;
-  if (psd) image = LoadPsd(path, &WatermarkBound, fault);
+  if (psd) image = LoadPsd(path, &WatermarkBound, false, fault);
   return image;
 }

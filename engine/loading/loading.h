@@ -17,8 +17,14 @@ enum class LoadFault {
 };
 
 /// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels, with the
-/// reason in `fault` when given.
-Bitmap LoadInputImage(const std::string& path, LoadFault* fault = nullptr);
+/// reason in `fault` when given. Its colours come as sRGB through its ICC profile and the bitmap
+/// carries no profile, unless `keep_profile`: then a grey or RGB document keeps its samples and
+/// profile (a grey one whose transparency makes it colour is converted all the same). CMYK and
+/// Lab always become sRGB.
+Bitmap LoadInputImage(const std::string& path, bool keep_profile = false,
+                      LoadFault* fault = nullptr);
+// A fault pointer where the keep flag belongs would be taken as "keep": refused.
+Bitmap LoadInputImage(const std::string& path, LoadFault* fault) = delete;
 
 /// The memory a decode of the document at `path` needs by its declared size (the decode's factor
 /// times its bitmap, or a rebuild's work); 0 when it is no document that passes the structure

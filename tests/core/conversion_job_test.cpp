@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/output/formats.h"
+#include "engine/output/png_encoder.h"
 #include "tests/core/documents.h"
 
 using AddInputFileTest = JobTest;
@@ -110,7 +111,8 @@ TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
   EXPECT_EQ(job.output_fif, 13);
   EXPECT_EQ(job.target_bpp, 0);
   EXPECT_EQ(job.auto_bpp, 1);
-  EXPECT_EQ(job.save_flags, 0x100);
+  // Unless the document's profile is kept, every PNG says its pixels are sRGB.
+  EXPECT_EQ(job.save_flags, 0x100 | PngSrgbChunk);
 
   ProgramSettings deep = settings;
   deep.output.png_bpp = 24;
@@ -121,7 +123,7 @@ TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
   ASSERT_TRUE(PrepareJob(other, deep));
   EXPECT_EQ(other.target_bpp, 24);
   EXPECT_EQ(other.auto_bpp, 0);
-  EXPECT_EQ(other.save_flags, 9 + 0x200);
+  EXPECT_EQ(other.save_flags, (9 + 0x200) | PngSrgbChunk);
   EXPECT_EQ(other.output_folder, "/out/");
 }
 

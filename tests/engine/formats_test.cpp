@@ -81,6 +81,7 @@ TEST_F(FormatsTest, InputTableGroupsExtensions) {
   EXPECT_EQ(g_input_formats.Find("wmz")->description, "Windows Metafile Format");
   EXPECT_EQ(g_input_formats.Find("nef")->group, "raw");
   EXPECT_EQ(g_input_formats.Find("nef")->description, "Nikon Camera RAW Image");
+  // The large document format is read by the same decoder.
   ASSERT_NE(g_input_formats.Find("psb"), nullptr);
   EXPECT_EQ(g_input_formats.Find("psb")->group, "psd");
   EXPECT_EQ(AcceptedExtensionsFor({"raw"}, g_input_formats).size(), 48u);

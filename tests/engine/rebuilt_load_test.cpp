@@ -16,11 +16,13 @@ namespace {
 
 class RebuiltLoadTest : public ::testing::Test {
  protected:
-  Bitmap Load(const PsdSpec& spec) { return LoadBytes(WritePsd(spec)); }
-  Bitmap LoadBytes(const std::string& bytes) {
+  Bitmap Load(const PsdSpec& spec, bool keep_profile = false) {
+    return LoadBytes(WritePsd(spec), keep_profile);
+  }
+  Bitmap LoadBytes(const std::string& bytes, bool keep_profile = false) {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path);
+    return LoadInputImage(path, keep_profile);
   }
   TempDir dir_;
 };
@@ -89,15 +91,21 @@ TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
   spec.resources.push_back(PsdResolutionResource(254));
   spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
-  Bitmap image = Load(spec);
+  Bitmap image = Load(spec, true);
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
   EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 132);
+  // By default the colours go to sRGB and the picture carries no profile (this one has no tags
+  // to convert with: the pixels are taken as sRGB).
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);
 
   // A damaged profile is dropped, the picture kept.
   spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
-  image = Load(spec);
+  image = Load(spec, true);
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
 }
