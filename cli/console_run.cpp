@@ -222,6 +222,7 @@ bool ReportRun(const RunRequest& request, RunFault fault, const ConsoleReport& r
   report.Debug("Conversion: " + output_key);
   if (Refused(fault, {RunFault::InvalidConversionType}, report)) return false;
   ReportInputFormat(settings.input.format, settings, report);
+  ReportLayerOptions(settings, request.job, report);
   ReportOutputFormat(output_key, settings, report);
   if (Refused(fault, {RunFault::InvalidBitDepth, RunFault::InvalidJpgQuality}, report,
               output_key)) {
@@ -324,6 +325,14 @@ ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
   const std::unique_ptr<ConversionRun> run =
       StartConversion(std::move(prepared.request), std::move(prepared.resources), std::move(trace));
   const int32_t converted = run ? WaitForConsoleConversion(*run) : 0;
+  // A file converts without what its rebuild could not draw; the user hears what that was.
+  if (run) {
+    for (const FileResult& result : run->Results()) {
+      if (result.converted && !result.left_out.empty()) {
+        report.Notice(LeftOutLine(result.input, result.left_out));
+      }
+    }
+  }
   if (converted <= 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
     return ConsoleRunResult::Stopped;

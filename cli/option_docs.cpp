@@ -60,6 +60,12 @@ constexpr OptionText OptionTexts[] = {
      "Draws TEXT as a watermark. %eol% starts a new line; %filename%, %width%, %height% and %bpp% "
      "are the current file's name, size after resizing and saved depth."},
     {"--WM-IMAGE", "Watermark", "FILE", "Draws the picture in FILE as a watermark."},
+    {"--FROM-LAYERS", "Input", "",
+     "Rebuilds the picture from the document's layers even when its stored composite is "
+     "genuine."},
+    {"--HIDE-LAYER", "Input", "PATTERN",
+     "Leaves out every layer and group whose name matches PATTERN (* any text, ? one character, "
+     "[...] one of a set) and rebuilds the picture from the rest; may be given more than once."},
     {"--NO-SUBFOLDERS", "Advanced", "", "Saves every image straight into the output folder."},
     {"--DEBUG", RunSection, "", "Prints every setting the run uses and a line per file."},
     {"--QUIET", RunSection, "", "Prints no status messages."},

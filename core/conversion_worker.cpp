@@ -68,7 +68,7 @@ void ConversionRun::Work() {
   int32_t converted = 0;
   for (const InputFileList::Item& item : request_.inputs) {
     if (!KeepRunning()) {
-      results_.push_back({item.first, "", false, FileFailure::NotReached});
+      results_.push_back({item.first, "", false, FileFailure::NotReached, true, {}});
       continue;
     }
     ++processed;
@@ -84,7 +84,7 @@ void ConversionRun::Work() {
     const bool ok = failure == FileFailure::None;
     trace_line("Saving As: " + job.output_path);
     trace_line(ok ? "OK" : "Not OK");
-    FileResult result{job.input_path, job.output_path, ok, failure};
+    FileResult result{job.input_path, job.output_path, ok, failure, true, job.left_out};
     if (ok) {
       ++converted;
       job.random_number = DrawRandomNumber(generator_);

@@ -17,7 +17,9 @@
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
                         const RunResources& resources) {
   job.output_path.clear();
-  Bitmap image = LoadInputImage(job.input_path);
+  const LayerRequest layers{settings.input.rebuild_from_layers == 1, job.hidden_layers};
+  job.left_out.clear();
+  Bitmap image = LoadInputImage(job.input_path, layers, &job.left_out);
   if (!image) return FileFailure::LoadFailed;
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 

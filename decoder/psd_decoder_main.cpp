@@ -3,7 +3,7 @@
 // crash, loop or exhaust memory here without harming the program.
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
-//                       [--from-layers [--band-rows=N]]
+//                       [--from-layers [--band-rows=N] [--hide-layer=GLOB]...]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
@@ -12,7 +12,8 @@
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
 // conversion is used. With --from-layers the picture is rebuilt from the document's layers instead
 // of its stored composite, in bands of N rows with --band-rows (else as its memory requires), and
-// the work that asks for is told first.
+// the work that asks for is told first; each --hide-layer leaves out the layers and groups whose
+// names match its glob.
 //
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
 // the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
@@ -27,6 +28,7 @@
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "decoder/decoder_process.h"
 #include "decoder/layer_rebuild.h"
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
   bool cmyk_profile = false;
   bool from_layers = false;
   uint64_t band_rows = 0;
+  std::vector<std::string> hidden_layers;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -96,6 +99,8 @@ int main(int argc, char** argv) {
       from_layers = true;
     } else if (StartsWith(argv[i], "--band-rows=", value)) {
       if (!ReadNumber(value, band_rows) || band_rows > UINT32_MAX) return 2;
+    } else if (StartsWith(argv[i], "--hide-layer=", value)) {
+      hidden_layers.emplace_back(value);
     } else if (!path) {
       path = argv[i];
     } else {
@@ -122,8 +127,8 @@ int main(int argc, char** argv) {
     }
   } else if (from_layers) {
     bool nothing_to_build = false;
-    image =
-        RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd, nothing_to_build);
+    image = RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd,
+                              nothing_to_build, hidden_layers);
     if (nothing_to_build) return DecoderNothingToRebuild;
   } else {
     image = DecodeStoredComposite(path, input, cmyk_profile);

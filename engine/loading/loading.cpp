@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "engine/image/byte_cursor.h"
@@ -248,11 +249,24 @@ namespace {
 
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LayerRequest& layers,
+               uint64_t* left_out) {
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
-  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
+  const uint64_t memory = AvailableMemoryBytes();
+  std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), memory);
   if (!layout) return {};
+  // The flag alone does not make a placeholder: some writers clear it over a genuine picture. A
+  // rebuild that is asked for is planned here, as the check planned the stored decode.
+  const bool rebuild =
+      layout->CanRebuildFromLayers() &&
+      (layers.ForcesRebuild() || layout->composite_missing ||
+       (layout->placeholder_composite && CompositeIsUniform(file.bytes(), *layout)));
+  if (rebuild != layout->RebuildsFromLayers()) {
+    const bool planned =
+        rebuild ? PlanLayerRebuild(*layout, memory) : PlanStoredDecode(*layout, memory);
+    if (!planned) return {};
+  }
   if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
     return {};
@@ -262,8 +276,9 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound) {
   // placeholder is not the document's picture.
   Bitmap image;
   bool nothing_to_rebuild = false;
-  if (layout->RebuildsFromLayers()) {
-    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild);
+  if (rebuild) {
+    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
+                              layers.hidden_layers, left_out);
     if (!image && !nothing_to_rebuild) return {};
   }
   if (image) {
@@ -303,7 +318,27 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path) { return LoadPsd(path, nullptr); }
+Bitmap LoadInputImage(const std::string& path, const LayerRequest& layers, std::string* left_out) {
+  uint64_t bits = 0;
+  Bitmap image = LoadPsd(path, nullptr, layers, &bits);
+  if (left_out) *left_out = image ? DescribeLeftOut(bits) : std::string();
+  return image;
+}
+
+std::string DescribeLeftOut(uint64_t left_out) {
+  static constexpr std::pair<uint64_t, const char*> Kinds[] = {
+      {LeftOutAdjustments, "adjustment layers"}, {LeftOutFills, "fill layers"},
+      {LeftOutEffects, "layer effects"},         {LeftOutSmartObjects, "smart objects"},
+      {LeftOutBlendIf, "blend-if ranges"},
+  };
+  std::string text;
+  for (const auto& [bit, name] : Kinds) {
+    if ((left_out & bit) == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
+}
 
 Bitmap LoadWatermarkImage(const std::string& path) {
   if (path.empty()) return {};
@@ -313,6 +348,6 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
   Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
-  if (psd) image = LoadPsd(path, &WatermarkBound);
+  if (psd) image = LoadPsd(path, &WatermarkBound, {}, nullptr);
   return image;
 }

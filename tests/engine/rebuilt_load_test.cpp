@@ -16,11 +16,13 @@ namespace {
 
 class RebuiltLoadTest : public ::testing::Test {
  protected:
-  Bitmap Load(const PsdSpec& spec) { return LoadBytes(WritePsd(spec)); }
-  Bitmap LoadBytes(const std::string& bytes) {
+  Bitmap Load(const PsdSpec& spec, const LayerRequest& layers = {}) {
+    return LoadBytes(WritePsd(spec), layers);
+  }
+  Bitmap LoadBytes(const std::string& bytes, const LayerRequest& layers = {}) {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path);
+    return LoadInputImage(path, layers);
   }
   TempDir dir_;
 };
@@ -64,6 +66,51 @@ TEST_F(RebuiltLoadTest, ARealCompositeIsKept) {
   const Bitmap image = Load(spec);
   ASSERT_TRUE(image);
   ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 0);  // the stored white, not the blue layer
+}
+
+// Some writers clear the "real merged data" flag over a genuine picture: the pixels decide.
+TEST_F(RebuiltLoadTest, AFlaggedCompositeThatHoldsAPictureIsKept) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  SetPsdSample(spec, 0, 1, 1, 0);  // one red sample of the stored picture is 0
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 1}));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 1, 1, {{0, 1, 1}, 1.0}, 0);
+  ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 0);
+  // A placeholder of any one colour is still passed over for the layers.
+  FillPsdPlanes(spec, [](uint32_t, uint32_t, uint32_t channel) { return channel == 1 ? 40 : 200; });
+  const Bitmap rebuilt = Load(spec);
+  ASSERT_TRUE(rebuilt);
+  ExpectPixel(rebuilt, 1, 1, {{0, 0, 1}, 1.0}, 0);
+}
+
+TEST_F(RebuiltLoadTest, TheLayersAreRebuiltOnRequest) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Greyscale, 8, 5, 4);
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 5}, {0.2, 0, 0}));
+  PsdLayer top = SolidLayer(spec, {0, 0, 2, 5}, {0.6, 0, 0});
+  top.name = "Note";
+  spec.layers.push_back(top);
+  const Bitmap stored = Load(spec);
+  ASSERT_TRUE(stored);
+  ExpectPixel(stored, 2, 3, {{1, 1, 1}, 1.0}, 0);
+
+  const Bitmap rebuilt = Load(spec, {true, {}});
+  ASSERT_TRUE(rebuilt);
+  ASSERT_EQ(FreeImage_GetWidth(rebuilt.get()), 5u);
+  ExpectPixel(rebuilt, 2, 0, {{Stored(0.6, 8), Stored(0.6, 8), Stored(0.6, 8)}, 1.0});
+  ExpectPixel(rebuilt, 2, 3, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
+
+  // A glob alone asks for the rebuild too.
+  const Bitmap without_note = Load(spec, {false, {"No*"}});
+  ASSERT_TRUE(without_note);
+  ExpectPixel(without_note, 2, 0, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
+
+  // A document without layers keeps its stored picture whatever is asked.
+  spec.layers.clear();
+  const Bitmap flat = Load(spec, {true, {"*"}});
+  ASSERT_TRUE(flat);
+  ExpectPixel(flat, 2, 3, {{1, 1, 1}, 1.0}, 0);
 }
 
 TEST_F(RebuiltLoadTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
