@@ -352,6 +352,7 @@ std::string PsdVectorMaskBlock(const std::vector<PsdSubpath>& subpaths, uint32_t
   for (const PsdSubpath& subpath : subpaths) {
     std::string count;
     AppendBigEndian(count, subpath.knots.size(), 2);
+    AppendBigEndian(count, subpath.operation, 2);
     AppendPathRecord(block, subpath.closed ? 0 : 3, count);
     for (const PsdPathKnot& knot : subpath.knots) {
       std::string points;

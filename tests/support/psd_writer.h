@@ -101,6 +101,8 @@ inline PsdPathKnot PsdCornerKnot(double x, double y) { return {{x, y}, {x, y}, {
 struct PsdSubpath {
   bool closed = true;
   std::vector<PsdPathKnot> knots;
+  /// How the shape combines with those before it: 0 exclude, 1 add, 2 subtract, 3 intersect.
+  uint16_t operation = 0;
 };
 
 /// The data of a vector mask block ("vmsk"): the flags (1 inverted, 4 disabled), the fill rule
