@@ -241,6 +241,7 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
     if (node.group) left_out |= MembersLeftOut(node.members, colours);
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
     if (record.effects) left_out |= LeftOutEffects;
+    if (record.artboard) left_out |= LeftOutArtboards;
     if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {

@@ -110,6 +110,8 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
       if (!layer.effects_settings && fields.Skip(2) && fields.Read(2, count)) {
         layer.effects = count > 1;  // the first is the common state
       }
+    } else if (key == FourCc("artb") || key == FourCc("artd") || key == FourCc("abdd")) {
+      layer.artboard = true;
     } else if (key == FourCc("SoLd") || key == FourCc("PlLd") || key == FourCc("SoLE")) {
       layer.smart_object = true;
     } else if (key == FourCc("luni")) {

@@ -96,6 +96,8 @@ struct LayerRecord {
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
   bool blend_if = false;
+  /// The group is an artboard, whose background colour is not drawn.
+  bool artboard = false;
   /// What an adjustment or fill layer draws instead of (or, for a fill, without) pixels.
   LayerAdjustment adjustment;
   /// The name in UTF-8: the Unicode name where the record has one, else its Pascal name.

@@ -50,6 +50,7 @@ enum LeftOut : uint64_t {
   LeftOutEffects = 1u << 2,       // enabled layer effects
   LeftOutSmartObjects = 1u << 3,  // smart objects without stored pixels
   LeftOutBlendIf = 1u << 4,       // "blend if" ranges
+  LeftOutArtboards = 1u << 5,     // artboards' background colours
 };
 
 /// The request for the rows down the record pipe.

@@ -329,7 +329,7 @@ std::string DescribeLeftOut(uint64_t left_out) {
   static constexpr std::pair<uint64_t, const char*> Kinds[] = {
       {LeftOutAdjustments, "adjustment layers"}, {LeftOutFills, "fill layers"},
       {LeftOutEffects, "layer effects"},         {LeftOutSmartObjects, "smart objects"},
-      {LeftOutBlendIf, "blend-if ranges"},
+      {LeftOutBlendIf, "blend-if ranges"},       {LeftOutArtboards, "artboard backgrounds"},
   };
   std::string text;
   for (const auto& [bit, name] : Kinds) {

@@ -19,10 +19,11 @@ class RebuiltLoadTest : public ::testing::Test {
   Bitmap Load(const PsdSpec& spec, const LayerRequest& layers = {}) {
     return LoadBytes(WritePsd(spec), layers);
   }
-  Bitmap LoadBytes(const std::string& bytes, const LayerRequest& layers = {}) {
+  Bitmap LoadBytes(const std::string& bytes, const LayerRequest& layers = {},
+                   std::string* left_out = nullptr) {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path, layers);
+    return LoadInputImage(path, layers, left_out);
   }
   TempDir dir_;
 };
@@ -167,3 +168,37 @@ TEST_F(RebuiltLoadTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
 }
 
 }  // namespace
+
+TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
+  std::string left_out = "stale";
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
+  EXPECT_EQ(left_out, "");
+
+  // An adjustment we do not draw, and an enabled effect on a visible layer.
+  PsdLayer levels;
+  levels.blocks.push_back({"levl", std::string(40, '\0')});
+  spec.layers.push_back(levels);
+  PsdDescriptorWriter fill("SoFi");
+  fill.Bool("enab", true);
+  PsdDescriptorWriter effects("null");
+  effects.Bool("masterFXSwitch", true).Object("SoFi", fill);
+  spec.layers[0].blocks.push_back({"lfx2", std::string(4, '\0') + effects.Versioned()});
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
+  EXPECT_EQ(left_out, "adjustment layers, layer effects");
+
+  // With the master switch off, or on a hidden layer, nothing of it would show anyway.
+  spec.layers.back().hidden = true;
+  effects = PsdDescriptorWriter("null");
+  effects.Bool("masterFXSwitch", false).Object("SoFi", fill);
+  spec.layers[0].blocks.back().data = std::string(4, '\0') + effects.Versioned();
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
+  EXPECT_EQ(left_out, "");
+
+  // A stored composite that is used leaves nothing out, whatever its layers hold.
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.back().hidden = false;
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
+  EXPECT_EQ(left_out, "");
+}
