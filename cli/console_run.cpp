@@ -2,17 +2,28 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
 #include <string>
 
+#include "cli/batch_report.h"
 #include "cli/keywords.h"
+#include "cli/options.h"
 #include "cli/report.h"
 #include "core/conversion_run.h"
+#include "core/input_sources.h"
 #include "core/run_checks.h"
 #include "engine/isolation/decoder_stop.h"
 #include "engine/output/formats.h"
+#include "platform/atomic_file.h"
+#include "platform/console.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
@@ -231,51 +242,70 @@ bool ReportRun(const RunRequest& request, RunFault fault, const ConsoleReport& r
   return ReportProcessing(settings, fault, report);
 }
 
-// Ctrl-C while the worker runs stops the run as the window's break does: the decode of the file
-// in work ends at once and the run reports that it is not complete. The handler gives the signal
-// back to what it was at once, so a second Ctrl-C does what the first would have done.
+// Ctrl-C or SIGTERM while the workers run stops the run as the window's break does: the decodes
+// of the files in work end at once and the run reports that it is not complete. The handler gives
+// the signal back to what it was at once, so a second one does what the first would have done.
+constexpr int StoppingSignals[] = {SIGINT, SIGTERM};
 std::atomic<bool> interrupted{false};
-struct sigaction interrupt_before {};
+struct sigaction signal_before[2]{};
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal_number) {
   StopDecoders();
   interrupted.store(true);
-  sigaction(SIGINT, &interrupt_before, nullptr);
+  for (size_t i = 0; i < std::size(StoppingSignals); ++i) {
+    if (StoppingSignals[i] == signal_number) sigaction(signal_number, &signal_before[i], nullptr);
+  }
 }
 
 class InterruptStopsRun {
  public:
   InterruptStopsRun() {
     interrupted.store(false);
-    // A program started with Ctrl-C ignored keeps ignoring it.
-    if (sigaction(SIGINT, nullptr, &interrupt_before) != 0 ||
-        (!(interrupt_before.sa_flags & SA_SIGINFO) && interrupt_before.sa_handler == SIG_IGN)) {
-      return;
+    for (size_t i = 0; i < std::size(StoppingSignals); ++i) {
+      struct sigaction& before = signal_before[i];
+      // A program started with the signal ignored keeps ignoring it.
+      if (sigaction(StoppingSignals[i], nullptr, &before) != 0 ||
+          (!(before.sa_flags & SA_SIGINFO) && before.sa_handler == SIG_IGN)) {
+        continue;
+      }
+      struct sigaction stop {};
+      stop.sa_handler = OnInterrupt;
+      sigemptyset(&stop.sa_mask);
+      stop.sa_flags = SA_RESTART;
+      installed_[i] = sigaction(StoppingSignals[i], &stop, nullptr) == 0;
     }
-    struct sigaction stop {};
-    stop.sa_handler = OnInterrupt;
-    sigemptyset(&stop.sa_mask);
-    stop.sa_flags = SA_RESTART;
-    installed_ = sigaction(SIGINT, &stop, nullptr) == 0;
   }
   ~InterruptStopsRun() {
-    if (installed_ && !interrupted.load()) sigaction(SIGINT, &interrupt_before, nullptr);
+    if (interrupted.load()) return;
+    for (size_t i = 0; i < std::size(StoppingSignals); ++i) {
+      if (installed_[i]) sigaction(StoppingSignals[i], &signal_before[i], nullptr);
+    }
   }
   InterruptStopsRun(const InterruptStopsRun&) = delete;
   InterruptStopsRun& operator=(const InterruptStopsRun&) = delete;
 
  private:
-  bool installed_ = false;
+  bool installed_[std::size(StoppingSignals)] = {};
 };
 
-// Waits for the worker, passing a Ctrl-C on as a stop; the number of files converted.
-int32_t WaitForConsoleConversion(ConversionRun& run) {
+// Waits for the workers, passing a Ctrl-C on as a stop and showing each change of the progress
+// to `show` when set; the number of files converted.
+int32_t WaitForConsoleConversion(ConversionRun& run,
+                                 const std::function<void(const ProgressSnapshot&)>& show = {}) {
   constexpr int PollMilliseconds = 15;
   bool stopped = false;
+  ProgressSnapshot shown{-1, -1, {}};
   while (!run.Ended()) {
     if (interrupted.load() && !stopped) {
       run.Stop();
       stopped = true;
+    }
+    if (show) {
+      ProgressSnapshot now = run.Progress();
+      if (now.finished != shown.finished || now.current_file != shown.current_file) {
+        show(now);
+        shown = std::move(now);
+      }
     }
     poll(nullptr, 0, PollMilliseconds);
   }
@@ -287,12 +317,8 @@ bool IsListFile(const std::string& path) {
   return extension == "txt" || extension == "lst";
 }
 
-// The run as the options ask for it, with the console's defaults: the -i path is the input
-// (never a base folder), the output folder is the input's own, and the first offered keys.
-RunRequest ConsoleRequest(ProgramSettings settings, ConversionJob job) {
-  job.input_path = job.base_input_folder;
-  job.base_input_folder.clear();
-  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
+// The first offered keys where the options named none.
+void ApplyConsoleDefaults(ProgramSettings& settings, ConversionJob& job) {
   if (settings.input.format.empty() && !g_process.input_format_keys.empty()) {
     settings.input.format = g_process.input_format_keys.front();
   }
@@ -301,6 +327,15 @@ RunRequest ConsoleRequest(ProgramSettings settings, ConversionJob job) {
   }
   // The checks and the worker read the key from the settings, as the window keeps it there.
   settings.output.format = job.output_format;
+}
+
+// The run as the options ask for it, with the console's defaults: the -i path is the input
+// (never a base folder), the output folder is the input's own, and the first offered keys.
+RunRequest ConsoleRequest(ProgramSettings settings, ConversionJob job) {
+  job.input_path = job.base_input_folder;
+  job.base_input_folder.clear();
+  if (job.output_folder.empty()) job.output_folder = FolderOf(job.input_path);
+  ApplyConsoleDefaults(settings, job);
   RunRequest request{std::move(settings), std::move(job), {}};
   if (!IsListFile(request.job.input_path)) {
     AddInputFile(request.inputs, request.job.input_path, request.job.base_input_folder);
@@ -342,10 +377,181 @@ ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
   return converted < added ? ConsoleRunResult::Stopped : ConsoleRunResult::Converted;
 }
 
+// True when the options name more than one document: several inputs, a folder or an input list.
+bool IsBatch(const CommandLineState& state) {
+  if (!state.input_lists.empty() || state.inputs.size() > 1) return true;
+  return state.inputs.size() == 1 && IsInputFolder(state.inputs.front());
+}
+
+// The documents the options name, and the named files that cannot be inputs, each with why and
+// the number of documents named before it.
+struct GatheredInputs {
+  InputFileList list;
+  std::vector<std::pair<size_t, FileResult>> refused;
+};
+
+// The run's results with the refused files among them where they were named.
+std::vector<FileResult> InNamingOrder(const GatheredInputs& gathered,
+                                      const std::vector<FileResult>& results) {
+  std::vector<FileResult> all;
+  auto refused = gathered.refused.begin();
+  for (size_t i = 0; i <= results.size(); ++i) {
+    for (; refused != gathered.refused.end() && refused->first == i; ++refused) {
+      all.push_back(refused->second);
+    }
+    if (i < results.size()) all.push_back(results[i]);
+  }
+  for (; refused != gathered.refused.end(); ++refused) all.push_back(refused->second);
+  return all;
+}
+
+void GatherPath(const std::string& path, bool recursive, GatheredInputs& gathered) {
+  if (IsInputFolder(path)) {
+    AppendInputFolder(gathered.list, path, recursive);
+    return;
+  }
+  if (AppendInputFile(gathered.list, path)) return;
+  // A named file is counted: the user asked for it, so its absence is a failure, not a skip.
+  gathered.refused.emplace_back(
+      gathered.list.Size(),
+      FileResult{path, "", false,
+                 IsDocumentPath(path) ? FileFailure::LoadFailed : FileFailure::NotDocument});
+}
+
+// False when a list cannot be read.
+bool GatherInputs(const CommandLineState& state, GatheredInputs& gathered) {
+  for (const std::string& path : state.inputs) GatherPath(path, state.recursive != 0, gathered);
+  for (const std::string& list_path : state.input_lists) {
+    std::vector<std::string> paths;
+    if (list_path == "-") {
+      paths = ReadInputList(std::cin);
+    } else {
+      std::ifstream list(list_path);
+      if (!list) return false;
+      paths = ReadInputList(list);
+    }
+    for (const std::string& path : paths) GatherPath(path, state.recursive != 0, gathered);
+  }
+  return true;
+}
+
+// "(3/12) path" on one line of standard error, rewritten in place.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown) {}
+  ~ProgressLine() { Clear(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void Show(const ProgressSnapshot& progress, int32_t total) {
+    if (!shown_) return;
+    const std::string line =
+        FormatText(GetText("Msg", "Progress"), Num(progress.finished), Num(total), "", "") + " " +
+        progress.current_file;
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    dirty_ = true;
+  }
+  void Clear() {
+    if (!dirty_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    dirty_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool dirty_ = false;
+};
+
+void ReportFailure(const FileResult& result) {
+  if (result.converted) return;
+  WriteErrorLine(result.input + ": " + FailureReason(result));
+}
+
+ConsoleRunResult RunBatch(const ConsoleReport& report, ProgramSettings settings, ConversionJob job,
+                          const CommandLineState& state) {
+  report.Status(GetText("General", "Preparing"));
+  GatheredInputs gathered;
+  if (!GatherInputs(state, gathered)) {
+    report.Error("Invalid input list");
+    return ConsoleRunResult::Stopped;
+  }
+  job.base_input_folder.clear();
+  ApplyConsoleDefaults(settings, job);
+  const OutputPlacement placement =
+      job.output_folder.empty() ? OutputPlacement::BesideInput : OutputPlacement::OutputFolder;
+  job.input_path = gathered.list.Empty() ? std::string() : gathered.list.begin()->first;
+  RunRequest request{std::move(settings), std::move(job), std::move(gathered.list), state.jobs,
+                     placement};
+  const auto total = static_cast<int32_t>(request.inputs.Size() + gathered.refused.size());
+
+  PreparedRun prepared;
+  if (!request.inputs.Empty()) {
+    RunRequest checked = request;
+    // Each output goes beside its own input: those folders exist, so the first stands for all.
+    if (placement == OutputPlacement::BesideInput) {
+      checked.job.output_folder = FolderOf(checked.job.input_path);
+      if (checked.job.output_folder.empty()) checked.job.output_folder = "./";
+    }
+    prepared = PrepareRun(std::move(checked));
+    if (!ReportRun(request, prepared.fault, report)) return ConsoleRunResult::Stopped;
+  }
+
+  AtomicFile report_file;
+  if (!state.report_path.empty() && !report_file.Open(state.report_path)) {
+    report.Error("Invalid report file");
+    return ConsoleRunResult::Stopped;
+  }
+
+  report.Status(GetText("General", "Importing"));
+  const auto added = static_cast<int32_t>(request.inputs.Size());
+  report.Status(FormatText(GetText("Msg", "Import complete"), Num(added), "", "", ""));
+  std::vector<FileResult> results;
+  int32_t converted = 0;
+  if (added == 0) {
+    report.Always(GetText("Msg", "Conversion is not complete"));
+    report.Always(GetText("Msg", "Empty input files"));
+  } else {
+    report.Status(GetText("General", "Converting"));
+    ConversionTrace trace;
+    if (report.debug()) trace = [&report](std::string_view line) { report.Always(line); };
+    const InterruptStopsRun interrupt;
+    const std::unique_ptr<ConversionRun> run = StartConversion(
+        std::move(prepared.request), std::move(prepared.resources), std::move(trace));
+    ProgressLine progress(!report.quiet() && isatty(STDERR_FILENO) == 1);
+    if (run) {
+      converted = WaitForConsoleConversion(
+          *run, [&progress, total](const ProgressSnapshot& now) { progress.Show(now, total); });
+      progress.Clear();
+      results = run->Results();
+    }
+  }
+  results = InNamingOrder(gathered, results);
+  for (const FileResult& result : results) ReportFailure(result);
+  if (report_file.IsOpen()) {
+    std::ostringstream lines;
+    WriteJsonLinesReport(lines, results);
+    if (!report_file.Write(lines.str()) || !report_file.Commit(AtomicFile::Sync::Fast)) {
+      report.Error("Invalid report file");
+    }
+  }
+  if (added > 0) {
+    const bool stopped = interrupted.load() || converted == 0;
+    report.Status(GetText("Msg", stopped ? "Conversion is not complete" : "Conversion complete"));
+    report.Status(
+        FormatText(GetText("Msg", "Files converted"), Num(converted), Num(total), "", ""));
+  }
+  return converted == total && total > 0 ? ConsoleRunResult::Converted : ConsoleRunResult::Stopped;
+}
+
 }  // namespace
 
-ConsoleRunResult RunConsoleConversion(ProgramSettings settings, ConversionJob job, bool quiet) {
+ConsoleRunResult RunConsoleConversion(ProgramSettings settings, ConversionJob job,
+                                      const CommandLineState& state) {
+  const bool quiet = state.quiet_output != 0;
   const ConsoleReport report(quiet, job.run_mode_word == "DEBUG");
+  if (IsBatch(state)) return RunBatch(report, std::move(settings), std::move(job), state);
   report.Status(GetText("General", "Preparing"));
   const RunRequest request = ConsoleRequest(std::move(settings), std::move(job));
   RunRequest checked = request;

@@ -32,7 +32,13 @@ constexpr std::string_view OtherFormats = "Other formats";
 
 constexpr OptionText OptionTexts[] = {
     {"--INPUT", MainSection, "FILE",
-     "The PSD document to convert. This option makes a command-line run."},
+     "The PSD or PSB document to convert, or a folder whose documents are all converted. May be "
+     "given several times. This option makes a command-line run."},
+    {"--INPUT-LIST", MainSection, "FILE",
+     "Adds the documents and folders listed in FILE, one path a line (UTF-8, empty lines "
+     "skipped); - reads the list from standard input. This option makes a command-line run."},
+    {"--RECURSIVE", MainSection, "",
+     "Input folders are searched with their subfolders; links to folders are not followed."},
     {"--OUTPUT", MainSection, "PATH",
      "The output folder, which must exist; without it the image is saved beside the input. A "
      "relative folder is taken from the working directory; one that begins with .. is refused."},
@@ -70,10 +76,18 @@ constexpr OptionText OptionTexts[] = {
     {"--DEBUG", RunSection, "", "Prints every setting the run uses and a line per file."},
     {"--QUIET", RunSection, "", "Prints no status messages."},
     {"--PAUSE", RunSection, "", "Waits for a key before the program ends."},
+    {"--JOBS", RunSection, "NUM",
+     "Converts NUM files at once (1 to 256); the default is one per processor core. The outputs "
+     "and their names are the same for any NUM."},
+    {"--REPORT", RunSection, "FILE",
+     "Writes a JSON Lines report: one object per input with input, output, status, reason and "
+     "milliseconds."},
     // Plain rows explain themselves through their setting; a sentence helps the common ones.
     {"--PNG-BPP", "Output", "NUM", "PNG bit depth; 0 keeps the depth of the document."},
     {"--PNG-COMPRESSION", "Output", "", "PNG compression level."},
     {"--PNG-INTERLACED", "Output", "", "Saves an interlaced PNG."},
+    {"--KEEP-ICC-PROFILE", "Output", "",
+     "Keeps the document's own colours and writes its ICC profile instead of converting to sRGB."},
     {"--WIDTH-UNIT", "Transform", "", "Whether --width counts pixels or percent."},
     {"--HEIGHT-UNIT", "Transform", "", "Whether --height counts pixels or percent."},
     {"--KEEP-ASPECT-RATIO", "Transform", "", "Keeps the proportions when resizing."},

@@ -19,6 +19,11 @@ struct CommandLineState {
   std::string error_message;  // the first parse error; it ends the parsing
   int8_t quiet_output = 0;
   int8_t pause_at_exit = 0;
+  std::vector<std::string> inputs;       // every -i value in order: documents and folders
+  std::vector<std::string> input_lists;  // every --input-list value; "-" is standard input
+  int8_t recursive = 0;                  // folders are walked into their subfolders
+  int32_t jobs = 0;                      // files converted at once; 0: one per core
+  std::string report_path;               // the JSON Lines report; empty: none
 };
 
 /// Where options write: the records of the run, a test or a dry parse.

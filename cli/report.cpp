@@ -115,6 +115,7 @@ void ReportOutputFormat(const std::string& key, const ProgramSettings& settings,
   if (!bpp) return;
   report.Debug(ToUpperAscii(key) + " BPP: " + Num(*bpp));
   ReportSaveSettings(key, settings.output, report);
+  report.Debug("Keep ICC Profile: " + Num(settings.output.keep_icc_profile));
 }
 
 std::string FormatTwoDecimals(float value) {

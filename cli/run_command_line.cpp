@@ -89,8 +89,7 @@ CommandLineOutcome RunCommandLine(const Parameters& parameters, std::string_view
   if (!state.quiet_output) {
     for (const std::string& line : BannerLines(title)) WriteConsoleLine(line);
   }
-  const ConsoleRunResult result =
-      RunConsoleConversion(std::move(settings), std::move(job), state.quiet_output != 0);
+  const ConsoleRunResult result = RunConsoleConversion(std::move(settings), std::move(job), state);
   if (state.pause_at_exit) {
     WriteConsoleLine("Press any key to exit.");
     WaitForKeyPress();

@@ -13,7 +13,7 @@ namespace {
 
 // "%s1%" is the program's name, "%s2%" an input format key, "%s3%" the range of the setting that
 // the line's option sets.
-constexpr std::array<std::string_view, 36> UsageTemplate = {
+constexpr std::array<std::string_view, 41> UsageTemplate = {
     " ",
     "Usage: %s1% -i <filename> [options]",
     " ",
@@ -26,6 +26,9 @@ constexpr std::array<std::string_view, 36> UsageTemplate = {
     " ",
     "  -h, -?, --help            Display this help and exit",
     "  -i FILE, --input=FILE     Set input file",
+    "  -i DIR, --input=DIR       Add every PSD/PSB in DIR; -i may be repeated",
+    "  --recursive               Include the subfolders of input folders",
+    "  --input-list=FILE         Add the files listed in FILE, one a line; - reads stdin",
     "  -o PATH, --output=PATH    Set output folder",
     "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)",
     " ",
@@ -46,6 +49,8 @@ constexpr std::array<std::string_view, 36> UsageTemplate = {
     " ",
     "Other options:",
     " ",
+    "  --jobs=NUM                Convert NUM files at once (default: one per core)",
+    "  --report=FILE             Write a JSON Lines report of every input file",
     "  -q, --quiet               Don't print status messages to stdout",
     "  -d, --debug               Print debug information to stdout",
     "  -p, --pause               Pause at exit",

@@ -111,6 +111,12 @@ void WriteGroup(ConfigFile& file, std::string_view group, ProgramSettings& setti
         }
       }
     }
+    // The one output setting that belongs to no format.
+    if (group == "Output") {
+      if (const SettingField* keep = FindSetting(group, "Keep ICC Profile")) {
+        WriteField(file, *keep, settings);
+      }
+    }
   } else {
     for (const SettingField& field : fields) {
       if (field.group != group) continue;

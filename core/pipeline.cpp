@@ -1,6 +1,10 @@
 #include "core/pipeline.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "engine/image/memory_budget.h"
 #include "engine/isolation/decoder_stop.h"
@@ -12,15 +16,48 @@
 #include "engine/steps/normalise.h"
 #include "engine/steps/transforms.h"
 #include "engine/steps/watermark.h"
+#include "platform/text.h"
 #include "settings/program_settings.h"
 
+namespace {
+
+FileFailure LoadFailure(LoadFault fault) {
+  switch (fault) {
+    case LoadFault::NotDocument:
+      return FileFailure::NotDocument;
+    case LoadFault::TooLarge:
+      return FileFailure::TooLarge;
+    default:
+      return FileFailure::LoadFailed;
+  }
+}
+
+// Makes the input's subfolder below the output folder when it is missing; false when it cannot
+// be made. Folders a mask names are the user's to make, as for a single file.
+bool MakeInputSubfolder(const std::string& folder) {
+  if (folder.empty()) return true;
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return true;
+  std::filesystem::create_directories(folder, error);
+  return std::filesystem::is_directory(folder, error);
+}
+
+bool IsWritableFolderOf(const std::string& output_path) {
+  const std::string folder = FolderOf(output_path);
+  return access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                        const RunResources& resources) {
+                        const RunResources& resources, const FileHooks& hooks) {
   job.output_path.clear();
-  const LayerRequest layers{settings.input.rebuild_from_layers == 1, job.hidden_layers};
-  job.left_out.clear();
-  Bitmap image = LoadInputImage(job.input_path, layers, &job.left_out);
-  if (!image) return FileFailure::LoadFailed;
+  const LoadRequest request{settings.output.keep_icc_profile == 1,
+                            {settings.input.rebuild_from_layers == 1, job.hidden_layers}};
+  LoadReport report;
+  Bitmap image = LoadInputImage(job.input_path, request, &report);
+  job.left_out = report.left_out;
+  if (!image) return LoadFailure(report.fault);
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);
@@ -30,11 +67,14 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   const auto result_height = static_cast<int32_t>(FreeImage_GetHeight(image.get()));
 
   // The depth this file goes out with decides whether its 16 bits per channel can stay.
-  const int32_t output_bpp =
-      job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, source_bpp) : job.target_bpp;
-  const bool eight_bits = NeedsEightBitChannels(settings, output_bpp);
-  const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
-                           result_height,  job.random_number, job.sequence_number};
+  // An automatic depth keeps grey grey, and 16-bit grey at 16 bits where nothing needs 8.
+  const bool steps_need_eight_bits = StepsNeedEightBitChannels(settings);
+  const int32_t output_bpp = job.auto_bpp == 1 ? ChooseAutoDepth(job.output_format, image.get(),
+                                                                 source_bpp, steps_need_eight_bits)
+                                               : job.target_bpp;
+  const bool eight_bits = KeepsDeepGrey(image.get(), output_bpp)
+                              ? steps_need_eight_bits
+                              : NeedsEightBitChannels(settings, output_bpp);
 
   image = NormaliseGreyscale(std::move(image), eight_bits);
   image = ReduceDeepColour(std::move(image), eight_bits, output_bpp);
@@ -43,6 +83,11 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = MakeGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = DrawFrame(std::move(image), settings);
+
+  // From here on the file reads its number, which earlier files of the run may decide.
+  if (hooks.before_naming && !hooks.before_naming(job)) return FileFailure::NotReached;
+  const TokenValues tokens{job.input_path, job.output_format, output_bpp,         result_width,
+                           result_height,  job.random_number, job.sequence_number};
   // A watermark picture is as untrusted as the input: it is decoded like a document, apart from
   // the step that draws it.
   Bitmap picture;
@@ -65,8 +110,16 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   // A mask may make subfolders, never a name outside the output folder.
   const std::string relative = (keep_subfolders ? job.input_subfolder : std::string()) + name;
   if (!StaysInOutputFolder(relative)) return FileFailure::OutsideOutputFolder;
+  if (hooks.claim_output && !hooks.claim_output(job.output_path)) {
+    return FileFailure::NameCollision;
+  }
+  if (keep_subfolders && !job.input_subfolder.empty() &&
+      !MakeInputSubfolder(job.output_folder + job.input_subfolder)) {
+    return FileFailure::OutputNotWritable;
+  }
   if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
-    return FileFailure::SaveFailed;
+    return IsWritableFolderOf(job.output_path) ? FileFailure::SaveFailed
+                                               : FileFailure::OutputNotWritable;
   }
   return FileFailure::None;
 }

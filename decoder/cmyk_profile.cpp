@@ -1,22 +1,6 @@
 #include "decoder/cmyk_profile.h"
 
-#include <lcms2.h>
-
-#include <memory>
-
-namespace {
-
-struct ProfileClose {
-  void operator()(void* profile) const noexcept { cmsCloseProfile(profile); }
-};
-using Profile = std::unique_ptr<void, ProfileClose>;
-
-struct TransformDelete {
-  void operator()(void* transform) const noexcept { cmsDeleteTransform(transform); }
-};
-using Transform = std::unique_ptr<void, TransformDelete>;
-
-}  // namespace
+#include "decoder/lcms_handles.h"
 
 Bitmap ConvertCmykThroughProfile(FIBITMAP* cmyk) {
   if (!cmyk) return {};
@@ -49,12 +33,12 @@ Bitmap ConvertCmykThroughProfile(FIBITMAP* cmyk) {
   if (!document || cmsGetColorSpace(document.get()) != cmsSigCmykData) return {};
   const Profile srgb(cmsCreate_sRGBProfile());
   if (!srgb) return {};
-  // The finer precalculated table keeps the rounding within about two levels (the default one
-  // of eight-bit samples, within four) for a fraction more time; evaluating the whole profile per
-  // pixel would cost seconds on a large document.
+  // The exact transform: a precalculated table, even LittleCMS's finer one, puts out-of-gamut
+  // colours up to 17 levels off, where evaluating the profile per pixel costs about 0.3 s a
+  // million pixels of noise (measured on a press profile), and less on real pictures.
   const Transform transform(cmsCreateTransform(
       document.get(), in_format, srgb.get(), out_format, INTENT_RELATIVE_COLORIMETRIC,
-      cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_HIGHRESPRECALC));
+      cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOOPTIMIZE));
   if (!transform) return {};
 
   const unsigned width = FreeImage_GetWidth(cmyk);

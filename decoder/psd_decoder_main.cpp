@@ -3,6 +3,7 @@
 // crash, loop or exhaust memory here without harming the program.
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
+//                       [--srgb | --srgb-widened]
 //                       [--from-layers [--band-rows=N] [--hide-layer=GLOB]...]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
@@ -10,10 +11,13 @@
 // size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
-// conversion is used. With --from-layers the picture is rebuilt from the document's layers instead
-// of its stored composite, in bands of N rows with --band-rows (else as its memory requires), and
-// the work that asks for is told first; each --hide-layer leaves out the layers and groups whose
-// names match its glob.
+// conversion is used. With --srgb a grey or RGB document's colours, stored or rebuilt, go to
+// sRGB through its profile; without it they keep their samples and profile, and with
+// --srgb-widened only a rebuilt grey picture widened to colour for its transparency (which no grey
+// profile describes) goes to sRGB. Lab documents always go through LittleCMS. With --from-layers
+// the picture is rebuilt from the document's layers instead of its stored composite, in bands of N
+// rows with --band-rows (else as its memory requires), and the work that asks for is told first;
+// each --hide-layer leaves out the layers and groups whose names match its glob.
 //
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
 // the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
@@ -30,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/colour_profile.h"
 #include "decoder/decoder_process.h"
 #include "decoder/layer_rebuild.h"
 #include "decoder/stored_decode.h"
@@ -72,6 +77,8 @@ int main(int argc, char** argv) {
   uint64_t format_hint = 0;
   DecodeBound bound;
   bool cmyk_profile = false;
+  bool to_srgb = false;
+  bool widened_to_srgb = false;
   bool from_layers = false;
   uint64_t band_rows = 0;
   std::vector<std::string> hidden_layers;
@@ -95,6 +102,10 @@ int main(int argc, char** argv) {
       if (!ReadNumber(value, bound.max_decoded_bytes)) return 2;
     } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
       cmyk_profile = true;
+    } else if (std::strcmp(argv[i], "--srgb") == 0) {
+      to_srgb = true;
+    } else if (std::strcmp(argv[i], "--srgb-widened") == 0) {
+      widened_to_srgb = true;
     } else if (std::strcmp(argv[i], "--from-layers") == 0) {
       from_layers = true;
     } else if (StartsWith(argv[i], "--band-rows=", value)) {
@@ -130,8 +141,11 @@ int main(int argc, char** argv) {
     image = RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd,
                               nothing_to_build, hidden_layers);
     if (nothing_to_build) return DecoderNothingToRebuild;
+    if (to_srgb || (widened_to_srgb && IsWidenedGrey(image.get()))) {
+      image = RebuiltPictureToSrgb(std::move(image), path);
+    }
   } else {
-    image = DecodeStoredComposite(path, input, cmyk_profile);
+    image = DecodeStoredComposite(path, input, cmyk_profile, to_srgb);
   }
   if (!image) return 1;
   // Nothing risky runs from here on: the program may now read this process's memory.

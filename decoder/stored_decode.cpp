@@ -2,19 +2,43 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "decoder/cmyk_profile.h"
+#include "decoder/colour_profile.h"
 #include "engine/psd/psd_check.h"
 #include "platform/mapped_file.h"
 
 namespace {
 
 // FreeImage trusts every packed row of the merged image to unpack within its own bytes, and reads
-// past them when one does not: such a document is refused before FreeImage sees it.
-bool MergedRowsFit(const char* path) {
+// past them when one does not: such a document is refused before FreeImage sees it. Its colour
+// mode and profile come from the same look.
+struct MergedLook {
+  bool rows_fit = false;
+  uint16_t mode = 0;
+  std::vector<uint8_t> profile;
+};
+
+MergedLook LookAtMerged(const char* path) {
   const MappedFile file(path);
   const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
-  return layout && PackedRowsFit(file.bytes(), *layout) && file.Intact();
+  MergedLook look;
+  if (!layout || !PackedRowsFit(file.bytes(), *layout)) return look;
+  look.mode = layout->mode;
+  const std::span<const uint8_t> profile =
+      file.bytes().subspan(layout->icc_profile.offset, layout->icc_profile.size);
+  look.profile.assign(profile.begin(), profile.end());
+  look.rows_fit = file.Intact();
+  return look;
+}
+
+// FreeImage's own Lab conversion lands far from the colorimetric one: the L, a, b samples go
+// through LittleCMS instead.
+Bitmap LoadLabThroughProfile(FileStream& input, std::span<const uint8_t> profile) {
+  Bitmap lab(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), PSD_LAB));
+  return ConvertToSrgb(std::move(lab), profile, DocumentColours::Lab);
 }
 
 // The document's CMYK samples, converted through its profile; empty, with the stream back at its
@@ -62,10 +86,22 @@ AnyFormatDecode DecodeAnyFormat(FileStream& input, FREE_IMAGE_FORMAT hint, const
   return AnyFormatDecode::Decoded;
 }
 
-Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_profile) {
-  if (!MergedRowsFit(path)) return {};
+Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_profile,
+                             bool to_srgb) {
+  const MergedLook look = LookAtMerged(path);
+  if (!look.rows_fit) return {};
+  if (look.mode == PsdModeLab) return LoadLabThroughProfile(input, look.profile);
   Bitmap image;
   if (through_profile) image = LoadCmykThroughProfile(input);
-  if (!image) image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
-  return image;
+  if (image) return image;
+  image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
+  if (!to_srgb) return image;
+  switch (look.mode) {
+    case PsdModeGreyscale:
+      return ConvertToSrgb(std::move(image), look.profile, DocumentColours::Grey);
+    case PsdModeRgb:
+      return ConvertToSrgb(std::move(image), look.profile, DocumentColours::Rgb);
+    default:
+      return image;  // CMYK converts above or not at all; indexed is coloured by the program
+  }
 }

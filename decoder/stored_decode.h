@@ -26,6 +26,9 @@ void MakeUnusedAlphaOpaque(FIBITMAP* image);
 
 /// The stored composite of the Photoshop document at `path`, read through `input`: with
 /// `through_profile` a CMYK document's colours go through its ICC profile where it serves, else
-/// FreeImage converts them. Empty when a packed row would not unpack within its bytes (FreeImage
-/// would read past it) or FreeImage cannot decode the document.
-Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_profile);
+/// FreeImage converts them; with `to_srgb` a grey or RGB document's colours go to sRGB through
+/// its profile (ConvertToSrgb), else they keep their samples and profile. Lab always goes through
+/// LittleCMS. Empty when a packed row would not unpack within its bytes (FreeImage would read
+/// past it) or FreeImage cannot decode the document.
+Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_profile,
+                             bool to_srgb);

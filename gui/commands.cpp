@@ -1,25 +1,13 @@
 #include "gui/commands.h"
 
-#include <wx/bmpcbox.h>
 #include <wx/frame.h>
 #include <wx/menu.h>
 #include <wx/toolbar.h>
 
 #include "core/program_identity.h"
-#include "gui/about_window.h"
-#include "gui/conversion_run.h"
-#include "gui/converter_search.h"
-#include "gui/main_window.h"
 #include "gui/pictures.h"
-#include "gui/preferences_dialog.h"
-#include "gui/theme_pictures.h"
-#include "gui/update_window.h"
 #include "gui/wx_text.h"
-#include "platform/open_default.h"
-#include "platform/system.h"
-#include "settings/program_settings.h"
 #include "texts/language_table.h"
-#include "themes/theme_pack.h"
 
 namespace {
 
@@ -38,8 +26,6 @@ constexpr std::array<Command, 13> CommandTable = {{
     {CmdCheckForUpdates, "Check For New Version", "", "Updates"},
     {CmdAbout, "About", "", "About"},
 }};
-
-constexpr const char* ManualFileName = "tarnex.html";
 
 // A line of a menu or the toolbar that is not a command.
 constexpr int Separator = -1;
@@ -91,52 +77,6 @@ std::string FeedbackAddress() {
 
 std::string HomepageAddress() { return std::string(ProductWebAddress); }
 
-void DispatchCommand(int32_t id) {
-  switch (id) {
-    case CmdNew:
-      if (g_main_window) g_main_window->StartNewJob();
-      return;
-    case CmdExit:
-      if (g_main_window) g_main_window->Close();
-      return;
-    case CmdAddInputFile:
-      if (g_main_window) g_main_window->ChooseInputFile();
-      return;
-    case CmdSelectOutputFolder:
-      if (g_main_window) g_main_window->ChooseOutputFolder();
-      return;
-    case CmdConvert:
-      RunConversionFromWindow();
-      return;
-    case CmdManual:
-      OpenWithDefaultHandler(RunningProgramPaths().manual_folder + ManualFileName);
-      return;
-    case CmdSendFeedback:
-      OpenWithDefaultHandler(FeedbackAddress());
-      return;
-    case CmdVisitHomepage:
-      OpenWithDefaultHandler(HomepageAddress());
-      return;
-    case CmdOutputFormatOptions:
-      if (g_main_window) g_main_window->OpenPreferences(PageOutput);
-      return;
-    case CmdPreferences:
-      if (g_main_window) g_main_window->OpenPreferences(PageGeneral);
-      return;
-    case CmdFindConverter:
-      if (g_main_window) g_main_window->OpenConverterSearch();
-      return;
-    case CmdCheckForUpdates:
-      if (g_main_window) CheckForUpdatesFromWindow(g_main_window->Session());
-      return;
-    case CmdAbout:
-      if (g_main_window) g_main_window->OpenAbout();
-      return;
-    default:
-      return;
-  }
-}
-
 void BuildMainMenu(wxFrame* frame) {
   auto* bar = new wxMenuBar;
   for (const MenuLayout& layout : MenuLayouts) {
@@ -164,15 +104,14 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size) {
   toolbar->Realize();
 }
 
-int32_t BuildMainToolbar(wxFrame* frame) {
+int32_t BuildMainToolbar(wxFrame* frame, int picture_size) {
   if (wxToolBar* old = frame->GetToolBar()) {
     frame->SetToolBar(nullptr);
     old->Destroy();
   }
   wxToolBar* toolbar = frame->CreateToolBar(wxTB_FLAT | wxTB_HORIZONTAL | wxTB_NODIVIDER);
   if (!toolbar) return 0;
-  const int size = ThemePictureSize(g_settings.interface.ui_size);
-  toolbar->SetToolBitmapSize(wxSize(size, size));
+  toolbar->SetToolBitmapSize(wxSize(picture_size, picture_size));
   for (int id : ToolbarLayout) {
     const Command* command = FindCommand(id);
     if (!command) {
@@ -182,7 +121,7 @@ int32_t BuildMainToolbar(wxFrame* frame) {
     const wxString tip = FromUtf8(CommandText(*command));
     toolbar->AddTool(command->id, tip, IconPicture(ToolbarIcons(), command->picture), tip);
   }
-  SetToolbarPictureSize(toolbar, size);
+  SetToolbarPictureSize(toolbar, picture_size);
   return toolbar->GetSize().GetHeight();
 }
 
@@ -203,27 +142,4 @@ std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
     toolbars[i] = toolbar;
   }
   return toolbars;
-}
-
-void RebuildInterface(InterfaceRebuild rebuild) {
-  if (!g_main_window) return;
-  if (rebuild == InterfaceRebuild::IconSize) {
-    // The built-in pictures are drawn again at the new size first, so a name the theme lacks
-    // does not keep a picture of the old size.
-    LoadToolbarPictures(ThemePictureSize(g_settings.interface.ui_size));
-    LoadThemePictures(false, false, true);
-    g_main_window->RebuildToolbar();
-    g_main_window->PostSizeEvent();
-  } else if (rebuild == InterfaceRebuild::Theme) {
-    // The previous theme's pictures stay where the new theme has none.
-    LoadThemePictures(true, true, true);
-    BuildMainMenu(g_main_window);
-    g_main_window->RebuildToolbar();
-    g_main_window->RefreshPictures();
-    g_main_window->PostSizeEvent();
-  }
-  if (static_cast<int>(g_main_window->OutputFolderBox()->GetCount()) !=
-      g_settings.advanced.out_folders_number) {
-    g_main_window->FillOutputFolderBox();
-  }
 }

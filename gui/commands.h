@@ -1,7 +1,7 @@
 #pragma once
 
 // The commands of the main window: ids, captions, accelerators and pictures, the menu bar, the
-// main toolbar, the field toolbars beside the fields, and the dispatcher.
+// main toolbar and the field toolbars beside the fields. The main window performs them.
 
 #include <array>
 #include <cstdint>
@@ -53,15 +53,15 @@ std::string FeedbackAddress();
 /// The product's web page.
 std::string HomepageAddress();
 
-/// Performs the command of `id`; an id without a command does nothing.
-void DispatchCommand(int32_t id);
-
 /// (Re)creates the menu bar of `frame` with its three menus.
 void BuildMainMenu(wxFrame* frame);
 
-/// (Re)creates the main toolbar of `frame` at the "UI Size" picture size; its height in pixels, 0
-/// when it could not be created.
-int32_t BuildMainToolbar(wxFrame* frame);
+/// The name of the user manual beside the program.
+inline constexpr const char* ManualFileName = "tarnex.html";
+
+/// (Re)creates the main toolbar of `frame` with pictures `picture_size` pixels square; its height
+/// in pixels, 0 when it could not be created.
+int32_t BuildMainToolbar(wxFrame* frame, int picture_size);
 
 /// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
 void SetToolbarPictureSize(wxToolBar* toolbar, int size);
@@ -69,13 +69,3 @@ void SetToolbarPictureSize(wxToolBar* toolbar, int size);
 /// (Re)creates the three one-button field toolbars inside `parent`, returned in field order.
 std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
                                              const std::array<wxToolBar*, 3>& existing);
-
-/// What accepted or reset preferences ask the window to build again.
-enum class InterfaceRebuild {
-  Nothing,
-  Theme,     // every picture, the menus and the toolbars
-  IconSize,  // only the main toolbar's pictures and the toolbar
-};
-
-/// Rebuilds what the preferences changed.
-void RebuildInterface(InterfaceRebuild rebuild);

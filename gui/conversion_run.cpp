@@ -19,8 +19,7 @@
 namespace {
 
 // Reads the fields into the job and settings, as the run will use them.
-void ReadFields(InputFileList& inputs) {
-  MainWindow& window = *g_main_window;
+void ReadFields(MainWindow& window, InputFileList& inputs) {
   ConversionJob& job = window.Session().Job();
   job.input_path = ToUtf8(window.InputField()->GetValue());
   inputs.Clear();
@@ -32,32 +31,31 @@ void ReadFields(InputFileList& inputs) {
   const auto index = static_cast<size_t>(
       reinterpret_cast<intptr_t>(window.OutputFormatBox()->GetClientData(selected)));
   if (index < g_process.output_format_keys.size()) {
-    g_settings.output.format = g_process.output_format_keys[index];
+    window.Session().Settings().output.format = g_process.output_format_keys[index];
   }
 }
 
 }  // namespace
 
-void ShowRunFault(RunFault fault, const ConversionJob& job) {
+void ShowRunFault(MainWindow& window, RunFault fault) {
   // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
-  if (!watermark && g_main_window) {
-    g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
-  }
-  ShowWarning(RunFaultText(fault, job, g_settings));
+  if (!watermark) window.ShowStatus(GetText("Msg", "Conversion is not complete"));
+  WindowSession& session = window.Session();
+  ShowWarning(session.Services(), RunFaultText(fault, session.Job(), session.Settings()));
 }
 
-void RunConversionFromWindow() {
-  if (!g_main_window || g_main_window->RunInWork()) return;
-  WindowSession& session = g_main_window->Session();
+void RunConversionFromWindow(MainWindow& window) {
+  if (window.RunInWork()) return;
+  WindowSession& session = window.Session();
   InputFileList inputs;
-  ReadFields(inputs);
-  g_main_window->ShowStatus(GetText("General", "Preparing"));
+  ReadFields(window, inputs);
+  window.ShowStatus(GetText("General", "Preparing"));
   // The checks are the console's; a file of another type never reaches them.
   if (inputs.Empty()) {
-    ShowRunFault(RunFault::InvalidInputFile, session.Job());
+    ShowRunFault(window, RunFault::InvalidInputFile);
     return;
   }
   PreparedRun prepared =
@@ -65,29 +63,29 @@ void RunConversionFromWindow() {
   // The job keeps what the checks made of it (the resolved folder, the run fields).
   session.TakeJob(prepared.request.job);
   if (prepared.fault != RunFault::None) {
-    ShowRunFault(prepared.fault, session.Job());
+    ShowRunFault(window, prepared.fault);
     return;
   }
   AddOutputFolderToHistory(session.Settings(), session.Job().output_folder);
-  g_main_window->FillOutputFolderBox();
-  g_main_window->ShowStatus(GetText("General", "Converting"));
+  window.FillOutputFolderBox();
+  window.ShowStatus(GetText("General", "Converting"));
 
   bool close_after = false;
   {
-    ProgressWindow progress(g_main_window, static_cast<int>(prepared.request.inputs.Size()));
+    ProgressWindow progress(&window, static_cast<int>(prepared.request.inputs.Size()),
+                            session.Services(),
+                            [&window](const std::string& status) { window.ShowStatus(status); });
+    window.SetProgress(&progress);
     // The run owns its resources (the watermark font) until its worker has ended.
     if (!progress.Run(std::move(prepared.request), std::move(prepared.resources))) {
-      g_main_window->ShowStatus(GetText("Msg", "Conversion is not complete"));
+      window.ShowStatus(GetText("Msg", "Conversion is not complete"));
     } else if (const ConversionRun* run = progress.Run()) {
       // "%rnd%" and "%n%" count on from run to run, and the file chooser starts at the last file.
       session.TakeJob(run->Job());
     }
+    window.SetProgress(nullptr);
     close_after = progress.CloseAfter();
   }
-  g_main_window->Raise();
-  if (close_after) g_main_window->Close();
-}
-
-void RequestBreakOfRun() {
-  if (ProgressWindow* progress = ProgressWindow::Current()) progress->AskBreak(true);
+  window.Raise();
+  if (close_after) window.Close();
 }

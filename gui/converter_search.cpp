@@ -7,7 +7,6 @@
 #include "core/program_identity.h"
 #include "gui/message_boxes.h"
 #include "gui/wx_text.h"
-#include "platform/open_default.h"
 #include "texts/language_table.h"
 
 namespace {
@@ -20,10 +19,12 @@ constexpr int FieldHeight = 30;
 
 }  // namespace
 
-ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, std::function<void()> closed)
+ConverterSearchWindow::ConverterSearchWindow(wxWindow* owner, WindowServices& services,
+                                             std::function<void()> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Custom-Converter", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
       owner_(owner),
+      services_(services),
       closed_(std::move(closed)) {
   SetClientSize(InnerWidth, InnerHeight);
   const int field_y = (InnerHeight - FieldHeight) / 2;
@@ -58,11 +59,11 @@ void ConverterSearchWindow::Search() {
   const std::string source = ConverterSearchTerm(ToUtf8(source_field_->GetValue()));
   const std::string target = ConverterSearchTerm(ToUtf8(target_field_->GetValue()));
   if (source.empty() || target.empty()) {
-    ShowWarning(GetText("Msg", "Empty extensions"));
+    ShowWarning(services_, GetText("Msg", "Empty extensions"));
     return;
   }
   Hide();
-  OpenWithDefaultHandler(MakerAddress(ConverterSearchPath(source, target)));
+  services_.Open(MakerAddress(ConverterSearchPath(source, target)));
   CloseWindow();
 }
 

@@ -12,6 +12,7 @@
 
 class wxButton;
 class wxTextCtrl;
+class WindowServices;
 
 /// Control ids of the search window.
 enum ConverterSearchControl : int {
@@ -23,8 +24,8 @@ enum ConverterSearchControl : int {
 class ConverterSearchWindow : public wxDialog {
  public:
   /// Builds the window centred on `owner` (which it disables until it closes) and shows it;
-  /// `closed` runs once when it closes.
-  ConverterSearchWindow(wxWindow* owner, std::function<void()> closed);
+  /// `services` warns and opens the search page; `closed` runs once when it closes.
+  ConverterSearchWindow(wxWindow* owner, WindowServices& services, std::function<void()> closed);
 
   /// Searches with the fields' terms, or warns when one is empty and stays open.
   void Search();
@@ -41,6 +42,7 @@ class ConverterSearchWindow : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
 
   wxWindow* owner_;
+  WindowServices& services_;
   std::function<void()> closed_;
   wxTextCtrl* source_field_ = nullptr;
   wxTextCtrl* target_field_ = nullptr;

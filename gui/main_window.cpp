@@ -24,17 +24,19 @@
 #include "gui/output_history.h"
 #include "gui/pictures.h"
 #include "gui/preferences_dialog.h"
+#include "gui/progress_window.h"
 #include "gui/system_services.h"
+#include "gui/theme_pictures.h"
 #include "gui/update_window.h"
 #include "gui/window_run.h"
 #include "gui/window_session.h"
 #include "gui/wx_text.h"
 #include "platform/ascii.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
-
-MainWindow* g_main_window = nullptr;
+#include "themes/theme_pack.h"
 
 namespace {
 
@@ -55,14 +57,18 @@ constexpr int PanelHeight = 145;
 constexpr int NoticeHeight = 20;
 constexpr int NoticeGap = 4;
 
-// Only the first dropped path counts; the rest are ignored.
+// Only the first dropped path counts; the rest are ignored. The window owns its drop target.
 class FileDrop : public wxFileDropTarget {
  public:
+  explicit FileDrop(MainWindow& window) : window_(window) {}
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
     if (files.empty()) return false;
-    if (g_main_window) g_main_window->OfferInputFile(ToUtf8(files[0]));
+    window_.OfferInputFile(ToUtf8(files[0]));
     return true;
   }
+
+ private:
+  MainWindow& window_;
 };
 
 }  // namespace
@@ -74,7 +80,7 @@ std::string FormatBoxEntry(const std::string& key, bool with_descriptions) {
   return entry + " (" + (format ? format->description : std::string()) + ")";
 }
 
-void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
+void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions, const std::string& selected_key) {
   int selected = -1;
   const std::vector<std::string>& keys = g_process.output_format_keys;
   for (size_t i = 0; i < keys.size(); ++i) {
@@ -82,7 +88,7 @@ void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions) {
     const int position = box->Append(FromUtf8(FormatBoxEntry(keys[i], with_descriptions)),
                                      IconPicture(MenuIcons(), "New"),
                                      reinterpret_cast<void*>(static_cast<intptr_t>(i)));
-    if (keys[i] == g_settings.output.format) selected = position;
+    if (keys[i] == selected_key) selected = position;
   }
   if (box->GetCount() > 0) box->SetSelection(selected >= 0 ? selected : 0);
 }
@@ -105,13 +111,12 @@ MainWindow::MainWindow(WindowSession& session)
               wxDEFAULT_FRAME_STYLE),
       session_(session) {
   if (!session_.HasServices()) session_.SetServices(std::make_unique<SystemServices>());
-  g_main_window = this;
   BuildMainMenu(this);
-  toolbar_height_ = BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this, ThemePictureSize(session_.Settings().interface.ui_size));
   wxStatusBar* status = CreateStatusBar(1);
   status_bar_height_ = status ? status->GetSize().GetHeight() : 0;
   BuildControls();
-  SetDropTarget(new FileDrop);
+  SetDropTarget(new FileDrop(*this));
 
   wxAcceleratorEntry keys[4];
   keys[0].Set(wxACCEL_CTRL, 'N', CmdNew);
@@ -120,7 +125,7 @@ MainWindow::MainWindow(WindowSession& session)
   keys[3].Set(wxACCEL_NORMAL, WXK_F1, CmdManual);
   SetAcceleratorTable(wxAcceleratorTable(4, keys));
 
-  const WindowSettings& window = g_settings.window;
+  const WindowSettings& window = session_.Settings().window;
   const wxRect place = PlaceOnScreen(wxRect(window.x, window.y, window.width, FixedHeight));
   SetHeightBounds();
   SetClientSize(place.width, GetClientSize().GetHeight());
@@ -135,9 +140,7 @@ MainWindow::MainWindow(WindowSession& session)
   convert_button_->Bind(wxEVT_BUTTON, &MainWindow::OnConvertButton, this);
 }
 
-MainWindow::~MainWindow() {
-  if (g_main_window == this) g_main_window = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildControls() {
   panel_ = new wxPanel(this, wxID_ANY, wxPoint(0, 0), wxSize(MinimumWidth, PanelHeight),
@@ -186,8 +189,8 @@ void MainWindow::SetHeightBounds() {
 void MainWindow::Finish() {
   BuildOutputFormats();
   BuildInputFormats();
-  if (g_settings.window.is_maximized == 1) Maximize(true);
-  FillFormatBox(output_format_box_, true);
+  if (session_.Settings().window.is_maximized == 1) Maximize(true);
+  FillFormatBox(output_format_box_, true, session_.Settings().output.format);
   StartNewJob();
   Show(true);
   LayoutControls();
@@ -215,11 +218,12 @@ void MainWindow::LayoutControls() {
 }
 
 void MainWindow::FillOutputFolderBox() {
-  const std::string& history = g_settings.file.recent_out_folders;
+  const ProgramSettings& settings = session_.Settings();
+  const std::string& history = settings.file.recent_out_folders;
   if (history.empty()) return;
   output_folder_box_->Clear();
   int selected = -1;
-  for (int n = 0; n < g_settings.advanced.out_folders_number; ++n) {
+  for (int n = 0; n < settings.advanced.out_folders_number; ++n) {
     const std::string entry = HistoryEntry(history, n);
     if (entry.empty()) continue;
     const int position =
@@ -275,8 +279,51 @@ void MainWindow::RefreshPictures() {
 }
 
 void MainWindow::RebuildToolbar() {
-  toolbar_height_ = BuildMainToolbar(this);
+  toolbar_height_ = BuildMainToolbar(this, ThemePictureSize(session_.Settings().interface.ui_size));
   SetHeightBounds();
+}
+
+void MainWindow::RebuildInterface(InterfaceRebuild rebuild) {
+  InterfaceSettings& interface = session_.Settings().interface;
+  if (rebuild == InterfaceRebuild::IconSize) {
+    // The built-in pictures are drawn again at the new size first, so a name the theme lacks
+    // does not keep a picture of the old size.
+    LoadToolbarPictures(ThemePictureSize(interface.ui_size));
+    LoadThemePictures(interface, false, false, true);
+    RebuildToolbar();
+    PostSizeEvent();
+  } else if (rebuild == InterfaceRebuild::Theme) {
+    // The previous theme's pictures stay where the new theme has none.
+    LoadThemePictures(interface, true, true, true);
+    BuildMainMenu(this);
+    RebuildToolbar();
+    RefreshPictures();
+    PostSizeEvent();
+  }
+  if (static_cast<int>(output_folder_box_->GetCount()) !=
+      session_.Settings().advanced.out_folders_number) {
+    FillOutputFolderBox();
+  }
+}
+
+void MainWindow::ShutDown() {
+  ProgramSettings& settings = session_.Settings();
+  WindowSettings& place = settings.window;
+  if (IsMaximized()) {
+    place.is_maximized = 1;
+  } else if (!IsIconized()) {
+    place.is_maximized = 0;
+    const wxSize inner = InnerSize();
+    place.width = inner.GetWidth();
+    place.height = inner.GetHeight();
+    const wxPoint at = GetPosition();
+    place.x = at.x;
+    place.y = at.y;
+  }
+  if (settings.advanced.out_folders_history == ToValue(FolderHistory::CleanOnExit)) {
+    settings.file.recent_out_folders.clear();
+  }
+  session_.SaveSettings();
 }
 
 void MainWindow::ShowStatus(const std::string& text) {
@@ -294,7 +341,7 @@ void MainWindow::OnSize(wxSizeEvent& event) {
 
 void MainWindow::OnClose(wxCloseEvent& event) {
   // A run in work is asked first; the window goes only once no output is half written.
-  if (run_in_work_) {
+  if (RunInWork()) {
     if (event.CanVeto()) event.Veto();
     RequestBreakOfRun();
     return;
@@ -311,7 +358,57 @@ void MainWindow::OnClose(wxCloseEvent& event) {
   event.Skip();
 }
 
-void MainWindow::OnMenu(wxCommandEvent& event) { DispatchCommand(event.GetId()); }
+void MainWindow::OnMenu(wxCommandEvent& event) { RunCommand(event.GetId()); }
+
+void MainWindow::RunCommand(int id) {
+  switch (id) {
+    case CmdNew:
+      StartNewJob();
+      return;
+    case CmdExit:
+      Close();
+      return;
+    case CmdAddInputFile:
+      ChooseInputFile();
+      return;
+    case CmdSelectOutputFolder:
+      ChooseOutputFolder();
+      return;
+    case CmdConvert:
+      RunConversionFromWindow(*this);
+      return;
+    case CmdManual:
+      session_.Services().Open(RunningProgramPaths().manual_folder + ManualFileName);
+      return;
+    case CmdSendFeedback:
+      session_.Services().Open(FeedbackAddress());
+      return;
+    case CmdVisitHomepage:
+      session_.Services().Open(HomepageAddress());
+      return;
+    case CmdOutputFormatOptions:
+      OpenPreferences(PageOutput);
+      return;
+    case CmdPreferences:
+      OpenPreferences(PageGeneral);
+      return;
+    case CmdFindConverter:
+      OpenConverterSearch();
+      return;
+    case CmdCheckForUpdates:
+      CheckForUpdatesFromWindow(*this);
+      return;
+    case CmdAbout:
+      OpenAbout();
+      return;
+    default:
+      return;
+  }
+}
+
+void MainWindow::RequestBreakOfRun() {
+  if (progress_) progress_->AskBreak(true);
+}
 
 void MainWindow::OnOutputFolderBox(wxCommandEvent&) {
   session_.Job().output_folder = ToUtf8(output_folder_box_->GetValue());
@@ -323,15 +420,16 @@ void MainWindow::OnOutputFormatBox(wxCommandEvent&) {
   const auto index =
       static_cast<size_t>(reinterpret_cast<intptr_t>(output_format_box_->GetClientData(selected)));
   if (index < g_process.output_format_keys.size()) {
-    g_settings.output.format = g_process.output_format_keys[index];
+    session_.Settings().output.format = g_process.output_format_keys[index];
   }
 }
 
-void MainWindow::OnConvertButton(wxCommandEvent&) { RunConversionFromWindow(); }
+void MainWindow::OnConvertButton(wxCommandEvent&) { RunConversionFromWindow(*this); }
 
 void MainWindow::OpenConverterSearch() {
   if (converter_search_) return;
-  converter_search_ = new ConverterSearchWindow(this, [this] { converter_search_ = nullptr; });
+  converter_search_ =
+      new ConverterSearchWindow(this, session_.Services(), [this] { converter_search_ = nullptr; });
 }
 
 void MainWindow::OpenAbout() {
@@ -344,10 +442,28 @@ void MainWindow::OpenPreferences(int start_page) {
     preferences_->Raise();
     return;
   }
-  preferences_ = new PreferencesDialog(this, [this] { preferences_ = nullptr; });
+  preferences_ = new PreferencesDialog(
+      this, session_.Settings(), session_.Services(),
+      [this](PreferencesOutcome outcome) { TakePreferences(std::move(outcome)); });
   preferences_->FillPreferences(start_page);
   preferences_->CentreOnParent();
   preferences_->Show();
   Disable();
   preferences_->CategoryList()->SetFocus();
+}
+
+void MainWindow::TakePreferences(PreferencesOutcome outcome) {
+  preferences_ = nullptr;
+  Enable();
+  ProgramSettings& settings = session_.Settings();
+  if (outcome.accepted) {
+    const InterfaceRebuild rebuild = RebuildFor(settings.interface, outcome.accepted->interface);
+    settings = std::move(*outcome.accepted);
+    session_.SaveSettings();
+    RebuildInterface(rebuild);
+  } else {
+    KeepChosenEntries(outcome.chosen, settings.watermark);
+  }
+  Raise();
+  SetFocus();
 }

@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 
+#include "gui/preferences_outcome.h"
+
 class wxBitmapButton;
 class wxBitmapComboBox;
 class wxPanel;
@@ -18,6 +20,7 @@ class WindowSession;
 class AboutWindow;
 class ConverterSearchWindow;
 class PreferencesDialog;
+class ProgressWindow;
 
 /// Control ids of the main window; command ids (0..24) stay clear of them.
 enum MainWindowControl : int {
@@ -65,13 +68,20 @@ class MainWindow : public wxFrame {
   /// The state the window shows.
   WindowSession& Session() { return session_; }
 
+  /// Performs the command of `id`, as the menus, toolbars and accelerators deliver it; an id
+  /// without a command does nothing.
+  void RunCommand(int id);
+
   /// Opens the converter search over the window; does nothing while one is open.
   void OpenConverterSearch();
   /// Opens the About window over the window; does nothing while one is open.
   void OpenAbout();
-  /// Builds, fills and shows the preferences at `start_page` and disables the window; returns at
-  /// once. Only raises the dialog while it is open already.
+  /// Builds, fills and shows the preferences at `start_page` over a copy of the settings and
+  /// disables the window; returns at once. Only raises the dialog while it is open already.
   void OpenPreferences(int start_page);
+  /// Takes what the closed preferences hand back: accepted settings become the session's, are
+  /// written and rebuild what they changed; the choosers' list entries stay in any case.
+  void TakePreferences(PreferencesOutcome outcome);
   /// The open converter search, About and preferences windows; nullptr when none is open.
   PreferencesDialog* Preferences() const { return preferences_; }
   ConverterSearchWindow* ConverterSearch() const { return converter_search_; }
@@ -86,13 +96,25 @@ class MainWindow : public wxFrame {
   /// Rebuilds the main toolbar and fixes the height bounds around it.
   void RebuildToolbar();
 
+  /// Rebuilds what the preferences changed.
+  void RebuildInterface(InterfaceRebuild rebuild);
+
+  /// Stores the window's place into the "Window" settings, empties the history when asked to and
+  /// writes the settings file.
+  void ShutDown();
+
   /// Shows `text` in the status bar's one field; wx's own SetStatusText stays reachable.
   void ShowStatus(const std::string& text);
   std::string StatusText() const;
 
   /// True while a conversion run's progress window is open.
-  bool RunInWork() const { return run_in_work_; }
-  void SetRunInWork(bool in_work) { run_in_work_ = in_work; }
+  bool RunInWork() const { return progress_ != nullptr; }
+  /// The progress window of the run in work; nullptr when there is none.
+  ProgressWindow* Progress() const { return progress_; }
+  void SetProgress(ProgressWindow* progress) { progress_ = progress; }
+  /// Asks the break question of the run in work (the window is being closed); on Yes the worker
+  /// stops after its file and the window closes once the run has ended.
+  void RequestBreakOfRun();
 
   // The controls, for the conversion run and for tests that drive the window.
   wxPanel* Panel() const { return panel_; }
@@ -120,7 +142,7 @@ class MainWindow : public wxFrame {
   wxBitmapButton* convert_button_ = nullptr;
   std::array<wxToolBar*, 3> field_toolbars_{};
   wxStaticText* notice_label_ = nullptr;
-  bool run_in_work_ = false;
+  ProgressWindow* progress_ = nullptr;
   // The inner size the settings store counts the main toolbar and the status bar.
   int32_t toolbar_height_ = 0;
   int32_t status_bar_height_ = 0;
@@ -130,15 +152,12 @@ class MainWindow : public wxFrame {
   PreferencesDialog* preferences_ = nullptr;
 };
 
-/// The main window of the run; nullptr before it is built and after it is gone.
-extern MainWindow* g_main_window;
-
 /// The format list entry: the key in upper case, with " (description)" when asked.
 std::string FormatBoxEntry(const std::string& key, bool with_descriptions);
 
 /// Fills a format box with one entry per output format key, each with the "New" picture and its
-/// key's index as data, and selects the Output "Format" setting's entry (or the first).
-void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions);
+/// key's index as data, and selects the entry of `selected_key` (or the first).
+void FillFormatBox(wxBitmapComboBox* box, bool with_descriptions, const std::string& selected_key);
 
 /// A saved place that lies on no screen (a monitor unplugged since) becomes a place centred on
 /// the primary screen; sizes below the bounds are raised to them.

@@ -2,6 +2,7 @@
 // rules, the choosers, and OK, Defaults and closing.
 
 #include <wx/bmpcbox.h>
+#include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/listbox.h>
@@ -10,14 +11,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "config/settings_file.h"
 #include "engine/steps/hex_colour.h"
 #include "gui/commands.h"
-#include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
-#include "gui/system_services.h"
+#include "gui/window_services.h"
 #include "gui/wx_text.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
@@ -243,7 +242,7 @@ void PreferencesDialog::OnGammaText(bool commit) {
 void PreferencesDialog::ChooseButtonColour(RowControls& controls) {
   const uint32_t current = ParseHexColour(ToUtf8(controls.text->GetValue()));
   uint32_t picked = current;
-  if (!CurrentServices().ChooseColour(picked) || picked == current) return;
+  if (!services_.ChooseColour(picked) || picked == current) return;
   ShowColour(controls, picked);
 }
 
@@ -252,16 +251,17 @@ void PreferencesDialog::ChoosePaletteColour(RowControls& controls) {
   uint32_t picked = selected >= 0 && selected < static_cast<int>(controls.entry_values.size())
                         ? controls.entry_values[selected]
                         : 0;
-  if (!CurrentServices().ChooseColour(picked)) return;
-  std::string& palette = controls.row->binding == RowBinding::FontColours
-                             ? g_settings.watermark.font_colors
-                             : g_settings.watermark.back_colors;
+  if (!services_.ChooseColour(picked)) return;
+  const bool font_colour = controls.row->binding == RowBinding::FontColours;
+  std::string& palette =
+      font_colour ? settings_.watermark.font_colors : settings_.watermark.back_colors;
   if (!PaletteHasColour(palette, picked)) {
     static_cast<wxBitmapComboBox*>(controls.choice)
         ->Append(ColourEntryName(picked), ColourSwatch(picked, 16, 16));
     controls.entry_values.push_back(picked);
-    // A setting from now on: "Cancel" keeps it.
     palette = AppendListField(palette, ColourText(picked));
+    // Offered from now on: "Cancel" keeps the entry, though not its selection.
+    (font_colour ? chosen_.font_colours : chosen_.back_colours).push_back(ColourText(picked));
   }
   for (size_t i = 0; i < controls.entry_values.size(); ++i) {
     if (controls.entry_values[i] == picked) {
@@ -278,12 +278,13 @@ void PreferencesDialog::ChooseFont() {
   std::string name = ToUtf8(font_row.choice->GetStringSelection());
   int size = static_cast<int>(LeadingNumber(ToUtf8(size_row.text->GetValue())));
   int flags = 0;
-  if (!CurrentServices().ChooseFont(name, size, flags)) return;
+  if (!services_.ChooseFont(name, size, flags)) return;
   name = FontNameForList(name);
-  std::string& fonts = g_settings.watermark.fonts;
+  std::string& fonts = settings_.watermark.fonts;
   if (!ListHasField(fonts, name)) {
     font_row.choice->Append(FromUtf8(name));
     fonts = AppendListField(fonts, name);
+    chosen_.fonts.push_back(name);
   }
   font_row.choice->SetStringSelection(FromUtf8(name));
   size_row.text->ChangeValue(wxString::Format("%d", size));
@@ -300,8 +301,7 @@ void PreferencesDialog::ChooseWatermarkImage() {
                                                   GetText("Dialog", "All Files"));
   std::string path;
   const std::string start(TrimBlanks(ToUtf8(image_row.text->GetValue())));
-  if (CurrentServices().ChooseImage(start, filter, path))
-    image_row.text->ChangeValue(FromUtf8(path));
+  if (services_.ChooseImage(start, filter, path)) image_row.text->ChangeValue(FromUtf8(path));
 }
 
 void PreferencesDialog::StoreTheme(const RowControls& controls) {
@@ -309,55 +309,54 @@ void PreferencesDialog::StoreTheme(const RowControls& controls) {
   const std::string id = theme >= 0 && theme < static_cast<int>(controls.entry_ids.size())
                              ? controls.entry_ids[theme]
                              : std::string();
-  const int size = Selection(FindRow("Interface", "UI Size"));
-  // A new theme needs every picture again; a new size only the main toolbar.
-  if (size >= 0 && size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
-  if (id != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
-  g_settings.interface.ui_theme = id;
+  settings_.interface.ui_theme = id;
 }
 
 void PreferencesDialog::StoreColourCorrection() {
-  const AdjustmentSettings& adjustment = g_settings.adjustment;
+  const AdjustmentSettings& adjustment = settings_.adjustment;
   const bool neutral = adjustment.image_brightness == 0 && adjustment.image_contrast == 0 &&
                        adjustment.image_gamma == 1.0f && adjustment.image_invert == 0;
-  g_settings.adjustment.do_image_color_correction = neutral ? 0 : 1;
+  settings_.adjustment.do_image_color_correction = neutral ? 0 : 1;
 }
 
 void PreferencesDialog::StorePreferences() {
   for (RowControls& controls : rows_) StoreRow(controls);
   StoreColourCorrection();
-  SaveSettings();
-  RebuildInterface(rebuild_);
-  ClosePreferences();
+  ClosePreferences(true);
 }
 
 void PreferencesDialog::ResetPreferences() {
-  if (!ShowMessage(MessageKind::Question, "Reset to Defaults", "Ask reset to defaults")) return;
-  RowControls& theme_row = *FindRow("Interface", "UI Theme");
-  const int theme = theme_row.choice->GetSelection();
-  const std::string shown_theme = theme >= 0 && theme < static_cast<int>(theme_row.entry_ids.size())
-                                      ? theme_row.entry_ids[theme]
-                                      : std::string();
-  const int shown_size = Selection(FindRow("Interface", "UI Size"));
-  ResetSettings(g_settings, false);
-  if (shown_size != g_settings.interface.ui_size) rebuild_ = InterfaceRebuild::IconSize;
-  if (shown_theme != g_settings.interface.ui_theme) rebuild_ = InterfaceRebuild::Theme;
-  SaveSettings();
-  RebuildInterface(rebuild_);
-  ClosePreferences();
+  // One stray Enter must not throw away every setting.
+  if (!ShowMessage(services_, MessageKind::QuestionDefaultNo, "Reset to Defaults",
+                   "Ask reset to defaults")) {
+    return;
+  }
+  ResetSettings(settings_, false);
+  FillRows();
+  ShowPage(current_page_);
 }
 
-void PreferencesDialog::ClosePreferences() {
+void PreferencesDialog::ClosePreferences(bool accepted) {
   if (closing_) return;
   closing_ = true;
-  if (closed_) closed_();
   Hide();
-  if (g_main_window) g_main_window->Enable();
+  PreferencesOutcome outcome;
+  if (accepted) outcome.accepted = settings_;
+  outcome.chosen = chosen_;
+  if (closed_) closed_(std::move(outcome));
   Destroy();
-  if (g_main_window) {
-    g_main_window->Raise();
-    g_main_window->SetFocus();
-  }
 }
 
 void PreferencesDialog::OnClose(wxCloseEvent&) { ClosePreferences(); }
+
+void PreferencesDialog::OnCharHook(wxKeyEvent& event) {
+  const int key = event.GetKeyCode();
+  // A focused button takes its own Enter (Cancel, Defaults, the "..." choosers).
+  const wxWindow* focus = FindFocus();
+  if ((key != WXK_RETURN && key != WXK_NUMPAD_ENTER) || event.HasAnyModifiers() ||
+      (focus && focus->IsKindOf(wxCLASSINFO(wxButton)))) {
+    event.Skip();
+    return;
+  }
+  StorePreferences();
+}

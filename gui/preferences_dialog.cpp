@@ -111,9 +111,13 @@ std::vector<wxWindow*> RowControls::Windows() const {
   return windows;
 }
 
-PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> closed)
+PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& settings,
+                                     WindowServices& services,
+                                     std::function<void(PreferencesOutcome)> closed)
     : wxDialog(owner, wxID_ANY, FromUtf8(GetText("Preferences", "Title")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      settings_(settings),
+      services_(services),
       closed_(std::move(closed)) {
   UseCompactControls(this);
   SetClientSize(600, 350);
@@ -152,12 +156,13 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> clos
 
   new wxButton(root, DefaultsButtonId, FromUtf8(GetText("Dialog", "Defaults")), wxPoint(10, 315),
                wxSize(80, 25));
-  new wxButton(root, OkButtonId, FromUtf8(GetText("Dialog", "OK")), wxPoint(420, 315),
-               wxSize(80, 25));
+  auto* ok = new wxButton(root, OkButtonId, FromUtf8(GetText("Dialog", "OK")), wxPoint(420, 315),
+                          wxSize(80, 25));
   new wxButton(root, CancelButtonId, FromUtf8(GetText("Dialog", "Cancel")), wxPoint(510, 315),
                wxSize(80, 25));
-  // Escape presses "Cancel".
+  // Escape presses "Cancel"; Enter presses "OK" (OnCharHook), as it does in any dialog.
   SetEscapeId(CancelButtonId);
+  ok->SetDefault();
 
   Bind(wxEVT_LISTBOX, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CHOICE, &PreferencesDialog::HandlePreferencesEvent, this);
@@ -170,6 +175,7 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, std::function<void()> clos
   Bind(wxEVT_TEXT_ENTER, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_BUTTON, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CLOSE_WINDOW, &PreferencesDialog::OnClose, this);
+  Bind(wxEVT_CHAR_HOOK, &PreferencesDialog::OnCharHook, this);
 }
 
 void PreferencesDialog::BuildRows(wxWindow* parent, int page, const std::string& panel,
@@ -307,7 +313,7 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
     case RowBinding::Theme:
       for (const auto& [id, name] : SortedThemes()) {
         if (name.empty()) continue;
-        if (id == g_settings.interface.ui_theme) selected = static_cast<int>(choice->GetCount());
+        if (id == settings_.interface.ui_theme) selected = static_cast<int>(choice->GetCount());
         choice->Append(FromUtf8(name));
         controls.entry_ids.push_back(id);
       }
@@ -322,7 +328,7 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
       const bool input = row.binding == RowBinding::InputFormat;
       const std::vector<std::string>& keys =
           input ? g_process.input_format_keys : g_process.output_format_keys;
-      const std::string& current = input ? g_settings.input.format : g_settings.output.format;
+      const std::string& current = input ? settings_.input.format : settings_.output.format;
       for (size_t i = 0; i < keys.size(); ++i) {
         if (keys[i].empty()) continue;
         if (keys[i] == current) selected = static_cast<int>(choice->GetCount());
@@ -338,7 +344,7 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
       break;
     }
     case RowBinding::BitDepth: {
-      const int64_t depth = ReadSettingNumber(row.group, row.key);
+      const int64_t depth = ReadSettingNumber(settings_, row.group, row.key);
       const std::string& format = controls.panel;
       BuildOutputFormats();
       const OutputFormatEntry* entry = FindOutputFormat(format);
@@ -356,7 +362,7 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
       break;
     default: {
       for (std::string_view key : SchemaEntryKeys(row.group, row.key)) choice->Append(Text(key));
-      const int64_t value = ReadSettingNumber(row.group, row.key);
+      const int64_t value = ReadSettingNumber(settings_, row.group, row.key);
       if (value >= 0 && value < static_cast<int64_t>(choice->GetCount())) {
         selected = static_cast<int>(value);
       }
@@ -371,7 +377,7 @@ void PreferencesDialog::FillSelector(RowControls& controls) {
 }
 
 void PreferencesDialog::FillFontList(RowControls& controls) {
-  WatermarkSettings& watermark = g_settings.watermark;
+  WatermarkSettings& watermark = settings_.watermark;
   if (watermark.fonts.empty()) watermark.fonts = watermark.font;
   controls.choice->Clear();
   int selected = 0;
@@ -414,15 +420,15 @@ void PreferencesDialog::FillRow(RowControls& controls) {
       FillSelector(controls);
       break;
     case RowKind::CheckBox:
-      controls.check->SetValue(ReadSettingNumber(row.group, row.key) != 0);
+      controls.check->SetValue(ReadSettingNumber(settings_, row.group, row.key) != 0);
       break;
     case RowKind::TextField:
     case RowKind::ChooserField:
-      controls.text->ChangeValue(FromUtf8(ReadSettingText(row.group, row.key)));
+      controls.text->ChangeValue(FromUtf8(ReadSettingText(settings_, row.group, row.key)));
       break;
     case RowKind::NumberUnitField:
-      controls.text->ChangeValue(
-          wxString::Format("%lld", static_cast<long long>(ReadSettingNumber(row.group, row.key))));
+      controls.text->ChangeValue(wxString::Format(
+          "%lld", static_cast<long long>(ReadSettingNumber(settings_, row.group, row.key))));
       controls.unit->Clear();
       if (row.unit_key.empty()) {
         controls.unit->Append(Text(row.fixed_entry));
@@ -431,7 +437,7 @@ void PreferencesDialog::FillRow(RowControls& controls) {
         for (std::string_view key : SchemaEntryKeys(row.group, row.unit_key)) {
           controls.unit->Append(Text(key));
         }
-        const int64_t unit = ReadSettingNumber(row.group, row.unit_key);
+        const int64_t unit = ReadSettingNumber(settings_, row.group, row.unit_key);
         if (unit >= 0 && unit < controls.unit->GetCount()) {
           controls.unit->SetSelection(static_cast<int>(unit));
         }
@@ -440,34 +446,34 @@ void PreferencesDialog::FillRow(RowControls& controls) {
     case RowKind::SliderSpin:
       if (row.binding == RowBinding::Gamma) {
         const int64_t hundredths =
-            ClampToRange(std::llround(ReadSettingFloat(row.group, row.key) * 100.0), row.slider_min,
-                         row.slider_max);
+            ClampToRange(std::llround(ReadSettingFloat(settings_, row.group, row.key) * 100.0),
+                         row.slider_min, row.slider_max);
         controls.slider->SetValue(static_cast<int>(hundredths));
         controls.gamma_spin->SetValue(FromUtf8(HundredthsText(hundredths)));
         controls.gamma_spin->SetValue(hundredths / 100.0);
       } else {
         const int offset = row.binding == RowBinding::Offset100 ? 100 : 0;
-        const int64_t value = ClampToRange(ReadSettingNumber(row.group, row.key),
+        const int64_t value = ClampToRange(ReadSettingNumber(settings_, row.group, row.key),
                                            row.slider_min - offset, row.slider_max - offset);
         controls.slider->SetValue(static_cast<int>(value + offset));
         controls.spin->SetValue(static_cast<int>(value));
       }
       break;
     case RowKind::ColourButton:
-      ShowColour(controls, ParseHexColour(ReadSettingText(row.group, row.key)));
+      ShowColour(controls, ParseHexColour(ReadSettingText(settings_, row.group, row.key)));
       break;
     case RowKind::ChooserList:
       if (row.binding == RowBinding::FontList) {
         FillFontList(controls);
       } else if (row.binding == RowBinding::FontColours) {
-        FillColourList(controls, g_settings.watermark.font_colors, g_settings.watermark.font_color);
+        FillColourList(controls, settings_.watermark.font_colors, settings_.watermark.font_color);
       } else {
-        FillColourList(controls, g_settings.watermark.back_colors, g_settings.watermark.back_color);
+        FillColourList(controls, settings_.watermark.back_colors, settings_.watermark.back_color);
       }
       break;
     case RowKind::DateTimeField: {
       const wxDateTime when(
-          static_cast<time_t>(LocalSecondsToUtc(ReadSettingNumber(row.group, row.key))));
+          static_cast<time_t>(LocalSecondsToUtc(ReadSettingNumber(settings_, row.group, row.key))));
       if (when.IsValid()) {
         controls.date->SetValue(when);
         controls.time->SetValue(when);
@@ -489,10 +495,14 @@ void PreferencesDialog::FillPreferences(int start_page) {
   title_font.MakeBold();
   if (title_font.IsOk()) page_title_->SetFont(title_font);
 
+  FillRows();
+  ShowPage(start_page);
+}
+
+void PreferencesDialog::FillRows() {
   if (g_theme_list.names.empty()) ScanThemes();
   for (RowControls& controls : rows_) FillRow(controls);
   ApplyRules();
-  ShowPage(start_page);
 }
 
 void PreferencesDialog::StoreRow(RowControls& controls) {
@@ -504,7 +514,7 @@ void PreferencesDialog::StoreRow(RowControls& controls) {
       const int selected = controls.choice->GetSelection();
       switch (row.binding) {
         case RowBinding::Language:
-          WriteSettingText(row.group, row.key, "en");
+          WriteSettingText(settings_, row.group, row.key, "en");
           return;
         case RowBinding::Theme:
           StoreTheme(controls);
@@ -516,55 +526,59 @@ void PreferencesDialog::StoreRow(RowControls& controls) {
                                                      : g_process.output_format_keys;
           if (selected < 0 || selected >= static_cast<int>(controls.entry_values.size())) return;
           const uint32_t position = controls.entry_values[selected];
-          if (position < keys.size()) WriteSettingText(row.group, row.key, keys[position]);
+          if (position < keys.size())
+            WriteSettingText(settings_, row.group, row.key, keys[position]);
           return;
         }
         case RowBinding::BitDepth:
-          WriteSettingNumber(row.group, row.key,
+          WriteSettingNumber(settings_, row.group, row.key,
                              selected <= 0 ? 0
                                            : LeadingNumber(ToUtf8(controls.choice->GetString(
                                                  static_cast<unsigned>(selected)))));
           return;
         default:
-          if (selected >= 0) WriteSettingNumber(row.group, row.key, selected);
+          if (selected >= 0) WriteSettingNumber(settings_, row.group, row.key, selected);
           return;
       }
     }
     case RowKind::CheckBox:
-      WriteSettingNumber(row.group, row.key, controls.check->GetValue() ? 1 : 0);
+      WriteSettingNumber(settings_, row.group, row.key, controls.check->GetValue() ? 1 : 0);
       return;
     case RowKind::TextField:
     case RowKind::ChooserField:
-      WriteSettingText(row.group, row.key, SanitiseLine(ToUtf8(controls.text->GetValue())));
+      WriteSettingText(settings_, row.group, row.key,
+                       SanitiseLine(ToUtf8(controls.text->GetValue())));
       return;
     case RowKind::NumberUnitField:
-      WriteSettingNumber(row.group, row.key, LeadingNumber(ToUtf8(controls.text->GetValue())));
+      WriteSettingNumber(settings_, row.group, row.key,
+                         LeadingNumber(ToUtf8(controls.text->GetValue())));
       if (!row.unit_key.empty() && controls.unit->GetSelection() >= 0) {
-        WriteSettingNumber(row.group, row.unit_key, controls.unit->GetSelection());
+        WriteSettingNumber(settings_, row.group, row.unit_key, controls.unit->GetSelection());
       }
       return;
     case RowKind::SliderSpin:
       // The slider is kept in step with its spin box on every change, and never holds a value
       // outside the range.
       if (row.binding == RowBinding::Gamma) {
-        WriteSettingFloat(row.group, row.key, controls.slider->GetValue() / 100.0);
+        WriteSettingFloat(settings_, row.group, row.key, controls.slider->GetValue() / 100.0);
       } else {
         const int offset = row.binding == RowBinding::Offset100 ? 100 : 0;
-        WriteSettingNumber(row.group, row.key, controls.slider->GetValue() - offset);
+        WriteSettingNumber(settings_, row.group, row.key, controls.slider->GetValue() - offset);
       }
       return;
     case RowKind::ColourButton:
-      WriteSettingText(row.group, row.key,
+      WriteSettingText(settings_, row.group, row.key,
                        ColourText(ParseHexColour(ToUtf8(controls.text->GetValue()))));
       return;
     case RowKind::ChooserList: {
       const int selected = controls.choice->GetSelection();
       if (selected < 0) return;
       if (row.binding == RowBinding::FontList) {
-        WriteSettingText(row.group, row.key,
+        WriteSettingText(settings_, row.group, row.key,
                          ToUtf8(controls.choice->GetString(static_cast<unsigned>(selected))));
       } else if (selected < static_cast<int>(controls.entry_values.size())) {
-        WriteSettingText(row.group, row.key, ColourText(controls.entry_values[selected]));
+        WriteSettingText(settings_, row.group, row.key,
+                         ColourText(controls.entry_values[selected]));
       }
       return;
     }
@@ -573,7 +587,7 @@ void PreferencesDialog::StoreRow(RowControls& controls) {
       const wxDateTime time = controls.time->GetValue();
       if (!when.IsValid()) return;
       if (time.IsValid()) when.SetHour(time.GetHour()).SetMinute(time.GetMinute()).SetSecond(0);
-      WriteSettingNumber(row.group, row.key, UtcSecondsToLocal(when.GetTicks()));
+      WriteSettingNumber(settings_, row.group, row.key, UtcSecondsToLocal(when.GetTicks()));
       return;
     }
   }

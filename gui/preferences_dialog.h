@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "gui/commands.h"
+#include "gui/preferences_outcome.h"
 #include "gui/preferences_pages.h"
+#include "settings/program_settings.h"
 
 class wxBitmap;
 class wxBitmapButton;
@@ -31,6 +33,7 @@ class wxStaticText;
 class wxTextCtrl;
 class wxTimePickerCtrl;
 class wxWindow;
+class WindowServices;
 
 /// Ids of the dialog's fixed controls; rows take ids from FirstRowId up, RowIdStride each.
 enum PreferencesControl : int {
@@ -68,21 +71,27 @@ struct RowControls {
 
 class PreferencesDialog : public wxDialog {
  public:
-  /// Builds the dialog hidden, owned by `owner`.
-  /// `closed` runs once when the dialog closes.
-  PreferencesDialog(wxWindow* owner, std::function<void()> closed = {});
+  /// Builds the dialog hidden, owned by `owner`, over a copy of `settings`; `services` shows its
+  /// question and choosers. `closed` runs once when the dialog closes, with what it hands back.
+  PreferencesDialog(wxWindow* owner, const ProgramSettings& settings, WindowServices& services,
+                    std::function<void(PreferencesOutcome)> closed = {});
 
   /// Puts every setting into its control, applies the rules and shows `start_page`.
   void FillPreferences(int start_page);
 
-  /// Stores every control into the settings, writes config.ini, rebuilds and closes ("OK").
+  /// Stores every control into the copy and closes, handing the copy back ("OK").
   void StorePreferences();
 
-  /// Asks, then resets every setting, writes, rebuilds and closes ("Defaults").
+  /// Asks (No is the default), then puts every default into the controls; nothing is kept
+  /// before OK ("Defaults").
   void ResetPreferences();
 
-  /// Gives the main window back and destroys the dialog.
-  void ClosePreferences();
+  /// Closes handing back the copy when `accepted`, else only the choosers' list entries, and
+  /// destroys the dialog.
+  void ClosePreferences(bool accepted = false);
+
+  /// The settings as the dialog edits them.
+  const ProgramSettings& EditedSettings() const { return settings_; }
 
   /// Shows `page` with its title and hides the others.
   void ShowPage(int page);
@@ -107,6 +116,7 @@ class PreferencesDialog : public wxDialog {
   void BuildRows(wxWindow* parent, int page, const std::string& panel,
                  const std::vector<PreferencesRow>& rows);
   void BuildRow(wxWindow* parent, RowControls& controls, int y, int id);
+  void FillRows();
   void FillRow(RowControls& controls);
   void StoreRow(RowControls& controls);
   void FillSelector(RowControls& controls);
@@ -138,16 +148,19 @@ class PreferencesDialog : public wxDialog {
   void StoreColourCorrection();
 
   void OnClose(wxCloseEvent& event);
+  void OnCharHook(wxKeyEvent& event);
 
+  ProgramSettings settings_;
+  WindowServices& services_;
+  ChosenListEntries chosen_;
   std::vector<RowControls> rows_;
-  InterfaceRebuild rebuild_ = InterfaceRebuild::Nothing;
   std::array<wxWindow*, PageCount> pages_{};
   std::vector<std::pair<int, std::pair<std::string, wxWindow*>>> panels_;
   wxListBox* category_list_ = nullptr;
   wxStaticText* page_title_ = nullptr;
   int current_page_ = 0;
   bool closing_ = false;
-  std::function<void()> closed_;
+  std::function<void(PreferencesOutcome)> closed_;
 };
 
 /// A `width` by `height` picture filled with `colour` (red | green << 8 | blue << 16).

@@ -10,17 +10,26 @@
 namespace {
 
 template <typename Result, typename Visitor>
-Result Visit(std::string_view group, std::string_view key, Result fallback, Visitor visitor) {
+Result Visit(const ProgramSettings& settings, std::string_view group, std::string_view key,
+             Result fallback, Visitor visitor) {
   const SettingField* field = FindSetting(group, key);
   if (!field) return fallback;
-  return std::visit(visitor, field->locate(g_settings));
+  return std::visit(visitor, field->Read(settings));
+}
+
+template <typename Visitor>
+void Visit(ProgramSettings& settings, std::string_view group, std::string_view key,
+           Visitor visitor) {
+  const SettingField* field = FindSetting(group, key);
+  if (field) std::visit(visitor, field->locate(settings));
 }
 
 }  // namespace
 
-int64_t ReadSettingNumber(std::string_view group, std::string_view key) {
-  return Visit<int64_t>(group, key, 0, [](auto* value) -> int64_t {
-    using T = std::remove_pointer_t<decltype(value)>;
+int64_t ReadSettingNumber(const ProgramSettings& settings, std::string_view group,
+                          std::string_view key) {
+  return Visit<int64_t>(settings, group, key, 0, [](auto* value) -> int64_t {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_same_v<T, std::string>) {
       return 0;
     } else if constexpr (std::is_floating_point_v<T>) {
@@ -31,9 +40,10 @@ int64_t ReadSettingNumber(std::string_view group, std::string_view key) {
   });
 }
 
-double ReadSettingFloat(std::string_view group, std::string_view key) {
-  return Visit<double>(group, key, 0.0, [](auto* value) -> double {
-    using T = std::remove_pointer_t<decltype(value)>;
+double ReadSettingFloat(const ProgramSettings& settings, std::string_view group,
+                        std::string_view key) {
+  return Visit<double>(settings, group, key, 0.0, [](auto* value) -> double {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_same_v<T, std::string>) {
       return 0.0;
     } else {
@@ -42,9 +52,10 @@ double ReadSettingFloat(std::string_view group, std::string_view key) {
   });
 }
 
-std::string ReadSettingText(std::string_view group, std::string_view key) {
-  return Visit<std::string>(group, key, std::string(), [](auto* value) -> std::string {
-    using T = std::remove_pointer_t<decltype(value)>;
+std::string ReadSettingText(const ProgramSettings& settings, std::string_view group,
+                            std::string_view key) {
+  return Visit<std::string>(settings, group, key, std::string(), [](auto* value) -> std::string {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_same_v<T, std::string>) {
       return *value;
     } else {
@@ -53,35 +64,35 @@ std::string ReadSettingText(std::string_view group, std::string_view key) {
   });
 }
 
-void WriteSettingNumber(std::string_view group, std::string_view key, int64_t number) {
-  Visit<int>(group, key, 0, [number](auto* value) {
-    using T = std::remove_pointer_t<decltype(value)>;
+void WriteSettingNumber(ProgramSettings& settings, std::string_view group, std::string_view key,
+                        int64_t number) {
+  Visit(settings, group, key, [number](auto* value) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_integral_v<T>) {
       *value = static_cast<T>(std::clamp<int64_t>(number, std::numeric_limits<T>::min(),
                                                   std::numeric_limits<T>::max()));
     } else if constexpr (std::is_floating_point_v<T>) {
       *value = static_cast<T>(number);
     }
-    return 0;
   });
 }
 
-void WriteSettingFloat(std::string_view group, std::string_view key, double number) {
-  Visit<int>(group, key, 0, [number](auto* value) {
-    using T = std::remove_pointer_t<decltype(value)>;
+void WriteSettingFloat(ProgramSettings& settings, std::string_view group, std::string_view key,
+                       double number) {
+  Visit(settings, group, key, [number](auto* value) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_floating_point_v<T>) {
       *value = static_cast<T>(number);
     } else if constexpr (std::is_integral_v<T>) {
       *value = static_cast<T>(std::llround(number));
     }
-    return 0;
   });
 }
 
-void WriteSettingText(std::string_view group, std::string_view key, const std::string& text) {
-  Visit<int>(group, key, 0, [&text](auto* value) {
-    using T = std::remove_pointer_t<decltype(value)>;
+void WriteSettingText(ProgramSettings& settings, std::string_view group, std::string_view key,
+                      const std::string& text) {
+  Visit(settings, group, key, [&text](auto* value) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(value)>>;
     if constexpr (std::is_same_v<T, std::string>) *value = text;
-    return 0;
   });
 }

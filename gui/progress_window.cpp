@@ -5,14 +5,10 @@
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 
-#include "gui/conversion_run.h"
-#include "gui/main_window.h"
 #include "gui/message_boxes.h"
 #include "gui/run_messages.h"
 #include "gui/wx_text.h"
 #include "texts/language_table.h"
-
-ProgressWindow* ProgressWindow::current_ = nullptr;
 
 namespace {
 
@@ -20,9 +16,12 @@ constexpr int LabelWidth = 280;
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(wxWindow* parent, int total)
+ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& services,
+                               std::function<void(const std::string&)> report)
     : wxDialog(parent, wxID_ANY, FromUtf8(GetText("Dialog", "Convert Progress")), wxDefaultPosition,
                wxDefaultSize, wxCAPTION | wxCLOSE_BOX | wxSYSTEM_MENU),
+      services_(services),
+      report_(std::move(report)),
       timer_(this),
       total_(total) {
   SetClientSize(Width, Height);
@@ -49,22 +48,15 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total)
   ok_button_->Bind(wxEVT_BUTTON, &ProgressWindow::OnOk, this);
 }
 
-ProgressWindow::~ProgressWindow() {
-  timer_.Stop();
-  if (current_ == this) current_ = nullptr;
-}
+ProgressWindow::~ProgressWindow() { timer_.Stop(); }
 
 bool ProgressWindow::Run(RunRequest request, RunResources resources) {
   run_ = StartConversion(std::move(request), std::move(resources));
   if (!run_) return false;
   running_ = true;
-  current_ = this;
-  if (g_main_window) g_main_window->SetRunInWork(true);
   timer_.Start(PollMilliseconds);
   ShowModal();
   timer_.Stop();
-  current_ = nullptr;
-  if (g_main_window) g_main_window->SetRunInWork(false);
   return true;
 }
 
@@ -100,12 +92,12 @@ void ProgressWindow::ShowEnd() {
   const int processed = run_->Progress().processed;
   if (stopped_) {
     const std::string& stopped = GetText("Msg", "Conversion is not complete");
-    if (g_main_window) g_main_window->ShowStatus(stopped);
+    if (report_) report_(stopped);
     SetTitle(FromUtf8(ProgressTitle(stopped, processed)));
     file_label_->SetLabel(FromUtf8(stopped));
   } else {
     const std::string& complete = GetText("Msg", "Conversion complete");
-    if (g_main_window) g_main_window->ShowStatus(complete);
+    if (report_) report_(complete);
     SetTitle(FromUtf8(ProgressTitle(complete, processed)));
     file_label_->SetLabel(FromUtf8(FormatText(GetText("Msg", "Files converted"),
                                               std::to_string(converted), std::to_string(total_))));
@@ -126,7 +118,7 @@ void ProgressWindow::AskBreak(bool close_after) {
     return;
   }
   // The worker goes on meanwhile; on Yes it finishes the file in work and stops.
-  stopped_ = AskBreakConversion();
+  stopped_ = AskBreakConversion(services_);
   if (!stopped_) return;
   run_->Stop();
   close_after_ = close_after_ || close_after;

@@ -6,6 +6,7 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 class wxButton;
 class wxGauge;
 class wxStaticText;
+class WindowServices;
 
 class ProgressWindow : public wxDialog {
  public:
@@ -23,8 +25,10 @@ class ProgressWindow : public wxDialog {
   /// How often the worker's progress is read, in milliseconds.
   static constexpr int PollMilliseconds = 15;
 
-  /// Built hidden over `parent` for a run of `total` files.
-  ProgressWindow(wxWindow* parent, int total);
+  /// Built hidden over `parent` for a run of `total` files; `services` asks the break question
+  /// and `report` hears the status line of the run's end ("Conversion complete", ...).
+  ProgressWindow(wxWindow* parent, int total, WindowServices& services,
+                 std::function<void(const std::string&)> report);
   ~ProgressWindow() override;
 
   /// Starts the worker on `request` with the run's `resources` and shows the window until the
@@ -39,9 +43,6 @@ class ProgressWindow : public wxDialog {
   /// `close_after`, the window and its run end by themselves once the worker has ended, and a
   /// finished run's report is closed at once.
   void AskBreak(bool close_after);
-
-  /// The progress window of the run in work; nullptr when there is none.
-  static ProgressWindow* Current() { return current_; }
 
   bool Running() const { return running_; }
   bool Stopped() const { return stopped_; }
@@ -58,7 +59,8 @@ class ProgressWindow : public wxDialog {
   void ShowEnd();
   std::string ProgressTitle(const std::string& head, int count) const;
 
-  static ProgressWindow* current_;
+  WindowServices& services_;
+  std::function<void(const std::string&)> report_;
   wxStaticText* file_label_ = nullptr;
   wxGauge* bar_ = nullptr;
   wxButton* ok_button_ = nullptr;

@@ -1,5 +1,6 @@
 #include "gui/system_services.h"
 
+#include <wx/app.h>
 #include <wx/colordlg.h>
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
@@ -8,9 +9,6 @@
 
 #include "core/program_identity.h"
 #include "gui/input_file_filter.h"
-#include "gui/main_window.h"
-#include "gui/message_boxes.h"
-#include "gui/window_session.h"
 #include "gui/wx_text.h"
 #include "platform/open_default.h"
 #include "texts/language_table.h"
@@ -20,13 +18,16 @@ namespace {
 // The window a box or chooser belongs to: the one in front (a dialog asking), else the main one.
 wxWindow* Owner() {
   wxWindow* active = wxGetActiveWindow();
-  return active ? active : g_main_window;
+  if (active) return active;
+  return wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
 }
 
 long StyleOf(MessageKind kind) {
   switch (kind) {
     case MessageKind::Question:
       return wxYES_NO | wxICON_QUESTION;
+    case MessageKind::QuestionDefaultNo:
+      return wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION;
     // Breaking a run loses work: a warning, though it asks.
     case MessageKind::BreakQuestion:
       return wxYES_NO | wxICON_WARNING;
@@ -41,8 +42,6 @@ long StyleOf(MessageKind kind) {
 }
 
 }  // namespace
-
-bool MessageBoxShown() { return CurrentServices().MessageShown(); }
 
 bool SystemServices::Message(MessageKind kind, const std::string& title, const std::string& text) {
   wxMessageDialog box(Owner(), WindowText(text), FromUtf8(title), StyleOf(kind));
@@ -104,12 +103,3 @@ bool SystemServices::ChooseImage(const std::string& start, const std::string& fi
 void SystemServices::Open(const std::string& address) { OpenWithDefaultHandler(address); }
 
 std::string SystemServices::VersionFileAddress() const { return std::string(::VersionFileAddress); }
-
-WindowServices& CurrentServices() {
-  if (g_main_window && g_main_window->Session().HasServices()) {
-    return g_main_window->Session().Services();
-  }
-  // Stateless: one shared instance serves the boxes shown before the window exists.
-  static SystemServices system;
-  return system;
-}

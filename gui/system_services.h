@@ -21,6 +21,3 @@ class SystemServices : public WindowServices {
   // Boxes open, counted until answered; a box may open another through the event loop.
   int boxes_shown_ = 0;
 };
-
-/// The services of the main window's session; the system's while no main window exists.
-WindowServices& CurrentServices();

@@ -7,6 +7,7 @@
 
 #include "core/program_identity.h"
 #include "gui/pictures.h"
+#include "settings/program_settings.h"
 #include "themes/theme_pack.h"
 
 namespace {
@@ -45,9 +46,12 @@ wxBitmap BitmapFromRgba(const RgbaPicture& picture) {
   return wxBitmap(image);
 }
 
-int LoadThemePictures(bool buttons, bool menu_pictures, bool toolbar_pictures) {
+int LoadThemePictures(InterfaceSettings& interface, bool buttons, bool menu_pictures,
+                      bool toolbar_pictures) {
   const ThemeIconNames names{NamesOf(ButtonIcons()), NamesOf(MenuIcons()), NamesOf(ToolbarIcons())};
-  const ThemePictures pictures = LoadTheme(names, buttons, menu_pictures, toolbar_pictures);
+  const ThemePictures pictures =
+      LoadTheme(names, buttons, menu_pictures, toolbar_pictures, interface, g_theme_list,
+                ThemeFolder(g_process.program_folder));
   return Install(ButtonIcons(), pictures.buttons) + Install(MenuIcons(), pictures.menu) +
          Install(ToolbarIcons(), pictures.toolbar);
 }

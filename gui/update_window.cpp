@@ -2,12 +2,12 @@
 
 #include <wx/app.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 #include "core/program_identity.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
-#include "gui/system_services.h"
 #include "gui/window_session.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
@@ -20,19 +20,19 @@ MessageKind KindOf(const UpdateMessage& message) {
   return message.icon == MessageIcon::Error ? MessageKind::Error : MessageKind::Information;
 }
 
-bool Show(const UpdateMessage& message) {
-  return ShowMessage(KindOf(message), std::string(message.title_key),
+bool Show(WindowServices& services, const UpdateMessage& message) {
+  return ShowMessage(services, KindOf(message), std::string(message.title_key),
                      std::string(message.text_key));
 }
 
-UpdateOutcome FetchUnderBusyCursor(WindowSession& session) {
-  UpdateCheckState& check = session.UpdateCheck();
-  const UpdateServer server{CurrentServices().VersionFileAddress(), BuildProgramTitle(),
+UpdateOutcome FetchUnderBusyCursor(MainWindow& window) {
+  UpdateCheckState& check = window.Session().UpdateCheck();
+  const UpdateServer server{window.Session().Services().VersionFileAddress(), BuildProgramTitle(),
                             VersionNumber};
   // Input is shut out while the network is waited for, but the window keeps painting, the
   // cursor says why nothing answers and a close request ends the wait.
-  MainWindow* const window = g_main_window;
-  SetTakesInput(window, false);
+  const wxWeakRef<MainWindow> alive(&window);
+  SetTakesInput(&window, false);
   check.in_work = true;
   UpdateOutcome outcome = UpdateOutcome::ConnectionProblem;
   {
@@ -43,35 +43,38 @@ UpdateOutcome FetchUnderBusyCursor(WindowSession& session) {
     });
   }
   check.in_work = false;
-  if (g_main_window == window) SetTakesInput(window, true);
+  if (alive) SetTakesInput(alive, true);
   return outcome;
 }
 
 // Shows the box of `outcome`, or closes the window when that was asked for during the check.
-void Report(WindowSession& session, UpdateOutcome outcome) {
+void Report(MainWindow& window, UpdateOutcome outcome) {
+  WindowSession& session = window.Session();
   if (session.UpdateCheck().close_after) {
     session.UpdateCheck().close_after = false;
-    if (g_main_window) g_main_window->Close();
+    window.Close();
     return;
   }
-  const bool yes = Show(UpdateMessageFor(outcome));
+  const bool yes = Show(session.Services(), UpdateMessageFor(outcome));
   if (outcome == UpdateOutcome::NewUpdate && yes) {
-    CurrentServices().Open(std::string(ProductWebAddress));
+    session.Services().Open(std::string(ProductWebAddress));
   }
 }
 
 }  // namespace
 
-void CheckForUpdatesFromWindow(WindowSession& session) {
-  if (session.UpdateCheck().in_work) return;
-  Report(session, FetchUnderBusyCursor(session));
+void CheckForUpdatesFromWindow(MainWindow& window) {
+  if (window.Session().UpdateCheck().in_work) return;
+  Report(window, FetchUnderBusyCursor(window));
 }
 
-void RunAutomaticUpdateCheckFromWindow(WindowSession& session) {
+void RunAutomaticUpdateCheckFromWindow(MainWindow& window) {
+  WindowSession& session = window.Session();
   const std::optional<UpdateOutcome> outcome = RunAutomaticUpdateCheck(
-      g_settings.general, LocalNowSeconds, [] { return Show(UpdateQuestionMessage()); },
-      [&session] { return FetchUnderBusyCursor(session); });
-  if (outcome) Report(session, *outcome);
+      session.Settings().general, LocalNowSeconds,
+      [&session] { return Show(session.Services(), UpdateQuestionMessage()); },
+      [&window] { return FetchUnderBusyCursor(window); });
+  if (outcome) Report(window, *outcome);
 }
 
 bool UpdateCheckInWork(WindowSession& session) { return session.UpdateCheck().in_work; }

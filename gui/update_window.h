@@ -4,15 +4,16 @@
 // message boxes. The network wait happens on the window's thread, which keeps painting the
 // window under a busy cursor and hears a close request, which ends the wait.
 
+class MainWindow;
 class WindowSession;
 
 /// Fetches the version file under a busy cursor and shows the box of the outcome; Yes in the
 /// "New Update" box opens the product page.
-void CheckForUpdatesFromWindow(WindowSession& session);
+void CheckForUpdatesFromWindow(MainWindow& window);
 
 /// When the start-up check is due, asks whether to check and on Yes checks as the command does;
 /// then "Update Date" becomes now, whatever the answer.
-void RunAutomaticUpdateCheckFromWindow(WindowSession& session);
+void RunAutomaticUpdateCheckFromWindow(MainWindow& window);
 
 /// True while a check waits for the network.
 bool UpdateCheckInWork(WindowSession& session);

@@ -5,18 +5,16 @@
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
 #include "config/settings_file.h"
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
-#include "gui/conversion_run.h"
 #include "gui/gtk_calls.h"
 #include "gui/main_window.h"
-#include "gui/message_boxes.h"
 #include "gui/pictures.h"
 #include "gui/screenshot_mode.h"
 #include "gui/theme_pictures.h"
@@ -24,14 +22,13 @@
 #include "gui/update_window.h"
 #include "gui/window_session.h"
 #include "platform/console.h"
+#include "platform/end_request.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
 namespace {
-
-volatile std::sig_atomic_t g_end_requested = 0;
 
 bool HasDisplay() {
   const char* x11 = std::getenv("DISPLAY");
@@ -40,15 +37,18 @@ bool HasDisplay() {
 }
 
 // The pictures of every mode that shows the main window: built-in ones, then the active theme's.
-void LoadPictures() {
-  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+void LoadPictures(InterfaceSettings& interface) {
+  LoadBuiltInPictures(ThemePictureSize(interface.ui_size));
   ScanThemes();
-  LoadThemePictures(true, true, true);
+  LoadThemePictures(interface, true, true, true);
 }
 
 class WindowApp : public wxApp {
  public:
-  WindowApp(WindowRunMode mode, std::string folder) : mode_(mode), folder_(std::move(folder)) {}
+  WindowApp(WindowRunMode mode, std::string folder) : mode_(mode), folder_(std::move(folder)) {
+    // The screenshots show the settings of a fresh start, never the user's own.
+    ResetSettings(session_.Settings(), mode == WindowRunMode::Screenshots);
+  }
 
   int ExitStatus() const { return exit_status_; }
 
@@ -71,29 +71,30 @@ class WindowApp : public wxApp {
     }
     // A polite end (logout, kill) closes the window as the user would: a run in work is asked
     // first, and the settings are written. The handler only raises a flag the loop looks at.
-    std::signal(SIGTERM, [](int) { g_end_requested = 1; });
-    end_watch_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+    WatchEndRequests();
+    end_watch_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
       // A box waiting for its answer owns the window until it has one; the end comes after.
-      if (MessageBoxShown()) return;
-      if (g_end_requested && g_main_window && !g_main_window->RunInWork()) {
-        g_end_requested = 0;
-        g_main_window->Close();
-      } else if (g_end_requested) {
-        g_end_requested = 0;
-        RequestBreakOfRun();
+      if (session_.HasServices() && session_.Services().MessageShown()) return;
+      if (!TakeEndRequest() || !window_) return;
+      if (window_->RunInWork()) {
+        window_->RequestBreakOfRun();
+      } else {
+        window_->Close();
       }
     });
     end_watch_.Start(EndWatchMilliseconds);
 
-    BuildConfigFilePath();
-    LoadSettings();
+    session_.SetConfigPath(BuildConfigFilePath());
+    session_.LoadSettings();
     BuildLanguageTable();
-    LoadPictures();
-    auto* window = new MainWindow(session_);
-    SetTopWindow(window);
-    window->Finish();
+    LoadPictures(session_.Settings().interface);
+    window_ = new MainWindow(session_);
+    SetTopWindow(window_);
+    window_->Finish();
     // Asked once the window is on the screen, so the question has its owner visible.
-    CallAfter([this] { RunAutomaticUpdateCheckFromWindow(session_); });
+    CallAfter([this] {
+      if (window_) RunAutomaticUpdateCheckFromWindow(*window_);
+    });
     return true;
   }
 
@@ -105,7 +106,7 @@ class WindowApp : public wxApp {
  private:
   bool StartScreenshots() {
     BuildLanguageTable();
-    LoadPictures();
+    LoadPictures(session_.Settings().interface);
     StartScreenshotMode(session_, folder_, [this](bool saved) {
       if (!saved) {
         WriteErrorLine("Error: Cannot save the screenshots in " + folder_);
@@ -120,33 +121,13 @@ class WindowApp : public wxApp {
   WindowRunMode mode_;
   std::string folder_;
   // Outlives the main window, which shows it.
-  WindowSession session_{g_settings};
+  WindowSession session_;
+  wxWeakRef<MainWindow> window_;
   int exit_status_ = 0;
   wxTimer end_watch_;
 };
 
 }  // namespace
-
-void ShutDown() {
-  WindowSettings& place = g_settings.window;
-  if (g_main_window) {
-    if (g_main_window->IsMaximized()) {
-      place.is_maximized = 1;
-    } else if (!g_main_window->IsIconized()) {
-      place.is_maximized = 0;
-      const wxSize inner = g_main_window->InnerSize();
-      place.width = inner.GetWidth();
-      place.height = inner.GetHeight();
-      const wxPoint at = g_main_window->GetPosition();
-      place.x = at.x;
-      place.y = at.y;
-    }
-  }
-  if (g_settings.advanced.out_folders_history == ToValue(FolderHistory::CleanOnExit)) {
-    g_settings.file.recent_out_folders.clear();
-  }
-  SaveSettings();
-}
 
 int RunWindowInterface(int argc, char** argv, WindowRunMode mode,
                        const std::string& screenshot_folder) {
@@ -167,8 +148,6 @@ int RunWindowInterface(int argc, char** argv, WindowRunMode mode,
       return ExitNoScreenshots;
     }
   }
-  // The screenshots show the settings of a fresh start, never the user's own.
-  ResetSettings(g_settings, mode == WindowRunMode::Screenshots);
   // GDK probes GLX for its visuals when it opens the display, which starts the whole OpenGL
   // driver (on a machine without a GPU, a software renderer): about a third of the start-up. The
   // window draws with Cairo only. A user's own GDK_GL stays as it is, and ours is gone again

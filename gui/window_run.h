@@ -24,7 +24,3 @@ enum class WindowRunMode {
 /// display.
 int RunWindowInterface(int argc, char** argv, WindowRunMode mode = WindowRunMode::Main,
                        const std::string& screenshot_folder = {});
-
-/// Stores the window's place into the "Window" settings, empties the history when asked to and
-/// writes the settings file.
-void ShutDown();

@@ -8,7 +8,14 @@
 #include <optional>
 #include <string>
 
-enum class MessageKind { Warning, BreakQuestion, Question, Information, Error };
+enum class MessageKind {
+  Warning,
+  BreakQuestion,
+  Question,
+  QuestionDefaultNo,  // a Yes that throws work away is never one stray Enter away
+  Information,
+  Error,
+};
 
 class WindowServices {
  public:

@@ -2,11 +2,21 @@
 
 #include <filesystem>
 
+#include "config/settings_file.h"
 #include "gui/output_history.h"
 #include "platform/text.h"
 #include "settings/program_settings.h"
 
-WindowSession::WindowSession(ProgramSettings& settings) : settings_(settings) { ResetJob(job_); }
+WindowSession::WindowSession() {
+  ResetSettings(settings_, false);
+  ResetJob(job_);
+}
+
+bool WindowSession::LoadSettings() { return ::LoadSettings(settings_, config_path_); }
+
+bool WindowSession::SaveSettings() const {
+  return !config_path_.empty() && ::SaveSettings(settings_, config_path_);
+}
 
 void WindowSession::NewJob() { ResetJob(job_); }
 

@@ -1,16 +1,16 @@
 #pragma once
 
-// The window's state besides its widgets: the job fields the user edits between runs (the
-// chooser's start, the output folder, "%rnd%" and "%n%") and the output-folder history in the
-// settings. No widget: the main window shows what the session decides.
+// The window's state besides its widgets: the settings and where they are stored, the job fields
+// the user edits between runs (the chooser's start, the output folder, "%rnd%" and "%n%") and the
+// output-folder history in the settings. No widget: the main window shows what the session
+// decides.
 
 #include <memory>
 #include <string>
 
 #include "core/conversion_job.h"
 #include "gui/window_services.h"
-
-struct ProgramSettings;
+#include "settings/program_settings.h"
 
 /// A check for a new version while it waits for the network.
 struct UpdateCheckState {
@@ -21,10 +21,20 @@ struct UpdateCheckState {
 
 class WindowSession {
  public:
-  /// A session over `settings`, which it reads and writes (the history) and which outlive it.
-  explicit WindowSession(ProgramSettings& settings);
+  /// A session with the settings of a fresh start and no settings file.
+  WindowSession();
 
   ProgramSettings& Settings() { return settings_; }
+  const ProgramSettings& Settings() const { return settings_; }
+
+  /// Where the settings are read from and written to; empty for nowhere.
+  const std::string& ConfigPath() const { return config_path_; }
+  void SetConfigPath(std::string path) { config_path_ = std::move(path); }
+  /// Reads the settings file; a file that cannot be read gives every setting its default.
+  /// True when it was read.
+  bool LoadSettings();
+  /// Writes the settings file; false when it could not be written (nothing is said).
+  bool SaveSettings() const;
 
   /// The boxes, choosers, opener and version-file address the window uses.
   bool HasServices() const { return services_ != nullptr; }
@@ -53,7 +63,8 @@ class WindowSession {
   UpdateCheckState& UpdateCheck() { return update_check_; }
 
  private:
-  ProgramSettings& settings_;
+  ProgramSettings settings_;
+  std::string config_path_;
   ConversionJob job_;
   std::unique_ptr<WindowServices> services_;
   UpdateCheckState update_check_;

@@ -13,7 +13,7 @@ QUORVIX_PACKAGES=(
   libgtest-dev xvfb xauth pngcheck x11-utils libx11-dev libxtst-dev clang-format
   openbox dbus at-spi2-core python3-pyatspi xdotool imagemagick
   clang libclang-rt-dev
-  dpkg-dev lintian desktop-file-utils appstream bash-completion
+  dpkg-dev lintian desktop-file-utils appstream bash-completion parallel
 )
 
 quorvix_install_packages() {

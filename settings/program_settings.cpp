@@ -186,6 +186,7 @@ const std::vector<SettingField>& SettingFields() {
       QUORVIX_FIELD("Output", "WBMP BPP", Long, output.wbmp_bpp),
       QUORVIX_FIELD("Output", "WEBP BPP", Long, output.webp_bpp),
       QUORVIX_FIELD("Output", "XPM BPP", Long, output.xpm_bpp),
+      QUORVIX_FIELD("Output", "Keep ICC Profile", Byte, output.keep_icc_profile),
       QUORVIX_FIELD("Transform", "Do Image Rotation", Byte, transform.do_image_rotation),
       QUORVIX_ENUM("Transform", "Image Rotation Type", Byte, transform.image_rotation_type,
                    RotationTypeChoices),

@@ -151,6 +151,8 @@ struct OutputSettings {
   int32_t wbmp_bpp = 0;
   int32_t webp_bpp = 0;
   int32_t xpm_bpp = 0;
+  // Keep the document's own samples and write its ICC profile, instead of sRGB pixels.
+  int8_t keep_icc_profile = 0;
 };
 
 struct TransformSettings {

@@ -271,9 +271,3 @@ ThemePictures LoadTheme(const ThemeIconNames& names, bool buttons, bool menu_pic
                              ThemePictureSize(interface.ui_size)};
   return ReadThemePictures(path, names, request);
 }
-
-ThemePictures LoadTheme(const ThemeIconNames& names, bool buttons, bool menu_pictures,
-                        bool toolbar_pictures) {
-  return LoadTheme(names, buttons, menu_pictures, toolbar_pictures, g_settings.interface,
-                   g_theme_list, ThemeFolder(g_process.program_folder));
-}

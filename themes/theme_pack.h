@@ -113,7 +113,3 @@ ThemePictures ReadThemePictures(std::span<const uint8_t> pack, const ThemeIconNa
 ThemePictures LoadTheme(const ThemeIconNames& names, bool buttons, bool menu_pictures,
                         bool toolbar_pictures, InterfaceSettings& interface,
                         const ThemeList& themes, const std::string& theme_folder);
-
-/// LoadTheme with the global settings, g_theme_list and the program's theme folder.
-ThemePictures LoadTheme(const ThemeIconNames& names, bool buttons, bool menu_pictures,
-                        bool toolbar_pictures);

@@ -220,8 +220,8 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
 }  // namespace
 
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source,
-                         bool* nothing_to_rebuild, const std::vector<std::string>& hidden_layers,
-                         uint64_t* left_out) {
+                         bool* nothing_to_rebuild, PsdColours colours,
+                         const std::vector<std::string>& hidden_layers, uint64_t* left_out) {
   if (nothing_to_rebuild) *nothing_to_rebuild = false;
   if (left_out) *left_out = 0;
   if (!file.IsOpen()) return {};
@@ -258,6 +258,16 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
         std::chrono::milliseconds(layout.layers_size / (LayerSectionBytesPerSecond / 1000));
   } else if (ConvertsThroughProfile(layout)) {
     decode.arguments.push_back("--cmyk-profile");
+  }
+  switch (colours) {
+    case PsdColours::ToSrgb:
+      decode.arguments.push_back("--srgb");
+      break;
+    case PsdColours::Keep:
+      break;
+    case PsdColours::WidenedToSrgb:
+      decode.arguments.push_back("--srgb-widened");
+      break;
   }
   int exit_status = -1;
   Bitmap image = DecodeInChild(file.fd(), decode, &exit_status);

@@ -37,6 +37,13 @@ constexpr uint64_t RebuildWorkPerSecond = 32ull << 20;
 /// What the decoder makes the picture of: the composite stored in the document, or its layers.
 enum class PsdSource { StoredComposite, Layers };
 
+/// What the decoder does with a grey or RGB document's colours; CMYK and Lab always become sRGB.
+enum class PsdColours {
+  ToSrgb,         // through the document's profile; the picture carries none
+  Keep,           // samples and profile as they are
+  WidenedToSrgb,  // kept, but a rebuilt grey picture widened to colour for its transparency
+};
+
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage, and
 /// for PsdSource::Layers also when no visible layer has pixels, which sets `nothing_to_rebuild`.
@@ -45,6 +52,7 @@ enum class PsdSource { StoredComposite, Layers };
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout,
                          PsdSource source = PsdSource::StoredComposite,
                          bool* nothing_to_rebuild = nullptr,
+                         PsdColours colours = PsdColours::ToSrgb,
                          const std::vector<std::string>& hidden_layers = {},
                          uint64_t* left_out = nullptr);
 

@@ -206,8 +206,9 @@ Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent)
   return image;
 }
 
-// A rebuilt picture carries the document's profile, unless grey was widened to RGBA for its
-// transparency: the grey profile cannot describe RGB pixels.
+// A rebuilt picture whose colours were kept carries the document's profile, unless grey was
+// widened to RGBA for its transparency: the grey profile cannot describe RGB pixels (the decoder
+// converted those to sRGB).
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
   // A CMYK document's picture comes through its profile already, as sRGB.
   if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
@@ -247,25 +248,63 @@ void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
 
 namespace {
 
+// What the decoder makes of the colours. Keeping them, a grey document whose picture turns to
+// colour to carry its transparency (which no grey profile describes) is converted to sRGB
+// instead: its stored composite is widened here, so that is known before the decode.
+PsdColours ColoursFor(bool keep_profile, const PsdLayout& layout, PsdSource source,
+                      bool transparent) {
+  if (!keep_profile) return PsdColours::ToSrgb;
+  if (layout.mode != PsdModeGreyscale) return PsdColours::Keep;
+  if (source == PsdSource::Layers) return PsdColours::WidenedToSrgb;
+  return transparent ? PsdColours::ToSrgb : PsdColours::Keep;
+}
+
+bool HasPsdSignature(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 4 && std::memcmp(bytes.data(), "8BPS", 4) == 0;
+}
+
+// Why the structure check refused `bytes`: no document at all, one too large for the memory
+// there is (it passes without the memory bound), or a damaged one.
+LoadFault ClassifyRefusal(std::span<const uint8_t> bytes) {
+  if (!HasPsdSignature(bytes)) return LoadFault::NotDocument;
+  if (CheckPsdStructure(bytes, 0)) return LoadFault::TooLarge;
+  return LoadFault::Damaged;
+}
+
+// Whether the picture comes from the layers: when `layers` asks for it, the composite is missing,
+// or it is flagged as a placeholder and is one indeed (the flag alone does not make one: some
+// writers clear it over a genuine picture). A choice other than the check's is planned here, as
+// the check planned its own; false in `fits` when that breaks `memory`.
+bool ChooseRebuild(std::span<const uint8_t> bytes, PsdLayout& layout, const LayerRequest& layers,
+                   uint64_t memory, bool& fits) {
+  const bool rebuild = layout.CanRebuildFromLayers() &&
+                       (layers.ForcesRebuild() || layout.composite_missing ||
+                        (layout.placeholder_composite && CompositeIsUniform(bytes, layout)));
+  fits = true;
+  if (rebuild != layout.RebuildsFromLayers()) {
+    fits = rebuild ? PlanLayerRebuild(layout, memory) : PlanStoredDecode(layout, memory);
+  }
+  return rebuild;
+}
+
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LayerRequest& layers,
-               uint64_t* left_out) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequest& request,
+               LoadFault& fault, uint64_t* left_out) {
+  fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
   const uint64_t memory = AvailableMemoryBytes();
   std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), memory);
-  if (!layout) return {};
-  // The flag alone does not make a placeholder: some writers clear it over a genuine picture. A
-  // rebuild that is asked for is planned here, as the check planned the stored decode.
-  const bool rebuild =
-      layout->CanRebuildFromLayers() &&
-      (layers.ForcesRebuild() || layout->composite_missing ||
-       (layout->placeholder_composite && CompositeIsUniform(file.bytes(), *layout)));
-  if (rebuild != layout->RebuildsFromLayers()) {
-    const bool planned =
-        rebuild ? PlanLayerRebuild(*layout, memory) : PlanStoredDecode(*layout, memory);
-    if (!planned) return {};
+  if (!layout) {
+    fault = ClassifyRefusal(file.bytes());
+    return {};
+  }
+  bool fits = true;
+  const bool rebuild = ChooseRebuild(file.bytes(), *layout, request.layers, memory, fits);
+  if (!fits) {
+    fault = LoadFault::TooLarge;
+    return {};
   }
   if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
                 layout->decoded_bytes > bound->max_decoded_bytes)) {
@@ -278,7 +317,8 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LayerReq
   bool nothing_to_rebuild = false;
   if (rebuild) {
     image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
-                              layers.hidden_layers, left_out);
+                              ColoursFor(request.keep_profile, *layout, PsdSource::Layers, false),
+                              request.layers.hidden_layers, left_out);
     if (!image && !nothing_to_rebuild) return {};
   }
   if (image) {
@@ -288,18 +328,22 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LayerReq
     }
     // The picture is straight colour with its own alpha: none of the stored composite's repairs
     // apply.
-    image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (request.keep_profile)
+      image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
     if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
+    if (image) fault = LoadFault::None;
     return image;
   }
   if (layout->composite_missing) return {};
-  image = DecodePsdIsolated(file, *layout);
-  if (!image) return {};
-  if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   // Extra channels are transparency only where the document says so.
   const bool transparent = HasMergedTransparency(file.bytes(), *layout);
+  image = DecodePsdIsolated(
+      file, *layout, PsdSource::StoredComposite, nullptr,
+      ColoursFor(request.keep_profile, *layout, PsdSource::StoredComposite, transparent));
+  if (!image) return {};
+  if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
   if (transparent) image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
   image = KeepMergedTransparency(std::move(image), file.bytes(), *layout, transparent);
@@ -307,6 +351,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LayerReq
   image = EncodeFloatSamples(std::move(image));
   // A file cut short underneath us has been read as zeros since: those are not its pixels.
   if (!file.Intact()) return {};
+  if (image) fault = LoadFault::None;
   return image;
 }
 
@@ -318,10 +363,14 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path, const LayerRequest& layers, std::string* left_out) {
-  uint64_t bits = 0;
-  Bitmap image = LoadPsd(path, nullptr, layers, &bits);
-  if (left_out) *left_out = image ? DescribeLeftOut(bits) : std::string();
+Bitmap LoadInputImage(const std::string& path, const LoadRequest& request, LoadReport* report) {
+  LoadFault fault = LoadFault::None;
+  uint64_t left_out = 0;
+  Bitmap image = LoadPsd(path, nullptr, request, fault, &left_out);
+  if (report) {
+    report->fault = fault;
+    report->left_out = image ? DescribeLeftOut(left_out) : std::string();
+  }
   return image;
 }
 
@@ -340,6 +389,22 @@ std::string DescribeLeftOut(uint64_t left_out) {
   return text;
 }
 
+uint64_t InputMemoryNeed(const std::string& path, const LayerRequest& layers) {
+  const MappedFile file(path);
+  if (!file.IsOpen()) return 0;
+  std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  if (!layout) return 0;
+  // Whether a flagged composite is a placeholder takes reading it: a rebuild that may come is
+  // counted without that.
+  if (layout->CanRebuildFromLayers() && layers.ForcesRebuild() && !layout->RebuildsFromLayers() &&
+      !PlanLayerRebuild(*layout, 0)) {
+    return UINT64_MAX;
+  }
+  uint64_t need = 0;
+  if (__builtin_mul_overflow(layout->decoded_bytes, DecodeMemoryFactor, &need)) return UINT64_MAX;
+  return std::max(need, layout->rebuild_bytes);
+}
+
 Bitmap LoadWatermarkImage(const std::string& path) {
   if (path.empty()) return {};
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -348,6 +413,8 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   const FREE_IMAGE_FORMAT by_name = FreeImage_GetFIFFromFilename(path.c_str());
   Bitmap image = psd ? Bitmap() : DecodeImageIsolated(fd, by_name, WatermarkBound);
   close(fd);
-  if (psd) image = LoadPsd(path, &WatermarkBound, {}, nullptr);
+  // A watermark is drawn onto sRGB pixels: its own colours go to sRGB too.
+  LoadFault fault = LoadFault::None;
+  if (psd) image = LoadPsd(path, &WatermarkBound, {}, fault, nullptr);
   return image;
 }

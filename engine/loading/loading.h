@@ -19,16 +19,47 @@ struct LayerRequest {
   bool ForcesRebuild() const { return from_layers || !hidden_layers.empty(); }
 };
 
-/// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels. The
-/// picture is the stored composite, or the layers rebuilt when the composite is missing or a
-/// placeholder, or when `layers` asks for them; `left_out` (when given) then receives what the
-/// document holds that the rebuild did not draw, as DescribeLeftOut says it (empty: nothing).
-Bitmap LoadInputImage(const std::string& path, const LayerRequest& layers = {},
-                      std::string* left_out = nullptr);
+/// What the caller asks of a document's load.
+struct LoadRequest {
+  /// Keep a grey or RGB document's samples and ICC profile instead of converting its colours to
+  /// sRGB (a grey one whose transparency makes it colour is converted all the same). CMYK and
+  /// Lab always become sRGB.
+  bool keep_profile = false;
+  LayerRequest layers;
+};
+
+/// Why an input document gave no picture.
+enum class LoadFault {
+  None,
+  NotDocument,  // no Photoshop signature
+  Damaged,      // unreadable, damaged, unsupported, or the decoder failed
+  TooLarge,     // sound, but its decode needs more memory than there is
+};
+
+/// What a load found beside the picture.
+struct LoadReport {
+  LoadFault fault = LoadFault::None;
+  /// What the document holds that its picture, rebuilt from the layers, does not draw, as
+  /// DescribeLeftOut says it; empty when nothing was left out or the composite was used.
+  std::string left_out;
+};
+
+/// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels, with the
+/// reason in `report` when given. The picture is the stored composite, or the layers rebuilt
+/// when the composite is missing or a placeholder, or when `request.layers` asks for them. Its
+/// colours come as sRGB through its ICC profile and the bitmap carries no profile, unless
+/// `request.keep_profile`.
+Bitmap LoadInputImage(const std::string& path, const LoadRequest& request = {},
+                      LoadReport* report = nullptr);
 
 /// The kinds of `left_out` bits (engine/isolation/decoder_protocol.h) for people, e.g.
 /// "adjustment layers, layer effects"; empty for none.
 std::string DescribeLeftOut(uint64_t left_out);
+
+/// The memory a decode of the document at `path` needs by its declared size (the decode's factor
+/// times its bitmap, or a rebuild's work where one may be made, `layers` asking for it or the
+/// composite flagged or missing); 0 when it is no document that passes the structure check.
+uint64_t InputMemoryNeed(const std::string& path, const LayerRequest& layers = {});
 
 /// Loads the watermark image at `path` (a Photoshop document or any format FreeImage reads) after
 /// a look at its declared size, which must keep WatermarkBound; empty when it cannot be read, is

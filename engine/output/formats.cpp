@@ -70,7 +70,7 @@ void BuildInputFormats() {
   AddInput("pcx", {"pcx"}, "ZSoft Paintbrush File");
   AddInput("pic", {"pic", "pict", "pct"}, "Macintosh PICT");
   AddInput("png", {"png"}, "Portable Network Graphics");
-  AddInput("psd", {"psd"}, "Adobe Photoshop File");
+  AddInput("psd", {"psd", "psb"}, "Adobe Photoshop File");
   AddInput("tga", {"tga", "targa"}, "Truevision Targa");
   AddInput("tiff", {"tiff", "tif"}, "Tagged Image File Format");
   AddInput("wmf", {"wmf", "wmz"}, "Windows Metafile Format");

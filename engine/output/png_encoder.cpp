@@ -44,6 +44,7 @@ struct PngHeader {
   png_uint_32 dots_y = 0;
   const png_byte* profile = nullptr;
   png_uint_32 profile_bytes = 0;
+  bool srgb = false;              // an sRGB chunk, where there is no profile
   std::vector<std::string> keys;  // the text chunks' keys; the texts stay in the bitmap's tags
   std::vector<png_text> texts;
   bool has_time = false;
@@ -147,6 +148,9 @@ void SetChunks(png_structp png, png_infop info, const PngLayout& layout, const P
   if (header.profile) {
     png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
     png_set_iCCP(png, info, "Embedded Profile", 0, header.profile, header.profile_bytes);
+  } else if (header.srgb) {
+    // The intent the pixels were converted with.
+    png_set_sRGB(png, info, PNG_sRGB_INTENT_RELATIVE);
   }
   if (!header.texts.empty()) {
     png_set_text(png, info, header.texts.data(), static_cast<int>(header.texts.size()));
@@ -580,6 +584,7 @@ PngEncoding PngEncodingFor(int32_t flags) {
     encoding.level = 6;  // zlib's default
   }
   encoding.interlaced = (flags & PNG_INTERLACED) == PNG_INTERLACED;
+  encoding.srgb = (flags & PngSrgbChunk) == PngSrgbChunk;
   return encoding;
 }
 
@@ -587,7 +592,8 @@ bool WritePng(FIBITMAP* image, FILE* file, const PngEncoding& requested) {
   if (!file || requested.level < 0 || requested.level > 9) return false;
   const std::optional<PngLayout> layout = DescribePng(image);
   if (!layout) return false;
-  const PngHeader header = ReadHeader(image, *layout);
+  PngHeader header = ReadHeader(image, *layout);
+  header.srgb = requested.srgb && !header.profile;
   PngEncoding encoding = requested;
   encoding.filter = ChooseFilter(*layout, requested);
 

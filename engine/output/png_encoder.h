@@ -30,9 +30,15 @@ struct PngEncoding {
   std::optional<PngFilter> filter;  // none: the filter that fits the level and the image
   int32_t threads = 0;              // 0: one per usable processor
   size_t slice_bytes = 0;  // filtered bytes a slice aims at; 0: chosen from the image's size
+  bool srgb = false;       // an sRGB chunk, when the bitmap carries no profile of its own
 };
 
-/// What FreeImage's PNG save `flags` ask for: the zlib level and interlacing.
+/// A save flag of ours, above every flag FreeImage defines for any format: the pixels are sRGB
+/// and say so with an sRGB chunk unless the bitmap carries a profile.
+constexpr int32_t PngSrgbChunk = 0x40000000;
+
+/// What FreeImage's PNG save `flags` (and PngSrgbChunk) ask for: the zlib level, interlacing and
+/// the sRGB chunk.
 PngEncoding PngEncodingFor(int32_t flags);
 
 /// Writes `image` to `file` from its current position. False when the bitmap has no PNG form

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/image/file_stream.h"
 #include "engine/output/formats.h"
 #include "engine/output/png_encoder.h"
@@ -28,6 +31,8 @@ int32_t PngFlags(const OutputSettings& output) {
       break;
   }
   if (output.png_interlaced == 1) flags |= PNG_INTERLACED;
+  // Unless the document's own colours are kept, every picture leaves as sRGB.
+  if (output.keep_icc_profile != 1) flags |= PngSrgbChunk;
   return flags;
 }
 
@@ -160,6 +165,23 @@ int32_t ChooseAutoDepth(std::string_view output_key, int32_t source_bpp) {
     if (depth >= source_bpp) return depth;
   }
   return depths.back();
+}
+
+int32_t ChooseAutoDepth(std::string_view output_key, FIBITMAP* image, int32_t source_bpp,
+                        bool eight_bits_needed) {
+  const int32_t chosen = ChooseAutoDepth(output_key, source_bpp);
+  if (!image || FreeImage_GetColorType(image) != FIC_MINISBLACK) return chosen;
+  switch (FreeImage_GetImageType(image)) {
+    case FIT_UINT16: {
+      if (output_key == "png" && !eight_bits_needed) return 16;
+      const OutputFormatEntry* entry = FindOutputFormat(output_key);
+      if (!entry) return chosen;
+      const std::vector<int32_t> depths = ParseDepthList(entry->depths);
+      return std::find(depths.begin(), depths.end(), 8) != depths.end() ? 8 : chosen;
+    }
+    default:
+      return chosen;  // 8-bit grey finds 8 itself; other grey kinds are made standard later
+  }
 }
 
 Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t target_bpp) {

@@ -21,6 +21,13 @@ int32_t TargetDepthSetting(std::string_view output_key, const ProgramSettings& s
 /// key is unknown.
 int32_t ChooseAutoDepth(std::string_view output_key, int32_t source_bpp);
 
+/// The automatic depth of `image` (loaded with `source_bpp` bits per pixel) for `output_key`.
+/// An automatic depth never turns grey into colour: 16-bit grey keeps its 16 bits in PNG unless
+/// `eight_bits_needed`, and goes to 8 bits elsewhere, where the format takes 8; everything else
+/// gets ChooseAutoDepth of `source_bpp`.
+int32_t ChooseAutoDepth(std::string_view output_key, FIBITMAP* image, int32_t source_bpp,
+                        bool eight_bits_needed);
+
 /// Converts the image to `target_bpp` bits per pixel as `output_key` wants it; unchanged when it
 /// already has that depth; empty when the depth cannot be made.
 Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t target_bpp);

@@ -13,7 +13,14 @@ Bitmap ToneMapped(const Bitmap& image) {
 }  // namespace
 
 bool NeedsEightBitChannels(const ProgramSettings& settings, int32_t output_bpp) {
-  if (output_bpp <= 32) return true;
+  return output_bpp <= 32 || StepsNeedEightBitChannels(settings);
+}
+
+bool KeepsDeepGrey(FIBITMAP* image, int32_t output_bpp) {
+  return image && output_bpp == 16 && FreeImage_GetImageType(image) == FIT_UINT16;
+}
+
+bool StepsNeedEightBitChannels(const ProgramSettings& settings) {
   return settings.transform.do_image_rotation != 0 ||
          settings.adjustment.do_image_color_correction != 0 ||
          settings.adjustment.do_image_greyscale != 0 ||

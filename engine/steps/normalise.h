@@ -8,9 +8,16 @@
 #include "engine/image/bitmap.h"
 #include "settings/program_settings.h"
 
-/// True when the output depth (`output_bpp`, 32 or less) or a step that is on (rotation, colour
-/// correction, greyscale, threshold, frame, watermark) needs 8 bits per channel.
+/// True when a step that is on (rotation, colour correction, greyscale, threshold, frame,
+/// watermark) needs 8 bits per channel.
+bool StepsNeedEightBitChannels(const ProgramSettings& settings);
+
+/// True when the output depth (`output_bpp`, 32 or less) or a step that is on needs 8 bits per
+/// channel.
 bool NeedsEightBitChannels(const ProgramSettings& settings, int32_t output_bpp);
+
+/// True when `image` is 16-bit grey and `output_bpp` keeps it so.
+bool KeepsDeepGrey(FIBITMAP* image, int32_t output_bpp);
 
 /// Brings a greyscale image to a standard 8-bit type: 16-bit grey by its high byte, and only when
 /// `eight_bits_needed`; other non-standard grey types scaled to the full range. Unchanged for

@@ -35,15 +35,18 @@ TEST(HelpOption, PrintsTheUsageTextLineByLine) {
   const QuorvixRun run = RunQuorvix({"--help", "-p"});
   EXPECT_EQ(run.exit_status, 0);
   const Lines lines = run.Lines();
-  ASSERT_EQ(lines.size(), 36u);
+  ASSERT_EQ(lines.size(), 41u);
   EXPECT_EQ(lines[0], " ");
   EXPECT_EQ(lines[1], "Usage: quorvix -i <filename> [options]");
   EXPECT_EQ(lines[3], "  quorvix -i example.psd");
   EXPECT_EQ(lines[6], "  quorvix -i c:\\tmp\\example.psd -o d:\\converted --jpg-quality=95");
   EXPECT_EQ(lines[10], "  -h, -?, --help            Display this help and exit");
-  EXPECT_EQ(lines[13], "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)");
-  EXPECT_EQ(lines[28], "    ...                     Refer documentation for all available options");
-  EXPECT_EQ(lines[35], "  -v, --version             Display version information and exit");
+  EXPECT_EQ(lines[12], "  -i DIR, --input=DIR       Add every PSD/PSB in DIR; -i may be repeated");
+  EXPECT_EQ(lines[16], "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)");
+  EXPECT_EQ(lines[31], "    ...                     Refer documentation for all available options");
+  EXPECT_EQ(lines[35],
+            "  --jobs=NUM                Convert NUM files at once (default: one per core)");
+  EXPECT_EQ(lines[40], "  -v, --version             Display version information and exit");
   // The help never pauses: the pause option after it is not read.
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Press any key to exit."), 0);
   EXPECT_EQ(RunQuorvix({"-?"}).out, run.out);

@@ -79,6 +79,7 @@ TEST_F(ConsoleRun, DebugReportsEverySettingInOrder) {
                                    "PNG BPP: 0",
                                    "PNG Compression: none",
                                    "PNG Interlaced: 0",
+                                   "Keep ICC Profile: 0",
                                    "Flip Horizontal: 0",
                                    "Flip Vertical: 0",
                                    "Greyscale: 0",
@@ -111,6 +112,7 @@ TEST_F(ConsoleRun, QuietDebugKeepsOnlyTheDebugLines) {
                           "PNG BPP: 0",
                           "PNG Compression: zlib6",
                           "PNG Interlaced: 1",
+                          "Keep ICC Profile: 0",
                           "Image Rotation Type: simple",
                           "Image Rotation: 90",
                           "Image Rotation Back Color: 000000",
@@ -167,13 +169,18 @@ TEST_F(ConsoleRun, DebugShowsColourCorrectionAndWatermarkSettings) {
 TEST_F(ConsoleRun, RefusesBadInputFiles) {
   ASSERT_TRUE(WriteFileBytes(dir.file("empty.psd"), ""));
   std::filesystem::create_directory(dir.file("folder.psd"));
-  for (const std::string& path :
-       {dir.file("missing.psd"), dir.file("empty.psd"), dir.file("folder.psd"), dir.file("noext"),
-        dir.file("in.psd/x"), dir.file("in. psd")}) {
+  for (const std::string& path : {dir.file("missing.psd"), dir.file("empty.psd"), dir.file("noext"),
+                                  dir.file("in.psd/x"), dir.file("in. psd")}) {
     const QuorvixRun run = RunQuorvix({"-q", "-i", path, "-o", output});
     EXPECT_EQ(run.exit_status, 1) << path;
     EXPECT_EQ(run.Lines(), Lines{"Error: Invalid input file"}) << path;
   }
+  // A folder is a folder of documents, whatever its name; this one holds none.
+  const QuorvixRun run = RunQuorvix({"-q", "-i", dir.file("folder.psd"), "-o", output});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.Lines(),
+            (Lines{"Conversion stopped",
+                   "No input file(s) found. Please, add valid file(s) and try again!"}));
 }
 
 TEST_F(ConsoleRun, RefusesBadOutputFolders) {
@@ -259,7 +266,7 @@ TEST_F(ConsoleRun, ResolvesRelativeOutputFoldersAgainstTheWorkingDirectory) {
   EXPECT_EQ(parent.Lines().back(), "Error: Incorrect output folder");
   const QuorvixRun debug = RunQuorvix({"-q", "-d", "-i", input, "-o", "converted"}, in_work);
   EXPECT_EQ(debug.Lines()[1], "Output: converted");
-  EXPECT_EQ(debug.Lines()[15], "Saving As: " + dir.file("work/converted/in.png"));
+  EXPECT_EQ(debug.Lines()[16], "Saving As: " + dir.file("work/converted/in.png"));
 }
 
 TEST_F(ConsoleRun, WritesABareInputNameIntoTheWorkingDirectory) {
@@ -279,9 +286,9 @@ TEST_F(ConsoleRun, AppliesProfilesBeforeAndAfterOptions) {
   ASSERT_TRUE(WriteFileBytes(profile, "[CLI]\r\n--width=800\r\n--height=600\r\n"));
   const QuorvixRun before = Run({"-q", "-d", "--profile=" + profile, "--width=640"});
   const QuorvixRun after = Run({"-q", "-d", "--width=640", "--profile=" + profile});
-  ASSERT_GT(before.Lines().size(), 7u);
-  ASSERT_GT(after.Lines().size(), 7u);
-  EXPECT_EQ(before.Lines()[6], "Width: 640 pixels");
-  EXPECT_EQ(after.Lines()[6], "Width: 800 pixels");
-  EXPECT_EQ(after.Lines()[7], "Height: 600 pixels");
+  ASSERT_GT(before.Lines().size(), 8u);
+  ASSERT_GT(after.Lines().size(), 8u);
+  EXPECT_EQ(before.Lines()[7], "Width: 640 pixels");
+  EXPECT_EQ(after.Lines()[7], "Width: 800 pixels");
+  EXPECT_EQ(after.Lines()[8], "Height: 600 pixels");
 }

@@ -207,6 +207,7 @@ TEST_F(SettingsFileTest, SavedFileHasTheExactBytes) {
                                "PNG BPP = 0\r\n"
                                "PNG Compression = 0\r\n"
                                "PNG Interlaced = -1\r\n"
+                               "Keep ICC Profile = 0\r\n"
                                "; \r\n"
                                "[Transform]\r\n"
                                "Do Image Rotation = 0\r\n"
@@ -275,7 +276,7 @@ TEST_F(SettingsFileTest, EachFormatWritesItsOwnOptionKeysInTableOrder) {
   EXPECT_NE(saved.find("[Output]\r\nFormat = png\r\nJPG BPP = 0\r\nJPG Quality = 95\r\n"
                        "JPG Chroma = 0\r\nJPG Save As = 0\r\nPNG BPP = 0\r\nPNG Compression = 0\r\n"
                        "PNG Interlaced = 0\r\nTIFF BPP = 0\r\nTIFF Compression = 0\r\n"
-                       "TIFF Color Model = 0\r\n; \r\n[Transform]\r\n"),
+                       "TIFF Color Model = 0\r\nKeep ICC Profile = 0\r\n; \r\n[Transform]\r\n"),
             std::string::npos);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/output/formats.h"
+#include "engine/output/png_encoder.h"
 #include "tests/core/documents.h"
 
 using AddInputFileTest = JobTest;
@@ -30,7 +31,7 @@ TEST_F(AddInputFileTest, RefusedFilesLeaveTheListAsItWas) {
   ASSERT_TRUE(AddInputFile(inputs, kept, job.base_input_folder));
 
   const std::string empty = dir.file("empty.psd");
-  const std::string large = dir.file("large.psb");
+  const std::string large = dir.file("large.tif");
   const std::string bare = dir.file("noextension");
   ASSERT_TRUE(WriteFileBytes(empty, ""));
   ASSERT_TRUE(WriteFileBytes(large, "x"));
@@ -40,6 +41,10 @@ TEST_F(AddInputFileTest, RefusedFilesLeaveTheListAsItWas) {
   }
   ASSERT_EQ(inputs.Size(), 1u);
   EXPECT_NE(inputs.Find(kept), nullptr);
+  // The large document format is a document like any other.
+  const std::string big = dir.file("big.PSB");
+  ASSERT_TRUE(WriteFileBytes(big, "x"));
+  EXPECT_TRUE(AddInputFile(inputs, big, job.base_input_folder));
 }
 
 TEST_F(AddInputFileTest, EachAcceptedFileReplacesTheList) {
@@ -98,7 +103,7 @@ TEST_F(ResetJobTest, EmptiesTheJobAndRestartsTheSequence) {
   EXPECT_EQ(job.sequence_number, 1);
   EXPECT_GE(job.random_number, 1);
   EXPECT_LE(job.random_number, 99999);
-  EXPECT_EQ(g_accepted_input_extensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(g_accepted_input_extensions, (std::vector<std::string>{"psd", "psb"}));
 }
 
 TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
@@ -106,7 +111,8 @@ TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
   EXPECT_EQ(job.output_fif, 13);
   EXPECT_EQ(job.target_bpp, 0);
   EXPECT_EQ(job.auto_bpp, 1);
-  EXPECT_EQ(job.save_flags, 0x100);
+  // Unless the document's profile is kept, every PNG says its pixels are sRGB.
+  EXPECT_EQ(job.save_flags, 0x100 | PngSrgbChunk);
 
   ProgramSettings deep = settings;
   deep.output.png_bpp = 24;
@@ -117,7 +123,7 @@ TEST_F(PrepareJobTest, FillsTheRunFieldsFromTheSettings) {
   ASSERT_TRUE(PrepareJob(other, deep));
   EXPECT_EQ(other.target_bpp, 24);
   EXPECT_EQ(other.auto_bpp, 0);
-  EXPECT_EQ(other.save_flags, 9 + 0x200);
+  EXPECT_EQ(other.save_flags, (9 + 0x200) | PngSrgbChunk);
   EXPECT_EQ(other.output_folder, "/out/");
 }
 

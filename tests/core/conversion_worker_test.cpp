@@ -56,7 +56,7 @@ TEST_F(ConvertFileTest, AutomaticDepthFollowsEachKindOfDocument) {
   const std::vector<DocumentKind> kinds = {
       {"bitmap", PsdMode::Bitmap, 1, 1, 1, FIT_BITMAP},
       {"grey8", PsdMode::Greyscale, 8, 1, 8, FIT_BITMAP},
-      {"grey16", PsdMode::Greyscale, 16, 1, 24, FIT_BITMAP},
+      {"grey16", PsdMode::Greyscale, 16, 1, 16, FIT_UINT16},
       {"rgb8", PsdMode::Rgb, 8, 3, 24, FIT_BITMAP},
       {"rgba8", PsdMode::Rgb, 8, 4, 32, FIT_BITMAP},
       {"rgb16", PsdMode::Rgb, 16, 3, 48, FIT_RGB16},
@@ -157,7 +157,7 @@ TEST_F(ConvertFileTest, PngNamedLikeADocumentIsAcceptedButFailsToLoad) {
   ASSERT_TRUE(FreeImage_Save(FIF_PNG, image.get(), path.c_str(), 0));
   ASSERT_TRUE(IsAcceptableInputFile(path));
   job.input_path = path;
-  EXPECT_EQ(ConvertFile(job, settings), FileFailure::LoadFailed);
+  EXPECT_EQ(ConvertFile(job, settings), FileFailure::NotDocument);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "fake.png"));
 }
 

@@ -29,7 +29,7 @@ class StoredDecode : public ::testing::Test {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
     FileStream input(open(path.c_str(), O_RDONLY | O_CLOEXEC), "rb");
-    return DecodeStoredComposite(path.c_str(), input, through_profile);
+    return DecodeStoredComposite(path.c_str(), input, through_profile, false);
   }
   std::string Saved(const Bitmap& image, FREE_IMAGE_FORMAT format) {
     const std::string path = dir_.file("saved");

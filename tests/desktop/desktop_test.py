@@ -140,6 +140,32 @@ class DesktopTest(unittest.TestCase):
         )
         self.assertIsNone(session.program_ended())
 
+    def test_defaults_question_answered_with_return_keeps_every_setting(self):
+        config = ".config/Halvane/tarnex/config.ini"
+        original = "[Advanced]\nFilename Mask=%filename%-kept.%ext%\n"
+        session = self.start(home_files={config: original})
+        stored = os.path.join(session.folder, "home", config)
+        window = session.wait_for_window(TITLE, role="frame")
+        session.choose_menu_item(window, "Converter", "Preferences...")
+        session.keys("Return")
+        dialog = session.wait_for_window("Preferences...")
+        session.click(session.find("push button", "Defaults", root=dialog))
+        # GTK names the box after its kind.
+        session.wait_for_window("Question", role="alert")
+        # One stray Return answers No: the dialog stays and nothing is written.
+        session.keys("Return")
+        session.wait_for_window_gone("Question")
+        dialog = session.wait_for_window("Preferences...")
+        with open(stored) as file:
+            self.assertEqual(file.read(), original)
+        # OK writes the fields as they were: not reset.
+        session.click(session.find("push button", "OK", root=dialog))
+        session.wait_for_window_gone("Preferences...")
+        self.assertTrue(_wait_until(lambda: open(stored).read() != original, 5))
+        with open(stored) as file:
+            self.assertIn("Filename Mask = %filename%-kept.%ext%\n", file.read())
+        self.assertIsNone(session.program_ended())
+
     def test_screenshots_are_pngs_of_the_screen_and_the_window(self):
         session = self.start()
         window = session.wait_for_window(TITLE, role="frame")

@@ -81,12 +81,14 @@ TEST_F(FormatsTest, InputTableGroupsExtensions) {
   EXPECT_EQ(g_input_formats.Find("wmz")->description, "Windows Metafile Format");
   EXPECT_EQ(g_input_formats.Find("nef")->group, "raw");
   EXPECT_EQ(g_input_formats.Find("nef")->description, "Nikon Camera RAW Image");
-  EXPECT_EQ(g_input_formats.Find("psb"), nullptr);
+  // The large document format is read by the same decoder.
+  ASSERT_NE(g_input_formats.Find("psb"), nullptr);
+  EXPECT_EQ(g_input_formats.Find("psb")->group, "psd");
   EXPECT_EQ(AcceptedExtensionsFor({"raw"}, g_input_formats).size(), 48u);
 }
 
 TEST_F(FormatsTest, AcceptedExtensionsFollowTheOfferedKeysInOrder) {
-  EXPECT_EQ(g_accepted_input_extensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(g_accepted_input_extensions, (std::vector<std::string>{"psd", "psb"}));
   g_process.input_format_keys = {"tiff", "jpg"};
   RebuildAcceptedExtensions();
   const std::vector<std::string> expected = {"tiff", "tif", "jpg", "jpeg", "jpe", "jif"};
@@ -97,7 +99,7 @@ TEST_F(FormatsTest, AcceptsPathsByLowerCasedExtension) {
   EXPECT_TRUE(IsAcceptedInputPath("/in/picture.psd"));
   EXPECT_TRUE(IsAcceptedInputPath("/in/PICTURE.PSD"));
   EXPECT_TRUE(IsAcceptedInputPath("relative/name.with.dots.Psd"));
-  EXPECT_FALSE(IsAcceptedInputPath("/in/large.psb"));
+  EXPECT_TRUE(IsAcceptedInputPath("/in/large.PSB"));
   EXPECT_FALSE(IsAcceptedInputPath("/in/psd"));
   EXPECT_FALSE(IsAcceptedInputPath("/in.psd/noextension"));
   EXPECT_FALSE(IsAcceptedInputPath("/in/picture.psd.png"));

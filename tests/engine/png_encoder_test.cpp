@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -459,3 +460,41 @@ TEST(WritePng, AnIndependentCheckerAcceptsTheFiles) {
 }
 
 }  // namespace
+
+// sRGB pixels say so, unless the bitmap carries a profile of its own, which wins: a file has one
+// or the other, never both, and without the flag neither is added.
+TEST(WritePng, AnSrgbChunkWhereAskedAndNoProfileIsCarried) {
+  const auto types = [](const Bytes& png) {
+    std::vector<std::string> found;
+    for (const Chunk& chunk : ChunksBesideImageData(png)) found.push_back(chunk.type);
+    return found;
+  };
+  const auto has = [](const std::vector<std::string>& found, const char* type) {
+    return std::find(found.begin(), found.end(), type) != found.end();
+  };
+  for (const bool grey : {false, true}) {
+    SCOPED_TRACE(grey);
+    Bitmap plain =
+        grey ? Bitmap(FreeImage_AllocateT(FIT_UINT16, 5, 3)) : Colour(FIT_BITMAP, 24, true);
+    const PngEncoding srgb = PngEncodingFor(PNG_Z_BEST_SPEED | PngSrgbChunk);
+    EXPECT_TRUE(srgb.srgb);
+    EXPECT_EQ(srgb.level, 1);
+    const Bytes tagged = OurPng(plain.get(), srgb);
+    const std::vector<Chunk> chunks = ChunksBesideImageData(tagged);
+    const auto chunk =
+        std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "sRGB"; });
+    ASSERT_NE(chunk, chunks.end());
+    EXPECT_EQ(chunk->data, Bytes{1}) << "relative colorimetric, as the pixels were converted";
+    EXPECT_FALSE(has(types(tagged), "iCCP"));
+    EXPECT_TRUE(StrictlyReadable(tagged));
+
+    const std::vector<std::string> untagged = types(OurPng(plain.get(), PngEncodingFor(1)));
+    EXPECT_FALSE(has(untagged, "sRGB"));
+    EXPECT_FALSE(has(untagged, "iCCP"));
+
+    AddIccProfile(plain.get(), grey);
+    const std::vector<std::string> profiled = types(OurPng(plain.get(), srgb));
+    EXPECT_TRUE(has(profiled, "iCCP"));
+    EXPECT_FALSE(has(profiled, "sRGB"));
+  }
+}

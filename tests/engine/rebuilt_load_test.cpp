@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/loading/loading.h"
 #include "tests/support/image_bitmaps.h"
@@ -16,15 +18,19 @@ namespace {
 
 class RebuiltLoadTest : public ::testing::Test {
  protected:
-  Bitmap Load(const PsdSpec& spec, const LayerRequest& layers = {}) {
-    return LoadBytes(WritePsd(spec), layers);
+  Bitmap Load(const PsdSpec& spec, const LoadRequest& request = {}) {
+    return LoadBytes(WritePsd(spec), request);
   }
-  Bitmap LoadBytes(const std::string& bytes, const LayerRequest& layers = {},
-                   std::string* left_out = nullptr) {
+  Bitmap LoadBytes(const std::string& bytes, const LoadRequest& request = {},
+                   LoadReport* report = nullptr) {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path, layers, left_out);
+    return LoadInputImage(path, request, report);
   }
+  static LoadRequest Layers(bool from_layers, std::vector<std::string> hidden = {}) {
+    return {false, {from_layers, std::move(hidden)}};
+  }
+  static LoadRequest KeepingProfile() { return {true, {}}; }
   TempDir dir_;
 };
 
@@ -96,20 +102,20 @@ TEST_F(RebuiltLoadTest, TheLayersAreRebuiltOnRequest) {
   ASSERT_TRUE(stored);
   ExpectPixel(stored, 2, 3, {{1, 1, 1}, 1.0}, 0);
 
-  const Bitmap rebuilt = Load(spec, {true, {}});
+  const Bitmap rebuilt = Load(spec, Layers(true));
   ASSERT_TRUE(rebuilt);
   ASSERT_EQ(FreeImage_GetWidth(rebuilt.get()), 5u);
   ExpectPixel(rebuilt, 2, 0, {{Stored(0.6, 8), Stored(0.6, 8), Stored(0.6, 8)}, 1.0});
   ExpectPixel(rebuilt, 2, 3, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
 
   // A glob alone asks for the rebuild too.
-  const Bitmap without_note = Load(spec, {false, {"No*"}});
+  const Bitmap without_note = Load(spec, Layers(false, {"No*"}));
   ASSERT_TRUE(without_note);
   ExpectPixel(without_note, 2, 0, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
 
   // A document without layers keeps its stored picture whatever is asked.
   spec.layers.clear();
-  const Bitmap flat = Load(spec, {true, {"*"}});
+  const Bitmap flat = Load(spec, Layers(true, {"*"}));
   ASSERT_TRUE(flat);
   ExpectPixel(flat, 2, 3, {{1, 1, 1}, 1.0}, 0);
 }
@@ -137,15 +143,21 @@ TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
   spec.resources.push_back(PsdResolutionResource(254));
   spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
-  Bitmap image = Load(spec);
+  Bitmap image = Load(spec, KeepingProfile());
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
   EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 132);
+  // By default the colours go to sRGB and the picture carries no profile (this one has no tags
+  // to convert with: the pixels are taken as sRGB).
+  image = Load(spec);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);
 
   // A damaged profile is dropped, the picture kept.
   spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
-  image = Load(spec);
+  image = Load(spec, KeepingProfile());
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
 }
@@ -167,14 +179,12 @@ TEST_F(RebuiltLoadTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
   EXPECT_FALSE(Load(spec));
 }
 
-}  // namespace
-
 TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
-  std::string left_out = "stale";
-  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
-  EXPECT_EQ(left_out, "");
+  LoadReport report{LoadFault::None, "stale"};
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
 
   // An adjustment we do not draw, and an enabled effect on a visible layer.
   PsdLayer levels;
@@ -185,20 +195,27 @@ TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   PsdDescriptorWriter effects("null");
   effects.Bool("masterFXSwitch", true).Object("SoFi", fill);
   spec.layers[0].blocks.push_back({"lfx2", std::string(4, '\0') + effects.Versioned()});
-  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
-  EXPECT_EQ(left_out, "adjustment layers, layer effects");
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "adjustment layers, layer effects");
 
   // With the master switch off, or on a hidden layer, nothing of it would show anyway.
   spec.layers.back().hidden = true;
   effects = PsdDescriptorWriter("null");
   effects.Bool("masterFXSwitch", false).Object("SoFi", fill);
   spec.layers[0].blocks.back().data = std::string(4, '\0') + effects.Versioned();
-  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
-  EXPECT_EQ(left_out, "");
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
+
+  // Nor is an artboard's background colour.
+  spec.layers[0].blocks.push_back({"artb", std::string(16, '\0')});
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "artboard backgrounds");
 
   // A stored composite that is used leaves nothing out, whatever its layers hold.
   spec.resources = {PsdVersionInfoResource(true)};
   spec.layers.back().hidden = false;
-  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &left_out));
-  EXPECT_EQ(left_out, "");
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
 }
+
+}  // namespace

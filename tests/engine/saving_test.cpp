@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/output/formats.h"
+#include "engine/output/png_encoder.h"
 #include "settings/program_settings.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/temp_dir.h"
@@ -54,6 +55,7 @@ void ExpectCornersKept(const Bitmap& image, int source_bpp, bool with_alpha) {
 
 TEST(SaveFlagsFor, PngCompressionAndInterlacing) {
   ProgramSettings settings = Defaults();
+  settings.output.keep_icc_profile = 1;
   EXPECT_EQ(SaveFlagsFor("png", settings), 0x100);
   settings.output.png_compression = 3;
   EXPECT_EQ(SaveFlagsFor("png", settings), 9);
@@ -62,6 +64,18 @@ TEST(SaveFlagsFor, PngCompressionAndInterlacing) {
   EXPECT_EQ(SaveFlagsFor("png", settings), 1 + 0x200);
   settings.output.png_compression = 7;
   EXPECT_EQ(SaveFlagsFor("png", settings), 0x200);
+}
+
+TEST(SaveFlagsFor, PngIsTaggedSrgbUnlessTheDocumentsProfileIsKept) {
+  ProgramSettings settings = Defaults();
+  EXPECT_EQ(SaveFlagsFor("png", settings), 0x100 | PngSrgbChunk);
+  settings.output.keep_icc_profile = 1;
+  EXPECT_EQ(SaveFlagsFor("png", settings) & PngSrgbChunk, 0);
+  // Only our PNG writer knows the flag; FreeImage's writers never see it.
+  settings.output.keep_icc_profile = 0;
+  for (const char* key : {"bmp", "jpg", "tiff", "webp", "tga"}) {
+    EXPECT_EQ(SaveFlagsFor(key, settings) & PngSrgbChunk, 0) << key;
+  }
 }
 
 TEST(SaveFlagsFor, JpegQualityChromaAndMode) {
@@ -127,6 +141,20 @@ TEST(ChooseAutoDepth, FirstDepthThatHoldsTheSourceElseTheLargest) {
   EXPECT_EQ(ChooseAutoDepth("jpg", 32), 24);
   EXPECT_EQ(ChooseAutoDepth("exr", 8), 96);
   EXPECT_EQ(ChooseAutoDepth("nope", 8), 0);
+}
+
+TEST(ChooseAutoDepth, GreyStaysGreyAndSixteenBitGreyKeepsItsBitsInPng) {
+  const Bitmap grey16(FreeImage_AllocateT(FIT_UINT16, 2, 2));
+  const Bitmap grey8 = MakeTestBitmap(2, 2, 8);
+  const Bitmap colour = MakeTestBitmap(2, 2, 24);
+  EXPECT_EQ(ChooseAutoDepth("png", grey16.get(), 16, false), 16);
+  EXPECT_EQ(ChooseAutoDepth("png", grey16.get(), 16, true), 8) << "a step needs 8 bits";
+  EXPECT_EQ(ChooseAutoDepth("jpg", grey16.get(), 16, false), 8);
+  EXPECT_EQ(ChooseAutoDepth("tiff", grey16.get(), 16, false), 8);
+  EXPECT_EQ(ChooseAutoDepth("exr", grey16.get(), 16, false), 96) << "no 8 to keep grey in";
+  EXPECT_EQ(ChooseAutoDepth("png", grey8.get(), 8, false), 8);
+  EXPECT_EQ(ChooseAutoDepth("png", colour.get(), 24, false), 24);
+  EXPECT_EQ(ChooseAutoDepth("png", nullptr, 16, false), 24);
 }
 
 TEST(ConvertToTargetDepth, SameDepthHandsTheImageOnUnchanged) {

@@ -170,8 +170,8 @@ TEST_F(WindowTest, UninstallPageOpensThePageOnlyWhenTicked) {
 TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   const std::string folder = dir_.file("Out");
   ASSERT_TRUE(std::filesystem::create_directory(folder));
-  g_settings.advanced.out_folders_number = 5;
-  g_settings.file.recent_out_folders = "/first/\t" + dir_.folder() + "OUT/\t/last/";
+  settings().advanced.out_folders_number = 5;
+  settings().file.recent_out_folders = "/first/\t" + dir_.folder() + "OUT/\t/last/";
   SendCommand(CmdNew);
   window().OutputFolderBox()->SetSelection(2);
   std::string asked_start;
@@ -184,7 +184,7 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
 
   // The chooser starts at the folder part of the entry shown.
   EXPECT_EQ(asked_start, "/last/");
-  EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
+  EXPECT_EQ(settings().file.recent_out_folders, folder + "/\t/first/\t/last/");
   EXPECT_EQ(session_.Job().output_folder, folder + "/");
   ASSERT_EQ(window().OutputFolderBox()->GetCount(), 3u);
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), folder + "/");
@@ -195,7 +195,7 @@ TEST_F(WindowTest, ChosenFolderInOtherCaseMovesToTheHeadOfTheHistory) {
   services().folder = [&](const std::string&) { return dir_.file("missing"); };
   SendCommand(CmdSelectOutputFolder);
   services().folder = nullptr;
-  EXPECT_EQ(g_settings.file.recent_out_folders, folder + "/\t/first/\t/last/");
+  EXPECT_EQ(settings().file.recent_out_folders, folder + "/\t/first/\t/last/");
 }
 
 TEST_F(WindowTest, InputChooserStartsAtTheLastPathAndCancelKeepsTheField) {
@@ -237,11 +237,12 @@ TEST_F(WindowTest, MessageBoxesReachTheSessionsServicesWithKindTitleAndAnswer) {
     boxes.push_back({kind, title, text});
     return answer;
   };
-  ShowWarning("Disk full");
-  EXPECT_FALSE(AskBreakConversion());
+  WindowServices& shown = window().Session().Services();
+  ShowWarning(shown, "Disk full");
+  EXPECT_FALSE(AskBreakConversion(shown));
   answer = true;
-  EXPECT_TRUE(AskBreakConversion());
-  EXPECT_TRUE(ShowMessage(MessageKind::Error, "Error", "Ask break conversion"));
+  EXPECT_TRUE(AskBreakConversion(shown));
+  EXPECT_TRUE(ShowMessage(shown, MessageKind::Error, "Error", "Ask break conversion"));
 
   ASSERT_EQ(boxes.size(), 4u);
   EXPECT_EQ(boxes[0].kind, MessageKind::Warning);

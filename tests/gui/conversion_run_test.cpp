@@ -65,7 +65,8 @@ TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
   EXPECT_EQ(report.bar, 2);
   EXPECT_EQ(report.range, 2);
   EXPECT_EQ(window().StatusText(), "Conversion complete");
-  EXPECT_EQ(ProgressWindow::Current(), nullptr);
+  EXPECT_EQ(window().Progress(), nullptr);
+  EXPECT_FALSE(window().RunInWork());
   EXPECT_TRUE(window().IsEnabled());
 }
 
@@ -77,7 +78,7 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   auto refusal = [&](const std::string& input, const std::string& folder) {
     messages_.clear();
     window().InputField()->ChangeValue(input);
-    g_settings.file.recent_out_folders = folder;
+    settings().file.recent_out_folders = folder;
     window().OutputFolderBox()->Clear();
     if (!folder.empty()) {
       window().FillOutputFolderBox();
@@ -95,31 +96,31 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_EQ(refusal(document, document),
             FormatText(GetText("Msg", "Invalid output folder"), document + "/"));
 
-  g_settings.transform.do_image_resize = 1;
-  g_settings.transform.image_width = 0;
-  g_settings.transform.image_height = 100;
-  g_settings.transform.keep_aspect_ratio = 1;
+  settings().transform.do_image_resize = 1;
+  settings().transform.image_width = 0;
+  settings().transform.image_height = 100;
+  settings().transform.keep_aspect_ratio = 1;
   EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Invalid width"));
-  g_settings.transform.image_width = 100;
-  g_settings.transform.image_height = 0;
+  settings().transform.image_width = 100;
+  settings().transform.image_height = 0;
   EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Invalid height"));
-  g_settings.transform.do_image_resize = 0;
+  settings().transform.do_image_resize = 0;
 
   // The console's checks run too: a hand-edited gamma is refused before anything is written.
-  g_settings.adjustment.do_image_color_correction = 1;
-  g_settings.adjustment.image_gamma = 0.0f;
+  settings().adjustment.do_image_color_correction = 1;
+  settings().adjustment.image_gamma = 0.0f;
   EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Empty extensions"));
-  g_settings.adjustment.do_image_color_correction = 0;
+  settings().adjustment.do_image_color_correction = 0;
 
-  g_settings.watermark.do_watermark = 1;
-  g_settings.watermark.font = "No Such Face At All";
+  settings().watermark.do_watermark = 1;
+  settings().watermark.font = "No Such Face At All";
   EXPECT_EQ(refusal(document, out.folder()),
             FormatText(GetText("Msg", "Invalid watermark font"), "No Such Face At All"));
   EXPECT_EQ(window().StatusText(), "Preparing...");
-  g_settings.watermark.do_watermark = 2;
-  g_settings.watermark.image = "";
+  settings().watermark.do_watermark = 2;
+  settings().watermark.image = "";
   EXPECT_EQ(refusal(document, out.folder()), GetText("Msg", "Empty watermark image"));
-  g_settings.watermark.image = dir_.file("empty.psd");
+  settings().watermark.image = dir_.file("empty.psd");
   EXPECT_EQ(refusal(document, out.folder()),
             FormatText(GetText("Msg", "Invalid watermark image"), dir_.file("empty.psd")));
   EXPECT_FALSE(std::filesystem::exists(out.file("picture.png")));
@@ -152,16 +153,16 @@ TEST_F(WindowTest, BreakQuestionStopsTheRunWithItsFileInWork) {
 }
 
 TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsTheRun) {
-  BuildConfigFilePath();
+  session_.SetConfigPath(BuildConfigFilePath());
   const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
   TempDir out;
   FillFields(window(), document, out.folder());
   answer_ = true;
   const HangingDecoder hanging;
-  Convert([](ProgressWindow&) { g_main_window->Close(); });
+  Convert([](ProgressWindow&) { OpenMainWindow()->Close(); });
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
-  ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
+  ASSERT_TRUE(PumpUntil([] { return OpenMainWindow() == nullptr; }, 5000));
   // The window went once the run had ended, its file in work unwritten, and the settings were
   // written.
   EXPECT_TRUE(std::filesystem::is_empty(out.path()));
@@ -169,7 +170,7 @@ TEST_F(WindowTest, ClosingTheWindowDuringARunAsksFirstAndEndsTheRun) {
 }
 
 TEST_F(WindowTest, APoliteEndWhileTheReportIsShownClosesTheWindow) {
-  BuildConfigFilePath();
+  session_.SetConfigPath(BuildConfigFilePath());
   const std::string document = WriteDocument(dir_.file("picture.psd"), 64, 48);
   TempDir out;
   FillFields(window(), document, out.folder());
@@ -177,20 +178,21 @@ TEST_F(WindowTest, APoliteEndWhileTheReportIsShownClosesTheWindow) {
   bool requested = false;
   wxTimer watcher;
   watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    ProgressWindow* progress = ProgressWindow::Current();
+    MainWindow* main = OpenMainWindow();
+    ProgressWindow* progress = main ? main->Progress() : nullptr;
     if (progress && progress->OkButton()->IsEnabled() && !requested) {
       requested = true;
-      RequestBreakOfRun();
+      main->RequestBreakOfRun();
     }
   });
   watcher.Start(10);
   wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
-  click.SetEventObject(g_main_window->ConvertButton());
-  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
+  click.SetEventObject(OpenMainWindow()->ConvertButton());
+  OpenMainWindow()->ConvertButton()->GetEventHandler()->ProcessEvent(click);
   watcher.Stop();
   EXPECT_TRUE(requested);
   EXPECT_TRUE(messages_.empty());
-  ASSERT_TRUE(PumpUntil([] { return g_main_window == nullptr; }, 5000));
+  ASSERT_TRUE(PumpUntil([] { return OpenMainWindow() == nullptr; }, 5000));
   EXPECT_TRUE(std::filesystem::exists(out.file("picture.png")));
   EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
 }

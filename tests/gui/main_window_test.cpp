@@ -121,8 +121,8 @@ TEST_F(WindowTest, MenusHoldEveryCommandWithPictureAndAccelerator) {
 TEST_F(WindowTest, ToolbarPictureSizeFollowsUiSize) {
   for (const auto& [ui_size, pixels] :
        std::vector<std::pair<int, int>>{{0, 16}, {1, 24}, {4, 64}, {7, 16}}) {
-    g_settings.interface.ui_size = ui_size;
-    RebuildInterface(InterfaceRebuild::IconSize);
+    settings().interface.ui_size = ui_size;
+    window().RebuildInterface(InterfaceRebuild::IconSize);
     Pump(50);
     EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(pixels, pixels)) << ui_size;
     EXPECT_EQ(window().InnerSize().GetHeight() >= MainWindow::FixedHeight, true);
@@ -167,7 +167,7 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
   // The output folder comes from the file.
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
   EXPECT_EQ(session_.Job().output_folder, dir_.folder());
-  EXPECT_EQ(HistoryEntry(g_settings.file.recent_out_folders, 0), dir_.folder());
+  EXPECT_EQ(HistoryEntry(settings().file.recent_out_folders, 0), dir_.folder());
 
   // A later file keeps the chosen folder; a file of another type is not taken.
   TempDir other;
@@ -185,8 +185,8 @@ TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
 }
 
 TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
-  g_settings.advanced.out_folders_number = 3;
-  g_settings.file.recent_out_folders = "/one/\t/two/\t/three/\t/four/";
+  settings().advanced.out_folders_number = 3;
+  settings().file.recent_out_folders = "/one/\t/two/\t/three/\t/four/";
   SendCommand(CmdNew);
   EXPECT_EQ(window().OutputFolderBox()->GetCount(), 3u);
   EXPECT_EQ(window().OutputFolderBox()->GetString(1), "/two/");
@@ -200,7 +200,7 @@ TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {
   EXPECT_EQ(session_.Job().output_folder, "/three/");
 
   // An empty history leaves the box as it was.
-  g_settings.file.recent_out_folders.clear();
+  settings().file.recent_out_folders.clear();
   window().FillOutputFolderBox();
   EXPECT_EQ(window().OutputFolderBox()->GetCount(), 3u);
 }

@@ -27,7 +27,7 @@ void Send(wxWindow* control, wxEventType type) {
 }
 
 RowControls& Row(std::string_view group, std::string_view key) {
-  RowControls* row = g_main_window->Preferences()->FindRow(group, key);
+  RowControls* row = OpenMainWindow()->Preferences()->FindRow(group, key);
   EXPECT_NE(row, nullptr) << key;
   return *row;
 }
@@ -143,12 +143,12 @@ TEST_F(WindowTest, DialogSettingsConvertLikeTheConsoleOptions) {
   ASSERT_FALSE(plain_png.empty());
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.name);
-    ResetSettings(g_settings, false);
+    ResetSettings(settings(), false);
     SendCommand(CmdPreferences);
     Pump(20);
-    ASSERT_NE(g_main_window->Preferences(), nullptr);
+    ASSERT_NE(OpenMainWindow()->Preferences(), nullptr);
     test_case.set_in_dialog();
-    Send(g_main_window->Preferences()->FindWindow(OkButtonId), wxEVT_BUTTON);
+    Send(OpenMainWindow()->Preferences()->FindWindow(OkButtonId), wxEVT_BUTTON);
     Pump(20);
 
     TempDir from_window;

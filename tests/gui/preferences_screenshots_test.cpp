@@ -26,15 +26,15 @@ void SelectAndNotify(RowControls* row, int entry) {
 TEST_F(WindowTest, PreferencesPagesForScreenshots) {
   const char* folder = std::getenv("QUORVIX_SCREENSHOTS");
   if (!folder || !*folder) GTEST_SKIP() << "no screenshot folder";
-  g_settings.transform.do_image_rotation = 1;
-  g_settings.transform.do_image_resize = 1;
-  g_settings.frame.do_frame = 1;
-  g_settings.watermark.do_watermark = 1;
-  g_settings.watermark.font_colors += ",123456";
+  settings().transform.do_image_rotation = 1;
+  settings().transform.do_image_resize = 1;
+  settings().frame.do_frame = 1;
+  settings().watermark.do_watermark = 1;
+  settings().watermark.font_colors += ",123456";
   SendCommand(CmdPreferences);
   Pump(200);
-  ASSERT_NE(g_main_window->Preferences(), nullptr);
-  PreferencesDialog& dialog = *g_main_window->Preferences();
+  ASSERT_NE(OpenMainWindow()->Preferences(), nullptr);
+  PreferencesDialog& dialog = *OpenMainWindow()->Preferences();
   const char* names[PageCount] = {"general",    "interface", "input",     "output",  "transform",
                                   "adjustment", "frame",     "watermark", "advanced"};
   for (int page = 0; page < PageCount; ++page) {

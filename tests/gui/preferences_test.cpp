@@ -17,6 +17,7 @@
 #include <wx/uiaction.h>
 
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -76,7 +77,7 @@ class PreferencesTest : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    BuildConfigFilePath();
+    session_.SetConfigPath(BuildConfigFilePath());
   }
 
   // The system choosers, answered by the test: one at a time, the others shown for real.
@@ -98,26 +99,28 @@ class PreferencesTest : public WindowTest {
   }
 
   PreferencesDialog& OpenAt(int page) {
-    g_main_window->OpenPreferences(page);
+    OpenMainWindow()->OpenPreferences(page);
     Pump(30);
-    EXPECT_NE(g_main_window->Preferences(), nullptr);
-    return *g_main_window->Preferences();
+    EXPECT_NE(OpenMainWindow()->Preferences(), nullptr);
+    return *OpenMainWindow()->Preferences();
   }
   PreferencesDialog& Open(int command = CmdPreferences) {
     SendCommand(command);
     Pump(30);
-    EXPECT_NE(g_main_window->Preferences(), nullptr);
-    return *g_main_window->Preferences();
+    EXPECT_NE(OpenMainWindow()->Preferences(), nullptr);
+    return *OpenMainWindow()->Preferences();
   }
+  // The settings as the open dialog edits them.
+  const ProgramSettings& Edited() { return OpenMainWindow()->Preferences()->EditedSettings(); }
   RowControls* Row(std::string_view group, std::string_view key) {
-    return g_main_window->Preferences()->FindRow(group, key);
+    return OpenMainWindow()->Preferences()->FindRow(group, key);
   }
   void PressOk() {
-    Click(g_main_window->Preferences()->FindWindow(OkButtonId));
+    Click(OpenMainWindow()->Preferences()->FindWindow(OkButtonId));
     Pump(30);
   }
   void PressCancel() {
-    Click(g_main_window->Preferences()->FindWindow(CancelButtonId));
+    Click(OpenMainWindow()->Preferences()->FindWindow(CancelButtonId));
     Pump(30);
   }
   // The settings as config.ini holds them now.
@@ -138,7 +141,7 @@ TEST_F(PreferencesTest, OpensAtGeneralAndFromTheFormatOptionsAtOutput) {
   EXPECT_EQ(options.GetClientSize(), wxSize(600, 350));
   EXPECT_FALSE(window().IsEnabled());
   PressCancel();
-  EXPECT_EQ(g_main_window->Preferences(), nullptr);
+  EXPECT_EQ(OpenMainWindow()->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 
   PreferencesDialog& next = Open();
@@ -206,7 +209,7 @@ TEST_F(PreferencesTest, SpinBoxesClampAndKeepTheirSlidersInStep) {
 }
 
 TEST_F(PreferencesTest, GammaShowsTwoDecimalsWithinItsRange) {
-  g_settings.adjustment.image_gamma = 2.2f;
+  settings().adjustment.image_gamma = 2.2f;
   Open();
   RowControls* gamma = Row("Adjustment", "Image Gamma");
   EXPECT_EQ(gamma->slider->GetValue(), 220);
@@ -223,12 +226,12 @@ TEST_F(PreferencesTest, GammaShowsTwoDecimalsWithinItsRange) {
   Slide(gamma, 135);
   EXPECT_EQ(gamma->gamma_spin->GetTextValue(), "1.35");
   PressOk();
-  EXPECT_FLOAT_EQ(g_settings.adjustment.image_gamma, 1.35f);
+  EXPECT_FLOAT_EQ(settings().adjustment.image_gamma, 1.35f);
   EXPECT_FLOAT_EQ(Stored().adjustment.image_gamma, 1.35f);
 }
 
 TEST_F(PreferencesTest, ColourCorrectionIsOnOnlyWhenAnAdjustmentIsNotNeutral) {
-  g_settings.adjustment.do_image_color_correction = 1;
+  settings().adjustment.do_image_color_correction = 1;
   Open();
   PressOk();
   EXPECT_EQ(Stored().adjustment.do_image_color_correction, 0);
@@ -240,7 +243,7 @@ TEST_F(PreferencesTest, ColourCorrectionIsOnOnlyWhenAnAdjustmentIsNotNeutral) {
       [this] { Tick(Row("Adjustment", "Image Invert"), true); },
   };
   for (size_t i = 0; i < changes.size(); ++i) {
-    ResetSettings(g_settings, false);
+    ResetSettings(settings(), false);
     Open();
     changes[i]();
     PressOk();
@@ -261,8 +264,8 @@ TEST_F(PreferencesTest, OneLineTextsLoseLineBreaksAndSurroundingBlanks) {
 }
 
 TEST_F(PreferencesTest, PaletteColoursNameTheirColourAndStayAfterCancel) {
-  g_settings.watermark.font_colors = "000000,123456";
-  g_settings.watermark.font_color = "123456";
+  settings().watermark.font_colors = "000000,123456";
+  settings().watermark.font_color = "123456";
   Open();
   RowControls* font_colour = Row("Watermark", "Font Color");
   ASSERT_EQ(font_colour->choice->GetCount(), 2u);
@@ -282,7 +285,7 @@ TEST_F(PreferencesTest, PaletteColoursNameTheirColourAndStayAfterCancel) {
   ASSERT_EQ(font_colour->choice->GetCount(), 3u);
   EXPECT_EQ(font_colour->choice->GetString(2), "Orange");
   EXPECT_EQ(font_colour->choice->GetSelection(), 2);
-  EXPECT_EQ(g_settings.watermark.font_colors, "000000,123456,FF8000");
+  EXPECT_EQ(Edited().watermark.font_colors, "000000,123456,FF8000");
   // A colour already there is selected, not added.
   answer = 0;
   Click(font_colour->button);
@@ -293,21 +296,22 @@ TEST_F(PreferencesTest, PaletteColoursNameTheirColourAndStayAfterCancel) {
   answer = ParseHexColour("0A0B0C");
   Click(back_colour->button);
   EXPECT_EQ(back_colour->choice->GetStringSelection(), "Color #0A0B0C");
-  EXPECT_TRUE(ListHasField(g_settings.watermark.back_colors, "0A0B0C"));
-  EXPECT_FALSE(ListHasField(g_settings.watermark.font_colors, "0A0B0C"));
+  EXPECT_TRUE(ListHasField(Edited().watermark.back_colors, "0A0B0C"));
+  EXPECT_FALSE(ListHasField(Edited().watermark.font_colors, "0A0B0C"));
 
   PressCancel();
-  EXPECT_EQ(g_settings.watermark.font_colors, "000000,123456,FF8000");
-  EXPECT_EQ(g_settings.watermark.font_color, "123456");
+  EXPECT_EQ(settings().watermark.font_colors, "000000,123456,FF8000");
+  EXPECT_TRUE(ListHasField(settings().watermark.back_colors, "0A0B0C"));
+  EXPECT_EQ(settings().watermark.font_color, "123456");
   Open();
   EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetCount(), 3u);
 }
 
 TEST_F(PreferencesTest, SelectorsWithoutTheirValueSelectTheFirstEntry) {
   // A colour no longer in its palette and a format key nobody offers: the first entry stands.
-  g_settings.watermark.font_colors = "000000,123456";
-  g_settings.watermark.font_color = "ABCDEF";
-  g_settings.output.format = "gone";
+  settings().watermark.font_colors = "000000,123456";
+  settings().watermark.font_color = "ABCDEF";
+  settings().output.format = "gone";
   Open();
   EXPECT_EQ(Row("Watermark", "Font Color")->choice->GetSelection(), 0);
   EXPECT_EQ(Row("Output", "Format")->choice->GetSelection(), 0);
@@ -317,7 +321,7 @@ TEST_F(PreferencesTest, SelectorsWithoutTheirValueSelectTheFirstEntry) {
 }
 
 TEST_F(PreferencesTest, ColourButtonsShowTheirColourAndStoreOnlyOnOk) {
-  g_settings.transform.image_rotation_back_color = "12";  // not six digits: black
+  settings().transform.image_rotation_back_color = "12";  // not six digits: black
   Open();
   RowControls* back = Row("Transform", "Image Rotation Back Color");
   EXPECT_EQ(back->text->GetValue(), "000000");
@@ -327,20 +331,20 @@ TEST_F(PreferencesTest, ColourButtonsShowTheirColourAndStoreOnlyOnOk) {
   });
   Click(back->button);
   EXPECT_EQ(back->text->GetValue(), "00FF80");
-  EXPECT_EQ(g_settings.transform.image_rotation_back_color, "12");
+  EXPECT_EQ(settings().transform.image_rotation_back_color, "12");
   PressOk();
   EXPECT_EQ(Stored().transform.image_rotation_back_color, "00FF80");
 }
 
 TEST_F(PreferencesTest, FontChooserAddsTheFontAndTakesItsSizeAndStyle) {
-  g_settings.watermark.fonts = "";
-  g_settings.watermark.font = "Arial";
-  g_settings.watermark.font_size = 14;
-  g_settings.watermark.font_effect = 1;
+  settings().watermark.fonts = "";
+  settings().watermark.font = "Arial";
+  settings().watermark.font_size = 14;
+  settings().watermark.font_effect = 1;
   Open();
   RowControls* font = Row("Watermark", "Font");
   ASSERT_EQ(font->choice->GetCount(), 1u);
-  EXPECT_EQ(g_settings.watermark.fonts, "Arial");
+  EXPECT_EQ(Edited().watermark.fonts, "Arial");
   std::string offered_name;
   int offered_size = 0;
   AnswerFonts([&](std::string& name, int& size, int& flags) {
@@ -357,7 +361,7 @@ TEST_F(PreferencesTest, FontChooserAddsTheFontAndTakesItsSizeAndStyle) {
   EXPECT_EQ(font->choice->GetStringSelection(), "DejaVu Sans");
   EXPECT_EQ(Row("Watermark", "Font Size")->text->GetValue(), "22");
   EXPECT_EQ(Row("Watermark", "Font Style")->choice->GetSelection(), 3);
-  EXPECT_EQ(g_settings.watermark.fonts, "Arial,DejaVu Sans");
+  EXPECT_EQ(Edited().watermark.fonts, "Arial,DejaVu Sans");
   PressOk();
   const ProgramSettings stored = Stored();
   EXPECT_EQ(stored.watermark.font, "DejaVu Sans");
@@ -367,7 +371,7 @@ TEST_F(PreferencesTest, FontChooserAddsTheFontAndTakesItsSizeAndStyle) {
 }
 
 TEST_F(PreferencesTest, ImageChooserStartsAtTheFieldAndFillsIt) {
-  g_settings.watermark.image = "  /srv/old.png ";
+  settings().watermark.image = "  /srv/old.png ";
   Open();
   std::string start;
   std::string filter;
@@ -381,53 +385,93 @@ TEST_F(PreferencesTest, ImageChooserStartsAtTheFieldAndFillsIt) {
   EXPECT_EQ(start, "/srv/old.png");
   EXPECT_EQ(filter, WatermarkImageFilter("All Supported Files", "All Files"));
   EXPECT_EQ(Row("Watermark", "Image")->text->GetValue(), "/srv/new mark.png");
-  EXPECT_EQ(g_settings.watermark.image, "  /srv/old.png ");
+  EXPECT_EQ(settings().watermark.image, "  /srv/old.png ");
 }
 
 TEST_F(PreferencesTest, DefaultsAsksFirstAndNoKeepsTheEdits) {
-  g_settings.transform.do_image_flip_vertical = 1;
+  settings().transform.do_image_flip_vertical = 1;
   Open();
   Tick(Row("Transform", "Do Image Flip Horizontal"), true);
-  answer_ = false;
-  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
+  MessageKind asked = MessageKind::Information;
+  services().message = [&](MessageKind kind, const std::string&, const std::string& text) {
+    asked = kind;
+    messages_.push_back(text);
+    return false;
+  };
+  Click(OpenMainWindow()->Preferences()->FindWindow(DefaultsButtonId));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0],
             "Are you sure you want to reset all your settings to the default values?");
-  ASSERT_NE(g_main_window->Preferences(), nullptr);
+  // A stray Enter answers No.
+  EXPECT_EQ(asked, MessageKind::QuestionDefaultNo);
+  ASSERT_NE(OpenMainWindow()->Preferences(), nullptr);
   EXPECT_TRUE(Row("Transform", "Do Image Flip Horizontal")->check->GetValue());
+  EXPECT_TRUE(Row("Transform", "Do Image Flip Vertical")->check->GetValue());
+}
 
+TEST_F(PreferencesTest, DefaultsFillTheFieldsAndOnlyOkKeepsThem) {
+  settings().transform.do_image_flip_vertical = 1;
+  settings().file.recent_out_folders = "/tmp/";
+  settings().advanced.filename_mask = "%filename%-x";
   answer_ = true;
-  g_settings.file.recent_out_folders = "/tmp/";
-  Click(g_main_window->Preferences()->FindWindow(DefaultsButtonId));
+  const std::string before = dir_.file("before.ini");
+  ASSERT_TRUE(SaveSettings(settings(), before));
+  Open();
+  Tick(Row("Transform", "Do Image Flip Horizontal"), true);
+  Click(OpenMainWindow()->Preferences()->FindWindow(DefaultsButtonId));
   Pump(30);
-  EXPECT_EQ(g_main_window->Preferences(), nullptr);
-  EXPECT_EQ(g_settings.transform.do_image_flip_vertical, 0);
-  EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
-  // Settings the dialog does not show are reset too.
+  // The dialog stays, showing the defaults; nothing is kept or written yet.
+  ASSERT_NE(OpenMainWindow()->Preferences(), nullptr);
+  EXPECT_FALSE(Row("Transform", "Do Image Flip Horizontal")->check->GetValue());
+  EXPECT_FALSE(Row("Transform", "Do Image Flip Vertical")->check->GetValue());
+  EXPECT_EQ(Row("Advanced", "Filename Mask")->text->GetValue(), "%filename%.%ext%");
+  EXPECT_EQ(settings().transform.do_image_flip_vertical, 1);
+  EXPECT_FALSE(std::filesystem::exists(g_process.config_file_path));
+
+  // Cancel undoes the reset.
+  PressCancel();
+  EXPECT_EQ(OpenMainWindow()->Preferences(), nullptr);
+  EXPECT_EQ(settings().transform.do_image_flip_vertical, 1);
+  EXPECT_EQ(settings().file.recent_out_folders, "/tmp/");
+  EXPECT_EQ(settings().advanced.filename_mask, "%filename%-x");
+  EXPECT_FALSE(std::filesystem::exists(g_process.config_file_path));
+  // Every setting, not just those looked at.
+  const std::string after = dir_.file("after.ini");
+  ASSERT_TRUE(SaveSettings(settings(), after));
+  EXPECT_EQ(ReadFileBytes(after), ReadFileBytes(before));
+
+  // OK keeps it and writes it, settings the dialog does not show included.
+  Open();
+  Click(OpenMainWindow()->Preferences()->FindWindow(DefaultsButtonId));
+  PressOk();
+  EXPECT_EQ(OpenMainWindow()->Preferences(), nullptr);
+  EXPECT_EQ(settings().transform.do_image_flip_vertical, 0);
+  EXPECT_EQ(settings().advanced.filename_mask, "%filename%.%ext%");
   EXPECT_EQ(Stored().file.recent_out_folders, "");
+  EXPECT_EQ(Stored().transform.do_image_flip_horizontal, 0);
 }
 
 TEST_F(PreferencesTest, IconSizeAloneRebuildsOnlyTheToolbar) {
   // The theme the selector shows, so that only the size differs.
   ScanThemes();
-  g_settings.interface.ui_theme =
+  settings().interface.ui_theme =
       g_theme_list.names.empty() ? std::string() : g_theme_list.names.begin()->first;
-  g_settings.interface.ui_size = 2;
+  settings().interface.ui_size = 2;
   Rebuild();
   Open();
   wxMenuBar* menu = window().GetMenuBar();
   Select(Row("Interface", "UI Size"), 0);
   PressOk();
-  EXPECT_EQ(g_settings.interface.ui_size, 0);
+  EXPECT_EQ(settings().interface.ui_size, 0);
   EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(16, 16));
   EXPECT_EQ(window().GetMenuBar(), menu);
 
   // A different theme id rebuilds the menus as well.
-  g_settings.interface.ui_theme = "no-such-theme";
+  settings().interface.ui_theme = "no-such-theme";
   Open();
   PressOk();
   EXPECT_NE(window().GetMenuBar(), menu);
-  EXPECT_NE(g_settings.interface.ui_theme, "no-such-theme");
+  EXPECT_NE(settings().interface.ui_theme, "no-such-theme");
 }
 
 TEST_F(PreferencesTest, RulesEnableAndShowTheRowsTheyGovern) {
@@ -488,13 +532,13 @@ TEST_F(PreferencesTest, EscapeAndTheCloseBoxActAsCancel) {
   escape.SetEventObject(&dialog);
   dialog.GetEventHandler()->ProcessEvent(escape);
   Pump(30);
-  EXPECT_EQ(g_main_window->Preferences(), nullptr);
-  EXPECT_EQ(g_settings.transform.do_image_flip_horizontal, 0);
+  EXPECT_EQ(OpenMainWindow()->Preferences(), nullptr);
+  EXPECT_EQ(settings().transform.do_image_flip_horizontal, 0);
   EXPECT_TRUE(window().IsEnabled());
 
   Open().Close();
   Pump(30);
-  EXPECT_EQ(g_main_window->Preferences(), nullptr);
+  EXPECT_EQ(OpenMainWindow()->Preferences(), nullptr);
   EXPECT_TRUE(window().IsEnabled());
 }
 
@@ -601,7 +645,7 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
             return std::to_string(*stored_value);
           }
         },
-        field->Read(in_file ? stored : g_settings));
+        field->Read(in_file ? stored : settings()));
     EXPECT_EQ(actual, value) << name;
   }
 }
@@ -620,6 +664,43 @@ TEST_F(PreferencesTest, TypedKeysReachTheSpinBoxAndEscapeCancels) {
   Pump(200);
   EXPECT_EQ(brightness->slider->GetValue(), 70);
   user.Char(WXK_ESCAPE);
-  EXPECT_TRUE(PumpUntil([] { return g_main_window->Preferences() == nullptr; }, 3000));
-  EXPECT_EQ(g_settings.adjustment.image_brightness, 0);
+  EXPECT_TRUE(PumpUntil([] { return OpenMainWindow()->Preferences() == nullptr; }, 3000));
+  EXPECT_EQ(settings().adjustment.image_brightness, 0);
+}
+
+// Enter presses OK wherever the focus is, except on a button, which takes its own Enter.
+TEST_F(PreferencesTest, EnterPressesOkButNotOnAFocusedButton) {
+  PreferencesDialog& dialog = OpenAt(PageTransform);
+  dialog.Raise();
+  Pump(200);
+  Tick(Row("Transform", "Do Image Flip Horizontal"), true);
+  dialog.FindWindow(CancelButtonId)->SetFocus();
+  Pump(100);
+  wxUIActionSimulator user;
+  user.Char(WXK_RETURN);
+  EXPECT_TRUE(PumpUntil([] { return OpenMainWindow()->Preferences() == nullptr; }, 3000));
+  EXPECT_EQ(settings().transform.do_image_flip_horizontal, 0) << "Enter on Cancel cancels";
+
+  PreferencesDialog& again = OpenAt(PageTransform);
+  again.Raise();
+  Pump(200);
+  Tick(Row("Transform", "Do Image Flip Horizontal"), true);
+  again.CategoryList()->SetFocus();
+  Pump(100);
+  user.Char(WXK_RETURN);
+  EXPECT_TRUE(PumpUntil([] { return OpenMainWindow()->Preferences() == nullptr; }, 3000));
+  EXPECT_EQ(settings().transform.do_image_flip_horizontal, 1);
+  EXPECT_EQ(Stored().transform.do_image_flip_horizontal, 1);
+
+  PreferencesDialog& third = OpenAt(PageAdvanced);
+  third.Raise();
+  Pump(200);
+  RowControls* mask = Row("Advanced", "Filename Mask");
+  mask->text->SetFocus();
+  mask->text->SelectAll();
+  Pump(100);
+  user.Text("%filename%-a");
+  user.Char(WXK_RETURN);
+  EXPECT_TRUE(PumpUntil([] { return OpenMainWindow()->Preferences() == nullptr; }, 3000));
+  EXPECT_EQ(settings().advanced.filename_mask, "%filename%-a");
 }

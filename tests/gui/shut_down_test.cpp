@@ -9,9 +9,9 @@
 #include "tests/gui/window_harness.h"
 
 TEST_F(WindowTest, ClosingStoresThePlaceAndEmptiesTheHistoryWhenAsked) {
-  BuildConfigFilePath();
-  g_settings.advanced.out_folders_history = ToValue(FolderHistory::CleanOnExit);
-  g_settings.file.recent_out_folders = "/kept/\t/also/";
+  session_.SetConfigPath(BuildConfigFilePath());
+  settings().advanced.out_folders_history = ToValue(FolderHistory::CleanOnExit);
+  settings().file.recent_out_folders = "/kept/\t/also/";
   window().SetClientSize(640, window().GetClientSize().GetHeight());
   window().Move(120, 90);
   Pump(100);
@@ -35,11 +35,11 @@ TEST_F(WindowTest, HostileSettingsStillGiveAUsableWindow) {
   for (int i = 0; i < 10000; ++i) history += "/folder/" + std::to_string(i) + "/\t";
   for (const auto& [x, y, width] : std::vector<std::tuple<int, int, int>>{
            {-50000, -50000, -20}, {90000, 90000, 2000000}, {0, 0, 0}}) {
-    g_settings.window.x = x;
-    g_settings.window.y = y;
-    g_settings.window.width = width;
-    g_settings.window.height = -7;
-    g_settings.file.recent_out_folders = history;
+    settings().window.x = x;
+    settings().window.y = y;
+    settings().window.width = width;
+    settings().window.height = -7;
+    settings().file.recent_out_folders = history;
     Rebuild();
     const wxRect place = window().GetScreenRect();
     EXPECT_TRUE(screen.Contains(place.GetTopLeft())) << x << "," << y;
@@ -47,6 +47,6 @@ TEST_F(WindowTest, HostileSettingsStillGiveAUsableWindow) {
     EXPECT_LE(window().GetClientSize().GetWidth(), std::max(screen.width, 510));
     EXPECT_EQ(window().InnerSize().GetHeight(), MainWindow::FixedHeight);
     EXPECT_EQ(window().OutputFolderBox()->GetCount(),
-              static_cast<unsigned>(g_settings.advanced.out_folders_number));
+              static_cast<unsigned>(settings().advanced.out_folders_number));
   }
 }

@@ -49,8 +49,8 @@ class ThemeWindowTest : public WindowTest {
   void TearDown() override {
     WindowTest::TearDown();
     g_process.program_folder = saved_program_folder_;
-    ResetSettings(g_settings, false);
-    LoadStartPictures();
+    ResetSettings(settings(), false);
+    LoadStartPictures(settings().interface);
   }
 
   void WritePack(const std::string& id, const std::vector<PackEntry>& entries) {
@@ -89,11 +89,11 @@ TEST_F(ThemeWindowTest, ThemePicturesReplaceBuiltInOnesSlotBySlot) {
        {"web_16.png", "not a picture"}});
   const uint32_t built_in_web = MiddleColour(IconPicture(MenuIcons(), "Web"));
   const wxSize built_in_updates = IconPicture(ToolbarIcons(), "Updates").GetSize();
-  g_settings.interface.ui_theme = "bright";
-  g_settings.interface.ui_size = 3;
+  settings().interface.ui_theme = "bright";
+  settings().interface.ui_size = 3;
   ScanThemes();
   EXPECT_EQ(g_theme_list.names["bright"], "Bright");
-  EXPECT_EQ(LoadThemePictures(true, true, true), 4);
+  EXPECT_EQ(LoadThemePictures(settings().interface, true, true, true), 4);
 
   // "bigconvert.PNG" is an entry name as it stands; "new" asks for the size in the name.
   EXPECT_EQ(IconPicture(ButtonIcons(), "Convert").GetSize(), wxSize(40, 40));
@@ -120,10 +120,10 @@ TEST_F(ThemeWindowTest, ADeletedThemeGivesWayToTheOneScannedLast) {
                       {"about_16.png", MakePng(16, 16, Red)}});
   WritePack("beta", {{"theme.cfg", ThemeConfig({"[Icons]", "About=about"})},
                      {"about_16.png", MakePng(16, 16, Blue)}});
-  g_settings.interface.ui_theme = "gone";
+  settings().interface.ui_theme = "gone";
   ScanThemes();
-  EXPECT_EQ(LoadThemePictures(false, true, false), 1);
-  EXPECT_EQ(g_settings.interface.ui_theme, "beta");
+  EXPECT_EQ(LoadThemePictures(settings().interface, false, true, false), 1);
+  EXPECT_EQ(settings().interface.ui_theme, "beta");
   EXPECT_EQ(MiddleColour(IconPicture(MenuIcons(), "About")), 0x0000FFu);
 }
 
@@ -135,16 +135,16 @@ TEST_F(ThemeWindowTest, RebuildAfterASizeChangeReloadsOnlyTheToolbar) {
                       {"go_16.png", MakePng(16, 16, Red)},
                       {"go_24.png", MakePng(24, 24, Red)},
                       {"go_32.png", MakePng(32, 32, Red)}});
-  g_settings.interface.ui_theme = "sized";
-  g_settings.interface.ui_size = 2;
+  settings().interface.ui_theme = "sized";
+  settings().interface.ui_size = 2;
   ScanThemes();
-  LoadThemePictures(true, true, true);
+  LoadThemePictures(settings().interface, true, true, true);
   Rebuild();
   EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(32, 32));
   EXPECT_EQ(MiddleColour(ToolPicture(window().GetToolBar(), CmdNew)), 0x0000FFu);
 
-  g_settings.interface.ui_size = 1;
-  RebuildInterface(InterfaceRebuild::IconSize);
+  settings().interface.ui_size = 1;
+  window().RebuildInterface(InterfaceRebuild::IconSize);
   Pump(100);
   wxToolBar* toolbar = window().GetToolBar();
   EXPECT_EQ(toolbar->GetToolBitmapSize(), wxSize(24, 24));
@@ -162,13 +162,13 @@ TEST_F(ThemeWindowTest, ThemeChangeKeepsThePreviousThemesPictureWhereTheNewOneHa
                       {"new_16.png", MakePng(16, 16, Red)}});
   WritePack("second", {{"theme.cfg", ThemeConfig({"[Icons]", "New=new"})},
                        {"new_16.png", MakePng(16, 16, Blue)}});
-  g_settings.interface.ui_theme = "first";
+  settings().interface.ui_theme = "first";
   ScanThemes();
-  LoadThemePictures(true, true, true);
+  LoadThemePictures(settings().interface, true, true, true);
   Rebuild();
 
-  g_settings.interface.ui_theme = "second";
-  RebuildInterface(InterfaceRebuild::Theme);
+  settings().interface.ui_theme = "second";
+  window().RebuildInterface(InterfaceRebuild::Theme);
   Pump(100);
   EXPECT_EQ(MiddleColour(window().GetMenuBar()->FindItem(CmdNew)->GetBitmap()), 0x0000FFu);
   EXPECT_EQ(MiddleColour(window().GetMenuBar()->FindItem(CmdCheckForUpdates)->GetBitmap()),
@@ -182,10 +182,10 @@ TEST_F(WindowTest, DefaultThemeToolbarInEveryUiSize) {
   ScanThemes();
   ASSERT_EQ(g_theme_list.names.count("handdrawn"), 1u);
   for (int ui_size = 0; ui_size <= 4; ++ui_size) {
-    g_settings.interface.ui_theme = "handdrawn";
-    g_settings.interface.ui_size = ui_size;
+    settings().interface.ui_theme = "handdrawn";
+    settings().interface.ui_size = ui_size;
     LoadBuiltInPictures(ThemePictureSize(ui_size));
-    LoadThemePictures(true, true, true);
+    LoadThemePictures(settings().interface, true, true, true);
     Rebuild();
     const int side = ThemePictureSize(ui_size);
     EXPECT_EQ(window().GetToolBar()->GetToolBitmapSize(), wxSize(side, side));
@@ -195,6 +195,6 @@ TEST_F(WindowTest, DefaultThemeToolbarInEveryUiSize) {
     Snapshot(&window(), "toolbar_ui_size_" + std::to_string(ui_size));
   }
   g_process.program_folder = saved;
-  ResetSettings(g_settings, false);
-  LoadStartPictures();
+  ResetSettings(settings(), false);
+  LoadStartPictures(settings().interface);
 }

@@ -108,7 +108,7 @@ TEST_F(UpdateWindowTest, TheCloseBoxEndsAWaitingCheckAndTheWindow) {
   // A server that never answers: the check would wait its full ten seconds.
   TestHttpServer server([](int fd) { WaitForClientClose(fd, 20000); });
   services().version_file_address = server.Address("/files/tarnex.dat");
-  BuildConfigFilePath();
+  session_.SetConfigPath(BuildConfigFilePath());
   // The window manager's close request, as the frame's close box sends it.
   const auto close_window =
       reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "gtk_window_close"));
@@ -120,7 +120,7 @@ TEST_F(UpdateWindowTest, TheCloseBoxEndsAWaitingCheckAndTheWindow) {
   SendCommand(CmdCheckForUpdates);
   Pump(100);
   EXPECT_TRUE(messages_.empty()) << "a given-up check shows no box";
-  EXPECT_EQ(g_main_window, nullptr) << "the window closed";
+  EXPECT_EQ(OpenMainWindow(), nullptr) << "the window closed";
   EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path)) << "and saved the settings";
 }
 
@@ -128,32 +128,32 @@ TEST_F(UpdateWindowTest, StartUpCheckAsksWhenDueAndDatesTheQuestion) {
   TestHttpServer server(Answer("271"));
   services().version_file_address = server.Address("/files/tarnex.dat");
   // Weekly, last asked eight days ago: due. No still moves the date to now.
-  g_settings.general.update_range = 1;
+  settings().general.update_range = 1;
   const int64_t eight_days_ago = LocalNowSeconds() - 8 * Day;
-  g_settings.general.update_date = eight_days_ago;
+  settings().general.update_date = eight_days_ago;
   answer_ = false;
-  RunAutomaticUpdateCheckFromWindow(session_);
+  RunAutomaticUpdateCheckFromWindow(window());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Do you want to check for updates?");
-  EXPECT_GE(g_settings.general.update_date, eight_days_ago + 8 * Day);
+  EXPECT_GE(settings().general.update_date, eight_days_ago + 8 * Day);
 
   // Asked again at once: not due, nothing shown.
-  RunAutomaticUpdateCheckFromWindow(session_);
+  RunAutomaticUpdateCheckFromWindow(window());
   EXPECT_EQ(messages_.size(), 1u);
 
   // Due again and answered Yes: the check runs and shows its outcome.
-  g_settings.general.update_date = eight_days_ago;
+  settings().general.update_date = eight_days_ago;
   answer_ = true;
   const OpenerStub opener(dir_);
-  RunAutomaticUpdateCheckFromWindow(session_);
+  RunAutomaticUpdateCheckFromWindow(window());
   ASSERT_EQ(messages_.size(), 3u);
   EXPECT_EQ(messages_[2],
             "A new version of Quorvix is available! Are you ready to download it right now?");
   EXPECT_TRUE(opener.WaitForOpened(1));
 
   // "Never" never asks.
-  g_settings.general.update_range = 5;
-  g_settings.general.update_date = 0;
-  RunAutomaticUpdateCheckFromWindow(session_);
+  settings().general.update_range = 5;
+  settings().general.update_date = 0;
+  RunAutomaticUpdateCheckFromWindow(window());
   EXPECT_EQ(messages_.size(), 3u);
 }

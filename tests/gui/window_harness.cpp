@@ -51,21 +51,29 @@ void Snapshot(wxWindow* window, const std::string& name) {
   EXPECT_TRUE(SaveWindowPicture(window, std::string(folder) + "/" + name + ".png")) << name;
 }
 
-void LoadStartPictures() {
-  LoadBuiltInPictures(ThemePictureSize(g_settings.interface.ui_size));
+void LoadStartPictures(InterfaceSettings& interface) {
+  LoadBuiltInPictures(ThemePictureSize(interface.ui_size));
   ScanThemes();
-  LoadThemePictures(true, true, true);
+  LoadThemePictures(interface, true, true, true);
+}
+
+MainWindow* OpenMainWindow() {
+  for (wxWindow* window : wxTopLevelWindows) {
+    auto* main = dynamic_cast<MainWindow*>(window);
+    if (main && !main->IsBeingDeleted()) return main;
+  }
+  return nullptr;
 }
 
 void SendCommand(int id) {
   wxCommandEvent event(wxEVT_MENU, id);
-  event.SetEventObject(g_main_window);
-  g_main_window->GetEventHandler()->ProcessEvent(event);
+  event.SetEventObject(OpenMainWindow());
+  OpenMainWindow()->GetEventHandler()->ProcessEvent(event);
 }
 
 void FillFields(MainWindow& window, const std::string& document, const std::string& folder) {
   window.InputField()->ChangeValue(document);
-  g_settings.file.recent_out_folders = folder;
+  window.Session().Settings().file.recent_out_folders = folder;
   window.FillOutputFolderBox();
   window.OutputFolderBox()->SetSelection(0);
 }
@@ -75,7 +83,8 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
   bool during_done = false;
   wxTimer watcher;
   watcher.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    ProgressWindow* progress = ProgressWindow::Current();
+    MainWindow* window = OpenMainWindow();
+    ProgressWindow* progress = window ? window->Progress() : nullptr;
     if (!progress) return;
     if (during && !during_done && progress->Running()) {
       during_done = true;
@@ -95,8 +104,8 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
   });
   watcher.Start(10);
   wxCommandEvent click(wxEVT_BUTTON, ConvertButtonId);
-  click.SetEventObject(g_main_window->ConvertButton());
-  g_main_window->ConvertButton()->GetEventHandler()->ProcessEvent(click);
+  click.SetEventObject(OpenMainWindow()->ConvertButton());
+  OpenMainWindow()->ConvertButton()->GetEventHandler()->ProcessEvent(click);
   watcher.Stop();
   return report;
 }
@@ -125,9 +134,10 @@ bool OpenerStub::WaitForOpened(int count, int milliseconds) const {
 void WindowTest::SetUp() {
   // The settings file of each test lives in its own folder.
   setenv("XDG_CONFIG_HOME", dir_.folder().c_str(), 1);
-  ResetSettings(g_settings, false);
+  ResetSettings(session_.Settings(), false);
+  session_.SetConfigPath({});
   // Each test starts from the pictures of a fresh start, whatever the one before did to them.
-  LoadStartPictures();
+  LoadStartPictures(session_.Settings().interface);
   messages_.clear();
   auto services = std::make_unique<TestServices>();
   services->message = [this](MessageKind, const std::string&, const std::string& text) {
@@ -141,8 +151,8 @@ void WindowTest::SetUp() {
 
 void WindowTest::Rebuild() {
   // A window closed by the test is gone already.
-  if (g_main_window) {
-    g_main_window->Destroy();
+  if (OpenMainWindow()) {
+    OpenMainWindow()->Destroy();
     Pump(20);
   }
   window_ = new MainWindow(session_);
@@ -151,9 +161,9 @@ void WindowTest::Rebuild() {
 }
 
 void WindowTest::TearDown() {
-  if (g_main_window) {
+  if (OpenMainWindow()) {
     // Destroyed without the close path: a test that wants ShutDown closes the window itself.
-    g_main_window->Destroy();
+    OpenMainWindow()->Destroy();
     Pump(20);
   }
   window_ = nullptr;
@@ -183,7 +193,9 @@ int main(int argc, char** argv) {
   wxTheApp->CallOnInit();
   ShowMenuPictures();
   BuildLanguageTable();
-  LoadStartPictures();
+  ProgramSettings start;
+  ResetSettings(start, false);
+  LoadStartPictures(start.interface);
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
   return result;

@@ -30,9 +30,12 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
 /// by $QUORVIX_SCREENSHOTS; does nothing without it.
 void Snapshot(wxWindow* window, const std::string& name);
 
-/// The pictures a window run starts with: the built-in ones under the default theme's, for the
-/// settings in g_settings.
-void LoadStartPictures();
+/// The pictures a window run starts with: the built-in ones under the default theme's, for
+/// `interface`.
+void LoadStartPictures(InterfaceSettings& interface);
+
+/// The main window that is open and not being destroyed; nullptr when there is none.
+MainWindow* OpenMainWindow();
 
 /// Sends a menu command to the main window as a menu item, toolbar or accelerator would.
 void SendCommand(int id);
@@ -120,12 +123,14 @@ class WindowTest : public ::testing::Test {
   void TearDown() override;
 
   MainWindow& window() { return *window_; }
+  /// The settings of the window's session.
+  ProgramSettings& settings() { return session_.Settings(); }
   /// Builds the window again after the settings were changed.
   void Rebuild();
 
   TempDir dir_;
   /// The window's state, kept across Rebuild() within a test.
-  WindowSession session_{g_settings};
+  WindowSession session_;
   /// The session's services, answering the message boxes with `answer_` into `messages_`.
   TestServices& services() { return *services_; }
   /// The texts of the message boxes shown so far, answered with `answer_`.

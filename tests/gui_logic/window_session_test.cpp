@@ -17,9 +17,8 @@ namespace {
 
 class WindowSessionTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetSettings(settings, false); }
-
-  ProgramSettings settings;
+  WindowSession session;
+  ProgramSettings& settings = session.Settings();
   TempDir dir;
 };
 
@@ -52,7 +51,6 @@ class ChooserServices : public WindowServices {
 }  // namespace
 
 TEST_F(WindowSessionTest, AnOfferedFileGivesItsFolderOnlyWhileNoneIsShown) {
-  WindowSession session(settings);
   const std::string document = dir.file("a.psd");
   ASSERT_TRUE(WriteFileBytes(document, "8BPS"));
   EXPECT_TRUE(session.OfferInputFile(document, ""));
@@ -76,7 +74,6 @@ TEST_F(WindowSessionTest, AnOfferedFileGivesItsFolderOnlyWhileNoneIsShown) {
 }
 
 TEST_F(WindowSessionTest, OnlyAnExistingFolderBecomesTheOutputFolder) {
-  WindowSession session(settings);
   EXPECT_FALSE(session.ChooseOutputFolder(""));
   EXPECT_FALSE(session.ChooseOutputFolder(dir.file("missing")));
   EXPECT_EQ(settings.file.recent_out_folders, "");
@@ -91,7 +88,6 @@ TEST_F(WindowSessionTest, OnlyAnExistingFolderBecomesTheOutputFolder) {
 }
 
 TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
-  WindowSession session(settings);
   EXPECT_EQ(session.Job().sequence_number, 1);
   ConversionJob after_run = session.Job();
   after_run.sequence_number = 4;
@@ -107,7 +103,6 @@ TEST_F(WindowSessionTest, NumbersCountOnAcrossRunsUntilNew) {
 }
 
 TEST_F(WindowSessionTest, ChoosersStartWhereTheJobOrTheBoxLeftOffAndOnlyReturnTheAnswer) {
-  WindowSession session(settings);
   auto owned = std::make_unique<ChooserServices>();
   ChooserServices& services = *owned;
   session.SetServices(std::move(owned));
@@ -131,4 +126,22 @@ TEST_F(WindowSessionTest, ChoosersStartWhereTheJobOrTheBoxLeftOffAndOnlyReturnTh
   EXPECT_EQ(settings.file.recent_out_folders, "");
   EXPECT_EQ(services.starts,
             (std::vector<std::string>{"/earlier/run.psd", "", "/shown/folder/", "/out/"}));
+}
+
+TEST_F(WindowSessionTest, SettingsGoToItsOwnFileAndComeBackFromIt) {
+  // No file named: nothing is written, and nothing read.
+  EXPECT_FALSE(session.SaveSettings());
+  EXPECT_FALSE(session.LoadSettings());
+  session.SetConfigPath(dir.file("config.ini"));
+  settings.advanced.filename_mask = "%filename%-kept";
+  settings.interface.ui_size = 0;
+  ASSERT_TRUE(session.SaveSettings());
+  WindowSession other;
+  other.SetConfigPath(dir.file("config.ini"));
+  EXPECT_NE(other.Settings().advanced.filename_mask, "%filename%-kept");
+  ASSERT_TRUE(other.LoadSettings());
+  EXPECT_EQ(other.Settings().advanced.filename_mask, "%filename%-kept");
+  EXPECT_EQ(other.Settings().interface.ui_size, 0);
+  // The process-wide record of the console is not the session's.
+  EXPECT_NE(g_settings.advanced.filename_mask, "%filename%-kept");
 }

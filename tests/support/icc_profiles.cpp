@@ -66,3 +66,35 @@ std::string CyanLightnessProfile() {
   AppendBig(profile, static_cast<uint32_t>(white.size()), 4);
   return profile + lut + white;
 }
+
+std::string GammaGreyProfile(double gamma) {
+  std::string white = "XYZ ";
+  AppendBig(white, 0, 4);
+  for (uint32_t value : {0xF6D6u, 0x10000u, 0xD32Du}) AppendBig(white, value, 4);  // D50
+  std::string curve = "curv";
+  AppendBig(curve, 0, 4);
+  AppendBig(curve, 1, 4);  // one entry: a gamma, u8.8
+  AppendBig(curve, static_cast<uint32_t>(std::lround(gamma * 256)), 2);
+  curve.append(2, '\0');  // tags start on four-byte boundaries
+
+  const uint32_t table_end = 128 + 4 + 2 * 12;
+  std::string profile;
+  AppendBig(profile, static_cast<uint32_t>(table_end + white.size() + curve.size()), 4);
+  AppendBig(profile, 0, 4);
+  AppendBig(profile, 0x02100000, 4);
+  profile += "mntrGRAYXYZ ";
+  profile.append(12, '\0');
+  profile += "acsp";
+  profile.append(24, '\0');
+  AppendBig(profile, 0, 4);  // perceptual
+  for (uint32_t value : {0xF6D6u, 0x10000u, 0xD32Du}) AppendBig(profile, value, 4);
+  profile.append(128 - profile.size(), '\0');
+  AppendBig(profile, 2, 4);
+  profile += "wtpt";
+  AppendBig(profile, table_end, 4);
+  AppendBig(profile, static_cast<uint32_t>(white.size()), 4);
+  profile += "kTRC";
+  AppendBig(profile, static_cast<uint32_t>(table_end + white.size()), 4);
+  AppendBig(profile, 14, 4);
+  return profile + white + curve;
+}

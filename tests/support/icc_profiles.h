@@ -15,3 +15,7 @@ double LightnessToSrgbLevel(double lightness);
 /// cyan ink alone, L* = 100 x cyan, so paper is black and full cyan is white. Nothing like what a
 /// naive conversion makes of the same samples.
 std::string CyanLightnessProfile();
+
+/// A grey display profile whose curve is a plain gamma (samples to linear light), D50 white: a
+/// grey working space far from the sRGB curve for gamma 1.8.
+std::string GammaGreyProfile(double gamma);

@@ -1,0 +1,123 @@
+// Colour management end to end: the real binary converts documents with and without a profile,
+// and the written PNG holds sRGB samples tagged sRGB, or with "Keep ICC Profile" the document's
+// own samples and profile.
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "engine/image/bitmap.h"
+#include "tests/cli/run_quorvix.h"
+#include "tests/support/icc_profiles.h"
+#include "tests/support/psd_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr uint32_t Width = 32;
+
+uint32_t GreySample(uint32_t x) { return x * 2114; }
+
+class ColourRun : public ::testing::Test {
+ protected:
+  // Converts `spec` with `extra` options; the PNG's bytes, empty when the run failed.
+  std::string Convert(const PsdSpec& spec, const std::vector<std::string>& extra = {}) {
+    std::filesystem::create_directories(dir.file("out"));
+    std::filesystem::remove(dir.file("out/in.png"));
+    EXPECT_TRUE(WritePsdFile(dir.file("in.psd"), spec));
+    std::vector<std::string> arguments = {"-q", "-i", dir.file("in.psd"), "-o", dir.file("out")};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const QuorvixRun run = RunQuorvix(arguments, {dir.path().string(), {}, {}});
+    EXPECT_EQ(run.exit_status, 0) << run.out << run.err;
+    return ReadFileBytes(dir.file("out/in.png"));
+  }
+  Bitmap Load() const { return Bitmap(FreeImage_Load(FIF_PNG, dir.file("out/in.png").c_str(), 0)); }
+
+  static bool HasChunk(const std::string& png, const char* type) {
+    return png.find(type) != std::string::npos;
+  }
+
+  // The profile in the iCCP chunk, inflated: its name, a zero, the compression method, then zlib.
+  static std::string ProfileInPng(const std::string& png) {
+    const size_t type = png.find("iCCP");
+    if (type == std::string::npos || type < 4) return {};
+    const auto* length_bytes = reinterpret_cast<const unsigned char*>(png.data() + type - 4);
+    const size_t length = size_t{length_bytes[0]} << 24 | size_t{length_bytes[1]} << 16 |
+                          size_t{length_bytes[2]} << 8 | length_bytes[3];
+    const std::string data = png.substr(type + 4, length);
+    const size_t name_end = data.find('\0');
+    if (name_end == std::string::npos || name_end + 2 > data.size()) return {};
+    std::string out(1 << 16, '\0');
+    uLongf out_size = out.size();
+    const std::string packed = data.substr(name_end + 2);
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &out_size,
+                   reinterpret_cast<const Bytef*>(packed.data()), packed.size()) != Z_OK) {
+      return {};
+    }
+    out.resize(out_size);
+    return out;
+  }
+  TempDir dir;
+};
+
+PsdSpec GreyDocument(const std::string& profile) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, 16, Width, 1, 1);
+  FillPsdPlanes(spec, [](uint32_t x, uint32_t, uint32_t) { return GreySample(x); });
+  if (!profile.empty()) spec.resources.push_back(PsdIccProfileResource(profile));
+  return spec;
+}
+
+}  // namespace
+
+TEST_F(ColourRun, SixteenBitGreyThroughItsProfileStaysSixteenBitGreyTaggedSrgb) {
+  const std::string png = Convert(GreyDocument(GammaGreyProfile(1.8)));
+  EXPECT_TRUE(HasChunk(png, "sRGB"));
+  EXPECT_FALSE(HasChunk(png, "iCCP"));
+  const Bitmap image = Load();
+  ASSERT_TRUE(image);
+  ASSERT_EQ(FreeImage_GetImageType(image.get()), FIT_UINT16) << "a grey PNG of 16 bits";
+  const auto* row = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(image.get(), 0));
+  for (uint32_t x = 0; x < Width; ++x) {
+    const double want = SrgbLevel(std::pow(GreySample(x) / 65535.0, 1.8));
+    EXPECT_NEAR(row[x] / 257.0, want, 0.25) << x;
+  }
+}
+
+TEST_F(ColourRun, KeepIccProfileKeepsTheSamplesAndWritesTheProfileBytes) {
+  const std::string profile = GammaGreyProfile(1.8);
+  const std::string png = Convert(GreyDocument(profile), {"--keep-icc-profile"});
+  EXPECT_TRUE(HasChunk(png, "iCCP"));
+  EXPECT_FALSE(HasChunk(png, "sRGB"));
+  const Bitmap image = Load();
+  ASSERT_TRUE(image);
+  ASSERT_EQ(FreeImage_GetImageType(image.get()), FIT_UINT16);
+  const auto* row = reinterpret_cast<const uint16_t*>(FreeImage_GetScanLine(image.get(), 0));
+  for (uint32_t x = 0; x < Width; ++x) EXPECT_EQ(row[x], GreySample(x)) << x;
+  EXPECT_EQ(ProfileInPng(png), profile);
+}
+
+TEST_F(ColourRun, UntaggedAndDamagedProfilesKeepTheirSamples) {
+  std::string damaged = GammaGreyProfile(1.8);
+  damaged.resize(damaged.size() - 6);
+  for (const std::string& profile : {std::string(), damaged}) {
+    SCOPED_TRACE(profile.size());
+    PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, Width, 1, 3);
+    FillPsdPlanes(spec, [](uint32_t x, uint32_t, uint32_t c) { return (x * 8 + c * 50) % 256; });
+    if (!profile.empty()) spec.resources.push_back(PsdIccProfileResource(profile));
+    const std::string png = Convert(spec);
+    EXPECT_TRUE(HasChunk(png, "sRGB"));
+    const Bitmap image = Load();
+    ASSERT_TRUE(image);
+    ASSERT_EQ(FreeImage_GetBPP(image.get()), 24u);
+    const BYTE* row = FreeImage_GetScanLine(image.get(), 0);
+    for (uint32_t x = 0; x < Width; ++x) {
+      EXPECT_EQ(row[3 * x + FI_RGBA_RED], (x * 8) % 256);
+      EXPECT_EQ(row[3 * x + FI_RGBA_GREEN], (x * 8 + 50) % 256);
+      EXPECT_EQ(row[3 * x + FI_RGBA_BLUE], (x * 8 + 100) % 256);
+    }
+  }
+}
