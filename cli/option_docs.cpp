@@ -7,6 +7,7 @@
 #include "cli/run_command_line.h"
 #include "cli/usage.h"
 #include "core/program_identity.h"
+#include "engine/output/formats.h"
 #include "platform/ascii.h"
 #include "settings/program_settings.h"
 
@@ -150,6 +151,11 @@ bool ForOtherFormat(const OptionSpec& option) {
   if (group != "Input" && group != "Output") return false;
   const std::string_view key = option.field->key;
   const std::string format = ToLowerAscii(key.substr(0, key.find(' ')));
+  // A setting of the group that names no format (keeping the ICC profile) is everyone's.
+  BuildInputFormats();
+  const bool names_format = group == "Input" ? g_input_formats.Find(format) != nullptr
+                                             : FindOutputFormat(format) != nullptr;
+  if (!names_format) return false;
   const std::vector<std::string>& offered =
       group == "Input" ? g_process.input_format_keys : g_process.output_format_keys;
   for (const std::string& offered_key : offered) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "cli/options.h"
 #include "platform/ascii.h"
@@ -37,6 +38,19 @@ TEST(OptionDocs, ManualPageDescribesEveryOption) {
   for (const char* section : {".SH EXIT STATUS", ".SH FILES", ".SH FILE NAME TOKENS"}) {
     EXPECT_NE(page.find(section), std::string::npos) << section;
   }
+}
+
+TEST(OptionDocs, OnlyOtherFormatsSettingsStandAmongTheOtherFormats) {
+  const std::string page = ManualPage();
+  const size_t others = page.find(".SS Other formats");
+  ASSERT_NE(others, std::string::npos);
+  const std::string_view tail = std::string_view(page).substr(others);
+  const std::string_view head = std::string_view(page).substr(0, others);
+  // A setting that names no format works whatever the format.
+  EXPECT_EQ(tail.find("\\fB\\-\\-keep\\-icc\\-profile\\fR"), std::string::npos);
+  EXPECT_NE(head.find("\\fB\\-\\-keep\\-icc\\-profile\\fR"), std::string::npos);
+  EXPECT_NE(tail.find("\\fB\\-\\-jpg\\-quality\\fR"), std::string::npos);
+  EXPECT_NE(tail.find("\\fB\\-\\-tiff\\-frame\\-loading\\fR"), std::string::npos);
 }
 
 TEST(OptionDocs, ValuesComeFromTheSchema) {

@@ -27,13 +27,13 @@ class InputFilterTest : public ::testing::Test {
 
 TEST_F(InputFilterTest, HasAllSupportedOnePerDescriptionAndAllFiles) {
   EXPECT_EQ(BuildInputFileFilter("All Supported Files", "All Files"),
-            "All Supported Files|*.psd|Adobe Photoshop File|*.psd|All Files (*.*)|*.*");
+            "All Supported Files|*.psd;*.psb|Adobe Photoshop File|*.psb;*.psd|All Files (*.*)|*.*");
 }
 
 TEST_F(InputFilterTest, JoinsExtensionsOfOneDescription) {
   g_process.input_format_keys = {"tiff", "psd"};
   RebuildAcceptedExtensions();
   EXPECT_EQ(BuildInputFileFilter("Any", "Every"),
-            "Any|*.tiff;*.tif;*.psd|Tagged Image File Format|*.tif;*.tiff|"
-            "Adobe Photoshop File|*.psd|Every (*.*)|*.*");
+            "Any|*.tiff;*.tif;*.psd;*.psb|Tagged Image File Format|*.tif;*.tiff|"
+            "Adobe Photoshop File|*.psb;*.psd|Every (*.*)|*.*");
 }
