@@ -124,6 +124,7 @@ struct Section {
 
 constexpr Section Sections[] = {
     {MainSection, "Main options", ""},
+    {"Input", "Reading documents", ""},
     {"Output", "Saving", ""},
     {"Transform", "Geometry", ""},
     {"Adjustment", "Colour", ""},
