@@ -377,9 +377,11 @@ ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
   return converted < added ? ConsoleRunResult::Stopped : ConsoleRunResult::Converted;
 }
 
-// True when the options name more than one document: several inputs, a folder or an input list.
+// True when the options name more than one document (several inputs, a folder or an input list)
+// or ask for the batch's report.
 bool IsBatch(const CommandLineState& state) {
   if (!state.input_lists.empty() || state.inputs.size() > 1) return true;
+  if (!state.report_path.empty()) return true;
   return state.inputs.size() == 1 && IsInputFolder(state.inputs.front());
 }
 
@@ -528,7 +530,12 @@ ConsoleRunResult RunBatch(const ConsoleReport& report, ProgramSettings settings,
     }
   }
   results = InNamingOrder(gathered, results);
-  for (const FileResult& result : results) ReportFailure(result);
+  for (const FileResult& result : results) {
+    ReportFailure(result);
+    if (result.converted && !result.left_out.empty()) {
+      report.Notice(LeftOutLine(result.input, result.left_out));
+    }
+  }
   if (report_file.IsOpen()) {
     std::ostringstream lines;
     WriteJsonLinesReport(lines, results);
