@@ -81,8 +81,8 @@ constexpr OptionText OptionTexts[] = {
      "Converts NUM files at once (1 to 256); the default is one per processor core. The outputs "
      "and their names are the same for any NUM."},
     {"--REPORT", RunSection, "FILE",
-     "Writes a JSON Lines report: one object per input with input, output, status, reason and "
-     "milliseconds."},
+     "Writes a JSON Lines report: one object per input with input, output, status, reason, "
+     "milliseconds and left_out (what a picture rebuilt from the layers does not draw)."},
     // Plain rows explain themselves through their setting; a sentence helps the common ones.
     {"--PNG-BPP", "Output", "NUM", "PNG bit depth; 0 keeps the depth of the document."},
     {"--PNG-COMPRESSION", "Output", "", "PNG compression level."},

@@ -142,4 +142,9 @@ TEST_F(LayersRun, WhatARebuildLeavesOutIsToldPerFileUnlessQuiet) {
   EXPECT_FALSE(HasLine(Run({"-q", "--from-layers"}).ErrorLines(), told));
   // The stored picture leaves nothing out.
   EXPECT_FALSE(HasLine(Run({}).ErrorLines(), told));
+  // A batch tells it the same, and its report (asked for one file too) holds it.
+  const QuorvixRun batch = Run({"--from-layers", "--report=" + dir.file("report.jsonl")});
+  EXPECT_TRUE(HasLine(batch.ErrorLines(), told)) << batch.err;
+  const std::string report = ReadFileBytes(dir.file("report.jsonl"));
+  EXPECT_NE(report.find(",\"left_out\":\"adjustment layers\"}"), std::string::npos) << report;
 }
