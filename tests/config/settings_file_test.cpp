@@ -201,6 +201,7 @@ TEST_F(SettingsFileTest, SavedFileHasTheExactBytes) {
                                "; \r\n"
                                "[Input]\r\n"
                                "Format = psd\r\n"
+                               "Rebuild From Layers = 0\r\n"
                                "; \r\n"
                                "[Output]\r\n"
                                "Format = png\r\n"
