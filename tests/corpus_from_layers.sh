@@ -20,14 +20,17 @@ command -v compare >/dev/null || { echo "ImageMagick's compare is missing" >&2; 
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run BIN=$bin WORK=$work CORPUS=$corpus
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/lines" && chmod 700 "$XDG_RUNTIME_DIR"
+export HOME=$work/home BIN=$bin WORK=$work CORPUS=$corpus
+mkdir -p "$HOME" "$work/lines"
 
 # One document: FILE MODE. Writes its line to lines/FILE.
 compare_one() {
   file=$1 mode=$2 name=${1%.*}
-  dir=$WORK/$name
-  mkdir -p "$dir/stored" "$dir/layers"
+  dir=$WORK/$file  # a .psb and its .psd twin share a name
+  mkdir -p "$dir/stored" "$dir/layers" "$dir/run"
+  chmod 700 "$dir/run"
+  # Runs side by side each need a lock folder of their own.
+  export XDG_RUNTIME_DIR=$dir/run
   cp "$CORPUS/$file" "$dir/$name.psd"
   psnr=- note=
   case $mode in
