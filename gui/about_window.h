@@ -7,7 +7,7 @@
 #include <functional>
 
 class wxButton;
-class wxGenericHyperlinkCtrl;
+class wxHyperlinkCtrl;
 class wxHyperlinkCtrlBase;
 class wxHyperlinkEvent;
 
@@ -45,8 +45,8 @@ class AboutWindow : public wxDialog {
 
   wxWindow* owner_;
   std::function<void()> closed_;
-  wxGenericHyperlinkCtrl* web_link_ = nullptr;
-  wxGenericHyperlinkCtrl* mail_link_ = nullptr;
+  wxHyperlinkCtrl* web_link_ = nullptr;
+  wxHyperlinkCtrl* mail_link_ = nullptr;
   wxButton* ok_button_ = nullptr;
   bool closing_ = false;
 };

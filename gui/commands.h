@@ -17,8 +17,10 @@ enum CommandId : int32_t {
   CmdNew = 0,
   CmdExit = 3,
   CmdAddInputFile = 5,
+  CmdAddInputFolder = 6,
   CmdSelectOutputFolder = 7,
   CmdOutputFormatOptions = 8,
+  CmdIncludeSubfolders = 9,
   CmdConvert = 14,
   CmdFindConverter = 16,
   CmdPreferences = 17,
@@ -30,16 +32,17 @@ enum CommandId : int32_t {
 };
 
 /// One command: its caption key of group "Menu", its accelerator's name (empty when none) and
-/// the name of its picture.
+/// the name of its picture (empty for none); a checkable one is a setting turned on and off.
 struct Command {
   CommandId id;
   std::string_view text_key;
   std::string_view accelerator;
   std::string_view picture;
+  bool checkable = false;
 };
 
 /// Every command in id order.
-const std::array<Command, 13>& Commands();
+const std::array<Command, 15>& Commands();
 
 /// The command of `id`; nullptr for an id without a command.
 const Command* FindCommand(int32_t id);
@@ -66,6 +69,10 @@ int32_t BuildMainToolbar(wxFrame* frame, int picture_size);
 /// Sets the picture size of `toolbar` to `size` pixels square and lets it recompute its size.
 void SetToolbarPictureSize(wxToolBar* toolbar, int size);
 
-/// (Re)creates the three one-button field toolbars inside `parent`, returned in field order.
-std::array<wxToolBar*, 3> BuildFieldToolbars(wxWindow* parent,
-                                             const std::array<wxToolBar*, 3>& existing);
+/// (Re)creates the one-button toolbar of field `field` (0..2: input, folder, format) inside
+/// `parent`, destroying `existing`; it takes part in the tab order.
+wxToolBar* BuildFieldToolbar(wxWindow* parent, int field, wxToolBar* existing);
+
+/// The letters the menu bar's titles are reached by (Alt plus the letter), which the main
+/// window's own controls leave to them.
+std::string MenuBarMnemonics();

@@ -4,6 +4,7 @@
 #include <wx/textctrl.h>
 
 #include "core/conversion_run.h"
+#include "core/input_sources.h"
 #include "core/run_checks.h"
 #include "engine/output/formats.h"
 #include "gui/main_window.h"
@@ -18,31 +19,55 @@
 
 namespace {
 
-// Reads the fields into the job and settings, as the run will use them.
-void ReadFields(MainWindow& window, InputFileList& inputs) {
-  ConversionJob& job = window.Session().Job();
+// Reads the fields into the job and settings, as the run will use them; true for a batch (several
+// files, or a folder).
+bool ReadFields(MainWindow& window, InputFileList& inputs) {
+  WindowSession& session = window.Session();
+  ConversionJob& job = session.Job();
   job.input_path = ToUtf8(window.InputField()->GetValue());
   inputs.Clear();
-  // A file of another type counts as no input at all, before any check of the file itself.
-  if (IsAcceptedInputPath(job.input_path)) inputs.Set(job.input_path, InputFileEntry{1, ""});
+  bool batch = false;
+  if (session.HoldsBatch() && job.input_path == session.InputSummary()) {
+    inputs = session.Inputs();
+    batch = true;
+  } else if (IsInputFolder(job.input_path)) {
+    // A typed folder is walked as a chosen one.
+    AppendInputFolder(inputs, job.input_path, session.IncludeSubfolders());
+    batch = true;
+  } else if (IsAcceptedInputPath(job.input_path)) {
+    // A file of another type counts as no input at all, before any check of the file itself.
+    inputs.Set(job.input_path, InputFileEntry{1, ""});
+  }
+  if (batch) {
+    // The checks look at one file: the first that can still be read stands for the batch, and
+    // each file's own faults are reported with it at the end.
+    for (const auto& [path, entry] : inputs) {
+      if (CheckInputFile(path) == RunFault::None) {
+        job.input_path = path;
+        break;
+      }
+    }
+  }
   job.output_folder = ToUtf8(window.OutputFolderBox()->GetValue());
   const int selected = window.OutputFormatBox()->GetSelection();
-  if (selected == wxNOT_FOUND) return;
+  if (selected == wxNOT_FOUND) return batch;
   const auto index = static_cast<size_t>(
       reinterpret_cast<intptr_t>(window.OutputFormatBox()->GetClientData(selected)));
   if (index < g_process.output_format_keys.size()) {
     window.Session().Settings().output.format = g_process.output_format_keys[index];
   }
+  return batch;
 }
 
 }  // namespace
 
 void ShowRunFault(MainWindow& window, RunFault fault) {
-  // The watermark's faults leave the status at "Preparing..."; every other says the run stopped.
+  // The watermark's faults leave the status at "Preparing..."; after every other the status is
+  // emptied: no run started, so none stopped.
   const bool watermark = fault == RunFault::InvalidWatermarkFont ||
                          fault == RunFault::EmptyWatermarkImage ||
                          fault == RunFault::InvalidWatermarkImage;
-  if (!watermark) window.ShowStatus(GetText("Msg", "Conversion is not complete"));
+  if (!watermark) window.ShowStatus("");
   WindowSession& session = window.Session();
   ShowWarning(session.Services(), RunFaultText(fault, session.Job(), session.Settings()));
 }
@@ -51,15 +76,16 @@ void RunConversionFromWindow(MainWindow& window) {
   if (window.RunInWork()) return;
   WindowSession& session = window.Session();
   InputFileList inputs;
-  ReadFields(window, inputs);
+  const bool batch = ReadFields(window, inputs);
   window.ShowStatus(GetText("General", "Preparing"));
   // The checks are the console's; a file of another type never reaches them.
   if (inputs.Empty()) {
     ShowRunFault(window, RunFault::InvalidInputFile);
     return;
   }
+  // A batch uses every core; one file keeps the one worker it always had.
   PreparedRun prepared =
-      PrepareRun(RunRequest{session.Settings(), session.Job(), std::move(inputs)});
+      PrepareRun(RunRequest{session.Settings(), session.Job(), std::move(inputs), batch ? 0 : 1});
   // The job keeps what the checks made of it (the resolved folder, the run fields).
   session.TakeJob(prepared.request.job);
   if (prepared.fault != RunFault::None) {

@@ -9,6 +9,6 @@ class MainWindow;
 /// with the progress window open and reports the result in it and in the status bar.
 void RunConversionFromWindow(MainWindow& window);
 
-/// Shows the warning of `fault`; the status bar says the run stopped, except for the watermark's
-/// faults, which leave it at "Preparing...".
+/// Shows the warning of `fault`; the status bar is emptied, except for the watermark's faults,
+/// which leave it at "Preparing...".
 void ShowRunFault(MainWindow& window, RunFault fault);

@@ -149,3 +149,113 @@ bool TakesInput(wxWindow* window) {
   if (!is_sensitive || !window || !window->GetHandle()) return false;
   return is_sensitive(window->GetHandle()) != 0;
 }
+
+namespace {
+
+// The widgets of a control that a screen reader meets: the outer one and, where wx wraps it
+// (a multi-line text in a scrolled window), the one that takes the keys.
+std::vector<void*> AccessibleWidgets(wxWindow* window) {
+  std::vector<void*> widgets;
+  if (!window) return widgets;
+  if (void* outer = window->GetHandle()) widgets.push_back(outer);
+  void* inner = window->GetConnectWidget();
+  if (inner && (widgets.empty() || inner != widgets.front())) widgets.push_back(inner);
+  return widgets;
+}
+
+}  // namespace
+
+bool SetAccessibleName(wxWindow* window, const std::string& name) {
+  const auto accessible_of = Find<void* (*)(void*)>("gtk_widget_get_accessible");
+  const auto set_name = Find<void (*)(void*, const char*)>("atk_object_set_name");
+  if (!accessible_of || !set_name) return false;
+  const std::vector<void*> widgets = AccessibleWidgets(window);
+  for (void* widget : widgets) {
+    if (void* accessible = accessible_of(widget)) set_name(accessible, name.c_str());
+  }
+  return !widgets.empty();
+}
+
+std::string AccessibleName(wxWindow* window) {
+  const auto accessible_of = Find<void* (*)(void*)>("gtk_widget_get_accessible");
+  const auto get_name = Find<const char* (*)(void*)>("atk_object_get_name");
+  if (!accessible_of || !get_name) return {};
+  const std::vector<void*> widgets = AccessibleWidgets(window);
+  // The widget that takes the keys is the one a screen reader announces on focus.
+  for (auto widget = widgets.rbegin(); widget != widgets.rend(); ++widget) {
+    void* accessible = accessible_of(*widget);
+    const char* name = accessible ? get_name(accessible) : nullptr;
+    if (name && *name) return name;
+  }
+  return {};
+}
+
+bool SetTextWidthInCharacters(wxWindow* window, int characters) {
+  const auto set_width = Find<void (*)(void*, int)>("gtk_entry_set_width_chars");
+  if (!set_width || !window || !window->GetHandle()) return false;
+  set_width(window->GetHandle(), characters);
+  window->InvalidateBestSize();
+  return true;
+}
+
+bool SetMnemonicTarget(wxWindow* label, wxWindow* target) {
+  const auto set_target = Find<void (*)(void*, void*)>("gtk_label_set_mnemonic_widget");
+  if (!set_target || !label || !label->GetHandle() || !target) return false;
+  void* widget = target->GetConnectWidget();
+  if (!widget) widget = target->GetHandle();
+  if (!widget) return false;
+  set_target(label->GetHandle(), widget);
+  return true;
+}
+
+namespace {
+
+// GLib's list cell, laid out as GLib declares it.
+struct ListCell {
+  void* data;
+  ListCell* next;
+  ListCell* prev;
+};
+
+// The first widget at or below `widget` that can take the focus, depth first; nullptr when none.
+void* FirstFocusable(void* widget, int depth = 0) {
+  const auto can_focus = Find<int (*)(void*)>("gtk_widget_get_can_focus");
+  const auto is_container = Find<unsigned long (*)()>("gtk_container_get_type");
+  const auto type_check = Find<int (*)(void*, unsigned long)>("g_type_check_instance_is_a");
+  const auto children_of = Find<ListCell* (*)(void*)>("gtk_container_get_children");
+  const auto free_list = Find<void (*)(void*)>("g_list_free");
+  if (!can_focus || !is_container || !type_check || !children_of || !free_list || depth > 8) {
+    return nullptr;
+  }
+  if (can_focus(widget)) return widget;
+  const unsigned long container_type = is_container();
+  if (!type_check(widget, container_type)) return nullptr;
+  ListCell* children = children_of(widget);
+  void* found = nullptr;
+  for (ListCell* cell = children; cell && !found; cell = cell->next) {
+    found = FirstFocusable(cell->data, depth + 1);
+  }
+  free_list(children);
+  return found;
+}
+
+}  // namespace
+
+bool FocusInside(wxWindow* window) {
+  const auto grab = Find<void (*)(void*)>("gtk_widget_grab_focus");
+  if (!grab || !window || !window->GetHandle()) return false;
+  void* target = FirstFocusable(window->GetHandle());
+  if (!target) return false;
+  grab(target);
+  return true;
+}
+
+bool HoldsFocus(wxWindow* window) {
+  const auto toplevel_of = Find<void* (*)(void*)>("gtk_widget_get_toplevel");
+  const auto focus_of = Find<void* (*)(void*)>("gtk_window_get_focus");
+  const auto is_ancestor = Find<int (*)(void*, void*)>("gtk_widget_is_ancestor");
+  if (!toplevel_of || !focus_of || !is_ancestor || !window || !window->GetHandle()) return false;
+  void* widget = window->GetHandle();
+  void* focus = focus_of(toplevel_of(widget));
+  return focus && (focus == widget || is_ancestor(focus, widget) != 0);
+}

@@ -29,6 +29,10 @@ bool UseCompactControls(wxWindow* window);
 /// cannot be read.
 bool GrabScreenRgb(int x, int y, int width, int height, std::vector<uint8_t>& rgb);
 
+/// Sets how many characters wide GTK reckons the text of an entry or spin box (`window`), which
+/// decides the least width it asks for; false when GTK's call is missing or `window` is null.
+bool SetTextWidthInCharacters(wxWindow* window, int characters);
+
 /// Greys `window` and everything in it so it takes no input, or lets it take input again, at
 /// GTK's level only: wx still counts the window enabled, so a close request from its frame still
 /// reaches it. False when GTK's call is missing.
@@ -36,3 +40,21 @@ bool SetTakesInput(wxWindow* window, bool takes_input);
 
 /// Whether `window` takes input as far as GTK is concerned (it and its parents are not greyed).
 bool TakesInput(wxWindow* window);
+
+/// Gives `window` the name a screen reader announces (a button that shows only a picture, a
+/// field whose label is a separate control); false when GTK's accessibility calls are missing.
+bool SetAccessibleName(wxWindow* window, const std::string& name);
+
+/// The name a screen reader announces for `window`; empty when it has none.
+std::string AccessibleName(wxWindow* window);
+
+/// Lets the mnemonic of `label` (a static text) move the focus to `target`, and tells screen
+/// readers that `label` names it; false when GTK's call is missing.
+bool SetMnemonicTarget(wxWindow* label, wxWindow* target);
+
+/// Moves the keyboard focus into `window` or the first control inside it that takes it (the
+/// button of a toolbar); false when nothing there takes it.
+bool FocusInside(wxWindow* window);
+
+/// Whether the keyboard focus is on `window` or on something inside it.
+bool HoldsFocus(wxWindow* window);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "gui/preferences_outcome.h"
 
@@ -57,10 +58,18 @@ class MainWindow : public wxFrame {
 
   /// Offers `path` as the input file (a drop, the chooser): when the session accepts it, shows it,
   /// and shows its folder as output folder while none is shown. False when it was not accepted.
-  bool OfferInputFile(const std::string& path);
+  bool OfferInputFile(const std::string& path) { return OfferInputs({path}); }
+  /// Offers the files and folders of one drop or pick in place of the inputs shown: when the
+  /// session takes any, the field shows their summary (the full list in its tooltip), and the
+  /// first one's folder becomes the output folder while none is shown. False when none was taken.
+  bool OfferInputs(const std::vector<std::string>& paths);
 
-  /// Shows the input-file chooser; true when the chosen file was accepted as input.
+  /// Shows the input-file chooser; true when a chosen file was accepted as input.
   bool ChooseInputFile();
+  /// Shows the input-folder chooser; true when the chosen folder was taken.
+  bool ChooseInputFolder();
+  /// Turns "Include Subfolders" over, walks the shown folders again and shows the result.
+  void ToggleIncludeSubfolders();
   /// Shows the folder chooser; a chosen existing folder becomes the output folder and heads the
   /// history.
   void ChooseOutputFolder();
@@ -124,10 +133,21 @@ class MainWindow : public wxFrame {
   wxBitmapButton* ConvertButton() const { return convert_button_; }
   const std::array<wxToolBar*, 3>& FieldToolbars() const { return field_toolbars_; }
   wxStaticText* NoticeLabel() const { return notice_label_; }
+  const std::array<wxStaticText*, 3>& FieldLabels() const { return labels_; }
 
  private:
   void BuildControls();
+  // The input field's text and tooltip for the session's inputs.
+  void ShowInputs();
+  // The menu's check marks as the settings have them.
+  void ShowMenuChecks();
   void SetHeightBounds();
+  // Rows follow the font: the tops of a row's label and field, and the panel's height.
+  int LabelY(int row) const;
+  int FieldY(int row) const;
+  int PanelHeight() const;
+  void OnInputText(wxCommandEvent& event);
+  void OnCharHook(wxKeyEvent& event);
   void OnSize(wxSizeEvent& event);
   void OnClose(wxCloseEvent& event);
   void OnMenu(wxCommandEvent& event);
@@ -141,7 +161,13 @@ class MainWindow : public wxFrame {
   wxBitmapComboBox* output_format_box_ = nullptr;
   wxBitmapButton* convert_button_ = nullptr;
   std::array<wxToolBar*, 3> field_toolbars_{};
+  std::array<wxStaticText*, 3> labels_{};
   wxStaticText* notice_label_ = nullptr;
+  // MinimumWidth, or more when a larger font needs a wider format box.
+  int least_width_ = MinimumWidth;
+  int label_height_ = 17;
+  int field_height_ = 28;
+  int notice_height_ = 20;
   ProgressWindow* progress_ = nullptr;
   // The inner size the settings store counts the main toolbar and the status bar.
   int32_t toolbar_height_ = 0;

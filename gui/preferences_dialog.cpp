@@ -26,6 +26,8 @@
 #include "engine/output/formats.h"
 #include "engine/steps/hex_colour.h"
 #include "gui/gtk_calls.h"
+#include "gui/mnemonics.h"
+#include "gui/picture_list_box.h"
 #include "gui/pictures.h"
 #include "gui/preferences_settings.h"
 #include "gui/preferences_values.h"
@@ -65,12 +67,111 @@ wxString ColourEntryName(uint32_t colour) {
 namespace {
 
 // Where a page's or panel's rows go: a scrolled area when its rows are taller than the room.
+// Every area can scroll: one whose rows fit shows no scroll bar, until a larger font makes them
+// taller than the room.
 wxWindow* NewRowsArea(wxWindow* parent, wxPoint position, wxSize size, int content_height) {
-  if (content_height <= 0) return new wxPanel(parent, wxID_ANY, position, size);
   auto* scrolled =
       new wxScrolledWindow(parent, wxID_ANY, position, size, wxVSCROLL | wxBORDER_NONE);
+  if (content_height <= 0) {
+    scrolled->SetScrollRate(0, 10);
+    scrolled->SetVirtualSize(size);
+    return scrolled;
+  }
   scrolled->SetScrollbars(10, 10, 42, content_height / 10);
   return scrolled;
+}
+
+// The rows were placed for the default font: 160-pixel labels, rows 30 pixels apart. A larger
+// font widens the label column to the widest label and moves every row down by what its line
+// grew; at the default font nothing moves.
+struct FontGrowth {
+  int wider = 0;   // of the label column
+  int taller = 0;  // of each row
+};
+
+// The default font's labels are up to 20 pixels tall and may lack a few pixels of the 160; only
+// a font clearly larger moves anything.
+FontGrowth MeasureGrowth(const std::vector<RowControls>& rows) {
+  FontGrowth growth;
+  for (const RowControls& controls : rows) {
+    const wxSize best = controls.label->GetBestSize();
+    growth.wider = std::max(growth.wider, best.GetWidth() + 4 - 160);
+    growth.taller = std::max(growth.taller, best.GetHeight() - 20);
+  }
+  if (growth.taller <= 0 && growth.wider <= 8) return {};
+  return growth;
+}
+
+// Moves a window placed for the default font: its row (from its y) down, its width or its x by
+// the label column's growth.
+void Regrow(wxWindow* window, const FontGrowth& growth, bool is_label) {
+  const wxRect place = window->GetRect();
+  const int row = std::max(0, (place.y - 8) / 30);
+  window->SetSize(place.x + (is_label ? 0 : growth.wider), place.y + row * growth.taller,
+                  place.width + (is_label ? growth.wider : 0), place.height + growth.taller);
+}
+
+// Lets a scrolling area scroll over all it holds.
+void FitVirtualSize(wxWindow* area) {
+  auto* scrolled = dynamic_cast<wxScrolledWindow*>(area);
+  if (!scrolled) return;
+  int bottom = 0;
+  for (wxWindow* child : area->GetChildren()) {
+    if (child->IsShown()) bottom = std::max(bottom, child->GetRect().GetBottom() + 1);
+  }
+  scrolled->SetScrollRate(0, 10);
+  scrolled->SetVirtualSize(area->GetClientSize().GetWidth(), bottom + 10);
+}
+
+// A larger font makes a row's controls (a spin box, a unit, the "..." button, a date) need more
+// than their default widths. The input column widens by the most any row needs; in each row every
+// control takes what it needs and the row's widest control the rest, the ones after it moving
+// right, so every row still ends at the same edge. The column's growth, 0 when nothing needed more.
+int WidenInputColumn(std::vector<RowControls>& rows) {
+  struct Part {
+    wxWindow* window;
+    int need;
+  };
+  std::vector<std::vector<Part>> parts(rows.size());
+  int column = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::vector<wxWindow*> windows = rows[r].Windows();
+    windows.erase(windows.begin());  // the label
+    int total = 0;
+    for (wxWindow* window : windows) {
+      const int need = std::max(0, window->GetBestSize().GetWidth() - window->GetSize().GetWidth());
+      parts[r].push_back({window, need});
+      total += need;
+    }
+    std::sort(parts[r].begin(), parts[r].end(), [](const Part& a, const Part& b) {
+      return a.window->GetPosition().x < b.window->GetPosition().x;
+    });
+    column = std::max(column, total);
+  }
+  if (column == 0) return 0;
+  for (std::vector<Part>& row : parts) {
+    if (row.empty()) continue;
+    const auto widest = std::max_element(row.begin(), row.end(), [](const Part& a, const Part& b) {
+      return a.window->GetSize().GetWidth() < b.window->GetSize().GetWidth();
+    });
+    int others = 0;
+    for (const Part& part : row) others += &part == &*widest ? 0 : part.need;
+    widest->need = column - others;
+    int shift = 0;
+    for (const Part& part : row) {
+      const wxRect place = part.window->GetRect();
+      part.window->SetSize(place.x + shift, place.y, place.width + part.need, place.height);
+      shift += part.need;
+    }
+  }
+  return column;
+}
+
+// Names a control for screen readers, and the parts of a control wx builds of several (the date
+// and time pickers' field and arrows).
+void NameAll(wxWindow* window, const std::string& name) {
+  SetAccessibleName(window, name);
+  for (wxWindow* part : window->GetChildren()) NameAll(part, name);
 }
 
 // Theme ids sorted without regard to letter case.
@@ -126,9 +227,12 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
   category_list_ = new wxListBox(root, CategoryListId, wxPoint(10, 10), wxSize(120, 295), 0,
                                  nullptr, wxLB_SINGLE | wxBORDER_SUNKEN);
   auto* header = new wxPanel(root, wxID_ANY, wxPoint(140, 10), wxSize(450, 30), wxBORDER_STATIC);
-  header->SetBackgroundColour(*wxWHITE);
+  // The theme's list colours: a light band on a light theme, a dark one on a dark theme, and
+  // the title always readable on it.
+  header->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
   page_title_ = new wxStaticText(header, wxID_ANY, "", wxPoint(9, 6), wxSize(330, 20));
-  page_title_->SetBackgroundColour(*wxWHITE);
+  page_title_->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
+  page_title_->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOXTEXT));
 
   const std::vector<PageLayout>& layouts = PreferencesPages();
   size_t row_count = 0;
@@ -154,15 +258,17 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
     }
   }
 
-  new wxButton(root, DefaultsButtonId, FromUtf8(GetText("Dialog", "Defaults")), wxPoint(10, 315),
-               wxSize(80, 25));
-  auto* ok = new wxButton(root, OkButtonId, FromUtf8(GetText("Dialog", "OK")), wxPoint(420, 315),
-                          wxSize(80, 25));
-  new wxButton(root, CancelButtonId, FromUtf8(GetText("Dialog", "Cancel")), wxPoint(510, 315),
-               wxSize(80, 25));
+  const std::vector<std::string> buttons = AddMnemonics(
+      {GetText("Dialog", "Defaults"), GetText("Dialog", "OK"), GetText("Dialog", "Cancel")});
+  new wxButton(root, DefaultsButtonId, FromUtf8(buttons[0]), wxPoint(10, 315), wxSize(80, 25));
+  auto* ok =
+      new wxButton(root, OkButtonId, FromUtf8(buttons[1]), wxPoint(420, 315), wxSize(80, 25));
+  new wxButton(root, CancelButtonId, FromUtf8(buttons[2]), wxPoint(510, 315), wxSize(80, 25));
   // Escape presses "Cancel"; Enter presses "OK" (OnCharHook), as it does in any dialog.
   SetEscapeId(CancelButtonId);
   ok->SetDefault();
+  MarkRowLabels(MnemonicLetters(buttons));
+  FollowFont(root, header);
 
   Bind(wxEVT_LISTBOX, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CHOICE, &PreferencesDialog::HandlePreferencesEvent, this);
@@ -176,6 +282,100 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
   Bind(wxEVT_BUTTON, &PreferencesDialog::HandlePreferencesEvent, this);
   Bind(wxEVT_CLOSE_WINDOW, &PreferencesDialog::OnClose, this);
   Bind(wxEVT_CHAR_HOOK, &PreferencesDialog::OnCharHook, this);
+}
+
+void PreferencesDialog::MarkRowLabels(const std::string& taken) {
+  // Only the shown page's controls take a mnemonic, so letters are unique per page: the buttons'
+  // first, then the page's own rows, then each of its option panels, which show one at a time.
+  const auto mark = [this](int page, const std::string* panel, const std::string& letters) {
+    std::vector<RowControls*> rows;
+    std::vector<std::string> captions;
+    for (RowControls& controls : rows_) {
+      if (controls.page != page || controls.row->always_hidden ||
+          (panel ? controls.panel != *panel : !controls.panel.empty())) {
+        continue;
+      }
+      rows.push_back(&controls);
+      captions.push_back(GetText("Preferences", controls.row->label_key));
+    }
+    const std::vector<std::string> marked = AddMnemonics(captions, letters);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      RowControls& controls = *rows[i];
+      const std::vector<wxWindow*> windows = controls.Windows();
+      // A screen reader names every control of the row after its label.
+      for (size_t w = 1; w < windows.size(); ++w) NameAll(windows[w], SpokenName(captions[i]));
+      if (windows.size() < 2 || marked[i].empty()) continue;
+      controls.label->SetLabel(FromUtf8(marked[i]));
+      // The letter leads from the label to the row's first control.
+      SetMnemonicTarget(controls.label, windows[1]);
+    }
+    return letters + MnemonicLetters(marked);
+  };
+  for (int page = 0; page < PageCount; ++page) {
+    const std::string page_letters = mark(page, nullptr, taken);
+    for (const auto& [owner, panel] : panels_) {
+      if (owner == page) mark(page, &panel.first, page_letters);
+    }
+  }
+}
+
+void PreferencesDialog::FollowFont(wxWindow* root, wxWindow* header) {
+  const FontGrowth growth = MeasureGrowth(rows_);
+  if (growth.wider <= 0 && growth.taller <= 0) {
+    // The default font's 70-pixel spin boxes hold their four characters, but GTK reckons a
+    // little more room for them and complains on every key; its reckoning is one character less.
+    for (RowControls& controls : rows_) {
+      SetTextWidthInCharacters(controls.spin, 3);
+      SetTextWidthInCharacters(controls.gamma_spin, 3);
+    }
+    return;
+  }
+  const FontGrowth grown{std::max(0, growth.wider), std::max(0, growth.taller)};
+  for (RowControls& controls : rows_) {
+    for (wxWindow* window : controls.Windows()) Regrow(window, grown, window == controls.label);
+  }
+  const int inputs_wider = WidenInputColumn(rows_);
+  // The page list grows to its longest name (it is filled later, so the names are measured), with
+  // the room the default font leaves beside it.
+  int longest = 0;
+  for (const PageLayout& layout : PreferencesPages()) {
+    longest = std::max(longest, category_list_->GetTextExtent(Text(layout.name_key)).GetWidth());
+  }
+  const int list_wider = std::max(0, longest + 30 - category_list_->GetSize().GetWidth());
+  // The pages and their panels grow as wide as the label and input columns did and as tall as
+  // four rows; what is still below the fold scrolls.
+  const int wider = grown.wider + inputs_wider;
+  const int taller = 4 * grown.taller;
+  for (wxWindow* page : pages_) {
+    page->SetSize(page->GetSize() + wxSize(wider, taller));
+    page->Move(page->GetPosition() + wxPoint(list_wider, grown.taller));
+  }
+  for (auto& [page, panel] : panels_) {
+    const wxRect place = panel.second->GetRect();
+    panel.second->SetSize(place.x, place.y + grown.taller, place.width + wider,
+                          place.height + taller);
+  }
+  for (auto& [page, panel] : panels_) FitVirtualSize(panel.second);
+  for (wxWindow* page : pages_) FitVirtualSize(page);
+  header->SetSize(header->GetPosition().x + list_wider, header->GetPosition().y,
+                  header->GetSize().GetWidth() + wider,
+                  header->GetSize().GetHeight() + grown.taller);
+  page_title_->SetSize(page_title_->GetSize() + wxSize(wider, grown.taller));
+  category_list_->SetSize(category_list_->GetSize() + wxSize(list_wider, taller + grown.taller));
+  const wxSize size = GetClientSize() + wxSize(wider + list_wider, taller + 2 * grown.taller);
+  // The buttons keep their corners and are as wide as their captions need.
+  int right = size.GetWidth() - 10;
+  for (int id : {CancelButtonId, OkButtonId, DefaultsButtonId}) {
+    wxWindow* button = FindWindow(id);
+    if (!button) continue;
+    const wxRect place = button->GetRect();
+    const int width = std::max(place.width, button->GetBestSize().GetWidth());
+    const int x = id == DefaultsButtonId ? place.x : right - width;
+    button->SetSize(x, place.y + taller + grown.taller, width, place.height + grown.taller);
+    right = x - 10;
+  }
+  root->SetSize(size);
+  SetClientSize(size);
 }
 
 void PreferencesDialog::BuildRows(wxWindow* parent, int page, const std::string& panel,
@@ -201,8 +401,7 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
       controls.choice = new wxChoice(parent, id, at, wxSize(240, 21));
       break;
     case RowKind::PictureSelectBox:
-      controls.choice =
-          new wxBitmapComboBox(parent, id, "", at, wxSize(240, 21), 0, nullptr, wxCB_READONLY);
+      controls.choice = new PictureListBox(parent, id, at, wxSize(240, 21));
       break;
     case RowKind::CheckBox:
       controls.check = new wxCheckBox(parent, id, "", at, wxSize(240, 20));
@@ -239,8 +438,7 @@ void PreferencesDialog::BuildRow(wxWindow* parent, RowControls& controls, int y,
           new wxTextCtrl(parent, id + 1, "", wxPoint(220, y), wxSize(190, 20), wxTE_READONLY);
       break;
     case RowKind::ChooserList:
-      controls.choice =
-          new wxBitmapComboBox(parent, id, "", at, wxSize(214, 21), 0, nullptr, wxCB_READONLY);
+      controls.choice = new PictureListBox(parent, id, at, wxSize(214, 21));
       controls.button =
           new wxButton(parent, id + 1, "...", wxPoint(389, y - 1), wxSize(22, 22), wxBU_EXACTFIT);
       break;

@@ -116,6 +116,11 @@ class PreferencesDialog : public wxDialog {
   void BuildRows(wxWindow* parent, int page, const std::string& panel,
                  const std::vector<PreferencesRow>& rows);
   void BuildRow(wxWindow* parent, RowControls& controls, int y, int id);
+  // Gives the buttons' and the rows' labels letters of their own on every page; `taken` are the
+  // buttons'.
+  void MarkRowLabels(const std::string& taken);
+  // Makes room for a font larger than the default: a wider label column, taller rows.
+  void FollowFont(wxWindow* root, wxWindow* header);
   void FillRows();
   void FillRow(RowControls& controls);
   void StoreRow(RowControls& controls);

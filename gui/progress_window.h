@@ -1,7 +1,7 @@
 #pragma once
 
-// The modal progress window of a conversion run: the file in work, a bar and an OK button that
-// is enabled once the run has ended.
+// The progress window of a conversion run: the file in work, a bar and an OK button that is
+// enabled once the run has ended, with the files that failed listed below then.
 
 #include <wx/dialog.h>
 #include <wx/timer.h>
@@ -9,17 +9,20 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/conversion_run.h"
 
 class wxButton;
+class wxGUIEventLoop;
 class wxGauge;
 class wxStaticText;
+class wxTextCtrl;
 class WindowServices;
 
 class ProgressWindow : public wxDialog {
  public:
-  /// Inner size of the window.
+  /// Least inner size of the window (its size at the default font).
   static constexpr int Width = 300;
   static constexpr int Height = 110;
   /// How often the worker's progress is read, in milliseconds.
@@ -32,8 +35,9 @@ class ProgressWindow : public wxDialog {
   ~ProgressWindow() override;
 
   /// Starts the worker on `request` with the run's `resources` and shows the window until the
-  /// user closes the finished run. False when the worker could not start (then the window was
-  /// not shown).
+  /// user closes the finished run; the owner takes no input meanwhile, but its close box still
+  /// asks the break question. False when the worker could not start (then the window was not
+  /// shown).
   bool Run(RunRequest request, RunResources resources);
 
   /// The run the window owns; nullptr before Run().
@@ -50,13 +54,24 @@ class ProgressWindow : public wxDialog {
   wxStaticText* FileLabel() const { return file_label_; }
   wxGauge* Bar() const { return bar_; }
   wxButton* OkButton() const { return ok_button_; }
+  /// Copies the failure list to the clipboard; shown with the list. False when the clipboard
+  /// could not be had.
+  wxButton* CopyButton() const { return copy_button_; }
+  bool CopyFailures();
+  /// The failed files with their reasons, one a line; hidden unless some file failed.
+  wxTextCtrl* FailureList() const { return failure_list_; }
+  wxStaticText* FailureHeading() const { return failure_heading_; }
 
  private:
   void OnTimer(wxTimerEvent& event);
   void OnOk(wxCommandEvent& event);
   void OnClose(wxCloseEvent& event);
   void ShowProgress();
+  void ShowBatchProgress(const ProgressSnapshot& progress);
   void ShowEnd();
+  void ShowFailures(const std::vector<std::string>& failures);
+  void Finish();
+  std::string FittingPath(const std::string& path) const;
   std::string ProgressTitle(const std::string& head, int count) const;
 
   WindowServices& services_;
@@ -64,12 +79,17 @@ class ProgressWindow : public wxDialog {
   wxStaticText* file_label_ = nullptr;
   wxGauge* bar_ = nullptr;
   wxButton* ok_button_ = nullptr;
+  wxButton* copy_button_ = nullptr;
+  wxStaticText* failure_heading_ = nullptr;
+  wxTextCtrl* failure_list_ = nullptr;
+  wxGUIEventLoop* loop_ = nullptr;
+  bool finished_ = false;
   wxTimer timer_;
   std::unique_ptr<ConversionRun> run_;
   int total_ = 0;
   int shown_processed_ = 0;
-  int char_width_ = 7;
-  int limit_ = 50;
+  int shown_finished_ = -1;
+  std::string shown_file_;
   bool running_ = false;
   bool stopped_ = false;
   bool close_after_ = false;

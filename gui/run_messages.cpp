@@ -1,5 +1,7 @@
 #include "gui/run_messages.h"
 
+#include <algorithm>
+
 #include "core/conversion_job.h"
 #include "platform/utf8.h"
 #include "settings/program_settings.h"
@@ -61,10 +63,44 @@ std::string RunFaultText(RunFault fault, const ConversionJob& job,
   return {};
 }
 
-std::string ShortenPath(const std::string& text, int limit) {
-  const size_t length = CharacterCount(text);
-  if (text.empty() || limit < 3 || length <= static_cast<size_t>(limit)) return text;
-  const size_t keep = static_cast<size_t>((limit - 3) / 2);
-  return text.substr(0, ByteOffset(text, keep)) + "..." +
-         text.substr(ByteOffset(text, length - keep));
+std::string FileFailureText(FileFailure failure) {
+  // The console's reasons, word for word.
+  const std::string_view key = FailureTextKey(failure);
+  return key.empty() ? std::string() : GetText("Msg", key);
+}
+
+RunReport BuildRunReport(const std::vector<FileResult>& results, bool stopped) {
+  RunReport report;
+  for (const FileResult& result : results) {
+    if (result.converted || (stopped && result.failure == FileFailure::NotReached)) continue;
+    // A file without a recorded reason still failed; it is never left out of the list.
+    const FileFailure failure =
+        result.failure == FileFailure::None ? FileFailure::SaveFailed : result.failure;
+    report.failures.push_back(result.input + ": " + FileFailureText(failure));
+  }
+  report.failed = !report.failures.empty();
+  if (stopped) {
+    report.headline = GetText("Msg", "Conversion is not complete");
+  } else {
+    report.headline =
+        GetText("Msg", report.failed ? "Conversion ended with errors" : "Conversion complete");
+  }
+  return report;
+}
+
+std::string ShortenPath(const std::string& path, int limit) {
+  const size_t length = CharacterCount(path);
+  if (path.empty() || limit < 3 || length <= static_cast<size_t>(limit)) return path;
+  // The name with its leading "/" is kept whole; the folder before it gives way in its middle.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  const std::string name = path.substr(folder.size());
+  const size_t name_length = CharacterCount(name);
+  const size_t folder_length = CharacterCount(folder);
+  if (name_length + 3 >= static_cast<size_t>(limit)) return "..." + name;
+  const size_t room = static_cast<size_t>(limit) - 3 - name_length;
+  const size_t head = std::min(folder_length, (room + 1) / 2);
+  const size_t tail = std::min(folder_length - head, room / 2);
+  return folder.substr(0, ByteOffset(folder, head)) + "..." +
+         folder.substr(ByteOffset(folder, folder_length - tail)) + name;
 }

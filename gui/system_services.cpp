@@ -52,11 +52,24 @@ bool SystemServices::Message(MessageKind kind, const std::string& title, const s
   return answer == wxID_YES || answer == wxID_OK;
 }
 
-std::optional<std::string> SystemServices::ChooseFile(const std::string& start) {
+std::vector<std::string> SystemServices::ChooseFiles(const std::string& start) {
   const std::string filter = BuildInputFileFilter(GetText("Dialog", "All Supported Files"),
                                                   GetText("Dialog", "All Files"));
-  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Files")), wxEmptyString,
-                      FromUtf8(start), FromUtf8(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  // Opened in a folder, never on GTK's list of recent files, where a typed path is refused.
+  wxFileDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Files")), FromUtf8(start),
+                      wxEmptyString, FromUtf8(filter),
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE);
+  if (dialog.ShowModal() != wxID_OK) return {};
+  wxArrayString paths;
+  dialog.GetPaths(paths);
+  std::vector<std::string> chosen;
+  for (const wxString& path : paths) chosen.push_back(ToUtf8(path));
+  return chosen;
+}
+
+std::optional<std::string> SystemServices::ChooseInputFolder(const std::string& start) {
+  wxDirDialog dialog(Owner(), FromUtf8(GetText("Dialog", "Select Input Folder")), FromUtf8(start),
+                     wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   return ToUtf8(dialog.GetPath());
 }

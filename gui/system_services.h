@@ -9,7 +9,8 @@ class SystemServices : public WindowServices {
  public:
   bool Message(MessageKind kind, const std::string& title, const std::string& text) override;
   bool MessageShown() const override { return boxes_shown_ > 0; }
-  std::optional<std::string> ChooseFile(const std::string& start) override;
+  std::vector<std::string> ChooseFiles(const std::string& start) override;
+  std::optional<std::string> ChooseInputFolder(const std::string& start) override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
   bool ChooseColour(uint32_t& colour) override;
   bool ChooseFont(std::string& name, int& size, int& style_flags) override;

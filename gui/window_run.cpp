@@ -154,6 +154,9 @@ int RunWindowInterface(int argc, char** argv, WindowRunMode mode,
   // once GDK has read it, so programs opened from the window do not inherit it.
   const bool own_gdk_gl = std::getenv("GDK_GL") == nullptr;
   if (own_gdk_gl) setenv("GDK_GL", "disable", 1);
+  // GTK's overlay scroll bars stay hidden until the pointer finds them, so a page taller than
+  // its room looks cut off; the classic ones show that there is more. A user's own choice stays.
+  setenv("GTK_OVERLAY_SCROLLING", "0", 0);
   auto* app = new WindowApp(mode, folder);
   wxApp::SetInstance(app);
   const bool started = wxEntryStart(argc, argv);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 enum class MessageKind {
   Warning,
@@ -27,8 +28,11 @@ class WindowServices {
   /// True while a box is on the screen, waiting for its answer.
   virtual bool MessageShown() const = 0;
 
-  /// The input-file chooser, starting at `start`: the chosen path, or nothing for Cancel.
-  virtual std::optional<std::string> ChooseFile(const std::string& start) = 0;
+  /// The input-file chooser, starting at `start`: the chosen paths (several may be picked), none
+  /// for Cancel.
+  virtual std::vector<std::string> ChooseFiles(const std::string& start) = 0;
+  /// The input-folder chooser, starting at `start`: the chosen folder, or nothing for Cancel.
+  virtual std::optional<std::string> ChooseInputFolder(const std::string& start) = 0;
   /// The output-folder chooser, starting at `start`: the chosen folder, or nothing for Cancel.
   virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
 

@@ -270,6 +270,7 @@ const std::vector<SettingField>& SettingFields() {
                    FolderHistoryChoices),
       QUORVIX_FIELD("Advanced", "Out Folders Number", Byte, advanced.out_folders_number),
       QUORVIX_FIELD("Advanced", "Keep Subfolders", Byte, advanced.keep_subfolders),
+      QUORVIX_FIELD("Advanced", "Include Subfolders", Byte, advanced.include_subfolders),
       QUORVIX_FIELD("File", "Recent Out Folders", String, file.recent_out_folders),
       QUORVIX_FIELD("File", "Recent Files", String, file.recent_files),
       QUORVIX_FIELD("Privacy", "Clean Recent Files", Byte, privacy.clean_recent_files),

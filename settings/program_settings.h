@@ -240,6 +240,8 @@ struct AdvancedSettings {
   int8_t out_folders_history = ToValue(FolderHistory::KeepRecent);
   int8_t out_folders_number = 5;
   int8_t keep_subfolders = 1;
+  /// The window's folder inputs are walked with their subfolders; only 1 turns it on.
+  int8_t include_subfolders = 0;
 };
 
 struct FileSettings {

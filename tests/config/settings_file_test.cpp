@@ -156,6 +156,7 @@ std::string DefaultWatermarkAndAfter() {
          "Out Folders History = 1\r\n"
          "Out Folders Number = 5\r\n"
          "Keep Subfolders = 1\r\n"
+         "Include Subfolders = 0\r\n"
          "; \r\n"
          "[File]\r\n"
          "Recent Out Folders = C:/a\tC:/b\r\n"

@@ -2,9 +2,10 @@
 
 Usage: /usr/bin/python3 desktop_shots.py PROGRAM FOLDER SETTING DOCUMENT
 (DOCUMENT is converted for the progress window: a large one shows it during the run.)
-SETTING is "default", "dpi150" (GDK_DPI_SCALE=1.5) or "dark" (GTK_THEME=Adwaita:dark). Writes
-FOLDER/SETTING_NAME.png and, beside each, the window's accessible tree (SETTING_NAME.txt). A step
-that fails is reported and the next one runs: this is a tool for looking, not a test.
+SETTING is "default", "dpi150" (GDK_DPI_SCALE=1.5), "dpi200" (GDK_DPI_SCALE=2) or "dark"
+(GTK_THEME=Adwaita:dark). Writes FOLDER/SETTING_NAME.png and, beside each, the window's
+accessible tree (SETTING_NAME.txt). A step that fails is reported and the next one runs: this is
+a tool for looking, not a test.
 """
 
 import os
@@ -22,6 +23,7 @@ TITLE = "Quorvix 2.7"
 SETTINGS = {
     "default": {},
     "dpi150": {"dpi_scale": 1.5},
+    "dpi200": {"dpi_scale": 2},
     "dark": {"theme": "Adwaita:dark"},
 }
 
@@ -139,7 +141,8 @@ class Shots:
         time.sleep(0.3)
         self.session.keys("F5")
         def ended(window):
-            return window is not None and ("complete" in window.name or "stopped" in window.name)
+            return window is not None and any(
+                word in window.name for word in ("complete", "stopped", "errors"))
 
         first = self.wait_for_other_window(settle=0.1)
         if ended(first):
@@ -150,6 +153,45 @@ class Shots:
             raise HarnessError("the run did not end")
         time.sleep(0.3)
         self.save("progress_after", self.other_window())
+        self.close_other()
+
+    def failed_run(self, damaged):
+        """A run whose file fails: the report with its list of reasons."""
+        window = self.main()
+        self.session.click(window.find_all(role="text")[0])
+        self.session.keys("ctrl+a")
+        self.session.type_text(damaged)
+        time.sleep(0.3)
+        self.session.keys("F5")
+        if not _wait_until(lambda: (w := self.other_window()) is not None and "errors" in w.name,
+                           30, 0.1):
+            raise HarnessError("the failed run did not end with errors")
+        time.sleep(0.3)
+        self.save("progress_failed", self.other_window())
+        self.session.keys("Return")
+        if not _wait_until(lambda: self.other_window() is None, 5, 0.1):
+            raise HarnessError("Return did not close the report")
+
+    def message_boxes(self):
+        """A warning (no input file) and the question of "Defaults"."""
+        window = self.main()
+        self.session.click(window.find_all(role="text")[0])
+        self.session.keys("ctrl+a", "BackSpace")
+        self.session.keys("F5")
+        self.save("message_warning", self.wait_for_other_window())
+        self.session.keys("Return")
+        if not _wait_until(lambda: self.other_window() is None, 5, 0.1):
+            raise HarnessError("Return did not close the warning")
+        dialog = self.open_by_menu("Converter", "Preferences...")
+        self.session.click(dialog.find_all(role="push button", name="Defaults")[0])
+        question = _wait_until(
+            lambda: [w for w in self.session.windows() if w.showing and w.name == "Question"], 5)
+        if not question:
+            raise HarnessError("no question after Defaults")
+        time.sleep(0.3)
+        self.save("message_question", question[0])
+        self.session.keys("Return")
+        time.sleep(0.3)
         self.close_other()
 
 
@@ -177,6 +219,11 @@ def main():
             lambda: shots.window_by_menu("converter_search", "Converter", "Find a File Converter..."),
         )
         shots.step("progress", lambda: shots.progress(os.path.abspath(document)))
+        damaged = os.path.join(folder, f"{setting}_damaged.psd")
+        with open(damaged, "wb") as file:
+            file.write(b"8BPS" + b"\x00" * 40)
+        shots.step("failed run", lambda: shots.failed_run(damaged))
+        shots.step("message boxes", shots.message_boxes)
     if session.survivors:
         print(f"processes outlived the session: {session.survivors}", file=sys.stderr)
     if shots.failures:

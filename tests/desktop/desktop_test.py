@@ -113,7 +113,14 @@ class DesktopTest(unittest.TestCase):
         shown = [i.name for i in session.find("menu", "File", root=window).children if i.showing]
         self.assertEqual(
             [name for name in shown if name],
-            ["New", "Add Input File...", "Select Output Folder...", "Exit"],
+            [
+                "New",
+                "Add Input File...",
+                "Add Input Folder...",
+                "Include Subfolders",
+                "Select Output Folder...",
+                "Exit",
+            ],
         )
         session.keys("Right")
         session.find("menu item", "Preferences...", root=window, showing=True)
@@ -190,6 +197,191 @@ class DesktopTest(unittest.TestCase):
 
     def test_dark_theme_starts_with_a_readable_tree(self):
         self.check_setting("dark", theme="Adwaita:dark")
+
+    # ---- keyboard, screen readers, fonts and the end-of-run report ----
+
+    def focused(self, session):
+        return [(node.role, node.name) for _, node in session.application().walk()
+                if "focused" in node.states]
+
+    def wait_focus(self, session, role, name):
+        found = _wait_until(lambda: (role, name) in self.focused(session), 5)
+        self.assertTrue(found, f"{role} {name!r} did not get the focus: {self.focused(session)}")
+
+    def assert_no_gtk_complaints(self, session):
+        log = session.log()
+        for word in ("CRITICAL", "WARNING", "Gtk-"):
+            self.assertNotIn(word, log)
+
+    def test_mnemonics_tab_order_and_accessible_names(self):
+        session = self.start()
+        window = session.wait_for_window(TITLE, role="frame")
+        # Every control a screen reader lands on has a name, the picture-only ones included.
+        for role in ("push button", "text", "combo box"):
+            for node in window.find_all(role=role, showing=True):
+                self.assertTrue(node.name, f"a {role} without a name:\n{session.dump(window)}")
+        session.find("push button", "Convert", root=window, showing=True)
+        # Alt and a label's letter reach its field; Tab goes on in the order on the screen.
+        session.keys("alt+o")
+        self.wait_focus(session, "text", "Output Folder")
+        session.keys("alt+i")
+        self.wait_focus(session, "text", "Input File")
+        session.keys("Tab")
+        self.wait_focus(session, "push button", "Add Input File...")
+        session.keys("Tab")
+        self.wait_focus(session, "text", "Output Folder")
+        # Alt and a menu's letter open it; a letter in the menu chooses the item.
+        session.keys("alt+c")
+        session.find("menu item", "Find a File Converter...", root=window, showing=True)
+        session.keys("f")
+        search = session.wait_for_window("Find a File Converter")
+        session.keys("alt+t")
+        self.wait_focus(session, "text", "To")
+        session.keys("alt+f")
+        self.wait_focus(session, "text", "From")
+        session.keys("Escape")
+        session.wait_for_window_gone(search.name)
+        session.keys("alt+h")
+        session.find("menu item", "About...", root=window, showing=True)
+        session.keys("a")
+        session.wait_for_window("About...")
+        session.keys("Return")
+        session.wait_for_window_gone("About...")
+        self.assert_no_gtk_complaints(session)
+
+    def test_preferences_name_every_control_and_reach_rows_by_their_letters(self):
+        session = self.start()
+        window = session.wait_for_window(TITLE, role="frame")
+        session.choose_menu_item(window, "Converter", "Preferences...")
+        session.keys("Return")
+        dialog = session.wait_for_window("Preferences...")
+        # The page list has the focus; End shows the last page, Advanced.
+        session.keys("End")
+        session.find("label", "Advanced", root=dialog, showing=True)
+        controls = ("push button", "text", "combo box", "check box", "spin button", "slider")
+        named = 0
+        for _, node in dialog.walk():
+            if node.role in controls and node.showing:
+                self.assertTrue(node.name, f"a {node.role} without a name:\n{session.dump(dialog)}")
+                named += 1
+        self.assertGreaterEqual(named, 8)
+        session.find("text", "Filename Mask", root=dialog, showing=True)
+        # Alt and a row's letter reach its control; the buttons have theirs.
+        session.keys("alt+f")
+        self.wait_focus(session, "text", "Filename Mask")
+        session.keys("alt+c")
+        session.wait_for_window_gone("Preferences...")
+        self.assert_no_gtk_complaints(session)
+
+    def test_a_larger_font_keeps_the_preferences_buttons_and_spin_boxes_whole(self):
+        session = self.start(dpi_scale=1.5)
+        window = session.wait_for_window(TITLE, role="frame")
+        session.choose_menu_item(window, "Converter", "Preferences...")
+        session.keys("Return")
+        dialog = session.wait_for_window("Preferences...")
+        # Adjustment, the page of the spin boxes.
+        session.keys("Down", "Down", "Down", "Down", "Down")
+        session.find("label", "Adjustment", root=dialog, showing=True)
+        session.screenshot(os.path.join(self.shots, "preferences_dpi150.png"), dialog)
+        left, top, width, height = dialog.extents
+        shown = [node for _, node in dialog.walk()
+                 if node.role in ("push button", "spin button", "slider") and node.showing]
+        self.assertGreaterEqual(len(shown), 6, session.dump(dialog))
+        for node in shown:
+            x, y, w, h = node.extents
+            self.assertGreaterEqual(x, left, node.name)
+            self.assertLessEqual(x + w, left + width, f"{node.role} {node.name} is cut")
+            self.assertLessEqual(y + h, top + height, f"{node.role} {node.name} is cut")
+        # A spin box is as wide as GTK asks: no complaints on keys typed into it.
+        session.click(dialog.find_all(role="spin button", showing=True)[0])
+        session.keys("ctrl+a", "minus", "3", "0")
+        session.keys("Escape")
+        session.wait_for_window_gone("Preferences...")
+        self.assert_no_gtk_complaints(session)
+
+    def test_a_failed_conversion_lists_its_file_and_reason(self):
+        work = tempfile.mkdtemp(prefix="quorvix-failed-")
+        self.addCleanup(shutil.rmtree, work, True)
+        damaged = os.path.join(work, "damaged.psd")
+        with open(damaged, "wb") as file:
+            file.write(b"8BPS" + b"\x00" * 40)
+        session = self.start()
+        window = session.wait_for_window(TITLE, role="frame")
+        session.keys("alt+i")
+        self.wait_focus(session, "text", "Input File")
+        session.type_text(damaged)
+        # The typed file fills the empty output folder with its own.
+        folder = session.find("text", "Output Folder", root=window)
+        self.assertTrue(
+            _wait_until(lambda: folder.accessible.queryText().getText(0, -1).rstrip("/") == work, 5),
+            "the typed input did not fill the output folder",
+        )
+        session.keys("F5")
+        report = session.wait_for_window("Conversion ended with errors (1/1)")
+        session.find("label", "Files converted: 0 of 1", root=report)
+        failures = session.find("text", "Files not converted", root=report)
+        text = failures.accessible.queryText().getText(0, -1)
+        self.assertIn(damaged + ": ", text)
+        self.assertIn("damaged document, or it cannot be read", text)
+        session.screenshot(os.path.join(self.shots, "failed_report.png"), report)
+        # Return presses OK; the window is back and took no harm.
+        session.keys("Return")
+        session.wait_for_window_gone(report.name)
+        self.assertEqual(os.listdir(work), ["damaged.psd"])
+        self.assert_no_gtk_complaints(session)
+
+    def test_the_main_close_box_is_heard_while_the_progress_window_is_open(self):
+        work = tempfile.mkdtemp(prefix="quorvix-close-")
+        self.addCleanup(shutil.rmtree, work, True)
+        damaged = os.path.join(work, "damaged.psd")
+        with open(damaged, "wb") as file:
+            file.write(b"8BPS")
+        session = self.start()
+        session.wait_for_window(TITLE, role="frame")
+        session.keys("alt+i")
+        session.type_text(damaged)
+        session.keys("F5")
+        session.wait_for_window("Conversion ended with errors (1/1)")
+        # The window manager's close of the main window (as its close box) ends the report and
+        # the program, settings written.
+        ids = subprocess.run(["xdotool", "search", "--name", f"^{TITLE}$"], env=session.env,
+                             capture_output=True, text=True, timeout=10).stdout.split()
+        self.assertTrue(ids)
+        subprocess.run(["xdotool", "windowactivate", "--sync", ids[0]], env=session.env,
+                       timeout=10)
+        session.keys("alt+F4")
+        self.assertTrue(_wait_until(lambda: session.program_ended() is not None, 10),
+                        "the main window did not close")
+        self.assertEqual(session.program_ended(), 0)
+        config = os.path.join(session.folder, "home", ".config", "Halvane", "tarnex", "config.ini")
+        self.assertTrue(os.path.exists(config))
+
+    def test_a_larger_font_grows_the_rows_instead_of_cutting_them(self):
+        session = self.start(dpi_scale=2)
+        window = session.wait_for_window(TITLE, role="frame")
+        frame_x, frame_y, frame_width, frame_height = window.extents
+        session.screenshot(os.path.join(self.shots, "main_dpi200.png"), window)
+        labels = {}
+        for name in ("Input File:", "Output Folder:", "Output Format:"):
+            labels[name] = session.find("label", name, root=window).extents
+        fields = {
+            "Input File:": session.find("text", "Input File", root=window).extents,
+            "Output Folder:": session.find("combo box", "Output Folder", root=window).extents,
+            "Output Format:": session.find("combo box", "Output Format", root=window).extents,
+        }
+        for name, (x, y, width, height) in labels.items():
+            # Twice the font: a label of 17 pixels at the default size needs about 34.
+            self.assertGreaterEqual(height, 30, name)
+            field = fields[name]
+            self.assertLessEqual(y + height, field[1], f"{name} runs into its field")
+            # GTK's fields are clipped by a few pixels of padding at every size (28 where it
+            # would take 34 at the default font); the text itself needs the label's height.
+            self.assertGreaterEqual(field[3], height + 10, f"the field of {name} is cut")
+            self.assertLessEqual(field[1] + field[3], frame_y + frame_height, name)
+        notice = session.find("label", "\u00a9 2024-2026 Halvane", root=window).extents
+        bottom_field = fields["Output Format:"]
+        self.assertGreaterEqual(notice[1], bottom_field[1] + bottom_field[3])
+        self.assertLessEqual(notice[1] + notice[3], frame_y + frame_height)
 
     def test_session_ends_every_process_when_a_test_fails(self):
         session = Session(program(), screen=SCREEN)

@@ -81,7 +81,6 @@ TEST_F(FormatsTest, InputTableGroupsExtensions) {
   EXPECT_EQ(g_input_formats.Find("wmz")->description, "Windows Metafile Format");
   EXPECT_EQ(g_input_formats.Find("nef")->group, "raw");
   EXPECT_EQ(g_input_formats.Find("nef")->description, "Nikon Camera RAW Image");
-  // The large document format is read by the same decoder.
   ASSERT_NE(g_input_formats.Find("psb"), nullptr);
   EXPECT_EQ(g_input_formats.Find("psb")->group, "psd");
   EXPECT_EQ(AcceptedExtensionsFor({"raw"}, g_input_formats).size(), 48u);
@@ -99,7 +98,8 @@ TEST_F(FormatsTest, AcceptsPathsByLowerCasedExtension) {
   EXPECT_TRUE(IsAcceptedInputPath("/in/picture.psd"));
   EXPECT_TRUE(IsAcceptedInputPath("/in/PICTURE.PSD"));
   EXPECT_TRUE(IsAcceptedInputPath("relative/name.with.dots.Psd"));
-  EXPECT_TRUE(IsAcceptedInputPath("/in/large.PSB"));
+  EXPECT_TRUE(IsAcceptedInputPath("/in/large.psb"));
+  EXPECT_TRUE(IsAcceptedInputPath("/in/LARGE.PSB"));
   EXPECT_FALSE(IsAcceptedInputPath("/in/psd"));
   EXPECT_FALSE(IsAcceptedInputPath("/in.psd/noextension"));
   EXPECT_FALSE(IsAcceptedInputPath("/in/picture.psd.png"));

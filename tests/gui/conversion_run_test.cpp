@@ -6,6 +6,8 @@
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
 #include <wx/button.h>
+#include <wx/clipbrd.h>
+#include <wx/dnd.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -70,6 +72,30 @@ TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
   EXPECT_TRUE(window().IsEnabled());
 }
 
+TEST_F(WindowTest, AFailedFileEndsTheRunWithErrorsAndItsReason) {
+  const std::string damaged = dir_.file("damaged.psd");
+  WriteFileBytes(damaged, std::string("8BPS") + std::string(40, '\0'));
+  TempDir out;
+  FillFields(window(), damaged, out.folder());
+
+  const EndReport report = Convert();
+  EXPECT_EQ(report.title, "Conversion ended with errors (1/1)");
+  EXPECT_EQ(report.label, "Files converted: 0 of 1");
+  EXPECT_EQ(window().StatusText(), "Conversion ended with errors");
+  EXPECT_EQ(report.failures, damaged + ": " + GetText("Msg", "Failure damaged"));
+  // The list makes the window larger than the plain report.
+  EXPECT_GT(report.size.GetHeight(), ProgressWindow::Height);
+  EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+
+  // A successful run after it reads as success again and lists nothing.
+  const std::string document = WriteDocument(dir_.file("picture.psd"), 8, 8);
+  FillFields(window(), document, out.folder());
+  const EndReport good = Convert();
+  EXPECT_EQ(good.title, "Conversion complete (1/1)");
+  EXPECT_EQ(good.failures, "");
+  EXPECT_EQ(good.size, wxSize(ProgressWindow::Width, ProgressWindow::Height));
+}
+
 TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   const std::string document = WriteDocument(dir_.file("picture.psd"), 8, 8);
   WriteFileBytes(dir_.file("empty.psd"), "");
@@ -91,7 +117,8 @@ TEST_F(WindowTest, EachFaultIsRefusedWithItsWarning) {
   EXPECT_EQ(refusal(dir_.file("empty.psd"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("notes.txt"), out.folder()), GetText("Msg", "Empty input files"));
   EXPECT_EQ(refusal(dir_.file("missing.psd"), out.folder()), GetText("Msg", "Empty input files"));
-  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  // Nothing started, so nothing stopped.
+  EXPECT_EQ(window().StatusText(), "");
   EXPECT_EQ(refusal(document, ""), GetText("Msg", "Empty output folder"));
   EXPECT_EQ(refusal(document, document),
             FormatText(GetText("Msg", "Invalid output folder"), document + "/"));
@@ -134,7 +161,12 @@ TEST_F(WindowTest, BreakQuestionStopsTheRunWithItsFileInWork) {
   EndReport report;
   {
     const HangingDecoder hanging;
-    report = Convert([](ProgressWindow& progress) { progress.Close(); });
+    // Asked once the worker has taken the file, so the title counts it (on a busy machine the
+    // first poll can come before that).
+    report = Convert([](ProgressWindow& progress) {
+      PumpUntil([&progress] { return progress.Run()->Progress().processed > 0; }, 5000);
+      progress.Close();
+    });
   }
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
@@ -195,4 +227,78 @@ TEST_F(WindowTest, APoliteEndWhileTheReportIsShownClosesTheWindow) {
   ASSERT_TRUE(PumpUntil([] { return OpenMainWindow() == nullptr; }, 5000));
   EXPECT_TRUE(std::filesystem::exists(out.file("picture.png")));
   EXPECT_TRUE(std::filesystem::exists(g_process.config_file_path));
+}
+
+TEST_F(WindowTest, ABatchOfDroppedFilesAndAFolderConvertsAndListsWhatFailed) {
+  const std::string one = WriteDocument(dir_.file("one.psd"), 16, 12);
+  const std::string two = WriteDocument(dir_.file("two.psd"), 12, 16);
+  std::filesystem::create_directories(dir_.file("shoot/day2"));
+  WriteDocument(dir_.file("shoot/a.psd"), 8, 8);
+  WriteDocument(dir_.file("shoot/day2/b.psd"), 8, 8);
+  const std::string damaged = dir_.file("shoot/day2/broken.psd");
+  WriteFileBytes(damaged, std::string("8BPS") + std::string(40, '\0'));
+  TempDir out;
+  FillFields(window(), "", out.folder());
+  SendCommand(CmdIncludeSubfolders);
+
+  wxArrayString dropped;
+  dropped.Add(one);
+  dropped.Add(two);
+  dropped.Add(dir_.file("shoot"));
+  static_cast<wxFileDropTarget*>(window().GetDropTarget())->OnDropFiles(20, 20, dropped);
+  EXPECT_EQ(window().InputField()->GetValue(), "5 files");
+  // The output folder chosen before the drop stays.
+  EXPECT_EQ(window().OutputFolderBox()->GetValue(), out.folder());
+  Snapshot(&window(), "main_batch");
+
+  const EndReport report = Convert({}, "progress_batch_failures");
+  EXPECT_TRUE(messages_.empty());
+  // Every good document is written; the folder's subfolder is made below the output folder.
+  for (const char* name : {"one.png", "two.png", "a.png", "day2/b.png"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(out.file(name))) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(out.file("day2/broken.png")));
+  EXPECT_EQ(report.title, "Conversion ended with errors (5/5)");
+  EXPECT_EQ(report.label, "Files converted: 4 of 5");
+  EXPECT_EQ(report.bar, 6);
+  EXPECT_EQ(report.range, 6);
+  EXPECT_EQ(report.failures, damaged + ": " + GetText("Msg", "Failure damaged"));
+  EXPECT_EQ(window().StatusText(), "Conversion ended with errors");
+  // The list goes to the clipboard whole.
+  EXPECT_EQ(report.copied, report.failures);
+  // The list's window is larger than the plain report, and a later run of one file is the plain
+  // report again.
+  EXPECT_GT(report.size.GetHeight(), ProgressWindow::Height);
+  FillFields(window(), one, out.folder());
+  const EndReport single = Convert();
+  EXPECT_EQ(single.title, "Conversion complete (1/1)");
+  EXPECT_EQ(single.copied, "");
+  EXPECT_EQ(single.size, wxSize(ProgressWindow::Width, ProgressWindow::Height));
+}
+
+TEST_F(WindowTest, BreakStopsABatchWithNothingHalfWritten) {
+  std::filesystem::create_directories(dir_.file("shoot"));
+  WriteDocument(dir_.file("shoot/a.psd"), 64, 48);
+  WriteDocument(dir_.file("shoot/b.psd"), 64, 48);
+  WriteDocument(dir_.file("shoot/c.psd"), 64, 48);
+  TempDir out;
+  FillFields(window(), "", out.folder());
+  services().input_folder = [&](const std::string&) { return dir_.file("shoot"); };
+  SendCommand(CmdAddInputFolder);
+  services().input_folder = nullptr;
+  ASSERT_EQ(window().InputField()->GetValue(), dir_.file("shoot"));
+  answer_ = true;
+  EndReport report;
+  {
+    const HangingDecoder hanging;
+    report = Convert([](ProgressWindow& progress) { progress.Close(); });
+  }
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_.front(), GetText("Msg", "Ask break conversion"));
+  EXPECT_EQ(report.title.rfind("Conversion stopped (", 0), 0u) << report.title;
+  EXPECT_EQ(report.label, "Files converted: 0 of 3");
+  // The files in work were abandoned: they failed on no fault of their own and are not listed.
+  EXPECT_EQ(report.failures, "");
+  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  EXPECT_TRUE(std::filesystem::is_empty(out.path()));
 }

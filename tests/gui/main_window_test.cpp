@@ -14,6 +14,7 @@
 #include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "gui/commands.h"
+#include "gui/mnemonics.h"
 #include "gui/output_history.h"
 #include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
@@ -83,6 +84,7 @@ TEST_F(WindowTest, MenusHoldEveryCommandWithPictureAndAccelerator) {
   const std::vector<std::pair<int, std::string>> items = {
       {CmdNew, "New\tCtrl+N"},
       {CmdAddInputFile, "Add Input File..."},
+      {CmdAddInputFolder, "Add Input Folder..."},
       {CmdSelectOutputFolder, "Select Output Folder..."},
       {CmdExit, "Exit\tAlt+X"},
       {CmdConvert, "Convert\tF5"},
@@ -96,17 +98,26 @@ TEST_F(WindowTest, MenusHoldEveryCommandWithPictureAndAccelerator) {
   for (const auto& [id, caption] : items) {
     wxMenuItem* item = bar->FindItem(id);
     ASSERT_NE(item, nullptr) << caption;
-    EXPECT_EQ(item->GetItemLabel().ToStdString(), caption);
+    // Each item has its mnemonic; the caption is the text's and the accelerator's.
+    const std::string label = item->GetItemLabel().ToStdString();
+    EXPECT_EQ(WithoutMnemonic(label), caption);
+    EXPECT_EQ(MnemonicLetters({label}).size(), 1u) << label;
     EXPECT_TRUE(item->GetBitmap().IsOk()) << caption;
   }
   EXPECT_EQ(bar->FindItem(CmdOutputFormatOptions), nullptr);
+  // "Include Subfolders" is a setting shown by its check mark.
+  wxMenuItem* include = bar->FindItem(CmdIncludeSubfolders);
+  ASSERT_NE(include, nullptr);
+  EXPECT_TRUE(include->IsCheckable());
+  EXPECT_EQ(WithoutMnemonic(include->GetItemLabel().ToStdString()), "Include Subfolders");
+  EXPECT_EQ(MnemonicLetters({include->GetItemLabel().ToStdString()}).size(), 1u);
 
   wxToolBar* toolbar = window().GetToolBar();
   ASSERT_NE(toolbar, nullptr);
   EXPECT_EQ(toolbar->GetToolBitmapSize(), wxSize(32, 32));  // "UI Size" 2
-  const std::vector<int> buttons = {CmdNew,          CmdAddInputFile,  CmdSelectOutputFolder,
-                                    CmdPreferences,  CmdConvert,       CmdManual,
-                                    CmdSendFeedback, CmdVisitHomepage, CmdCheckForUpdates};
+  const std::vector<int> buttons = {
+      CmdNew,     CmdAddInputFile, CmdAddInputFolder, CmdSelectOutputFolder, CmdPreferences,
+      CmdConvert, CmdManual,       CmdSendFeedback,   CmdVisitHomepage,      CmdCheckForUpdates};
   for (int id : buttons) {
     const wxToolBarToolBase* tool = toolbar->FindById(id);
     ASSERT_NE(tool, nullptr) << id;
@@ -149,39 +160,71 @@ TEST_F(WindowTest, NewAndConvertKeysReachTheirCommands) {
   user.Char(WXK_F5);
   ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }, 3000));
   EXPECT_EQ(messages_.front(), GetText("Msg", "Empty input files"));
-  EXPECT_EQ(window().StatusText(), "Conversion stopped");
+  // No run started, so the status bar tells of no stop.
+  EXPECT_EQ(window().StatusText(), "");
 }
 
-TEST_F(WindowTest, DropKeepsOnlyTheFirstFile) {
+TEST_F(WindowTest, DropTakesEveryFileAndFolderAndShowsTheirSummary) {
   const std::string first = WriteDocument(dir_.file("first.psd"));
   const std::string second = WriteDocument(dir_.file("second.psd"));
-  const std::string third = WriteDocument(dir_.file("third.psd"));
+  std::filesystem::create_directories(dir_.file("shoot/day2"));
+  WriteDocument(dir_.file("shoot/a.psd"));
+  WriteDocument(dir_.file("shoot/day2/b.psd"));
+  WriteFileBytes(dir_.file("notes.txt"), "text");
   wxArrayString files;
   files.Add(first);
+  files.Add(dir_.file("notes.txt"));
   files.Add(second);
-  files.Add(third);
+  files.Add(dir_.file("shoot"));
   auto* target = static_cast<wxFileDropTarget*>(window().GetDropTarget());
   ASSERT_NE(target, nullptr);
   EXPECT_TRUE(target->OnDropFiles(20, 20, files));
-  EXPECT_EQ(window().InputField()->GetValue(), first);
-  // The output folder comes from the file.
+  // Two files and the folder's own document (its subfolder is left out by default); the text
+  // file is passed over.
+  EXPECT_EQ(window().InputField()->GetValue(), "3 files");
+  EXPECT_EQ(window().InputField()->GetToolTipText(),
+            first + "\n" + second + "\n" + dir_.file("shoot") + " (files: 1)");
+  // The output folder comes from the first file.
   EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
-  EXPECT_EQ(session_.Job().output_folder, dir_.folder());
   EXPECT_EQ(HistoryEntry(settings().file.recent_out_folders, 0), dir_.folder());
 
-  // A later file keeps the chosen folder; a file of another type is not taken.
+  // "Include Subfolders" walks the shown folder again, and the menu shows the setting.
+  SendCommand(CmdIncludeSubfolders);
+  EXPECT_EQ(settings().advanced.include_subfolders, 1);
+  EXPECT_TRUE(window().GetMenuBar()->IsChecked(CmdIncludeSubfolders));
+  EXPECT_EQ(window().InputField()->GetValue(), "4 files");
+
+  // A folder alone shows its path; a later drop takes the place of the earlier one.
+  files.Clear();
+  files.Add(dir_.file("shoot"));
+  target->OnDropFiles(20, 20, files);
+  EXPECT_EQ(window().InputField()->GetValue(), dir_.file("shoot"));
+  EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
+
+  // One file is shown as always, with no list; a drop with nothing to take changes nothing.
   TempDir other;
   const std::string elsewhere = WriteDocument(other.file("elsewhere.psd"));
   files.Clear();
   files.Add(elsewhere);
   target->OnDropFiles(20, 20, files);
   EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
-  EXPECT_EQ(window().OutputFolderBox()->GetValue(), dir_.folder());
-  WriteFileBytes(other.file("notes.txt"), "text");
+  EXPECT_EQ(window().InputField()->GetToolTipText(), "");
   files.Clear();
-  files.Add(other.file("notes.txt"));
+  files.Add(dir_.file("notes.txt"));
   target->OnDropFiles(20, 20, files);
   EXPECT_EQ(window().InputField()->GetValue(), elsewhere);
+
+  // The folder chooser takes a folder the same way.
+  services().input_folder = [&](const std::string&) { return dir_.file("shoot"); };
+  SendCommand(CmdAddInputFolder);
+  services().input_folder = nullptr;
+  EXPECT_EQ(window().InputField()->GetValue(), dir_.file("shoot"));
+  EXPECT_EQ(window().InputField()->GetToolTipText(), dir_.file("shoot") + " (files: 2)");
+
+  // Typing makes the field one path again: the list is forgotten.
+  window().InputField()->SetValue(elsewhere);
+  EXPECT_TRUE(session_.NamedInputs().empty());
+  EXPECT_EQ(window().InputField()->GetToolTipText(), "");
 }
 
 TEST_F(WindowTest, HistoryFillsTheBoxButNewSelectsNothing) {

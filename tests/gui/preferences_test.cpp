@@ -16,20 +16,24 @@
 #include <wx/toolbar.h>
 #include <wx/uiaction.h>
 
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "config/settings_file.h"
 #include "engine/steps/hex_colour.h"
 #include "gui/commands.h"
+#include "gui/mnemonics.h"
 #include "gui/preferences_dialog.h"
 #include "gui/preferences_values.h"
 #include "gui/wx_text.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
 #include "tests/gui/window_harness.h"
+#include "texts/language_table.h"
 #include "themes/theme_pack.h"
 
 namespace {
@@ -130,6 +134,49 @@ class PreferencesTest : public WindowTest {
     return stored;
   }
 };
+
+// What one page shows at a time (its rows, one option panel, the three buttons) has a letter
+// each, no two alike; a label goes without only when every letter of it is taken (the watermark's
+// text panel has more rows than its captions have letters). A label's text is otherwise the
+// table's.
+TEST_F(PreferencesTest, EveryPageHasItsOwnMnemonicsBesideTheButtons) {
+  PreferencesDialog& dialog = OpenAt(PageGeneral);
+  std::vector<std::string> buttons;
+  for (int id : {DefaultsButtonId, OkButtonId, CancelButtonId}) {
+    buttons.push_back(ToUtf8(dialog.FindWindow(id)->GetLabel()));
+    EXPECT_EQ(MnemonicLetters({buttons.back()}).size(), 1u) << buttons.back();
+  }
+  int without = 0;
+  for (int page = 0; page < PageCount; ++page) {
+    std::map<std::string, std::vector<std::string>> shown;  // by panel; "" the page's own
+    for (RowControls& controls : dialog.Rows()) {
+      if (controls.page != page || controls.row->always_hidden) continue;
+      const std::string label = ToUtf8(controls.label->GetLabel());
+      EXPECT_EQ(WithoutMnemonic(label), GetText("Preferences", controls.row->label_key));
+      shown[controls.panel].push_back(label);
+    }
+    const std::vector<std::string> own = shown[""];
+    for (const auto& [panel, labels] : shown) {
+      std::vector<std::string> together = buttons;
+      if (!panel.empty()) together.insert(together.end(), own.begin(), own.end());
+      together.insert(together.end(), labels.begin(), labels.end());
+      const std::string letters = MnemonicLetters(together);
+      EXPECT_EQ(std::set<char>(letters.begin(), letters.end()).size(), letters.size())
+          << "page " << page << " panel " << panel << ": " << letters;
+      for (const std::string& label : labels) {
+        if (!MnemonicLetters({label}).empty()) continue;
+        ++without;
+        for (char c : label) {
+          if (!std::isalnum(static_cast<unsigned char>(c))) continue;
+          EXPECT_NE(letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))),
+                    std::string::npos)
+              << label << " could have had " << c;
+        }
+      }
+    }
+  }
+  EXPECT_LE(without, 4);
+}
 
 TEST_F(PreferencesTest, OpensAtGeneralAndFromTheFormatOptionsAtOutput) {
   PreferencesDialog& options = Open(CmdOutputFormatOptions);

@@ -4,6 +4,7 @@
 #include <wx/bmpbuttn.h>
 #include <wx/bmpcbox.h>
 #include <wx/button.h>
+#include <wx/clipbrd.h>
 #include <wx/evtloop.h>
 #include <wx/gauge.h>
 #include <wx/init.h>
@@ -78,7 +79,7 @@ void FillFields(MainWindow& window, const std::string& document, const std::stri
   window.OutputFolderBox()->SetSelection(0);
 }
 
-EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
+EndReport Convert(const std::function<void(ProgressWindow&)>& during, const std::string& picture) {
   EndReport report;
   bool during_done = false;
   wxTimer watcher;
@@ -96,7 +97,21 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during) {
       report.label = progress->FileLabel()->GetLabel().ToStdString();
       report.bar = progress->Bar()->GetValue();
       report.range = progress->Bar()->GetRange();
-      Snapshot(progress, "progress_after");
+      if (progress->FailureList()->IsShown()) {
+        report.failures = progress->FailureList()->GetValue().ToStdString();
+      }
+      if (progress->CopyButton()->IsShown()) {
+        wxCommandEvent copy(wxEVT_BUTTON, progress->CopyButton()->GetId());
+        copy.SetEventObject(progress->CopyButton());
+        progress->CopyButton()->GetEventHandler()->ProcessEvent(copy);
+        wxTextDataObject text;
+        if (wxTheClipboard->Open()) {
+          if (wxTheClipboard->GetData(text)) report.copied = text.GetText().ToStdString();
+          wxTheClipboard->Close();
+        }
+      }
+      report.size = progress->GetClientSize();
+      Snapshot(progress, picture);
       wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
       ok.SetEventObject(progress->OkButton());
       progress->OkButton()->GetEventHandler()->ProcessEvent(ok);

@@ -51,11 +51,16 @@ struct EndReport {
   std::string label;
   int bar = -1;
   int range = -1;
+  std::string failures;  // the list of failed files, empty while it is hidden
+  std::string copied;    // what its Copy button put on the clipboard; empty while it is hidden
+  wxSize size;           // of the window as the report showed
 };
 
 /// Starts the conversion as the Convert button does. `during` runs once while the worker is in
 /// work; at the end the report is read and OK pressed, as a user would.
-EndReport Convert(const std::function<void(ProgressWindow&)>& during = {});
+/// The report is pictured as `picture`.png (see Snapshot).
+EndReport Convert(const std::function<void(ProgressWindow&)>& during = {},
+                  const std::string& picture = "progress_after");
 
 /// A stand-in for xdg-open, first on PATH while it lives, that writes each target it is given as
 /// one line of a file.
@@ -83,7 +88,8 @@ class TestServices : public SystemServices {
   using Choice = std::function<std::optional<std::string>(const std::string& start)>;
 
   std::function<bool(MessageKind kind, const std::string& title, const std::string& text)> message;
-  Choice file;
+  std::function<std::vector<std::string>(const std::string& start)> files;
+  Choice input_folder;
   Choice folder;
   std::function<bool(uint32_t& colour)> colour;
   std::function<bool(std::string& name, int& size, int& style_flags)> font;
@@ -94,8 +100,11 @@ class TestServices : public SystemServices {
   bool Message(MessageKind kind, const std::string& title, const std::string& text) override {
     return message ? message(kind, title, text) : SystemServices::Message(kind, title, text);
   }
-  std::optional<std::string> ChooseFile(const std::string& start) override {
-    return file ? file(start) : SystemServices::ChooseFile(start);
+  std::vector<std::string> ChooseFiles(const std::string& start) override {
+    return files ? files(start) : SystemServices::ChooseFiles(start);
+  }
+  std::optional<std::string> ChooseInputFolder(const std::string& start) override {
+    return input_folder ? input_folder(start) : SystemServices::ChooseInputFolder(start);
   }
   std::optional<std::string> ChooseFolder(const std::string& start) override {
     return folder ? folder(start) : SystemServices::ChooseFolder(start);

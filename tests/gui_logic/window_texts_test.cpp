@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/conversion_job.h"
 #include "gui/converter_terms.h"
 #include "gui/output_history.h"
@@ -28,14 +30,79 @@ TEST(OutputFolderHistory, NewestFirstWithoutCaseDuplicatesWithinTheLimit) {
   EXPECT_EQ(FolderChecksum("123456789"), 0xCBF43926u);  // the CRC-32 check value
 }
 
-TEST(ShortenPath, KeepsBothEndsAroundDots) {
+TEST(ShortenPath, CutsTheFolderInItsMiddleAndKeepsTheFileName) {
   EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 21),
-            "/home/use...ummer.psd");
+            "/hom...024/summer.psd");
+  EXPECT_EQ(ShortenPath("/home/user/pictures/holiday/2024/summer.psd", 30).size(), 30u);
   EXPECT_EQ(ShortenPath("short.psd", 50), "short.psd");
   EXPECT_EQ(ShortenPath("", 5), "");
+  // A name longer than the room stays whole; only the folder goes.
+  EXPECT_EQ(ShortenPath("/data/a-very-long-document-name.psd", 12),
+            ".../a-very-long-document-name.psd");
+  EXPECT_EQ(ShortenPath("a-very-long-document-name.psd", 12), "...a-very-long-document-name.psd");
   // Characters, not bytes: a two-byte letter is never cut in half.
-  EXPECT_EQ(ShortenPath("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4", 5),
-            "\xC3\xA4...\xC3\xA4");
+  EXPECT_EQ(ShortenPath("/\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4/x.psd", 12),
+            "/\xC3\xA4...\xC3\xA4/x.psd");
+}
+
+TEST(RunReport, ReadsAsSuccessOnlyWhenEveryFileConverted) {
+  BuildLanguageTable();
+  const std::vector<FileResult> good = {{"/in/a.psd", "/out/a.png", true, FileFailure::None}};
+  const RunReport complete = BuildRunReport(good, false);
+  EXPECT_FALSE(complete.failed);
+  EXPECT_EQ(complete.headline, "Conversion complete");
+  EXPECT_TRUE(complete.failures.empty());
+
+  const std::vector<FileResult> mixed = {
+      {"/in/a.psd", "/out/a.png", true, FileFailure::None},
+      {"/in/damaged.psd", "", false, FileFailure::LoadFailed},
+      {"/in/b.psd", "/out/b.png", false, FileFailure::SaveFailed},
+      {"/in/c.psd", "", false, FileFailure::OutsideOutputFolder},
+      // Not converted without a recorded reason: still listed, never read as success.
+      {"/in/d.psd", "/out/d.png", false, FileFailure::None},
+  };
+  const RunReport report = BuildRunReport(mixed, false);
+  EXPECT_TRUE(report.failed);
+  EXPECT_EQ(report.headline, GetText("Msg", "Conversion ended with errors"));
+  EXPECT_NE(report.headline, GetText("Msg", "Conversion complete"));
+  ASSERT_EQ(report.failures.size(), 4u);
+  EXPECT_EQ(report.failures[0], "/in/damaged.psd: " + GetText("Msg", "Failure damaged"));
+  EXPECT_EQ(report.failures[1], "/in/b.psd: " + GetText("Msg", "Failure save"));
+  EXPECT_EQ(report.failures[2], "/in/c.psd: " + GetText("Msg", "Failure outside output folder"));
+  EXPECT_EQ(report.failures[3], "/in/d.psd: " + GetText("Msg", "Failure save"));
+
+  // A stopped run says so, lists the files that failed before the stop and blames none it left
+  // unfinished.
+  std::vector<FileResult> interrupted = mixed;
+  interrupted.push_back({"/in/e.psd", "", false, FileFailure::NotReached});
+  const RunReport stopped = BuildRunReport(interrupted, true);
+  EXPECT_TRUE(stopped.failed);
+  EXPECT_EQ(stopped.headline, "Conversion stopped");
+  EXPECT_EQ(stopped.failures, report.failures);
+  const std::vector<FileResult> only_unfinished = {
+      {"/in/a.psd", "/out/a.png", true, FileFailure::None},
+      {"/in/e.psd", "", false, FileFailure::NotReached}};
+  EXPECT_FALSE(BuildRunReport(only_unfinished, true).failed);
+  EXPECT_TRUE(BuildRunReport(only_unfinished, true).failures.empty());
+}
+
+TEST(FileFailureText, EveryReasonIsAnEntryOfTheTextsTable) {
+  BuildLanguageTable();
+  EXPECT_EQ(FileFailureText(FileFailure::None), "");
+  std::vector<std::string> seen;
+  for (FileFailure failure :
+       {FileFailure::LoadFailed, FileFailure::OutsideOutputFolder, FileFailure::SaveFailed,
+        FileFailure::NotReached, FileFailure::NotDocument, FileFailure::TooLarge,
+        FileFailure::OutputNotWritable, FileFailure::NameCollision}) {
+    const std::string text = FileFailureText(failure);
+    EXPECT_FALSE(text.empty());
+    // The console's reason for the same failure.
+    EXPECT_EQ(text, GetText("Msg", FailureTextKey(failure)));
+    // One line each, and no two alike.
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << text;
+    seen.push_back(text);
+  }
 }
 
 TEST(ConverterSearchTerm, CutsToTwelveCharactersBeforeDroppingOthers) {
