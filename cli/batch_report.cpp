@@ -55,6 +55,7 @@ void WriteJsonLinesReport(std::ostream& out, const std::vector<FileResult>& resu
         << ",\"output\":" << JsonString(result.output_path)
         << ",\"status\":" << JsonString(ResultStatus(result))
         << ",\"reason\":" << JsonString(FailureReason(result))
-        << ",\"milliseconds\":" << result.milliseconds << "}\n";
+        << ",\"milliseconds\":" << result.milliseconds
+        << ",\"left_out\":" << JsonString(result.left_out) << "}\n";
   }
 }

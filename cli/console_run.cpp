@@ -233,6 +233,7 @@ bool ReportRun(const RunRequest& request, RunFault fault, const ConsoleReport& r
   report.Debug("Conversion: " + output_key);
   if (Refused(fault, {RunFault::InvalidConversionType}, report)) return false;
   ReportInputFormat(settings.input.format, settings, report);
+  ReportLayerOptions(settings, request.job, report);
   ReportOutputFormat(output_key, settings, report);
   if (Refused(fault, {RunFault::InvalidBitDepth, RunFault::InvalidJpgQuality}, report,
               output_key)) {
@@ -359,6 +360,14 @@ ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
   const std::unique_ptr<ConversionRun> run =
       StartConversion(std::move(prepared.request), std::move(prepared.resources), std::move(trace));
   const int32_t converted = run ? WaitForConsoleConversion(*run) : 0;
+  // A file converts without what its rebuild could not draw; the user hears what that was.
+  if (run) {
+    for (const FileResult& result : run->Results()) {
+      if (result.converted && !result.left_out.empty()) {
+        report.Notice(LeftOutLine(result.input, result.left_out));
+      }
+    }
+  }
   if (converted <= 0) {
     report.Always(GetText("Msg", "Conversion is not complete"));
     return ConsoleRunResult::Stopped;
@@ -368,9 +377,11 @@ ConsoleRunResult Convert(const ConsoleReport& report, PreparedRun prepared) {
   return converted < added ? ConsoleRunResult::Stopped : ConsoleRunResult::Converted;
 }
 
-// True when the options name more than one document: several inputs, a folder or an input list.
+// True when the options name more than one document (several inputs, a folder or an input list)
+// or ask for the batch's report.
 bool IsBatch(const CommandLineState& state) {
   if (!state.input_lists.empty() || state.inputs.size() > 1) return true;
+  if (!state.report_path.empty()) return true;
   return state.inputs.size() == 1 && IsInputFolder(state.inputs.front());
 }
 
@@ -519,7 +530,12 @@ ConsoleRunResult RunBatch(const ConsoleReport& report, ProgramSettings settings,
     }
   }
   results = InNamingOrder(gathered, results);
-  for (const FileResult& result : results) ReportFailure(result);
+  for (const FileResult& result : results) {
+    ReportFailure(result);
+    if (result.converted && !result.left_out.empty()) {
+      report.Notice(LeftOutLine(result.input, result.left_out));
+    }
+  }
   if (report_file.IsOpen()) {
     std::ostringstream lines;
     WriteJsonLinesReport(lines, results);

@@ -67,6 +67,12 @@ constexpr OptionText OptionTexts[] = {
      "Draws TEXT as a watermark. %eol% starts a new line; %filename%, %width%, %height% and %bpp% "
      "are the current file's name, size after resizing and saved depth."},
     {"--WM-IMAGE", "Watermark", "FILE", "Draws the picture in FILE as a watermark."},
+    {"--FROM-LAYERS", "Input", "",
+     "Rebuilds the picture from the document's layers even when its stored composite is "
+     "genuine."},
+    {"--HIDE-LAYER", "Input", "PATTERN",
+     "Leaves out every layer and group whose name matches PATTERN (* any text, ? one character, "
+     "[...] one of a set) and rebuilds the picture from the rest; may be given more than once."},
     {"--NO-SUBFOLDERS", "Advanced", "", "Saves every image straight into the output folder."},
     {"--DEBUG", RunSection, "", "Prints every setting the run uses and a line per file."},
     {"--QUIET", RunSection, "", "Prints no status messages."},
@@ -75,8 +81,8 @@ constexpr OptionText OptionTexts[] = {
      "Converts NUM files at once (1 to 256); the default is one per processor core. The outputs "
      "and their names are the same for any NUM."},
     {"--REPORT", RunSection, "FILE",
-     "Writes a JSON Lines report: one object per input with input, output, status, reason and "
-     "milliseconds."},
+     "Writes a JSON Lines report: one object per input with input, output, status, reason, "
+     "milliseconds and left_out (what a picture rebuilt from the layers does not draw)."},
     // Plain rows explain themselves through their setting; a sentence helps the common ones.
     {"--PNG-BPP", "Output", "NUM", "PNG bit depth; 0 keeps the depth of the document."},
     {"--PNG-COMPRESSION", "Output", "", "PNG compression level."},
@@ -118,6 +124,7 @@ struct Section {
 
 constexpr Section Sections[] = {
     {MainSection, "Main options", ""},
+    {"Input", "Reading documents", ""},
     {"Output", "Saving", ""},
     {"Transform", "Geometry", ""},
     {"Adjustment", "Colour", ""},

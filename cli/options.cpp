@@ -86,6 +86,11 @@ constexpr int32_t MaxJobs = 256;
 
 void MarkConsoleRun(OptionTarget& target) { target.job.console_run = 1; }
 
+// Each --hide-layer adds a glob; an empty one would match nothing.
+void AddHiddenLayer(OptionTarget& target, const std::string& pattern) {
+  if (!pattern.empty()) target.job.hidden_layers.push_back(pattern);
+}
+
 std::vector<OptionSpec> BuildOptionTable() {
   using T = OptionTarget;
   std::vector<OptionSpec> table = {
@@ -109,6 +114,8 @@ std::vector<OptionSpec> BuildOptionTable() {
       Plain("--RAW-HEIGHT", "Input", "RAW Image Height"),
       Plain("--RAW-TONE-MAPPING", "Input", "RAW Tone Mapping"),
       Plain("--TIFF-FRAME-LOADING", "Input", "TIFF Frame Loading"),
+      Plain("--FROM-LAYERS", "Input", "Rebuild From Layers"),
+      Text("--HIDE-LAYER", AddHiddenLayer),
       Plain("--BMP-BPP", "Output", "BMP BPP"),
       Plain("--BMP-COMPRESSION", "Output", "BMP Compression"),
       Plain("--BMP-COLOR-TABLE", "Output", "BMP Color Table"),

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "cli/keywords.h"
+#include "core/conversion_job.h"
 #include "core/program_identity.h"
 #include "engine/output/formats.h"
 #include "platform/ascii.h"
@@ -64,6 +65,10 @@ void ConsoleReport::Debug(std::string_view line) const {
 
 void ConsoleReport::Always(std::string_view line) const { WriteConsoleLine(line); }
 
+void ConsoleReport::Notice(std::string_view line) const {
+  if (!quiet_) WriteErrorLine(line);
+}
+
 void ConsoleReport::Error(std::string_view message) const {
   WriteConsoleLine("Error: " + std::string(message));
 }
@@ -92,6 +97,16 @@ void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
     report.Debug("TIFF Frame Loading: " +
                  ValueToKeyword(K::FrameLoading, input.tiff_frame_loading));
   }
+}
+
+std::string LeftOutLine(const std::string& input, const std::string& left_out) {
+  return "Not drawn in " + input + ": " + left_out;
+}
+
+void ReportLayerOptions(const ProgramSettings& settings, const ConversionJob& job,
+                        const ConsoleReport& report) {
+  report.Debug("Rebuild From Layers: " + Num(settings.input.rebuild_from_layers));
+  for (const std::string& pattern : job.hidden_layers) report.Debug("Hide Layer: " + pattern);
 }
 
 void ReportOutputFormat(const std::string& key, const ProgramSettings& settings,

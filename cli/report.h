@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+struct ConversionJob;
 struct ProgramSettings;
 struct SettingField;
 
@@ -24,6 +25,8 @@ class ConsoleReport {
   void Status(std::string_view line) const;
   void Debug(std::string_view line) const;
   void Always(std::string_view line) const;
+  /// Writes `line` to standard error unless quiet.
+  void Notice(std::string_view line) const;
   /// Prints "Error: " and `message`.
   void Error(std::string_view message) const;
 
@@ -38,6 +41,15 @@ std::vector<std::string> BannerLines(const std::string& program_title);
 /// Debug lines of the load settings of input format `key`; none for a key without load settings.
 void ReportInputFormat(const std::string& key, const ProgramSettings& settings,
                        const ConsoleReport& report);
+
+/// Debug lines of how documents' layers are used: "Rebuild From Layers" and each "--hide-layer"
+/// pattern of `job`.
+void ReportLayerOptions(const ProgramSettings& settings, const ConversionJob& job,
+                        const ConsoleReport& report);
+
+/// The line that tells what the rebuilt picture of `input` leaves out (`left_out`), e.g.
+/// "Not drawn in a.psd: adjustment layers, layer effects".
+std::string LeftOutLine(const std::string& input, const std::string& left_out);
 
 /// Debug lines of the depth and save settings of output format `key`; none for a key without a
 /// depth setting.

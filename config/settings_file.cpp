@@ -100,6 +100,10 @@ void WriteGroup(ConfigFile& file, std::string_view group, ProgramSettings& setti
     if (const SettingField* format = FindSetting(group, "Format")) {
       WriteField(file, *format, settings);
     }
+    // Documents' own options belong to no format key.
+    if (const SettingField* rebuild = FindSetting(group, "Rebuild From Layers")) {
+      WriteField(file, *rebuild, settings);
+    }
     for (const std::string& format_key : formats) {
       for (const SettingField& field : fields) {
         if (field.group == group && IsFormatOptionKey(field.key, format_key)) {

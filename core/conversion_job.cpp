@@ -66,6 +66,7 @@ void ResetJob(ConversionJob& job) {
   job.save_flags = 0;
   job.auto_bpp = 0;
   job.console_run = 0;
+  job.hidden_layers.clear();
   job.random_number = DrawRandomNumber(generator);
   job.sequence_number = 1;
   RebuildAcceptedExtensions();

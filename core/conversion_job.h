@@ -52,6 +52,11 @@ struct ConversionJob {
   int32_t sequence_number = 0;
   int8_t console_run = 0;
   std::string run_mode_word;  // "DEBUG" after the debug option
+  /// Globs on layer and group names left out of a document's picture ("--hide-layer"); any
+  /// forces a rebuild from the layers.
+  std::vector<std::string> hidden_layers;
+  /// What the rebuild of the file in work left out (FileResult::left_out).
+  std::string left_out;
 };
 
 /// True when `path` may be an input file: not empty on disk (a missing file passes; loading

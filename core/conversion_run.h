@@ -66,6 +66,9 @@ struct FileResult {
   FileFailure failure = FileFailure::None;
   /// False when "File Timestamp" asked for a time the converted output could not be given.
   bool timestamp_set = true;
+  /// What the document holds that its picture, rebuilt from the layers, does not show, e.g.
+  /// "adjustment layers, layer effects"; empty when nothing was left out.
+  std::string left_out = {};
   int64_t milliseconds = 0;  // from taking the file to its result
 };
 

@@ -177,6 +177,7 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
   job.input_subfolder = OutputSubfolderFor(request_, entry);
   job.output_folder = OutputFolderFor(request_, input);
   job.output_path.clear();
+  job.left_out.clear();
 
   FileFailure failure = FileFailure::None;
   uint64_t reserved = 0;
@@ -186,7 +187,8 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
     job.output_path = planned_[index];
   }
   if (failure == FileFailure::None) {
-    reserved = InputMemoryNeed(input);
+    reserved = InputMemoryNeed(
+        input, LayerRequest{settings.input.rebuild_from_layers == 1, job.hidden_layers});
     if (!ReserveMemory(index, reserved)) failure = FileFailure::NotReached;
   } else {
     ReserveMemory(index, 0);
@@ -219,6 +221,7 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
   trace("Saving As: " + job.output_path);
   trace(ok ? "OK" : "Not OK");
   FileResult result{input, job.output_path, ok, failure};
+  if (ok) result.left_out = job.left_out;
   if (ok) {
     // The file stays converted; the time it was asked to carry is what is missing.
     result.timestamp_set = ApplyFileTimestamp(settings, input, job.output_path);

@@ -52,9 +52,12 @@ bool IsWritableFolderOf(const std::string& output_path) {
 FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
                         const RunResources& resources, const FileHooks& hooks) {
   job.output_path.clear();
-  LoadFault fault = LoadFault::None;
-  Bitmap image = LoadInputImage(job.input_path, settings.output.keep_icc_profile == 1, &fault);
-  if (!image) return LoadFailure(fault);
+  const LoadRequest request{settings.output.keep_icc_profile == 1,
+                            {settings.input.rebuild_from_layers == 1, job.hidden_layers}};
+  LoadReport report;
+  Bitmap image = LoadInputImage(job.input_path, request, &report);
+  job.left_out = report.left_out;
+  if (!image) return LoadFailure(report.fault);
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);

@@ -183,6 +183,64 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
   return true;
 }
 
+// Draws an adjustment or fill layer from its settings. A fill is a layer of one colour over its
+// reach; an adjustment changes the colours of what lies below in its target, leaving their
+// alpha alone: over transparency it has nothing to change.
+bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels& target,
+                      const Shape* clip, Shape* shape) {
+  const int colours = target.colours;
+  const LayerRect region = SettingsReach(record, target.region);
+  if (shape) *shape = Shape{region, {}};
+  if (region.Empty()) return true;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(target.Stride());
+  context.layer.Resize(area * stride);
+  const Pixels layer{region, colours, context.layer.data()};
+  float* alpha = layer.samples + colours;
+  for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
+  if (!ApplyMasks(context, record, region, alpha, stride)) return false;
+  if (shape) {
+    shape->values.resize(area);
+    for (size_t i = 0; i < area; ++i) shape->values[i] = alpha[i * stride];
+  }
+  const float opacity = LayerOpacity(record);
+  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
+  const LayerAdjustment& adjustment = record.adjustment;
+  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  if (adjustment.IsFill()) {
+    for (size_t i = 0; i < area; ++i) {
+      std::copy(adjustment.colour.begin(), adjustment.colour.begin() + colours,
+                layer.samples + i * stride);
+    }
+    BlendOnto(layer, target, mode, opacity, clip);
+    return true;
+  }
+  const bool separable = IsSeparable(mode);
+  const uint16_t document_mode = context.document.mode;
+  const float* from = layer.samples;
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    float* to = target.At(region.left, y);
+    for (int64_t x = region.left; x < region.right; ++x, from += stride, to += stride) {
+      float amount = from[colours] * opacity;
+      if (clip) amount *= clip->At(x, y);
+      if (amount <= 0 || to[colours] <= 0) continue;
+      float adjusted[4];
+      std::copy(to, to + colours, adjusted);
+      ApplyAdjustment(adjustment, document_mode, adjusted, colours);
+      float mixed[4];
+      if (mode == BlendMode::Normal) {
+        std::copy(adjusted, adjusted + colours, mixed);
+      } else if (separable) {
+        for (int c = 0; c < colours; ++c) mixed[c] = BlendChannel(mode, to[c], adjusted[c]);
+      } else {
+        BlendColour(mode, to, adjusted, mixed, colours);
+      }
+      for (int c = 0; c < colours; ++c) to[c] += amount * (mixed[c] - to[c]);
+    }
+  }
+  return true;
+}
+
 // A layer that leaves nothing of what lies below it in `region` to be seen: normal, fully
 // opaque, without transparency or masks, over all of the region.
 bool CoversOpaquely(const LayerNode& node, const LayerRect& region, uint16_t colours) {
@@ -319,7 +377,9 @@ bool DrawMembers(Context& context, const std::vector<LayerNode>& members, const 
       Shape shape;
       Shape* wanted = clipped_above ? &shape : nullptr;
       const bool drawn = node.group ? DrawGroup(context, node, target, depth, nullptr, wanted)
-                                    : DrawLayer(context, record, target, nullptr, wanted);
+                         : DrawsFromSettings(record, colours)
+                             ? DrawFromSettings(context, record, target, nullptr, wanted)
+                             : DrawLayer(context, record, target, nullptr, wanted);
       if (!drawn) return false;
       if (clipped_above) base = std::move(shape);
       continue;
@@ -327,7 +387,9 @@ bool DrawMembers(Context& context, const std::vector<LayerNode>& members, const 
     if (!base || record.hidden) continue;
     if (node.reach.Intersect(base->region).Empty()) continue;
     const bool drawn = node.group ? DrawGroup(context, node, target, depth, &*base, nullptr)
-                                  : DrawLayer(context, record, target, &*base, nullptr);
+                       : DrawsFromSettings(record, colours)
+                           ? DrawFromSettings(context, record, target, &*base, nullptr)
+                           : DrawLayer(context, record, target, &*base, nullptr);
     if (!drawn) return false;
   }
   return true;

@@ -5,6 +5,7 @@
 #include "decoder/cmyk_profile.h"
 #include "decoder/composite_bitmap.h"
 #include "decoder/compositor.h"
+#include "decoder/layer_names.h"
 #include "decoder/psd_layers.h"
 #include "engine/isolation/decoder_protocol.h"
 #include "engine/psd/psd_header.h"
@@ -34,13 +35,17 @@ Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint
 }  // namespace
 
 Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool& nothing_to_build,
-                         const std::function<bool(const CompositePlan&)>& planned) {
+                         const std::function<bool(const CompositePlan&)>& planned,
+                         const std::vector<std::string>& hidden_layers) {
   nothing_to_build = false;
   if (file.empty()) return {};
-  const std::optional<LayeredDocument> document = ReadLayeredDocument(file);
+  std::optional<LayeredDocument> document = ReadLayeredDocument(file);
   if (!document) return {};
+  const size_t hidden = HideLayersByName(*document, hidden_layers);
   const std::vector<LayerNode> tree = BuildLayerTree(*document);
-  if (!HasVisiblePixels(*document, tree)) {
+  const bool empty = !HasVisiblePixels(*document, tree);
+  // Hiding every layer that draws leaves a transparent canvas, not the stored picture.
+  if (empty && hidden == 0) {
     nothing_to_build = true;
     return {};
   }
@@ -48,7 +53,16 @@ Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool&
   if (planned && !planned(plan)) return {};
   // The address-space limit turns a document too large for it into a failed allocation.
   try {
-    const std::optional<LayerPixels> picture = CompositeLayers(file, *document, tree, plan);
+    std::optional<LayerPixels> picture;
+    if (empty) {
+      picture.emplace();
+      picture->region = {0, 0, document->height, document->width};
+      picture->colours = document->colour_channels;
+      picture->samples.ResizeZeroed(LayerArea(picture->region) *
+                                    static_cast<size_t>(picture->Stride()));
+    } else {
+      picture = CompositeLayers(file, *document, tree, plan);
+    }
     if (!picture) return {};
     if (picture->colours == 4) return CmykToRgb(file, *picture, document->depth);
     return CompositeToBitmap(*picture, document->depth);
@@ -57,14 +71,17 @@ Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool&
   }
 }
 
-Bitmap RebuildFromLayers(const char* path, int64_t band_rows, int work_fd, bool& nothing_to_build) {
+Bitmap RebuildFromLayers(const char* path, int64_t band_rows, int work_fd, bool& nothing_to_build,
+                         const std::vector<std::string>& hidden_layers) {
   nothing_to_build = false;
   const MappedFile file(path);
-  Bitmap picture = RebuildFromLayers(file.bytes(), band_rows, nothing_to_build,
-                                     [work_fd](const CompositePlan& plan) {
-                                       const DecoderWorkRecord work = plan.work;
-                                       return WriteAll(work_fd, &work, sizeof work);
-                                     });
+  Bitmap picture = RebuildFromLayers(
+      file.bytes(), band_rows, nothing_to_build,
+      [work_fd](const CompositePlan& plan) {
+        const DecoderWorkRecord work{plan.work, plan.left_out};
+        return WriteAll(work_fd, &work, sizeof work);
+      },
+      hidden_layers);
   // A file cut short while it was read gave zeros instead of its layers.
   if (!file.Intact()) return {};
   return picture;

@@ -4,6 +4,7 @@
 
 #include "decoder/blend_modes.h"
 #include "engine/image/byte_cursor.h"
+#include "engine/isolation/decoder_protocol.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
     if (record.hidden || LayerOpacity(record) <= 0) continue;
     if (node.group) {
       node.reach = MembersReach(node.members);
+    } else if (DrawsFromSettings(record, document.colour_channels)) {
+      node.reach = SettingsReach(record, canvas);
     } else if (HasColourChannel(record, document.colour_channels)) {
       node.reach = record.rect.Intersect(canvas);
     }
@@ -35,6 +38,10 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
     if (node.group) {
       if (AnyVisiblePixels(document, node.members)) return true;
       continue;
+    }
+    if (node.record->adjustment.IsFill() &&
+        DrawsFromSettings(*node.record, document.colour_channels)) {
+      return true;
     }
     if (node.record->rect.Intersect(canvas).Empty()) continue;
     for (const LayerChannel& channel : node.record->channels) {
@@ -71,6 +78,20 @@ bool HasUserMask(const LayerRecord& record) {
 
 bool HasVectorMask(const LayerRecord& record) {
   return record.vector_mask.present && !record.vector_mask.disabled;
+}
+
+bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
+  const LayerAdjustment& adjustment = record.adjustment;
+  if (adjustment.IsAdjustment()) return true;
+  return adjustment.IsFill() && (record.rect.Empty() || !HasColourChannel(record, colours));
+}
+
+LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas) {
+  const LayerMask& mask = record.mask;
+  if (HasUserMask(record) && !record.real_mask.present && mask.default_colour == 0) {
+    return mask.rect.Intersect(canvas);
+  }
+  return canvas;
 }
 
 LayerRect MembersReach(const std::vector<LayerNode>& members) {
@@ -196,6 +217,10 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
               LayerArea(MembersReach(node.members)) * (2 * stride + 2);
       continue;
     }
+    if (DrawsFromSettings(record, document.colour_channels)) {
+      work += LayerArea(SettingsReach(record, canvas)) * (2 * stride + 2);
+      continue;
+    }
     if (!HasColourChannel(record, document.colour_channels)) continue;
     const LayerRect region = record.rect.Intersect(canvas);
     if (region.Empty()) continue;
@@ -205,6 +230,31 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     }
   }
   return work;
+}
+
+// What the visible layers among `members` hold that the compositor does not draw.
+uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours) {
+  uint64_t left_out = 0;
+  for (const LayerNode& node : members) {
+    const LayerRecord& record = *node.record;
+    if (record.hidden) continue;
+    if (node.group) left_out |= MembersLeftOut(node.members, colours);
+    const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
+    if (record.effects) left_out |= LeftOutEffects;
+    if (record.artboard) left_out |= LeftOutArtboards;
+    if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
+    if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
+    if (record.adjustment.kind == AdjustmentKind::Unsupported) {
+      const uint32_t key = record.adjustment.key;
+      const bool fill = key == FourCc("GdFl") || key == FourCc("PtFl") || key == FourCc("SoCo");
+      if (!fill) {
+        left_out |= LeftOutAdjustments;
+      } else if (!stored_pixels) {
+        left_out |= LeftOutFills;
+      }
+    }
+  }
+  return left_out;
 }
 
 }  // namespace
@@ -229,5 +279,6 @@ CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument
   plan.band_rows = std::max<int64_t>(plan.band_rows, 1);
   // Then the composite is turned into the output, a pass or two over the canvas.
   plan.work = MembersWork(file, document, tree, stride, plan.band_rows) + pixels * 2 * stride;
+  plan.left_out = MembersLeftOut(tree, document.colour_channels);
   return plan;
 }

@@ -52,12 +52,23 @@ bool HasUserMask(const LayerRecord& record);
 /// True when `record` has an enabled vector mask.
 bool HasVectorMask(const LayerRecord& record);
 
+/// True when `record` is drawn from its settings rather than stored pixels: an adjustment we
+/// draw, or a fill we draw that stores no pixels of its own.
+bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
+
+/// Where a layer drawn from its settings can change `canvas`: all of it, or its user mask's
+/// rectangle when the mask hides everything outside.
+LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas);
+
 /// How a composite is drawn, and what that costs.
 struct CompositePlan {
   int64_t band_rows = 0;  // rows drawn through the whole tree at once
   /// Samples decoded (inflated bytes for ZIP data), drawn, copied and converted in all bands: the
   /// measure of the time the rebuild may take.
   uint64_t work = 0;
+  /// What the visible layers hold that is not drawn (LeftOut bits of
+  /// engine/isolation/decoder_protocol.h).
+  uint64_t left_out = 0;
 };
 
 /// Rebuilds have the canvas in floats, two more canvases and this much of the decoder's base

@@ -4,7 +4,7 @@
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
 //                       [--srgb | --srgb-widened]
-//                       [--from-layers [--band-rows=N]]
+//                       [--from-layers [--band-rows=N] [--hide-layer=GLOB]...]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
@@ -12,12 +12,12 @@
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
 // conversion is used. With --srgb a grey or RGB document's colours, stored or rebuilt, go to
-// sRGB through its profile; without it they keep their samples and profile, and with --srgb-widened
-// only a rebuilt grey picture widened to colour for its transparency (which no grey profile
-// describes) goes to sRGB. Lab documents always
-// go through LittleCMS. With --from-layers the picture is rebuilt from the document's layers
-// instead of its stored composite, in bands of N rows with --band-rows (else as its memory
-// requires), and the work that asks for is told first.
+// sRGB through its profile; without it they keep their samples and profile, and with
+// --srgb-widened only a rebuilt grey picture widened to colour for its transparency (which no grey
+// profile describes) goes to sRGB. Lab documents always go through LittleCMS. With --from-layers
+// the picture is rebuilt from the document's layers instead of its stored composite, in bands of N
+// rows with --band-rows (else as its memory requires), and the work that asks for is told first;
+// each --hide-layer leaves out the layers and groups whose names match its glob.
 //
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
 // the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
@@ -32,6 +32,7 @@
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "decoder/colour_profile.h"
 #include "decoder/decoder_process.h"
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
   bool widened_to_srgb = false;
   bool from_layers = false;
   uint64_t band_rows = 0;
+  std::vector<std::string> hidden_layers;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -108,6 +110,8 @@ int main(int argc, char** argv) {
       from_layers = true;
     } else if (StartsWith(argv[i], "--band-rows=", value)) {
       if (!ReadNumber(value, band_rows) || band_rows > UINT32_MAX) return 2;
+    } else if (StartsWith(argv[i], "--hide-layer=", value)) {
+      hidden_layers.emplace_back(value);
     } else if (!path) {
       path = argv[i];
     } else {
@@ -134,8 +138,8 @@ int main(int argc, char** argv) {
     }
   } else if (from_layers) {
     bool nothing_to_build = false;
-    image =
-        RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd, nothing_to_build);
+    image = RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd,
+                              nothing_to_build, hidden_layers);
     if (nothing_to_build) return DecoderNothingToRebuild;
     if (to_srgb || (widened_to_srgb && IsWidenedGrey(image.get()))) {
       image = RebuiltPictureToSrgb(std::move(image), path);

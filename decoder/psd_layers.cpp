@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/layer_names.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/psd/packbits.h"
 
@@ -59,10 +60,24 @@ bool ReadMasks(std::span<const uint8_t> data, LayerRecord& layer) {
   return true;
 }
 
+// True when the effects' master switch is on and one effect is enabled, alone or in a list.
+bool AnyEffectEnabled(const Descriptor& effects) {
+  if (!effects.Flag("masterFXSwitch", true)) return false;
+  for (const auto& [key, value] : effects.items) {
+    if (value.kind == DescriptorValue::Kind::Object && value.object->Flag("enab")) return true;
+    if (value.kind == DescriptorValue::Kind::List) {
+      for (const DescriptorValue& item : value.list) {
+        if (item.object && item.object->Flag("enab")) return true;
+      }
+    }
+  }
+  return false;
+}
+
 // The tagged blocks at the end of a layer record: group dividers, fill opacity and the vector
 // mask, whose path records (after a version and flags) stay in the file until they are drawn.
 bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> data, uint16_t version,
-                     LayerRecord& layer) {
+                     uint16_t mode, LayerRecord& layer) {
   ByteCursor cursor(data);
   while (cursor.remaining() >= 12) {
     if (!cursor.Matches("8BIM") && !cursor.Matches("8B64")) return true;  // trailing padding
@@ -81,6 +96,27 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
         layer.section = kind < 4 ? Kinds[kind] : LayerSection::None;
       }
       if (fields.Skip(4) && fields.Read(4, blend)) layer.blend_key = static_cast<uint32_t>(blend);
+    } else if (ReadAdjustmentBlock(static_cast<uint32_t>(key), block, mode, layer.adjustment)) {
+      // an adjustment or fill layer's settings, kept in its record
+    } else if (key == FourCc("lfx2")) {
+      // The effects' own version, then the descriptor's.
+      std::optional<Descriptor> settings;
+      if (block.size() > 4) settings = ReadVersionedDescriptor(block.subspan(4));
+      layer.effects = settings && AnyEffectEnabled(*settings);
+      if (settings)
+        layer.effects_settings = std::make_shared<const Descriptor>(std::move(*settings));
+    } else if (key == FourCc("lrFX")) {
+      uint64_t count = 0;
+      if (!layer.effects_settings && fields.Skip(2) && fields.Read(2, count)) {
+        layer.effects = count > 1;  // the first is the common state
+      }
+    } else if (key == FourCc("artb") || key == FourCc("artd") || key == FourCc("abdd")) {
+      layer.artboard = true;
+    } else if (key == FourCc("SoLd") || key == FourCc("PlLd") || key == FourCc("SoLE")) {
+      layer.smart_object = true;
+    } else if (key == FourCc("luni")) {
+      std::string name = UnicodeLayerName(block);
+      if (!name.empty()) layer.name = std::move(name);
     } else if (key == FourCc("iOpa")) {
       uint64_t fill = 0;
       if (fields.Read(1, fill)) layer.fill_opacity = static_cast<uint8_t>(fill);
@@ -102,7 +138,7 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
 
 // One layer record of `file`.
 bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t version,
-                     LayerRecord& layer) {
+                     uint16_t mode, LayerRecord& layer) {
   if (!ReadRect(cursor, layer.rect)) return false;
   uint64_t count = 0;
   if (!cursor.Read(2, count) || count > MaxLayerChannels) return false;
@@ -130,14 +166,25 @@ bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t
   if (!extra_data.Read(4, length) || length > extra_data.remaining()) return false;
   if (!ReadMasks(extra_data.Peek(length), layer)) return false;
   extra_data.Skip(length);
-  if (!extra_data.Read(4, length) || !extra_data.Skip(length)) return false;  // blending ranges
+  // Blending ranges: for the composite grey, then each channel, the source's and the
+  // underlying layer's black and white limits (low, high each); all 0, 0, 255, 255 means none.
+  if (!extra_data.Read(4, length) || length > extra_data.remaining()) return false;
+  const std::span<const uint8_t> ranges = extra_data.Peek(length);
+  for (size_t i = 0; i + 4 <= ranges.size(); i += 4) {
+    if (ranges[i] != 0 || ranges[i + 1] != 0 || ranges[i + 2] != 255 || ranges[i + 3] != 255) {
+      layer.blend_if = true;
+    }
+  }
+  extra_data.Skip(length);
   uint64_t name_length = 0;
   if (!extra_data.Read(1, name_length)) return false;
   // The Pascal name is padded, its length byte included, to a multiple of four.
   const uint64_t padded = (name_length + 1 + 3) / 4 * 4 - 1;
-  if (!extra_data.Skip(padded)) return false;
+  if (padded > extra_data.remaining()) return false;
+  layer.name = PascalLayerName(extra_data.Peek(name_length));
+  extra_data.Skip(padded);
   const uint32_t group_key_before = layer.blend_key;
-  if (!ReadLayerBlocks(file, extra_data.Peek(extra_data.remaining()), version, layer)) {
+  if (!ReadLayerBlocks(file, extra_data.Peek(extra_data.remaining()), version, mode, layer)) {
     return false;
   }
   // A divider's own key is the group's mode; a plain layer keeps the record's.
@@ -155,7 +202,7 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
   if (layers > static_cast<int64_t>(MaxLayerRecords)) return false;
   document.layers.resize(static_cast<size_t>(layers));
   for (LayerRecord& layer : document.layers) {
-    if (!ReadLayerRecord(file, cursor, document.version, layer)) return false;
+    if (!ReadLayerRecord(file, cursor, document.version, document.mode, layer)) return false;
   }
   uint64_t at = offset + cursor.position();
   const uint64_t end = offset + size;

@@ -5,10 +5,14 @@
 // every count against a named bound, and all arithmetic is 64-bit.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "decoder/adjustments.h"
+#include "decoder/descriptor.h"
 #include "engine/psd/psd_header.h"
 
 /// Bounds of what we agree to read.
@@ -84,6 +88,20 @@ struct LayerRecord {
   LayerMask real_mask;  // channel -3, present when the layer has a vector mask too
   LayerVectorMask vector_mask;
   LayerSection section = LayerSection::None;
+  /// Layer effects ("lfx2", else "lrFX"), with the master switch on and one of them enabled.
+  bool effects = false;
+  /// The effects' descriptor when "lfx2" holds one.
+  std::shared_ptr<const Descriptor> effects_settings;
+  /// A smart object (placed or embedded document): its stored pixels are its picture.
+  bool smart_object = false;
+  /// "Blend if" ranges other than the whole range.
+  bool blend_if = false;
+  /// The group is an artboard, whose background colour is not drawn.
+  bool artboard = false;
+  /// What an adjustment or fill layer draws instead of (or, for a fill, without) pixels.
+  LayerAdjustment adjustment;
+  /// The name in UTF-8: the Unicode name where the record has one, else its Pascal name.
+  std::string name;
 
   /// The channel with `id`; nullptr when the layer has none.
   const LayerChannel* Channel(int16_t id) const;

@@ -54,9 +54,10 @@ LayerRect Bounds(const VectorPath& path) {
           static_cast<int64_t>(std::ceil(bottom)) + 1, static_cast<int64_t>(std::ceil(right)) + 1};
 }
 
-// Draws the path into `tile` of `coverage` (which holds `region` row by row, one byte a pixel).
-bool DrawTile(const VectorPath& path, const LayerRect& region, const LayerRect& tile,
-              std::vector<uint8_t>& coverage) {
+// Draws the subpaths [first, last) of `path` into `tile` of `coverage` (which holds `region` row
+// by row, one byte a pixel), filled even-odd together.
+bool DrawTile(const VectorPath& path, size_t first, size_t last, const LayerRect& region,
+              const LayerRect& tile, std::vector<uint8_t>& coverage) {
   const DrawingFunctions& draw = Draw();
   const Surface surface(draw.cairo_image_surface_create(
       CAIRO_FORMAT_A8, static_cast<int>(tile.Width()), static_cast<int>(tile.Height())));
@@ -69,7 +70,8 @@ bool DrawTile(const VectorPath& path, const LayerRect& region, const LayerRect& 
   draw.cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_EVEN_ODD);
   const auto dx = static_cast<double>(tile.left);
   const auto dy = static_cast<double>(tile.top);
-  for (const VectorSubpath& subpath : path.subpaths) {
+  for (size_t index = first; index < last; ++index) {
+    const VectorSubpath& subpath = path.subpaths[index];
     const std::vector<VectorKnot>& knots = subpath.knots;
     if (knots.empty()) continue;
     draw.cairo_move_to(cairo, knots[0].anchor.x - dx, knots[0].anchor.y - dy);
@@ -98,6 +100,31 @@ bool DrawTile(const VectorPath& path, const LayerRect& region, const LayerRect& 
   return true;
 }
 
+// True when the shapes must be combined one by one: some shape subtracts or intersects, or
+// shapes overlap that are not all excluded. Otherwise one even-odd fill of them all is the same
+// picture.
+bool CombinesShapes(const VectorPath& path) {
+  bool all_excluded = true;
+  std::vector<LayerRect> bounds;
+  for (const VectorSubpath& subpath : path.subpaths) {
+    if (subpath.operation == PathOperation::Subtract ||
+        subpath.operation == PathOperation::Intersect) {
+      return true;
+    }
+    all_excluded = all_excluded && subpath.operation == PathOperation::Exclude;
+    VectorPath one;
+    one.subpaths.push_back(subpath);
+    bounds.push_back(Bounds(one));
+  }
+  if (all_excluded) return false;
+  for (size_t i = 0; i < bounds.size(); ++i) {
+    for (size_t k = i + 1; k < bounds.size(); ++k) {
+      if (!bounds[i].Intersect(bounds[k]).Empty()) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint32_t width,
@@ -113,10 +140,20 @@ std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint3
     cursor.Skip(PathRecordBytes - 2);
     switch (selector) {
       case ClosedLength:
-      case OpenLength:
+      case OpenLength: {
         if (path.subpaths.size() >= MaxVectorKnots) return std::nullopt;
-        path.subpaths.push_back({selector == ClosedLength, {}});
+        // The knot count, then the shape's operation: 0 exclude, 1 add, 2 subtract, 3 intersect.
+        uint64_t operation = 0;
+        data.Skip(2);
+        data.Read(2, operation);
+        static constexpr PathOperation Operations[] = {PathOperation::Exclude, PathOperation::Add,
+                                                       PathOperation::Subtract,
+                                                       PathOperation::Intersect};
+        path.subpaths.push_back({selector == ClosedLength,
+                                 {},
+                                 operation < 4 ? Operations[operation] : PathOperation::Exclude});
         break;
+      }
       case ClosedKnotLinked:
       case ClosedKnotUnlinked:
       case OpenKnotLinked:
@@ -155,21 +192,56 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
       ReadVectorPath(file.subspan(mask.offset, mask.length), document.width, document.height);
   if (!path || !CairoAvailable()) return false;
 
-  std::vector<uint8_t> coverage(static_cast<size_t>(region.Width() * region.Height()), 0);
-  // Only tiles the path may reach are drawn; the rest of the region stays uncovered.
-  const LayerRect reach = Bounds(*path).Intersect(region);
-  for (int64_t top = reach.top; top < reach.bottom; top += TileSide) {
-    for (int64_t left = reach.left; left < reach.right; left += TileSide) {
-      const LayerRect tile{top, left, std::min(top + TileSide, reach.bottom),
-                           std::min(left + TileSide, reach.right)};
-      if (!DrawTile(*path, region, tile, coverage)) return false;
+  const size_t area = static_cast<size_t>(region.Width() * region.Height());
+  std::vector<uint8_t> coverage(area, 0);
+  // Only tiles a shape may reach are drawn; the rest of the region stays uncovered.
+  const auto draw = [&](const VectorPath& shapes, size_t first, size_t last) {
+    std::fill(coverage.begin(), coverage.end(), 0);
+    const LayerRect reach = Bounds(shapes).Intersect(region);
+    for (int64_t top = reach.top; top < reach.bottom; top += TileSide) {
+      for (int64_t left = reach.left; left < reach.right; left += TileSide) {
+        const LayerRect tile{top, left, std::min(top + TileSide, reach.bottom),
+                             std::min(left + TileSide, reach.right)};
+        if (!DrawTile(shapes, first, last, region, tile, coverage)) return false;
+      }
     }
-  }
+    return true;
+  };
   // The initial fill and the invert flag each turn the coverage over.
   const bool flip = path->initial_fill != mask.inverted;
-  for (size_t i = 0; i < coverage.size(); ++i) {
-    const float covered = coverage[i] * (1.0f / 255.0f);
-    alpha[i * stride] *= flip ? 1.0f - covered : covered;
+  if (!CombinesShapes(*path)) {
+    if (!draw(*path, 0, path->subpaths.size())) return false;
+    for (size_t i = 0; i < area; ++i) {
+      const float covered = coverage[i] * (1.0f / 255.0f);
+      alpha[i * stride] *= flip ? 1.0f - covered : covered;
+    }
+    return true;
   }
+  // Shape by shape: each combines with what the ones before it made.
+  std::vector<float> shape(area, 0.0f);
+  for (size_t index = 0; index < path->subpaths.size(); ++index) {
+    VectorPath one;
+    one.subpaths.push_back(path->subpaths[index]);
+    if (!draw(one, 0, 1)) return false;
+    const PathOperation operation = path->subpaths[index].operation;
+    for (size_t i = 0; i < area; ++i) {
+      const float a = shape[i], b = coverage[i] * (1.0f / 255.0f);
+      switch (operation) {
+        case PathOperation::Add:
+          shape[i] = a + b - a * b;
+          break;
+        case PathOperation::Subtract:
+          shape[i] = a * (1 - b);
+          break;
+        case PathOperation::Intersect:
+          shape[i] = a * b;
+          break;
+        case PathOperation::Exclude:
+          shape[i] = a + b - 2 * a * b;
+          break;
+      }
+    }
+  }
+  for (size_t i = 0; i < area; ++i) alpha[i * stride] *= flip ? 1.0f - shape[i] : shape[i];
   return true;
 }

@@ -29,9 +29,14 @@ struct VectorKnot {
   VectorPoint after;
 };
 
+/// How a subpath's shape combines with the shapes before it. Records without one (zeros) read
+/// as Exclude, which for shapes that do not overlap is the even-odd fill of them all.
+enum class PathOperation : uint8_t { Exclude, Add, Subtract, Intersect };
+
 struct VectorSubpath {
   bool closed = true;
   std::vector<VectorKnot> knots;
+  PathOperation operation = PathOperation::Exclude;
 };
 
 /// A vector mask's path in canvas pixels.

@@ -48,6 +48,7 @@ std::vector<PanelLayout> InputPanels() {
         Number("Image Width", "Input", "RAW Image Width", "Pixels"),
         Number("Image Height", "Input", "RAW Image Height", "Pixels"),
         Select("Tone Mapping", "Input", "RAW Tone Mapping")}},
+      {"psd", {Check("Rebuild From Layers", "Input", "Rebuild From Layers")}},
       {"tiff", {Select("Frame Loading", "Input", "TIFF Frame Loading")}},
   };
 }

@@ -144,6 +144,7 @@ const std::vector<SettingField>& SettingFields() {
       QUORVIX_FIELD("Input", "RAW Image Width", Long, input.raw_image_width),
       QUORVIX_FIELD("Input", "RAW Image Height", Long, input.raw_image_height),
       QUORVIX_ENUM("Input", "RAW Tone Mapping", Long, input.raw_tone_mapping, ToneMappingChoices),
+      QUORVIX_FIELD("Input", "Rebuild From Layers", Byte, input.rebuild_from_layers),
       QUORVIX_FIELD("Output", "Format", String, output.format),
       QUORVIX_FIELD("Output", "BMP BPP", Long, output.bmp_bpp),
       QUORVIX_ENUM("Output", "BMP Compression", Long, output.bmp_compression,

@@ -110,6 +110,9 @@ struct InputSettings {
   int32_t raw_image_width = 0;
   int32_t raw_image_height = 0;
   int32_t raw_tone_mapping = ToValue(ToneMapping::AdaptiveLogarithmic);
+  /// 0: a document's picture is rebuilt from its layers only when its composite is missing or a
+  /// placeholder; 1: always.
+  int8_t rebuild_from_layers = 0;
 };
 
 struct OutputSettings {

@@ -185,6 +185,7 @@ constexpr TextPair EnglishTexts[] = {
     {"Header Size", "Header Size:"},
     {"Load As", "Load As:"},
     {"Frame Loading", "Frame Loading:"},
+    {"Rebuild From Layers", "Rebuild From Layers:"},
     {"Output Format", "Output Format:"},
     {"Bits Per Pixel", "Bits Per Pixel:"},
     {"Compression", "Compression:"},

@@ -36,8 +36,22 @@ constexpr int DecoderNothingToRebuild = 6;
 constexpr int DecoderSanitizerReport = 86;
 
 /// What a rebuild from the layers tells first: the work it plans (samples decoded, drawn and
-/// copied; CompositePlan in decoder/layer_tree.h).
-using DecoderWorkRecord = uint64_t;
+/// copied; CompositePlan in decoder/layer_tree.h), and what the document holds that the rebuild
+/// does not draw, as LeftOut bits.
+struct DecoderWorkRecord {
+  uint64_t work = 0;
+  uint64_t left_out = 0;
+};
+
+/// Kinds of what a rebuild can leave out of the picture, one bit each.
+enum LeftOut : uint64_t {
+  LeftOutAdjustments = 1u << 0,   // adjustment layers of a kind not drawn
+  LeftOutFills = 1u << 1,         // gradient and pattern fill layers without stored pixels
+  LeftOutEffects = 1u << 2,       // enabled layer effects
+  LeftOutSmartObjects = 1u << 3,  // smart objects without stored pixels
+  LeftOutBlendIf = 1u << 4,       // "blend if" ranges
+  LeftOutArtboards = 1u << 5,     // artboards' background colours
+};
 
 /// The request for the rows down the record pipe.
 constexpr char DecoderRowsRequest = 'R';

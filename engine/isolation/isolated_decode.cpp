@@ -139,6 +139,8 @@ struct ChildDecode {
   /// that work.
   const PsdLayout* rebuild = nullptr;
   std::chrono::milliseconds time_to_tell_work{0};
+  /// Receives what the rebuild leaves out (LeftOut bits).
+  uint64_t* left_out = nullptr;
 };
 
 Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullptr) {
@@ -175,7 +177,7 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
     memory = PixelMemory(decode.decoded_bytes);
   }
   if (decode.rebuild) {
-    DecoderWorkRecord work = 0;
+    DecoderWorkRecord work;
     const auto told_by = std::min(deadline, start + decode.time_to_tell_work);
     if (!ReadAll(record.get(), &work, sizeof work, told_by)) {
       // Ended (nothing to rebuild ends here) or silent too long.
@@ -184,8 +186,9 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
       WaitForDecoder(pid, told_by, exit_status);
       return {};
     }
-    deadline = std::min(deadline,
-                        std::chrono::steady_clock::now() + RebuildTimeLimit(*decode.rebuild, work));
+    deadline = std::min(
+        deadline, std::chrono::steady_clock::now() + RebuildTimeLimit(*decode.rebuild, work.work));
+    if (decode.left_out) *decode.left_out = work.left_out;
   }
   const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), decode.limits, deadline);
   if (!head ||
@@ -217,8 +220,10 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
 }  // namespace
 
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSource source,
-                         bool* nothing_to_rebuild, PsdColours colours) {
+                         bool* nothing_to_rebuild, PsdColours colours,
+                         const std::vector<std::string>& hidden_layers, uint64_t* left_out) {
   if (nothing_to_rebuild) *nothing_to_rebuild = false;
+  if (left_out) *left_out = 0;
   if (!file.IsOpen()) return {};
   ChildDecode decode;
   decode.decoded_bytes = layout.decoded_bytes;
@@ -235,6 +240,9 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
   decode.time_limit = DecodeTimeLimit(layout);
   if (source == PsdSource::Layers) {
     decode.arguments.push_back("--from-layers");
+    for (const std::string& pattern : hidden_layers) {
+      decode.arguments.push_back("--hide-layer=" + pattern);
+    }
     {
       std::lock_guard lock(seam_mutex);
       if (rebuild_band_rows > 0) {
@@ -244,6 +252,7 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
     decode.address_space = RebuildAddressSpace(layout);
     decode.time_limit = RebuildTimeLimit(layout);
     decode.rebuild = &layout;
+    decode.left_out = left_out;
     decode.time_to_tell_work =
         DecodeBaseTime +
         std::chrono::milliseconds(layout.layers_size / (LayerSectionBytesPerSecond / 1000));

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/image/bitmap.h"
 #include "engine/image/image_header.h"
@@ -46,10 +47,14 @@ enum class PsdColours {
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the
 /// decoder cannot be started, fails, crashes, runs out of time or memory, or returns garbage, and
 /// for PsdSource::Layers also when no visible layer has pixels, which sets `nothing_to_rebuild`.
+/// A rebuild leaves out the layers and groups whose names match a glob of `hidden_layers`, and
+/// tells `left_out` (LeftOut bits) what the document holds that it does not draw.
 Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout,
                          PsdSource source = PsdSource::StoredComposite,
                          bool* nothing_to_rebuild = nullptr,
-                         PsdColours colours = PsdColours::ToSrgb);
+                         PsdColours colours = PsdColours::ToSrgb,
+                         const std::vector<std::string>& hidden_layers = {},
+                         uint64_t* left_out = nullptr);
 
 /// Decodes the image file open at `fd` (any format FreeImage reads but PSD, found by its content,
 /// else by `format_hint`) in a child process that first looks at the declared size and refuses

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "engine/image/byte_cursor.h"
@@ -270,16 +271,39 @@ LoadFault ClassifyRefusal(std::span<const uint8_t> bytes) {
   return LoadFault::Damaged;
 }
 
+// Whether the picture comes from the layers: when `layers` asks for it, the composite is missing,
+// or it is flagged as a placeholder and is one indeed (the flag alone does not make one: some
+// writers clear it over a genuine picture). A choice other than the check's is planned here, as
+// the check planned its own; false in `fits` when that breaks `memory`.
+bool ChooseRebuild(std::span<const uint8_t> bytes, PsdLayout& layout, const LayerRequest& layers,
+                   uint64_t memory, bool& fits) {
+  const bool rebuild = layout.CanRebuildFromLayers() &&
+                       (layers.ForcesRebuild() || layout.composite_missing ||
+                        (layout.placeholder_composite && CompositeIsUniform(bytes, layout)));
+  fits = true;
+  if (rebuild != layout.RebuildsFromLayers()) {
+    fits = rebuild ? PlanLayerRebuild(layout, memory) : PlanStoredDecode(layout, memory);
+  }
+  return rebuild;
+}
+
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
-Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_profile,
-               LoadFault& fault) {
+Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequest& request,
+               LoadFault& fault, uint64_t* left_out) {
   fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
-  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), AvailableMemoryBytes());
+  const uint64_t memory = AvailableMemoryBytes();
+  std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), memory);
   if (!layout) {
     fault = ClassifyRefusal(file.bytes());
+    return {};
+  }
+  bool fits = true;
+  const bool rebuild = ChooseRebuild(file.bytes(), *layout, request.layers, memory, fits);
+  if (!fits) {
+    fault = LoadFault::TooLarge;
     return {};
   }
   if (bound && (layout->width > bound->max_side || layout->height > bound->max_side ||
@@ -291,9 +315,10 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_prof
   // placeholder is not the document's picture.
   Bitmap image;
   bool nothing_to_rebuild = false;
-  if (layout->RebuildsFromLayers()) {
+  if (rebuild) {
     image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
-                              ColoursFor(keep_profile, *layout, PsdSource::Layers, false));
+                              ColoursFor(request.keep_profile, *layout, PsdSource::Layers, false),
+                              request.layers.hidden_layers, left_out);
     if (!image && !nothing_to_rebuild) return {};
   }
   if (image) {
@@ -303,7 +328,8 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_prof
     }
     // The picture is straight colour with its own alpha: none of the stored composite's repairs
     // apply.
-    if (keep_profile) image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
+    if (request.keep_profile)
+      image = AttachDocumentProfile(std::move(image), file.bytes(), *layout);
     if (image) SetDocumentResolution(image.get(), file.bytes(), *layout);
     image = EncodeFloatSamples(std::move(image));
     if (!file.Intact()) return {};
@@ -313,9 +339,9 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, bool keep_prof
   if (layout->composite_missing) return {};
   // Extra channels are transparency only where the document says so.
   const bool transparent = HasMergedTransparency(file.bytes(), *layout);
-  image =
-      DecodePsdIsolated(file, *layout, PsdSource::StoredComposite, nullptr,
-                        ColoursFor(keep_profile, *layout, PsdSource::StoredComposite, transparent));
+  image = DecodePsdIsolated(
+      file, *layout, PsdSource::StoredComposite, nullptr,
+      ColoursFor(request.keep_profile, *layout, PsdSource::StoredComposite, transparent));
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
@@ -337,18 +363,43 @@ bool StartsAsPsd(int fd) {
 
 }  // namespace
 
-Bitmap LoadInputImage(const std::string& path, bool keep_profile, LoadFault* fault) {
-  LoadFault found = LoadFault::None;
-  Bitmap image = LoadPsd(path, nullptr, keep_profile, found);
-  if (fault) *fault = found;
+Bitmap LoadInputImage(const std::string& path, const LoadRequest& request, LoadReport* report) {
+  LoadFault fault = LoadFault::None;
+  uint64_t left_out = 0;
+  Bitmap image = LoadPsd(path, nullptr, request, fault, &left_out);
+  if (report) {
+    report->fault = fault;
+    report->left_out = image ? DescribeLeftOut(left_out) : std::string();
+  }
   return image;
 }
 
-uint64_t InputMemoryNeed(const std::string& path) {
+std::string DescribeLeftOut(uint64_t left_out) {
+  static constexpr std::pair<uint64_t, const char*> Kinds[] = {
+      {LeftOutAdjustments, "adjustment layers"}, {LeftOutFills, "fill layers"},
+      {LeftOutEffects, "layer effects"},         {LeftOutSmartObjects, "smart objects"},
+      {LeftOutBlendIf, "blend-if ranges"},       {LeftOutArtboards, "artboard backgrounds"},
+  };
+  std::string text;
+  for (const auto& [bit, name] : Kinds) {
+    if ((left_out & bit) == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
+}
+
+uint64_t InputMemoryNeed(const std::string& path, const LayerRequest& layers) {
   const MappedFile file(path);
   if (!file.IsOpen()) return 0;
-  const std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
+  std::optional<PsdLayout> layout = CheckPsdStructure(file.bytes(), 0);
   if (!layout) return 0;
+  // Whether a flagged composite is a placeholder takes reading it: a rebuild that may come is
+  // counted without that.
+  if (layout->CanRebuildFromLayers() && layers.ForcesRebuild() && !layout->RebuildsFromLayers() &&
+      !PlanLayerRebuild(*layout, 0)) {
+    return UINT64_MAX;
+  }
   uint64_t need = 0;
   if (__builtin_mul_overflow(layout->decoded_bytes, DecodeMemoryFactor, &need)) return UINT64_MAX;
   return std::max(need, layout->rebuild_bytes);
@@ -364,6 +415,6 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   close(fd);
   // A watermark is drawn onto sRGB pixels: its own colours go to sRGB too.
   LoadFault fault = LoadFault::None;
-  if (psd) image = LoadPsd(path, &WatermarkBound, false, fault);
+  if (psd) image = LoadPsd(path, &WatermarkBound, {}, fault, nullptr);
   return image;
 }

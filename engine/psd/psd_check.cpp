@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "engine/image/byte_cursor.h"
 #include "engine/image/memory_budget.h"
@@ -130,26 +131,68 @@ std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
     if (!layout.RebuildsFromLayers()) return std::nullopt;
   }
 
-  if (layout.RebuildsFromLayers()) {
-    // Rebuilt, a document with transparency is RGBA (grey too), whatever channels it stores.
-    PsdLayout widened = layout;
-    widened.channels = 4;
-    if (!DecodedBytes(widened, layout.decoded_bytes)) return std::nullopt;
-    const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2
-                                   : layout.mode == PsdModeCmyk    ? 5
-                                                                   : 4;
-    uint64_t pixels = 0, work = 0;
-    if (!Multiply(layout.width, layout.height, pixels) ||
-        !Multiply(pixels, 3 * sizeof(float) * work_channels, work) ||
-        !Add(work, layout.decoded_bytes, layout.rebuild_bytes)) {
-      return std::nullopt;
-    }
-    if (available_memory != 0 && layout.rebuild_bytes > available_memory) return std::nullopt;
-    return layout;
-  }
-  if (!DecodedBytes(layout, layout.decoded_bytes)) return std::nullopt;
-  if (!FitsDecodeMemory(layout.decoded_bytes, available_memory)) return std::nullopt;
+  const bool planned = layout.RebuildsFromLayers() ? PlanLayerRebuild(layout, available_memory)
+                                                   : PlanStoredDecode(layout, available_memory);
+  if (!planned) return std::nullopt;
   return layout;
+}
+
+bool PlanLayerRebuild(PsdLayout& layout, uint64_t available_memory) {
+  // Rebuilt, a document with transparency is RGBA (grey too), whatever channels it stores.
+  PsdLayout widened = layout;
+  widened.channels = 4;
+  if (!DecodedBytes(widened, layout.decoded_bytes)) return false;
+  const uint64_t work_channels = layout.mode == PsdModeGreyscale ? 2
+                                 : layout.mode == PsdModeCmyk    ? 5
+                                                                 : 4;
+  uint64_t pixels = 0, work = 0;
+  if (!Multiply(layout.width, layout.height, pixels) ||
+      !Multiply(pixels, 3 * sizeof(float) * work_channels, work) ||
+      !Add(work, layout.decoded_bytes, layout.rebuild_bytes)) {
+    return false;
+  }
+  return available_memory == 0 || layout.rebuild_bytes <= available_memory;
+}
+
+bool PlanStoredDecode(PsdLayout& layout, uint64_t available_memory) {
+  layout.rebuild_bytes = 0;
+  if (!DecodedBytes(layout, layout.decoded_bytes)) return false;
+  return FitsDecodeMemory(layout.decoded_bytes, available_memory);
+}
+
+bool CompositeIsUniform(std::span<const uint8_t> bytes, const PsdLayout& layout) {
+  if (layout.composite_missing || bytes.size() != layout.file_size) return false;
+  if (layout.compression == 1 && !PackedRowsFit(bytes, layout)) return false;
+  const uint64_t sample = std::max<uint64_t>(layout.depth / 8, 1);
+  const uint64_t colours = std::min<uint64_t>(layout.ColourChannels(), layout.channels);
+  const size_t count_bytes = layout.version == 2 ? 4 : 2;
+  std::vector<uint8_t> unpacked(layout.row_bytes);
+  uint64_t packed_at = layout.pixels_offset;
+  for (uint64_t channel = 0; channel < colours; ++channel) {
+    const uint8_t* first = nullptr;
+    uint8_t first_sample[4] = {};
+    for (uint64_t y = 0; y < layout.height; ++y) {
+      const uint64_t row_index = channel * layout.height + y;
+      const uint8_t* row = nullptr;
+      if (layout.compression == 0) {
+        row = bytes.data() + layout.pixels_offset + row_index * layout.row_bytes;
+      } else {
+        const uint64_t count = BigEndian(
+            bytes.data() + layout.rle_counts_offset + row_index * count_bytes, count_bytes);
+        if (!UnpackBitsRow(bytes.subspan(packed_at, count), unpacked)) return false;
+        packed_at += count;
+        row = unpacked.data();
+      }
+      if (!first) {
+        std::memcpy(first_sample, row, sample);
+        first = first_sample;
+      }
+      for (uint64_t x = 0; x + sample <= layout.row_bytes; x += sample) {
+        if (std::memcmp(row + x, first, sample) != 0) return false;
+      }
+    }
+  }
+  return true;
 }
 
 bool PackedRowsFit(std::span<const uint8_t> bytes, const PsdLayout& layout) {

@@ -39,12 +39,17 @@ struct PsdLayout : PsdHeader {
   /// one isolated group, and the result (0 unless the picture is rebuilt).
   uint64_t rebuild_bytes = 0;
 
-  /// True when the picture must come from the layers: the composite of an RGB, greyscale or
-  /// (8- or 16-bit) CMYK document is a placeholder or missing, and there is a layer section to
-  /// build from.
-  bool RebuildsFromLayers() const {
-    return (placeholder_composite || composite_missing) && layers_size > 0 &&
+  /// True when the picture can be built from the layers: an RGB, greyscale or (8- or 16-bit)
+  /// CMYK document with a layer section.
+  bool CanRebuildFromLayers() const {
+    return layers_size > 0 &&
            (mode == PsdModeRgb || mode == PsdModeGreyscale || (mode == PsdModeCmyk && depth <= 16));
+  }
+  /// True when the picture may have to come from the layers: the composite is missing or flagged
+  /// as a placeholder, and CanRebuildFromLayers. A flagged composite is still looked at
+  /// (CompositeIsUniform) before it is passed over.
+  bool RebuildsFromLayers() const {
+    return (placeholder_composite || composite_missing) && CanRebuildFromLayers();
   }
 };
 
@@ -52,6 +57,19 @@ struct PsdLayout : PsdHeader {
 /// decode would need more than `available_memory` bytes (0 means no limit).
 std::optional<PsdLayout> CheckPsdStructure(std::span<const uint8_t> bytes,
                                            uint64_t available_memory);
+
+/// Sizes `layout` for a rebuild from its layers (decoded_bytes of the widened picture,
+/// rebuild_bytes); false when that overflows or breaks `available_memory` (0 means no limit).
+bool PlanLayerRebuild(PsdLayout& layout, uint64_t available_memory);
+
+/// Sizes `layout` for the decode of its stored composite (decoded_bytes, rebuild_bytes 0); false
+/// when that overflows or breaks `available_memory` (0 means no limit).
+bool PlanStoredDecode(PsdLayout& layout, uint64_t available_memory);
+
+/// True when every colour channel of the checked document `bytes`'s composite holds one value
+/// throughout, as the placeholder a document saved without its composite carries; false when
+/// the composite is missing or a packed row does not unpack.
+bool CompositeIsUniform(std::span<const uint8_t> bytes, const PsdLayout& layout);
 
 /// True when every packed row of the checked document `bytes` unpacks into one row within its
 /// own bytes (always for a raw merged image). The decoder trusts that and reads past a row that

@@ -76,6 +76,7 @@ TEST_F(ConsoleRun, DebugReportsEverySettingInOrder) {
                                    "Input: " + input,
                                    "Output: " + output,
                                    "Conversion: png",
+                                   "Rebuild From Layers: 0",
                                    "PNG BPP: 0",
                                    "PNG Compression: none",
                                    "PNG Interlaced: 0",
@@ -109,6 +110,7 @@ TEST_F(ConsoleRun, QuietDebugKeepsOnlyTheDebugLines) {
   const Lines expected = {"Input: " + input,
                           "Output: " + output,
                           "Conversion: png",
+                          "Rebuild From Layers: 0",
                           "PNG BPP: 0",
                           "PNG Compression: zlib6",
                           "PNG Interlaced: 1",
@@ -266,7 +268,7 @@ TEST_F(ConsoleRun, ResolvesRelativeOutputFoldersAgainstTheWorkingDirectory) {
   EXPECT_EQ(parent.Lines().back(), "Error: Incorrect output folder");
   const QuorvixRun debug = RunQuorvix({"-q", "-d", "-i", input, "-o", "converted"}, in_work);
   EXPECT_EQ(debug.Lines()[1], "Output: converted");
-  EXPECT_EQ(debug.Lines()[16], "Saving As: " + dir.file("work/converted/in.png"));
+  EXPECT_EQ(debug.Lines()[17], "Saving As: " + dir.file("work/converted/in.png"));
 }
 
 TEST_F(ConsoleRun, WritesABareInputNameIntoTheWorkingDirectory) {
@@ -286,9 +288,9 @@ TEST_F(ConsoleRun, AppliesProfilesBeforeAndAfterOptions) {
   ASSERT_TRUE(WriteFileBytes(profile, "[CLI]\r\n--width=800\r\n--height=600\r\n"));
   const QuorvixRun before = Run({"-q", "-d", "--profile=" + profile, "--width=640"});
   const QuorvixRun after = Run({"-q", "-d", "--width=640", "--profile=" + profile});
-  ASSERT_GT(before.Lines().size(), 8u);
-  ASSERT_GT(after.Lines().size(), 8u);
-  EXPECT_EQ(before.Lines()[7], "Width: 640 pixels");
-  EXPECT_EQ(after.Lines()[7], "Width: 800 pixels");
-  EXPECT_EQ(after.Lines()[8], "Height: 600 pixels");
+  ASSERT_GT(before.Lines().size(), 9u);
+  ASSERT_GT(after.Lines().size(), 9u);
+  EXPECT_EQ(before.Lines()[8], "Width: 640 pixels");
+  EXPECT_EQ(after.Lines()[8], "Width: 800 pixels");
+  EXPECT_EQ(after.Lines()[9], "Height: 600 pixels");
 }

@@ -202,6 +202,7 @@ TEST_F(SettingsFileTest, SavedFileHasTheExactBytes) {
                                "; \r\n"
                                "[Input]\r\n"
                                "Format = psd\r\n"
+                               "Rebuild From Layers = 0\r\n"
                                "; \r\n"
                                "[Output]\r\n"
                                "Format = png\r\n"
@@ -269,7 +270,8 @@ TEST_F(SettingsFileTest, EachFormatWritesItsOwnOptionKeysInTableOrder) {
   ProgramSettings settings;
   ASSERT_TRUE(SaveSettings(settings, Path()));
   const std::string saved = ReadFileBytes(Path());
-  EXPECT_NE(saved.find("[Input]\r\nFormat = psd\r\nRAW Load As = 0\r\nRAW Header Size = 0\r\n"
+  EXPECT_NE(saved.find("[Input]\r\nFormat = psd\r\nRebuild From Layers = 0\r\nRAW Load As = "
+                       "0\r\nRAW Header Size = 0\r\n"
                        "RAW Image Width = 0\r\nRAW Image Height = 0\r\nRAW Tone Mapping = 2\r\n"
                        "TIFF Frame Loading = 0\r\n; \r\n[Output]\r\n"),
             std::string::npos);

@@ -631,3 +631,38 @@ TEST_F(RebuildTest, UnreadableVectorMasksAreLeftOut) {
 }
 
 }  // namespace
+
+TEST_F(RebuildTest, VectorMaskShapesCombineByTheirOperations) {
+  // Two pixel-aligned rectangles that overlap, the second combined with the first; the grey of
+  // four pixels tells which parts the mask shows: only the first, both, only the second, none.
+  const auto rectangle = [](double left, double top, double right, double bottom,
+                            uint16_t operation) {
+    PsdSubpath path = Polygon({{left, top}, {right, top}, {right, bottom}, {left, bottom}},
+                              MaskWidth, MaskHeight);
+    path.operation = operation;
+    return path;
+  };
+  struct Case {
+    uint16_t operation;
+    double first_only, both, second_only;
+  };
+  const Case cases[] = {{1, 1, 1, 1}, {2, 1, 0, 0}, {3, 0, 1, 0}, {0, 1, 0, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.operation);
+    const std::string mask =
+        PsdVectorMaskBlock({rectangle(2, 2, 14, 10, 1), rectangle(8, 6, 20, 14, c.operation)});
+    const Bitmap image = Load(WhiteOverBlack(MaskWidth, MaskHeight, mask));
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 4, 4, {{c.first_only, c.first_only, c.first_only}, 1.0});
+    ExpectPixel(image, 10, 8, {{c.both, c.both, c.both}, 1.0});
+    ExpectPixel(image, 18, 12, {{c.second_only, c.second_only, c.second_only}, 1.0});
+    ExpectPixel(image, 22, 2, {{0, 0, 0}, 1.0});
+  }
+  // Inverted, the mask shows the complement of the combined shape.
+  const std::string inverted =
+      PsdVectorMaskBlock({rectangle(2, 2, 14, 10, 1), rectangle(8, 6, 20, 14, 2)}, 1);
+  const Bitmap image = Load(WhiteOverBlack(MaskWidth, MaskHeight, inverted));
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 4, 4, {{0, 0, 0}, 1.0});
+  ExpectPixel(image, 10, 8, {{1, 1, 1}, 1.0});
+}

@@ -127,6 +127,49 @@ TEST(CheckPsdStructure, ReadsWhetherTheCompositeIsAPlaceholder) {
   EXPECT_FALSE(layout->RebuildsFromLayers());
 }
 
+TEST(CompositeIsUniform, TellsAPlaceholderFromAPicture) {
+  for (const PsdCompression compression : {PsdCompression::Raw, PsdCompression::Rle}) {
+    for (const uint16_t depth : {8, 16, 32}) {
+      SCOPED_TRACE(testing::Message()
+                   << "depth " << depth << ", compression " << static_cast<int>(compression));
+      PsdSpec spec = MakePsdSpec(PsdMode::Rgb, depth, 7, 5, 4);
+      spec.compression = compression;
+      // White colour channels beside an alpha channel that varies: still a placeholder.
+      FillPsdPlanes(spec, [depth](uint32_t x, uint32_t, uint32_t channel) {
+        return channel == 3 ? PsdSampleOf(x / 7.0, depth) : PsdSampleOf(1.0, depth);
+      });
+      std::string bytes = WritePsd(spec);
+      std::optional<PsdLayout> layout = Check(bytes);
+      ASSERT_TRUE(layout);
+      EXPECT_TRUE(CompositeIsUniform(Bytes(bytes), *layout));
+      // One sample of the last colour channel's last row differs.
+      SetPsdSample(spec, 2, 6, 4, PsdSampleOf(0.5, depth));
+      bytes = WritePsd(spec);
+      layout = Check(bytes);
+      ASSERT_TRUE(layout);
+      EXPECT_FALSE(CompositeIsUniform(Bytes(bytes), *layout));
+      // Each channel may hold its own value.
+      FillPsdPlanes(spec, [depth](uint32_t, uint32_t, uint32_t channel) {
+        return PsdSampleOf(channel * 0.25, depth);
+      });
+      bytes = WritePsd(spec);
+      layout = Check(bytes);
+      ASSERT_TRUE(layout);
+      EXPECT_TRUE(CompositeIsUniform(Bytes(bytes), *layout));
+    }
+  }
+}
+
+TEST(CompositeIsUniform, AMissingCompositeIsNoPlaceholderToLookAt) {
+  PsdSpec spec = Gradient(PsdMode::Rgb, 8, 4, 4, 3, PsdCompression::Rle);
+  spec.layer_count = 1;
+  PsdOffsets offsets;
+  const std::string bytes = WritePsd(spec, &offsets).substr(0, offsets.pixels + 3);
+  const std::optional<PsdLayout> layout = Check(bytes);
+  ASSERT_TRUE(layout);
+  EXPECT_FALSE(CompositeIsUniform(Bytes(bytes), *layout));
+}
+
 TEST(CheckPsdStructure, RefusesWrongSignatureVersionAndHeaderValues) {
   const std::string good = WritePsd(Gradient(PsdMode::Rgb, 8, 8, 8, 3, PsdCompression::Raw));
   ASSERT_TRUE(Check(good));

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/loading/loading.h"
 #include "tests/support/image_bitmaps.h"
@@ -16,14 +18,19 @@ namespace {
 
 class RebuiltLoadTest : public ::testing::Test {
  protected:
-  Bitmap Load(const PsdSpec& spec, bool keep_profile = false) {
-    return LoadBytes(WritePsd(spec), keep_profile);
+  Bitmap Load(const PsdSpec& spec, const LoadRequest& request = {}) {
+    return LoadBytes(WritePsd(spec), request);
   }
-  Bitmap LoadBytes(const std::string& bytes, bool keep_profile = false) {
+  Bitmap LoadBytes(const std::string& bytes, const LoadRequest& request = {},
+                   LoadReport* report = nullptr) {
     const std::string path = dir_.file("doc.psd");
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return LoadInputImage(path, keep_profile);
+    return LoadInputImage(path, request, report);
   }
+  static LoadRequest Layers(bool from_layers, std::vector<std::string> hidden = {}) {
+    return {false, {from_layers, std::move(hidden)}};
+  }
+  static LoadRequest KeepingProfile() { return {true, {}}; }
   TempDir dir_;
 };
 
@@ -68,6 +75,51 @@ TEST_F(RebuiltLoadTest, ARealCompositeIsKept) {
   ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 0);  // the stored white, not the blue layer
 }
 
+// Some writers clear the "real merged data" flag over a genuine picture: the pixels decide.
+TEST_F(RebuiltLoadTest, AFlaggedCompositeThatHoldsAPictureIsKept) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  SetPsdSample(spec, 0, 1, 1, 0);  // one red sample of the stored picture is 0
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 1}));
+  const Bitmap image = Load(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 1, 1, {{0, 1, 1}, 1.0}, 0);
+  ExpectPixel(image, 2, 2, {{1, 1, 1}, 1.0}, 0);
+  // A placeholder of any one colour is still passed over for the layers.
+  FillPsdPlanes(spec, [](uint32_t, uint32_t, uint32_t channel) { return channel == 1 ? 40 : 200; });
+  const Bitmap rebuilt = Load(spec);
+  ASSERT_TRUE(rebuilt);
+  ExpectPixel(rebuilt, 1, 1, {{0, 0, 1}, 1.0}, 0);
+}
+
+TEST_F(RebuiltLoadTest, TheLayersAreRebuiltOnRequest) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Greyscale, 8, 5, 4);
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 5}, {0.2, 0, 0}));
+  PsdLayer top = SolidLayer(spec, {0, 0, 2, 5}, {0.6, 0, 0});
+  top.name = "Note";
+  spec.layers.push_back(top);
+  const Bitmap stored = Load(spec);
+  ASSERT_TRUE(stored);
+  ExpectPixel(stored, 2, 3, {{1, 1, 1}, 1.0}, 0);
+
+  const Bitmap rebuilt = Load(spec, Layers(true));
+  ASSERT_TRUE(rebuilt);
+  ASSERT_EQ(FreeImage_GetWidth(rebuilt.get()), 5u);
+  ExpectPixel(rebuilt, 2, 0, {{Stored(0.6, 8), Stored(0.6, 8), Stored(0.6, 8)}, 1.0});
+  ExpectPixel(rebuilt, 2, 3, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
+
+  // A glob alone asks for the rebuild too.
+  const Bitmap without_note = Load(spec, Layers(false, {"No*"}));
+  ASSERT_TRUE(without_note);
+  ExpectPixel(without_note, 2, 0, {{Stored(0.2, 8), Stored(0.2, 8), Stored(0.2, 8)}, 1.0});
+
+  // A document without layers keeps its stored picture whatever is asked.
+  spec.layers.clear();
+  const Bitmap flat = Load(spec, Layers(true, {"*"}));
+  ASSERT_TRUE(flat);
+  ExpectPixel(flat, 2, 3, {{1, 1, 1}, 1.0}, 0);
+}
+
 TEST_F(RebuiltLoadTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 6, 6);
   spec.resources.clear();  // no version info at all
@@ -91,7 +143,7 @@ TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
   spec.resources.push_back(PsdResolutionResource(254));
   spec.resources.push_back(PsdIccProfileResource(SaneProfile()));
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
-  Bitmap image = Load(spec, true);
+  Bitmap image = Load(spec, KeepingProfile());
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetDotsPerMeterX(image.get()), 10000u);  // 254 per inch
   EXPECT_EQ(FreeImage_GetDotsPerMeterY(image.get()), 10000u);
@@ -105,7 +157,7 @@ TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
 
   // A damaged profile is dropped, the picture kept.
   spec.resources.back() = PsdIccProfileResource(std::string(132, 'x'));
-  image = Load(spec, true);
+  image = Load(spec, KeepingProfile());
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
 }
@@ -125,6 +177,45 @@ TEST_F(RebuiltLoadTest, ABrokenRebuildFailsInsteadOfGivingThePlaceholder) {
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.2, 0.4, 0.6}));
   spec.layers[0].compression = static_cast<PsdChannelCompression>(9);  // no such compression
   EXPECT_FALSE(Load(spec));
+}
+
+TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0.5, 0.5, 0.5}));
+  LoadReport report{LoadFault::None, "stale"};
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
+
+  // An adjustment we do not draw, and an enabled effect on a visible layer.
+  PsdLayer levels;
+  levels.blocks.push_back({"levl", std::string(40, '\0')});
+  spec.layers.push_back(levels);
+  PsdDescriptorWriter fill("SoFi");
+  fill.Bool("enab", true);
+  PsdDescriptorWriter effects("null");
+  effects.Bool("masterFXSwitch", true).Object("SoFi", fill);
+  spec.layers[0].blocks.push_back({"lfx2", std::string(4, '\0') + effects.Versioned()});
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "adjustment layers, layer effects");
+
+  // With the master switch off, or on a hidden layer, nothing of it would show anyway.
+  spec.layers.back().hidden = true;
+  effects = PsdDescriptorWriter("null");
+  effects.Bool("masterFXSwitch", false).Object("SoFi", fill);
+  spec.layers[0].blocks.back().data = std::string(4, '\0') + effects.Versioned();
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
+
+  // Nor is an artboard's background colour.
+  spec.layers[0].blocks.push_back({"artb", std::string(16, '\0')});
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "artboard backgrounds");
+
+  // A stored composite that is used leaves nothing out, whatever its layers hold.
+  spec.resources = {PsdVersionInfoResource(true)};
+  spec.layers.back().hidden = false;
+  ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
+  EXPECT_EQ(report.left_out, "");
 }
 
 }  // namespace

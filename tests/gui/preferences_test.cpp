@@ -669,7 +669,7 @@ TEST_F(PreferencesTest, EveryRowIsStoredIntoConfigIni) {
     }
   }
   // Every row with a setting: the display-only PCX compression is the one without.
-  EXPECT_EQ(n, 117);
+  EXPECT_EQ(n, 118);
   PressOk();
   ProgramSettings stored = Stored();
   for (const auto& [name, value] : expected) {

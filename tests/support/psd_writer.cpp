@@ -194,13 +194,23 @@ std::string LayerInfo(const PsdSpec& spec) {
     std::string extra;
     AppendMaskData(extra, layer);
     AppendBigEndian(extra, 0, 4);  // blending ranges
-    extra.append(4, '\0');         // empty name padded to four bytes
+    // The Pascal name, its length byte included, padded to four bytes.
+    const size_t name_size = std::min<size_t>(layer.name.size(), 255);
+    extra.push_back(static_cast<char>(name_size));
+    extra += layer.name.substr(0, name_size);
+    extra.append((4 - (name_size + 1) % 4) % 4, '\0');
     if (layer.section != 0) {
       extra += "8BIMlsct";
       AppendBigEndian(extra, 12, 4);
       AppendBigEndian(extra, layer.section, 4);
       extra += "8BIM";
       extra += layer.blend_key;
+    }
+    if (!layer.unicode_name.empty()) {
+      extra += "8BIMluni";
+      AppendBigEndian(extra, 4 + 2 * layer.unicode_name.size(), 4);
+      AppendBigEndian(extra, layer.unicode_name.size(), 4);
+      for (const char16_t unit : layer.unicode_name) AppendBigEndian(extra, unit, 2);
     }
     if (layer.fill_opacity >= 0) {
       extra += "8BIMiOpa";
@@ -342,6 +352,7 @@ std::string PsdVectorMaskBlock(const std::vector<PsdSubpath>& subpaths, uint32_t
   for (const PsdSubpath& subpath : subpaths) {
     std::string count;
     AppendBigEndian(count, subpath.knots.size(), 2);
+    AppendBigEndian(count, subpath.operation, 2);
     AppendPathRecord(block, subpath.closed ? 0 : 3, count);
     for (const PsdPathKnot& knot : subpath.knots) {
       std::string points;
@@ -480,4 +491,92 @@ bool WritePsdFile(const std::string& path, const PsdSpec& spec) {
   if (!out) return false;
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+namespace {
+
+void AppendDescriptorKey(std::string& out, const std::string& key) {
+  AppendBigEndian(out, key.size() == 4 ? 0 : key.size(), 4);
+  out += key;
+}
+
+}  // namespace
+
+PsdDescriptorWriter& PsdDescriptorWriter::Raw(const std::string& key, const std::string& type,
+                                              const std::string& data) {
+  AppendDescriptorKey(items_, key);
+  items_ += type;
+  items_ += data;
+  ++count_;
+  return *this;
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Double(const std::string& key, double value) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  std::string data;
+  AppendBigEndian(data, bits, 8);
+  return Raw(key, "doub", data);
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::UnitFloat(const std::string& key, const std::string& unit,
+                                                    double value) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  std::string data = unit;
+  AppendBigEndian(data, bits, 8);
+  return Raw(key, "UntF", data);
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Long(const std::string& key, int32_t value) {
+  std::string data;
+  AppendBigEndian(data, static_cast<uint32_t>(value), 4);
+  return Raw(key, "long", data);
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Bool(const std::string& key, bool value) {
+  return Raw(key, "bool", std::string(1, value ? '\1' : '\0'));
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Enum(const std::string& key, const std::string& type,
+                                               const std::string& value) {
+  std::string data;
+  AppendDescriptorKey(data, type);
+  AppendDescriptorKey(data, value);
+  return Raw(key, "enum", data);
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Text(const std::string& key,
+                                               const std::u16string& value) {
+  std::string data;
+  AppendBigEndian(data, value.size(), 4);
+  for (const char16_t unit : value) AppendBigEndian(data, unit, 2);
+  return Raw(key, "TEXT", data);
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::Object(const std::string& key,
+                                                 const PsdDescriptorWriter& value) {
+  return Raw(key, "Objc", value.Bytes());
+}
+
+PsdDescriptorWriter& PsdDescriptorWriter::List(const std::string& key,
+                                               const std::vector<PsdDescriptorWriter>& items) {
+  std::string data;
+  AppendBigEndian(data, items.size(), 4);
+  for (const PsdDescriptorWriter& item : items) data += "Objc" + item.Bytes();
+  return Raw(key, "VlLs", data);
+}
+
+std::string PsdDescriptorWriter::Bytes() const {
+  std::string out;
+  AppendBigEndian(out, 0, 4);  // empty name
+  AppendDescriptorKey(out, class_id_);
+  AppendBigEndian(out, count_, 4);
+  return out + items_;
+}
+
+std::string PsdDescriptorWriter::Versioned() const {
+  std::string out;
+  AppendBigEndian(out, 16, 4);
+  return out + Bytes();
 }

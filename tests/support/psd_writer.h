@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class PsdMode : uint16_t {
@@ -54,6 +55,10 @@ struct PsdLayerMask {
 struct PsdLayer {
   int32_t top = 0, left = 0, bottom = 0, right = 0;
   char blend_key[5] = "norm";
+  /// The Pascal name's bytes (at most 255), and the Unicode name of a "luni" block when not
+  /// empty.
+  std::string name;
+  std::u16string unicode_name;
   uint8_t opacity = 255;
   int fill_opacity = -1;  // 0..255 writes an "iOpa" block
   bool clipped = false;
@@ -96,12 +101,43 @@ inline PsdPathKnot PsdCornerKnot(double x, double y) { return {{x, y}, {x, y}, {
 struct PsdSubpath {
   bool closed = true;
   std::vector<PsdPathKnot> knots;
+  /// How the shape combines with those before it: 0 exclude, 1 add, 2 subtract, 3 intersect.
+  uint16_t operation = 0;
 };
 
 /// The data of a vector mask block ("vmsk"): the flags (1 inverted, 4 disabled), the fill rule
 /// record, the initial fill record and each subpath's length record and knots.
 std::string PsdVectorMaskBlock(const std::vector<PsdSubpath>& subpaths, uint32_t flags = 0,
                                bool initial_fill = false);
+
+/// An action descriptor ("Objc") as adjustment, fill and effect blocks hold it: a class and keyed
+/// values, written in the order they are added. Keys of four characters are written as such,
+/// longer ones with their length.
+class PsdDescriptorWriter {
+ public:
+  explicit PsdDescriptorWriter(std::string class_id) : class_id_(std::move(class_id)) {}
+  PsdDescriptorWriter& Double(const std::string& key, double value);
+  PsdDescriptorWriter& UnitFloat(const std::string& key, const std::string& unit, double value);
+  PsdDescriptorWriter& Long(const std::string& key, int32_t value);
+  PsdDescriptorWriter& Bool(const std::string& key, bool value);
+  PsdDescriptorWriter& Enum(const std::string& key, const std::string& type,
+                            const std::string& value);
+  PsdDescriptorWriter& Text(const std::string& key, const std::u16string& value);
+  PsdDescriptorWriter& Object(const std::string& key, const PsdDescriptorWriter& value);
+  PsdDescriptorWriter& List(const std::string& key, const std::vector<PsdDescriptorWriter>& items);
+  /// Any value: its four-character type, then `data` as it stands.
+  PsdDescriptorWriter& Raw(const std::string& key, const std::string& type,
+                           const std::string& data);
+  /// The descriptor: an empty name, the class, the count and the items.
+  std::string Bytes() const;
+  /// The descriptor after its version (16), as a block holds it.
+  std::string Versioned() const;
+
+ private:
+  std::string class_id_;
+  uint32_t count_ = 0;
+  std::string items_;
+};
 
 struct PsdResource {
   uint16_t id = 0;

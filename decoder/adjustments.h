@@ -1,0 +1,48 @@
+#pragma once
+
+// Adjustment layers (a change of the colours below them) and fill layers (a colour made from
+// their own settings, not stored pixels): what their blocks say, and the colour each makes.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+/// What an adjustment or fill layer draws; None for a plain layer.
+enum class AdjustmentKind : uint8_t {
+  None,
+  Invert,
+  Posterize,
+  Threshold,
+  BrightnessContrast,
+  SolidColour,
+  /// An adjustment or fill block we do not draw: the layer is left out and said so.
+  Unsupported,
+};
+
+struct LayerAdjustment {
+  AdjustmentKind kind = AdjustmentKind::None;
+  uint32_t key = 0;      // the block it came from, e.g. 'post'
+  int levels = 0;        // posterize: 2..255
+  float threshold = 0;   // threshold: the level (1..255) over 255
+  float brightness = 0;  // brightness/contrast: -150..150 (legacy -100..100)
+  float contrast = 0;    // -50..100 (legacy -100..100)
+  bool legacy = false;
+  /// A solid colour fill in the document's own channels, 0..1 as stored (CMYK as 1 - ink).
+  std::array<float, 4> colour{};
+
+  bool IsAdjustment() const {
+    return kind == AdjustmentKind::Invert || kind == AdjustmentKind::Posterize ||
+           kind == AdjustmentKind::Threshold || kind == AdjustmentKind::BrightnessContrast;
+  }
+  bool IsFill() const { return kind == AdjustmentKind::SolidColour; }
+};
+
+/// True when `key` names an adjustment or fill block; then `block` (its data) is read into
+/// `adjustment` for a document of colour mode `mode`, as Unsupported when it cannot be drawn. A
+/// later block of a layer refines an earlier one ("CgEd" after "brit").
+bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t mode,
+                         LayerAdjustment& adjustment);
+
+/// Changes the `colours` straight colour samples of one pixel (0..1; CMYK as stored) by the
+/// adjustment `adjustment` of a document of colour mode `mode`.
+void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours);
