@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "engine/image/bitmap.h"
 #include "engine/image/memory_budget.h"
 #include "engine/isolation/decoder_stop.h"
 #include "engine/loading/loading.h"
@@ -58,6 +59,8 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   Bitmap image = LoadInputImage(job.input_path, request, &report);
   job.left_out = report.left_out;
   if (!image) return LoadFailure(report.fault);
+  // The steps make new bitmaps; a kept profile goes out with the picture they leave.
+  const std::string kept_profile = request.keep_profile ? IccProfileOf(image.get()) : std::string();
   const auto source_bpp = static_cast<int32_t>(FreeImage_GetBPP(image.get()));
 
   image = RotateImage(std::move(image), settings);
@@ -99,6 +102,7 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = DrawWatermark(std::move(image), settings, tokens,
                         {resources.watermark_font.get(), picture.get()});
   image = ConvertToTargetDepth(std::move(image), job.output_format, output_bpp);
+  image = WithIccProfile(std::move(image), kept_profile);
 
   const bool keep_subfolders = settings.advanced.keep_subfolders == 1;
   const std::string name = BuildOutputName(settings.advanced.filename_mask, tokens);

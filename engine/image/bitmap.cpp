@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -48,4 +49,33 @@ RGBQUAD ToRgbQuad(uint32_t colour) {
   quad.rgbBlue = static_cast<BYTE>(colour >> 16 & 0xFF);
   quad.rgbReserved = 0;
   return quad;
+}
+
+std::string IccProfileOf(FIBITMAP* image) {
+  const FIICCPROFILE* profile = image ? FreeImage_GetICCProfile(image) : nullptr;
+  if (!profile || !profile->data || profile->size == 0) return {};
+  return std::string(static_cast<const char*>(profile->data), profile->size);
+}
+
+namespace {
+
+// Whether a profile of `colour_space` (bytes 16 to 19 of its header) may describe `image`'s
+// pixels in a PNG: grey and grey with alpha take a grey profile; colour and palette an RGB one.
+bool ProfileFits(std::string_view colour_space, FIBITMAP* image) {
+  const bool grey = (FreeImage_GetImageType(image) == FIT_BITMAP &&
+                     FreeImage_GetColorType(image) == FIC_MINISBLACK) ||
+                    FreeImage_GetImageType(image) == FIT_UINT16;
+  if (colour_space == "GRAY") return grey;
+  if (colour_space == "RGB ") return !grey;
+  return false;
+}
+
+}  // namespace
+
+Bitmap WithIccProfile(Bitmap image, const std::string& profile) {
+  if (!image || profile.size() < 20 || !IccProfileOf(image.get()).empty()) return image;
+  if (!ProfileFits(std::string_view(profile).substr(16, 4), image.get())) return image;
+  FreeImage_CreateICCProfile(image.get(), const_cast<char*>(profile.data()),
+                             static_cast<long>(profile.size()));
+  return image;
 }

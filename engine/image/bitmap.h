@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 struct BitmapUnload {
   /// Unloads the bitmap and releases the memory mapping its pixels live in, if it has one.
@@ -20,3 +21,11 @@ void AttachPixelMapping(FIBITMAP* bitmap, void* address, size_t length);
 
 /// A colour parsed from "RRGGBB" (ParseHexColour) as FreeImage's RGBQUAD, with the reserved byte 0.
 RGBQUAD ToRgbQuad(uint32_t colour);
+
+/// The ICC profile `image` carries, as bytes; empty when it has none.
+std::string IccProfileOf(FIBITMAP* image);
+
+/// `image` carrying `profile` when it has none of its own and the profile describes pixels of its
+/// kind (a grey profile grey ones, an RGB profile colour or palette ones), as a PNG may hold it;
+/// otherwise `image` as it is. The steps of a run make new bitmaps, which lose the profile.
+Bitmap WithIccProfile(Bitmap image, const std::string& profile);

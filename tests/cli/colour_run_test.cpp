@@ -100,6 +100,36 @@ TEST_F(ColourRun, KeepIccProfileKeepsTheSamplesAndWritesTheProfileBytes) {
   EXPECT_EQ(ProfileInPng(png), profile);
 }
 
+TEST_F(ColourRun, AKeptProfileGoesOutWithThePictureTheStepsLeave) {
+  // Steps make new bitmaps: resizing, rotating and framing must not leave the samples untagged.
+  const std::vector<std::string> steps = {"--keep-icc-profile", "--width=50",      "--height=50",
+                                          "--width-unit=1",     "--height-unit=1", "--rotation=90",
+                                          "--fr-solid-left=2"};
+  const std::string rgb_profile = GammaRgbProfile(2.2);
+  PsdSpec rgb = MakePsdSpec(PsdMode::Rgb, 8, Width, 4, 3);
+  FillPsdPlanes(rgb, [](uint32_t x, uint32_t, uint32_t c) { return (x * 8 + c * 50) % 256; });
+  rgb.resources.push_back(PsdIccProfileResource(rgb_profile));
+  std::string png = Convert(rgb, steps);
+  EXPECT_FALSE(HasChunk(png, "sRGB"));
+  EXPECT_EQ(ProfileInPng(png), rgb_profile);
+
+  // A grey picture that stays grey keeps its grey profile through a resize.
+  const std::string grey_profile = GammaGreyProfile(1.8);
+  png = Convert(GreyDocument(grey_profile), {"--keep-icc-profile", "--width=50", "--height=100",
+                                             "--width-unit=1", "--height-unit=1"});
+  Bitmap image = Load();
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetImageType(image.get()), FIT_UINT16);
+  EXPECT_EQ(ProfileInPng(png), grey_profile);
+
+  // A PNG of colour cannot hold a grey profile: a depth that turns grey into colour writes none.
+  png = Convert(GreyDocument(grey_profile), {"--keep-icc-profile", "--png-bpp=24"});
+  image = Load();
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetBPP(image.get()), 24u);
+  EXPECT_FALSE(HasChunk(png, "iCCP"));
+}
+
 TEST_F(ColourRun, UntaggedAndDamagedProfilesKeepTheirSamples) {
   std::string damaged = GammaGreyProfile(1.8);
   damaged.resize(damaged.size() - 6);

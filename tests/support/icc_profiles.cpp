@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -19,16 +21,23 @@ std::string D50WhitePoint() {
 }
 
 // A version 2.1 profile of `class_and_spaces` (device class, colour space and connection space,
-// twelve characters) holding the two tags in the order given; tags start on four-byte boundaries.
-std::string TwoTagProfile(const std::string& class_and_spaces, const char* first_signature,
-                          std::string first, const char* second_signature, std::string second) {
-  const uint32_t first_size = static_cast<uint32_t>(first.size());
-  const uint32_t second_size = static_cast<uint32_t>(second.size());
-  first.append((4 - first.size() % 4) % 4, '\0');
-  second.append((4 - second.size() % 4) % 4, '\0');
-  const uint32_t table_end = 128 + 4 + 2 * 12;
+// twelve characters) holding `tags` (signature, data) in the order given; tags start on four-byte
+// boundaries.
+std::string TaggedProfile(const std::string& class_and_spaces,
+                          const std::vector<std::pair<std::string, std::string>>& tags) {
+  const auto table_end = static_cast<uint32_t>(128 + 4 + 12 * tags.size());
+  std::string table;
+  std::string data;
+  AppendBig(table, static_cast<uint32_t>(tags.size()), 4);
+  for (const auto& [signature, bytes] : tags) {
+    table += signature;
+    AppendBig(table, static_cast<uint32_t>(table_end + data.size()), 4);
+    AppendBig(table, static_cast<uint32_t>(bytes.size()), 4);
+    data += bytes;
+    data.append((4 - data.size() % 4) % 4, '\0');
+  }
   std::string profile;
-  AppendBig(profile, static_cast<uint32_t>(table_end + first.size() + second.size()), 4);
+  AppendBig(profile, static_cast<uint32_t>(table_end + data.size()), 4);
   AppendBig(profile, 0, 4);
   AppendBig(profile, 0x02100000, 4);
   profile += class_and_spaces;
@@ -38,14 +47,25 @@ std::string TwoTagProfile(const std::string& class_and_spaces, const char* first
   AppendBig(profile, 0, 4);                                                          // perceptual
   for (uint32_t value : {0xF6D6u, 0x10000u, 0xD32Du}) AppendBig(profile, value, 4);  // D50
   profile.append(128 - profile.size(), '\0');
-  AppendBig(profile, 2, 4);
-  profile += first_signature;
-  AppendBig(profile, table_end, 4);
-  AppendBig(profile, first_size, 4);
-  profile += second_signature;
-  AppendBig(profile, static_cast<uint32_t>(table_end + first.size()), 4);
-  AppendBig(profile, second_size, 4);
-  return profile + first + second;
+  return profile + table + data;
+}
+
+// A curve tag of one entry: a plain gamma, u8.8.
+std::string GammaCurve(double gamma) {
+  std::string curve = "curv";
+  AppendBig(curve, 0, 4);
+  AppendBig(curve, 1, 4);
+  AppendBig(curve, static_cast<uint32_t>(std::lround(gamma * 256)), 2);
+  return curve;
+}
+
+// An XYZ tag of one value, s15.16.
+std::string XyzTag(double x, double y, double z) {
+  std::string tag = "XYZ ";
+  AppendBig(tag, 0, 4);
+  for (double value : {x, y, z})
+    AppendBig(tag, static_cast<uint32_t>(std::lround(value * 65536)), 4);
+  return tag;
 }
 
 }  // namespace
@@ -79,13 +99,20 @@ std::string CyanLightnessProfile() {
   for (int channel = 0; channel < 3; ++channel) {
     for (int i = 0; i < 256; ++i) lut.push_back(static_cast<char>(i));
   }
-  return TwoTagProfile("scnrCMYKLab ", "A2B0", lut, "wtpt", D50WhitePoint());
+  return TaggedProfile("scnrCMYKLab ", {{"A2B0", lut}, {"wtpt", D50WhitePoint()}});
 }
 
 std::string GammaGreyProfile(double gamma) {
-  std::string curve = "curv";
-  AppendBig(curve, 0, 4);
-  AppendBig(curve, 1, 4);  // one entry: a gamma, u8.8
-  AppendBig(curve, static_cast<uint32_t>(std::lround(gamma * 256)), 2);
-  return TwoTagProfile("mntrGRAYXYZ ", "wtpt", D50WhitePoint(), "kTRC", curve);
+  return TaggedProfile("mntrGRAYXYZ ", {{"wtpt", D50WhitePoint()}, {"kTRC", GammaCurve(gamma)}});
+}
+
+std::string GammaRgbProfile(double gamma) {
+  const std::string curve = GammaCurve(gamma);
+  return TaggedProfile("mntrRGB XYZ ", {{"wtpt", D50WhitePoint()},
+                                        {"rXYZ", XyzTag(0.4361, 0.2225, 0.0139)},
+                                        {"gXYZ", XyzTag(0.3851, 0.7169, 0.0971)},
+                                        {"bXYZ", XyzTag(0.1431, 0.0606, 0.7141)},
+                                        {"rTRC", curve},
+                                        {"gTRC", curve},
+                                        {"bTRC", curve}});
 }

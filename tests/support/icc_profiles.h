@@ -19,3 +19,6 @@ std::string CyanLightnessProfile();
 /// A grey display profile whose curve is a plain gamma (samples to linear light), D50 white: a
 /// grey working space far from the sRGB curve for gamma 1.8.
 std::string GammaGreyProfile(double gamma);
+
+/// An RGB display profile with sRGB's primaries (adapted to D50) and a plain gamma curve.
+std::string GammaRgbProfile(double gamma);
