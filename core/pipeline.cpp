@@ -48,10 +48,10 @@ bool IsWritableFolderOf(const std::string& output_path) {
   return access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
 }
 
-}  // namespace
-
-FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
-                        const RunResources& resources, const FileHooks& hooks) {
+// One pass over the file, saved with `save_flags`. When the document's kept profile cannot describe
+// the picture the steps made, false in `profile_fits` and nothing is saved.
+FileFailure ConvertOnce(ConversionJob& job, const ProgramSettings& settings, int32_t save_flags,
+                        const RunResources& resources, const FileHooks& hooks, bool& profile_fits) {
   job.output_path.clear();
   const LoadRequest request{settings.output.keep_icc_profile == 1,
                             {settings.input.rebuild_from_layers == 1, job.hidden_layers}};
@@ -102,6 +102,10 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
   image = DrawWatermark(std::move(image), settings, tokens,
                         {resources.watermark_font.get(), picture.get()});
   image = ConvertToTargetDepth(std::move(image), job.output_format, output_bpp);
+  if (!kept_profile.empty() && !IccProfileFits(kept_profile, image.get())) {
+    profile_fits = false;
+    return FileFailure::None;
+  }
   image = WithIccProfile(std::move(image), kept_profile);
 
   const bool keep_subfolders = settings.advanced.keep_subfolders == 1;
@@ -121,9 +125,25 @@ FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
       !MakeInputSubfolder(job.output_folder + job.input_subfolder)) {
     return FileFailure::OutputNotWritable;
   }
-  if (!SaveImage(image, job.output_fif, job.output_path, job.save_flags)) {
+  if (!SaveImage(image, job.output_fif, job.output_path, save_flags)) {
     return IsWritableFolderOf(job.output_path) ? FileFailure::SaveFailed
                                                : FileFailure::OutputNotWritable;
   }
   return FileFailure::None;
+}
+
+}  // namespace
+
+FileFailure ConvertFile(ConversionJob& job, const ProgramSettings& settings,
+                        const RunResources& resources, const FileHooks& hooks) {
+  bool profile_fits = true;
+  const FileFailure failure =
+      ConvertOnce(job, settings, job.save_flags, resources, hooks, profile_fits);
+  if (profile_fits) return failure;
+  // A grey profile cannot go into the colour or palette PNG the steps made of a grey document, nor
+  // an RGB one into a grey PNG: that file goes as by default, through its profile to sRGB.
+  ProgramSettings converted = settings;
+  converted.output.keep_icc_profile = 0;
+  return ConvertOnce(job, converted, SaveFlagsFor(job.output_format, converted), resources, hooks,
+                     profile_fits);
 }

@@ -57,24 +57,21 @@ std::string IccProfileOf(FIBITMAP* image) {
   return std::string(static_cast<const char*>(profile->data), profile->size);
 }
 
-namespace {
-
-// Whether a profile of `colour_space` (bytes 16 to 19 of its header) may describe `image`'s
-// pixels in a PNG: grey and grey with alpha take a grey profile; colour and palette an RGB one.
-bool ProfileFits(std::string_view colour_space, FIBITMAP* image) {
+bool IccProfileFits(const std::string& profile, FIBITMAP* image) {
+  if (!image) return true;
+  if (profile.size() < 20) return false;
   const bool grey = (FreeImage_GetImageType(image) == FIT_BITMAP &&
                      FreeImage_GetColorType(image) == FIC_MINISBLACK) ||
                     FreeImage_GetImageType(image) == FIT_UINT16;
+  const std::string_view colour_space = std::string_view(profile).substr(16, 4);
   if (colour_space == "GRAY") return grey;
   if (colour_space == "RGB ") return !grey;
   return false;
 }
 
-}  // namespace
-
 Bitmap WithIccProfile(Bitmap image, const std::string& profile) {
-  if (!image || profile.size() < 20 || !IccProfileOf(image.get()).empty()) return image;
-  if (!ProfileFits(std::string_view(profile).substr(16, 4), image.get())) return image;
+  if (!image || profile.empty() || !IccProfileOf(image.get()).empty()) return image;
+  if (!IccProfileFits(profile, image.get())) return image;
   FreeImage_CreateICCProfile(image.get(), const_cast<char*>(profile.data()),
                              static_cast<long>(profile.size()));
   return image;

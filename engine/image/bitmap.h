@@ -25,7 +25,10 @@ RGBQUAD ToRgbQuad(uint32_t colour);
 /// The ICC profile `image` carries, as bytes; empty when it has none.
 std::string IccProfileOf(FIBITMAP* image);
 
-/// `image` carrying `profile` when it has none of its own and the profile describes pixels of its
-/// kind (a grey profile grey ones, an RGB profile colour or palette ones), as a PNG may hold it;
-/// otherwise `image` as it is. The steps of a run make new bitmaps, which lose the profile.
+/// Whether `profile` describes pixels of `image`'s kind, as a PNG may hold it: a grey profile grey
+/// ones, an RGB profile colour or palette ones; true for no image.
+bool IccProfileFits(const std::string& profile, FIBITMAP* image);
+
+/// `image` carrying `profile` when it has none of its own and the profile fits it; otherwise
+/// `image` as it is. The steps of a run make new bitmaps, which lose the profile.
 Bitmap WithIccProfile(Bitmap image, const std::string& profile);

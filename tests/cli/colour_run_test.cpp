@@ -122,12 +122,21 @@ TEST_F(ColourRun, AKeptProfileGoesOutWithThePictureTheStepsLeave) {
   EXPECT_EQ(FreeImage_GetImageType(image.get()), FIT_UINT16);
   EXPECT_EQ(ProfileInPng(png), grey_profile);
 
-  // A PNG of colour cannot hold a grey profile: a depth that turns grey into colour writes none.
+  // A colour PNG cannot hold a grey profile, nor a grey PNG an RGB one: when the steps make one
+  // of another kind, the file goes as by default, through its profile to sRGB and tagged so.
+  const std::string grey_by_default = Convert(GreyDocument(grey_profile), {"--png-bpp=24"});
   png = Convert(GreyDocument(grey_profile), {"--keep-icc-profile", "--png-bpp=24"});
+  EXPECT_TRUE(HasChunk(png, "sRGB"));
+  EXPECT_FALSE(HasChunk(png, "iCCP"));
+  EXPECT_EQ(png, grey_by_default);
+
+  const std::string rgb_by_default = Convert(rgb, {"--greyscale=1", "--png-bpp=8"});
+  png = Convert(rgb, {"--keep-icc-profile", "--greyscale=1", "--png-bpp=8"});
   image = Load();
   ASSERT_TRUE(image);
-  EXPECT_EQ(FreeImage_GetBPP(image.get()), 24u);
+  EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_MINISBLACK);
   EXPECT_FALSE(HasChunk(png, "iCCP"));
+  EXPECT_EQ(png, rgb_by_default);
 }
 
 TEST_F(ColourRun, UntaggedAndDamagedProfilesKeepTheirSamples) {
