@@ -195,6 +195,7 @@ constexpr TextPair EnglishTexts[] = {
     {"Chroma Subsampling", "Chroma Subsampling:"},
     {"Save As", "Save As:"},
     {"Interlaced", "Interlaced:"},
+    {"Keep ICC Profile", "Keep ICC Profile:"},
     {"Image Rotation", "Image Rotation:"},
     {"Rotation Type", "Rotation Type:"},
     {"Rotation Angle", "Rotation Angle:"},

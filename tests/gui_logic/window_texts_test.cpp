@@ -8,6 +8,7 @@
 #include "core/conversion_job.h"
 #include "gui/converter_terms.h"
 #include "gui/output_history.h"
+#include "gui/preferences_pages.h"
 #include "gui/run_messages.h"
 #include "settings/program_settings.h"
 #include "texts/language_table.h"
@@ -141,4 +142,25 @@ TEST(RunFaultText, EachFaultHasTheWarningOfItsCheck) {
        {RunFault::InvalidGamma, RunFault::InvalidBitDepth, RunFault::InvalidConversionType}) {
     EXPECT_EQ(RunFaultText(fault, job, settings), GetText("Msg", "Empty extensions"));
   }
+}
+
+TEST(PreferencesTexts, EveryPageRowAndChoiceHasItsText) {
+  // A row added without its text shows the table's miss marker as its label.
+  int rows = 0;
+  const auto check_rows = [&rows](const std::vector<PreferencesRow>& page_rows) {
+    for (const PreferencesRow& row : page_rows) {
+      ++rows;
+      EXPECT_NE(GetText("Preferences", row.label_key), TextMissMarker) << row.label_key;
+      if (row.binding != RowBinding::Schema || row.key.empty()) continue;
+      for (std::string_view entry : SchemaEntryKeys(row.group, row.key)) {
+        EXPECT_NE(GetText("Preferences", entry), TextMissMarker) << row.key << ": " << entry;
+      }
+    }
+  };
+  for (const PageLayout& page : PreferencesPages()) {
+    EXPECT_NE(GetText("Preferences", page.name_key), TextMissMarker) << page.name_key;
+    check_rows(page.rows);
+    for (const PanelLayout& panel : page.panels) check_rows(panel.rows);
+  }
+  EXPECT_GT(rows, 50);
 }
