@@ -9,6 +9,7 @@
 #include "engine/image/bitmap.h"
 #include "tests/cli/run_quorvix.h"
 #include "tests/support/psd_writer.h"
+#include "tests/support/rgb.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -18,16 +19,6 @@ using Lines = std::vector<std::string>;
 constexpr int Width = 120;
 constexpr int Height = 80;
 constexpr int Level = 100;  // the document's grey
-
-struct Rgb {
-  int red = 0;
-  int green = 0;
-  int blue = 0;
-  friend bool operator==(const Rgb&, const Rgb&) = default;
-};
-std::ostream& operator<<(std::ostream& out, const Rgb& c) {
-  return out << "(" << c.red << ", " << c.green << ", " << c.blue << ")";
-}
 
 constexpr Rgb Grey{Level, Level, Level};
 

@@ -13,6 +13,7 @@
 #include "engine/image/bitmap.h"
 #include "tests/cli/run_quorvix.h"
 #include "tests/support/psd_writer.h"
+#include "tests/support/rgb.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -20,16 +21,6 @@ namespace {
 using Lines = std::vector<std::string>;
 
 constexpr uint32_t Side = 4;
-
-struct Rgb {
-  int red = 0;
-  int green = 0;
-  int blue = 0;
-  friend bool operator==(const Rgb&, const Rgb&) = default;
-};
-std::ostream& operator<<(std::ostream& out, const Rgb& c) {
-  return out << "(" << c.red << ", " << c.green << ", " << c.blue << ")";
-}
 
 constexpr Rgb White{255, 255, 255};
 constexpr Rgb Red{255, 0, 0};
