@@ -423,7 +423,25 @@ class Session:
         if not window:
             names = [(w.role, w.name, w.showing) for w in self.windows()]
             raise HarnessError(f"no window {title!r} within {timeout} s; windows: {names}")
-        return window
+        return self.settled(window)
+
+    def settled(self, node, timeout=5):
+        """node read again once it has an area that holds still: a window is "showing" before the
+        window manager has given it its size, and a test measuring it then sees 1 by 1 pixels."""
+        last = [node]
+
+        def look():
+            fresh = Node(node.accessible)
+            area = fresh.extents
+            still = area == last[0].extents
+            last[0] = fresh
+            return fresh if area and area[2] > 1 and area[3] > 1 and still else None
+
+        time.sleep(0.1)
+        fresh = _wait_until(look, timeout, 0.1)
+        if not fresh:
+            raise HarnessError(f"{node} has no steady area on the screen: {last[0].extents}")
+        return fresh
 
     def wait_for_window_gone(self, title, timeout=10):
         gone = _wait_until(

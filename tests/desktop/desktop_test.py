@@ -283,7 +283,7 @@ class DesktopTest(unittest.TestCase):
         session.keys("Down", "Down", "Down", "Down", "Down")
         session.find("label", "Adjustment", root=dialog, showing=True)
         session.screenshot(os.path.join(self.shots, "preferences_dpi150.png"), dialog)
-        left, top, width, height = dialog.extents
+        left, top, width, height = session.settled(dialog).extents
         shown = [node for _, node in dialog.walk()
                  if node.role in ("push button", "spin button", "slider") and node.showing]
         self.assertGreaterEqual(len(shown), 6, session.dump(dialog))
