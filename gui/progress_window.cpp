@@ -11,6 +11,8 @@
 #include <wx/textctrl.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 #include "gui/gtk_calls.h"
 #include "gui/message_boxes.h"
@@ -60,14 +62,21 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   file_label_->SetMinSize(wxSize(label_width, std::max(LabelHeight, text_height + 3)));
   bar_ = new wxGauge(this, wxID_ANY, total + 1, wxDefaultPosition, wxSize(LabelWidth, BarHeight),
                      wxGA_HORIZONTAL | wxGA_SMOOTH);
-  failure_heading_ =
-      new wxStaticText(this, wxID_ANY, FromUtf8(GetText("Msg", "Files not converted")));
-  failure_list_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                                 wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
-  failure_list_->SetMinSize(
-      wxSize(std::max(FailureListWidth, FailureListWidth * text_height / DefaultTextHeight),
-             GetTextExtent("Ag").GetHeight() * FailureListLines + 12));
-  SetAccessibleName(failure_list_, SpokenName(GetText("Msg", "Files not converted")));
+  // Two lists under the bar for the end of the run: the files that failed, and the converted
+  // ones whose rebuilt pictures leave something out.
+  const wxSize list_size(
+      std::max(FailureListWidth, FailureListWidth * text_height / DefaultTextHeight),
+      GetTextExtent("Ag").GetHeight() * FailureListLines + 12);
+  const auto make_list = [&](const std::string& heading_key, wxStaticText*& heading,
+                             wxTextCtrl*& list) {
+    heading = new wxStaticText(this, wxID_ANY, FromUtf8(GetText("Msg", heading_key)));
+    list = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                          wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    list->SetMinSize(list_size);
+    SetAccessibleName(list, SpokenName(GetText("Msg", heading_key)));
+  };
+  make_list("Files not converted", failure_heading_, failure_list_);
+  make_list("Parts not drawn", left_out_heading_, left_out_list_);
   ok_button_ = new wxButton(this, wxID_OK, FromUtf8(GetText("Dialog", "OK")));
   // GTK's own button is a few pixels larger than the original 80 by 32 at every size; the
   // original frame around the caption is kept and grows with the font.
@@ -86,6 +95,8 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   column->Add(bar_, 0, wxEXPAND | wxLEFT | wxRIGHT, Margin);
   column->Add(failure_heading_, 0, wxLEFT | wxRIGHT | wxTOP, Margin);
   column->Add(failure_list_, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, Margin);
+  column->Add(left_out_heading_, 0, wxLEFT | wxRIGHT | wxTOP, Margin);
+  column->Add(left_out_list_, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, Margin);
   column->AddSpacer(12);
   // The Copy button is hidden until there is a list, and then takes no room from OK's place.
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
@@ -93,9 +104,10 @@ ProgressWindow::ProgressWindow(wxWindow* parent, int total, WindowServices& serv
   buttons->Add(ok_button_, 0);
   column->Add(buttons, 0, wxALIGN_CENTRE_HORIZONTAL);
   column->AddSpacer(6);
-  failure_heading_->Hide();
-  failure_list_->Hide();
-  copy_button_->Hide();
+  for (wxWindow* hidden : std::initializer_list<wxWindow*>{
+           failure_heading_, failure_list_, left_out_heading_, left_out_list_, copy_button_}) {
+    hidden->Hide();
+  }
   SetSizer(column);
   column->SetSizeHints(this);
   SetClientSize(std::max(GetClientSize().GetWidth(), Width),
@@ -222,32 +234,37 @@ void ProgressWindow::ShowEnd() {
                                               std::to_string(converted), std::to_string(total_))));
     bar_->SetValue(total_ + 1);
   }
-  if (report.failed) ShowFailures(report.failures);
+  if (report.failed || !report.left_out.empty()) ShowLists(report);
   ok_button_->Enable();
   ok_button_->SetDefault();
   ok_button_->SetFocus();
   if (close_after_) Finish();
 }
 
-void ProgressWindow::ShowFailures(const std::vector<std::string>& failures) {
-  std::string text;
-  for (const std::string& line : failures) text += (text.empty() ? "" : "\n") + line;
-  failure_list_->ChangeValue(FromUtf8(text));
-  failure_heading_->Show();
-  failure_list_->Show();
-  copy_button_->Show();
-  // The list is as wide as its longest line, as far as the screen allows; a longer one scrolls.
+void ProgressWindow::ShowLists(const RunReport& report) {
   const int display = wxDisplay::GetFromWindow(this);
   const wxRect area =
       wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
-  int longest = 0;
-  for (const std::string& line : failures) {
-    longest = std::max(longest, failure_list_->GetTextExtent(FromUtf8(line)).GetWidth());
-  }
-  const int room = std::max(failure_list_->GetMinSize().GetWidth(), area.width - 80);
-  failure_list_->SetMinSize(
-      wxSize(std::clamp(longest + 30, failure_list_->GetMinSize().GetWidth(), room),
-             failure_list_->GetMinSize().GetHeight()));
+  const auto show = [&](const std::vector<std::string>& lines, wxStaticText* heading,
+                        wxTextCtrl* list) {
+    if (lines.empty()) return;
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    list->ChangeValue(FromUtf8(text));
+    heading->Show();
+    list->Show();
+    // A list is as wide as its longest line, as far as the screen allows; a longer one scrolls.
+    int longest = 0;
+    for (const std::string& line : lines) {
+      longest = std::max(longest, list->GetTextExtent(FromUtf8(line)).GetWidth());
+    }
+    const int room = std::max(list->GetMinSize().GetWidth(), area.width - 80);
+    list->SetMinSize(wxSize(std::clamp(longest + 30, list->GetMinSize().GetWidth(), room),
+                            list->GetMinSize().GetHeight()));
+  };
+  show(report.failures, failure_heading_, failure_list_);
+  show(report.left_out, left_out_heading_, left_out_list_);
+  copy_button_->Show();
   // The window grows to hold the list, stays centred where it was, and on the screen.
   const wxPoint centre = GetRect().GetPosition() + GetSize() / 2;
   GetSizer()->SetSizeHints(this);
@@ -259,8 +276,18 @@ void ProgressWindow::ShowFailures(const std::vector<std::string>& failures) {
 }
 
 bool ProgressWindow::CopyFailures() {
+  // One list goes as it is; both go under their headings.
+  wxString text;
+  const bool both = failure_list_->IsShown() && left_out_list_->IsShown();
+  for (const auto& [heading, list] :
+       {std::pair{failure_heading_, failure_list_}, std::pair{left_out_heading_, left_out_list_}}) {
+    if (!list->IsShown()) continue;
+    if (!text.empty()) text += "\n\n";
+    if (both) text += heading->GetLabel() + "\n";
+    text += list->GetValue();
+  }
   if (!wxTheClipboard->Open()) return false;
-  const bool copied = wxTheClipboard->SetData(new wxTextDataObject(failure_list_->GetValue()));
+  const bool copied = wxTheClipboard->SetData(new wxTextDataObject(text));
   // Kept after the window (and the program) has gone.
   wxTheClipboard->Flush();
   wxTheClipboard->Close();

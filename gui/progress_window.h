@@ -19,6 +19,7 @@ class wxGauge;
 class wxStaticText;
 class wxTextCtrl;
 class WindowServices;
+struct RunReport;
 
 class ProgressWindow : public wxDialog {
  public:
@@ -54,13 +55,16 @@ class ProgressWindow : public wxDialog {
   wxStaticText* FileLabel() const { return file_label_; }
   wxGauge* Bar() const { return bar_; }
   wxButton* OkButton() const { return ok_button_; }
-  /// Copies the failure list to the clipboard; shown with the list. False when the clipboard
-  /// could not be had.
+  /// Copies the lists shown to the clipboard; shown with them. False when the clipboard could
+  /// not be had.
   wxButton* CopyButton() const { return copy_button_; }
   bool CopyFailures();
   /// The failed files with their reasons, one a line; hidden unless some file failed.
   wxTextCtrl* FailureList() const { return failure_list_; }
   wxStaticText* FailureHeading() const { return failure_heading_; }
+  /// The converted files whose rebuilt pictures leave something out, with what; hidden unless
+  /// there is one.
+  wxTextCtrl* LeftOutList() const { return left_out_list_; }
 
  private:
   void OnTimer(wxTimerEvent& event);
@@ -69,7 +73,7 @@ class ProgressWindow : public wxDialog {
   void ShowProgress();
   void ShowBatchProgress(const ProgressSnapshot& progress);
   void ShowEnd();
-  void ShowFailures(const std::vector<std::string>& failures);
+  void ShowLists(const RunReport& report);
   void Finish();
   std::string FittingPath(const std::string& path) const;
   std::string ProgressTitle(const std::string& head, int count) const;
@@ -82,6 +86,8 @@ class ProgressWindow : public wxDialog {
   wxButton* copy_button_ = nullptr;
   wxStaticText* failure_heading_ = nullptr;
   wxTextCtrl* failure_list_ = nullptr;
+  wxStaticText* left_out_heading_ = nullptr;
+  wxTextCtrl* left_out_list_ = nullptr;
   wxGUIEventLoop* loop_ = nullptr;
   bool finished_ = false;
   wxTimer timer_;

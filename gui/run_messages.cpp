@@ -72,6 +72,9 @@ std::string FileFailureText(FileFailure failure) {
 RunReport BuildRunReport(const std::vector<FileResult>& results, bool stopped) {
   RunReport report;
   for (const FileResult& result : results) {
+    if (result.converted && !result.left_out.empty()) {
+      report.left_out.push_back(result.input + ": " + result.left_out);
+    }
     if (result.converted || (stopped && result.failure == FileFailure::NotReached)) continue;
     // A file without a recorded reason still failed; it is never left out of the list.
     const FileFailure failure =

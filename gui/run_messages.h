@@ -18,13 +18,15 @@ std::string RunFaultText(RunFault fault, const ConversionJob& job, const Program
 /// The one-line reason of a file that was not converted; empty for a converted one.
 std::string FileFailureText(FileFailure failure);
 
-/// What the end of a run tells: the headline for the title and the status bar, and one line per
-/// file that failed ("path: reason"). A stopped run lists only the files that failed before the
-/// stop: the ones it left unfinished did not fail on their own.
+/// What the end of a run tells: the headline for the title and the status bar, one line per
+/// file that failed ("path: reason") and one per converted file whose picture was rebuilt without
+/// something the document holds ("path: what"). A stopped run lists only the files that failed
+/// before the stop: the ones it left unfinished did not fail on their own.
 struct RunReport {
   bool failed = false;  // some file failed on its own
   std::string headline;
   std::vector<std::string> failures;
+  std::vector<std::string> left_out;
 };
 RunReport BuildRunReport(const std::vector<FileResult>& results, bool stopped);
 

@@ -83,6 +83,7 @@ constexpr TextPair EnglishTexts[] = {
     // The end-of-run report's headline when a file failed, and the heading of its list.
     {"Conversion ended with errors", "Conversion ended with errors"},
     {"Files not converted", "Files not converted:"},
+    {"Parts not drawn", "Converted, but some layer content could not be drawn:"},
     {"_GROUP_", "Dialog"},
     {"Select Input Files", "Select Input Files"},
     {"Select Input Folder", "Select Input Folder"},

@@ -20,6 +20,7 @@
 #include "gui/commands.h"
 #include "gui/progress_window.h"
 #include "settings/program_settings.h"
+#include "tests/engine/layer_documents.h"
 #include "tests/gui/window_harness.h"
 #include "tests/support/psd_writer.h"
 #include "texts/language_table.h"
@@ -70,6 +71,39 @@ TEST_F(WindowTest, ConvertsTheInputFileAndReportsIt) {
   EXPECT_EQ(window().Progress(), nullptr);
   EXPECT_FALSE(window().RunInWork());
   EXPECT_TRUE(window().IsEnabled());
+}
+
+TEST_F(WindowTest, TheReportListsWhatARebuiltPictureLeftOutBesideTheFailures) {
+  // Saved without its composite, with a smart object that has no pixels of its own.
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 8, 8);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 8, 8}, {0.2, 0.4, 0.6}));
+  PsdLayer smart;
+  smart.blocks.push_back({"SoLd", std::string(8, '\0')});
+  spec.layers.push_back(smart);
+  const std::string partly = dir_.file("smart.psd");
+  ASSERT_TRUE(WritePsdFile(partly, spec));
+  TempDir out;
+  FillFields(window(), partly, out.folder());
+  const EndReport alone = Convert();
+  EXPECT_TRUE(std::filesystem::exists(out.file("smart.png")));
+  EXPECT_EQ(alone.title, "Conversion complete (1/1)");
+  EXPECT_EQ(alone.failures, "");
+  EXPECT_EQ(alone.left_out, partly + ": smart objects");
+  EXPECT_EQ(alone.copied, alone.left_out);
+
+  // Beside a failure, both lists show and the clipboard gets both under their headings.
+  const std::string damaged = dir_.file("damaged.psd");
+  WriteFileBytes(damaged, std::string("8BPS") + std::string(40, '\0'));
+  wxArrayString dropped;
+  dropped.Add(partly);
+  dropped.Add(damaged);
+  static_cast<wxFileDropTarget*>(window().GetDropTarget())->OnDropFiles(20, 20, dropped);
+  const EndReport both = Convert({}, "progress_left_out");
+  EXPECT_EQ(both.title, "Conversion ended with errors (2/2)");
+  EXPECT_EQ(both.failures, damaged + ": " + GetText("Msg", "Failure damaged"));
+  EXPECT_EQ(both.left_out, alone.left_out);
+  EXPECT_EQ(both.copied, GetText("Msg", "Files not converted") + "\n" + both.failures + "\n\n" +
+                             GetText("Msg", "Parts not drawn") + "\n" + both.left_out);
 }
 
 TEST_F(WindowTest, AFailedFileEndsTheRunWithErrorsAndItsReason) {

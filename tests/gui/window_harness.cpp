@@ -100,6 +100,9 @@ EndReport Convert(const std::function<void(ProgressWindow&)>& during, const std:
       if (progress->FailureList()->IsShown()) {
         report.failures = progress->FailureList()->GetValue().ToStdString();
       }
+      if (progress->LeftOutList()->IsShown()) {
+        report.left_out = progress->LeftOutList()->GetValue().ToStdString();
+      }
       if (progress->CopyButton()->IsShown()) {
         wxCommandEvent copy(wxEVT_BUTTON, progress->CopyButton()->GetId());
         copy.SetEventObject(progress->CopyButton());

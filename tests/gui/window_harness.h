@@ -52,6 +52,7 @@ struct EndReport {
   int bar = -1;
   int range = -1;
   std::string failures;  // the list of failed files, empty while it is hidden
+  std::string left_out;  // the list of what rebuilt pictures leave out, empty while it is hidden
   std::string copied;    // what its Copy button put on the clipboard; empty while it is hidden
   wxSize size;           // of the window as the report showed
 };

@@ -87,6 +87,25 @@ TEST(RunReport, ReadsAsSuccessOnlyWhenEveryFileConverted) {
   EXPECT_TRUE(BuildRunReport(only_unfinished, true).failures.empty());
 }
 
+TEST(RunReport, ListsWhatConvertedPicturesLeaveOutWithoutCallingItAFailure) {
+  BuildLanguageTable();
+  FileResult drawn{"/in/a.psd", "/out/a.png", true, FileFailure::None};
+  FileResult partly = drawn;
+  partly.input = "/in/b.psd";
+  partly.left_out = "layer effects, smart objects";
+  // A failed file's list of what it would have left out means nothing: it has no picture.
+  FileResult damaged{"/in/c.psd", "", false, FileFailure::LoadFailed};
+  damaged.left_out = "layer effects";
+  const RunReport report = BuildRunReport({drawn, partly}, false);
+  EXPECT_FALSE(report.failed);
+  EXPECT_EQ(report.headline, "Conversion complete");
+  EXPECT_EQ(report.left_out, std::vector<std::string>{"/in/b.psd: layer effects, smart objects"});
+  const RunReport mixed = BuildRunReport({partly, damaged}, false);
+  EXPECT_TRUE(mixed.failed);
+  EXPECT_EQ(mixed.left_out, report.left_out);
+  EXPECT_EQ(mixed.failures.size(), 1u);
+}
+
 TEST(FileFailureText, EveryReasonIsAnEntryOfTheTextsTable) {
   BuildLanguageTable();
   EXPECT_EQ(FileFailureText(FileFailure::None), "");
