@@ -59,8 +59,10 @@ struct AdjustmentSettings {
   // Photo filter: its colour and density (0..1); preserve_luminosity above.
   std::array<float, 3> filter{};
   float density = 0;
-  // Gradient map: colour stops along the level.
+  // Gradient map: colour stops along the level; the perceptual method places a pixel on the
+  // gradient by its light rather than its level.
   std::vector<GradientStop> stops;
+  bool light_level = false;
   // Selective colour: cyan, magenta, yellow and black changes (-1..1) for reds, yellows, greens,
   // cyans, blues, magentas, whites, neutrals and blacks; absolute or relative to the ink there.
   bool absolute = false;
@@ -328,7 +330,8 @@ void PhotoFilter(const AdjustmentSettings& s, float* rgb) {
 }
 
 void GradientMap(const AdjustmentSettings& s, float* rgb) {
-  const float level = Luma(rgb);
+  const float level =
+      s.light_level ? static_cast<float>(Linear(std::clamp(Luma(rgb), 0.0f, 1.0f))) : Luma(rgb);
   const std::vector<GradientStop>& stops = s.stops;
   if (level <= stops.front().position) {
     std::copy(stops.front().rgb.begin(), stops.front().rgb.end(), rgb);
@@ -688,13 +691,14 @@ std::optional<AdjustmentSettings> ReadPhotoFilter(std::span<const uint8_t> block
 
 std::optional<AdjustmentSettings> ReadGradientMap(std::span<const uint8_t> block) {
   ByteCursor fields(block);
-  uint64_t reverse = 0, characters = 0, count = 0;
-  if (!fields.Skip(2) || !fields.Read(1, reverse) || !fields.Skip(1) ||
-      !fields.Read(4, characters) || !fields.Skip(characters * 2) || !fields.Read(2, count) ||
-      count < 1 || count > 256) {
+  uint64_t version = 0, reverse = 0, method = 0, characters = 0, count = 0;
+  if (!fields.Read(2, version) || !fields.Read(1, reverse) || !fields.Skip(1) ||
+      (version >= 3 && !fields.Read(4, method)) || !fields.Read(4, characters) ||
+      !fields.Skip(characters * 2) || !fields.Read(2, count) || count < 1 || count > 256) {
     return std::nullopt;
   }
   AdjustmentSettings settings;
+  settings.light_level = method == FourCc("Perc");
   for (uint64_t i = 0; i < count; ++i) {
     uint64_t location = 0, midpoint = 0, space = 0;
     std::array<uint16_t, 4> components{};
