@@ -828,10 +828,10 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
   };
   for (const auto& [name, kind, read] : Settings) {
     if (key != name) continue;
-    // CMYK keeps the adjustments that work channel by channel on ink; the colour ones are
-    // defined on light and not drawn there.
+    // Other modes than RGB and grey keep the adjustments that work channel by channel (CMYK on
+    // its ink); the colour ones are defined on RGB light and not drawn there.
     const bool per_channel = kind == AdjustmentKind::Levels || kind == AdjustmentKind::Curves;
-    if (mode == PsdModeCmyk && !per_channel) return unsupported();
+    if (mode != PsdModeRgb && mode != PsdModeGreyscale && !per_channel) return unsupported();
     std::optional<AdjustmentSettings> settings = read(block);
     if (!settings) return unsupported();
     adjustment.kind = kind;

@@ -108,9 +108,12 @@ std::string HueBlock(bool colourize, std::array<int, 3> colour, std::array<int, 
 
 // A gradient map's block: its name, colour stops (RGB, location 0..4096, midpoint percent), two
 // opaque transparency stops and the smoothness fields after them.
-std::string GradientBlock(bool reverse, const std::vector<std::array<int, 5>>& stops) {
-  std::string block = Shorts({1}) + std::string{static_cast<char>(reverse), '\0'};
-  block += Long(2) + Shorts({'G', 0});
+// The newer layout (version 3) has an interpolation method before the name.
+std::string GradientBlock(bool reverse, const std::vector<std::array<int, 5>>& stops,
+                          const std::string& method = "") {
+  std::string block =
+      Shorts({method.empty() ? 1 : 3}) + std::string{static_cast<char>(reverse), '\0'};
+  block += method + Long(2) + Shorts({'G', 0});
   block += Shorts({static_cast<int>(stops.size())});
   for (const auto& [location, midpoint, r, g, b] : stops) {
     block += Long(static_cast<uint32_t>(location)) + Long(static_cast<uint32_t>(midpoint));
@@ -377,6 +380,14 @@ TEST_F(ColourAdjustmentTest, GradientMapColoursByLumaBetweenStopsAndMidpoints) {
     greys.push_back(Grey(level / 255.0));
   Check(greys, "grdm", stops, gradient);
   Check({Rgb8(0, 255, 0), Rgb8(30, 90, 200)}, "grdm", stops, gradient);
+
+  // The perceptual method places a pixel by its light: sRGB-decoded luma.
+  const std::string perceptual =
+      GradientBlock(false, {{0, 50, 0, 0, 0}, {4096, 50, 255, 120, 0}}, "Perc");
+  Check(greys, "grdm", perceptual, [](const Colour& c) {
+    const double t = SrgbToLinear(Luma(c));
+    return Colour{t, t * 120 / 255, 0};
+  });
 }
 
 TEST_F(ColourAdjustmentTest, SelectiveColourChangesTheInkOfEachRange) {
