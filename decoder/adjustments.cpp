@@ -12,25 +12,25 @@
 #include "engine/image/byte_cursor.h"
 #include "engine/psd/psd_header.h"
 
-// Levels of one channel: the input range that maps onto the output range, bent by the gamma.
-struct LevelsRange {
-  float in_black = 0, in_white = 1, out_black = 0, out_white = 1, gamma = 1;
-};
-
-// One range of colours that hue/saturation changes apart from the rest: its hues in degrees,
-// the ramps outside [begin, end] fading its change out.
-struct HueRange {
-  float ramp_begin = 0, begin = 0, end = 0, ramp_end = 0;
-  float hue = 0, saturation = 0, lightness = 0;
-};
-
-struct GradientStop {
-  float position = 0;  // 0..1
-  float midpoint = 0.5f;
-  std::array<float, 3> rgb{};
-};
-
 struct AdjustmentSettings {
+  // Levels of one channel: the input range that maps onto the output range, bent by the gamma.
+  struct LevelsRange {
+    float in_black = 0, in_white = 1, out_black = 0, out_white = 1, gamma = 1;
+  };
+
+  // One range of colours that hue/saturation changes apart from the rest: its hues in degrees,
+  // the ramps outside [begin, end] fading its change out.
+  struct HueRange {
+    float ramp_begin = 0, begin = 0, end = 0, ramp_end = 0;
+    float hue = 0, saturation = 0, lightness = 0;
+  };
+
+  struct GradientStop {
+    float position = 0;  // 0..1
+    float midpoint = 0.5f;
+    std::array<float, 3> rgb{};
+  };
+
   // Levels: [0] for every channel, then one a channel; curves likewise, 256 outputs each (0..1),
   // none where the channel keeps its levels.
   std::array<LevelsRange, 5> levels{};
@@ -70,6 +70,10 @@ struct AdjustmentSettings {
 };
 
 namespace {
+
+using LevelsRange = AdjustmentSettings::LevelsRange;
+using HueRange = AdjustmentSettings::HueRange;
+using GradientStop = AdjustmentSettings::GradientStop;
 
 // Blocks of adjustment and fill layers that we know but do not draw.
 constexpr uint32_t UndrawnKeys[] = {
@@ -880,16 +884,19 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
       return;
     case AdjustmentKind::Levels:
     case AdjustmentKind::Curves: {
-      // Each channel's own setting, then the one for them all; CMYK on its ink.
+      // Each channel's own setting, then the one for them all; CMYK on its ink. A grey
+      // document's one channel has the first setting alone.
       const AdjustmentSettings& s = *adjustment.settings;
       const bool ink = mode == PsdModeCmyk;
       for (int c = 0; c < colours; ++c) {
         float v = ink ? 1 - pixel[c] : pixel[c];
         const auto channel = static_cast<size_t>(c + 1);
         if (adjustment.kind == AdjustmentKind::Levels) {
-          v = Levelled(s.levels[0], Levelled(s.levels[channel], v));
+          if (colours > 1) v = Levelled(s.levels[channel], v);
+          v = Levelled(s.levels[0], v);
         } else {
-          v = Curved(s.curves[0], Curved(s.curves[channel], v));
+          if (colours > 1) v = Curved(s.curves[channel], v);
+          v = Curved(s.curves[0], v);
         }
         pixel[c] = ink ? 1 - v : v;
       }

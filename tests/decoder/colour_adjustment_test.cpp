@@ -204,8 +204,8 @@ TEST_F(ColourAdjustmentTest, LevelsMapInputRangeThroughGammaOntoOutputRange) {
     return Colour{1 - c[0], 1 - c[1], 1 - c[2]};
   });
 
-  // A greyscale document's levels are its one channel's.
-  PsdSpec grey = Document({Grey(0.1), Grey(0.5), Grey(0.9)}, {{"levl", LevelsBlock({all})}},
+  // A greyscale document's levels are the first record's alone.
+  PsdSpec grey = Document({Grey(0.1), Grey(0.5), Grey(0.9)}, {{"levl", LevelsBlock({all, red})}},
                           PsdMode::Greyscale);
   const Bitmap image = Rebuild(grey);
   ASSERT_TRUE(image);
