@@ -503,4 +503,29 @@ TEST_F(ColourAdjustmentTest, AdjustmentsKeepClippingOpacityAndSayWhatIsLeftOut) 
     EXPECT_NE(left_out_ & LeftOutAdjustments, 0u);
     ExpectPixel(left, 0, 0, {lower, 1.0});
   }
+
+  // Blocks cut short anywhere are read within their bytes: drawn from what they hold, or left
+  // out, and the rest of the document is still rebuilt.
+  PsdDescriptorWriter vibrance("null");
+  vibrance.Long("vibrance", 30).Long("Strt", 10);
+  const std::string blocks[][2] = {
+      {"levl", LevelsBlock({darker})},
+      {"curv", std::string(1, '\0') + Shorts({1}) + Long(1) + Curve({{0, 0}, {255, 128}}) + "Crv " +
+                   Shorts({4}) + Long(1) + Shorts({0}) + Curve({{0, 0}, {255, 128}})},
+      {"hue2", HueBlock(false, {}, {30, 20, 0})},
+      {"expA", Shorts({1}) + Float(1) + Float(0) + Float(1)},
+      {"vibA", vibrance.Versioned()},
+      {"blnc", Shorts({0, 0, 0, 60, 0, 0, 0, 0, 0}) + std::string(2, '\0')},
+      {"mixr", Shorts({1, 1, 30, 60, 10, 0, 0}) + std::string(30, '\0')},
+      {"phfl", Shorts({2, 0, 65535, 0, 0, 0}) + Long(50) + std::string(4, '\0')},
+      {"grdm", GradientBlock(false, {{0, 50, 0, 0, 0}, {4096, 50, 255, 255, 255}}, "Perc")},
+      {"selc", SelectiveBlock(true, {{10, 0, 0, 0}})}};
+  for (const auto& [key, data] : blocks) {
+    for (size_t size = 0; size < data.size(); ++size) {
+      SCOPED_TRACE(::testing::Message() << key << " cut to " << size);
+      const Bitmap cut = Rebuild(Document({lower}, {{key, data.substr(0, size)}}));
+      ASSERT_TRUE(cut);
+      EXPECT_EQ(ReadPixel(cut, 0, 0).alpha, 65535);
+    }
+  }
 }
