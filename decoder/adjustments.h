@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 /// What an adjustment or fill layer draws; None for a plain layer.
@@ -14,10 +15,25 @@ enum class AdjustmentKind : uint8_t {
   Posterize,
   Threshold,
   BrightnessContrast,
+  Levels,
+  Curves,
+  HueSaturation,
+  Exposure,
+  Vibrance,
+  ColourBalance,
+  BlackAndWhite,
+  ChannelMixer,
+  PhotoFilter,
+  GradientMap,
+  SelectiveColour,
   SolidColour,
   /// An adjustment or fill block we do not draw: the layer is left out and said so.
   Unsupported,
 };
+
+/// The settings of the adjustments that carry more than a number or two (levels, curves, hue and
+/// saturation...), read once from the layer's block and shared by the copies of its record.
+struct AdjustmentSettings;
 
 struct LayerAdjustment {
   AdjustmentKind kind = AdjustmentKind::None;
@@ -29,10 +45,11 @@ struct LayerAdjustment {
   bool legacy = false;
   /// A solid colour fill in the document's own channels, 0..1 as stored (CMYK as 1 - ink).
   std::array<float, 4> colour{};
+  std::shared_ptr<const AdjustmentSettings> settings;
 
   bool IsAdjustment() const {
-    return kind == AdjustmentKind::Invert || kind == AdjustmentKind::Posterize ||
-           kind == AdjustmentKind::Threshold || kind == AdjustmentKind::BrightnessContrast;
+    return kind != AdjustmentKind::None && kind != AdjustmentKind::SolidColour &&
+           kind != AdjustmentKind::Unsupported;
   }
   bool IsFill() const { return kind == AdjustmentKind::SolidColour; }
 };
