@@ -254,7 +254,8 @@ bool IsSrgbEquivalent(std::span<const uint8_t> profile) {
   return opened && IsSrgbEquivalent(opened.get());
 }
 
-Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentColours colours) {
+Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentColours colours,
+                     const std::function<void(FIBITMAP*)>& before_conversion) {
   if (!image) return image;
   const GreyKind grey = colours == DocumentColours::Grey ? GreyKindOf(image.get()) : GreyKind::None;
   const std::optional<SampleFormats> formats = FormatsOf(image.get(), colours);
@@ -270,6 +271,7 @@ Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentCol
                                                         : Profile(cmsCreate_sRGBProfile()));
   if (!target) return image;
   if (grey != GreyKind::None) {
+    if (before_conversion) before_conversion(image.get());
     ConvertGrey(image.get(), grey, source.get(), target.get());
     return image;
   }
@@ -282,6 +284,7 @@ Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentCol
       source.get(), formats->in, target.get(), formats->out, INTENT_RELATIVE_COLORIMETRIC,
       cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE | exact));
   if (!transform) return image;
+  if (before_conversion) before_conversion(image.get());
   TransformRows(transform.get(), image.get());
   return image;
 }

@@ -1,24 +1,32 @@
 #include "decoder/stored_decode.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "decoder/cmyk_profile.h"
 #include "decoder/colour_profile.h"
+#include "engine/image/byte_cursor.h"
+#include "engine/image/white_matte.h"
+#include "engine/isolation/decoder_protocol.h"
+#include "engine/psd/psd_channels.h"
 #include "engine/psd/psd_check.h"
+#include "engine/psd/psd_transparency.h"
 #include "platform/mapped_file.h"
 
 namespace {
 
 // FreeImage trusts every packed row of the merged image to unpack within its own bytes, and reads
 // past them when one does not: such a document is refused before FreeImage sees it. Its colour
-// mode and profile come from the same look.
+// mode, profile and transparency come from the same look.
 struct MergedLook {
   bool rows_fit = false;
   uint16_t mode = 0;
   std::vector<uint8_t> profile;
+  std::optional<PsdLayout> layout;
+  bool transparent = false;  // the merged image is matted against white
 };
 
 MergedLook LookAtMerged(const char* path) {
@@ -27,6 +35,8 @@ MergedLook LookAtMerged(const char* path) {
   MergedLook look;
   if (!layout || !PackedRowsFit(file.bytes(), *layout)) return look;
   look.mode = layout->mode;
+  look.layout = layout;
+  look.transparent = HasMergedTransparency(file.bytes(), *layout);
   const std::span<const uint8_t> profile =
       file.bytes().subspan(layout->icc_profile.offset, layout->icc_profile.size);
   look.profile.assign(profile.begin(), profile.end());
@@ -48,6 +58,56 @@ Bitmap LoadCmykThroughProfile(FileStream& input) {
   Bitmap rgb = ConvertCmykThroughProfile(cmyk.get());
   if (!rgb) input.io()->seek_proc(input.handle(), 0, SEEK_SET);
   return rgb;
+}
+
+// FreeImage drops a grey document's alpha: the matte of its picture is undone by the plane read
+// from the file. False, and nothing done, when that plane cannot be read or does not fit.
+bool RemoveGreyWhiteMatte(FIBITMAP* grey, const char* path, const PsdLayout& layout) {
+  const unsigned width = FreeImage_GetWidth(grey);
+  const unsigned height = FreeImage_GetHeight(grey);
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(grey);
+  const bool deep = type == FIT_UINT16;
+  if (width != layout.width || height != layout.height || layout.depth != (deep ? 16 : 8) ||
+      (!deep && (type != FIT_BITMAP || FreeImage_GetBPP(grey) != 8))) {
+    return false;
+  }
+  const MappedFile file(path);
+  const std::optional<std::vector<uint8_t>> alpha = ReadPsdChannel(file.bytes(), layout, 1);
+  if (!alpha || !file.Intact()) return false;
+  for (unsigned y = 0; y < height; ++y) {
+    // FreeImage keeps the bottom row first; the document the top row.
+    BYTE* row = FreeImage_GetScanLine(grey, static_cast<int>(height - 1 - y));
+    const uint8_t* a = alpha->data() + y * layout.row_bytes;
+    if (deep) {
+      auto* samples = reinterpret_cast<uint16_t*>(row);
+      for (unsigned x = 0; x < width; ++x) {
+        samples[x] = UnmatteSample(samples[x], BigEndian16(a + 2 * x), 65535);
+      }
+    } else {
+      for (unsigned x = 0; x < width; ++x) row[x] = UnmatteSample8(row[x], a[x]);
+    }
+  }
+  return true;
+}
+
+// A grey or RGB picture to sRGB. The stored composite of a transparent document is matted against
+// white in the document's colours: that is undone first, and the picture marked so the program
+// does not undo it again. Without a conversion the program undoes it, in the same colours.
+Bitmap StoredToSrgb(Bitmap image, const char* path, const MergedLook& look) {
+  const bool grey = look.mode == PsdModeGreyscale;
+  bool matte_removed = false;
+  const auto remove_matte = [&](FIBITMAP* picture) {
+    matte_removed =
+        grey ? RemoveGreyWhiteMatte(picture, path, *look.layout) : RemoveWhiteMatteInPlace(picture);
+  };
+  image = ConvertToSrgb(std::move(image), look.profile,
+                        grey ? DocumentColours::Grey : DocumentColours::Rgb,
+                        look.transparent ? std::function<void(FIBITMAP*)>(remove_matte) : nullptr);
+  if (image && matte_removed) {
+    FIICCPROFILE* icc = FreeImage_GetICCProfile(image.get());
+    icc->flags = static_cast<WORD>(icc->flags | DecodedMatteRemoved);
+  }
+  return image;
 }
 
 }  // namespace
@@ -98,9 +158,8 @@ Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_p
   if (!to_srgb) return image;
   switch (look.mode) {
     case PsdModeGreyscale:
-      return ConvertToSrgb(std::move(image), look.profile, DocumentColours::Grey);
     case PsdModeRgb:
-      return ConvertToSrgb(std::move(image), look.profile, DocumentColours::Rgb);
+      return StoredToSrgb(std::move(image), path, look);
     default:
       return image;  // CMYK converts above or not at all; indexed is coloured by the program
   }
