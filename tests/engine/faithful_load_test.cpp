@@ -291,3 +291,32 @@ TEST(HasMergedTransparency, DamagedRecordsAreNoTransparency) {
   ASSERT_TRUE(layout);
   EXPECT_FALSE(HasMergedTransparency(file, *layout));
 }
+
+// The matte of a transparent grey document is undone once, in its own colours: converted from a
+// gamma-1.8 grey to sRGB, a half-transparent dark grey keeps its true colour (undone again on the
+// sRGB samples it came out 16 levels lighter).
+TEST(LoadInputImage, TransparentGreyThroughItsProfileKeepsItsTrueColour) {
+  TempDir dir;
+  constexpr double Gamma = 1.8;
+  const uint32_t grey = 60;
+  const uint32_t alphas[] = {255, 128, 0};
+  for (const uint16_t depth : {8, 16}) {
+    const uint32_t full = depth == 8 ? 255 : 65535;
+    const uint32_t scale = depth == 8 ? 1 : 257;
+    PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, depth, 3, 1, 2);
+    spec.resources.push_back(PsdIccProfileResource(GammaGreyProfile(Gamma)));
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t c) -> uint32_t {
+      return c == 1 ? alphas[x] * scale : MatteAgainstWhite(grey * scale, alphas[x] * scale, full);
+    });
+    const Bitmap image = LoadSpec(dir, spec);
+    ASSERT_TRUE(image);
+    const double want = SrgbLevel(std::pow(grey / 255.0, Gamma));
+    for (unsigned x = 0; x < 2; ++x) {
+      const Rgba16 pixel = ReadPixel(image, static_cast<int>(x), 0);
+      EXPECT_EQ(pixel.alpha >> 8, alphas[x]);
+      EXPECT_NEAR(pixel.red / 257.0, want, 1.0) << depth << "-bit, alpha " << alphas[x];
+      EXPECT_EQ(pixel.red, pixel.blue);
+    }
+    EXPECT_EQ(ReadPixel(image, 2, 0).alpha, 0);
+  }
+}
