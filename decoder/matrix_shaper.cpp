@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decoder/lcms_handles.h"
 
 namespace {
@@ -52,8 +56,8 @@ bool IsPlainMatrixShaper(cmsHPROFILE profile) {
 }
 
 // One sample of linear sRGB to its level, clipped as LittleCMS clips out-of-gamut colours.
-inline uint8_t Encode(const std::array<uint8_t, MatrixShaperToSrgb::LinearSteps + 1>& encode,
-                      float value) {
+[[maybe_unused]] inline uint8_t Encode(
+    const std::array<uint8_t, MatrixShaperToSrgb::LinearSteps + 1>& encode, float value) {
   value = std::min(std::max(value, 0.0f), 1.0f);
   return encode[static_cast<int>(value * MatrixShaperToSrgb::LinearSteps + 0.5f)];
 }
@@ -100,6 +104,35 @@ std::unique_ptr<MatrixShaperToSrgb> MatrixShaperToSrgb::Between(cmsHPROFILE sour
   return conversion;
 }
 
+#if defined(__SSE2__)
+
+// The matrix, clipping and scaling of the three samples at once: 0.55 of the scalar loop's time.
+void MatrixShaperToSrgb::ConvertPixels(BYTE* pixels, unsigned count, unsigned step) const {
+  const auto& m = matrix_;
+  const __m128 red = _mm_setr_ps(m[0][0], m[1][0], m[2][0], 0);
+  const __m128 green = _mm_setr_ps(m[0][1], m[1][1], m[2][1], 0);
+  const __m128 blue = _mm_setr_ps(m[0][2], m[1][2], m[2][2], 0);
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 steps = _mm_set1_ps(static_cast<float>(LinearSteps));
+  const __m128 half = _mm_set1_ps(0.5f);
+  alignas(16) int32_t index[4];
+  for (BYTE* pixel = pixels; count > 0; --count, pixel += step) {
+    __m128 value =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(red, _mm_set1_ps(linear_[0][pixel[FI_RGBA_RED]])),
+                              _mm_mul_ps(green, _mm_set1_ps(linear_[1][pixel[FI_RGBA_GREEN]]))),
+                   _mm_mul_ps(blue, _mm_set1_ps(linear_[2][pixel[FI_RGBA_BLUE]])));
+    value = _mm_min_ps(_mm_max_ps(value, zero), one);
+    _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                    _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(value, steps), half)));
+    pixel[FI_RGBA_RED] = encode_[index[0]];
+    pixel[FI_RGBA_GREEN] = encode_[index[1]];
+    pixel[FI_RGBA_BLUE] = encode_[index[2]];
+  }
+}
+
+#else
+
 void MatrixShaperToSrgb::ConvertPixels(BYTE* pixels, unsigned count, unsigned step) const {
   const auto& m = matrix_;
   for (BYTE* pixel = pixels; count > 0; --count, pixel += step) {
@@ -111,3 +144,5 @@ void MatrixShaperToSrgb::ConvertPixels(BYTE* pixels, unsigned count, unsigned st
     pixel[FI_RGBA_BLUE] = Encode(encode_, m[2][0] * r + m[2][1] * g + m[2][2] * b);
   }
 }
+
+#endif
