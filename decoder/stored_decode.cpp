@@ -51,12 +51,59 @@ Bitmap LoadLabThroughProfile(FileStream& input, std::span<const uint8_t> profile
   return ConvertToSrgb(std::move(lab), profile, DocumentColours::Lab);
 }
 
-// The document's CMYK samples, converted through its profile; empty, with the stream back at its
-// start, when that cannot be done.
-Bitmap LoadCmykThroughProfile(FileStream& input) {
+// A transparent CMYK document's composite is matted against white paper: its inks were scaled by
+// alpha. They come back from the alpha plane read from the file (FreeImage drops it). False, and
+// nothing done, when that plane cannot be read or does not fit.
+bool RemovePaperMatte(FIBITMAP* cmyk, const char* path, const PsdLayout& layout) {
+  const unsigned width = FreeImage_GetWidth(cmyk);
+  const unsigned height = FreeImage_GetHeight(cmyk);
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(cmyk);
+  const bool deep = type == FIT_RGBA16;
+  if (width != layout.width || height != layout.height || layout.depth != (deep ? 16 : 8) ||
+      (!deep && (type != FIT_BITMAP || FreeImage_GetBPP(cmyk) != 32))) {
+    return false;
+  }
+  const MappedFile file(path);
+  const std::optional<std::vector<uint8_t>> alpha = ReadPsdChannel(file.bytes(), layout, 4);
+  if (!alpha || !file.Intact()) return false;
+  const uint32_t full = deep ? 65535 : 255;
+  for (unsigned y = 0; y < height; ++y) {
+    // FreeImage keeps the bottom row first; the document the top row.
+    BYTE* row = FreeImage_GetScanLine(cmyk, static_cast<int>(height - 1 - y));
+    const uint8_t* a = alpha->data() + y * layout.row_bytes;
+    for (unsigned x = 0; x < width; ++x) {
+      const uint32_t opacity = deep ? BigEndian16(a + 2 * x) : a[x];
+      if (opacity == 0 || opacity == full) continue;
+      // Paper is no ink: unmatting against it is unmatting the inverted samples against white.
+      for (unsigned ink = 0; ink < 4; ++ink) {
+        if (deep) {
+          uint16_t& sample = reinterpret_cast<uint16_t*>(row)[4 * x + ink];
+          sample = static_cast<uint16_t>(full - UnmatteSample(full - sample, opacity, full));
+        } else {
+          BYTE& sample = row[4 * x + ink];
+          sample = static_cast<BYTE>(full - UnmatteSample(full - sample, opacity, full));
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// Marks a picture whose white matte was undone here, before its colours were converted.
+void MarkMatteRemoved(FIBITMAP* image) {
+  FIICCPROFILE* icc = FreeImage_GetICCProfile(image);
+  icc->flags = static_cast<WORD>(icc->flags | DecodedMatteRemoved);
+}
+
+// The document's CMYK samples, converted through its profile, the matte of a transparent one
+// undone first; empty, with the stream back at its start, when that cannot be done.
+Bitmap LoadCmykThroughProfile(FileStream& input, const char* path, const MergedLook& look) {
   Bitmap cmyk(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), PSD_CMYK));
+  const bool matte_removed =
+      cmyk && look.transparent && RemovePaperMatte(cmyk.get(), path, *look.layout);
   Bitmap rgb = ConvertCmykThroughProfile(cmyk.get());
   if (!rgb) input.io()->seek_proc(input.handle(), 0, SEEK_SET);
+  if (rgb && matte_removed) MarkMatteRemoved(rgb.get());
   return rgb;
 }
 
@@ -103,10 +150,7 @@ Bitmap StoredToSrgb(Bitmap image, const char* path, const MergedLook& look) {
   image = ConvertToSrgb(std::move(image), look.profile,
                         grey ? DocumentColours::Grey : DocumentColours::Rgb,
                         look.transparent ? std::function<void(FIBITMAP*)>(remove_matte) : nullptr);
-  if (image && matte_removed) {
-    FIICCPROFILE* icc = FreeImage_GetICCProfile(image.get());
-    icc->flags = static_cast<WORD>(icc->flags | DecodedMatteRemoved);
-  }
+  if (image && matte_removed) MarkMatteRemoved(image.get());
   return image;
 }
 
@@ -152,7 +196,7 @@ Bitmap DecodeStoredComposite(const char* path, FileStream& input, bool through_p
   if (!look.rows_fit) return {};
   if (look.mode == PsdModeLab) return LoadLabThroughProfile(input, look.profile);
   Bitmap image;
-  if (through_profile) image = LoadCmykThroughProfile(input);
+  if (through_profile) image = LoadCmykThroughProfile(input, path, look);
   if (image) return image;
   image = Bitmap(FreeImage_LoadFromHandle(FIF_PSD, input.io(), input.handle(), 0));
   if (!to_srgb) return image;

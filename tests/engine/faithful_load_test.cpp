@@ -176,6 +176,36 @@ TEST(LoadInputImage, CmykColoursGoThroughTheDocumentsProfile) {
   }
 }
 
+// A transparent CMYK document's inks are scaled by alpha against white paper; they come back
+// before the profile converts them. Unmatted after it, half-transparent half cyan came out black.
+TEST(LoadInputImage, TransparentCmykThroughItsProfileKeepsItsTrueColour) {
+  TempDir dir;
+  const uint32_t alphas[] = {255, 128, 0};
+  for (uint16_t depth : {8, 16}) {
+    const uint32_t full = depth == 8 ? 255 : 65535;
+    const uint32_t scale = depth == 8 ? 1 : 257;
+    PsdSpec spec = MakePsdSpec(PsdMode::Cmyk, depth, 3, 1, 5);
+    spec.resources = {PsdIccProfileResource(CyanLightnessProfile())};
+    // Half cyan, no other ink; stored inverted, then matted against white.
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t c) -> uint32_t {
+      if (c == 4) return alphas[x] * scale;
+      const uint32_t stored = c == 0 ? full - 128 * scale : full;
+      return MatteAgainstWhite(stored, alphas[x] * scale, full);
+    });
+    const Bitmap image = LoadSpec(dir, spec);
+    ASSERT_TRUE(image) << depth;
+    for (int x = 0; x < 2; ++x) {
+      const Rgba16 pixel = ReadPixel(image, x, 0);
+      EXPECT_EQ(pixel.alpha >> 8, alphas[x]);
+      for (uint16_t sample : {pixel.red, pixel.green, pixel.blue}) {
+        EXPECT_NEAR(sample / 257.0, LightnessToSrgbLevel(100 * 128 / 255.0), 2.5)
+            << depth << "-bit, alpha " << alphas[x];
+      }
+    }
+    EXPECT_EQ(ReadPixel(image, 2, 0).alpha, 0);
+  }
+}
+
 TEST(LoadInputImage, ADamagedCmykProfileFallsBackToThePlainConversion) {
   TempDir dir;
   const Bitmap plain = LoadSpec(dir, CyanRamp(8));
