@@ -1,5 +1,6 @@
 // Our own 8-bit matrix-shaper conversion to sRGB against LittleCMS's exact transform (unoptimised,
-// in doubles), over a sweep of colours, for the kinds of curves and whites working spaces have.
+// in doubles), over a sweep of colours, for the kinds of curves and whites working spaces have and
+// for the profiles of the corpus.
 
 #include "decoder/matrix_shaper.h"
 
@@ -8,10 +9,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "decoder/lcms_handles.h"
+#include "engine/psd/psd_header.h"
 
 namespace {
 
@@ -135,4 +141,32 @@ TEST(MatrixShaperToSrgb, LeavesToLittleCmsWhatItCannotDoAlike) {
   ASSERT_TRUE(cmsWriteTag(wide.get(), cmsSigAToB0Tag, table));
   cmsPipelineFree(table);
   EXPECT_FALSE(MatrixShaperToSrgb::Between(wide.get(), srgb.get()));
+}
+
+// Every RGB profile the corpus documents carry that the tables take on, against the same exact
+// transform.
+TEST(MatrixShaperToSrgb, StaysWithinALevelForTheCorpusProfiles) {
+  const std::filesystem::path corpus = QUORVIX_CORPUS_DIR;
+  if (corpus.empty() || !std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus";
+  const Profile srgb(cmsCreate_sRGBProfile());
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension != ".psd" && extension != ".psb") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    const std::optional<PsdHeader> header = ReadPsdHeader(file);
+    if (!header || header->mode != PsdModeRgb) continue;
+    const std::span<const uint8_t> bytes = FindPsdResource(file, *header, PsdIccProfileResourceId);
+    if (bytes.empty()) continue;
+    const Profile profile(
+        cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+    const std::unique_ptr<MatrixShaperToSrgb> fast =
+        profile ? MatrixShaperToSrgb::Between(profile.get(), srgb.get()) : nullptr;
+    if (!fast) continue;
+    EXPECT_LE(WorstDistance(profile.get(), *fast, 15), 0.75) << entry.path().filename();
+    ++checked;
+  }
+  EXPECT_GT(checked, 0) << "the corpus has matrix-shaper RGB profiles";
 }
