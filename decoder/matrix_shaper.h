@@ -3,8 +3,8 @@
 // RGB matrix-shaper profiles (three curves and three colorants: Adobe RGB, ProPhoto, Display P3
 // and most working spaces) to sRGB by tables, for 8-bit pictures: the curves to linear light for
 // every level, one 3 x 3 matrix, and sRGB's curve over 16384 steps of linear light. That is what
-// LittleCMS's optimised path does too, but through a call per pixel; this loop takes a quarter of
-// its time and stays within 0.6 of a level of its exact transform.
+// LittleCMS's optimised path does too, but through calls per pixel; this loop takes a fifth of its
+// time and stays within 0.75 of a level of its exact transform.
 
 #include <lcms2.h>
 
