@@ -4,6 +4,7 @@
 // The profile is untrusted input: this runs only in the decoder process.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "engine/image/bitmap.h"
@@ -17,8 +18,11 @@ enum class DocumentColours { Grey, Rgb, Lab };
 /// Grey stays grey, encoded with the sRGB curve. Lab without a usable Lab profile goes through
 /// LittleCMS's Lab D50. The result carries no profile: an empty, damaged, unusable or
 /// other-space profile is dropped and the samples kept, as are those of an sRGB profile, whose
-/// conversion would change nothing. Empty only when the image is empty.
-Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentColours colours);
+/// conversion would change nothing. `before_conversion`, when given, is called with the picture
+/// once it is certain that its samples will change, before they do: what was blended in the
+/// document's colours is undone there. Empty only when the image is empty.
+Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentColours colours,
+                     const std::function<void(FIBITMAP*)>& before_conversion = {});
 
 /// True when `profile` describes sRGB (or, for grey, the sRGB curve) closely enough that a
 /// conversion to sRGB would leave every 16-bit sample within a level.

@@ -2,10 +2,12 @@
 # check_corpus_colours.sh QUORVIX REFERENCE_PROFILES CORPUS_DIR: every opaque corpus document with
 # an ICC profile, converted by quorvix with its defaults, lies within 2 levels (3 for CMYK) of the
 # profile-managed picture ImageMagick makes of its stored composite with LittleCMS (relative
-# colorimetric, black-point compensation). Documents rebuilt from their layers, transparent ones
-# (quorvix undoes the white matte) and Lab ones (ImageMagick converts Lab with formulas of its own;
-# the decoder tests check Lab against the colour science) are left out. Skips (77) without the
-# corpus or ImageMagick.
+# colorimetric, black-point compensation). A transparent document's stored composite is matted
+# against white in its own colours, which quorvix undoes before the profile: ImageMagick does so
+# for RGB, and for grey the reference undoes it the same way. Documents rebuilt from their layers, CMYK ones
+# with extra channels and Lab ones (ImageMagick converts Lab with formulas of its own; the decoder
+# tests check Lab against the colour science) are left out. Skips (77) without the corpus or
+# ImageMagick.
 set -u
 quorvix=$1 make_profiles=$2 corpus=$3
 [ -f "$corpus/MANIFEST.tsv" ] || { echo "no corpus at $corpus: skipped"; exit 77; }
@@ -31,16 +33,29 @@ while IFS=$'\t' read -r file mode channels merged; do
   document=$corpus/$file
   [ -f "$document" ] || continue
   [ -n "$("$magick" "$document[0]" -format '%[profile:icc]' info: 2>/dev/null)" ] || continue
-  # Extra channels may be transparency: only documents of their colour channels alone.
-  [ "$channels" -eq "$colours" ] || continue
+  # One extra channel of a grey or RGB document is taken as its transparency; other extra
+  # channels may be selections or spot colours.
+  unmatte=() transparent=0
+  if [ "$channels" -eq $((colours + 1)) ] && [ "$mode" != CMYK ]; then
+    transparent=1
+    [ "$mode" = Grayscale ] && unmatte=(-channel RGB -fx 'a == 0 ? u : (u - (1 - a)) / a' +channel)
+  elif [ "$channels" -ne "$colours" ]; then
+    continue
+  fi
   name=${file%.*}
   # quorvix takes documents by the .psd name, large ones too.
   cp "$document" "$work/$name.psd"
   "$quorvix" -q -i "$work/$name.psd" -o "$work/ours" >/dev/null 2>&1 || {
     echo "FAIL $file: quorvix could not convert it"; failures=$((failures + 1)); continue; }
-  "$magick" "$document[0]" -intent relative -black-point-compensation -profile "$work/$target" \
-    "$work/ref/$name.png" 2>/dev/null || continue
+  "$magick" "$document[0]" "${unmatte[@]}" -intent relative -black-point-compensation \
+    -profile "$work/$target" "$work/ref/$name.png" 2>/dev/null || continue
   rm -f "$work/$name.psd"
+  # What fully transparent pixels hold is no colour anyone sees.
+  if [ "$transparent" = 1 ]; then
+    for picture in "$work/ours/$name.png" "$work/ref/$name.png"; do
+      "$magick" "$picture" -background black -alpha background "$picture" 2>/dev/null
+    done
+  fi
   # ImageMagick's absolute error is in 16-bit units whatever the depth: a level is 257.
   error=$(compare -metric PAE "$work/ours/$name.png" "$work/ref/$name.png" null: 2>&1 | cut -d' ' -f1)
   levels=$(awk -v e="$error" 'BEGIN { printf "%.2f", e / 257 }')

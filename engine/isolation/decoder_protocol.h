@@ -55,3 +55,8 @@ enum LeftOut : uint64_t {
 
 /// The request for the rows down the record pipe.
 constexpr char DecoderRowsRequest = 'R';
+
+/// Set in the ICC profile flags of a stored composite (the record head's icc_flags) whose white
+/// matte the decoder has undone, before it converted the colours: the program must not undo it
+/// again. A decoder that never sets it leaves the matte to the program.
+constexpr uint16_t DecodedMatteRemoved = 0x8000;

@@ -13,7 +13,9 @@
 #include "engine/image/byte_cursor.h"
 #include "engine/image/memory_budget.h"
 #include "engine/image/sample_depth.h"
+#include "engine/image/white_matte.h"
 #include "engine/isolation/decoded_bitmap.h"
+#include "engine/isolation/decoder_protocol.h"
 #include "engine/isolation/isolated_decode.h"
 #include "engine/loading/merged_alpha.h"
 #include "engine/psd/psd_channels.h"
@@ -108,102 +110,23 @@ Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLay
   return widened;
 }
 
-// c = (stored - full * (1 - a)) / a, rounded and clamped to 0..full.
-uint16_t Unmatte(uint32_t stored, uint32_t alpha, uint32_t full) {
-  const int64_t numerator =
-      (static_cast<int64_t>(stored) - static_cast<int64_t>(full - alpha)) * full;
-  if (numerator <= 0) return 0;
-  const int64_t value = (numerator + alpha / 2) / alpha;
-  return static_cast<uint16_t>(std::min<int64_t>(value, full));
-}
-
-// Every 8-bit answer, by alpha and stored value: twelve million pixels need no divisions.
-struct UnmatteTable {
-  BYTE values[256][256];
-  UnmatteTable() {
-    for (uint32_t alpha = 0; alpha < 256; ++alpha) {
-      for (uint32_t stored = 0; stored < 256; ++stored) {
-        values[alpha][stored] =
-            alpha == 0 ? static_cast<BYTE>(stored) : static_cast<BYTE>(Unmatte(stored, alpha, 255));
-      }
-    }
-  }
-};
-
-// One pixel of 8-bit RGBA, unless it is opaque or fully transparent.
-void UnmattePixel8(BYTE* pixel, const UnmatteTable& table) {
-  const BYTE alpha = pixel[FI_RGBA_ALPHA];
-  if (alpha == 0 || alpha == 255) return;
-  const BYTE* answers = table.values[alpha];
-  pixel[FI_RGBA_RED] = answers[pixel[FI_RGBA_RED]];
-  pixel[FI_RGBA_GREEN] = answers[pixel[FI_RGBA_GREEN]];
-  pixel[FI_RGBA_BLUE] = answers[pixel[FI_RGBA_BLUE]];
-}
-
-// One row of 8-bit RGBA. Most pixels of a real document are opaque or fully transparent, so
-// eight bytes (two pixels) are looked at first and skipped together when neither needs work.
-void UnmatteRow8(BYTE* row, unsigned width, const UnmatteTable& table) {
-  constexpr unsigned Shift = FI_RGBA_ALPHA * 8;
-  constexpr uint64_t Alphas = uint64_t{0xFF} << Shift | uint64_t{0xFF} << (Shift + 32);
-  unsigned x = 0;
-  for (; x + 2 <= width; x += 2) {
-    uint64_t pair = 0;
-    std::memcpy(&pair, row + 4 * x, sizeof pair);
-    const uint64_t alphas = pair & Alphas;
-    if (alphas == Alphas || alphas == 0) continue;
-    UnmattePixel8(row + 4 * x, table);
-    UnmattePixel8(row + 4 * x + 4, table);
-  }
-  if (x < width) UnmattePixel8(row + 4 * x, table);
-}
-
-void UnmatteRow16(FIRGBA16* row, unsigned width) {
-  for (FIRGBA16* pixel = row; pixel != row + width; ++pixel) {
-    if (pixel->alpha == 0 || pixel->alpha == 65535) continue;
-    pixel->red = Unmatte(pixel->red, pixel->alpha, 65535);
-    pixel->green = Unmatte(pixel->green, pixel->alpha, 65535);
-    pixel->blue = Unmatte(pixel->blue, pixel->alpha, 65535);
-  }
-}
-
-void UnmatteRowFloat(FIRGBAF* row, unsigned width) {
-  for (FIRGBAF* pixel = row; pixel != row + width; ++pixel) {
-    if (!(pixel->alpha > 0.0f && pixel->alpha < 1.0f)) continue;
-    for (float* value : {&pixel->red, &pixel->green, &pixel->blue}) {
-      *value = (*value - (1.0f - pixel->alpha)) / pixel->alpha;
-    }
-  }
-}
-
 // The merged image of a transparent document is matted against white; undo it so soft edges keep
-// their true colour: c = (stored - (1 - a)) / a, nothing where a is 0 or full.
+// their true colour, unless the decoder did so already, before it converted the colours.
 Bitmap RemoveWhiteMatte(Bitmap image, const PsdLayout& layout, bool transparent) {
   if (!image || !transparent) return image;
   if (layout.mode != PsdModeRgb && layout.mode != PsdModeGreyscale && layout.mode != PsdModeCmyk) {
     return image;
   }
-  const unsigned width = FreeImage_GetWidth(image.get());
-  const unsigned height = FreeImage_GetHeight(image.get());
-  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
-  static const UnmatteTable table;
-  for (unsigned y = 0; y < height; ++y) {
-    BYTE* row = FreeImage_GetScanLine(image.get(), static_cast<int>(y));
-    switch (type) {
-      case FIT_BITMAP:
-        if (FreeImage_GetBPP(image.get()) != 32) return image;
-        UnmatteRow8(row, width, table);
-        break;
-      case FIT_RGBA16:
-        UnmatteRow16(reinterpret_cast<FIRGBA16*>(row), width);
-        break;
-      case FIT_RGBAF:
-        UnmatteRowFloat(reinterpret_cast<FIRGBAF*>(row), width);
-        break;
-      default:
-        return image;  // no alpha to undo
-    }
-  }
+  RemoveWhiteMatteInPlace(image.get());  // a kind without alpha has nothing to undo
   return image;
+}
+
+// Whether the decoder undid the white matte of `image`; the mark is taken off the bitmap.
+bool TakeMatteRemovedMark(FIBITMAP* image) {
+  FIICCPROFILE* icc = image ? FreeImage_GetICCProfile(image) : nullptr;
+  if (!icc || (icc->flags & DecodedMatteRemoved) == 0) return false;
+  icc->flags = static_cast<WORD>(icc->flags & ~DecodedMatteRemoved);
+  return true;
 }
 
 // A rebuilt picture whose colours were kept carries the document's profile, unless grey was
@@ -344,10 +267,11 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequ
       ColoursFor(request.keep_profile, *layout, PsdSource::StoredComposite, transparent));
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
+  const bool matte_removed = TakeMatteRemovedMark(image.get());
   image = ApplyPalette(std::move(image), file.bytes(), *layout);
   if (transparent) image = AttachGreyAlpha(std::move(image), file.bytes(), *layout);
   image = KeepMergedTransparency(std::move(image), file.bytes(), *layout, transparent);
-  image = RemoveWhiteMatte(std::move(image), *layout, transparent);
+  image = RemoveWhiteMatte(std::move(image), *layout, transparent && !matte_removed);
   image = EncodeFloatSamples(std::move(image));
   // A file cut short underneath us has been read as zeros since: those are not its pixels.
   if (!file.Intact()) return {};

@@ -147,8 +147,9 @@ constexpr Comparison Comparisons[] = {
     {"gray16-raw-200x200.psd", Against::Reference, "", 99.00, false},
     {"gray8-raw-200x200-17layers.psd", Against::Reference, "", 25.07, false},
     // These references are the samples unmanaged; ours go through the documents' dot gain
-    // profiles (within a level of ImageMagick's profile-managed picture on opaque pixels).
-    {"graya16-64x64.psd", Against::Reference, "", 22.63, false},
+    // profiles (within a level of ImageMagick's profile-managed picture, the white matte undone in
+    // the document's grey first; undone after the profile, graya16 was 22.63 from its reference).
+    {"graya16-64x64.psd", Against::Reference, "", 21.80, false},
     {"graya8-300x200.psd", Against::Reference, "", 26.21, false},
     {"indexed8-rle-32x32.psd", Against::Reference, "", 99.00, false},
     {"indexed8-trans-64x64.psd", Against::Reference, "", 99.00, false},

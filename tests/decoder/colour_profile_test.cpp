@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decoder/stored_decode.h"
+#include "engine/isolation/decoder_protocol.h"
 #include "tests/support/icc_profiles.h"
 #include "tests/support/image_bitmaps.h"
 #include "tests/support/psd_writer.h"
@@ -347,4 +348,133 @@ TEST_F(StoredColours, LabDocumentsComeThroughLittleCmsWhateverIsAsked) {
     EXPECT_NEAR(got.green / 257.0, want[1], 1.5);
     EXPECT_NEAR(got.blue / 257.0, want[2], 1.5);
   }
+}
+
+namespace {
+
+// What the editor stores for a true colour `c` under alpha `a`: matted against white.
+uint32_t MatteAgainstWhite(uint32_t c, uint32_t a, uint32_t full) {
+  const double alpha = static_cast<double>(a) / full;
+  return static_cast<uint32_t>(std::lround(c * alpha + full * (1.0 - alpha)));
+}
+
+// `samples` (grey or RGB, 8 or 16 bits) through `profile` to sRGB by LittleCMS, relative
+// colorimetric with black-point compensation: grey to a grey with sRGB's curve.
+std::vector<uint16_t> LittleCmsToSrgb(const std::string& profile, std::vector<uint16_t> samples,
+                                      bool grey) {
+  cmsHPROFILE source = cmsOpenProfileFromMem(profile.data(), profile.size());
+  const cmsFloat64Number srgb_curve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb_curve);
+  cmsHPROFILE target = grey ? cmsCreateGrayProfile(cmsD50_xyY(), curve) : cmsCreate_sRGBProfile();
+  const cmsUInt32Number format = grey ? TYPE_GRAY_16 : TYPE_RGB_16;
+  cmsHTRANSFORM transform =
+      cmsCreateTransform(source, format, target, format, INTENT_RELATIVE_COLORIMETRIC,
+                         cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOOPTIMIZE);
+  EXPECT_TRUE(transform);
+  if (transform) {
+    cmsDoTransform(transform, samples.data(), samples.data(),
+                   static_cast<cmsUInt32Number>(samples.size() / (grey ? 1 : 3)));
+    cmsDeleteTransform(transform);
+  }
+  cmsFreeToneCurve(curve);
+  cmsCloseProfile(target);
+  cmsCloseProfile(source);
+  return samples;
+}
+
+bool MatteRemovedMark(const Bitmap& image) {
+  return (FreeImage_GetICCProfile(image.get())->flags & DecodedMatteRemoved) != 0;
+}
+
+}  // namespace
+
+// A transparent document's composite is matted against white in the document's colours: its true
+// colour comes back before the conversion, and the picture says so. Unmatting sRGB samples after
+// it put a half-transparent grey 16 levels off.
+TEST_F(StoredColours, TheWhiteMatteIsUndoneInTheDocumentsColoursBeforeTheyAreConverted) {
+  const std::string profile = GammaGreyProfile(GreyGamma);
+  for (const uint16_t depth : {8, 16}) {
+    const uint32_t full = depth == 8 ? 255 : 65535;
+    const uint32_t level = depth == 8 ? 1 : 257;
+    // Opaque, half and nearly fully transparent, then invisible.
+    const std::array<uint32_t, 4> alphas = {full, full / 2 + 1, full / 16, 0};
+    const uint32_t grey = 60 * level;
+    PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, depth, 4, 1, 2);
+    spec.resources.push_back(PsdIccProfileResource(profile));
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t channel) {
+      return channel == 1 ? alphas[x] : MatteAgainstWhite(grey, alphas[x], full);
+    });
+    const Bitmap image = Decode(spec, true);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(MatteRemovedMark(image));
+    std::vector<uint16_t> straight(4);
+    for (uint32_t x = 0; x < 4; ++x) {
+      const uint32_t stored = MatteAgainstWhite(grey, alphas[x], full);
+      const double alpha = static_cast<double>(alphas[x]) / full;
+      const double unmatted = alphas[x] == 0 ? stored : (stored - full * (1 - alpha)) / alpha;
+      straight[x] = static_cast<uint16_t>(std::lround(unmatted / full * 65535));
+    }
+    const std::vector<uint16_t> want = LittleCmsToSrgb(profile, straight, true);
+    const BYTE* row = FreeImage_GetScanLine(image.get(), 0);
+    for (uint32_t x = 0; x < 3; ++x) {
+      const double got = depth == 8 ? row[x] : reinterpret_cast<const uint16_t*>(row)[x] / 257.0;
+      // 1/16 alpha magnifies the stored sample's rounding sixteen times.
+      EXPECT_NEAR(got, want[x] / 257.0, x == 2 && depth == 8 ? 8.0 : 0.5)
+          << depth << "-bit, alpha " << alphas[x];
+    }
+    EXPECT_NEAR(depth == 8 ? row[3] : reinterpret_cast<const uint16_t*>(row)[3] / 257.0,
+                want[3] / 257.0, 0.5)
+        << "invisible pixels keep their stored colour";
+  }
+
+  // Colour: a wide-gamut red at half alpha.
+  const std::string wide = WideRgbProfile();
+  PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 1, 1, 4);
+  spec.resources.push_back(PsdIccProfileResource(wide));
+  const std::array<uint32_t, 3> colour = {200, 40, 90};
+  FillPsdPlanes(spec, [&](uint32_t, uint32_t, uint32_t channel) {
+    return channel == 3 ? 128 : MatteAgainstWhite(colour[channel], 128, 255);
+  });
+  const Bitmap image = Decode(spec, true);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(MatteRemovedMark(image));
+  std::vector<uint16_t> straight(3);
+  for (int c = 0; c < 3; ++c) {
+    const double stored = MatteAgainstWhite(colour[c], 128, 255);
+    straight[c] = static_cast<uint16_t>(std::lround((stored - 127) * 255 / 128 * 257));
+  }
+  const std::vector<uint16_t> want = LittleCmsToSrgb(wide, straight, false);
+  const Rgba16 got = ReadPixel(image, 0, 0);
+  EXPECT_NEAR(got.red / 257.0, want[0] / 257.0, 1.0);
+  EXPECT_NEAR(got.green / 257.0, want[1] / 257.0, 1.0);
+  EXPECT_NEAR(got.blue / 257.0, want[2] / 257.0, 1.0);
+  EXPECT_EQ(got.alpha >> 8, 128);
+}
+
+// Where no conversion changes the colours, the matte is left to the program, which undoes it in
+// the same colours: the samples come as stored and unmarked.
+TEST_F(StoredColours, WithoutAConversionTheMatteStaysForTheProgram) {
+  const uint32_t stored = MatteAgainstWhite(60, 128, 255);
+  for (const std::string& profile :
+       {std::string(), SavedProfile(cmsCreate_sRGBProfile()), WideRgbProfile()}) {
+    PsdSpec spec = MakePsdSpec(PsdMode::Rgb, 8, 1, 1, 4);
+    if (!profile.empty()) spec.resources.push_back(PsdIccProfileResource(profile));
+    FillPsdPlanes(
+        spec, [&](uint32_t, uint32_t, uint32_t channel) { return channel == 3 ? 128 : stored; });
+    // A wide-gamut document is kept only when asked to keep its profile.
+    const Bitmap image = Decode(spec, profile != WideRgbProfile());
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(MatteRemovedMark(image));
+    EXPECT_EQ(ReadPixel(image, 0, 0).red >> 8, stored);
+  }
+  // A saved selection is no transparency: nothing was matted.
+  PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, 8, 1, 1, 2);
+  spec.layer_count = 0;
+  spec.resources.push_back(PsdIccProfileResource(GammaGreyProfile(GreyGamma)));
+  FillPsdPlanes(spec, [](uint32_t, uint32_t, uint32_t channel) { return channel == 1 ? 128 : 60; });
+  const Bitmap image = Decode(spec, true);
+  ASSERT_TRUE(image);
+  EXPECT_FALSE(MatteRemovedMark(image));
+  EXPECT_NEAR(*FreeImage_GetScanLine(image.get(), 0), SrgbLevel(std::pow(60 / 255.0, GreyGamma)),
+              1.0);
 }

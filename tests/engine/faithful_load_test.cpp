@@ -176,6 +176,36 @@ TEST(LoadInputImage, CmykColoursGoThroughTheDocumentsProfile) {
   }
 }
 
+// A transparent CMYK document's inks are scaled by alpha against white paper; they come back
+// before the profile converts them. Unmatted after it, half-transparent half cyan came out black.
+TEST(LoadInputImage, TransparentCmykThroughItsProfileKeepsItsTrueColour) {
+  TempDir dir;
+  const uint32_t alphas[] = {255, 128, 0};
+  for (uint16_t depth : {8, 16}) {
+    const uint32_t full = depth == 8 ? 255 : 65535;
+    const uint32_t scale = depth == 8 ? 1 : 257;
+    PsdSpec spec = MakePsdSpec(PsdMode::Cmyk, depth, 3, 1, 5);
+    spec.resources = {PsdIccProfileResource(CyanLightnessProfile())};
+    // Half cyan, no other ink; stored inverted, then matted against white.
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t c) -> uint32_t {
+      if (c == 4) return alphas[x] * scale;
+      const uint32_t stored = c == 0 ? full - 128 * scale : full;
+      return MatteAgainstWhite(stored, alphas[x] * scale, full);
+    });
+    const Bitmap image = LoadSpec(dir, spec);
+    ASSERT_TRUE(image) << depth;
+    for (int x = 0; x < 2; ++x) {
+      const Rgba16 pixel = ReadPixel(image, x, 0);
+      EXPECT_EQ(pixel.alpha >> 8, alphas[x]);
+      for (uint16_t sample : {pixel.red, pixel.green, pixel.blue}) {
+        EXPECT_NEAR(sample / 257.0, LightnessToSrgbLevel(100 * 128 / 255.0), 2.5)
+            << depth << "-bit, alpha " << alphas[x];
+      }
+    }
+    EXPECT_EQ(ReadPixel(image, 2, 0).alpha, 0);
+  }
+}
+
 TEST(LoadInputImage, ADamagedCmykProfileFallsBackToThePlainConversion) {
   TempDir dir;
   const Bitmap plain = LoadSpec(dir, CyanRamp(8));
@@ -290,4 +320,33 @@ TEST(HasMergedTransparency, DamagedRecordsAreNoTransparency) {
   const std::optional<PsdLayout> layout = CheckPsdStructure(file, 0);
   ASSERT_TRUE(layout);
   EXPECT_FALSE(HasMergedTransparency(file, *layout));
+}
+
+// The matte of a transparent grey document is undone once, in its own colours: converted from a
+// gamma-1.8 grey to sRGB, a half-transparent dark grey keeps its true colour (undone again on the
+// sRGB samples it came out 16 levels lighter).
+TEST(LoadInputImage, TransparentGreyThroughItsProfileKeepsItsTrueColour) {
+  TempDir dir;
+  constexpr double Gamma = 1.8;
+  const uint32_t grey = 60;
+  const uint32_t alphas[] = {255, 128, 0};
+  for (const uint16_t depth : {8, 16}) {
+    const uint32_t full = depth == 8 ? 255 : 65535;
+    const uint32_t scale = depth == 8 ? 1 : 257;
+    PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, depth, 3, 1, 2);
+    spec.resources.push_back(PsdIccProfileResource(GammaGreyProfile(Gamma)));
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t c) -> uint32_t {
+      return c == 1 ? alphas[x] * scale : MatteAgainstWhite(grey * scale, alphas[x] * scale, full);
+    });
+    const Bitmap image = LoadSpec(dir, spec);
+    ASSERT_TRUE(image);
+    const double want = SrgbLevel(std::pow(grey / 255.0, Gamma));
+    for (unsigned x = 0; x < 2; ++x) {
+      const Rgba16 pixel = ReadPixel(image, static_cast<int>(x), 0);
+      EXPECT_EQ(pixel.alpha >> 8, alphas[x]);
+      EXPECT_NEAR(pixel.red / 257.0, want, 1.0) << depth << "-bit, alpha " << alphas[x];
+      EXPECT_EQ(pixel.red, pixel.blue);
+    }
+    EXPECT_EQ(ReadPixel(image, 2, 0).alpha, 0);
+  }
 }
