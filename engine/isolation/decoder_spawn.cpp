@@ -34,7 +34,8 @@ constexpr int RecordPipeBytes = 1 << 20;
 // The decoders in work, for a stop that may come from a signal handler: plain atomics only. A
 // pid leaves this table before it is reaped, and the reaper waits for a stop in progress, so a
 // stop never signals a process id that has been given to someone else.
-constexpr size_t MaxTrackedDecoders = 32;
+// A batch keeps a decoder per worker, and takes up to 256 workers.
+constexpr size_t MaxTrackedDecoders = 256;
 std::array<std::atomic<pid_t>, MaxTrackedDecoders> tracked_decoders{};
 std::atomic<int> stops_in_progress{0};
 std::atomic<bool> decoders_stopped{false};
