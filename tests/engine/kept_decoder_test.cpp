@@ -3,19 +3,24 @@
 
 #include "engine/isolation/kept_decoder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/isolation/decoder_faults.h"
+#include "engine/isolation/decoder_protocol.h"
+#include "engine/isolation/decoder_spawn.h"
 #include "engine/isolation/decoder_stop.h"
 #include "engine/isolation/isolated_decode.h"
 #include "engine/loading/loading.h"
@@ -223,4 +228,67 @@ TEST(KeptDecoder, BelongsToItsThreadAndTakesOnlyRequestsThatFitAMessage) {
   EXPECT_FALSE(KeptDecoder::Fits({std::string(MaxDecoderRequestBytes, 'x')}));
   // A NUL would split the argument in two.
   EXPECT_FALSE(KeptDecoder::Fits({std::string("a\0b", 3)}));
+}
+
+TEST(ServingDecoder, EndsOnARequestOutOfProtocol) {
+  const std::string decoder = std::string(QUORVIX_BIN_DIR) + "/" + PsdDecoderName;
+  ASSERT_TRUE(std::filesystem::is_regular_file(decoder)) << decoder;
+  TempDir dir;
+  const std::string path = dir.file("in.psd");
+  ASSERT_TRUE(WritePsdFile(path, MakePsdSpec(PsdMode::Rgb, 8, 4, 4, 3)));
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(file);
+  const auto request = [](char kind, const std::string& arguments) {
+    std::string message(1 + sizeof(uint64_t), '\0');
+    message[0] = kind;
+    const uint64_t limit = 1ull << 30;
+    std::memcpy(message.data() + 1, &limit, sizeof limit);
+    return message + arguments;
+  };
+  struct Case {
+    const char* what;
+    std::string message;
+    bool with_file;
+  };
+  const Case cases[] = {
+      {"an unknown kind", request('X', ""), true},
+      {"no file", request(DecoderFileRequest, ""), false},
+      {"a short head", std::string(1, DecoderFileRequest), true},
+      {"an argument without its end", request(DecoderFileRequest, "--srgb"), true},
+      {"an option of the process", request(DecoderFileRequest, std::string("--serve\0", 8)), true},
+      {"a path of its own", request(DecoderFileRequest, path + '\0'), true},
+      {"rows before any file", std::string(1, DecoderRowsRequest), false},
+  };
+  for (const Case& test : cases) {
+    std::optional<DecoderChild> child = SpawnServingDecoder(
+        decoder,
+        {"--parent=" + std::to_string(getpid()), "--address-space=" + std::to_string(2ull << 30)});
+    ASSERT_TRUE(child) << test.what;
+    iovec part{const_cast<char*>(test.message.data()), test.message.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    if (test.with_file) {
+      header.msg_control = control;
+      header.msg_controllen = sizeof control;
+      cmsghdr* entry = CMSG_FIRSTHDR(&header);
+      entry->cmsg_level = SOL_SOCKET;
+      entry->cmsg_type = SCM_RIGHTS;
+      entry->cmsg_len = CMSG_LEN(sizeof(int));
+      const int fd = file.get();
+      std::memcpy(CMSG_DATA(entry), &fd, sizeof fd);
+    }
+    EXPECT_EQ(sendmsg(child->request.get(), &header, MSG_NOSIGNAL),
+              static_cast<ssize_t>(test.message.size()))
+        << test.what;
+    int status = -1;
+    EXPECT_FALSE(WaitForDecoder(
+        child->pid, std::chrono::steady_clock::now() + std::chrono::seconds(10), &status))
+        << test.what;
+    EXPECT_EQ(status, 2) << test.what;
+    // Nothing came down the record, not even a readiness.
+    char answer = 0;
+    EXPECT_LE(read(child->record.get(), &answer, 1), 0) << test.what;
+  }
 }
