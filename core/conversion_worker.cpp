@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <system_error>
 
 #include "core/conversion_run.h"
@@ -10,6 +11,7 @@
 #include "core/pipeline.h"
 #include "engine/image/memory_budget.h"
 #include "engine/isolation/decoder_stop.h"
+#include "engine/isolation/kept_decoder.h"
 #include "engine/loading/loading.h"
 #include "platform/system.h"
 #include "settings/program_settings.h"
@@ -236,7 +238,12 @@ void ConversionRun::ConvertOne(size_t index, ConversionJob& job) {
 void ConversionRun::Work() {
   ConversionJob job = request_.job;
   size_t index = 0;
-  while (TakeNext(index)) ConvertOne(index, job);
+  {
+    // Over several files, each worker keeps its decoder process for the next one.
+    std::optional<KeptDecoder> decoder;
+    if (total_ > 1) decoder.emplace();
+    while (TakeNext(index)) ConvertOne(index, job);
+  }
 
   std::lock_guard<std::mutex> guard(lock_);
   if (--running_workers_ > 0) return;

@@ -6,6 +6,7 @@
 //                       [--srgb | --srgb-widened]
 //                       [--from-layers [--band-rows=N] [--hide-layer=GLOB]...]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
+//   quorvix-psd-decoder --serve [--parent=PID] [--address-space=BYTES]
 //
 // With --any-format the header is looked at first where the format allows it, and a declared
 // size beyond --max-side or --max-bytes ends this process before any pixel is decoded. With
@@ -19,26 +20,23 @@
 // rows with --band-rows (else as its memory requires), and the work that asks for is told first;
 // each --hide-layer leaves out the layers and groups whose names match its glob.
 //
+// With --serve it decodes one file after another as the program asks, each request carrying the
+// options above, and --address-space is the most any one file may be given.
+//
 // The bitmap goes to the program as engine/isolation/decoder_protocol.h shows. Exit status 0 when
 // the record was written, 1 when FreeImage could not load FILE (or its packed rows would make it
 // read past them), 2 for a wrong command line, 3 when writing failed, 4 when the image is larger
 // than allowed, 5 when the program that started this process is gone, 6 when a rebuild from the
 // layers finds nothing to draw.
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "decoder/colour_profile.h"
+#include "decoder/decode_request.h"
 #include "decoder/decoder_process.h"
-#include "decoder/layer_rebuild.h"
-#include "decoder/stored_decode.h"
-#include "engine/image/file_stream.h"
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/decoder_protocol.h"
 
@@ -56,107 +54,41 @@ static_assert(DecoderSanitizerReport == 86, "the exit code the sanitizers are gi
 
 namespace {
 
-bool ReadNumber(const char* text, uint64_t& number) {
-  const char* end = text + std::strlen(text);
-  return std::from_chars(text, end, number).ptr == end;
-}
-
-bool StartsWith(const char* text, const char* prefix, const char*& rest) {
-  const size_t size = std::strlen(prefix);
-  if (std::strncmp(text, prefix, size) != 0) return false;
-  rest = text + size;
-  return true;
+// One file a request of a kept decoder: its own options, none of the process's.
+int DecodeServedFile(const std::vector<std::string>& arguments, const std::string& path,
+                     Bitmap& image) {
+  DecodeRequest request;
+  if (!ParseDecodeRequest(arguments, request) || request.serve || request.parent != 0 ||
+      request.address_space != 0 || !request.path.empty()) {
+    return DecodeWrongRequest;
+  }
+  request.path = path;
+  return RunDecodeRequest(request, image);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t address_space = 0;
-  uint64_t parent = 0;
-  bool any_format = false;
-  uint64_t format_hint = 0;
-  DecodeBound bound;
-  bool cmyk_profile = false;
-  bool to_srgb = false;
-  bool widened_to_srgb = false;
-  bool from_layers = false;
-  uint64_t band_rows = 0;
-  std::vector<std::string> hidden_layers;
-  const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char* value = nullptr;
-    uint64_t number = 0;
-    if (StartsWith(argv[i], "--address-space=", value)) {
-      if (!ReadNumber(value, address_space)) return 2;
-    } else if (StartsWith(argv[i], "--parent=", value)) {
-      if (!ReadNumber(value, parent)) return 2;
-    } else if (std::strcmp(argv[i], "--any-format") == 0) {
-      any_format = true;
-    } else if (StartsWith(argv[i], "--format-hint=", value)) {
-      // FIF_UNKNOWN is -1: the hint comes offset by one.
-      if (!ReadNumber(value, format_hint) || format_hint > FIF_JXR + 1) return 2;
-    } else if (StartsWith(argv[i], "--max-side=", value)) {
-      if (!ReadNumber(value, number) || number > UINT32_MAX) return 2;
-      bound.max_side = static_cast<uint32_t>(number);
-    } else if (StartsWith(argv[i], "--max-bytes=", value)) {
-      if (!ReadNumber(value, bound.max_decoded_bytes)) return 2;
-    } else if (std::strcmp(argv[i], "--cmyk-profile") == 0) {
-      cmyk_profile = true;
-    } else if (std::strcmp(argv[i], "--srgb") == 0) {
-      to_srgb = true;
-    } else if (std::strcmp(argv[i], "--srgb-widened") == 0) {
-      widened_to_srgb = true;
-    } else if (std::strcmp(argv[i], "--from-layers") == 0) {
-      from_layers = true;
-    } else if (StartsWith(argv[i], "--band-rows=", value)) {
-      if (!ReadNumber(value, band_rows) || band_rows > UINT32_MAX) return 2;
-    } else if (StartsWith(argv[i], "--hide-layer=", value)) {
-      hidden_layers.emplace_back(value);
-    } else if (!path) {
-      path = argv[i];
-    } else {
-      return 2;
-    }
-  }
-  if (!path) return 2;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  DecodeRequest request;
+  if (!ParseDecodeRequest(arguments, request)) return DecodeWrongRequest;
+  if (request.serve != request.path.empty()) return DecodeWrongRequest;
 
-  if (!EnterDecoderProcess(parent, address_space)) return 5;
+  if (!EnterDecoderProcess(request.parent, request.address_space)) return 5;
+  if (request.serve) return ServeDecodes(DecodeServedFile);
 
-  // Read through a large buffer: FreeImage's own file reading asks for 4 KiB at a time.
-  FileStream input(open(path, O_RDONLY | O_CLOEXEC), "rb");
-  if (!input.IsOpen()) return 1;
   Bitmap image;
-  if (any_format) {
-    const auto hint = static_cast<FREE_IMAGE_FORMAT>(static_cast<int>(format_hint) - 1);
-    switch (DecodeAnyFormat(input, hint, bound, image)) {
-      case AnyFormatDecode::Decoded:
-        break;
-      case AnyFormatDecode::BeyondBound:
-        return 4;
-      case AnyFormatDecode::Unreadable:
-        return 1;
-    }
-  } else if (from_layers) {
-    bool nothing_to_build = false;
-    image = RebuildFromLayers(path, static_cast<int64_t>(band_rows), DecoderRecordFd,
-                              nothing_to_build, hidden_layers);
-    if (nothing_to_build) return DecoderNothingToRebuild;
-    if (to_srgb || (widened_to_srgb && IsWidenedGrey(image.get()))) {
-      image = RebuiltPictureToSrgb(std::move(image), path);
-    }
-  } else {
-    image = DecodeStoredComposite(path, input, cmyk_profile, to_srgb);
-  }
-  if (!image) return 1;
+  const int status = RunDecodeRequest(request, image);
+  if (status != 0) return status;
   // Nothing risky runs from here on: the program may now read this process's memory.
   DecoderMayBeRead();
-  if (!WriteDecodedHead(DecoderRecordFd, image.get())) return 3;
-  char request = 0;
+  if (!WriteDecodedHead(DecoderRecordFd, image.get())) return DecodeWriteFailed;
+  char ask = 0;
   ssize_t got = 0;
-  while ((got = read(DecoderRequestFd, &request, 1)) < 0 && errno == EINTR) {
+  while ((got = read(DecoderRequestFd, &ask, 1)) < 0 && errno == EINTR) {
   }
-  if (got == 1 && request == DecoderRowsRequest) {
-    return WriteDecodedRows(DecoderRecordFd, image.get()) ? 0 : 3;
+  if (got == 1 && ask == DecoderRowsRequest) {
+    return WriteDecodedRows(DecoderRecordFd, image.get()) ? 0 : DecodeWriteFailed;
   }
   return 0;
 }

@@ -5,10 +5,10 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root" || exit 2
 
 # What the rest of the program may use of the engine: loading, the pixel steps, output, the image
-# they pass along and the switch that stops a run's decoders. Reading documents, the rest of the
-# decoder's isolation and drawing stay inside.
+# they pass along, the switch that stops a run's decoders and the decoder a batch worker keeps.
+# Reading documents, the rest of the decoder's isolation and drawing stay inside.
 engine_api="engine/loading/ engine/steps/ engine/output/ engine/image/
-            engine/isolation/decoder_stop.h"
+            engine/isolation/decoder_stop.h engine/isolation/kept_decoder.h"
 # The decoder is a program of its own: no settings, no program state; of the isolation only the
 # protocol and the record it writes.
 decoder_uses="engine/isolation/decoder_protocol.h engine/isolation/decoded_bitmap.h engine/draw/

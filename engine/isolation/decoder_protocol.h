@@ -17,7 +17,26 @@
 //
 // Whatever the decoder does instead (crash, hang, garbage, a wrong size), the program's deadline
 // and its checks of the head turn it into an empty result.
+//
+// A batch worker keeps its decoder for the next file (engine/isolation/kept_decoder.h). That one
+// starts with --serve and no file, its address space limited to the most any of its files may
+// have, and its request socket carries one message per request (SOCK_SEQPACKET):
+//
+//   program                                    kept decoder
+//   'F', the file's address-space limit,   ->  limits itself to that, hides its memory, decodes
+//   its arguments, the file's descriptor        /proc/self/fd/N
+//   attached (SCM_RIGHTS)
+//   (as above: work, head, rows, 'R')      <-> (as above)
+//   'D': done with the file                ->  frees the picture; ends when it has grown too
+//                                               large, else
+//   waits for 'K' before the next 'F'      <-  writes 'K' to fd 3
+//   closes fd 0                            ->  ends
+//
+// A decode that fails ends the decoder with its exit status, as a one-file decoder ends; the
+// program replaces a decoder that ended, crashed, hung or said anything else, and only the file
+// in work fails.
 
+#include <cstddef>
 #include <cstdint>
 
 /// The name of the decoder executable.
@@ -60,3 +79,16 @@ constexpr char DecoderRowsRequest = 'R';
 /// matte the decoder has undone, before it converted the colours: the program must not undo it
 /// again. A decoder that never sets it leaves the matte to the program.
 constexpr uint16_t DecodedMatteRemoved = 0x8000;
+
+/// A kept decoder's requests and its answer that it can take another file.
+constexpr char DecoderFileRequest = 'F';
+constexpr char DecoderFileDone = 'D';
+constexpr char DecoderReady = 'K';
+
+/// The largest request a kept decoder takes; one with more arguments goes to a decoder of its own.
+constexpr size_t MaxDecoderRequestBytes = 64 << 10;
+
+/// Address space a kept decoder may gain over what it held after its first file before it is
+/// replaced rather than given another: more is a leak or a heap in pieces, which would count
+/// against the next file's limit.
+constexpr uint64_t KeptDecoderGrowth = 64ull << 20;

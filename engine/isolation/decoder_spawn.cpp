@@ -34,7 +34,8 @@ constexpr int RecordPipeBytes = 1 << 20;
 // The decoders in work, for a stop that may come from a signal handler: plain atomics only. A
 // pid leaves this table before it is reaped, and the reaper waits for a stop in progress, so a
 // stop never signals a process id that has been given to someone else.
-constexpr size_t MaxTrackedDecoders = 32;
+// A batch keeps a decoder per worker, and takes up to 256 workers.
+constexpr size_t MaxTrackedDecoders = 256;
 std::array<std::atomic<pid_t>, MaxTrackedDecoders> tracked_decoders{};
 std::atomic<int> stops_in_progress{0};
 std::atomic<bool> decoders_stopped{false};
@@ -140,16 +141,22 @@ std::vector<std::string> DecoderEnvironment(char** environment) {
   return result;
 }
 
-std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
-                                         const std::vector<std::string>& arguments, int input_fd) {
+namespace {
+
+// Starts a decoder with `input_fd` as its file, or with none (-1) for a decoder kept for several,
+// whose requests come as messages.
+std::optional<DecoderChild> Spawn(const std::string& decoder,
+                                  const std::vector<std::string>& arguments, int input_fd) {
   DecoderChild child;
   FileDescriptor record_writer, request_reader;
-  FileDescriptor input(fcntl(input_fd, F_DUPFD_CLOEXEC, HandOverFloor));
-  if (!CreateRecordPipe(child.record, record_writer) || input.get() < 0) return std::nullopt;
+  FileDescriptor input(input_fd >= 0 ? fcntl(input_fd, F_DUPFD_CLOEXEC, HandOverFloor) : -1);
+  if (!CreateRecordPipe(child.record, record_writer)) return std::nullopt;
+  if (input_fd >= 0 && input.get() < 0) return std::nullopt;
   // A socket rather than a pipe: a request to a child that is already gone must fail, not
   // raise SIGPIPE in this process.
+  const int socket_type = input_fd >= 0 ? SOCK_STREAM : SOCK_SEQPACKET;
   int request_ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, request_ends) != 0) return std::nullopt;
+  if (socketpair(AF_UNIX, socket_type | SOCK_CLOEXEC, 0, request_ends) != 0) return std::nullopt;
   request_reader.reset(MovedAboveHandOver(request_ends[0]));
   child.request.reset(MovedAboveHandOver(request_ends[1]));
   if (request_reader.get() < 0 || child.request.get() < 0) return std::nullopt;
@@ -158,7 +165,7 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   // cannot slip past the check.
   std::vector<std::string> command = {decoder};
   command.insert(command.end(), arguments.begin(), arguments.end());
-  command.push_back("/proc/self/fd/" + std::to_string(DecoderInputFd));
+  if (input_fd >= 0) command.push_back("/proc/self/fd/" + std::to_string(DecoderInputFd));
   std::vector<char*> argv;
   for (std::string& argument : command) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -172,7 +179,7 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   if (!DecoderSanitizersChecked)
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, record_writer.get(), DecoderRecordFd);
-  posix_spawn_file_actions_adddup2(&actions, input.get(), DecoderInputFd);
+  if (input_fd >= 0) posix_spawn_file_actions_adddup2(&actions, input.get(), DecoderInputFd);
 
   // The child starts with default signal handling and nothing blocked, whatever this process set.
   posix_spawnattr_t attributes;
@@ -206,6 +213,21 @@ std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
   if (DecodersStopped()) kill(child.pid, SIGKILL);
   // Only the child holds the writing end now, so its end, however it comes, ends the record.
   return child;
+}
+
+}  // namespace
+
+std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
+                                         const std::vector<std::string>& arguments, int input_fd) {
+  if (input_fd < 0) return std::nullopt;
+  return Spawn(decoder, arguments, input_fd);
+}
+
+std::optional<DecoderChild> SpawnServingDecoder(const std::string& decoder,
+                                                const std::vector<std::string>& arguments) {
+  std::vector<std::string> serving = {"--serve"};
+  serving.insert(serving.end(), arguments.begin(), arguments.end());
+  return Spawn(decoder, serving, -1);
 }
 
 void DismissDecoder(pid_t pid) {

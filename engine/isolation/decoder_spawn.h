@@ -30,6 +30,12 @@ struct DecoderChild {
 std::optional<DecoderChild> SpawnDecoder(const std::string& decoder,
                                          const std::vector<std::string>& arguments, int input_fd);
 
+/// Starts the executable `decoder` as SpawnDecoder does, with --serve, `arguments` and no file:
+/// a decoder kept for several files, whose request socket carries messages
+/// (engine/isolation/decoder_protocol.h).
+std::optional<DecoderChild> SpawnServingDecoder(const std::string& decoder,
+                                                const std::vector<std::string>& arguments);
+
 /// The environment a decoder starts with: `environment` (a null-ended list) with glibc's malloc
 /// asked to back its large blocks with huge pages, added to the tunables already there. A decoded
 /// bitmap is then faulted in 2 MiB at a time instead of 4 KiB, a fifth of the whole run's time.

@@ -14,6 +14,7 @@
 #include "engine/isolation/decoded_bitmap.h"
 #include "engine/isolation/decoder_protocol.h"
 #include "engine/isolation/decoder_spawn.h"
+#include "engine/isolation/kept_decoder.h"
 #include "platform/system.h"
 
 namespace {
@@ -155,17 +156,36 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
   if (folder.empty()) return {};
   if (folder.back() != '/') folder += '/';
 
-  std::vector<std::string> arguments = {
-      "--parent=" + std::to_string(getpid()),
-      "--address-space=" + std::to_string(decode.address_space > 0
-                                              ? decode.address_space
-                                              : DecoderAddressSpace(decode.decoded_bytes))};
-  arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
-  std::optional<DecoderChild> child = SpawnDecoder(folder + PsdDecoderName, arguments, fd);
+  const uint64_t address_space =
+      decode.address_space > 0 ? decode.address_space : DecoderAddressSpace(decode.decoded_bytes);
+  // A batch worker's decoder serves the file when it can take the request; else the file has a
+  // decoder of its own.
+  KeptDecoder* kept = KeptDecoder::OfThisThread();
+  if (kept && !KeptDecoder::Fits(decode.arguments)) kept = nullptr;
+  std::optional<DecoderChild> own;
+  DecoderChild* child = nullptr;
+  if (kept) {
+    child = kept->Send(folder + PsdDecoderName, address_space, decode.arguments, fd);
+  } else {
+    std::vector<std::string> arguments = {"--parent=" + std::to_string(getpid()),
+                                          "--address-space=" + std::to_string(address_space)};
+    arguments.insert(arguments.end(), decode.arguments.begin(), decode.arguments.end());
+    own = SpawnDecoder(folder + PsdDecoderName, arguments, fd);
+    if (own) child = &*own;
+  }
   if (!child) return {};
   const pid_t pid = child->pid;
   FileDescriptor& record = child->record;
   FileDescriptor& request = child->request;
+  // A decoder that failed the file ends; its exit status may tell why.
+  const auto fail = [&](std::chrono::steady_clock::time_point until, int* status) {
+    // A child still writing what we no longer read ends on the closed pipes instead of waiting.
+    record.reset();
+    request.reset();
+    WaitForDecoder(pid, until, status);
+    if (kept) kept->Forget();
+    return Bitmap();
+  };
   const auto start = std::chrono::steady_clock::now();
   auto deadline = start + (decode.time_limit.count() > 0 ? decode.time_limit
                                                          : DecodeTimeLimit(decode.decoded_bytes));
@@ -179,13 +199,8 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
   if (decode.rebuild) {
     DecoderWorkRecord work;
     const auto told_by = std::min(deadline, start + decode.time_to_tell_work);
-    if (!ReadAll(record.get(), &work, sizeof work, told_by)) {
-      // Ended (nothing to rebuild ends here) or silent too long.
-      record.reset();
-      request.reset();
-      WaitForDecoder(pid, told_by, exit_status);
-      return {};
-    }
+    // Ended (nothing to rebuild ends here) or silent too long.
+    if (!ReadAll(record.get(), &work, sizeof work, told_by)) return fail(told_by, exit_status);
     deadline = std::min(
         deadline, std::chrono::steady_clock::now() + RebuildTimeLimit(*decode.rebuild, work.work));
     if (decode.left_out) *decode.left_out = work.left_out;
@@ -193,11 +208,7 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
   const std::optional<DecodedHead> head = ReadDecodedHead(record.get(), decode.limits, deadline);
   if (!head ||
       (!decode.prepare_rows && !FitsDecodeMemory(head->rows_size, AvailableMemoryBytes()))) {
-    // A child still writing what we no longer read ends on the closed pipes instead of waiting.
-    record.reset();
-    request.reset();
-    WaitForDecoder(pid, deadline, exit_status);
-    return {};
+    return fail(deadline, exit_status);
   }
   PixelMemory rows = RowMemoryFor(*head, std::move(memory));
   bool have_rows = rows.address() != nullptr && may_copy &&
@@ -207,13 +218,14 @@ Bitmap DecodeInChild(int fd, const ChildDecode& decode, int* exit_status = nullp
     have_rows = send(request.get(), &ask, 1, MSG_NOSIGNAL) == 1 &&
                 ReadDecodedRows(record.get(), rows.address(), head->rows_size, deadline);
   }
-  record.reset();
-  request.reset();
-  if (!have_rows) {
-    WaitForDecoder(pid, deadline);
-    return {};
+  if (!have_rows) return fail(deadline, nullptr);
+  if (kept) {
+    kept->Keep();
+  } else {
+    record.reset();
+    request.reset();
+    DismissDecoder(pid);
   }
-  DismissDecoder(pid);
   return MakeDecodedBitmap(*head, std::move(rows));
 }
 

@@ -13,6 +13,8 @@
 
 #include "core/input_sources.h"
 #include "core/output_plan.h"
+#include "engine/isolation/decoder_protocol.h"
+#include "engine/isolation/isolated_decode.h"
 #include "engine/output/formats.h"
 #include "tests/core/documents.h"
 #include "tests/support/image_bitmaps.h"
@@ -256,5 +258,60 @@ TEST_F(BatchRunTest, SubfoldersAreMadeBelowTheOutputFolderAndFailuresHaveTheirRe
        {FileFailure::LoadFailed, FileFailure::NotDocument, FileFailure::TooLarge,
         FileFailure::OutputNotWritable, FileFailure::NameCollision, FileFailure::NotReached}) {
     EXPECT_FALSE(FailureTextKey(failure).empty());
+  }
+}
+
+TEST_F(BatchRunTest, AFileThatBreaksItsWorkersDecoderFailsAloneAndTheFilesAfterItConvert) {
+  RebuildAcceptedExtensions();
+  const std::string in = dir.folder() + "in/";
+  fs::create_directories(in);
+  // The same document under every name: the decoder misbehaves on the names that say how
+  // (tests/fake_decoder), and decodes the others as the real one does.
+  const std::vector<std::string> names = {
+      "a.psd",         "b-crash.psd", "c.psd", "d-hang.psd",  "e.psd",
+      "f-garbage.psd", "g-leak.psd",  "h.psd", "i-fails.psd", "j.psd"};
+  for (const std::string& name : names) {
+    ASSERT_FALSE(WriteDocument(in + name, PsdMode::Rgb, 8, 4, 9, 7).empty());
+  }
+  const std::string folder = std::string(QUORVIX_FAKE_DECODERS_DIR) + "/serving";
+  ASSERT_TRUE(fs::is_regular_file(folder + "/" + PsdDecoderName)) << folder;
+
+  std::map<std::string, std::string> trees[3];
+  for (int jobs : {0, 1, 2}) {
+    // The real decoder first, for the bytes the good files must have.
+    SetPsdDecoderFolder(jobs == 0 ? "" : folder);
+    SetDecodeTimeLimitForTesting(std::chrono::milliseconds(jobs == 0 ? 0 : 1500));
+    const std::string out = dir.folder() + "out" + std::to_string(jobs) + "/";
+    fs::create_directories(out);
+    RunRequest request = Request();
+    request.job.output_folder = out;
+    ASSERT_EQ(AppendInputFolder(request.inputs, in, false), 10);
+    request.jobs = std::max(jobs, 1);
+    const std::unique_ptr<ConversionRun> run = StartConversion(request);
+    ASSERT_TRUE(run);
+    const int32_t converted = run->Wait();
+    trees[jobs] = Tree(out);
+    if (jobs == 0) {
+      EXPECT_EQ(converted, 10);
+      continue;
+    }
+    EXPECT_EQ(converted, 6) << jobs;
+    const std::vector<FileResult>& results = run->Results();
+    for (size_t i = 0; i < names.size(); ++i) {
+      const bool broken = names[i].find('-') != std::string::npos && names[i] != "g-leak.psd";
+      EXPECT_EQ(results[i].converted, !broken) << names[i] << " with " << jobs;
+      if (broken) {
+        EXPECT_EQ(results[i].failure, FileFailure::LoadFailed) << names[i];
+      }
+    }
+  }
+  SetPsdDecoderFolder("");
+  SetDecodeTimeLimitForTesting(std::chrono::milliseconds(0));
+  // What the good files gave is what the real decoder gives them.
+  for (int jobs : {1, 2}) {
+    EXPECT_EQ(trees[jobs].size(), 6u) << jobs;
+    for (const auto& [name, bytes] : trees[jobs]) {
+      EXPECT_EQ(bytes, trees[0][name]) << name << " with " << jobs;
+    }
   }
 }
