@@ -206,3 +206,7 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
       return;
   }
 }
+
+std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode) {
+  return DocumentColour(colour, mode);
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decoder/blend_modes.h"
+#include "decoder/layer_effects.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/isolation/decoder_protocol.h"
 
@@ -25,6 +26,8 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
       node.reach = MembersReach(node.members);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
       node.reach = SettingsReach(record, canvas);
+    } else if (DrawsEffects(record, document.colour_channels)) {
+      node.reach = GrowRect(record.rect, record.drawn_effects->reach).Intersect(canvas);
     } else if (HasColourChannel(record, document.colour_channels)) {
       node.reach = record.rect.Intersect(canvas);
     }
@@ -39,7 +42,7 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
       if (AnyVisiblePixels(document, node.members)) return true;
       continue;
     }
-    if (node.record->adjustment.IsFill() &&
+    if ((node.record->adjustment.IsFill() || node.record->gradient_fill) &&
         DrawsFromSettings(*node.record, document.colour_channels)) {
       return true;
     }
@@ -83,7 +86,13 @@ bool HasVectorMask(const LayerRecord& record) {
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
   const LayerAdjustment& adjustment = record.adjustment;
   if (adjustment.IsAdjustment()) return true;
-  return adjustment.IsFill() && (record.rect.Empty() || !HasColourChannel(record, colours));
+  return (adjustment.IsFill() || record.gradient_fill) &&
+         (record.rect.Empty() || !HasColourChannel(record, colours));
+}
+
+bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
+  return record.drawn_effects && record.drawn_effects->Drawn() && !record.rect.Empty() &&
+         HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
 }
 
 LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas) {
@@ -166,7 +175,11 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const bool masked = HasUserMask(record) || HasVectorMask(record);
   const uint64_t own =
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
-  if (!node.group) return own + stride;
+  // Effects hold the layer's picture before it is faded in, a matte or distances (counted as
+  // two planes) and the picture of one effect, over the layer grown by their reach.
+  if (!node.group)
+    return own + stride +
+           (DrawsEffects(record, static_cast<uint16_t>(stride - 1)) ? 2 * stride + 2 : 0);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
@@ -225,6 +238,11 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     const LayerRect region = record.rect.Intersect(canvas);
     if (region.Empty()) continue;
     work += LayerArea(region) * (2 * stride + 2);
+    if (DrawsEffects(record, document.colour_channels)) {
+      // Each effect makes a matte and a picture over the layer grown by the reach, and blends it.
+      const LayerRect grown = GrowRect(record.rect, record.drawn_effects->reach).Intersect(canvas);
+      work += LayerArea(grown) * record.drawn_effects->effects.size() * (3 * stride + 8);
+    }
     for (const LayerChannel& channel : record.channels) {
       work += InflatedBytes(file, document, record, channel, rows);
     }
@@ -240,7 +258,13 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
     if (record.hidden) continue;
     if (node.group) left_out |= MembersLeftOut(node.members, colours);
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
-    if (record.effects) left_out |= LeftOutEffects;
+    // Effects are drawn on pixel layers; those of groups and of layers drawn from their settings,
+    // and the kinds we do not draw, are left out.
+    const bool undrawn = record.drawn_effects && record.drawn_effects->Drawn() &&
+                         (node.group || DrawsFromSettings(record, colours));
+    if (record.effects && (!record.drawn_effects || record.drawn_effects->left_out || undrawn)) {
+      left_out |= LeftOutEffects;
+    }
     if (record.artboard) left_out |= LeftOutArtboards;
     if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;

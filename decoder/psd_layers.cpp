@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/gradient.h"
+#include "decoder/layer_effects.h"
 #include "decoder/layer_names.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/psd/packbits.h"
@@ -96,6 +98,8 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
         layer.section = kind < 4 ? Kinds[kind] : LayerSection::None;
       }
       if (fields.Skip(4) && fields.Read(4, blend)) layer.blend_key = static_cast<uint32_t>(blend);
+    } else if (key == FourCc("GdFl") && (layer.gradient_fill = ReadGradientFill(block, mode))) {
+      // a gradient fill layer's gradient
     } else if (ReadAdjustmentBlock(static_cast<uint32_t>(key), block, mode, layer.adjustment)) {
       // an adjustment or fill layer's settings, kept in its record
     } else if (key == FourCc("lfx2")) {
@@ -203,6 +207,10 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
   document.layers.resize(static_cast<size_t>(layers));
   for (LayerRecord& layer : document.layers) {
     if (!ReadLayerRecord(file, cursor, document.version, document.mode, layer)) return false;
+    if (layer.effects_settings) {
+      layer.drawn_effects = std::make_shared<const LayerEffects>(
+          ReadLayerEffects(*layer.effects_settings, document.mode, document.global_angle));
+    }
   }
   uint64_t at = offset + cursor.position();
   const uint64_t end = offset + size;
@@ -252,6 +260,10 @@ std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file
   LayeredDocument document;
   static_cast<PsdHeader&>(document) = *header;
   document.colour_channels = header->ColourChannels();
+  const std::span<const uint8_t> light = FindPsdResource(file, *header, 1037);
+  if (light.size() >= 4) {
+    document.global_angle = static_cast<int32_t>(BigEndian32(light.data()));
+  }
 
   const uint64_t section_start = header->layers_offset;
   uint64_t length = header->layers_size;

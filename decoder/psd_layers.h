@@ -36,6 +36,9 @@ struct LayerRect {
   LayerRect Intersect(const LayerRect& other) const;
 };
 
+struct Gradient;
+struct LayerEffects;
+
 /// Channel ids of the records.
 constexpr int16_t TransparencyChannel = -1;
 constexpr int16_t UserMaskChannel = -2;
@@ -92,6 +95,10 @@ struct LayerRecord {
   bool effects = false;
   /// The effects' descriptor when "lfx2" holds one.
   std::shared_ptr<const Descriptor> effects_settings;
+  /// The effects we draw of them, with the master switch and each effect's own honoured.
+  std::shared_ptr<const LayerEffects> drawn_effects;
+  /// A gradient fill layer's gradient ("GdFl"), when it is one we draw.
+  std::shared_ptr<const Gradient> gradient_fill;
   /// A smart object (placed or embedded document): its stored pixels are its picture.
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
@@ -110,6 +117,8 @@ struct LayerRecord {
 /// The header of a document and its layers, bottom first, as the file lists them.
 struct LayeredDocument : PsdHeader {
   uint16_t colour_channels = 3;
+  /// The angle of the document's light (degrees), which effects use unless they have their own.
+  double global_angle = 120;
   std::vector<LayerRecord> layers;
 };
 

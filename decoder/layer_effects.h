@@ -1,0 +1,89 @@
+#pragma once
+
+// Layer effects: what an "lfx2" descriptor asks for, and the pictures each effect adds around or
+// over a layer. The compositor blends those pictures in the stacking order: drop shadow and outer
+// glow below the layer; then over its interior the pattern, gradient and colour overlays, inner
+// glow and inner shadow; the stroke on top. Work is bounded by the layer's pixels grown by the
+// effects' reach, never by the canvas.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "decoder/blend_modes.h"
+#include "decoder/compositor.h"
+#include "decoder/descriptor.h"
+#include "decoder/gradient.h"
+#include "decoder/psd_layers.h"
+
+enum class EffectKind : uint8_t {
+  DropShadow,
+  OuterGlow,
+  GradientOverlay,
+  ColourOverlay,
+  InnerGlow,
+  InnerShadow,
+  Stroke,
+};
+
+enum class StrokePosition : uint8_t { Outside, Inside, Centre };
+
+struct LayerEffect {
+  EffectKind kind = EffectKind::ColourOverlay;
+  BlendMode mode = BlendMode::Normal;
+  float opacity = 1;
+  std::array<float, 4> colour{};  // the document's own channels, as stored
+  double size = 0;                // blur size or stroke width, pixels
+  double spread = 0;              // spread or choke, 0..1 of the size
+  int64_t offset_x = 0;           // shadows: the displacement from the light's angle and distance
+  int64_t offset_y = 0;
+  bool knockout = true;      // a drop shadow hidden under the layer where its fill is see-through
+  bool from_centre = false;  // an inner glow from the centre rather than the edge
+  StrokePosition position = StrokePosition::Outside;
+  /// A gradient overlay's or gradient stroke's gradient.
+  std::shared_ptr<const Gradient> gradient;
+};
+
+struct LayerEffects {
+  std::vector<LayerEffect> effects;  // in drawing order, bottom first
+  /// Enabled effects that are not drawn (satin, bevel and emboss, pattern overlay, pattern
+  /// strokes).
+  bool left_out = false;
+  /// How far beyond the layer's pixels the effects draw, and read the layer's pixels.
+  int64_t reach = 0;
+
+  bool Drawn() const { return !effects.empty(); }
+};
+
+/// The effects of an "lfx2" descriptor for a document of colour mode `mode`, whose global light
+/// comes from `global_angle` degrees; none when the master switch is off.
+LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle);
+
+/// `rect` grown by `by` on every side.
+LayerRect GrowRect(const LayerRect& rect, int64_t by);
+
+/// Where a layer is and how much of it covers: its alpha over `region`, one value every
+/// `stride` floats; nothing covers outside `region`.
+struct EffectSource {
+  LayerRect region;
+  const float* alpha = nullptr;
+  size_t stride = 1;
+  /// The box a gradient aligned with the layer spans.
+  LayerRect box;
+  /// The canvas, which a gradient not aligned with the layer spans.
+  LayerRect canvas;
+  /// The layer's fill opacity, 0..1.
+  float fill_opacity = 1;
+};
+
+/// Receives one effect's picture (colour, and its coverage as alpha) with the blend mode and
+/// opacity it is drawn with; false stops the drawing.
+using EffectSink = std::function<bool(LayerPixels& picture, BlendMode mode, float opacity)>;
+
+/// Makes the pictures over `region` of the effects of `effects` that lie below the layer
+/// (`below`) or over it, bottom first, and hands each to `sink`; `colours` channels. False when
+/// the sink says so.
+bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& source,
+                 const LayerRect& region, int colours, const EffectSink& sink);
