@@ -21,7 +21,11 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
   for (LayerNode& node : nodes) {
     const LayerRecord& record = *node.record;
     if (node.group) SetReach(node.members, document, canvas);
-    if (record.hidden || LayerOpacity(record) <= 0) continue;
+    // A layer's effects show without its fill.
+    const float opacity = !node.group && DrawsEffects(record, document.colour_channels)
+                              ? record.opacity / 255.0f
+                              : LayerOpacity(record);
+    if (record.hidden || opacity <= 0) continue;
     if (node.group) {
       node.reach = MembersReach(node.members);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
