@@ -83,6 +83,7 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
   if (key == "OrGl" || key == "IrGl") {
     effect.kind = key == "OrGl" ? EffectKind::OuterGlow : EffectKind::InnerGlow;
     effect.from_centre = settings.Text("glwS") == "SrcC";
+    effect.range = Bounded(settings.Number("Inpr", 50) / 100, 0.01, 1);
     // A glow of a gradient is drawn in its colour.
     return ReadCommon(settings, mode, scale, BlendMode::Screen, effect);
   }
@@ -305,6 +306,9 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
     }
   };
   const int64_t dx = effect.offset_x, dy = effect.offset_y;
+  // A glow's linear contour spans its range: at the default half, the matte's first half
+  // already reaches full strength.
+  const auto stretch = [&](float v) { return static_cast<float>(std::min(1.0, v / effect.range)); };
   switch (effect.kind) {
     case EffectKind::DropShadow: {
       const Plane matte = Matte(effect, source, region, false);
@@ -317,7 +321,7 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
     }
     case EffectKind::OuterGlow: {
       const Plane matte = Matte(effect, source, region, false);
-      each([&](int64_t x, int64_t y) { return matte.At(x, y); });
+      each([&](int64_t x, int64_t y) { return stretch(matte.At(x, y)); });
       return;
     }
     case EffectKind::InnerShadow:
@@ -325,7 +329,8 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
       const Plane matte = Matte(effect, source, region, true);
       const bool centre = effect.kind == EffectKind::InnerGlow && effect.from_centre;
       each([&](int64_t x, int64_t y) {
-        const float edge = matte.At(x - dx, y - dy);
+        float edge = matte.At(x - dx, y - dy);
+        if (effect.kind == EffectKind::InnerGlow) edge = stretch(edge);
         return (centre ? 1 - edge : edge) * SourceAlpha(source, x, y);
       });
       return;

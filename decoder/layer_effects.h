@@ -41,6 +41,7 @@ struct LayerEffect {
   int64_t offset_y = 0;
   bool knockout = true;      // a drop shadow hidden under the layer where its fill is see-through
   bool from_centre = false;  // an inner glow from the centre rather than the edge
+  double range = 1;          // a glow's range: the part of its matte the contour stretches over
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
   std::shared_ptr<const Gradient> gradient;
