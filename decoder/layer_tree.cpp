@@ -179,11 +179,10 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const bool masked = HasUserMask(record) || HasVectorMask(record);
   const uint64_t own =
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
-  // Effects hold the layer's picture before it is faded in, a matte or distances (counted as
-  // two planes) and the picture of one effect, over the layer grown by their reach.
-  if (!node.group)
-    return own + stride +
-           (DrawsEffects(record, static_cast<uint16_t>(stride - 1)) ? 2 * stride + 2 : 0);
+  // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
+  // picture and coverage, and a matte or two planes of distances in doubles.
+  const bool effects = DrawsEffects(record, static_cast<uint16_t>(stride - 1));
+  if (!node.group) return own + stride + (effects ? 3 * stride + 6 : 0);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
@@ -243,9 +242,13 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     if (region.Empty()) continue;
     work += LayerArea(region) * (2 * stride + 2);
     if (DrawsEffects(record, document.colour_channels)) {
-      // Each effect makes a matte and a picture over the layer grown by the reach, and blends it.
-      const LayerRect grown = GrowRect(record.rect, record.drawn_effects->reach).Intersect(canvas);
-      work += LayerArea(grown) * record.drawn_effects->effects.size() * (3 * stride + 8);
+      // Each effect makes a matte and a picture over the layer grown by the reach, and blends it;
+      // each band reads the reach above and below it again.
+      const int64_t reach = record.drawn_effects->reach;
+      const LayerRect grown = GrowRect(record.rect, reach).Intersect(canvas);
+      const auto bands = static_cast<uint64_t>((rows + 2 * reach) / std::max<int64_t>(rows, 1));
+      work += LayerArea(grown) * std::max<uint64_t>(bands, 1) *
+              record.drawn_effects->effects.size() * (3 * stride + 8);
     }
     for (const LayerChannel& channel : record.channels) {
       work += InflatedBytes(file, document, record, channel, rows);
