@@ -62,8 +62,8 @@ bool ReadCommon(const Descriptor& settings, uint16_t mode, double scale, BlendMo
 // The displacement of a shadow: away from the light, which shines from `angle` degrees
 // (counter-clockwise from the right; rows go down).
 void SetOffset(const Descriptor& settings, double scale, double global_angle, LayerEffect& effect) {
-  const double angle =
-      settings.Flag("uglg", true) ? global_angle : Bounded(settings.Number("lagl"), -360, 360);
+  const bool global = settings.Flag("uglg", effect.kind != EffectKind::Satin);
+  const double angle = global ? global_angle : Bounded(settings.Number("lagl"), -360, 360);
   const double distance = Bounded(settings.Number("Dstn") * scale, 0, MaxEffectSize);
   const double radians = angle * std::numbers::pi / 180;
   effect.offset_x = std::lround(-distance * std::cos(radians));
@@ -86,6 +86,15 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.range = Bounded(settings.Number("Inpr", 50) / 100, 0.01, 1);
     // A glow of a gradient is drawn in its colour.
     return ReadCommon(settings, mode, scale, BlendMode::Screen, effect);
+  }
+  if (key == "ChFX") {
+    // Its contour is taken as linear.
+    effect.kind = EffectKind::Satin;
+    if (!ReadCommon(settings, mode, scale, BlendMode::Multiply, effect)) return false;
+    effect.spread = 0;
+    effect.invert = settings.Flag("Invr", true);
+    SetOffset(settings, scale, global_angle, effect);
+    return true;
   }
   if (key == "SoFi") {
     effect.kind = EffectKind::ColourOverlay;
@@ -332,6 +341,19 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
         float edge = matte.At(x - dx, y - dy);
         if (effect.kind == EffectKind::InnerGlow) edge = stretch(edge);
         return (centre ? 1 - edge : edge) * SourceAlpha(source, x, y);
+      });
+      return;
+    }
+    case EffectKind::Satin: {
+      // The layer's shape moved both ways along the angle and blurred: where the two differ.
+      LayerEffect back = effect;
+      back.offset_x = -dx;
+      back.offset_y = -dy;
+      const Plane there = Matte(effect, source, region, false);
+      const Plane back_there = Matte(back, source, region, false);
+      each([&](int64_t x, int64_t y) {
+        const float apart = std::fabs(there.At(x - dx, y - dy) - back_there.At(x + dx, y + dy));
+        return (effect.invert ? 1 - apart : apart) * SourceAlpha(source, x, y);
       });
       return;
     }

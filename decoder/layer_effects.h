@@ -2,9 +2,9 @@
 
 // Layer effects: what an "lfx2" descriptor asks for, and the pictures each effect adds around or
 // over a layer. The compositor blends those pictures in the stacking order: drop shadow and outer
-// glow below the layer; then over its interior the pattern, gradient and colour overlays, inner
-// glow and inner shadow; the stroke on top. Work is bounded by the layer's pixels grown by the
-// effects' reach, never by the canvas.
+// glow below the layer; then over its interior the pattern, gradient and colour overlays, satin,
+// inner glow and inner shadow; the stroke on top. Work is bounded by the layer's pixels grown by
+// the effects' reach, never by the canvas.
 
 #include <array>
 #include <cstdint>
@@ -23,6 +23,7 @@ enum class EffectKind : uint8_t {
   OuterGlow,
   GradientOverlay,
   ColourOverlay,
+  Satin,
   InnerGlow,
   InnerShadow,
   Stroke,
@@ -41,6 +42,7 @@ struct LayerEffect {
   int64_t offset_y = 0;
   bool knockout = true;      // a drop shadow hidden under the layer where its fill is see-through
   bool from_centre = false;  // an inner glow from the centre rather than the edge
+  bool invert = false;       // a satin's inverse
   double range = 1;          // a glow's range: the part of its matte the contour stretches over
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
@@ -49,8 +51,7 @@ struct LayerEffect {
 
 struct LayerEffects {
   std::vector<LayerEffect> effects;  // in drawing order, bottom first
-  /// Enabled effects that are not drawn (satin, bevel and emboss, pattern overlay, pattern
-  /// strokes).
+  /// Enabled effects that are not drawn (bevel and emboss, pattern overlay, pattern strokes).
   bool left_out = false;
   /// How far beyond the layer's pixels the effects draw, and read the layer's pixels.
   int64_t reach = 0;

@@ -437,9 +437,9 @@ TEST_F(LayerEffectTest, AGradientFillLayerSpansTheCanvasAndIsNoLongerLeftOut) {
 TEST_F(LayerEffectTest, EffectsNotDrawnAreReportedAndTheirWorkFollowsTheLayer) {
   PsdSpec spec = WhiteDocument(64, 64);
   PsdLayer square = SolidLayer(spec, {30, 30, 34, 34}, Blue);
-  PsdDescriptorWriter satin("ChFX");
-  satin.Bool("enab", true);
-  square.blocks.push_back(EffectsBlock({{"FrFX", Stroke("OutF", 2, Red)}, {"ChFX", satin}}));
+  PsdDescriptorWriter bevel("ebbl");
+  bevel.Bool("enab", true);
+  square.blocks.push_back(EffectsBlock({{"FrFX", Stroke("OutF", 2, Red)}, {"ebbl", bevel}}));
   spec.layers.push_back(square);
   const Bitmap image = Rebuild(spec);
   ASSERT_TRUE(image);
@@ -493,5 +493,34 @@ TEST_F(LayerEffectTest, EffectsAcrossBandsMatchTheWholePicture) {
             << x << "," << y << " in bands of " << rows;
       }
     }
+  }
+}
+
+TEST_F(LayerEffectTest, ASatinShowsWhereTheShapeMovedBothWaysDiffers) {
+  // A blue square over columns 10..19; moved 3 pixels left and right, the two copies agree in the
+  // middle columns 13..16 and differ in the three at each side.
+  for (const bool invert : {false, true}) {
+    SCOPED_TRACE(invert);
+    PsdSpec spec = WhiteDocument(30, 30);
+    PsdLayer square = SolidLayer(spec, {10, 10, 20, 20}, Blue);
+    PsdDescriptorWriter satin("ChFX");
+    satin.Bool("enab", true)
+        .Enum("Md  ", "BlnM", "Nrml")
+        .Object("Clr ", RgbColour(Black))
+        .Bool("Invr", invert)
+        .UnitFloat("Opct", "#Prc", 100)
+        .UnitFloat("lagl", "#Ang", 0)
+        .UnitFloat("Dstn", "#Pxl", 3)
+        .UnitFloat("blur", "#Pxl", 0);
+    square.blocks.push_back(EffectsBlock({{"ChFX", satin}}));
+    spec.layers.push_back(square);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    for (int x = 10; x < 20; ++x) {
+      const bool differ = x < 13 || x > 16;
+      ExpectPixel(image, x, 15, Opaque(differ != invert ? Black : Blue));
+    }
+    ExpectPixel(image, 9, 15, Opaque(White));
+    EXPECT_EQ(plan_.left_out & LeftOutEffects, 0u);
   }
 }
