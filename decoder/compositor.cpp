@@ -6,7 +6,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <list>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "decoder/blend_modes.h"
@@ -52,7 +54,23 @@ struct Context {
   // A layer with effects: its own part of the band, and the band before it is faded in.
   FloatBuffer effect_layer;
   FloatBuffer effect_target;
+  // The document's patterns decoded so far (none when they cannot be), by id.
+  std::list<std::pair<std::string, std::optional<PatternTile>>> patterns;
 };
+
+// The pixels of the document's pattern `id`, decoded once; nullptr when it cannot be drawn.
+const PatternTile* PatternPixels(Context& context, const std::string& id) {
+  for (const auto& [name, tile] : context.patterns) {
+    if (name == id) return tile ? &*tile : nullptr;
+  }
+  const DocumentPattern* pattern = context.document.DrawablePattern(id);
+  auto& [name, tile] = context.patterns.emplace_back(id, std::nullopt);
+  if (pattern) {
+    tile = DecodePattern(context.file, *pattern, context.document.mode,
+                         context.document.colour_channels);
+  }
+  return tile ? &*tile : nullptr;
+}
 
 // The layer's mask over `region` (1 where it lets everything through) multiplied into `alpha`,
 // one value every `stride` floats.
@@ -277,12 +295,14 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
       std::memcpy(drawn.At(out.left, y), target.At(out.left, y), row * sizeof(float));
     }
   }
-  const EffectSource source{region,
-                            alpha,
-                            stride,
-                            record.rect,
-                            LayerRect{0, 0, context.document.height, context.document.width},
-                            record.fill_opacity / 255.0f};
+  const EffectSource source{
+      region,
+      alpha,
+      stride,
+      record.rect,
+      LayerRect{0, 0, context.document.height, context.document.width},
+      record.fill_opacity / 255.0f,
+      [&context](const std::string& id) { return PatternPixels(context, id); }};
   const EffectSink sink = [&](LayerPixels& picture, BlendMode mode, float amount) {
     BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, drawn, mode, amount,
               nullptr);
@@ -322,13 +342,19 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
   const LayerAdjustment& adjustment = record.adjustment;
   const BlendMode mode = BlendModeFromKey(record.blend_key);
-  if (record.gradient_fill) {
-    // The gradient's own opacity times the layer's alpha so far.
+  if (record.gradient_fill || record.pattern_fill) {
+    // The gradient's or pattern's own opacity times the layer's alpha so far.
     std::vector<float>& kept = context.mask;
     kept.resize(area);
     for (size_t i = 0; i < area; ++i) kept[i] = alpha[i * stride];
     const LayerRect canvas{0, 0, context.document.height, context.document.width};
-    FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
+    if (record.gradient_fill) {
+      FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
+    } else {
+      const PatternTile* tile = PatternPixels(context, record.pattern_fill->id);
+      if (!tile) return true;
+      FillPattern(*tile, *record.pattern_fill, 0, 0, region, layer.samples, stride);
+    }
     for (size_t i = 0; i < area; ++i) alpha[i * stride] *= kept[i];
     BlendOnto(layer, target, mode, opacity, clip);
     return true;
@@ -563,7 +589,7 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
   canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
-  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer()};
+  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), {}};
   const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
   for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
     const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};

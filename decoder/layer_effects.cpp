@@ -72,7 +72,20 @@ void SetOffset(const Descriptor& settings, double scale, double global_angle, La
 
 // Reads one enabled effect of kind `key` into `out`; false when it is not drawn.
 bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode, double scale,
-                double global_angle, LayerEffect& effect) {
+                double global_angle,
+                const std::function<bool(const std::string&)>& drawable_pattern,
+                LayerEffect& effect) {
+  if (key == "patternFill") {
+    effect.kind = EffectKind::PatternOverlay;
+    std::optional<PatternPlacement> placement = ReadPatternPlacement(settings);
+    if (!placement || !drawable_pattern(placement->id) ||
+        !ReadCommon(settings, mode, scale, BlendMode::Normal, effect)) {
+      return false;
+    }
+    placement->scale *= scale > 0 ? scale : 1;
+    effect.pattern = std::make_shared<const PatternPlacement>(std::move(*placement));
+    return true;
+  }
   if (key == "DrSh" || key == "IrSh") {
     effect.kind = key == "DrSh" ? EffectKind::DropShadow : EffectKind::InnerShadow;
     if (!ReadCommon(settings, mode, scale, BlendMode::Multiply, effect)) return false;
@@ -359,6 +372,7 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
     }
     case EffectKind::ColourOverlay:
     case EffectKind::GradientOverlay:
+    case EffectKind::PatternOverlay:
       each([&](int64_t x, int64_t y) { return SourceAlpha(source, x, y); });
       return;
     case EffectKind::Stroke: {
@@ -404,7 +418,8 @@ LayerRect GrowRect(const LayerRect& rect, int64_t by) {
   return {rect.top - by, rect.left - by, rect.bottom + by, rect.right + by};
 }
 
-LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle) {
+LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle,
+                              const std::function<bool(const std::string&)>& drawable_pattern) {
   LayerEffects out;
   if (!settings.Flag("masterFXSwitch", true)) return out;
   const double scale = Bounded(settings.Number("Scl ", 100) / 100, 0, 10);
@@ -425,7 +440,7 @@ LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double 
     for (const Descriptor* instance : Instances(settings, single, multiple)) {
       if (!instance->Flag("enab")) continue;
       LayerEffect effect;
-      if (!ReadEffect(single, *instance, mode, scale, global_angle, effect)) {
+      if (!ReadEffect(single, *instance, mode, scale, global_angle, drawable_pattern, effect)) {
         out.left_out = true;
         continue;
       }
@@ -452,7 +467,14 @@ bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& so
     EffectCoverage(effect, source, region, coverage);
     picture.samples.Resize(area * stride);
     float* out = picture.samples.data();
-    if (effect.gradient) {
+    if (effect.pattern) {
+      const PatternTile* tile = source.pattern ? source.pattern(effect.pattern->id) : nullptr;
+      if (!tile) continue;
+      // A pattern linked with the layer keeps the place it had when linked, which the file
+      // records only as its phase: from the canvas's corner, as unlinked ones.
+      FillPattern(*tile, *effect.pattern, 0, 0, region, out, stride);
+      for (size_t i = 0; i < area; ++i) out[i * stride + colours] *= coverage[i];
+    } else if (effect.gradient) {
       const LayerRect& box = effect.gradient->align ? source.box : source.canvas;
       FillGradient(*effect.gradient, box, region, colours, out, stride);
       for (size_t i = 0; i < area; ++i) out[i * stride + colours] *= coverage[i];

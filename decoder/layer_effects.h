@@ -16,11 +16,13 @@
 #include "decoder/compositor.h"
 #include "decoder/descriptor.h"
 #include "decoder/gradient.h"
+#include "decoder/patterns.h"
 #include "decoder/psd_layers.h"
 
 enum class EffectKind : uint8_t {
   DropShadow,
   OuterGlow,
+  PatternOverlay,
   GradientOverlay,
   ColourOverlay,
   Satin,
@@ -47,11 +49,14 @@ struct LayerEffect {
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
   std::shared_ptr<const Gradient> gradient;
+  /// A pattern overlay's pattern.
+  std::shared_ptr<const PatternPlacement> pattern;
 };
 
 struct LayerEffects {
   std::vector<LayerEffect> effects;  // in drawing order, bottom first
-  /// Enabled effects that are not drawn (bevel and emboss, pattern overlay, pattern strokes).
+  /// Enabled effects that are not drawn (bevel and emboss, pattern strokes, patterns the
+  /// document does not hold).
   bool left_out = false;
   /// How far beyond the layer's pixels the effects draw, and read the layer's pixels.
   int64_t reach = 0;
@@ -61,7 +66,9 @@ struct LayerEffects {
 
 /// The effects of an "lfx2" descriptor for a document of colour mode `mode`, whose global light
 /// comes from `global_angle` degrees; none when the master switch is off.
-LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle);
+/// `drawable_pattern` says whether the document holds a pattern of an id that we draw.
+LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle,
+                              const std::function<bool(const std::string&)>& drawable_pattern);
 
 /// `rect` grown by `by` on every side.
 LayerRect GrowRect(const LayerRect& rect, int64_t by);
@@ -78,6 +85,8 @@ struct EffectSource {
   LayerRect canvas;
   /// The layer's fill opacity, 0..1.
   float fill_opacity = 1;
+  /// The pixels of the document's pattern `id`; nullptr when it cannot be had.
+  std::function<const PatternTile*(const std::string& id)> pattern;
 };
 
 /// Receives one effect's picture (colour, and its coverage as alpha) with the blend mode and

@@ -46,7 +46,8 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
       if (AnyVisiblePixels(document, node.members)) return true;
       continue;
     }
-    if ((node.record->adjustment.IsFill() || node.record->gradient_fill) &&
+    if ((node.record->adjustment.IsFill() || node.record->gradient_fill ||
+         node.record->pattern_fill) &&
         DrawsFromSettings(*node.record, document.colour_channels)) {
       return true;
     }
@@ -90,7 +91,7 @@ bool HasVectorMask(const LayerRecord& record) {
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
   const LayerAdjustment& adjustment = record.adjustment;
   if (adjustment.IsAdjustment()) return true;
-  return (adjustment.IsFill() || record.gradient_fill) &&
+  return (adjustment.IsFill() || record.gradient_fill || record.pattern_fill) &&
          (record.rect.Empty() || !HasColourChannel(record, colours));
 }
 

@@ -13,6 +13,7 @@
 
 #include "decoder/adjustments.h"
 #include "decoder/descriptor.h"
+#include "decoder/patterns.h"
 #include "engine/psd/psd_header.h"
 
 /// Bounds of what we agree to read.
@@ -99,6 +100,8 @@ struct LayerRecord {
   std::shared_ptr<const LayerEffects> drawn_effects;
   /// A gradient fill layer's gradient ("GdFl"), when it is one we draw.
   std::shared_ptr<const Gradient> gradient_fill;
+  /// A pattern fill layer's pattern ("PtFl"), when the document holds one we draw.
+  std::shared_ptr<const PatternPlacement> pattern_fill;
   /// A smart object (placed or embedded document): its stored pixels are its picture.
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
@@ -119,6 +122,11 @@ struct LayeredDocument : PsdHeader {
   uint16_t colour_channels = 3;
   /// The angle of the document's light (degrees), which effects use unless they have their own.
   double global_angle = 120;
+  /// The patterns the document keeps, for pattern fills and overlays.
+  std::vector<DocumentPattern> patterns;
+
+  /// The pattern `id` when it is one we draw; nullptr otherwise.
+  const DocumentPattern* DrawablePattern(const std::string& id) const;
   std::vector<LayerRecord> layers;
 };
 
