@@ -524,3 +524,132 @@ TEST_F(LayerEffectTest, ASatinShowsWhereTheShapeMovedBothWaysDiffers) {
     EXPECT_EQ(plan_.left_out & LeftOutEffects, 0u);
   }
 }
+
+namespace {
+
+void BigEndian(std::string& out, uint64_t value, size_t size) {
+  for (size_t i = size; i-- > 0;) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// A "Patt" block holding one pattern `id` of `mode` (1 grey, 3 RGB): `planes` of 8-bit samples,
+// one per colour, row by row, raw.
+std::string PatternBlock(const std::string& id, uint32_t mode, uint16_t width, uint16_t height,
+                         const std::vector<std::vector<uint8_t>>& planes) {
+  std::string arrays;
+  for (const std::vector<uint8_t>& plane : planes) {
+    std::string array;
+    BigEndian(array, 8, 4);  // depth
+    for (const uint32_t side : {0u, 0u, uint32_t{height}, uint32_t{width}})
+      BigEndian(array, side, 4);
+    BigEndian(array, 8, 2);
+    array.push_back('\0');  // raw
+    array.append(plane.begin(), plane.end());
+    BigEndian(arrays, 1, 4);  // written
+    BigEndian(arrays, array.size(), 4);
+    arrays += array;
+  }
+  for (int unused = 0; unused < 2; ++unused) BigEndian(arrays, 0, 4);  // no user or sheet mask
+  std::string list;
+  BigEndian(list, 3, 4);
+  std::string rest;
+  for (const uint32_t side : {0u, 0u, uint32_t{height}, uint32_t{width}}) BigEndian(rest, side, 4);
+  BigEndian(rest, planes.size(), 4);
+  rest += arrays;
+  BigEndian(list, rest.size(), 4);
+  list += rest;
+  std::string pattern;
+  BigEndian(pattern, 1, 4);
+  BigEndian(pattern, mode, 4);
+  BigEndian(pattern, height, 2);
+  BigEndian(pattern, width, 2);
+  BigEndian(pattern, 0, 4);  // an empty name
+  pattern.push_back(static_cast<char>(id.size()));
+  pattern += id;
+  pattern += list;
+  std::string block;
+  BigEndian(block, pattern.size(), 4);
+  return block + pattern;
+}
+
+PsdDescriptorWriter PatternSettings(const char* class_id, const std::string& id, double phase_x,
+                                    double phase_y) {
+  PsdDescriptorWriter pattern("Ptrn");
+  pattern.Text("Nm  ", u"Tiles").Text("Idnt", std::u16string(id.begin(), id.end()));
+  PsdDescriptorWriter phase("Pnt ");
+  phase.Double("Hrzn", phase_x).Double("Vrtc", phase_y);
+  PsdDescriptorWriter out(class_id);
+  if (std::string(class_id) == "patternFill") {
+    out.Bool("enab", true).Enum("Md  ", "BlnM", "Nrml").UnitFloat("Opct", "#Prc", 100);
+  }
+  out.Object("Ptrn", pattern)
+      .UnitFloat("Scl ", "#Prc", 100)
+      .Bool("Algn", true)
+      .Object("phase", phase);
+  return out;
+}
+
+}  // namespace
+
+TEST_F(LayerEffectTest, PatternsRepeatFromTheCanvasCornerMovedByTheirPhase) {
+  // Two by two: red, green over blue, white.
+  const std::vector<std::vector<uint8_t>> rgb = {
+      {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
+  const Colour tile[2][2] = {{Red, Green}, {Blue, White}};  // [row][column]
+  const auto expected = [&](int x, int y, int phase_x, int phase_y) {
+    const int u = ((x - phase_x) % 2 + 2) % 2, v = ((y - phase_y) % 2 + 2) % 2;
+    return tile[v][u];
+  };
+  for (const auto& [phase_x, phase_y] : {std::pair{0, 0}, {1, 0}, {3, -1}}) {
+    SCOPED_TRACE(testing::Message() << "phase " << phase_x << "," << phase_y);
+    // A pattern fill layer over the whole canvas.
+    PsdSpec spec = WhiteDocument(6, 4);
+    spec.global_blocks.push_back({"Patt", PatternBlock("tiles-1", 3, 2, 2, rgb)});
+    PsdLayer fill;
+    fill.blocks.push_back(
+        {"PtFl", PatternSettings("null", "tiles-1", phase_x, phase_y).Versioned()});
+    spec.layers.push_back(fill);
+    const Bitmap filled = Rebuild(spec);
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(plan_.left_out, 0u);
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < 6; ++x)
+        ExpectPixel(filled, x, y, Opaque(expected(x, y, phase_x, phase_y)));
+    }
+    // An overlay on a layer over columns 1..4 of rows 1..2 lays the same tiles out there.
+    spec.layers.pop_back();
+    PsdLayer layer = SolidLayer(spec, {1, 1, 3, 5}, Black);
+    layer.blocks.push_back(EffectsBlock(
+        {{"patternFill", PatternSettings("patternFill", "tiles-1", phase_x, phase_y)}}));
+    spec.layers.push_back(layer);
+    const Bitmap overlaid = Rebuild(spec);
+    ASSERT_TRUE(overlaid);
+    EXPECT_EQ(plan_.left_out, 0u);
+    for (int x = 1; x < 5; ++x)
+      ExpectPixel(overlaid, x, 2, Opaque(expected(x, 2, phase_x, phase_y)));
+    ExpectPixel(overlaid, 0, 2, Opaque(White));
+  }
+
+  // A grey pattern shows as grey in an RGB document.
+  PsdSpec grey = WhiteDocument(4, 2);
+  grey.global_blocks.push_back({"Patt", PatternBlock("grey", 1, 2, 1, {{51, 204}})});
+  PsdLayer fill;
+  fill.blocks.push_back({"PtFl", PatternSettings("null", "grey", 0, 0).Versioned()});
+  grey.layers.push_back(fill);
+  const Bitmap shown = Rebuild(grey);
+  ASSERT_TRUE(shown);
+  ExpectPixel(shown, 2, 0, Opaque({0.2, 0.2, 0.2}));
+  ExpectPixel(shown, 3, 1, Opaque({0.8, 0.8, 0.8}));
+
+  // A pattern the document does not hold is left out and said so.
+  grey.layers.back().blocks = {{"PtFl", PatternSettings("null", "elsewhere", 0, 0).Versioned()}};
+  const Bitmap missing = Rebuild(grey);
+  ASSERT_TRUE(missing);
+  EXPECT_NE(plan_.left_out & LeftOutFills, 0u);
+  ExpectPixel(missing, 2, 0, Opaque(White));
+  PsdLayer layer = SolidLayer(grey, {0, 0, 2, 4}, Black);
+  layer.blocks.push_back(
+      EffectsBlock({{"patternFill", PatternSettings("patternFill", "elsewhere", 0, 0)}}));
+  grey.layers.back() = layer;
+  ASSERT_TRUE(Rebuild(grey));
+  EXPECT_NE(plan_.left_out & LeftOutEffects, 0u);
+}
