@@ -16,7 +16,7 @@ namespace {
 constexpr double MaxEffectSize = 1000;
 
 // The blend modes of descriptors ("Md  ", type "BlnM") by their records' four-character keys.
-BlendMode ModeOf(const Descriptor& effect, BlendMode otherwise) {
+BlendMode ModeNamed(const std::string& name, BlendMode otherwise) {
   static constexpr std::pair<std::string_view, const char*> Modes[] = {
       {"Nrml", "norm"},        {"Dslv", "diss"},
       {"Drkn", "dark"},        {"Mltp", "mul "},
@@ -33,11 +33,14 @@ BlendMode ModeOf(const Descriptor& effect, BlendMode otherwise) {
       {"Strt", "sat "},        {"Clr ", "colr"},
       {"Lmns", "lum "},
   };
-  const std::string name = effect.Text("Md  ");
   for (const auto& [text, key] : Modes) {
     if (name == text) return BlendModeFromKey(BigEndian32(reinterpret_cast<const uint8_t*>(key)));
   }
   return otherwise;
+}
+
+BlendMode ModeOf(const Descriptor& effect, BlendMode otherwise) {
+  return ModeNamed(effect.Text("Md  "), otherwise);
 }
 
 double Bounded(double value, double low, double high) {
@@ -108,6 +111,37 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.invert = settings.Flag("Invr", true);
     SetOffset(settings, scale, global_angle, effect);
     return true;
+  }
+  if (key == "ebbl") {
+    // Smooth and chiselled slopes alike are drawn smooth, without gloss contour or texture.
+    effect.kind = EffectKind::Bevel;
+    const std::string style = settings.Text("bvlS");
+    if (style != "InrB" && style != "OtrB" && style != "Embs") return false;
+    if (settings.Flag("useTexture")) return false;
+    effect.style = style == "OtrB"   ? BevelStyle::Outer
+                   : style == "Embs" ? BevelStyle::Emboss
+                                     : BevelStyle::Inner;
+    effect.size = Bounded(settings.Number("blur", 5) * scale, 0, MaxEffectSize);
+    effect.depth = Bounded(settings.Number("srgR", 100) / 100, 0.01, 10);
+    effect.down = settings.Text("bvlD") == "Out ";
+    effect.light_angle = settings.Flag("uglg", true)
+                             ? global_angle
+                             : Bounded(settings.Number("lagl", 120), -360, 360);
+    effect.altitude = Bounded(settings.Number("Lald", 30), 0, 90);
+    const auto colour = [&](const char* key, std::array<float, 4>& out) {
+      const Descriptor* value = settings.Object(key);
+      if (!value) return true;
+      const std::optional<std::array<float, 4>> read = ReadDescriptorColour(*value, mode);
+      if (read) out = *read;
+      return read.has_value();
+    };
+    effect.colour = {1, 1, 1, 1};
+    if (!colour("hglC", effect.colour) || !colour("sdwC", effect.shadow_colour)) return false;
+    effect.mode = ModeNamed(settings.Text("hglM"), BlendMode::Screen);
+    effect.shadow_mode = ModeNamed(settings.Text("sdwM"), BlendMode::Multiply);
+    effect.opacity = static_cast<float>(Bounded(settings.Number("hglO", 75) / 100, 0, 1));
+    effect.shadow_opacity = static_cast<float>(Bounded(settings.Number("sdwO", 75) / 100, 0, 1));
+    return effect.size > 0;
   }
   if (key == "SoFi") {
     effect.kind = EffectKind::ColourOverlay;
@@ -375,6 +409,8 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
     case EffectKind::PatternOverlay:
       each([&](int64_t x, int64_t y) { return SourceAlpha(source, x, y); });
       return;
+    case EffectKind::Bevel:
+      return;  // two pictures: BevelCoverage
     case EffectKind::Stroke: {
       // Rings of whole pixels counted from the edge: the first ring outside (or inside) lies
       // one pixel from the other side. Outside rings fill what the layer leaves uncovered there,
@@ -404,6 +440,58 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
         }
       }
       return;
+    }
+  }
+}
+
+// A bevel's highlight and shadow over `region`. The layer's edge is raised into a slope of the
+// bevel's size (inside it, outside it, or across it), from the distances to the edge on either
+// side, smoothed; the light falls on the slope, and where it falls more steeply than on flat
+// ground there is highlight, where less, shadow.
+void BevelCoverage(const LayerEffect& effect, const EffectSource& source, const LayerRect& region,
+                   std::vector<float>& highlight, std::vector<float>& shadow) {
+  const int64_t margin = Margin(effect.size);
+  Plane plane = Coverage(source, GrowRect(region, margin), false);
+  const std::vector<double> to_inside = Distances(plane, [](float v) { return v >= 0.5f; });
+  const std::vector<double> to_outside = Distances(plane, [](float v) { return v < 0.5f; });
+  const double size = effect.size;
+  const double shift = effect.style == BevelStyle::Inner   ? 0
+                       : effect.style == BevelStyle::Outer ? size
+                                                           : size / 2;
+  // The height, signed distance from the edge (positive inside) moved and cut to the slope.
+  Plane height{plane.region, std::vector<float>(plane.values.size()), 0};
+  for (size_t i = 0; i < plane.values.size(); ++i) {
+    const double signed_distance =
+        plane.values[i] >= 0.5f ? to_outside[i] - 0.5 : 0.5 - to_inside[i];
+    height.values[i] = static_cast<float>(std::clamp(signed_distance + shift, 0.0, size));
+  }
+  height.outside = 0;
+  Blur(height, std::max(1.0, size / 4));
+  const double sign = effect.down ? -1 : 1;
+  const double azimuth = effect.light_angle * std::numbers::pi / 180;
+  const double altitude = effect.altitude * std::numbers::pi / 180;
+  const double lx = std::cos(altitude) * std::cos(azimuth);
+  const double ly = -std::cos(altitude) * std::sin(azimuth);
+  const double lz = std::sin(altitude);
+  const size_t area = LayerArea(region);
+  highlight.assign(area, 0);
+  shadow.assign(area, 0);
+  size_t i = 0;
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    for (int64_t x = region.left; x < region.right; ++x, ++i) {
+      const double dx = sign * effect.depth * (height.At(x + 1, y) - height.At(x - 1, y)) / 2;
+      const double dy = sign * effect.depth * (height.At(x, y + 1) - height.At(x, y - 1)) / 2;
+      const double shade = (-dx * lx - dy * ly + lz) / std::sqrt(dx * dx + dy * dy + 1);
+      const double alpha = SourceAlpha(source, x, y);
+      const double where = effect.style == BevelStyle::Inner   ? alpha
+                           : effect.style == BevelStyle::Outer ? 1 - alpha
+                                                               : 1.0;
+      if (shade > lz) {
+        highlight[i] =
+            static_cast<float>(std::min(1.0, (shade - lz) / std::max(1 - lz, 1e-6)) * where);
+      } else {
+        shadow[i] = static_cast<float>(std::min(1.0, (lz - shade) / std::max(lz, 1e-6)) * where);
+      }
     }
   }
 }
@@ -444,7 +532,7 @@ LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double 
         out.left_out = true;
         continue;
       }
-      if (effect.opacity <= 0) continue;
+      if (effect.opacity <= 0 && effect.shadow_opacity <= 0) continue;
       const int64_t offset = std::max(std::abs(effect.offset_x), std::abs(effect.offset_y));
       out.reach = std::max(out.reach, offset + Margin(effect.size));
       out.effects.push_back(std::move(effect));
@@ -464,6 +552,24 @@ bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& so
   const size_t area = LayerArea(region);
   for (const LayerEffect& effect : effects.effects) {
     if (Below(effect.kind) != below) continue;
+    if (effect.kind == EffectKind::Bevel) {
+      std::vector<float> dark;
+      BevelCoverage(effect, source, region, coverage, dark);
+      for (const bool light : {true, false}) {
+        const std::vector<float>& amount = light ? coverage : dark;
+        const std::array<float, 4>& colour = light ? effect.colour : effect.shadow_colour;
+        picture.samples.Resize(area * stride);
+        float* out = picture.samples.data();
+        for (size_t i = 0; i < area; ++i) {
+          std::copy(colour.begin(), colour.begin() + colours, out + i * stride);
+          out[i * stride + colours] = amount[i];
+        }
+        const bool drawn = sink(picture, light ? effect.mode : effect.shadow_mode,
+                                light ? effect.opacity : effect.shadow_opacity);
+        if (!drawn) return false;
+      }
+      continue;
+    }
     EffectCoverage(effect, source, region, coverage);
     picture.samples.Resize(area * stride);
     float* out = picture.samples.data();

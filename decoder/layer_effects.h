@@ -3,8 +3,8 @@
 // Layer effects: what an "lfx2" descriptor asks for, and the pictures each effect adds around or
 // over a layer. The compositor blends those pictures in the stacking order: drop shadow and outer
 // glow below the layer; then over its interior the pattern, gradient and colour overlays, satin,
-// inner glow and inner shadow; the stroke on top. Work is bounded by the layer's pixels grown by
-// the effects' reach, never by the canvas.
+// inner glow and inner shadow; the stroke, and a bevel on top. Work is bounded by the layer's
+// pixels grown by the effects' reach, never by the canvas.
 
 #include <array>
 #include <cstdint>
@@ -29,9 +29,13 @@ enum class EffectKind : uint8_t {
   InnerGlow,
   InnerShadow,
   Stroke,
+  Bevel,
 };
 
 enum class StrokePosition : uint8_t { Outside, Inside, Centre };
+
+/// Where a bevel's slope lies: inside the edge, outside it, or across it.
+enum class BevelStyle : uint8_t { Inner, Outer, Emboss };
 
 struct LayerEffect {
   EffectKind kind = EffectKind::ColourOverlay;
@@ -45,7 +49,17 @@ struct LayerEffect {
   bool knockout = true;      // a drop shadow hidden under the layer where its fill is see-through
   bool from_centre = false;  // an inner glow from the centre rather than the edge
   bool invert = false;       // a satin's inverse
-  double range = 1;          // a glow's range: the part of its matte the contour stretches over
+  /// A bevel: the highlight takes `colour`, `mode` and `opacity`, the shadow these; the light
+  /// shines from `light_angle` degrees at `altitude` degrees over the layer.
+  std::array<float, 4> shadow_colour{};
+  BlendMode shadow_mode = BlendMode::Multiply;
+  float shadow_opacity = 0;
+  BevelStyle style = BevelStyle::Inner;
+  double light_angle = 120;
+  double altitude = 30;
+  double depth = 1;  // how steep the slope is, 1 for 45 degrees
+  bool down = false;
+  double range = 1;  // a glow's range: the part of its matte the contour stretches over
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
   std::shared_ptr<const Gradient> gradient;
@@ -55,8 +69,8 @@ struct LayerEffect {
 
 struct LayerEffects {
   std::vector<LayerEffect> effects;  // in drawing order, bottom first
-  /// Enabled effects that are not drawn (bevel and emboss, pattern strokes, patterns the
-  /// document does not hold).
+  /// Enabled effects that are not drawn (pillow emboss, bevel contours and textures, pattern
+  /// strokes, patterns the document does not hold).
   bool left_out = false;
   /// How far beyond the layer's pixels the effects draw, and read the layer's pixels.
   int64_t reach = 0;

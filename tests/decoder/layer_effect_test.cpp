@@ -653,3 +653,58 @@ TEST_F(LayerEffectTest, PatternsRepeatFromTheCanvasCornerMovedByTheirPhase) {
   ASSERT_TRUE(Rebuild(grey));
   EXPECT_NE(plan_.left_out & LeftOutEffects, 0u);
 }
+
+TEST_F(LayerEffectTest, ABevelLightsTheSlopeFacingTheLightAndShadesTheOther) {
+  // A grey square over columns and rows 10..29, light from the left (180 degrees). An inner bevel
+  // slopes up from each edge for its size inside the square, an outer one down from it outside;
+  // the flat top, and whatever lies beyond the slope, keep their colour.
+  const Colour grey{0.4, 0.4, 0.4};
+  const auto level = [](const Bitmap& image, int x) {
+    return ReadPixel(image, x, 20).red / 65535.0;
+  };
+  for (const char* style : {"InrB", "OtrB", "Embs"}) {
+    SCOPED_TRACE(style);
+    PsdSpec spec = WhiteDocument(40, 40);
+    PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, grey);
+    PsdDescriptorWriter bevel("ebbl");
+    bevel.Bool("enab", true)
+        .Enum("hglM", "BlnM", "Nrml")
+        .Object("hglC", RgbColour(White))
+        .UnitFloat("hglO", "#Prc", 100)
+        .Enum("sdwM", "BlnM", "Nrml")
+        .Object("sdwC", RgbColour(Black))
+        .UnitFloat("sdwO", "#Prc", 100)
+        .Enum("bvlS", "BESl", style)
+        .Bool("uglg", false)
+        .UnitFloat("lagl", "#Ang", 180)
+        .UnitFloat("Lald", "#Ang", 30)
+        .UnitFloat("srgR", "#Prc", 100)
+        .UnitFloat("blur", "#Pxl", 4)
+        .Enum("bvlD", "BESs", "In  ");
+    square.blocks.push_back(EffectsBlock({{"ebbl", bevel}}));
+    spec.layers.push_back(square);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(plan_.left_out, 0u);
+    ExpectPixel(image, 20, 20, Opaque(grey));  // flat top
+    ExpectPixel(image, 2, 20, Opaque(White));  // far outside
+    const std::string which = style;
+    // Where the slope lies: just inside the left and right edges, or just outside them.
+    const int left = which == "OtrB" ? 8 : 11, right = which == "OtrB" ? 31 : 28;
+    const double left_level = level(image, left), right_level = level(image, right);
+    const double ground = which == "OtrB" ? 1.0 : 0.4;
+    if (which == "OtrB") {
+      // Outside, the ground is white: the slope facing the light stays white, the other darkens.
+      EXPECT_NEAR(left_level, 1.0, 1 / 255.0);
+      EXPECT_LT(right_level, 0.9);
+    } else {
+      EXPECT_GT(left_level, ground + 0.1);
+      EXPECT_LT(right_level, ground - 0.1);
+    }
+    if (which == "InrB") {
+      // Nothing outside the square changes.
+      ExpectPixel(image, 9, 20, Opaque(White));
+      ExpectPixel(image, 30, 20, Opaque(White));
+    }
+  }
+}
