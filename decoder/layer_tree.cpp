@@ -181,9 +181,9 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const uint64_t own =
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
   // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
-  // picture and coverage, and a matte or two planes of distances in doubles.
+  // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.
   const bool effects = DrawsEffects(record, static_cast<uint16_t>(stride - 1));
-  if (!node.group) return own + stride + (effects ? 3 * stride + 6 : 0);
+  if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
