@@ -308,12 +308,24 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
               nullptr);
     return true;
   };
-  DrawEffects(effects, true, source, out, colours, sink);
-  if (!own.Empty() && record.fill_opacity > 0) {
-    BlendOnto(inside, drawn, BlendModeFromKey(record.blend_key), record.fill_opacity / 255.0f,
-              nullptr);
+  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  const float fill = record.fill_opacity / 255.0f;
+  DrawEffects(effects, EffectStage::Below, source, out, colours, sink);
+  // Interior effects cover only the layer's own pixels. Blended as a group with them, they join
+  // those pixels first, and take the layer's mode and fill opacity with them.
+  if (!own.Empty() && record.interior_as_group) {
+    const EffectSink onto_layer = [&](LayerPixels& picture, BlendMode effect_mode, float amount) {
+      BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, inside, effect_mode,
+                amount, nullptr);
+      return true;
+    };
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, onto_layer);
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+  } else if (!own.Empty()) {
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, sink);
   }
-  DrawEffects(effects, false, source, out, colours, sink);
+  DrawEffects(effects, EffectStage::Top, source, out, colours, sink);
   if (fade) FadeInto(drawn, target, opacity, nullptr, clip);
   return true;
 }

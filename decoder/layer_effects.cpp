@@ -496,8 +496,17 @@ void BevelCoverage(const LayerEffect& effect, const EffectSource& source, const 
   }
 }
 
-bool Below(EffectKind kind) {
-  return kind == EffectKind::DropShadow || kind == EffectKind::OuterGlow;
+EffectStage StageOf(EffectKind kind) {
+  switch (kind) {
+    case EffectKind::DropShadow:
+    case EffectKind::OuterGlow:
+      return EffectStage::Below;
+    case EffectKind::Stroke:
+    case EffectKind::Bevel:
+      return EffectStage::Top;
+    default:
+      return EffectStage::Interior;
+  }
 }
 
 }  // namespace
@@ -541,7 +550,7 @@ LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double 
   return out;
 }
 
-bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& source,
+bool DrawEffects(const LayerEffects& effects, EffectStage stage, const EffectSource& source,
                  const LayerRect& region, int colours, const EffectSink& sink) {
   if (region.Empty()) return true;
   LayerPixels picture;
@@ -551,7 +560,7 @@ bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& so
   const auto stride = static_cast<size_t>(colours + 1);
   const size_t area = LayerArea(region);
   for (const LayerEffect& effect : effects.effects) {
-    if (Below(effect.kind) != below) continue;
+    if (StageOf(effect.kind) != stage) continue;
     if (effect.kind == EffectKind::Bevel) {
       std::vector<float> dark;
       BevelCoverage(effect, source, region, coverage, dark);

@@ -107,8 +107,11 @@ struct EffectSource {
 /// opacity it is drawn with; false stops the drawing.
 using EffectSink = std::function<bool(LayerPixels& picture, BlendMode mode, float opacity)>;
 
-/// Makes the pictures over `region` of the effects of `effects` that lie below the layer
-/// (`below`) or over it, bottom first, and hands each to `sink`; `colours` channels. False when
-/// the sink says so.
-bool DrawEffects(const LayerEffects& effects, bool below, const EffectSource& source,
+/// Where effects lie: below the layer (shadow, outer glow), over its interior (overlays, satin,
+/// inner glow and shadow), or on top (stroke, bevel).
+enum class EffectStage : uint8_t { Below, Interior, Top };
+
+/// Makes the pictures over `region` of the effects of `effects` at `stage`, bottom first, and
+/// hands each to `sink`; `colours` channels. False when the sink says so.
+bool DrawEffects(const LayerEffects& effects, EffectStage stage, const EffectSource& source,
                  const LayerRect& region, int colours, const EffectSink& sink);

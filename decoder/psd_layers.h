@@ -96,6 +96,8 @@ struct LayerRecord {
   bool effects = false;
   /// The effects' descriptor when "lfx2" holds one.
   std::shared_ptr<const Descriptor> effects_settings;
+  /// Interior effects blend with the layer's pixels before its mode and fill opacity ("infx").
+  bool interior_as_group = false;
   /// The effects we draw of them, with the master switch and each effect's own honoured.
   std::shared_ptr<const LayerEffects> drawn_effects;
   /// A gradient fill layer's gradient ("GdFl"), when it is one we draw.

@@ -325,6 +325,19 @@ TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
   ASSERT_TRUE(mixed);
   ExpectPixel(mixed, 3, 3, Opaque(Mix(Red, Green, 0.4)));
 
+  // At half fill, an overlay still covers the layer; blended as a group with it ("infx"), the
+  // overlay takes the layer's fill opacity too.
+  spec.layers.back().fill_opacity = 128;
+  spec.layers.back().blocks = {EffectsBlock({{"SoFi", Overlay(Green)}})};
+  const Bitmap apart = Rebuild(spec);
+  ASSERT_TRUE(apart);
+  ExpectPixel(apart, 3, 3, Opaque(Green));
+  spec.layers.back().blocks.push_back({"infx", std::string("\1\0\0\0", 4)});
+  const Bitmap grouped = Rebuild(spec);
+  ASSERT_TRUE(grouped);
+  ExpectPixel(grouped, 3, 3, Over(Opaque(White), Green, 128 / 255.0));
+  spec.layers.back().fill_opacity = 255;
+
   // A colour overlay lies over a gradient overlay and hides it.
   spec.layers.back().blocks = {EffectsBlock(
       {{"GrFl", GradientSettings("GrFl", {{0, Black}, {4096, White}}, "Lnr ", 0, false)},
