@@ -73,7 +73,7 @@ void SetOffset(const Descriptor& settings, double scale, double global_angle, La
   effect.offset_y = std::lround(distance * std::sin(radians));
 }
 
-// Reads one enabled effect of kind `key` into `out`; false when it is not drawn.
+// Reads one enabled effect of kind `key` into `effect`; false when it is not one we draw.
 bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode, double scale,
                 double global_angle,
                 const std::function<bool(const std::string&)>& drawable_pattern,
