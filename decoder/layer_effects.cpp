@@ -48,11 +48,11 @@ double Bounded(double value, double low, double high) {
 }
 
 // One effect's common settings; false when its colour cannot be read.
-bool ReadCommon(const Descriptor& settings, uint16_t mode, double scale, BlendMode fallback,
+bool ReadCommon(const Descriptor& settings, uint16_t mode, BlendMode fallback,
                 LayerEffect& effect) {
   effect.mode = ModeOf(settings, fallback);
   effect.opacity = static_cast<float>(Bounded(settings.Number("Opct", 100) / 100, 0, 1));
-  effect.size = Bounded(settings.Number("blur") * scale, 0, MaxEffectSize);
+  effect.size = Bounded(settings.Number("blur"), 0, MaxEffectSize);
   effect.spread = Bounded(settings.Number("Ckmt") / 100, 0, 1);
   if (const Descriptor* colour = settings.Object("Clr ")) {
     const std::optional<std::array<float, 4>> value = ReadDescriptorColour(*colour, mode);
@@ -64,17 +64,17 @@ bool ReadCommon(const Descriptor& settings, uint16_t mode, double scale, BlendMo
 
 // The displacement of a shadow: away from the light, which shines from `angle` degrees
 // (counter-clockwise from the right; rows go down).
-void SetOffset(const Descriptor& settings, double scale, double global_angle, LayerEffect& effect) {
+void SetOffset(const Descriptor& settings, double global_angle, LayerEffect& effect) {
   const bool global = settings.Flag("uglg", effect.kind != EffectKind::Satin);
   const double angle = global ? global_angle : Bounded(settings.Number("lagl"), -360, 360);
-  const double distance = Bounded(settings.Number("Dstn") * scale, 0, MaxEffectSize);
+  const double distance = Bounded(settings.Number("Dstn"), 0, MaxEffectSize);
   const double radians = angle * std::numbers::pi / 180;
   effect.offset_x = std::lround(-distance * std::cos(radians));
   effect.offset_y = std::lround(distance * std::sin(radians));
 }
 
 // Reads one enabled effect of kind `key` into `effect`; false when it is not one we draw.
-bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode, double scale,
+bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
                 double global_angle,
                 const std::function<bool(const std::string&)>& drawable_pattern,
                 LayerEffect& effect) {
@@ -82,17 +82,16 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.kind = EffectKind::PatternOverlay;
     std::optional<PatternPlacement> placement = ReadPatternPlacement(settings);
     if (!placement || !drawable_pattern(placement->id) ||
-        !ReadCommon(settings, mode, scale, BlendMode::Normal, effect)) {
+        !ReadCommon(settings, mode, BlendMode::Normal, effect)) {
       return false;
     }
-    placement->scale *= scale > 0 ? scale : 1;
     effect.pattern = std::make_shared<const PatternPlacement>(std::move(*placement));
     return true;
   }
   if (key == "DrSh" || key == "IrSh") {
     effect.kind = key == "DrSh" ? EffectKind::DropShadow : EffectKind::InnerShadow;
-    if (!ReadCommon(settings, mode, scale, BlendMode::Multiply, effect)) return false;
-    SetOffset(settings, scale, global_angle, effect);
+    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect)) return false;
+    SetOffset(settings, global_angle, effect);
     effect.knockout = settings.Flag("layerConceals", true);
     return true;
   }
@@ -101,15 +100,15 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.from_centre = settings.Text("glwS") == "SrcC";
     effect.range = Bounded(settings.Number("Inpr", 50) / 100, 0.01, 1);
     // A glow of a gradient is drawn in its colour.
-    return ReadCommon(settings, mode, scale, BlendMode::Screen, effect);
+    return ReadCommon(settings, mode, BlendMode::Screen, effect);
   }
   if (key == "ChFX") {
     // Its contour is taken as linear.
     effect.kind = EffectKind::Satin;
-    if (!ReadCommon(settings, mode, scale, BlendMode::Multiply, effect)) return false;
+    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect)) return false;
     effect.spread = 0;
     effect.invert = settings.Flag("Invr", true);
-    SetOffset(settings, scale, global_angle, effect);
+    SetOffset(settings, global_angle, effect);
     return true;
   }
   if (key == "ebbl") {
@@ -121,7 +120,7 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.style = style == "OtrB"   ? BevelStyle::Outer
                    : style == "Embs" ? BevelStyle::Emboss
                                      : BevelStyle::Inner;
-    effect.size = Bounded(settings.Number("blur", 5) * scale, 0, MaxEffectSize);
+    effect.size = Bounded(settings.Number("blur", 5), 0, MaxEffectSize);
     effect.depth = Bounded(settings.Number("srgR", 100) / 100, 0.01, 10);
     effect.down = settings.Text("bvlD") == "Out ";
     effect.light_angle = settings.Flag("uglg", true)
@@ -145,12 +144,12 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
   }
   if (key == "SoFi") {
     effect.kind = EffectKind::ColourOverlay;
-    return ReadCommon(settings, mode, scale, BlendMode::Normal, effect);
+    return ReadCommon(settings, mode, BlendMode::Normal, effect);
   }
   if (key == "GrFl") {
     effect.kind = EffectKind::GradientOverlay;
     std::optional<Gradient> gradient = ReadGradient(settings, mode);
-    if (!gradient || !ReadCommon(settings, mode, scale, BlendMode::Normal, effect)) return false;
+    if (!gradient || !ReadCommon(settings, mode, BlendMode::Normal, effect)) return false;
     effect.gradient = std::make_shared<const Gradient>(std::move(*gradient));
     return true;
   }
@@ -158,13 +157,13 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.kind = EffectKind::Stroke;
     const std::string fill = settings.Text("PntT");
     if (!fill.empty() && fill != "SClr" && fill != "GrFl") return false;  // a pattern
-    if (!ReadCommon(settings, mode, scale, BlendMode::Normal, effect)) return false;
+    if (!ReadCommon(settings, mode, BlendMode::Normal, effect)) return false;
     if (fill == "GrFl") {
       std::optional<Gradient> gradient = ReadGradient(settings, mode);
       if (!gradient) return false;
       effect.gradient = std::make_shared<const Gradient>(std::move(*gradient));
     }
-    effect.size = Bounded(settings.Number("Sz  ", 3) * scale, 0, MaxEffectSize);
+    effect.size = Bounded(settings.Number("Sz  ", 3), 0, MaxEffectSize);
     const std::string style = settings.Text("Styl");
     effect.position = style == "InsF"   ? StrokePosition::Inside
                       : style == "CtrF" ? StrokePosition::Centre
@@ -519,7 +518,8 @@ LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double 
                               const std::function<bool(const std::string&)>& drawable_pattern) {
   LayerEffects out;
   if (!settings.Flag("masterFXSwitch", true)) return out;
-  const double scale = Bounded(settings.Number("Scl ", 100) / 100, 0, 10);
+  // Sizes and distances are the document's pixels as they stand: the effects' "Scl " follows the
+  // document's resolution (100% at 72 pixels an inch) and scales nothing.
   // Bottom first, as they stack.
   static constexpr std::pair<std::string_view, std::string_view> Order[] = {
       {"DrSh", "dropShadowMulti"},
@@ -537,7 +537,7 @@ LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double 
     for (const Descriptor* instance : Instances(settings, single, multiple)) {
       if (!instance->Flag("enab")) continue;
       LayerEffect effect;
-      if (!ReadEffect(single, *instance, mode, scale, global_angle, drawable_pattern, effect)) {
+      if (!ReadEffect(single, *instance, mode, global_angle, drawable_pattern, effect)) {
         out.left_out = true;
         continue;
       }
