@@ -958,3 +958,7 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
     pixel[0] = Luma(rgb);
   }
 }
+
+std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode) {
+  return DocumentColour(colour, mode);
+}

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 /// What an adjustment or fill layer draws; None for a plain layer.
@@ -63,3 +64,9 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
 /// Changes the `colours` straight colour samples of one pixel (0..1; CMYK as stored) by the
 /// adjustment `adjustment` of a document of colour mode `mode`.
 void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours);
+
+struct Descriptor;
+
+/// A colour descriptor ("RGBC", "Grsc", "CMYC", "HSBC") in the channels of a document of colour
+/// mode `mode`, as stored (CMYK as 1 - ink); std::nullopt for a kind we do not read.
+std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode);

@@ -6,10 +6,14 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <list>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "decoder/blend_modes.h"
+#include "decoder/gradient.h"
+#include "decoder/layer_effects.h"
 #include "decoder/vector_mask.h"
 
 namespace {
@@ -47,7 +51,26 @@ struct Context {
   FloatBuffer layer;
   std::vector<float> mask;
   std::array<FloatBuffer, MaxGroupDepth> groups;
+  // A layer with effects: its own part of the band, and the band before it is faded in.
+  FloatBuffer effect_layer;
+  FloatBuffer effect_target;
+  // The document's patterns decoded so far (none when they cannot be), by id.
+  std::list<std::pair<std::string, std::optional<PatternTile>>> patterns;
 };
+
+// The pixels of the document's pattern `id`, decoded once; nullptr when it cannot be drawn.
+const PatternTile* PatternPixels(Context& context, const std::string& id) {
+  for (const auto& [name, tile] : context.patterns) {
+    if (name == id) return tile ? &*tile : nullptr;
+  }
+  const DocumentPattern* pattern = context.document.DrawablePattern(id);
+  auto& [name, tile] = context.patterns.emplace_back(id, std::nullopt);
+  if (pattern) {
+    tile = DecodePattern(context.file, *pattern, context.document.mode,
+                         context.document.colour_channels);
+  }
+  return tile ? &*tile : nullptr;
+}
 
 // The layer's mask over `region` (1 where it lets everything through) multiplied into `alpha`,
 // one value every `stride` floats.
@@ -140,12 +163,18 @@ bool AnyAboveZero(const float* values, size_t count, size_t stride) {
   return false;
 }
 
+bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pixels& target,
+                          const Shape* clip, Shape* shape);
+
 // Draws one pixel layer; `shape`, when given, receives where it covers for the layers clipped
 // to it. Its transparency and masks come first: where nothing shows, its colours are never
 // decoded.
 bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target, const Shape* clip,
                Shape* shape) {
   const int colours = target.colours;
+  if (DrawsEffects(record, static_cast<uint16_t>(colours))) {
+    return DrawLayerWithEffects(context, record, target, clip, shape);
+  }
   const LayerRect region = HasColourChannel(record, static_cast<uint16_t>(colours))
                                ? record.rect.Intersect(target.region)
                                : LayerRect{};
@@ -183,6 +212,124 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
   return true;
 }
 
+// Fades `after` (a copy of `before` over its region, drawn on) back towards `before` by `opacity`
+// times `mask` (when given, one value a pixel of the region) and `clip`, in premultiplied colour.
+void FadeInto(const Pixels& after, const Pixels& before, float opacity, const float* mask,
+              const Shape* clip) {
+  const int colours = before.colours;
+  const int stride = before.Stride();
+  const LayerRect& region = after.region;
+  size_t i = 0;
+  const float* from = after.samples;
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    float* to = before.At(region.left, y);
+    for (int64_t x = region.left; x < region.right; ++x, ++i, to += stride, from += stride) {
+      float t = opacity * (mask ? mask[i] : 1.0f);
+      if (clip) t *= clip->At(x, y);
+      const float alpha = to[colours] + t * (from[colours] - to[colours]);
+      for (int c = 0; c < colours && alpha > 0; ++c) {
+        const float premultiplied =
+            to[c] * to[colours] + t * (from[c] * from[colours] - to[c] * to[colours]);
+        to[c] = premultiplied / alpha;
+      }
+      to[colours] = alpha;
+    }
+  }
+}
+
+// Draws a pixel layer with effects. Its pixels are decoded over its rectangle grown by the
+// effects' reach, since a shadow or stroke in this band depends on pixels beyond it; the effects
+// below it are blended first, then the layer with its fill opacity, then the effects over it.
+// The layer's opacity, and the base it is clipped to, fade all of it in together.
+bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pixels& target,
+                          const Shape* clip, Shape* shape) {
+  const int colours = target.colours;
+  const LayerEffects& effects = *record.drawn_effects;
+  const LayerRect own = record.rect.Intersect(target.region);
+  const LayerRect region = record.rect.Intersect(GrowRect(target.region, effects.reach));
+  const LayerRect out = GrowRect(record.rect, effects.reach).Intersect(target.region);
+  if (shape) *shape = Shape{own, {}};
+  if (region.Empty() || out.Empty()) return true;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(target.Stride());
+  context.layer.Resize(area * stride);
+  const Pixels layer{region, colours, context.layer.data()};
+  float* alpha = layer.samples + colours;
+  for (int c = 0; c <= colours; ++c) {
+    const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
+    const LayerChannel* channel = record.Channel(id);
+    if (!channel) {
+      const float absent = c == colours ? 1.0f : 0.0f;
+      for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = absent;
+    } else if (!DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
+                                   layer.samples + c, stride)) {
+      return false;
+    }
+    if (c == colours && !ApplyMasks(context, record, region, alpha, stride)) return false;
+  }
+  // The part in the band: the shape for clipped layers, and what is blended of the layer.
+  const size_t own_area = LayerArea(own);
+  context.effect_layer.Resize(own_area * stride);
+  const Pixels inside{own, colours, context.effect_layer.data()};
+  if (!own.Empty()) {
+    const size_t row = static_cast<size_t>(own.Width()) * stride;
+    for (int64_t y = own.top; y < own.bottom; ++y) {
+      std::memcpy(inside.At(own.left, y), layer.At(own.left, y), row * sizeof(float));
+    }
+  }
+  if (shape) {
+    shape->values.resize(own_area);
+    for (size_t i = 0; i < own_area; ++i) shape->values[i] = inside.samples[i * stride + colours];
+  }
+  const float opacity = record.opacity / 255.0f;
+  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
+
+  // Without a fade the band is drawn on directly; with one, a copy of it is.
+  const bool fade = opacity < 1 || clip;
+  Pixels drawn = target;
+  if (fade) {
+    context.effect_target.Resize(LayerArea(out) * stride);
+    drawn = Pixels{out, colours, context.effect_target.data()};
+    const size_t row = static_cast<size_t>(out.Width()) * stride;
+    for (int64_t y = out.top; y < out.bottom; ++y) {
+      std::memcpy(drawn.At(out.left, y), target.At(out.left, y), row * sizeof(float));
+    }
+  }
+  const EffectSource source{
+      region,
+      alpha,
+      stride,
+      record.rect,
+      LayerRect{0, 0, context.document.height, context.document.width},
+      record.fill_opacity / 255.0f,
+      [&context](const std::string& id) { return PatternPixels(context, id); }};
+  const EffectSink sink = [&](LayerPixels& picture, BlendMode mode, float amount) {
+    BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, drawn, mode, amount,
+              nullptr);
+    return true;
+  };
+  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  const float fill = record.fill_opacity / 255.0f;
+  DrawEffects(effects, EffectStage::Below, source, out, colours, sink);
+  // Interior effects cover only the layer's own pixels. Blended as a group with them, they join
+  // those pixels first, and take the layer's mode and fill opacity with them.
+  if (!own.Empty() && record.interior_as_group) {
+    const EffectSink onto_layer = [&](LayerPixels& picture, BlendMode effect_mode, float amount) {
+      BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, inside, effect_mode,
+                amount, nullptr);
+      return true;
+    };
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, onto_layer);
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+  } else if (!own.Empty()) {
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, sink);
+  }
+  DrawEffects(effects, EffectStage::Top, source, out, colours, sink);
+  if (fade) FadeInto(drawn, target, opacity, nullptr, clip);
+  return true;
+}
+
 // Draws an adjustment or fill layer from its settings. A fill is a layer of one colour over its
 // reach; an adjustment changes the colours of what lies below in its target, leaving their
 // alpha alone: over transparency it has nothing to change.
@@ -207,6 +354,23 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
   const LayerAdjustment& adjustment = record.adjustment;
   const BlendMode mode = BlendModeFromKey(record.blend_key);
+  if (record.gradient_fill || record.pattern_fill) {
+    // The gradient's or pattern's own opacity times the layer's alpha so far.
+    std::vector<float>& kept = context.mask;
+    kept.resize(area);
+    for (size_t i = 0; i < area; ++i) kept[i] = alpha[i * stride];
+    const LayerRect canvas{0, 0, context.document.height, context.document.width};
+    if (record.gradient_fill) {
+      FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
+    } else {
+      const PatternTile* tile = PatternPixels(context, record.pattern_fill->id);
+      if (!tile) return true;
+      FillPattern(*tile, *record.pattern_fill, 0, 0, region, layer.samples, stride);
+    }
+    for (size_t i = 0; i < area; ++i) alpha[i * stride] *= kept[i];
+    BlendOnto(layer, target, mode, opacity, clip);
+    return true;
+  }
   if (adjustment.IsFill()) {
     for (size_t i = 0; i < area; ++i) {
       std::copy(adjustment.colour.begin(), adjustment.colour.begin() + colours,
@@ -328,22 +492,7 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     }
     const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
     if (!DrawMembers(context, group.members, drawn, depth + 1)) return false;
-    size_t i = 0;
-    const float* after = drawn.samples;
-    for (int64_t y = region.top; y < region.bottom; ++y) {
-      float* before = target.At(region.left, y);
-      for (int64_t x = region.left; x < region.right; ++x, ++i, before += stride, after += stride) {
-        float t = opacity * (mask ? (*mask)[i] : 1.0f);
-        if (clip) t *= clip->At(x, y);
-        const float alpha = before[colours] + t * (after[colours] - before[colours]);
-        for (int c = 0; c < colours && alpha > 0; ++c) {
-          const float premultiplied = before[c] * before[colours] +
-                                      t * (after[c] * after[colours] - before[c] * before[colours]);
-          before[c] = premultiplied / alpha;
-        }
-        before[colours] = alpha;
-      }
-    }
+    FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
     return true;
   }
   const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
@@ -452,7 +601,7 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
   canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
-  Context context{file, document, FloatBuffer(), {}, {}};
+  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), {}};
   const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
   for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
     const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};

@@ -13,7 +13,9 @@
 // user's mask; without a drawable path, the mask channels alone), clipping groups (on a layer or
 // a group), groups (nested, pass-through or isolated with their own mode, opacity and mask) and
 // every blend mode of blend_modes.h. A layer record without any colour channel has no pixels.
-// Not drawn: adjustment and fill layers' effect, layer effects, "blend if" ranges.
+// Adjustment and fill layers are drawn from their settings (decoder/adjustments.h,
+// decoder/gradient.h, decoder/patterns.h), pixel layers' effects from decoder/layer_effects.h.
+// Not drawn: "blend if" ranges.
 
 #include <cstdint>
 #include <optional>

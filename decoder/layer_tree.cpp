@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decoder/blend_modes.h"
+#include "decoder/layer_effects.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/isolation/decoder_protocol.h"
 
@@ -20,11 +21,17 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
   for (LayerNode& node : nodes) {
     const LayerRecord& record = *node.record;
     if (node.group) SetReach(node.members, document, canvas);
-    if (record.hidden || LayerOpacity(record) <= 0) continue;
+    // A layer's effects show without its fill.
+    const float opacity = !node.group && DrawsEffects(record, document.colour_channels)
+                              ? record.opacity / 255.0f
+                              : LayerOpacity(record);
+    if (record.hidden || opacity <= 0) continue;
     if (node.group) {
       node.reach = MembersReach(node.members);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
       node.reach = SettingsReach(record, canvas);
+    } else if (DrawsEffects(record, document.colour_channels)) {
+      node.reach = GrowRect(record.rect, record.drawn_effects->reach).Intersect(canvas);
     } else if (HasColourChannel(record, document.colour_channels)) {
       node.reach = record.rect.Intersect(canvas);
     }
@@ -39,7 +46,8 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
       if (AnyVisiblePixels(document, node.members)) return true;
       continue;
     }
-    if (node.record->adjustment.IsFill() &&
+    if ((node.record->adjustment.IsFill() || node.record->gradient_fill ||
+         node.record->pattern_fill) &&
         DrawsFromSettings(*node.record, document.colour_channels)) {
       return true;
     }
@@ -83,7 +91,13 @@ bool HasVectorMask(const LayerRecord& record) {
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
   const LayerAdjustment& adjustment = record.adjustment;
   if (adjustment.IsAdjustment()) return true;
-  return adjustment.IsFill() && (record.rect.Empty() || !HasColourChannel(record, colours));
+  return (adjustment.IsFill() || record.gradient_fill || record.pattern_fill) &&
+         (record.rect.Empty() || !HasColourChannel(record, colours));
+}
+
+bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
+  return record.drawn_effects && record.drawn_effects->Drawn() && !record.rect.Empty() &&
+         HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
 }
 
 LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas) {
@@ -166,7 +180,10 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const bool masked = HasUserMask(record) || HasVectorMask(record);
   const uint64_t own =
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
-  if (!node.group) return own + stride;
+  // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
+  // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.
+  const bool effects = DrawsEffects(record, static_cast<uint16_t>(stride - 1));
+  if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
@@ -225,6 +242,15 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     const LayerRect region = record.rect.Intersect(canvas);
     if (region.Empty()) continue;
     work += LayerArea(region) * (2 * stride + 2);
+    if (DrawsEffects(record, document.colour_channels)) {
+      // Each effect makes a matte and a picture over the layer grown by the reach, and blends it;
+      // each band reads the reach above and below it again.
+      const int64_t reach = record.drawn_effects->reach;
+      const LayerRect grown = GrowRect(record.rect, reach).Intersect(canvas);
+      const auto bands = static_cast<uint64_t>((rows + 2 * reach) / std::max<int64_t>(rows, 1));
+      work += LayerArea(grown) * std::max<uint64_t>(bands, 1) *
+              record.drawn_effects->effects.size() * (3 * stride + 8);
+    }
     for (const LayerChannel& channel : record.channels) {
       work += InflatedBytes(file, document, record, channel, rows);
     }
@@ -240,7 +266,13 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
     if (record.hidden) continue;
     if (node.group) left_out |= MembersLeftOut(node.members, colours);
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
-    if (record.effects) left_out |= LeftOutEffects;
+    // Effects are drawn on pixel layers; those of groups and of layers drawn from their settings,
+    // and the kinds we do not draw, are left out.
+    const bool undrawn = record.drawn_effects && record.drawn_effects->Drawn() &&
+                         (node.group || DrawsFromSettings(record, colours));
+    if (record.effects && (!record.drawn_effects || record.drawn_effects->left_out || undrawn)) {
+      left_out |= LeftOutEffects;
+    }
     if (record.artboard) left_out |= LeftOutArtboards;
     if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;

@@ -56,6 +56,9 @@ bool HasVectorMask(const LayerRecord& record);
 /// draw, or a fill we draw that stores no pixels of its own.
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 
+/// True when `record` is a pixel layer with effects we draw.
+bool DrawsEffects(const LayerRecord& record, uint16_t colours);
+
 /// Where a layer drawn from its settings can change `canvas`: all of it, or its user mask's
 /// rectangle when the mask hides everything outside.
 LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/gradient.h"
+#include "decoder/layer_effects.h"
 #include "decoder/layer_names.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/psd/packbits.h"
@@ -60,6 +62,15 @@ bool ReadMasks(std::span<const uint8_t> data, LayerRecord& layer) {
   return true;
 }
 
+// The placement of a pattern fill layer's block: a versioned descriptor.
+std::shared_ptr<const PatternPlacement> ReadPatternFill(std::span<const uint8_t> block) {
+  const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
+  std::optional<PatternPlacement> placement =
+      settings ? ReadPatternPlacement(*settings) : std::nullopt;
+  if (!placement) return nullptr;
+  return std::make_shared<const PatternPlacement>(std::move(*placement));
+}
+
 // True when the effects' master switch is on and one effect is enabled, alone or in a list.
 bool AnyEffectEnabled(const Descriptor& effects) {
   if (!effects.Flag("masterFXSwitch", true)) return false;
@@ -96,6 +107,10 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
         layer.section = kind < 4 ? Kinds[kind] : LayerSection::None;
       }
       if (fields.Skip(4) && fields.Read(4, blend)) layer.blend_key = static_cast<uint32_t>(blend);
+    } else if (key == FourCc("GdFl") && (layer.gradient_fill = ReadGradientFill(block, mode))) {
+      // a gradient fill layer's gradient
+    } else if (key == FourCc("PtFl") && (layer.pattern_fill = ReadPatternFill(block))) {
+      // a pattern fill layer's pattern, found in the document once all is read
     } else if (ReadAdjustmentBlock(static_cast<uint32_t>(key), block, mode, layer.adjustment)) {
       // an adjustment or fill layer's settings, kept in its record
     } else if (key == FourCc("lfx2")) {
@@ -117,6 +132,9 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
     } else if (key == FourCc("luni")) {
       std::string name = UnicodeLayerName(block);
       if (!name.empty()) layer.name = std::move(name);
+    } else if (key == FourCc("infx")) {
+      uint64_t flag = 0;
+      if (fields.Read(1, flag)) layer.interior_as_group = flag != 0;
     } else if (key == FourCc("iOpa")) {
       uint64_t fill = 0;
       if (fields.Read(1, fill)) layer.fill_opacity = static_cast<uint8_t>(fill);
@@ -203,6 +221,17 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
   document.layers.resize(static_cast<size_t>(layers));
   for (LayerRecord& layer : document.layers) {
     if (!ReadLayerRecord(file, cursor, document.version, document.mode, layer)) return false;
+    if (layer.effects_settings) {
+      layer.drawn_effects = std::make_shared<const LayerEffects>(ReadLayerEffects(
+          *layer.effects_settings, document.mode, document.global_angle,
+          [&document](const std::string& id) { return document.DrawablePattern(id) != nullptr; }));
+    }
+    if (layer.pattern_fill && !document.DrawablePattern(layer.pattern_fill->id)) {
+      // Not among the document's patterns: left out, and said so.
+      layer.pattern_fill.reset();
+      layer.adjustment.kind = AdjustmentKind::Unsupported;
+      layer.adjustment.key = FourCc("PtFl");
+    }
   }
   uint64_t at = offset + cursor.position();
   const uint64_t end = offset + size;
@@ -233,6 +262,13 @@ LayerRect LayerRect::Intersect(const LayerRect& other) const {
   return overlap;
 }
 
+const DocumentPattern* LayeredDocument::DrawablePattern(const std::string& id) const {
+  for (const DocumentPattern& pattern : patterns) {
+    if (pattern.id == id) return PatternDrawable(pattern, mode) ? &pattern : nullptr;
+  }
+  return nullptr;
+}
+
 const LayerChannel* LayerRecord::Channel(int16_t id) const {
   for (const LayerChannel& channel : channels) {
     if (channel.id == id) return &channel;
@@ -252,6 +288,11 @@ std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file
   LayeredDocument document;
   static_cast<PsdHeader&>(document) = *header;
   document.colour_channels = header->ColourChannels();
+  document.patterns = ReadDocumentPatterns(file, *header);
+  const std::span<const uint8_t> light = FindPsdResource(file, *header, 1037);
+  if (light.size() >= 4) {
+    document.global_angle = static_cast<int32_t>(BigEndian32(light.data()));
+  }
 
   const uint64_t section_start = header->layers_offset;
   uint64_t length = header->layers_size;

@@ -13,6 +13,7 @@
 
 #include "decoder/adjustments.h"
 #include "decoder/descriptor.h"
+#include "decoder/patterns.h"
 #include "engine/psd/psd_header.h"
 
 /// Bounds of what we agree to read.
@@ -35,6 +36,9 @@ struct LayerRect {
   /// The overlap with `other`; empty (all zero) when there is none.
   LayerRect Intersect(const LayerRect& other) const;
 };
+
+struct Gradient;
+struct LayerEffects;
 
 /// Channel ids of the records.
 constexpr int16_t TransparencyChannel = -1;
@@ -92,6 +96,14 @@ struct LayerRecord {
   bool effects = false;
   /// The effects' descriptor when "lfx2" holds one.
   std::shared_ptr<const Descriptor> effects_settings;
+  /// Interior effects blend with the layer's pixels before its mode and fill opacity ("infx").
+  bool interior_as_group = false;
+  /// The effects we draw of them, with the master switch and each effect's own honoured.
+  std::shared_ptr<const LayerEffects> drawn_effects;
+  /// A gradient fill layer's gradient ("GdFl"), when it is one we draw.
+  std::shared_ptr<const Gradient> gradient_fill;
+  /// A pattern fill layer's pattern ("PtFl"), when the document holds one we draw.
+  std::shared_ptr<const PatternPlacement> pattern_fill;
   /// A smart object (placed or embedded document): its stored pixels are its picture.
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
@@ -110,6 +122,13 @@ struct LayerRecord {
 /// The header of a document and its layers, bottom first, as the file lists them.
 struct LayeredDocument : PsdHeader {
   uint16_t colour_channels = 3;
+  /// The angle of the document's light (degrees), which effects use unless they have their own.
+  double global_angle = 120;
+  /// The patterns the document keeps, for pattern fills and overlays.
+  std::vector<DocumentPattern> patterns;
+
+  /// The pattern `id` when it is one we draw; nullptr otherwise.
+  const DocumentPattern* DrawablePattern(const std::string& id) const;
   std::vector<LayerRecord> layers;
 };
 

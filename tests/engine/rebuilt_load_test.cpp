@@ -186,14 +186,15 @@ TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "");
 
-  // An adjustment we do not draw, and an enabled effect on a visible layer.
+  // An adjustment we do not draw, and an enabled effect we do not draw (a pillow emboss) on a
+  // visible layer.
   PsdLayer levels;
   levels.blocks.push_back({"levl", std::string(40, '\0')});
   spec.layers.push_back(levels);
-  PsdDescriptorWriter fill("SoFi");
-  fill.Bool("enab", true);
+  PsdDescriptorWriter pillow("ebbl");
+  pillow.Bool("enab", true).Enum("bvlS", "BESl", "PlEb");
   PsdDescriptorWriter effects("null");
-  effects.Bool("masterFXSwitch", true).Object("SoFi", fill);
+  effects.Bool("masterFXSwitch", true).Object("ebbl", pillow);
   spec.layers[0].blocks.push_back({"lfx2", std::string(4, '\0') + effects.Versioned()});
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "adjustment layers, layer effects");
@@ -201,7 +202,7 @@ TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   // With the master switch off, or on a hidden layer, nothing of it would show anyway.
   spec.layers.back().hidden = true;
   effects = PsdDescriptorWriter("null");
-  effects.Bool("masterFXSwitch", false).Object("SoFi", fill);
+  effects.Bool("masterFXSwitch", false).Object("ebbl", pillow);
   spec.layers[0].blocks.back().data = std::string(4, '\0') + effects.Versioned();
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "");

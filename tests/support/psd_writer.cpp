@@ -251,6 +251,13 @@ void AppendLayers(std::string& out, const PsdSpec& spec) {
     section += info;
     AppendBigEndian(section, 0, 4);  // global layer mask
   }
+  for (const PsdLayer::Block& block : spec.global_blocks) {
+    std::string data = block.data;
+    data.resize((data.size() + 3) / 4 * 4, '\0');
+    section += "8BIM" + block.key;
+    AppendBigEndian(section, data.size(), 4);
+    section += data;
+  }
   AppendBigEndian(out, section.size(), width);
   out += section;
 }

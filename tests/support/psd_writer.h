@@ -167,6 +167,9 @@ struct PsdSpec {
   /// Layer records, bottom first; when there are any, they replace the `layer_count` empty layers
   /// (a negative `layer_count` still writes their count negative).
   std::vector<PsdLayer> layers;
+  /// Tagged blocks of the layer section after the global layer mask (and after the layers'
+  /// block, when they are in one), e.g. {"Patt", patterns}; their data is padded to four bytes.
+  std::vector<PsdLayer::Block> global_blocks;
   /// One plane per channel, `height` rows of `PsdRowBytes` bytes each, top row first.
   std::vector<std::string> planes;
   /// Ends the file after the image data's compression field, as a document whose composite is

@@ -1,0 +1,192 @@
+#include "decoder/gradient.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "decoder/adjustments.h"
+
+namespace {
+
+// Stop locations are stored in 4096ths, midpoints in percent.
+constexpr double LocationUnits = 4096;
+
+double Clamp(double value, double low, double high) {
+  return std::isfinite(value) ? std::clamp(value, low, high) : low;
+}
+
+// The mix of two neighbouring stops at `t` between them: 0 at the first, 1 at the second, a half
+// at `midpoint`.
+double Mix(double t, double midpoint) {
+  midpoint = Clamp(midpoint, 0.01, 0.99);
+  return t <= midpoint ? 0.5 * t / midpoint : 0.5 + 0.5 * (t - midpoint) / (1 - midpoint);
+}
+
+// The segment of `stops` (sorted by location) that `t` falls in: the index of its lower stop and
+// the mix towards the next; the same stop twice beyond the ends. A stop's midpoint is that of
+// the segment that ends at it.
+template <typename Stop>
+std::pair<size_t, double> Segment(const std::vector<Stop>& stops, double t) {
+  if (t <= stops.front().location) return {0, 0};
+  for (size_t i = 0; i + 1 < stops.size(); ++i) {
+    const Stop& low = stops[i];
+    const Stop& high = stops[i + 1];
+    if (t > high.location) continue;
+    const double span = high.location - low.location;
+    return {i, span <= 0 ? 1.0 : Mix((t - low.location) / span, high.midpoint)};
+  }
+  return {stops.size() - 1, 0};
+}
+
+template <typename Stop>
+void SortStops(std::vector<Stop>& stops) {
+  std::stable_sort(stops.begin(), stops.end(),
+                   [](const Stop& a, const Stop& b) { return a.location < b.location; });
+}
+
+GradientShape ShapeOf(const std::string& type) {
+  if (type == "Rdl ") return GradientShape::Radial;
+  if (type == "Angl") return GradientShape::Angle;
+  if (type == "Rflc") return GradientShape::Reflected;
+  if (type == "Dmnd") return GradientShape::Diamond;
+  return GradientShape::Linear;
+}
+
+}  // namespace
+
+std::optional<Gradient> ReadGradient(const Descriptor& settings, uint16_t mode) {
+  const Descriptor* stops = settings.Object("Grad");
+  if (!stops || stops->Text("GrdF") == "ClNs") return std::nullopt;
+  const std::vector<DescriptorValue>* colours = stops->List("Clrs");
+  if (!colours || colours->empty()) return std::nullopt;
+  Gradient gradient;
+  for (const DescriptorValue& item : *colours) {
+    if (!item.object) return std::nullopt;
+    const Descriptor& stop = *item.object;
+    GradientColourStop out;
+    out.location = Clamp(stop.Number("Lctn") / LocationUnits, 0, 1);
+    out.midpoint = Clamp(stop.Number("Mdpn", 50) / 100, 0, 1);
+    const Descriptor* colour = stop.Object("Clr ");
+    std::optional<std::array<float, 4>> value =
+        colour ? ReadDescriptorColour(*colour, mode) : std::nullopt;
+    if (!value) {
+      // The foreground and background colours are not in the file: their defaults, black and
+      // white.
+      const std::string type = stop.Text("Type");
+      if (type != "FrgC" && type != "BckC") return std::nullopt;
+      Descriptor grey;
+      grey.class_id = "Grsc";
+      DescriptorValue level;
+      level.kind = DescriptorValue::Kind::Number;
+      level.number = type == "FrgC" ? 100 : 0;
+      grey.items.emplace_back("Gry ", level);
+      value = ReadDescriptorColour(grey, mode);
+    }
+    out.colour = *value;
+    gradient.colours.push_back(out);
+  }
+  if (const std::vector<DescriptorValue>* opacities = stops->List("Trns")) {
+    for (const DescriptorValue& item : *opacities) {
+      if (!item.object) return std::nullopt;
+      GradientOpacityStop out;
+      out.location = Clamp(item.object->Number("Lctn") / LocationUnits, 0, 1);
+      out.midpoint = Clamp(item.object->Number("Mdpn", 50) / 100, 0, 1);
+      out.opacity = static_cast<float>(Clamp(item.object->Number("Opct", 100) / 100, 0, 1));
+      gradient.opacities.push_back(out);
+    }
+  }
+  if (gradient.opacities.empty()) gradient.opacities.push_back({});
+  SortStops(gradient.colours);
+  SortStops(gradient.opacities);
+  gradient.shape = ShapeOf(settings.Text("Type"));
+  gradient.angle = Clamp(settings.Number("Angl", 90), -3600, 3600);
+  gradient.scale = Clamp(settings.Number("Scl ", 100) / 100, 0.01, 100);
+  if (const Descriptor* offset = settings.Object("Ofst")) {
+    gradient.offset_x = Clamp(offset->Number("Hrzn") / 100, -100, 100);
+    gradient.offset_y = Clamp(offset->Number("Vrtc") / 100, -100, 100);
+  }
+  gradient.reverse = settings.Flag("Rvrs");
+  gradient.align = settings.Flag("Algn", true);
+  return gradient;
+}
+
+std::shared_ptr<const Gradient> ReadGradientFill(std::span<const uint8_t> block, uint16_t mode) {
+  const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
+  if (!settings) return nullptr;
+  std::optional<Gradient> gradient = ReadGradient(*settings, mode);
+  if (!gradient) return nullptr;
+  return std::make_shared<const Gradient>(std::move(*gradient));
+}
+
+double GradientPlace(const Gradient& gradient, const LayerRect& box, double x, double y) {
+  const double width = static_cast<double>(box.Width());
+  const double height = static_cast<double>(box.Height());
+  const double dx = x - (box.left + width / 2 + gradient.offset_x * width);
+  const double dy = y - (box.top + height / 2 + gradient.offset_y * height);
+  const double radians = gradient.angle * std::numbers::pi / 180;
+  const double cosine = std::cos(radians), sine = std::sin(radians);
+  // The span along the gradient's direction that just covers the box; rows go down, so the
+  // direction's vertical part is negated.
+  const double length =
+      std::max((std::fabs(width * cosine) + std::fabs(height * sine)) * gradient.scale, 1e-6);
+  const double along = dx * cosine - dy * sine;
+  const double across = dx * sine + dy * cosine;
+  double t = 0;
+  switch (gradient.shape) {
+    case GradientShape::Linear:
+      t = along / length + 0.5;
+      break;
+    case GradientShape::Reflected:
+      t = std::fabs(along) / (length / 2);
+      break;
+    case GradientShape::Radial:
+      t = std::hypot(along, across) / (length / 2);
+      break;
+    case GradientShape::Diamond:
+      t = (std::fabs(along) + std::fabs(across)) / (length / 2);
+      break;
+    case GradientShape::Angle: {
+      // Once round, counter-clockwise from the gradient's direction.
+      const double turn = std::atan2(-across, along) / (2 * std::numbers::pi);
+      t = turn - std::floor(turn);
+      break;
+    }
+  }
+  t = Clamp(t, 0, 1);
+  return gradient.reverse ? 1 - t : t;
+}
+
+void GradientColourAt(const Gradient& gradient, double t, int colours, float* colour,
+                      float& opacity) {
+  const auto [c, mix] = Segment(gradient.colours, t);
+  const auto& low = gradient.colours[c].colour;
+  const auto& high = gradient.colours[std::min(c + 1, gradient.colours.size() - 1)].colour;
+  for (int k = 0; k < colours; ++k) {
+    colour[k] = static_cast<float>(low[k] + mix * (high[k] - low[k]));
+  }
+  const auto [o, fade] = Segment(gradient.opacities, t);
+  const float from = gradient.opacities[o].opacity;
+  const float to = gradient.opacities[std::min(o + 1, gradient.opacities.size() - 1)].opacity;
+  opacity = static_cast<float>(from + fade * (to - from));
+}
+
+void FillGradient(const Gradient& gradient, const LayerRect& box, const LayerRect& region,
+                  int colours, float* out, size_t stride) {
+  // A table of the stops' colours, finer than any depth tells apart, so each pixel costs only
+  // its place.
+  constexpr int Steps = 4096;
+  std::vector<float> table(static_cast<size_t>(Steps + 1) * 5);
+  for (int i = 0; i <= Steps; ++i) {
+    float* entry = table.data() + static_cast<size_t>(i) * 5;
+    GradientColourAt(gradient, static_cast<double>(i) / Steps, colours, entry, entry[4]);
+  }
+  for (int64_t y = region.top; y < region.bottom; ++y) {
+    for (int64_t x = region.left; x < region.right; ++x, out += stride) {
+      const double t =
+          GradientPlace(gradient, box, static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5);
+      const float* entry = table.data() + static_cast<size_t>(std::lround(t * Steps)) * 5;
+      std::copy(entry, entry + colours, out);
+      out[colours] = entry[4];
+    }
+  }
+}
