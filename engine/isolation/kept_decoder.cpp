@@ -36,27 +36,28 @@ std::string FileRequest(uint64_t address_space, const std::vector<std::string>& 
   return message;
 }
 
-// Sends `message` with the descriptor `fd` attached; false when the decoder is gone.
+}  // namespace
+
 bool SendWithDescriptor(int socket, const std::string& message, int fd) {
   iovec part{const_cast<char*>(message.data()), message.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr header{};
   header.msg_iov = &part;
   header.msg_iovlen = 1;
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
-  cmsghdr* entry = CMSG_FIRSTHDR(&header);
-  entry->cmsg_level = SOL_SOCKET;
-  entry->cmsg_type = SCM_RIGHTS;
-  entry->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(entry), &fd, sizeof fd);
+  if (fd >= 0) {
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    cmsghdr* entry = CMSG_FIRSTHDR(&header);
+    entry->cmsg_level = SOL_SOCKET;
+    entry->cmsg_type = SCM_RIGHTS;
+    entry->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(entry), &fd, sizeof fd);
+  }
   ssize_t sent = 0;
   while ((sent = sendmsg(socket, &header, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
   }
   return sent == static_cast<ssize_t>(message.size());
 }
-
-}  // namespace
 
 uint64_t KeptDecoderAddressSpace(uint64_t address_space) {
   // Within the machine's memory, as every decoder's limit.

@@ -59,6 +59,10 @@ class KeptDecoder {
   KeptDecoder* outer_ = nullptr;
 };
 
+/// Sends `message` as one message over `socket`, with the descriptor `fd` attached unless it is
+/// negative; false when it could not all go (the decoder is gone).
+bool SendWithDescriptor(int socket, const std::string& message, int fd);
+
 /// The address space a kept decoder starts with for a first file of `address_space`: that, and
 /// at least enough for a small document besides, so the files after it may be larger.
 uint64_t KeptDecoderAddressSpace(uint64_t address_space);

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -264,23 +263,8 @@ TEST(ServingDecoder, EndsOnARequestOutOfProtocol) {
         decoder,
         {"--parent=" + std::to_string(getpid()), "--address-space=" + std::to_string(2ull << 30)});
     ASSERT_TRUE(child) << test.what;
-    iovec part{const_cast<char*>(test.message.data()), test.message.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr header{};
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    if (test.with_file) {
-      header.msg_control = control;
-      header.msg_controllen = sizeof control;
-      cmsghdr* entry = CMSG_FIRSTHDR(&header);
-      entry->cmsg_level = SOL_SOCKET;
-      entry->cmsg_type = SCM_RIGHTS;
-      entry->cmsg_len = CMSG_LEN(sizeof(int));
-      const int fd = file.get();
-      std::memcpy(CMSG_DATA(entry), &fd, sizeof fd);
-    }
-    EXPECT_EQ(sendmsg(child->request.get(), &header, MSG_NOSIGNAL),
-              static_cast<ssize_t>(test.message.size()))
+    EXPECT_TRUE(
+        SendWithDescriptor(child->request.get(), test.message, test.with_file ? file.get() : -1))
         << test.what;
     int status = -1;
     EXPECT_FALSE(WaitForDecoder(
