@@ -63,7 +63,7 @@ void AddText(PngHeader& header, const char* key, FITAG* tag) {
 
 bool IsGreyFromRgba(PngRowForm form) {
   return form == PngRowForm::BgraToGrey || form == PngRowForm::BgraToGreyAlpha ||
-         form == PngRowForm::Rgba16ToGrey || form == PngRowForm::Rgba16ToGreyAlpha;
+         form == PngRowForm::Rgba16ToGreyAlpha;
 }
 
 PngHeader ReadHeader(FIBITMAP* image, const PngLayout& layout) {

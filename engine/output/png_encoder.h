@@ -40,7 +40,7 @@ constexpr int32_t PngSrgbChunk = 0x40000000;
 
 /// A save flag of ours beside PngSrgbChunk: the bitmap, RGBA of 8 or 16 bits per channel, holds
 /// grey pixels only (red, green and blue alike, which the caller vouches for) and goes out as grey
-/// with alpha, or as grey alone when its alpha is all opaque. Other bitmaps ignore it.
+/// with alpha, or as grey alone when its alpha is 8 bits and all opaque. Other bitmaps ignore it.
 constexpr int32_t PngGreyFromRgba = 0x20000000;
 
 /// What FreeImage's PNG save `flags` (and PngSrgbChunk, PngGreyFromRgba) ask for: the zlib level,

@@ -127,10 +127,10 @@ std::optional<PngLayout> DescribePng(FIBITMAP* image, bool grey_from_rgba) {
       layout.form = PngRowForm::Copy;
       break;
     case FIC_RGB:
-      // What FreeImage calls 32-bit colour whose alpha is all opaque.
-      if (grey_rgba) {
+      // What FreeImage calls 32-bit colour whose alpha is all opaque (it calls RGBA16 RGBA).
+      if (grey_rgba && !deep_rgba) {
         layout.color_type = PNG_COLOR_TYPE_GRAY;
-        layout.form = deep_rgba ? PngRowForm::Rgba16ToGrey : PngRowForm::BgraToGrey;
+        layout.form = PngRowForm::BgraToGrey;
         break;
       }
       channels = 3;
@@ -233,12 +233,6 @@ void ConvertPngRow(FIBITMAP* image, const PngLayout& layout, uint32_t row, uint8
       for (size_t x = 0; x < width; ++x, source += 4, out += 2) {
         out[0] = source[FI_RGBA_RED];
         out[1] = source[FI_RGBA_ALPHA];
-      }
-      return;
-    case PngRowForm::Rgba16ToGrey:
-      for (size_t x = 0; x < width; ++x, source += 8, out += 2) {
-        out[0] = source[1];
-        out[1] = source[0];
       }
       return;
     case PngRowForm::Rgba16ToGreyAlpha:

@@ -22,7 +22,6 @@ enum class PngRowForm {
   Rgba16ToRgb16,      // 16-bit RGBA with opaque alpha to RGB, big-endian
   BgraToGrey,         // 32-bit BGRA of grey pixels with opaque alpha to grey
   BgraToGreyAlpha,    // 32-bit BGRA of grey pixels to grey and alpha
-  Rgba16ToGrey,       // 16-bit RGBA of grey pixels with opaque alpha to grey, big-endian
   Rgba16ToGreyAlpha,  // 16-bit RGBA of grey pixels to grey and alpha, big-endian
 };
 
@@ -40,9 +39,9 @@ struct PngLayout {
 };
 
 /// The PNG form of `image`; none when FreeImage's PNG writer cannot write it either. With
-/// `grey_from_rgba`, RGBA of 8 or 16 bits per channel is grey with alpha (grey alone where the
-/// alpha is all opaque), its red taken as the grey: the caller vouches that every pixel's red,
-/// green and blue are alike.
+/// `grey_from_rgba`, RGBA of 8 or 16 bits per channel is grey with alpha (grey alone where
+/// FreeImage finds 8-bit alpha all opaque), its red taken as the grey: the caller vouches that
+/// every pixel's red, green and blue are alike.
 std::optional<PngLayout> DescribePng(FIBITMAP* image, bool grey_from_rgba = false);
 
 /// Converts row `row` of the PNG (top first) into `out` (layout.row_bytes).
