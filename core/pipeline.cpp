@@ -11,6 +11,7 @@
 #include "engine/isolation/decoder_stop.h"
 #include "engine/loading/loading.h"
 #include "engine/output/naming.h"
+#include "engine/output/png_encoder.h"
 #include "engine/output/saving.h"
 #include "engine/steps/colour.h"
 #include "engine/steps/frame.h"
@@ -102,11 +103,15 @@ FileFailure ConvertOnce(ConversionJob& job, const ProgramSettings& settings, int
   image = DrawWatermark(std::move(image), settings, tokens,
                         {resources.watermark_font.get(), picture.get()});
   image = ConvertToTargetDepth(std::move(image), job.output_format, output_bpp);
-  if (!kept_profile.empty() && !IccProfileFits(kept_profile, image.get())) {
+  // A grey document's transparency widened it to RGBA: at an automatic depth it goes back to grey
+  // with alpha unless the steps coloured it.
+  const bool grey_in_rgba =
+      report.grey && job.auto_bpp == 1 && KeepsGreyInRgba(job.output_format, image.get());
+  if (!kept_profile.empty() && !IccProfileFits(kept_profile, image.get(), grey_in_rgba)) {
     profile_fits = false;
     return FileFailure::None;
   }
-  image = WithIccProfile(std::move(image), kept_profile);
+  image = WithIccProfile(std::move(image), kept_profile, grey_in_rgba);
 
   const bool keep_subfolders = settings.advanced.keep_subfolders == 1;
   const std::string name = BuildOutputName(settings.advanced.filename_mask, tokens);
@@ -125,7 +130,8 @@ FileFailure ConvertOnce(ConversionJob& job, const ProgramSettings& settings, int
       !MakeInputSubfolder(job.output_folder + job.input_subfolder)) {
     return FileFailure::OutputNotWritable;
   }
-  if (!SaveImage(image, job.output_fif, job.output_path, save_flags)) {
+  const int32_t flags = save_flags | (grey_in_rgba ? PngGreyFromRgba : 0);
+  if (!SaveImage(image, job.output_fif, job.output_path, flags)) {
     return IsWritableFolderOf(job.output_path) ? FileFailure::SaveFailed
                                                : FileFailure::OutputNotWritable;
   }

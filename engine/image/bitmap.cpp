@@ -57,21 +57,22 @@ std::string IccProfileOf(FIBITMAP* image) {
   return std::string(static_cast<const char*>(profile->data), profile->size);
 }
 
-bool IccProfileFits(const std::string& profile, FIBITMAP* image) {
+bool IccProfileFits(const std::string& profile, FIBITMAP* image, bool grey_in_rgba) {
   if (!image) return true;
   if (profile.size() < 20) return false;
-  const bool grey = (FreeImage_GetImageType(image) == FIT_BITMAP &&
-                     FreeImage_GetColorType(image) == FIC_MINISBLACK) ||
-                    FreeImage_GetImageType(image) == FIT_UINT16;
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image);
+  const bool rgba = (type == FIT_BITMAP && FreeImage_GetBPP(image) == 32) || type == FIT_RGBA16;
+  const bool grey = (type == FIT_BITMAP && FreeImage_GetColorType(image) == FIC_MINISBLACK) ||
+                    type == FIT_UINT16 || (grey_in_rgba && rgba);
   const std::string_view colour_space = std::string_view(profile).substr(16, 4);
   if (colour_space == "GRAY") return grey;
   if (colour_space == "RGB ") return !grey;
   return false;
 }
 
-Bitmap WithIccProfile(Bitmap image, const std::string& profile) {
+Bitmap WithIccProfile(Bitmap image, const std::string& profile, bool grey_in_rgba) {
   if (!image || profile.empty() || !IccProfileOf(image.get()).empty()) return image;
-  if (!IccProfileFits(profile, image.get())) return image;
+  if (!IccProfileFits(profile, image.get(), grey_in_rgba)) return image;
   FreeImage_CreateICCProfile(image.get(), const_cast<char*>(profile.data()),
                              static_cast<long>(profile.size()));
   return image;

@@ -26,9 +26,11 @@ RGBQUAD ToRgbQuad(uint32_t colour);
 std::string IccProfileOf(FIBITMAP* image);
 
 /// Whether `profile` describes pixels of `image`'s kind, as a PNG may hold it: a grey profile grey
-/// ones, an RGB profile colour or palette ones; true for no image.
-bool IccProfileFits(const std::string& profile, FIBITMAP* image);
+/// ones, an RGB profile colour or palette ones; true for no image. With `grey_in_rgba`, an RGBA
+/// image counts as grey: it goes out as grey with alpha.
+bool IccProfileFits(const std::string& profile, FIBITMAP* image, bool grey_in_rgba = false);
 
-/// `image` carrying `profile` when it has none of its own and the profile fits it; otherwise
-/// `image` as it is. The steps of a run make new bitmaps, which lose the profile.
-Bitmap WithIccProfile(Bitmap image, const std::string& profile);
+/// `image` carrying `profile` when it has none of its own and the profile fits it (as
+/// IccProfileFits with `grey_in_rgba`); otherwise `image` as it is. The steps of a run make new
+/// bitmaps, which lose the profile.
+Bitmap WithIccProfile(Bitmap image, const std::string& profile, bool grey_in_rgba = false);

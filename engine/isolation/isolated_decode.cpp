@@ -277,9 +277,6 @@ Bitmap DecodePsdIsolated(const MappedFile& file, const PsdLayout& layout, PsdSou
       break;
     case PsdColours::Keep:
       break;
-    case PsdColours::WidenedToSrgb:
-      decode.arguments.push_back("--srgb-widened");
-      break;
   }
   int exit_status = -1;
   Bitmap image = DecodeInChild(file.fd(), decode, &exit_status);

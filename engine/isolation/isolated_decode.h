@@ -39,9 +39,8 @@ enum class PsdSource { StoredComposite, Layers };
 
 /// What the decoder does with a grey or RGB document's colours; CMYK and Lab always become sRGB.
 enum class PsdColours {
-  ToSrgb,         // through the document's profile; the picture carries none
-  Keep,           // samples and profile as they are
-  WidenedToSrgb,  // kept, but a rebuilt grey picture widened to colour for its transparency
+  ToSrgb,  // through the document's profile; the picture carries none
+  Keep,    // samples and profile as they are
 };
 
 /// Decodes `file` (opened at `path`, checked as `layout`) in a child process; empty when the

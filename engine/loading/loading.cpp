@@ -49,7 +49,8 @@ Bitmap ApplyPalette(Bitmap image, std::span<const uint8_t> file, const PsdLayout
 }
 
 // The decoder drops a greyscale document's alpha: read it from the merged image ourselves and
-// widen the grey to an RGBA bitmap of the same depth, which can carry it.
+// widen the grey to an RGBA bitmap of the same depth, which can carry it. A kept grey profile
+// goes along: the pixels stay grey, and a grey PNG with alpha can hold it.
 Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
   if (!image || layout.mode != PsdModeGreyscale || layout.channels < 2) return image;
   const std::optional<std::vector<uint8_t>> alpha = ReadPsdChannel(file, layout, 1);
@@ -104,7 +105,12 @@ Bitmap AttachGreyAlpha(Bitmap image, std::span<const uint8_t> file, const PsdLay
       }
     }
   }
-  // The grey ICC profile cannot describe RGB pixels; the resolution still holds.
+  const std::string profile = IccProfileOf(image.get());
+  if (!profile.empty() &&
+      !FreeImage_CreateICCProfile(widened.get(), const_cast<char*>(profile.data()),
+                                  static_cast<long>(profile.size()))) {
+    return {};
+  }
   FreeImage_SetDotsPerMeterX(widened.get(), FreeImage_GetDotsPerMeterX(image.get()));
   FreeImage_SetDotsPerMeterY(widened.get(), FreeImage_GetDotsPerMeterY(image.get()));
   return widened;
@@ -129,17 +135,11 @@ bool TakeMatteRemovedMark(FIBITMAP* image) {
   return true;
 }
 
-// A rebuilt picture whose colours were kept carries the document's profile, unless grey was
-// widened to RGBA for its transparency: the grey profile cannot describe RGB pixels (the decoder
-// converted those to sRGB).
+// A rebuilt picture whose colours were kept carries the document's profile; grey widened to RGBA
+// for its transparency too, as it does from the stored composite.
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
   // A CMYK document's picture comes through its profile already, as sRGB.
   if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
-  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
-  const bool widened_grey = layout.mode == PsdModeGreyscale &&
-                            (type == FIT_RGBA16 || type == FIT_RGBAF ||
-                             (type == FIT_BITMAP && FreeImage_GetBPP(image.get()) == 32));
-  if (widened_grey) return image;
   const std::span<const uint8_t> profile =
       file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
   // A damaged profile is dropped and the pixels kept, as for a stored composite.
@@ -171,15 +171,11 @@ void SetDocumentResolution(FIBITMAP* image, std::span<const uint8_t> file,
 
 namespace {
 
-// What the decoder makes of the colours. Keeping them, a grey document whose picture turns to
-// colour to carry its transparency (which no grey profile describes) is converted to sRGB
-// instead: its stored composite is widened here, so that is known before the decode.
-PsdColours ColoursFor(bool keep_profile, const PsdLayout& layout, PsdSource source,
-                      bool transparent) {
-  if (!keep_profile) return PsdColours::ToSrgb;
-  if (layout.mode != PsdModeGreyscale) return PsdColours::Keep;
-  if (source == PsdSource::Layers) return PsdColours::WidenedToSrgb;
-  return transparent ? PsdColours::ToSrgb : PsdColours::Keep;
+// What the decoder makes of the colours: kept, grey with transparency too, whose picture stays
+// grey pixels in an RGBA bitmap. Should the steps make them colour, the run converts that file
+// as by default.
+PsdColours ColoursFor(bool keep_profile) {
+  return keep_profile ? PsdColours::Keep : PsdColours::ToSrgb;
 }
 
 bool HasPsdSignature(std::span<const uint8_t> bytes) {
@@ -213,7 +209,7 @@ bool ChooseRebuild(std::span<const uint8_t> bytes, PsdLayout& layout, const Laye
 // A Photoshop document through our structure check and the decoder process; with `bound`, one
 // whose declared size breaks it is refused before it is decoded.
 Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequest& request,
-               LoadFault& fault, uint64_t* left_out) {
+               LoadFault& fault, uint64_t* left_out, bool* grey) {
   fault = LoadFault::Damaged;
   const MappedFile file(path);
   if (!file.IsOpen()) return {};
@@ -223,6 +219,7 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequ
     fault = ClassifyRefusal(file.bytes());
     return {};
   }
+  if (grey) *grey = layout->mode == PsdModeGreyscale;
   bool fits = true;
   const bool rebuild = ChooseRebuild(file.bytes(), *layout, request.layers, memory, fits);
   if (!fits) {
@@ -239,9 +236,9 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequ
   Bitmap image;
   bool nothing_to_rebuild = false;
   if (rebuild) {
-    image = DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
-                              ColoursFor(request.keep_profile, *layout, PsdSource::Layers, false),
-                              request.layers.hidden_layers, left_out);
+    image =
+        DecodePsdIsolated(file, *layout, PsdSource::Layers, &nothing_to_rebuild,
+                          ColoursFor(request.keep_profile), request.layers.hidden_layers, left_out);
     if (!image && !nothing_to_rebuild) return {};
   }
   if (image) {
@@ -262,9 +259,8 @@ Bitmap LoadPsd(const std::string& path, const DecodeBound* bound, const LoadRequ
   if (layout->composite_missing) return {};
   // Extra channels are transparency only where the document says so.
   const bool transparent = HasMergedTransparency(file.bytes(), *layout);
-  image = DecodePsdIsolated(
-      file, *layout, PsdSource::StoredComposite, nullptr,
-      ColoursFor(request.keep_profile, *layout, PsdSource::StoredComposite, transparent));
+  image = DecodePsdIsolated(file, *layout, PsdSource::StoredComposite, nullptr,
+                            ColoursFor(request.keep_profile));
   if (!image) return {};
   if (FreeImage_GetWidth(image.get()) == 0 || FreeImage_GetHeight(image.get()) == 0) return {};
   const bool matte_removed = TakeMatteRemovedMark(image.get());
@@ -290,10 +286,12 @@ bool StartsAsPsd(int fd) {
 Bitmap LoadInputImage(const std::string& path, const LoadRequest& request, LoadReport* report) {
   LoadFault fault = LoadFault::None;
   uint64_t left_out = 0;
-  Bitmap image = LoadPsd(path, nullptr, request, fault, &left_out);
+  bool grey = false;
+  Bitmap image = LoadPsd(path, nullptr, request, fault, &left_out, &grey);
   if (report) {
     report->fault = fault;
     report->left_out = image ? DescribeLeftOut(left_out) : std::string();
+    report->grey = image && grey;
   }
   return image;
 }
@@ -339,6 +337,6 @@ Bitmap LoadWatermarkImage(const std::string& path) {
   close(fd);
   // A watermark is drawn onto sRGB pixels: its own colours go to sRGB too.
   LoadFault fault = LoadFault::None;
-  if (psd) image = LoadPsd(path, &WatermarkBound, {}, fault, nullptr);
+  if (psd) image = LoadPsd(path, &WatermarkBound, {}, fault, nullptr, nullptr);
   return image;
 }

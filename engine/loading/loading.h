@@ -22,7 +22,7 @@ struct LayerRequest {
 /// What the caller asks of a document's load.
 struct LoadRequest {
   /// Keep a grey or RGB document's samples and ICC profile instead of converting its colours to
-  /// sRGB (a grey one whose transparency makes it colour is converted all the same). CMYK and
+  /// sRGB (grey with transparency too: its widened picture carries the grey profile). CMYK and
   /// Lab always become sRGB.
   bool keep_profile = false;
   LayerRequest layers;
@@ -42,6 +42,9 @@ struct LoadReport {
   /// What the document holds that its picture, rebuilt from the layers, does not draw, as
   /// DescribeLeftOut says it; empty when nothing was left out or the composite was used.
   std::string left_out;
+  /// A greyscale document: its picture is grey, as RGBA of grey pixels when it has transparency
+  /// (no grey bitmap type carries alpha).
+  bool grey = false;
 };
 
 /// Loads `path` as a Photoshop document; empty when it cannot be read or has no pixels, with the

@@ -61,6 +61,11 @@ void AddText(PngHeader& header, const char* key, FITAG* tag) {
   header.texts.push_back(text);
 }
 
+bool IsGreyFromRgba(PngRowForm form) {
+  return form == PngRowForm::BgraToGrey || form == PngRowForm::BgraToGreyAlpha ||
+         form == PngRowForm::Rgba16ToGreyAlpha;
+}
+
 PngHeader ReadHeader(FIBITMAP* image, const PngLayout& layout) {
   PngHeader header;
   if (layout.color_type == PNG_COLOR_TYPE_PALETTE) {
@@ -81,6 +86,12 @@ PngHeader ReadHeader(FIBITMAP* image, const PngLayout& layout) {
     header.background.green = background.rgbGreen;
     header.background.blue = background.rgbBlue;
     header.background.index = background.rgbReserved;
+    if (IsGreyFromRgba(layout.form)) {
+      // A grey picture's background is one grey level; a coloured one has no place there.
+      header.has_background =
+          background.rgbRed == background.rgbGreen && background.rgbRed == background.rgbBlue;
+      header.background.gray = background.rgbRed;
+    }
   }
   header.dots_x = FreeImage_GetDotsPerMeterX(image);
   header.dots_y = FreeImage_GetDotsPerMeterY(image);
@@ -585,12 +596,13 @@ PngEncoding PngEncodingFor(int32_t flags) {
   }
   encoding.interlaced = (flags & PNG_INTERLACED) == PNG_INTERLACED;
   encoding.srgb = (flags & PngSrgbChunk) == PngSrgbChunk;
+  encoding.grey_from_rgba = (flags & PngGreyFromRgba) == PngGreyFromRgba;
   return encoding;
 }
 
 bool WritePng(FIBITMAP* image, FILE* file, const PngEncoding& requested) {
   if (!file || requested.level < 0 || requested.level > 9) return false;
-  const std::optional<PngLayout> layout = DescribePng(image);
+  const std::optional<PngLayout> layout = DescribePng(image, requested.grey_from_rgba);
   if (!layout) return false;
   PngHeader header = ReadHeader(image, *layout);
   header.srgb = requested.srgb && !header.profile;

@@ -76,7 +76,7 @@ size_t CandidateCount(PngFilter filter) {
 
 }  // namespace
 
-std::optional<PngLayout> DescribePng(FIBITMAP* image) {
+std::optional<PngLayout> DescribePng(FIBITMAP* image, bool grey_from_rgba) {
   if (!image || !FreeImage_HasPixels(image)) return std::nullopt;
   PngLayout layout;
   layout.width = FreeImage_GetWidth(image);
@@ -103,6 +103,8 @@ std::optional<PngLayout> DescribePng(FIBITMAP* image) {
 
   int channels = 1;
   const FREE_IMAGE_COLOR_TYPE colour = FreeImage_GetColorType(image);
+  const bool deep_rgba = type == FIT_RGBA16;
+  const bool grey_rgba = grey_from_rgba && ((type == FIT_BITMAP && bpp == 32) || deep_rgba);
   switch (colour) {
     case FIC_MINISWHITE:
     case FIC_MINISBLACK:
@@ -125,6 +127,12 @@ std::optional<PngLayout> DescribePng(FIBITMAP* image) {
       layout.form = PngRowForm::Copy;
       break;
     case FIC_RGB:
+      // What FreeImage calls 32-bit colour whose alpha is all opaque (it calls RGBA16 RGBA).
+      if (grey_rgba && !deep_rgba) {
+        layout.color_type = PNG_COLOR_TYPE_GRAY;
+        layout.form = PngRowForm::BgraToGrey;
+        break;
+      }
       channels = 3;
       layout.color_type = PNG_COLOR_TYPE_RGB;
       if (type == FIT_BITMAP && bpp == 24) {
@@ -140,6 +148,12 @@ std::optional<PngLayout> DescribePng(FIBITMAP* image) {
       }
       break;
     case FIC_RGBALPHA:
+      if (grey_rgba) {
+        channels = 2;
+        layout.color_type = PNG_COLOR_TYPE_GRAY_ALPHA;
+        layout.form = deep_rgba ? PngRowForm::Rgba16ToGreyAlpha : PngRowForm::BgraToGreyAlpha;
+        break;
+      }
       channels = 4;
       layout.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
       if (type == FIT_BITMAP && bpp == 32) {
@@ -210,6 +224,24 @@ void ConvertPngRow(FIBITMAP* image, const PngLayout& layout, uint32_t row, uint8
           out[i] = source[i + 1];
           out[i + 1] = source[i];
         }
+      }
+      return;
+    case PngRowForm::BgraToGrey:
+      for (size_t x = 0; x < width; ++x, source += 4) *out++ = source[FI_RGBA_RED];
+      return;
+    case PngRowForm::BgraToGreyAlpha:
+      for (size_t x = 0; x < width; ++x, source += 4, out += 2) {
+        out[0] = source[FI_RGBA_RED];
+        out[1] = source[FI_RGBA_ALPHA];
+      }
+      return;
+    case PngRowForm::Rgba16ToGreyAlpha:
+      // Red (bytes 0 and 1) and alpha (bytes 6 and 7), each swapped to big-endian.
+      for (size_t x = 0; x < width; ++x, source += 8, out += 4) {
+        out[0] = source[1];
+        out[1] = source[0];
+        out[2] = source[7];
+        out[3] = source[6];
       }
       return;
   }

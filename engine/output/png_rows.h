@@ -13,13 +13,16 @@
 
 /// How a FreeImage row becomes a PNG row.
 enum class PngRowForm {
-  Copy,          // palette indices, grey, 16-bit samples already swapped by the caller
-  Invert,        // grey stored white-is-zero
-  Bgr,           // 24-bit BGR to RGB
-  Bgra,          // 32-bit BGRA to RGBA
-  BgraToRgb,     // 32-bit with opaque alpha to RGB
-  Swap16,        // 16-bit little-endian samples to big-endian
-  Rgba16ToRgb16  // 16-bit RGBA with opaque alpha to RGB, big-endian
+  Copy,               // palette indices, grey, 16-bit samples already swapped by the caller
+  Invert,             // grey stored white-is-zero
+  Bgr,                // 24-bit BGR to RGB
+  Bgra,               // 32-bit BGRA to RGBA
+  BgraToRgb,          // 32-bit with opaque alpha to RGB
+  Swap16,             // 16-bit little-endian samples to big-endian
+  Rgba16ToRgb16,      // 16-bit RGBA with opaque alpha to RGB, big-endian
+  BgraToGrey,         // 32-bit BGRA of grey pixels with opaque alpha to grey
+  BgraToGreyAlpha,    // 32-bit BGRA of grey pixels to grey and alpha
+  Rgba16ToGreyAlpha,  // 16-bit RGBA of grey pixels to grey and alpha, big-endian
 };
 
 /// The PNG form of a bitmap, as FreeImage's PNG writer chooses it.
@@ -35,8 +38,11 @@ struct PngLayout {
   bool transparent = false;  // a palette with a transparency table
 };
 
-/// The PNG form of `image`; none when FreeImage's PNG writer cannot write it either.
-std::optional<PngLayout> DescribePng(FIBITMAP* image);
+/// The PNG form of `image`; none when FreeImage's PNG writer cannot write it either. With
+/// `grey_from_rgba`, RGBA of 8 or 16 bits per channel is grey with alpha (grey alone where
+/// FreeImage finds 8-bit alpha all opaque), its red taken as the grey: the caller vouches that
+/// every pixel's red, green and blue are alike.
+std::optional<PngLayout> DescribePng(FIBITMAP* image, bool grey_from_rgba = false);
 
 /// Converts row `row` of the PNG (top first) into `out` (layout.row_bytes).
 void ConvertPngRow(FIBITMAP* image, const PngLayout& layout, uint32_t row, uint8_t* out);

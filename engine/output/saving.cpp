@@ -184,6 +184,32 @@ int32_t ChooseAutoDepth(std::string_view output_key, FIBITMAP* image, int32_t so
   }
 }
 
+bool KeepsGreyInRgba(std::string_view output_key, FIBITMAP* image) {
+  if (output_key != "png" || !image || !FreeImage_HasPixels(image)) return false;
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image);
+  const bool eight = type == FIT_BITMAP && FreeImage_GetBPP(image) == 32;
+  if (!eight && type != FIT_RGBA16) return false;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned height = FreeImage_GetHeight(image);
+  // One pass that stops at the first coloured pixel: a frame or a watermark shows at once.
+  for (unsigned y = 0; y < height; ++y) {
+    const BYTE* row = FreeImage_GetScanLine(image, static_cast<int>(y));
+    if (eight) {
+      for (unsigned x = 0; x < width; ++x, row += 4) {
+        if (row[FI_RGBA_RED] != row[FI_RGBA_GREEN] || row[FI_RGBA_RED] != row[FI_RGBA_BLUE]) {
+          return false;
+        }
+      }
+    } else {
+      const auto* pixel = reinterpret_cast<const FIRGBA16*>(row);
+      for (unsigned x = 0; x < width; ++x, ++pixel) {
+        if (pixel->red != pixel->green || pixel->red != pixel->blue) return false;
+      }
+    }
+  }
+  return true;
+}
+
 Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t target_bpp) {
   if (!image) return image;
   FIBITMAP* dib = image.get();

@@ -28,6 +28,12 @@ int32_t ChooseAutoDepth(std::string_view output_key, int32_t source_bpp);
 int32_t ChooseAutoDepth(std::string_view output_key, FIBITMAP* image, int32_t source_bpp,
                         bool eight_bits_needed);
 
+/// Whether `image`, the picture the steps left of a grey document, goes to `output_key` as grey
+/// though its bitmap is RGBA (which carries the transparency no grey bitmap type does): PNG, 8 or
+/// 16 bits per channel, every pixel's red, green and blue still alike. Such a picture is saved
+/// with PngGreyFromRgba.
+bool KeepsGreyInRgba(std::string_view output_key, FIBITMAP* image);
+
 /// Converts the image to `target_bpp` bits per pixel as `output_key` wants it; unchanged when it
 /// already has that depth; empty when the depth cannot be made.
 Bitmap ConvertToTargetDepth(Bitmap image, std::string_view output_key, int32_t target_bpp);

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/image/bitmap.h"
 #include "tests/cli/run_quorvix.h"
@@ -63,6 +65,49 @@ class ColourRun : public ::testing::Test {
   }
   TempDir dir;
 };
+
+// Grey with transparency: the top row opaque, the bottom row fading out from the left.
+uint32_t GreyAlphaSample(uint32_t x, uint32_t y, uint32_t channel, uint16_t depth) {
+  const uint32_t grey = depth == 16 ? GreySample(x) : x * 8;
+  const uint32_t opaque = depth == 16 ? 65535 : 255;
+  if (channel == 0) return grey;
+  return y == 0 ? opaque : opaque - grey;
+}
+
+// 32-bit documents hold linear light 0..1: the 8-bit samples scaled.
+PsdSpec GreyAlphaDocument(uint16_t depth, const std::string& profile) {
+  PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, depth, Width, 2, 2);
+  FillPsdPlanes(spec, [depth](uint32_t x, uint32_t y, uint32_t c) {
+    if (depth == 32) return PsdFloatBits(static_cast<float>(GreyAlphaSample(x, y, c, 8)) / 255);
+    return GreyAlphaSample(x, y, c, depth);
+  });
+  spec.resources.push_back(PsdIccProfileResource(profile));
+  return spec;
+}
+
+// The bit depth and colour type the PNG's header (IHDR, the first chunk) gives.
+std::pair<int, int> DepthAndColourType(const std::string& png) {
+  if (png.size() < 26 || png.compare(12, 4, "IHDR") != 0) return {0, -1};
+  return {static_cast<unsigned char>(png[24]), static_cast<unsigned char>(png[25])};
+}
+
+struct Rgba16 {
+  uint32_t red = 0, green = 0, blue = 0, alpha = 0;
+};
+
+// Pixel (x, y), top row 0, of a loaded RGBA PNG in 16-bit levels; all zero for other kinds.
+Rgba16 ReadPixel(const Bitmap& image, int x, int y) {
+  const int row = static_cast<int>(FreeImage_GetHeight(image.get())) - 1 - y;
+  const BYTE* line = FreeImage_GetScanLine(image.get(), row);
+  if (FreeImage_GetImageType(image.get()) == FIT_RGBA16) {
+    const FIRGBA16& pixel = reinterpret_cast<const FIRGBA16*>(line)[x];
+    return {pixel.red, pixel.green, pixel.blue, pixel.alpha};
+  }
+  if (FreeImage_GetBPP(image.get()) != 32) return {};
+  const BYTE* pixel = line + 4 * x;
+  return {pixel[FI_RGBA_RED] * 257u, pixel[FI_RGBA_GREEN] * 257u, pixel[FI_RGBA_BLUE] * 257u,
+          pixel[FI_RGBA_ALPHA] * 257u};
+}
 
 PsdSpec GreyDocument(const std::string& profile) {
   PsdSpec spec = MakePsdSpec(PsdMode::Greyscale, 16, Width, 1, 1);
@@ -158,5 +203,73 @@ TEST_F(ColourRun, UntaggedAndDamagedProfilesKeepTheirSamples) {
       EXPECT_EQ(row[3 * x + FI_RGBA_GREEN], (x * 8 + 50) % 256);
       EXPECT_EQ(row[3 * x + FI_RGBA_BLUE], (x * 8 + 100) % 256);
     }
+  }
+}
+
+// Transparency widens a grey document's picture to RGBA in work; at an automatic depth it goes out
+// as grey with alpha all the same, unless the steps made it colour. An explicit depth is kept.
+TEST_F(ColourRun, GreyWithTransparencyStaysGreyWithAlpha) {
+  const std::string profile = GammaGreyProfile(1.8);
+  for (const uint16_t depth : {8, 16, 32}) {
+    SCOPED_TRACE(depth);
+    const PsdSpec spec = GreyAlphaDocument(depth, profile);
+    // 32-bit samples come out sRGB-encoded in 16 bits.
+    const int png_depth = depth == 8 ? 8 : 16;
+    const std::string rgba = Convert(spec, {png_depth == 16 ? "--png-bpp=64" : "--png-bpp=32"});
+    EXPECT_EQ(DepthAndColourType(rgba), std::pair(png_depth, 6));
+    const Bitmap colour = Load();
+
+    const std::string grey = Convert(spec);
+    EXPECT_EQ(DepthAndColourType(grey), std::pair(png_depth, 4));
+    EXPECT_TRUE(HasChunk(grey, "sRGB"));
+    EXPECT_FALSE(HasChunk(grey, "iCCP"));
+    const Bitmap image = Load();
+    ASSERT_TRUE(colour && image);
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < static_cast<int>(Width); ++x) {
+        const Rgba16 want = ReadPixel(colour, x, y);
+        const Rgba16 got = ReadPixel(image, x, y);
+        ASSERT_EQ(want.red, want.green);
+        EXPECT_EQ(got.red, want.red) << x << "," << y;
+        EXPECT_EQ(got.green, want.green) << x << "," << y;
+        EXPECT_EQ(got.blue, want.blue) << x << "," << y;
+        EXPECT_EQ(got.alpha, want.alpha) << x << "," << y;
+      }
+    }
+
+    // A grey frame leaves the picture grey; a red one makes it colour (PNG colour types with
+    // bit 2 set).
+    const auto colour_type = [](const std::string& png) { return DepthAndColourType(png).second; };
+    EXPECT_EQ(colour_type(Convert(spec, {"--fr-solid-left=2", "--fr-solid-left-color=808080"})) & 2,
+              0);
+    const std::vector<std::string> red_frame = {"--fr-solid-left=2",
+                                                "--fr-solid-left-color=FF0000"};
+    const std::string framed = Convert(spec, red_frame);
+    EXPECT_EQ(colour_type(framed) & 2, 2);
+
+    // Kept, the samples and the grey profile go into the grey PNG; coloured by a step, the file
+    // goes as by default. (Linear light has no samples to keep in 16 bits.)
+    if (depth == 32) continue;
+    const std::string kept = Convert(spec, {"--keep-icc-profile"});
+    EXPECT_EQ(DepthAndColourType(kept), std::pair(static_cast<int>(depth), 4));
+    EXPECT_EQ(ProfileInPng(kept), profile);
+    EXPECT_FALSE(HasChunk(kept, "sRGB"));
+    const Bitmap samples = Load();
+    ASSERT_TRUE(samples);
+    const auto level = [depth](uint32_t sample) { return depth == 16 ? sample : sample * 257; };
+    for (uint32_t x = 0; x < Width; ++x) {
+      // The opaque row's grey, which no white matte touches, and every alpha.
+      EXPECT_EQ(ReadPixel(samples, static_cast<int>(x), 0).red,
+                level(GreyAlphaSample(x, 0, 0, depth)))
+          << x;
+      for (uint32_t y = 0; y < 2; ++y) {
+        EXPECT_EQ(ReadPixel(samples, static_cast<int>(x), static_cast<int>(y)).alpha,
+                  level(GreyAlphaSample(x, y, 1, depth)))
+            << x << "," << y;
+      }
+    }
+    std::vector<std::string> kept_framed = red_frame;
+    kept_framed.push_back("--keep-icc-profile");
+    EXPECT_EQ(Convert(spec, kept_framed), framed);
   }
 }

@@ -498,3 +498,62 @@ TEST(WritePng, AnSrgbChunkWhereAskedAndNoProfileIsCarried) {
     EXPECT_FALSE(has(profiled, "sRGB"));
   }
 }
+
+// A grey document's picture is RGBA only to carry its transparency: asked to, the encoder writes
+// it as grey with alpha with the very same samples; grey alone when 8-bit alpha is all opaque
+// (FreeImage, like its writer, finds that only at 8 bits).
+TEST(WritePng, GreyFromRgbaWritesGreyWithAlphaOfTheSameSamples) {
+  for (const bool deep : {false, true}) {
+    for (const bool opaque : {false, true}) {
+      SCOPED_TRACE(std::string(deep ? "16" : "8") + (opaque ? " bits, opaque" : " bits"));
+      Bitmap image = deep ? Colour(FIT_RGBA16, 64, opaque) : Colour(FIT_BITMAP, 32, opaque);
+      for (int y = 0; y < Height; ++y) {
+        BYTE* line = FreeImage_GetScanLine(image.get(), y);
+        for (int x = 0; x < Width; ++x) {
+          if (deep) {
+            FIRGBA16& pixel = reinterpret_cast<FIRGBA16*>(line)[x];
+            pixel.green = pixel.blue = pixel.red;
+          } else {
+            line[4 * x + FI_RGBA_GREEN] = line[4 * x + FI_RGBA_BLUE] = line[4 * x + FI_RGBA_RED];
+          }
+        }
+      }
+      AddIccProfile(image.get(), true);  // libpng takes a grey profile only into a grey PNG
+      RGBQUAD background{40, 40, 40, 0};
+      FreeImage_SetBackgroundColor(image.get(), &background);
+      const bool grey_alone = opaque && !deep;
+
+      for (const int32_t flags : {ZlibLevel6, PNG_Z_BEST_SPEED | PNG_INTERLACED}) {
+        const PngEncoding encoding = PngEncodingFor(flags | PngGreyFromRgba);
+        EXPECT_TRUE(encoding.grey_from_rgba);
+        const Bytes png = OurPng(image.get(), encoding);
+        EXPECT_TRUE(StrictlyReadable(png));
+        const std::vector<Chunk> chunks = ChunksBesideImageData(png);
+        ASSERT_FALSE(chunks.empty());
+        ASSERT_EQ(chunks[0].type, "IHDR");
+        EXPECT_EQ(chunks[0].data[8], deep ? 16 : 8) << "bit depth";
+        EXPECT_EQ(chunks[0].data[9], grey_alone ? 0 : 4) << "colour type";
+        const auto chunk = [&](const char* type) {
+          return std::find_if(chunks.begin(), chunks.end(),
+                              [&](const Chunk& c) { return c.type == type; });
+        };
+        EXPECT_NE(chunk("iCCP"), chunks.end());
+        ASSERT_NE(chunk("bKGD"), chunks.end());
+        EXPECT_EQ(chunk("bKGD")->data, (Bytes{0, 40}));
+        // FreeImage reads grey with alpha back as RGBA.
+        Bitmap decoded = Decode(png);
+        if (grey_alone) decoded = Bitmap(FreeImage_ConvertTo32Bits(decoded.get()));
+        ExpectSamePixels(image.get(), decoded.get(), "read back");
+      }
+    }
+  }
+
+  // Other bitmaps have no such form: the flag leaves them as they are.
+  for (const Kind& kind : Kinds()) {
+    if (kind.name == "32-bit" || kind.name == "32-bit opaque" || kind.name == "64-bit") continue;
+    const Bitmap image = kind.make();
+    const Bytes plain = OurPng(image.get(), PngEncodingFor(ZlibLevel6));
+    EXPECT_EQ(OurPng(image.get(), PngEncodingFor(ZlibLevel6 | PngGreyFromRgba)), plain)
+        << kind.name;
+  }
+}

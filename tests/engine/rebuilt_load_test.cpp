@@ -162,6 +162,35 @@ TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
   EXPECT_EQ(FreeImage_GetICCProfile(image.get())->size, 0);
 }
 
+// Transparency widens a grey picture to RGBA; kept, its samples stay grey and it carries the grey
+// profile, rebuilt or stored, and the report says the document is grey.
+TEST_F(RebuiltLoadTest, GreyWithTransparencyKeepsItsProfileAndIsReportedGrey) {
+  PsdSpec rebuilt = PlaceholderDocument(PsdMode::Greyscale, 8, 4, 4);
+  rebuilt.resources.push_back(PsdIccProfileResource(SaneProfile()));
+  rebuilt.layers.push_back(SolidLayer(rebuilt, {0, 0, 2, 4}, {0.3, 0.3, 0.3}, 0.5));
+  PsdSpec stored = MakePsdSpec(PsdMode::Greyscale, 8, 4, 4, 2);
+  FillPsdPlanes(stored, [](uint32_t x, uint32_t, uint32_t c) { return c == 0 ? 255 : x * 60; });
+  stored.resources.push_back(PsdIccProfileResource(SaneProfile()));
+  for (const PsdSpec* spec : {&rebuilt, &stored}) {
+    SCOPED_TRACE(spec == &rebuilt ? "rebuilt" : "stored");
+    LoadReport report;
+    const Bitmap image = LoadBytes(WritePsd(*spec), KeepingProfile(), &report);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(report.grey);
+    ASSERT_EQ(FreeImage_GetBPP(image.get()), 32u);
+    EXPECT_EQ(IccProfileOf(image.get()), SaneProfile());
+    for (int x = 0; x < 4; ++x) {
+      const Rgba16 pixel = ReadPixel(image, x, 1);
+      EXPECT_EQ(pixel.red, pixel.green) << x;
+      EXPECT_EQ(pixel.red, pixel.blue) << x;
+    }
+    EXPECT_LT(ReadPixel(image, 0, 1).alpha, 0xFFFF) << "the transparency is carried";
+  }
+  LoadReport report;
+  ASSERT_TRUE(LoadBytes(WritePsd(PlaceholderDocument(PsdMode::Rgb, 8, 4, 4)), {}, &report));
+  EXPECT_FALSE(report.grey);
+}
+
 TEST_F(RebuiltLoadTest, NothingVisibleKeepsTheStoredPicture) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, {0, 0, 0}));

@@ -157,6 +157,37 @@ TEST(ChooseAutoDepth, GreyStaysGreyAndSixteenBitGreyKeepsItsBitsInPng) {
   EXPECT_EQ(ChooseAutoDepth("png", nullptr, 16, false), 24);
 }
 
+// The last pixel of the last row counts as much as the first: one coloured pixel anywhere (a
+// watermark's corner) makes the picture colour.
+TEST(KeepsGreyInRgba, OnlyRgbaPngWhoseEveryPixelIsGrey) {
+  for (const FREE_IMAGE_TYPE type : {FIT_BITMAP, FIT_RGBA16}) {
+    SCOPED_TRACE(type);
+    const int bpp = type == FIT_BITMAP ? 32 : 64;
+    Bitmap image = MakeUniformBitmap(type, bpp, 5, 3, {0x4040, 0x4040, 0x4040, 0x8080});
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(KeepsGreyInRgba("png", image.get()));
+    EXPECT_FALSE(KeepsGreyInRgba("tiff", image.get())) << "only PNG takes grey with alpha";
+    for (const int channel : {FI_RGBA_GREEN, FI_RGBA_BLUE}) {
+      Bitmap coloured = MakeUniformBitmap(type, bpp, 5, 3, {0x4040, 0x4040, 0x4040, 0x8080});
+      // The top row's last pixel: FreeImage stores the bottom row first.
+      BYTE* row = FreeImage_GetScanLine(coloured.get(), 2);
+      if (type == FIT_BITMAP) {
+        row[4 * 4 + channel] = 0x41;
+      } else {
+        FIRGBA16& pixel = reinterpret_cast<FIRGBA16*>(row)[4];
+        (channel == FI_RGBA_GREEN ? pixel.green : pixel.blue) = 0x4141;
+      }
+      EXPECT_FALSE(KeepsGreyInRgba("png", coloured.get())) << channel;
+    }
+  }
+  // Grey without alpha is grey already; colour without alpha has no alpha to carry.
+  const Bitmap grey_rgb = MakeUniformBitmap(FIT_BITMAP, 24, 2, 2, {0x4040, 0x4040, 0x4040, 0});
+  EXPECT_FALSE(KeepsGreyInRgba("png", grey_rgb.get()));
+  const Bitmap grey_rgb16 = MakeUniformBitmap(FIT_RGB16, 48, 2, 2, {0x4040, 0x4040, 0x4040, 0});
+  EXPECT_FALSE(KeepsGreyInRgba("png", grey_rgb16.get()));
+  EXPECT_FALSE(KeepsGreyInRgba("png", nullptr));
+}
+
 TEST(ConvertToTargetDepth, SameDepthHandsTheImageOnUnchanged) {
   Bitmap grey = MakeTestBitmap(4, 3, 8);
   FIBITMAP* before = grey.get();
