@@ -1,9 +1,10 @@
 // The compositor alone: writes layered 4000 x 3000 documents in memory (8 and 16 bits, 10 and 30
 // layers, normal blending, each layer a soft-edged shape over part of the canvas with its own
-// transparency), reads and composites them as the decoder process does, and prints the time, the
-// layer pixels composited per second on this one thread, and the peak memory against the canvas
-// at working precision plus one layer plus the output.
-//   bench_composite write FOLDER     writes layers10-rgb8.psd ... layers30-rgb16.psd
+// transparency; and the 8-bit 10 layers with a shadow, a glow and a stroke on each), reads and
+// composites them as the decoder process does, and prints the time, the layer pixels composited per
+// second on this one thread, and the peak memory against the canvas at working precision plus one
+// layer plus the output.
+//   bench_composite write FOLDER     writes layers10-rgb8.psd ... layers10-rgb8-effects.psd
 //   bench_composite FILE [RUNS]      composites FILE RUNS times (default 3)
 
 #include <sys/resource.h>
@@ -28,7 +29,52 @@ constexpr uint32_t Height = 3000;
 struct Case {
   uint16_t depth;
   int layers;
+  bool effects = false;
 };
+
+PsdDescriptorWriter Colour(double red, double green, double blue) {
+  PsdDescriptorWriter out("RGBC");
+  out.Double("Rd  ", red).Double("Grn ", green).Double("Bl  ", blue);
+  return out;
+}
+
+// Every layer's effects in the effects document: a soft drop shadow, an outer glow and a stroke
+// outside, the ones that reach beyond the layer and blur.
+PsdLayer::Block BenchEffects() {
+  PsdDescriptorWriter shadow("DrSh");
+  shadow.Bool("enab", true)
+      .Enum("Md  ", "BlnM", "Mltp")
+      .Object("Clr ", Colour(0, 0, 0))
+      .UnitFloat("Opct", "#Prc", 60)
+      .Bool("uglg", false)
+      .UnitFloat("lagl", "#Ang", 120)
+      .UnitFloat("Dstn", "#Pxl", 12)
+      .UnitFloat("Ckmt", "#Prc", 0)
+      .UnitFloat("blur", "#Pxl", 16)
+      .Bool("layerConceals", true);
+  PsdDescriptorWriter glow("OrGl");
+  glow.Bool("enab", true)
+      .Enum("Md  ", "BlnM", "Scrn")
+      .Object("Clr ", Colour(255, 240, 180))
+      .UnitFloat("Opct", "#Prc", 75)
+      .UnitFloat("Ckmt", "#Prc", 0)
+      .UnitFloat("blur", "#Pxl", 10);
+  PsdDescriptorWriter stroke("FrFX");
+  stroke.Bool("enab", true)
+      .Enum("Styl", "FStl", "OutF")
+      .Enum("PntT", "FrFl", "SClr")
+      .Enum("Md  ", "BlnM", "Nrml")
+      .UnitFloat("Opct", "#Prc", 100)
+      .UnitFloat("Sz  ", "#Pxl", 3)
+      .Object("Clr ", Colour(40, 40, 160));
+  PsdDescriptorWriter top("null");
+  top.UnitFloat("Scl ", "#Prc", 100)
+      .Bool("masterFXSwitch", true)
+      .Object("DrSh", shadow)
+      .Object("OrGl", glow)
+      .Object("FrFX", stroke);
+  return {"lfx2", std::string(4, '\0') + top.Versioned()};
+}
 
 // Layer i covers a band of the canvas (two thirds of each side), shifted with i, with a gradient
 // in each channel and alpha ramping up from its edge.
@@ -56,6 +102,7 @@ PsdSpec BenchDocument(const Case& bench, uint64_t& layer_pixels) {
              return PsdSampleOf(value, bench.depth);
            })});
     }
+    if (bench.effects) layer.blocks.push_back(BenchEffects());
     spec.layers.push_back(std::move(layer));
   }
   return spec;
@@ -78,10 +125,12 @@ long PeakKib() {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "write") {
-    for (const Case bench : {Case{8, 10}, Case{8, 30}, Case{16, 10}, Case{16, 30}}) {
+    for (const Case bench :
+         {Case{8, 10}, Case{8, 30}, Case{16, 10}, Case{16, 30}, Case{8, 10, true}}) {
       uint64_t layer_pixels = 0;
       const std::string path = std::string(argv[2]) + "/layers" + std::to_string(bench.layers) +
-                               "-rgb" + std::to_string(bench.depth) + ".psd";
+                               "-rgb" + std::to_string(bench.depth) +
+                               (bench.effects ? "-effects" : "") + ".psd";
       if (!WritePsdFile(path, BenchDocument(bench, layer_pixels))) return 1;
     }
     return 0;
