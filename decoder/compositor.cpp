@@ -466,15 +466,22 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
   const LayerRect reach = group.reach.Intersect(target.region);
-  const LayerRect region = shape ? MembersReach(group.members).Intersect(target.region) : reach;
+  // An artboard's members are seen only on its board, so its buffer ends there.
+  const ArtboardBoard* board = record.board ? &*record.board : nullptr;
+  const LayerRect region = board   ? reach
+                           : shape ? MembersReach(group.members).Intersect(target.region)
+                                   : reach;
   if (shape) *shape = Shape{region, {}};
   if (region.Empty()) return true;
   std::optional<std::vector<float>> mask;
   if (!GroupMask(context, record, region, mask)) return false;
   const float opacity = LayerOpacity(record);
-  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  BlendMode mode = BlendModeFromKey(record.blend_key);
   const int colours = target.colours;
   const int stride = target.Stride();
+  // A board is a picture of its own: its members blend with its background, not with what
+  // lies beneath it.
+  if (board && mode == BlendMode::PassThrough) mode = BlendMode::Normal;
 
   if (mode == BlendMode::PassThrough) {
     if (shape) {
@@ -496,6 +503,14 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     return true;
   }
   const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
+  if (board && board->background) {
+    const size_t area = LayerArea(region);
+    for (size_t i = 0; i < area; ++i) {
+      float* pixel = isolated.samples + i * static_cast<size_t>(stride);
+      std::copy(board->background->begin(), board->background->begin() + colours, pixel);
+      pixel[colours] = 1;
+    }
+  }
   if (!DrawMembers(context, group.members, isolated, depth + 1)) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];

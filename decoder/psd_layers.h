@@ -4,6 +4,7 @@
 // process: the records are untrusted, so every length is checked against the section it lies in,
 // every count against a named bound, and all arithmetic is 64-bit.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -39,6 +40,13 @@ struct LayerRect {
 
 struct Gradient;
 struct LayerEffects;
+
+/// An artboard's board: the rectangle its members are seen through, and its background beneath
+/// them (none when transparent).
+struct ArtboardBoard {
+  LayerRect rect;
+  std::optional<std::array<float, 4>> background;  // the document's channels, as stored
+};
 
 /// Channel ids of the records.
 constexpr int16_t TransparencyChannel = -1;
@@ -108,8 +116,10 @@ struct LayerRecord {
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
   bool blend_if = false;
-  /// The group is an artboard, whose background colour is not drawn.
+  /// The group is an artboard.
   bool artboard = false;
+  /// Its board, when its settings could be read.
+  std::optional<ArtboardBoard> board;
   /// What an adjustment or fill layer draws instead of (or, for a fill, without) pixels.
   LayerAdjustment adjustment;
   /// The name in UTF-8: the Unicode name where the record has one, else its Pascal name.
