@@ -208,6 +208,16 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
   for (int c = 0; c < colours; ++c) {
     if (!decode(c)) return false;
   }
+  if (record.blend_if) {
+    // Where its own colour or the colour beneath lies outside its ranges, the layer fades out.
+    float* pixel = layer.samples;
+    for (int64_t y = region.top; y < region.bottom; ++y) {
+      const float* below = target.At(region.left, y);
+      for (int64_t x = region.left; x < region.right; ++x, pixel += stride, below += stride) {
+        pixel[colours] *= BlendIfWeight(record.blend_ranges, pixel, below, colours);
+      }
+    }
+  }
   BlendOnto(layer, target, BlendModeFromKey(record.blend_key), opacity, clip);
   return true;
 }
@@ -413,7 +423,7 @@ bool CoversOpaquely(const LayerNode& node, const LayerRect& region, uint16_t col
   if (record.opacity != 255 || record.fill_opacity != 255) return false;
   if (BlendModeFromKey(record.blend_key) != BlendMode::Normal) return false;
   if (!HasColourChannel(record, colours) || record.Channel(TransparencyChannel)) return false;
-  if (HasUserMask(record) || HasVectorMask(record)) return false;
+  if (HasUserMask(record) || HasVectorMask(record) || record.blend_if) return false;
   const LayerRect& rect = record.rect;
   return rect.top <= region.top && rect.left <= region.left && rect.bottom >= region.bottom &&
          rect.right >= region.right;

@@ -283,7 +283,11 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
       left_out |= LeftOutEffects;
     }
     if (record.artboard && (!node.group || !record.board)) left_out |= LeftOutArtboards;
-    if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
+    // Ranges are drawn on pixel layers without effects.
+    if (record.blend_if &&
+        (node.group || DrawsFromSettings(record, colours) || DrawsEffects(record, colours))) {
+      left_out |= LeftOutBlendIf;
+    }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {
       const uint32_t key = record.adjustment.key;

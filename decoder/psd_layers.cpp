@@ -226,12 +226,8 @@ bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t
   // Blending ranges: for the composite grey, then each channel, the source's and the
   // underlying layer's black and white limits (low, high each); all 0, 0, 255, 255 means none.
   if (!extra_data.Read(4, length) || length > extra_data.remaining()) return false;
-  const std::span<const uint8_t> ranges = extra_data.Peek(length);
-  for (size_t i = 0; i + 4 <= ranges.size(); i += 4) {
-    if (ranges[i] != 0 || ranges[i + 1] != 0 || ranges[i + 2] != 255 || ranges[i + 3] != 255) {
-      layer.blend_if = true;
-    }
-  }
+  layer.blend_ranges = ReadBlendIfRanges(extra_data.Peek(length), 4);
+  layer.blend_if = layer.blend_ranges.Any();
   extra_data.Skip(length);
   uint64_t name_length = 0;
   if (!extra_data.Read(1, name_length)) return false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decoder/adjustments.h"
+#include "decoder/blend_if.h"
 #include "decoder/descriptor.h"
 #include "decoder/patterns.h"
 #include "engine/psd/psd_header.h"
@@ -116,6 +117,7 @@ struct LayerRecord {
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
   bool blend_if = false;
+  BlendIfRanges blend_ranges;
   /// The group is an artboard.
   bool artboard = false;
   /// Its board, when its settings could be read.

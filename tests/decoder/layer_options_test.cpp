@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoder/layer_rebuild.h"
@@ -81,4 +84,90 @@ TEST_F(LayerOptionsTest, AnArtboardShowsItsMembersOnlyOnItsBoardOverItsBackgroun
     SCOPED_TRACE(x);
     ExpectPixel(image, x, 2, expected);
   }
+}
+
+namespace {
+
+// Blending ranges of a record: the grey's and each of three channels', this layer's range
+// before the underlying layer's, each black low, black high, white low, white high.
+using Range = std::array<uint8_t, 4>;
+constexpr Range Whole{0, 0, 255, 255};
+std::string Ranges(const std::vector<std::pair<Range, Range>>& pairs) {
+  std::string out;
+  for (const auto& [own, under] : pairs) {
+    for (const Range& range : {own, under}) {
+      for (const uint8_t value : range) out.push_back(static_cast<char>(value));
+    }
+  }
+  return out;
+}
+
+// A layer over columns 0..15 of two rows whose colour at column x is `colour(x)`.
+PsdLayer RampLayer(const PsdSpec& spec, const std::function<Colour(uint32_t)>& colour) {
+  PsdLayer layer = SolidLayer(spec, {0, 0, 2, 16}, {0, 0, 0});
+  for (int c = 0; c < 3; ++c) {
+    layer.channels[static_cast<size_t>(c)].plane =
+        PsdLayerPlane(16, 2, spec.depth, [&](uint32_t x, uint32_t) {
+          return PsdSampleOf(colour(x)[static_cast<size_t>(c)], spec.depth);
+        });
+  }
+  return layer;
+}
+
+double Ramp(double level, double low, double high) {
+  return std::clamp((level - low) / (high - low), 0.0, 1.0);
+}
+
+}  // namespace
+
+TEST_F(LayerOptionsTest, BlendIfRangesFadeTheLayerBetweenTheirSplitSliders) {
+  // Levels 0, 17, ... 255 along the row.
+  const auto level = [](int x) { return 17.0 * x; };
+  // Underlying layer, red channel: a blue layer shows where the red beneath is 102 or more,
+  // fading in from 34.
+  {
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 16, 2);
+    spec.layers.push_back(RampLayer(spec, [&](uint32_t x) {
+      return Colour{level(static_cast<int>(x)) / 255, 0, 0};
+    }));
+    PsdLayer top = SolidLayer(spec, {0, 0, 2, 16}, Blue);
+    top.blending_ranges =
+        Ranges({{Whole, Whole}, {Whole, {34, 102, 255, 255}}, {Whole, Whole}, {Whole, Whole}});
+    spec.layers.push_back(top);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(plan_.left_out & LeftOutBlendIf, 0u);
+    for (int x = 0; x < 16; ++x) {
+      SCOPED_TRACE(x);
+      const Expected under{{level(x) / 255, 0, 0}, 1};
+      ExpectPixel(image, x, 1, Over(under, Blue, Ramp(level(x), 34, 102)), 1.5);
+    }
+  }
+  // This layer, grey: a grey ramp over black shows up to 136 and fades out by 204. Grey pixels
+  // are their own grey whatever the weights of the channels.
+  {
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 16, 2);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 16}, {0, 0, 0}));
+    PsdLayer top = RampLayer(spec, [&](uint32_t x) {
+      const double grey = level(static_cast<int>(x)) / 255;
+      return Colour{grey, grey, grey};
+    });
+    top.blending_ranges =
+        Ranges({{{0, 0, 136, 204}, Whole}, {Whole, Whole}, {Whole, Whole}, {Whole, Whole}});
+    spec.layers.push_back(top);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    for (int x = 0; x < 16; ++x) {
+      SCOPED_TRACE(x);
+      const double grey = level(x) / 255;
+      const double shown = 1 - Ramp(level(x), 136, 204);
+      ExpectPixel(image, x, 0, Over({{0, 0, 0}, 1}, {grey, grey, grey}, shown), 1.5);
+    }
+  }
+  // Ranges on a group are not drawn, and said so.
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 16, 2);
+  AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 16}, Red)}, "pass", 255);
+  spec.layers.back().blending_ranges = Ranges({{{0, 0, 100, 100}, Whole}});
+  ASSERT_TRUE(Rebuild(spec));
+  EXPECT_NE(plan_.left_out & LeftOutBlendIf, 0u);
 }
