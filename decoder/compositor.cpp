@@ -54,6 +54,8 @@ struct Context {
   // A layer with effects: its own part of the band, and the band before it is faded in.
   FloatBuffer effect_layer;
   FloatBuffer effect_target;
+  // The target is an isolated group's buffer, whose bottom a knockout reveals: transparency.
+  bool knockout_to_clear = false;
   // The document's patterns decoded so far (none when they cannot be), by id.
   std::list<std::pair<std::string, std::optional<PatternTile>>> patterns;
 };
@@ -204,7 +206,10 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
     for (size_t i = 0; i < area; ++i) shape->values[i] = alpha[i * stride];
   }
   const float opacity = LayerOpacity(record);
-  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
+  // A knockout clears as far as its opacity reaches, whatever its fill.
+  const bool knockout = record.knockout && context.knockout_to_clear;
+  const float reach = knockout ? record.opacity / 255.0f : opacity;
+  if (reach <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
   for (int c = 0; c < colours; ++c) {
     if (!decode(c)) return false;
   }
@@ -215,6 +220,18 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
       const float* below = target.At(region.left, y);
       for (int64_t x = region.left; x < region.right; ++x, pixel += stride, below += stride) {
         pixel[colours] *= BlendIfWeight(record.blend_ranges, pixel, below, colours);
+      }
+    }
+  }
+  if (knockout) {
+    // The layer's shape, at its opacity, clears the group beneath it; its fill then draws there.
+    const float* from = layer.samples;
+    for (int64_t y = region.top; y < region.bottom; ++y) {
+      float* to = target.At(region.left, y);
+      for (int64_t x = region.left; x < region.right; ++x, from += stride, to += stride) {
+        float amount = std::clamp(from[colours], 0.0f, 1.0f) * reach;
+        if (clip) amount *= clip->At(x, y);
+        to[colours] *= 1 - amount;
       }
     }
   }
@@ -504,13 +521,18 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     if (reach.Empty()) return true;
     // The members blend with what lies below; opacity, mask and clip then fade the group's work
     // back towards what was there, in premultiplied colour.
+    // Its members' knockouts would reveal what lay beneath the group, which is not kept.
+    const bool knockout_was = std::exchange(context.knockout_to_clear, false);
+    bool members_drawn = false;
     if (opacity >= 1 && !mask && !clip) {
-      return DrawMembers(context, group.members, target, depth + 1);
+      members_drawn = DrawMembers(context, group.members, target, depth + 1);
+    } else {
+      const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
+      members_drawn = DrawMembers(context, group.members, drawn, depth + 1);
+      if (members_drawn) FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
     }
-    const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
-    if (!DrawMembers(context, group.members, drawn, depth + 1)) return false;
-    FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
-    return true;
+    context.knockout_to_clear = knockout_was;
+    return members_drawn;
   }
   const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
   if (board && board->background) {
@@ -521,7 +543,10 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
       pixel[colours] = 1;
     }
   }
-  if (!DrawMembers(context, group.members, isolated, depth + 1)) return false;
+  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const bool members_drawn = DrawMembers(context, group.members, isolated, depth + 1);
+  context.knockout_to_clear = knockout_was;
+  if (!members_drawn) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
   }
@@ -626,7 +651,7 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
   canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
-  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), {}};
+  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), false, {}};
   const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
   for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
     const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};

@@ -21,10 +21,11 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
   for (LayerNode& node : nodes) {
     const LayerRecord& record = *node.record;
     if (node.group) SetReach(node.members, document, canvas);
-    // A layer's effects show without its fill.
-    const float opacity = !node.group && DrawsEffects(record, document.colour_channels)
-                              ? record.opacity / 255.0f
-                              : LayerOpacity(record);
+    // A layer's effects show without its fill, and a knockout clears without it.
+    const float opacity =
+        !node.group && (DrawsEffects(record, document.colour_channels) || record.knockout)
+            ? record.opacity / 255.0f
+            : LayerOpacity(record);
     if (record.hidden || opacity <= 0) continue;
     if (node.group && record.board) {
       // An artboard shows its members only on its board, over its background.

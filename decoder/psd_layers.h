@@ -118,6 +118,9 @@ struct LayerRecord {
   /// "Blend if" ranges other than the whole range.
   bool blend_if = false;
   BlendIfRanges blend_ranges;
+  /// The layer knocks out what lies beneath it in its group ("knko"), as far as its opacity
+  /// reaches, and shows there with its fill opacity.
+  bool knockout = false;
   /// The group is an artboard.
   bool artboard = false;
   /// Its board, when its settings could be read.

@@ -171,3 +171,36 @@ TEST_F(LayerOptionsTest, BlendIfRangesFadeTheLayerBetweenTheirSplitSliders) {
   ASSERT_TRUE(Rebuild(spec));
   EXPECT_NE(plan_.left_out & LeftOutBlendIf, 0u);
 }
+
+TEST_F(LayerOptionsTest, AKnockoutRevealsWhatLiesBeneathItsGroupAsFarAsItsOpacityReaches) {
+  // Green beneath a group whose red layer covers the canvas; over columns 2..5 of the red, a blue
+  // knockout layer. Its opacity decides how much of the group it clears, its fill how much of it
+  // then shows there.
+  struct Case {
+    uint8_t opacity;
+    int fill;
+    std::function<Expected()> hole;
+  };
+  const Expected green{{0, 1, 0}, 1};
+  const std::vector<Case> cases = {
+      {255, 0, [&] { return green; }},
+      {255, 128, [&] { return Over(green, Blue, 128 / 255.0); }},
+      {128, 0, [&] { return Over(green, Red, 1 - 128 / 255.0); }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(testing::Message() << int{test.opacity} << " " << test.fill);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 8, 2);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 8}, Green));
+    PsdLayer knockout = SolidLayer(spec, {0, 2, 2, 6}, Blue);
+    knockout.opacity = test.opacity;
+    knockout.fill_opacity = test.fill;
+    knockout.blocks.push_back({"knko", std::string("\x01\0\0\0", 4)});
+    AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 8}, Red), knockout}, "norm", 255);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    for (int x = 0; x < 8; ++x) {
+      SCOPED_TRACE(x);
+      ExpectPixel(image, x, 1, x >= 2 && x < 6 ? test.hole() : Opaque(Red), 1.5);
+    }
+  }
+}
