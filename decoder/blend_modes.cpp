@@ -141,12 +141,17 @@ float BlendChannel(BlendMode mode, float cb, float cs) {
     case BlendMode::HardLight:
       return HardLight(cb, cs);
     case BlendMode::VividLight:
-      return cs <= 0.5f ? ColorBurn(cb, 2 * cs) : ColorDodge(cb, 2 * cs - 1);
+      // Burn or dodge by the doubled source, where (unlike colour burn and dodge themselves) a
+      // black or white source wins over any backdrop, as stored composites show.
+      if (cs <= 0.5f) return cs <= 0 ? 0.0f : Clamp(1 - (1 - cb) / (2 * cs));
+      return cs >= 1 ? 1.0f : Clamp(cb / (2 * (1 - cs)));
     case BlendMode::LinearLight:
       return Clamp(cb + 2 * cs - 1);
     case BlendMode::PinLight:
       return cs <= 0.5f ? std::min(cb, 2 * cs) : std::max(cb, 2 * cs - 1);
     case BlendMode::HardMix:
+      // A black or white backdrop stays; elsewhere the two add up to black or white.
+      if (cb <= 0 || cb >= 1) return cb <= 0 ? 0.0f : 1.0f;
       return cb + cs >= 1 ? 1.0f : 0.0f;
     case BlendMode::Difference:
       return std::fabs(cb - cs);

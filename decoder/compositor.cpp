@@ -54,6 +54,8 @@ struct Context {
   // A layer with effects: its own part of the band, and the band before it is faded in.
   FloatBuffer effect_layer;
   FloatBuffer effect_target;
+  // The target is an isolated group's buffer, whose bottom a knockout reveals: transparency.
+  bool knockout_to_clear = false;
   // The document's patterns decoded so far (none when they cannot be), by id.
   std::list<std::pair<std::string, std::optional<PatternTile>>> patterns;
 };
@@ -204,9 +206,34 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
     for (size_t i = 0; i < area; ++i) shape->values[i] = alpha[i * stride];
   }
   const float opacity = LayerOpacity(record);
-  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
+  // A knockout clears as far as its opacity reaches, whatever its fill.
+  const bool knockout = record.knockout && context.knockout_to_clear;
+  const float reach = knockout ? record.opacity / 255.0f : opacity;
+  if (reach <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
   for (int c = 0; c < colours; ++c) {
     if (!decode(c)) return false;
+  }
+  if (record.blend_if) {
+    // Where its own colour or the colour beneath lies outside its ranges, the layer fades out.
+    float* pixel = layer.samples;
+    for (int64_t y = region.top; y < region.bottom; ++y) {
+      const float* below = target.At(region.left, y);
+      for (int64_t x = region.left; x < region.right; ++x, pixel += stride, below += stride) {
+        pixel[colours] *= BlendIfWeight(record.blend_ranges, pixel, below, colours);
+      }
+    }
+  }
+  if (knockout) {
+    // The layer's shape, at its opacity, clears the group beneath it; its fill then draws there.
+    const float* from = layer.samples;
+    for (int64_t y = region.top; y < region.bottom; ++y) {
+      float* to = target.At(region.left, y);
+      for (int64_t x = region.left; x < region.right; ++x, from += stride, to += stride) {
+        float amount = std::clamp(from[colours], 0.0f, 1.0f) * reach;
+        if (clip) amount *= clip->At(x, y);
+        to[colours] *= 1 - amount;
+      }
+    }
   }
   BlendOnto(layer, target, BlendModeFromKey(record.blend_key), opacity, clip);
   return true;
@@ -413,7 +440,7 @@ bool CoversOpaquely(const LayerNode& node, const LayerRect& region, uint16_t col
   if (record.opacity != 255 || record.fill_opacity != 255) return false;
   if (BlendModeFromKey(record.blend_key) != BlendMode::Normal) return false;
   if (!HasColourChannel(record, colours) || record.Channel(TransparencyChannel)) return false;
-  if (HasUserMask(record) || HasVectorMask(record)) return false;
+  if (HasUserMask(record) || HasVectorMask(record) || record.blend_if) return false;
   const LayerRect& rect = record.rect;
   return rect.top <= region.top && rect.left <= region.left && rect.bottom >= region.bottom &&
          rect.right >= region.right;
@@ -466,15 +493,22 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
   const LayerRect reach = group.reach.Intersect(target.region);
-  const LayerRect region = shape ? MembersReach(group.members).Intersect(target.region) : reach;
+  // An artboard's members are seen only on its board, so its buffer ends there.
+  const ArtboardBoard* board = record.board ? &*record.board : nullptr;
+  const LayerRect region = board   ? reach
+                           : shape ? MembersReach(group.members).Intersect(target.region)
+                                   : reach;
   if (shape) *shape = Shape{region, {}};
   if (region.Empty()) return true;
   std::optional<std::vector<float>> mask;
   if (!GroupMask(context, record, region, mask)) return false;
   const float opacity = LayerOpacity(record);
-  const BlendMode mode = BlendModeFromKey(record.blend_key);
+  BlendMode mode = BlendModeFromKey(record.blend_key);
   const int colours = target.colours;
   const int stride = target.Stride();
+  // A board is a picture of its own: its members blend with its background, not with what
+  // lies beneath it.
+  if (board && mode == BlendMode::PassThrough) mode = BlendMode::Normal;
 
   if (mode == BlendMode::PassThrough) {
     if (shape) {
@@ -487,16 +521,32 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     if (reach.Empty()) return true;
     // The members blend with what lies below; opacity, mask and clip then fade the group's work
     // back towards what was there, in premultiplied colour.
+    // Its members' knockouts would reveal what lay beneath the group, which is not kept.
+    const bool knockout_was = std::exchange(context.knockout_to_clear, false);
+    bool members_drawn = false;
     if (opacity >= 1 && !mask && !clip) {
-      return DrawMembers(context, group.members, target, depth + 1);
+      members_drawn = DrawMembers(context, group.members, target, depth + 1);
+    } else {
+      const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
+      members_drawn = DrawMembers(context, group.members, drawn, depth + 1);
+      if (members_drawn) FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
     }
-    const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
-    if (!DrawMembers(context, group.members, drawn, depth + 1)) return false;
-    FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
-    return true;
+    context.knockout_to_clear = knockout_was;
+    return members_drawn;
   }
   const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
-  if (!DrawMembers(context, group.members, isolated, depth + 1)) return false;
+  if (board && board->background) {
+    const size_t area = LayerArea(region);
+    for (size_t i = 0; i < area; ++i) {
+      float* pixel = isolated.samples + i * static_cast<size_t>(stride);
+      std::copy(board->background->begin(), board->background->begin() + colours, pixel);
+      pixel[colours] = 1;
+    }
+  }
+  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const bool members_drawn = DrawMembers(context, group.members, isolated, depth + 1);
+  context.knockout_to_clear = knockout_was;
+  if (!members_drawn) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
   }
@@ -601,7 +651,7 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
   canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
-  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), {}};
+  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), false, {}};
   const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
   for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
     const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};

@@ -15,7 +15,8 @@
 // every blend mode of blend_modes.h. A layer record without any colour channel has no pixels.
 // Adjustment and fill layers are drawn from their settings (decoder/adjustments.h,
 // decoder/gradient.h, decoder/patterns.h), pixel layers' effects from decoder/layer_effects.h.
-// Not drawn: "blend if" ranges.
+// "Blend if" ranges are honoured on pixel layers without effects; artboards draw their background
+// under their members and show them only on their board.
 
 #include <cstdint>
 #include <optional>

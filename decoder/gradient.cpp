@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "decoder/adjustments.h"
@@ -118,32 +119,62 @@ std::shared_ptr<const Gradient> ReadGradientFill(std::span<const uint8_t> block,
   return std::make_shared<const Gradient>(std::move(*gradient));
 }
 
-double GradientPlace(const Gradient& gradient, const LayerRect& box, double x, double y) {
+GradientLine GradientEnds(const Gradient& gradient, const LayerRect& box) {
   const double width = static_cast<double>(box.Width());
   const double height = static_cast<double>(box.Height());
-  const double dx = x - (box.left + width / 2 + gradient.offset_x * width);
-  const double dy = y - (box.top + height / 2 + gradient.offset_y * height);
+  const double centre_x = static_cast<double>(box.left) + width / 2 + gradient.offset_x * width;
+  const double centre_y = static_cast<double>(box.top) + height / 2 + gradient.offset_y * height;
   const double radians = gradient.angle * std::numbers::pi / 180;
-  const double cosine = std::cos(radians), sine = std::sin(radians);
-  // The span along the gradient's direction that just covers the box; rows go down, so the
-  // direction's vertical part is negated.
-  const double length =
-      std::max((std::fabs(width * cosine) + std::fabs(height * sine)) * gradient.scale, 1e-6);
-  const double along = dx * cosine - dy * sine;
-  const double across = dx * sine + dy * cosine;
+  // Rows go down, so the direction's vertical part is negated.
+  const double cosine = std::cos(radians), sine = -std::sin(radians);
+  // Half the chord the gradient's line cuts through the box: it leaves the box where it meets
+  // the nearer pair of edges.
+  constexpr double Tiny = 1e-9;
+  double half = std::numeric_limits<double>::infinity();
+  if (std::fabs(cosine) > Tiny) half = std::min(half, width / 2 / std::fabs(cosine));
+  if (std::fabs(sine) > Tiny) half = std::min(half, height / 2 / std::fabs(sine));
+  half = std::max(half * gradient.scale, 0.5);
+  // The ends lie on whole pixels, snapped up and to the left; the slack keeps a product like
+  // 4.9999999 from dropping a whole pixel.
+  const auto snap = [](double value) { return std::floor(value + 1e-6); };
+  GradientLine line;
+  line.from_x = snap(centre_x - half * cosine);
+  line.from_y = snap(centre_y - half * sine);
+  line.centre_x = snap(centre_x);
+  line.centre_y = snap(centre_y);
+  line.to_x = snap(centre_x + half * cosine);
+  line.to_y = snap(centre_y + half * sine);
+  return line;
+}
+
+double GradientPlace(const Gradient& gradient, const GradientLine& line, double x, double y) {
+  // Linear runs from end to end; the other shapes start at the centre and reach the end.
+  const bool linear = gradient.shape == GradientShape::Linear;
+  const double start_x = linear ? line.from_x : line.centre_x;
+  const double start_y = linear ? line.from_y : line.centre_y;
+  double reach_x = line.to_x - start_x, reach_y = line.to_y - start_y;
+  double span = reach_x * reach_x + reach_y * reach_y;
+  if (span <= 0) {
+    // Snapped onto its start: a pixel's length the gradient's way.
+    const double radians = gradient.angle * std::numbers::pi / 180;
+    reach_x = std::cos(radians);
+    reach_y = -std::sin(radians);
+    span = 1;
+  }
+  const double dx = x - start_x, dy = y - start_y;
+  const double along = (dx * reach_x + dy * reach_y) / span;  // in lengths of the reach
+  const double across = (dy * reach_x - dx * reach_y) / span;
   double t = 0;
   switch (gradient.shape) {
     case GradientShape::Linear:
-      t = along / length + 0.5;
-      break;
     case GradientShape::Reflected:
-      t = std::fabs(along) / (length / 2);
+      t = linear ? along : std::fabs(along);
       break;
     case GradientShape::Radial:
-      t = std::hypot(along, across) / (length / 2);
+      t = std::hypot(along, across);
       break;
     case GradientShape::Diamond:
-      t = (std::fabs(along) + std::fabs(across)) / (length / 2);
+      t = std::fabs(along) + std::fabs(across);
       break;
     case GradientShape::Angle: {
       // Once round, counter-clockwise from the gradient's direction.
@@ -180,10 +211,11 @@ void FillGradient(const Gradient& gradient, const LayerRect& box, const LayerRec
     float* entry = table.data() + static_cast<size_t>(i) * 5;
     GradientColourAt(gradient, static_cast<double>(i) / Steps, colours, entry, entry[4]);
   }
+  const GradientLine line = GradientEnds(gradient, box);
   for (int64_t y = region.top; y < region.bottom; ++y) {
     for (int64_t x = region.left; x < region.right; ++x, out += stride) {
       const double t =
-          GradientPlace(gradient, box, static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5);
+          GradientPlace(gradient, line, static_cast<double>(x), static_cast<double>(y));
       const float* entry = table.data() + static_cast<size_t>(std::lround(t * Steps)) * 5;
       std::copy(entry, entry + colours, out);
       out[colours] = entry[4];

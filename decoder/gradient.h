@@ -49,9 +49,20 @@ std::optional<Gradient> ReadGradient(const Descriptor& settings, uint16_t mode);
 /// it is not one we draw.
 std::shared_ptr<const Gradient> ReadGradientFill(std::span<const uint8_t> block, uint16_t mode);
 
-/// Where along the stops (0..1) the pixel whose centre is `x`, `y` lies, for a gradient spanning
-/// `box`.
-double GradientPlace(const Gradient& gradient, const LayerRect& box, double x, double y);
+/// Where a gradient spanning a box lies, on whole pixels: a linear one runs from `from` to `to`,
+/// the others from `centre` out to `to`. Its length is the chord its line cuts through the box
+/// (times the scale), so at 0 and 90 degrees it spans the box exactly and at other angles its
+/// ends lie on the box's edges, not beyond its corners.
+struct GradientLine {
+  double from_x = 0, from_y = 0;
+  double centre_x = 0, centre_y = 0;
+  double to_x = 0, to_y = 0;
+};
+GradientLine GradientEnds(const Gradient& gradient, const LayerRect& box);
+
+/// Where along the stops (0..1) the point `x`, `y` lies. A pixel is sampled at its top-left
+/// corner: pixel (x, y) is the point (x, y).
+double GradientPlace(const Gradient& gradient, const GradientLine& line, double x, double y);
 
 /// The colour (`colours` channels) and opacity at place `t` (0..1), midpoints honoured.
 void GradientColourAt(const Gradient& gradient, double t, int colours, float* colour,

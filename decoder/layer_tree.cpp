@@ -21,12 +21,19 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
   for (LayerNode& node : nodes) {
     const LayerRecord& record = *node.record;
     if (node.group) SetReach(node.members, document, canvas);
-    // A layer's effects show without its fill.
-    const float opacity = !node.group && DrawsEffects(record, document.colour_channels)
-                              ? record.opacity / 255.0f
-                              : LayerOpacity(record);
+    // A layer's effects show without its fill, and a knockout clears without it.
+    const float opacity =
+        !node.group && (DrawsEffects(record, document.colour_channels) || record.knockout)
+            ? record.opacity / 255.0f
+            : LayerOpacity(record);
     if (record.hidden || opacity <= 0) continue;
-    if (node.group) {
+    if (node.group && record.board) {
+      // An artboard shows its members only on its board, over its background.
+      const ArtboardBoard& board = *record.board;
+      const LayerRect members = MembersReach(node.members);
+      node.reach =
+          (board.background ? board.rect : members).Intersect(board.rect).Intersect(canvas);
+    } else if (node.group) {
       node.reach = MembersReach(node.members);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
       node.reach = SettingsReach(record, canvas);
@@ -43,6 +50,8 @@ bool AnyVisiblePixels(const LayeredDocument& document, const std::vector<LayerNo
   for (const LayerNode& node : members) {
     if (node.record->hidden) continue;
     if (node.group) {
+      const ArtboardBoard* board = node.record->board ? &*node.record->board : nullptr;
+      if (board && board->background && !board->rect.Intersect(canvas).Empty()) return true;
       if (AnyVisiblePixels(document, node.members)) return true;
       continue;
     }
@@ -186,7 +195,8 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
-                      LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted;
+                      LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted &&
+                      !record.board;
   return own + (direct ? 0 : stride) + MembersFloats(node.members, stride);
 }
 
@@ -231,7 +241,7 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     if (record.hidden) continue;
     if (node.group) {
       work += MembersWork(file, document, node.members, stride, rows) +
-              LayerArea(MembersReach(node.members)) * (2 * stride + 2);
+              LayerArea(record.board ? node.reach : MembersReach(node.members)) * (2 * stride + 2);
       continue;
     }
     if (DrawsFromSettings(record, document.colour_channels)) {
@@ -273,8 +283,12 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
     if (record.effects && (!record.drawn_effects || record.drawn_effects->left_out || undrawn)) {
       left_out |= LeftOutEffects;
     }
-    if (record.artboard) left_out |= LeftOutArtboards;
-    if (record.blend_if && !node.group) left_out |= LeftOutBlendIf;
+    if (record.artboard && (!node.group || !record.board)) left_out |= LeftOutArtboards;
+    // Ranges are drawn on pixel layers without effects.
+    if (record.blend_if &&
+        (node.group || DrawsFromSettings(record, colours) || DrawsEffects(record, colours))) {
+      left_out |= LeftOutBlendIf;
+    }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {
       const uint32_t key = record.adjustment.key;

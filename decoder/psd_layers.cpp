@@ -87,6 +87,44 @@ bool AnyEffectEnabled(const Descriptor& effects) {
 
 // The tagged blocks at the end of a layer record: group dividers, fill opacity and the vector
 // mask, whose path records (after a version and flags) stay in the file until they are drawn.
+// An artboard's settings (a versioned descriptor): its rectangle in canvas pixels and its
+// background: 1 white, 2 black, 3 transparent, 4 the colour it names.
+std::optional<ArtboardBoard> ReadArtboard(std::span<const uint8_t> block, uint16_t mode) {
+  const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
+  if (!settings) return std::nullopt;
+  const Descriptor* rect = settings->Object("artboardRect");
+  if (!rect) return std::nullopt;
+  const auto side = [&](const char* key) {
+    const double value = std::round(rect->Number(key));
+    return std::isfinite(value) ? static_cast<int64_t>(std::clamp(value, -1e9, 1e9)) : 0;
+  };
+  ArtboardBoard board;
+  board.rect = {side("Top "), side("Left"), side("Btom"), side("Rght")};
+  if (board.rect.Empty() || board.rect.Width() > MaxLayerSide ||
+      board.rect.Height() > MaxLayerSide) {
+    return std::nullopt;
+  }
+  const auto type = static_cast<int>(settings->Number("artboardBackgroundType", 1));
+  if (type == 3) return board;
+  const auto grey = [mode](double level) {
+    Descriptor colour;
+    colour.class_id = "RGBC";
+    for (const char* key : {"Rd  ", "Grn ", "Bl  "}) {
+      DescriptorValue value;
+      value.kind = DescriptorValue::Kind::Number;
+      value.number = level;
+      colour.items.emplace_back(key, value);
+    }
+    return ReadDescriptorColour(colour, mode);
+  };
+  const Descriptor* colour = settings->Object("Clr ");
+  board.background = type == 2                        ? grey(0)
+                     : type == 4 && colour != nullptr ? ReadDescriptorColour(*colour, mode)
+                                                      : grey(255);
+  if (!board.background) return std::nullopt;
+  return board;
+}
+
 bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> data, uint16_t version,
                      uint16_t mode, LayerRecord& layer) {
   ByteCursor cursor(data);
@@ -127,11 +165,15 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
       }
     } else if (key == FourCc("artb") || key == FourCc("artd") || key == FourCc("abdd")) {
       layer.artboard = true;
+      if (!layer.board) layer.board = ReadArtboard(block, mode);
     } else if (key == FourCc("SoLd") || key == FourCc("PlLd") || key == FourCc("SoLE")) {
       layer.smart_object = true;
     } else if (key == FourCc("luni")) {
       std::string name = UnicodeLayerName(block);
       if (!name.empty()) layer.name = std::move(name);
+    } else if (key == FourCc("knko")) {
+      uint64_t flag = 0;
+      if (fields.Read(1, flag)) layer.knockout = flag != 0;
     } else if (key == FourCc("infx")) {
       uint64_t flag = 0;
       if (fields.Read(1, flag)) layer.interior_as_group = flag != 0;
@@ -187,12 +229,8 @@ bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t
   // Blending ranges: for the composite grey, then each channel, the source's and the
   // underlying layer's black and white limits (low, high each); all 0, 0, 255, 255 means none.
   if (!extra_data.Read(4, length) || length > extra_data.remaining()) return false;
-  const std::span<const uint8_t> ranges = extra_data.Peek(length);
-  for (size_t i = 0; i + 4 <= ranges.size(); i += 4) {
-    if (ranges[i] != 0 || ranges[i + 1] != 0 || ranges[i + 2] != 255 || ranges[i + 3] != 255) {
-      layer.blend_if = true;
-    }
-  }
+  layer.blend_ranges = ReadBlendIfRanges(extra_data.Peek(length), 4);
+  layer.blend_if = layer.blend_ranges.Any();
   extra_data.Skip(length);
   uint64_t name_length = 0;
   if (!extra_data.Read(1, name_length)) return false;

@@ -4,6 +4,7 @@
 // process: the records are untrusted, so every length is checked against the section it lies in,
 // every count against a named bound, and all arithmetic is 64-bit.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "decoder/adjustments.h"
+#include "decoder/blend_if.h"
 #include "decoder/descriptor.h"
 #include "decoder/patterns.h"
 #include "engine/psd/psd_header.h"
@@ -39,6 +41,13 @@ struct LayerRect {
 
 struct Gradient;
 struct LayerEffects;
+
+/// An artboard's board: the rectangle its members are seen through, and its background beneath
+/// them (none when transparent).
+struct ArtboardBoard {
+  LayerRect rect;
+  std::optional<std::array<float, 4>> background;  // the document's channels, as stored
+};
 
 /// Channel ids of the records.
 constexpr int16_t TransparencyChannel = -1;
@@ -108,8 +117,14 @@ struct LayerRecord {
   bool smart_object = false;
   /// "Blend if" ranges other than the whole range.
   bool blend_if = false;
-  /// The group is an artboard, whose background colour is not drawn.
+  BlendIfRanges blend_ranges;
+  /// The layer knocks out what lies beneath it in its group ("knko"), as far as its opacity
+  /// reaches, and shows there with its fill opacity.
+  bool knockout = false;
+  /// The group is an artboard.
   bool artboard = false;
+  /// Its board, when its settings could be read.
+  std::optional<ArtboardBoard> board;
   /// What an adjustment or fill layer draws instead of (or, for a fill, without) pixels.
   LayerAdjustment adjustment;
   /// The name in UTF-8: the Unicode name where the record has one, else its Pascal name.

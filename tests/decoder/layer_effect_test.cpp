@@ -363,7 +363,8 @@ TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
 
 TEST_F(LayerEffectTest, AGradientOverlayInterpolatesBetweenItsStopsAcrossTheLayer) {
   // A layer 10 pixels wide at columns 5..14: the gradient spans the layer, not the canvas, and a
-  // pixel's centre at x + 0.5 lies (x + 0.5 - 5) / 10 of the way along it when it runs right.
+  // pixel, sampled at its top-left corner (as the stored composites of gradient fills show), lies
+  // (x - 5) / 10 of the way along it when it runs right.
   const std::vector<Stop> stops = {{0, Red}, {2048, Green}, {4096, Blue}};
   const auto along = [&](double t) {
     return t <= 0.5 ? Mix(Red, Green, t / 0.5) : Mix(Green, Blue, (t - 0.5) / 0.5);
@@ -375,19 +376,16 @@ TEST_F(LayerEffectTest, AGradientOverlayInterpolatesBetweenItsStopsAcrossTheLaye
     std::function<double(int x, int y)> place;
   };
   const std::vector<Case> cases = {
-      {"Lnr ", 0, false, [](int x, int) { return (x + 0.5 - 5) / 10; }},
-      {"Lnr ", 0, true, [](int x, int) { return 1 - (x + 0.5 - 5) / 10; }},
-      {"Lnr ", 180, false, [](int x, int) { return 1 - (x + 0.5 - 5) / 10; }},
+      {"Lnr ", 0, false, [](int x, int) { return (x - 5) / 10.0; }},
+      {"Lnr ", 0, true, [](int x, int) { return 1 - (x - 5) / 10.0; }},
+      {"Lnr ", 180, false, [](int x, int) { return 1 - (x - 5) / 10.0; }},
       // Upwards over the 10 rows 0..9.
-      {"Lnr ", 90, false, [](int, int y) { return (10 - (y + 0.5)) / 10; }},
+      {"Lnr ", 90, false, [](int, int y) { return (10 - y) / 10.0; }},
       // From the middle (10, 5) outwards to half the span.
-      {"Rflc", 0, false, [](int x, int) { return std::fabs(x + 0.5 - 10) / 5; }},
-      {"Rdl ", 0, false,
-       [](int x, int y) { return std::min(1.0, std::hypot(x + 0.5 - 10, y + 0.5 - 5) / 5); }},
+      {"Rflc", 0, false, [](int x, int) { return std::fabs(x - 10) / 5; }},
+      {"Rdl ", 0, false, [](int x, int y) { return std::min(1.0, std::hypot(x - 10, y - 5) / 5); }},
       {"Dmnd", 0, false,
-       [](int x, int y) {
-         return std::min(1.0, (std::fabs(x + 0.5 - 10) + std::fabs(y + 0.5 - 5)) / 5);
-       }},
+       [](int x, int y) { return std::min(1.0, (std::fabs(x - 10) + std::fabs(y - 5)) / 5); }},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(testing::Message() << test.shape << " " << test.angle << " " << test.reverse);
@@ -413,7 +411,7 @@ TEST_F(LayerEffectTest, AGradientOverlayInterpolatesBetweenItsStopsAcrossTheLaye
   const Bitmap faded = Rebuild(spec);
   ASSERT_TRUE(faded);
   for (const int x : {5, 9, 14}) {
-    const double t = (x + 0.5 - 5) / 10;
+    const double t = (x - 5) / 10.0;
     ExpectPixel(faded, x, 4, Opaque(Mix(Black, White, 1 - t)), 1.5);
   }
 }
@@ -432,7 +430,7 @@ TEST_F(LayerEffectTest, AGradientFillLayerSpansTheCanvasAndIsNoLongerLeftOut) {
   ASSERT_TRUE(image);
   EXPECT_EQ(plan_.left_out & LeftOutFills, 0u);
   for (int x = 0; x < 16; ++x) {
-    const double t = std::clamp(((x + 0.5) / 16 - 0.25) / 0.5, 0.0, 1.0);
+    const double t = std::clamp((x / 16.0 - 0.25) / 0.5, 0.0, 1.0);
     ExpectPixel(image, x, 2, Opaque(Mix(Red, Blue, t)), 1.5);
   }
   // A noise gradient is not drawn, and said so.
@@ -445,6 +443,54 @@ TEST_F(LayerEffectTest, AGradientFillLayerSpansTheCanvasAndIsNoLongerLeftOut) {
   ASSERT_TRUE(skipped);
   EXPECT_NE(plan_.left_out & LeftOutFills, 0u);
   ExpectPixel(skipped, 8, 2, Opaque(White));
+}
+
+TEST_F(LayerEffectTest, AnObliqueGradientEndsWhereItsLineLeavesTheBoxOnWholePixels) {
+  const std::vector<Stop> stops = {{0, Red}, {2048, Green}, {4096, Blue}};
+  const auto along = [](double t) {
+    t = std::clamp(t, 0.0, 1.0);
+    return t <= 0.5 ? Mix(Red, Green, t / 0.5) : Mix(Green, Blue, (t - 0.5) / 0.5);
+  };
+  struct Case {
+    int size;
+    const char* shape;
+    double angle;
+    std::function<double(int x, int y)> place;
+  };
+  const std::vector<Case> cases = {
+      // Reflected at 30 degrees over 4x4: from the centre (2, 2) the line leaves the box at
+      // (4, 2 - 2 tan 30) = (4, 0.85), which snaps to the corner (4, 0); the gradient then runs
+      // along the reach (2, -2) and is the same all along the diagonal x = y.
+      {4, "Rflc", 30, [](int x, int y) { return std::fabs(2.0 * (x - 2) - 2.0 * (y - 2)) / 8; }},
+      // Linear at 150 degrees over 64x64: the line through (32, 32) leaves the box on its left
+      // and right edges, at (64, 32 + 32 tan 30) = (64, 50.5) and (0, 13.5): snapped, (64, 50)
+      // to (0, 13), a reach of (-64, -37).
+      {64, "Lnr ", 150,
+       [](int x, int y) { return ((x - 64.0) * -64 + (y - 50.0) * -37) / (64.0 * 64 + 37 * 37); }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(testing::Message() << test.shape << " " << test.angle);
+    PsdSpec spec = WhiteDocument(test.size, test.size);
+    PsdLayer fill;
+    fill.opacity = 255;
+    fill.blocks.push_back(
+        {"GdFl", GradientSettings("null", stops, test.shape, test.angle, false).Versioned()});
+    spec.layers.push_back(fill);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    const int last = test.size - 1;
+    for (const auto& [x, y] : {std::pair{0, 0},
+                               {1, 0},
+                               {last, 0},
+                               {0, last},
+                               {last / 2, 1},
+                               {last, last / 3},
+                               {last / 3, last},
+                               {last, last}}) {
+      SCOPED_TRACE(testing::Message() << x << "," << y);
+      ExpectPixel(image, x, y, Opaque(along(test.place(x, y))), 1.5);
+    }
+  }
 }
 
 TEST_F(LayerEffectTest, EffectsNotDrawnAreReportedAndTheirWorkFollowsTheLayer) {

@@ -193,7 +193,8 @@ std::string LayerInfo(const PsdSpec& spec) {
     info.push_back('\0');
     std::string extra;
     AppendMaskData(extra, layer);
-    AppendBigEndian(extra, 0, 4);  // blending ranges
+    AppendBigEndian(extra, layer.blending_ranges.size(), 4);
+    extra += layer.blending_ranges;
     // The Pascal name, its length byte included, padded to four bytes.
     const size_t name_size = std::min<size_t>(layer.name.size(), 255);
     extra.push_back(static_cast<char>(name_size));

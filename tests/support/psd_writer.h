@@ -82,6 +82,9 @@ struct PsdLayer {
     std::string data;
   };
   std::vector<Block> blocks;
+  /// The record's blending ranges as stored (eight bytes for the grey and each channel); none
+  /// when empty.
+  std::string blending_ranges;
 };
 
 /// A point of a path as fractions of the canvas: `x` across, `y` down.
