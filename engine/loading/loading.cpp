@@ -133,8 +133,11 @@ bool TakeMatteRemovedMark(FIBITMAP* image) {
 // widened to RGBA for its transparency: the grey profile cannot describe RGB pixels (the decoder
 // converted those to sRGB).
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
-  // A CMYK document's picture comes through its profile already, as sRGB.
-  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
+  // A CMYK or Lab document's picture comes through its profile already, as sRGB.
+  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk ||
+      layout.mode == PsdModeLab) {
+    return image;
+  }
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
   const bool widened_grey = layout.mode == PsdModeGreyscale &&
                             (type == FIT_RGBA16 || type == FIT_RGBAF ||
