@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/blend_modes.h"
 #include "decoder/gradient.h"
 #include "decoder/layer_effects.h"
 #include "decoder/layer_names.h"
@@ -264,7 +265,13 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
       document.mode == PsdModeIndexed ? static_cast<uint16_t>(PsdModeRgb) : document.mode;
   for (LayerRecord& layer : document.layers) {
     if (!ReadLayerRecord(file, cursor, document.version, colours_mode, layer)) return false;
-    if (document.mode == PsdModeLab) LeaveOutLabAdjustment(layer.adjustment);
+    // Lab is composited in its stored values: opacity then mixes in Lab itself, and the channel
+    // modes work on L, a and b as on any channels, which is what a Lab document's own picture
+    // holds. Only the whole-colour modes need to know what the channels mean.
+    if (document.mode == PsdModeLab) {
+      LeaveOutLabAdjustment(layer.adjustment);
+      layer.blend_key = LabBlendKey(layer.blend_key);
+    }
     if (layer.effects_settings) {
       layer.drawn_effects = std::make_shared<const LayerEffects>(ReadLayerEffects(
           *layer.effects_settings, colours_mode, document.global_angle,

@@ -135,7 +135,6 @@ TEST(RebuildFromLayers, LabBlendsInStoredValuesThenGoesThroughLabD50) {
     const Bitmap image = Rebuild(spec);
     ASSERT_TRUE(image);
     EXPECT_EQ(FreeImage_GetImageType(image.get()), depth == 8 ? FIT_BITMAP : FIT_RGB16);
-    const double full = depth == 8 ? 255 : 65535;
     const double t = 128.0 / 255;
     for (unsigned x = 0; x < 3; ++x) {
       std::array<double, 3> mixed{};
@@ -143,9 +142,46 @@ TEST(RebuildFromLayers, LabBlendsInStoredValuesThenGoesThroughLabD50) {
         const double b = stored(below[x], id), s = stored(above, id);
         mixed[id] = std::round(x < 2 ? b + t * (s - b) : b);
       }
-      (void)full;
       ExpectColour(image, x, LabToSrgb(MeaningOf(mixed, depth)), 1.5 / 255);
     }
+  }
+}
+
+TEST(RebuildFromLayers, LabBlendModesWorkOnStoredValuesOrWhatTheyMean) {
+  const Lab below{70, 40, -20};
+  const Lab above{30, -15, 45};
+  struct Case {
+    const char* key;
+    Lab want;  // in stored levels of 8 bits: L 0..255, a and b from 128
+  };
+  const double lb = std::round(70 * 2.55), ls = std::round(30 * 2.55);
+  const double ab = 40 + 128, bb = -20 + 128, as = -15 + 128, bs = 45 + 128;
+  const double chroma_b = std::hypot(ab - 128, bb - 128), chroma_s = std::hypot(as - 128, bs - 128);
+  const std::vector<Case> cases = {
+      {"mul ", {std::round(lb * ls / 255), std::round(ab * as / 255), std::round(bb * bs / 255)}},
+      {"lum ", {ls, ab, bb}},
+      {"colr", {lb, as, bs}},
+      {"dkCl", {ls, as, bs}},
+      {"lgCl", {lb, ab, bb}},
+      {"hue ",
+       {lb, 128 + chroma_b * (as - 128) / chroma_s, 128 + chroma_b * (bs - 128) / chroma_s}},
+      {"sat ",
+       {lb, 128 + chroma_s * (ab - 128) / chroma_b, 128 + chroma_s * (bb - 128) / chroma_b}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.key);
+    PsdSpec spec = MakePsdSpec(PsdMode::Lab, 8, 1, 1, 3);
+    for (const Lab& colour : {below, above}) {
+      spec.layers.push_back(RowLayer(1, 8, {0, 1, 2}, [&](int16_t id, uint32_t) {
+        return id == 0 ? StoredL(colour.l, 8) : StoredAb(id == 1 ? colour.a : colour.b, 8);
+      }));
+    }
+    std::copy(test.key, test.key + 5, spec.layers.back().blend_key);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    const std::array<double, 3> stored = {test.want.l, std::round(test.want.a),
+                                          std::round(test.want.b)};
+    ExpectColour(image, 0, LabToSrgb(MeaningOf(stored, 8)), 1.5 / 255);
   }
 }
 
