@@ -88,11 +88,39 @@ float Clamp01(double value) { return static_cast<float>(std::clamp(value, 0.0, 1
 // Rec. 601 luma, which the threshold of an RGB picture is taken on.
 float Luma(const float* rgb) { return 0.299f * rgb[0] + 0.587f * rgb[1] + 0.114f * rgb[2]; }
 
-// A colour descriptor ("RGBC", "Grsc", "CMYC", "HSBC") in the channels of a document of `mode`,
-// as stored; std::nullopt for a kind we do not read.
+// Lab as a Lab document stores it: L over 0..100, a and b with 0 at 128 of 255.
+std::array<float, 4> StoredLab(double l, double a, double b) {
+  return {Clamp01(l / 100), Clamp01((a + 128) / 255), Clamp01((b + 128) / 255), 0};
+}
+
+// sRGB (0..1) in CIE Lab under D50, the white Lab documents are relative to: IEC 61966-2.1's
+// curve, then its primaries adapted to D50 (Bradford), as the ICC's sRGB profile gives them.
+std::array<float, 4> SrgbToStoredLab(double r, double g, double b) {
+  const auto linear = [](double v) {
+    v = std::clamp(v, 0.0, 1.0);
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  r = linear(r);
+  g = linear(g);
+  b = linear(b);
+  const double x = (0.4360747 * r + 0.3850649 * g + 0.1430804 * b) / 0.9642;
+  const double y = 0.2225045 * r + 0.7168786 * g + 0.0606169 * b;
+  const double z = (0.0139322 * r + 0.0971045 * g + 0.7141733 * b) / 0.8249;
+  const auto f = [](double t) {
+    return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116;
+  };
+  return StoredLab(116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z)));
+}
+
+// A colour descriptor ("RGBC", "Grsc", "CMYC", "HSBC"; "LbCl" in a Lab document) in the channels
+// of a document of `mode`, as stored; std::nullopt for a kind we do not read.
 std::optional<std::array<float, 4>> DocumentColour(const Descriptor& colour, uint16_t mode) {
   double r = 0, g = 0, b = 0;  // 0..1
   const std::string& kind = colour.class_id;
+  if (kind == "LbCl") {
+    if (mode != PsdModeLab) return std::nullopt;
+    return StoredLab(colour.Number("Lmnc"), colour.Number("A   "), colour.Number("B   "));
+  }
   if (kind == "RGBC") {
     r = colour.Number("Rd  ") / 255;
     g = colour.Number("Grn ") / 255;
@@ -133,6 +161,8 @@ std::optional<std::array<float, 4>> DocumentColour(const Descriptor& colour, uin
     return std::array<float, 4>{Clamp01(1 - ink(r)), Clamp01(1 - ink(g)), Clamp01(1 - ink(b)),
                                 Clamp01(1 - k)};
   }
+  // Colours given in other spaces are taken as sRGB.
+  if (mode == PsdModeLab) return SrgbToStoredLab(r, g, b);
   return std::array<float, 4>{Clamp01(r), Clamp01(g), Clamp01(b), 0};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "decoder/psd_layers.h"
 
@@ -30,6 +31,64 @@ constexpr KeyedMode Modes[] = {
 };
 
 float Clamp(float value) { return std::clamp(value, 0.0f, 1.0f); }
+
+// The Lab documents' own whole-colour modes, by the keys LabBlendKey gives them.
+constexpr KeyedMode LabModes[] = {
+    {FourCc("Ldkc"), BlendMode::LabDarkerColor}, {FourCc("Llgc"), BlendMode::LabLighterColor},
+    {FourCc("Lhue"), BlendMode::LabHue},         {FourCc("Lsat"), BlendMode::LabSaturation},
+    {FourCc("Lclr"), BlendMode::LabColor},       {FourCc("Llum"), BlendMode::LabLuminosity},
+};
+
+constexpr std::pair<uint32_t, uint32_t> LabKeys[] = {
+    {FourCc("dkCl"), FourCc("Ldkc")}, {FourCc("lgCl"), FourCc("Llgc")},
+    {FourCc("hue "), FourCc("Lhue")}, {FourCc("sat "), FourCc("Lsat")},
+    {FourCc("colr"), FourCc("Lclr")}, {FourCc("lum "), FourCc("Llum")},
+};
+
+// Stored a and b put neutral at 128 of 255.
+constexpr float LabNeutral = 128.0f / 255.0f;
+
+// The whole-colour modes on L, a, b as stored: darker and lighter colour compare lightness; hue
+// turns the backdrop's a, b to the source's angle, saturation scales them to the source's
+// chroma, colour takes the source's a, b and luminosity its L. A neutral colour has no hue: it
+// gives none, and takes none.
+void BlendLab(BlendMode mode, const float* cb, const float* cs, float* out) {
+  const float ab = cb[1] - LabNeutral, bb = cb[2] - LabNeutral;
+  const float as = cs[1] - LabNeutral, bs = cs[2] - LabNeutral;
+  const float chroma_b = std::hypot(ab, bb), chroma_s = std::hypot(as, bs);
+  float result[3] = {cb[0], cb[1], cb[2]};
+  switch (mode) {
+    case BlendMode::LabDarkerColor:
+      if (cs[0] < cb[0]) std::copy(cs, cs + 3, result);
+      break;
+    case BlendMode::LabLighterColor:
+      if (cs[0] > cb[0]) std::copy(cs, cs + 3, result);
+      break;
+    case BlendMode::LabHue:
+      if (chroma_s > 0) {
+        result[1] = LabNeutral + chroma_b * as / chroma_s;
+        result[2] = LabNeutral + chroma_b * bs / chroma_s;
+      }
+      break;
+    case BlendMode::LabSaturation:
+      if (chroma_b > 0) {
+        result[1] = LabNeutral + chroma_s * ab / chroma_b;
+        result[2] = LabNeutral + chroma_s * bb / chroma_b;
+      }
+      break;
+    case BlendMode::LabColor:
+      result[1] = cs[1];
+      result[2] = cs[2];
+      break;
+    case BlendMode::LabLuminosity:
+      result[0] = cs[0];
+      break;
+    default:
+      std::copy(cs, cs + 3, result);
+      break;
+  }
+  for (int c = 0; c < 3; ++c) out[c] = Clamp(result[c]);
+}
 
 // W3C.
 float ColorBurn(float cb, float cs) {
@@ -99,6 +158,9 @@ BlendMode BlendModeFromKey(uint32_t key) {
   for (const KeyedMode& entry : Modes) {
     if (entry.key == key) return entry.mode;
   }
+  for (const KeyedMode& entry : LabModes) {
+    if (entry.key == key) return entry.mode;
+  }
   return BlendMode::Normal;
 }
 
@@ -110,6 +172,12 @@ bool IsSeparable(BlendMode mode) {
     case BlendMode::Saturation:
     case BlendMode::Color:
     case BlendMode::Luminosity:
+    case BlendMode::LabDarkerColor:
+    case BlendMode::LabLighterColor:
+    case BlendMode::LabHue:
+    case BlendMode::LabSaturation:
+    case BlendMode::LabColor:
+    case BlendMode::LabLuminosity:
       return false;
     default:
       return true;
@@ -167,7 +235,18 @@ float BlendChannel(BlendMode mode, float cb, float cs) {
   }
 }
 
+uint32_t LabBlendKey(uint32_t key) {
+  for (const auto& [own, lab] : LabKeys) {
+    if (key == own) return lab;
+  }
+  return key;
+}
+
 void BlendColour(BlendMode mode, const float* cb, const float* cs, float* out, int colours) {
+  if (mode >= BlendMode::LabDarkerColor && colours == 3) {
+    BlendLab(mode, cb, cs, out);
+    return;
+  }
   if (colours == 4) {
     // CMYK, in stored values (1 = no ink): the whole-colour modes work on cyan, magenta and
     // yellow as on red, green and blue; black comes with the lightness, from the backdrop for

@@ -36,10 +36,22 @@ enum class BlendMode : uint8_t {
   Color,
   Luminosity,
   PassThrough,  // groups only: their members blend with what lies below the group
+  // The whole-colour modes of a Lab document's layers, on what L, a and b mean: lightness, and
+  // the chroma and hue angle of a and b about their neutral middle.
+  LabDarkerColor,
+  LabLighterColor,
+  LabHue,
+  LabSaturation,
+  LabColor,
+  LabLuminosity,
 };
 
 /// The mode of a record's four-character key; Normal for a key we do not know.
 BlendMode BlendModeFromKey(uint32_t key);
+
+/// The key a layer of a Lab document with mode `key` is read with: the whole-colour modes get
+/// keys of their own, which no file uses, for their Lab modes; other keys stay as they are.
+uint32_t LabBlendKey(uint32_t key);
 
 /// True for the modes that work on each channel alone.
 bool IsSeparable(BlendMode mode);

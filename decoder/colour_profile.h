@@ -30,7 +30,8 @@ bool IsSrgbEquivalent(std::span<const uint8_t> profile);
 
 /// The picture rebuilt from the layers of the grey or RGB document at `path` (as
 /// RebuildFromLayers makes it) in sRGB through the document's profile; unchanged for other
-/// documents (a CMYK one is sRGB already) and when the file cannot be read.
+/// documents (a CMYK or Lab one is sRGB already, an indexed one's palette is taken as sRGB) and
+/// when the file cannot be read.
 Bitmap RebuiltPictureToSrgb(Bitmap picture, const char* path);
 
 /// True when `image` is colour that may be grey widened to carry transparency: 32-bit or RGBA16.

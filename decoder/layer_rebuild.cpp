@@ -1,8 +1,10 @@
 #include "decoder/layer_rebuild.h"
 
 #include <new>
+#include <utility>
 
 #include "decoder/cmyk_profile.h"
+#include "decoder/colour_profile.h"
 #include "decoder/composite_bitmap.h"
 #include "decoder/compositor.h"
 #include "decoder/layer_names.h"
@@ -30,6 +32,25 @@ Bitmap CmykToRgb(std::span<const uint8_t> file, const LayerPixels& picture, uint
     }
   }
   return CmykCompositeToRgb(picture, depth, std::move(converted));
+}
+
+// A Lab composite in sRGB, by the conversion a stored Lab composite takes (ConvertToSrgb through
+// the document's profile, else Lab D50): its bitmap holds L, a, b in memory order, as FreeImage
+// loads a stored one, at the document's depth.
+Bitmap LabToSrgb(std::span<const uint8_t> file, LayerPixels& picture, uint16_t depth) {
+  // FreeImage writes 8-bit colour as blue, green, red where red comes last: the picture's first
+  // and third channels trade places so that L lands first in memory.
+  if (depth == 8 && FI_RGBA_RED == 2) {
+    const int stride = picture.Stride();
+    for (size_t i = 0; i < picture.samples.size(); i += static_cast<size_t>(stride)) {
+      std::swap(picture.samples[i], picture.samples[i + 2]);
+    }
+  }
+  Bitmap lab = CompositeToBitmap(picture, depth);
+  const std::optional<PsdHeader> header = ReadPsdHeader(file);
+  const std::span<const uint8_t> profile =
+      header ? FindPsdResource(file, *header, PsdIccProfileResourceId) : std::span<const uint8_t>();
+  return ConvertToSrgb(std::move(lab), profile, DocumentColours::Lab);
 }
 
 }  // namespace
@@ -65,6 +86,7 @@ Bitmap RebuildFromLayers(std::span<const uint8_t> file, int64_t band_rows, bool&
     }
     if (!picture) return {};
     if (picture->colours == 4) return CmykToRgb(file, *picture, document->depth);
+    if (document->mode == PsdModeLab) return LabToSrgb(file, *picture, document->depth);
     return CompositeToBitmap(*picture, document->depth);
   } catch (const std::bad_alloc&) {
     return {};

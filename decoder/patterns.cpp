@@ -18,6 +18,7 @@ int ModeColours(uint32_t mode) {
     case PsdModeGreyscale:
       return 1;
     case PsdModeRgb:
+    case PsdModeLab:
       return 3;
     case PsdModeCmyk:
       return 4;
@@ -197,8 +198,11 @@ bool PatternDrawable(const DocumentPattern& pattern, uint16_t mode) {
       pattern.width * pattern.height > MaxPatternArea) {
     return false;
   }
-  // Grey and RGB show in each other; CMYK only in CMYK.
-  if (mode == PsdModeCmyk || pattern.mode == PsdModeCmyk) return pattern.mode == mode;
+  // Grey and RGB show in each other (and in indexed, composited as RGB); CMYK and Lab only in
+  // their own mode.
+  for (const uint32_t own : {uint32_t{PsdModeCmyk}, uint32_t{PsdModeLab}}) {
+    if (mode == own || pattern.mode == own) return pattern.mode == mode;
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/blend_modes.h"
 #include "decoder/gradient.h"
 #include "decoder/layer_effects.h"
 #include "decoder/layer_names.h"
@@ -248,6 +249,46 @@ bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t
   return true;
 }
 
+// The layers of an indexed document store one channel of palette indices, as its composite does
+// (channel 0; the transparency as in other modes). They are composited in RGB: red, green and
+// blue are looked up from the indices, and the transparent index, where the document has one,
+// clears the transparency.
+void LookUpThroughPalette(const LayeredDocument& document, LayerRecord& layer) {
+  const LayerChannel* indices = layer.Channel(0);
+  if (!indices) return;
+  const uint64_t offset = indices->offset, length = indices->length;
+  for (LayerChannel& channel : layer.channels) {
+    if (channel.id == 0 || (channel.id == TransparencyChannel && document.transparent_index)) {
+      channel.from_palette = true;
+      channel.index_offset = offset;
+      channel.index_length = length;
+    }
+  }
+  for (int16_t id : {int16_t{1}, int16_t{2}}) {
+    if (!layer.Channel(id)) layer.channels.push_back({id, offset, length, true, offset, length});
+  }
+  if (document.transparent_index && !layer.Channel(TransparencyChannel)) {
+    layer.channels.push_back({TransparencyChannel, 0, 0, true, offset, length});
+  }
+}
+
+// Lab documents are composited in their stored L, a and b values. The adjustments that only
+// invert or fill are drawn there as elsewhere; the others are defined on RGB light, or on
+// channels whose Lab meaning we do not know, and are left out (and said so).
+void LeaveOutLabAdjustment(LayerAdjustment& adjustment) {
+  switch (adjustment.kind) {
+    case AdjustmentKind::None:
+    case AdjustmentKind::Invert:
+    case AdjustmentKind::SolidColour:
+    case AdjustmentKind::Unsupported:
+      return;
+    default:
+      adjustment.kind = AdjustmentKind::Unsupported;
+      adjustment.settings.reset();
+      return;
+  }
+}
+
 // The layer info: count, records, then the channel data in record order.
 bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size,
                    LayeredDocument& document) {
@@ -257,11 +298,21 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
   const int64_t layers = std::abs(static_cast<int64_t>(static_cast<int16_t>(count)));
   if (layers > static_cast<int64_t>(MaxLayerRecords)) return false;
   document.layers.resize(static_cast<size_t>(layers));
+  // An indexed document is composited in RGB: its settings' colours are read as RGB's.
+  const uint16_t colours_mode =
+      document.mode == PsdModeIndexed ? static_cast<uint16_t>(PsdModeRgb) : document.mode;
   for (LayerRecord& layer : document.layers) {
-    if (!ReadLayerRecord(file, cursor, document.version, document.mode, layer)) return false;
+    if (!ReadLayerRecord(file, cursor, document.version, colours_mode, layer)) return false;
+    // Lab is composited in its stored values: opacity then mixes in Lab itself, and the channel
+    // modes work on L, a and b as on any channels, which is what a Lab document's own picture
+    // holds. Only the whole-colour modes need to know what the channels mean.
+    if (document.mode == PsdModeLab) {
+      LeaveOutLabAdjustment(layer.adjustment);
+      layer.blend_key = LabBlendKey(layer.blend_key);
+    }
     if (layer.effects_settings) {
       layer.drawn_effects = std::make_shared<const LayerEffects>(ReadLayerEffects(
-          *layer.effects_settings, document.mode, document.global_angle,
+          *layer.effects_settings, colours_mode, document.global_angle,
           [&document](const std::string& id) { return document.DrawablePattern(id) != nullptr; }));
     }
     if (layer.pattern_fill && !document.DrawablePattern(layer.pattern_fill->id)) {
@@ -283,6 +334,7 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
       if (channel.id == UserMaskChannel && !layer.mask.present) return false;
       if (channel.id == RealUserMaskChannel && !layer.real_mask.present) return false;
     }
+    if (document.mode == PsdModeIndexed) LookUpThroughPalette(document, layer);
   }
   return true;
 }
@@ -317,15 +369,38 @@ const LayerChannel* LayerRecord::Channel(int16_t id) const {
 std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file) {
   const std::optional<PsdHeader> header = ReadPsdHeader(file);
   if (!header) return std::nullopt;
-  // Bitmap, indexed, Lab and the others keep their stored picture.
-  if (header->mode != PsdModeGreyscale && header->mode != PsdModeRgb &&
-      header->mode != PsdModeCmyk) {
-    return std::nullopt;
+  // Bitmap, duotone and multichannel documents keep their stored picture.
+  switch (header->mode) {
+    case PsdModeGreyscale:
+    case PsdModeRgb:
+      break;
+    case PsdModeCmyk:
+    case PsdModeLab:
+      if (header->depth == 32) return std::nullopt;
+      break;
+    case PsdModeIndexed:
+      if (header->depth != 8 || header->colour_mode_size < 768) return std::nullopt;
+      break;
+    default:
+      return std::nullopt;
   }
-  if (header->depth == 32 && header->mode == PsdModeCmyk) return std::nullopt;
   LayeredDocument document;
   static_cast<PsdHeader&>(document) = *header;
   document.colour_channels = header->ColourChannels();
+  if (header->mode == PsdModeIndexed) {
+    // The colour mode data holds 256 reds, then 256 greens, then 256 blues.
+    if (header->colour_mode_offset > file.size() || file.size() - header->colour_mode_offset < 768)
+      return std::nullopt;
+    const uint8_t* table = file.data() + header->colour_mode_offset;
+    document.palette.resize(256);
+    for (size_t i = 0; i < 256; ++i)
+      document.palette[i] = {table[i], table[256 + i], table[512 + i]};
+    const std::span<const uint8_t> transparent = FindPsdResource(file, *header, 1047);
+    if (transparent.size() >= 2 && BigEndian16(transparent.data()) < 256) {
+      document.transparent_index = BigEndian16(transparent.data());
+    }
+    document.colour_channels = 3;
+  }
   document.patterns = ReadDocumentPatterns(file, *header);
   const std::span<const uint8_t> light = FindPsdResource(file, *header, 1037);
   if (light.size() >= 4) {
@@ -470,9 +545,52 @@ class Inflater {
 
 }  // namespace
 
+namespace {
+
+// A channel of an indexed document's layer from its palette indices: a colour of the palette, or
+// the transparency (its own, else full) with the transparent index cleared.
+bool DecodeFromPalette(std::span<const uint8_t> file, const LayeredDocument& document,
+                       const LayerChannel& channel, const LayerRect& source,
+                       const LayerRect& region, float* out, size_t stride) {
+  const LayerRect wanted = source.Intersect(region);
+  const bool transparency = channel.id == TransparencyChannel;
+  if ((!transparency && (channel.id < 0 || channel.id > 2)) || document.palette.size() != 256)
+    return false;
+  if (transparency && channel.length > 0) {
+    const LayerChannel own{channel.id, channel.offset, channel.length};
+    if (!DecodeLayerChannel(file, document, own, source, region, out, stride)) return false;
+  }
+  const LayerChannel plain{0, channel.index_offset, channel.index_length};
+  std::vector<float> indices(static_cast<size_t>(wanted.Width() * wanted.Height()));
+  if (!DecodeLayerChannel(file, document, plain, source, wanted, indices.data())) return false;
+  const auto id = static_cast<size_t>(channel.id);
+  size_t i = 0;
+  for (int64_t y = wanted.top; y < wanted.bottom; ++y) {
+    float* target =
+        out +
+        static_cast<size_t>((y - region.top) * region.Width() + wanted.left - region.left) * stride;
+    for (int64_t x = wanted.left; x < wanted.right; ++x, ++i, target += stride) {
+      const auto index = static_cast<size_t>(std::lround(std::clamp(indices[i], 0.0f, 1.0f) * 255));
+      if (!transparency) {
+        *target = document.palette[index][id] * (1.0f / 255.0f);
+      } else if (index == document.transparent_index) {
+        *target = 0;
+      } else if (channel.length == 0) {
+        *target = 1;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& document,
                         const LayerChannel& channel, const LayerRect& source,
                         const LayerRect& region, float* out, size_t stride) {
+  if (channel.from_palette) {
+    return DecodeFromPalette(file, document, channel, source, region, out, stride);
+  }
   if (channel.offset > file.size() || channel.length > file.size() - channel.offset) return false;
   if (channel.length < 2) return false;
   ByteCursor cursor(file.subspan(channel.offset, channel.length));

@@ -58,6 +58,12 @@ struct LayerChannel {
   int16_t id = 0;
   uint64_t offset = 0;  // of its two-byte compression field, in the file
   uint64_t length = 0;  // compression field included
+  /// In an indexed document, the layer's palette indices (channel 0), which the red, green and
+  /// blue channels are looked up from, and which clear the transparency where they name the
+  /// transparent index. A transparency channel without data of its own (length 0) is that alone.
+  bool from_palette = false;
+  uint64_t index_offset = 0;
+  uint64_t index_length = 0;
 };
 
 /// A layer mask: its own rectangle, the value outside it, and whether it is switched off.
@@ -136,7 +142,11 @@ struct LayerRecord {
 
 /// The header of a document and its layers, bottom first, as the file lists them.
 struct LayeredDocument : PsdHeader {
+  /// Channels composited: an indexed document's layers are expanded through its palette to RGB.
   uint16_t colour_channels = 3;
+  /// An indexed document's palette (red, green, blue of each entry) and its transparent entry.
+  std::vector<std::array<uint8_t, 3>> palette;
+  std::optional<uint16_t> transparent_index;
   /// The angle of the document's light (degrees), which effects use unless they have their own.
   double global_angle = 120;
   /// The patterns the document keeps, for pattern fills and overlays.
@@ -149,14 +159,15 @@ struct LayeredDocument : PsdHeader {
 
 /// Reads the header and the layer records of the whole file `file`; std::nullopt when a length,
 /// count or rectangle breaks the file or the bounds above, or the mode is not one we rebuild
-/// (RGB, greyscale, CMYK).
+/// (RGB, greyscale, CMYK and Lab to 16 bits, 8-bit indexed with its palette).
 std::optional<LayeredDocument> ReadLayeredDocument(std::span<const uint8_t> file);
 
 /// Decodes the samples of `channel`, whose data covers `source`, that fall in `region`, as floats
 /// (8- and 16-bit scaled to 0..1, 32-bit as stored) into `out`, which holds `region` row by row,
 /// one sample every `stride` floats; places of `region` outside `source` are left alone. Handles
-/// raw, RLE, ZIP and ZIP with prediction; false when the data is damaged or shorter than `source`
-/// needs.
+/// raw, RLE, ZIP and ZIP with prediction; a channel `from_palette` gives the palette's colours or
+/// the transparent index's holes instead, where `region` lies within `source`. False when the data
+/// is damaged or shorter than `source` needs.
 bool DecodeLayerChannel(std::span<const uint8_t> file, const LayeredDocument& document,
                         const LayerChannel& channel, const LayerRect& source,
                         const LayerRect& region, float* out, size_t stride = 1);

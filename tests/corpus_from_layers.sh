@@ -34,7 +34,7 @@ compare_one() {
   cp "$CORPUS/$file" "$dir/$name.psd"
   psnr=- note=
   case $mode in
-    RGB | Grayscale | CMYK) ;;
+    RGB | Grayscale | CMYK | Lab | Indexed) ;;
     *) note="not rebuilt: $mode keeps its stored composite" ;;
   esac
   if [ -z "$note" ]; then

@@ -138,8 +138,11 @@ bool TakeMatteRemovedMark(FIBITMAP* image) {
 // A rebuilt picture whose colours were kept carries the document's profile; grey widened to RGBA
 // for its transparency too, as it does from the stored composite.
 Bitmap AttachDocumentProfile(Bitmap image, std::span<const uint8_t> file, const PsdLayout& layout) {
-  // A CMYK document's picture comes through its profile already, as sRGB.
-  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk) return image;
+  // A CMYK or Lab document's picture comes through its profile already, as sRGB.
+  if (!image || layout.icc_profile.size == 0 || layout.mode == PsdModeCmyk ||
+      layout.mode == PsdModeLab) {
+    return image;
+  }
   const std::span<const uint8_t> profile =
       file.subspan(layout.icc_profile.offset, layout.icc_profile.size);
   // A damaged profile is dropped and the pixels kept, as for a stored composite.

@@ -39,11 +39,22 @@ struct PsdLayout : PsdHeader {
   /// one isolated group, and the result (0 unless the picture is rebuilt).
   uint64_t rebuild_bytes = 0;
 
-  /// True when the picture can be built from the layers: an RGB, greyscale or (8- or 16-bit)
-  /// CMYK document with a layer section.
+  /// True when the picture can be built from the layers: an RGB, greyscale, (8- or 16-bit)
+  /// CMYK or Lab, or 8-bit indexed document with a layer section.
   bool CanRebuildFromLayers() const {
-    return layers_size > 0 &&
-           (mode == PsdModeRgb || mode == PsdModeGreyscale || (mode == PsdModeCmyk && depth <= 16));
+    if (layers_size == 0) return false;
+    switch (mode) {
+      case PsdModeRgb:
+      case PsdModeGreyscale:
+        return true;
+      case PsdModeCmyk:
+      case PsdModeLab:
+        return depth <= 16;
+      case PsdModeIndexed:
+        return depth == 8;
+      default:
+        return false;
+    }
   }
   /// True when the picture may have to come from the layers: the composite is missing or flagged
   /// as a placeholder, and CanRebuildFromLayers. A flagged composite is still looked at

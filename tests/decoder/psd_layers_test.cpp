@@ -134,7 +134,8 @@ TEST(ReadLayeredDocument, RefusesRecordsThatBreakTheirSectionOrBounds) {
   // A mask channel without the mask record that says where it lies.
   EXPECT_FALSE(damaged(channels + 2, static_cast<uint16_t>(UserMaskChannel), 2));
   // Modes and depths that are never rebuilt.
-  EXPECT_FALSE(damaged(PsdModeOffset, PsdModeLab, 2));
+  EXPECT_FALSE(damaged(PsdModeOffset, PsdModeMultichannel, 2));
+  EXPECT_FALSE(damaged(PsdModeOffset, PsdModeDuotone, 2));
   PsdSpec cmyk32 = MakePsdSpec(PsdMode::Cmyk, 32, 2, 2, 4);
   EXPECT_FALSE(Read(Bytes(WritePsd(cmyk32))));
   // A document without layers reads as one without records.

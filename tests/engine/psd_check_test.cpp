@@ -100,10 +100,13 @@ TEST(CheckPsdStructure, ACutCompositeIsLeftToTheLayers) {
     EXPECT_TRUE(layout->RebuildsFromLayers());
     EXPECT_EQ(layout->pixels_offset, 0u);
   }
-  // Only modes we rebuild are let through.
+  // Only modes we rebuild are let through: Lab is, multichannel is not.
   spec.mode = PsdMode::Lab;
   const std::string lab = WritePsd(spec, &offsets);
-  EXPECT_FALSE(Check(lab.substr(0, offsets.pixels + 5)));
+  EXPECT_TRUE(Check(lab.substr(0, offsets.pixels + 5)));
+  spec.mode = PsdMode::Multichannel;
+  const std::string multichannel = WritePsd(spec, &offsets);
+  EXPECT_FALSE(Check(multichannel.substr(0, offsets.pixels + 5)));
 }
 
 TEST(CheckPsdStructure, ReadsWhetherTheCompositeIsAPlaceholder) {

@@ -138,6 +138,70 @@ TEST_F(RebuiltLoadTest, AMissingOrShortCompositeIsBuiltFromTheLayers) {
   EXPECT_FALSE(LoadBytes(bytes));
 }
 
+// Every pixel of `a` and `b` as 32-bit colour, alike within a level; the colour of a pixel that
+// both leave fully transparent does not count.
+void ExpectSameColours(const Bitmap& a, const Bitmap& b) {
+  ASSERT_TRUE(a && b);
+  const Bitmap wide_a(FreeImage_ConvertTo32Bits(a.get()));
+  const Bitmap wide_b(FreeImage_ConvertTo32Bits(b.get()));
+  ASSERT_EQ(FreeImage_GetWidth(wide_a.get()), FreeImage_GetWidth(wide_b.get()));
+  ASSERT_EQ(FreeImage_GetHeight(wide_a.get()), FreeImage_GetHeight(wide_b.get()));
+  for (unsigned y = 0; y < FreeImage_GetHeight(wide_a.get()); ++y) {
+    const BYTE* row_a = FreeImage_GetScanLine(wide_a.get(), static_cast<int>(y));
+    const BYTE* row_b = FreeImage_GetScanLine(wide_b.get(), static_cast<int>(y));
+    for (unsigned x = 0; x < FreeImage_GetWidth(wide_a.get()); ++x) {
+      const BYTE* pixel_a = row_a + 4 * x;
+      const BYTE* pixel_b = row_b + 4 * x;
+      EXPECT_EQ(pixel_a[FI_RGBA_ALPHA], pixel_b[FI_RGBA_ALPHA]) << x;
+      if (pixel_a[FI_RGBA_ALPHA] == 0 && pixel_b[FI_RGBA_ALPHA] == 0) continue;
+      for (const int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) {
+        EXPECT_NEAR(pixel_a[c], pixel_b[c], 1) << "pixel " << x << " channel " << c;
+      }
+    }
+  }
+}
+
+TEST_F(RebuiltLoadTest, LabAndIndexedLayersComeOutAsTheirStoredCompositeDoes) {
+  // One layer holding what the genuine composite holds: rebuilt on request, the picture is the
+  // stored one, its colours converted (Lab) or looked up (indexed) the same way.
+  const std::vector<uint32_t> lab[3] = {{10, 128, 240}, {128, 20, 200}, {128, 230, 90}};
+  const std::vector<uint32_t> indices = {3, 7, 200};
+  for (const PsdMode mode : {PsdMode::Lab, PsdMode::Indexed}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    const bool indexed = mode == PsdMode::Indexed;
+    PsdSpec spec = MakePsdSpec(mode, 8, 3, 1, indexed ? 1 : 3);
+    if (indexed) {
+      for (size_t i = 0; i < 768; ++i) spec.colour_mode_data[i] = static_cast<char>(i * 7);
+      spec.resources.push_back({1047, {0, 7}});  // the middle pixel is transparent
+    }
+    spec.resources.push_back(PsdVersionInfoResource(true));
+    FillPsdPlanes(spec, [&](uint32_t x, uint32_t, uint32_t channel) {
+      return indexed ? indices[x] : lab[channel][x];
+    });
+    PsdLayer layer;
+    layer.bottom = 1;
+    layer.right = 3;
+    for (int16_t c = 0; c < (indexed ? 1 : 3); ++c) {
+      layer.channels.push_back({c, PsdLayerPlane(3, 1, 8, [&](uint32_t x, uint32_t) {
+                                  return indexed ? indices[x] : lab[c][x];
+                                })});
+    }
+    spec.layers.push_back(layer);
+    const Bitmap stored = Load(spec);
+    const Bitmap rebuilt = Load(spec, Layers(true));
+    ExpectSameColours(stored, rebuilt);
+    // Lab comes out sRGB, without the document's Lab profile, whatever is asked.
+    LoadRequest keeping = Layers(true);
+    keeping.keep_profile = true;
+    if (!indexed) {
+      spec.resources.push_back({1039, SaneProfile()});
+      const Bitmap kept = Load(spec, keeping);
+      ASSERT_TRUE(kept);
+      EXPECT_EQ(FreeImage_GetICCProfile(kept.get())->size, 0);
+    }
+  }
+}
+
 TEST_F(RebuiltLoadTest, TheRebuiltPictureKeepsProfileAndResolution) {
   PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
   spec.resources.push_back(PsdResolutionResource(254));
