@@ -335,8 +335,3 @@ Bitmap RebuiltPictureToSrgb(Bitmap picture, const char* path) {
       return picture;
   }
 }
-
-bool IsWidenedGrey(FIBITMAP* image) {
-  const GreyKind kind = image ? GreyKindOf(image) : GreyKind::None;
-  return kind == GreyKind::Widened8 || kind == GreyKind::Widened16;
-}

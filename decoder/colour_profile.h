@@ -33,7 +33,3 @@ bool IsSrgbEquivalent(std::span<const uint8_t> profile);
 /// documents (a CMYK or Lab one is sRGB already, an indexed one's palette is taken as sRGB) and
 /// when the file cannot be read.
 Bitmap RebuiltPictureToSrgb(Bitmap picture, const char* path);
-
-/// True when `image` is colour that may be grey widened to carry transparency: 32-bit or RGBA16.
-/// Only meaningful for the picture of a grey document.
-bool IsWidenedGrey(FIBITMAP* image);

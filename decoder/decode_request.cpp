@@ -50,8 +50,6 @@ bool ParseDecodeRequest(std::span<const std::string> arguments, DecodeRequest& r
       request.cmyk_profile = true;
     } else if (argument == "--srgb") {
       request.to_srgb = true;
-    } else if (argument == "--srgb-widened") {
-      request.widened_to_srgb = true;
     } else if (argument == "--from-layers") {
       request.from_layers = true;
     } else if (StartsWith(argument, "--band-rows=", value)) {
@@ -87,7 +85,7 @@ int RunDecodeRequest(const DecodeRequest& request, Bitmap& image) {
     image = RebuildFromLayers(path, static_cast<int64_t>(request.band_rows), DecoderRecordFd,
                               nothing_to_build, request.hidden_layers);
     if (nothing_to_build) return DecoderNothingToRebuild;
-    if (request.to_srgb || (request.widened_to_srgb && IsWidenedGrey(image.get()))) {
+    if (request.to_srgb) {
       image = RebuiltPictureToSrgb(std::move(image), path);
     }
   } else {

@@ -28,7 +28,6 @@ struct DecodeRequest {
   DecodeBound bound;
   bool cmyk_profile = false;
   bool to_srgb = false;
-  bool widened_to_srgb = false;
   bool from_layers = false;
   uint64_t band_rows = 0;
   std::vector<std::string> hidden_layers;

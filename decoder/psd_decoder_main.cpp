@@ -3,7 +3,7 @@
 // crash, loop or exhaust memory here without harming the program.
 //
 //   quorvix-psd-decoder [--parent=PID] [--address-space=BYTES] [--cmyk-profile]
-//                       [--srgb | --srgb-widened]
+//                       [--srgb]
 //                       [--from-layers [--band-rows=N] [--hide-layer=GLOB]...]
 //                       [--any-format --format-hint=FIF --max-side=N --max-bytes=N] FILE
 //   quorvix-psd-decoder --serve [--parent=PID] [--address-space=BYTES]
@@ -13,12 +13,11 @@
 // --parent it dies with that process. With --cmyk-profile a CMYK document is converted to sRGB
 // through the ICC profile it carries; when that profile does not serve, FreeImage's own
 // conversion is used. With --srgb a grey or RGB document's colours, stored or rebuilt, go to
-// sRGB through its profile; without it they keep their samples and profile, and with
-// --srgb-widened only a rebuilt grey picture widened to colour for its transparency (which no grey
-// profile describes) goes to sRGB. Lab documents always go through LittleCMS. With --from-layers
-// the picture is rebuilt from the document's layers instead of its stored composite, in bands of N
-// rows with --band-rows (else as its memory requires), and the work that asks for is told first;
-// each --hide-layer leaves out the layers and groups whose names match its glob.
+// sRGB through its profile; without it they keep their samples and profile. Lab documents always go
+// through LittleCMS. With --from-layers the picture is rebuilt from the document's layers instead
+// of its stored composite, in bands of N rows with --band-rows (else as its memory requires), and
+// the work that asks for is told first; each --hide-layer leaves out the layers and groups whose
+// names match its glob.
 //
 // With --serve it decodes one file after another as the program asks, each request carrying the
 // options above, and --address-space is the most any one file may be given.
