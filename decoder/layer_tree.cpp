@@ -290,6 +290,8 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
       left_out |= LeftOutBlendIf;
     }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
+    // A shape's stored pixels may hold part of its stroke or none; we do not stroke paths.
+    if (record.shape_stroke) left_out |= LeftOutShapeStrokes;
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {
       const uint32_t key = record.adjustment.key;
       const bool fill = key == FourCc("GdFl") || key == FourCc("PtFl") || key == FourCc("SoCo");

@@ -172,6 +172,9 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
     } else if (key == FourCc("luni")) {
       std::string name = UnicodeLayerName(block);
       if (!name.empty()) layer.name = std::move(name);
+    } else if (key == FourCc("vstk")) {
+      const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
+      layer.shape_stroke = settings && settings->Flag("strokeEnabled");
     } else if (key == FourCc("knko")) {
       uint64_t flag = 0;
       if (fields.Read(1, flag)) layer.knockout = flag != 0;

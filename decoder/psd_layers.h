@@ -127,6 +127,8 @@ struct LayerRecord {
   /// The layer knocks out what lies beneath it in its group ("knko"), as far as its opacity
   /// reaches, and shows there with its fill opacity.
   bool knockout = false;
+  /// A shape layer's stroke along its path is on ("vstk").
+  bool shape_stroke = false;
   /// The group is an artboard.
   bool artboard = false;
   /// Its board, when its settings could be read.

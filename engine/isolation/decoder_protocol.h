@@ -70,6 +70,7 @@ enum LeftOut : uint64_t {
   LeftOutSmartObjects = 1u << 3,  // smart objects without stored pixels
   LeftOutBlendIf = 1u << 4,       // "blend if" ranges
   LeftOutArtboards = 1u << 5,     // artboards' background colours
+  LeftOutShapeStrokes = 1u << 6,  // strokes along shapes' paths
 };
 
 /// The request for the rows down the record pipe.

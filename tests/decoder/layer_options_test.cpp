@@ -204,3 +204,25 @@ TEST_F(LayerOptionsTest, AKnockoutRevealsWhatLiesBeneathItsGroupAsFarAsItsOpacit
     }
   }
 }
+
+TEST_F(LayerOptionsTest, AShapeStrokeIsToldAsLeftOutAndItsLayerStillDrawn) {
+  // A shape's stroke along its path ("vstk") is not drawn: the run must say so, whether it is on;
+  // a stroke that is off, or a block that breaks its bytes, is not reported.
+  const auto stroke_block = [](bool enabled) {
+    PsdDescriptorWriter settings("strokeStyle");
+    settings.Long("strokeStyleVersion", 2).Bool("strokeEnabled", enabled).Bool("fillEnabled", true);
+    return PsdLayer::Block{"vstk", settings.Versioned()};
+  };
+  for (const auto& [block, told] : std::vector<std::pair<PsdLayer::Block, bool>>{
+           {stroke_block(true), true},
+           {stroke_block(false), false},
+           {{"vstk", std::string("\0\0\0\x10\0\0", 6)}, false}}) {
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, Green));
+    spec.layers.back().blocks.push_back(block);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    EXPECT_EQ((plan_.left_out & LeftOutShapeStrokes) != 0, told);
+    ExpectPixel(image, 1, 1, Opaque(Green));
+  }
+}
