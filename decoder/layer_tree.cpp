@@ -268,13 +268,19 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
   return work;
 }
 
-// What the visible layers among `members` hold that the compositor does not draw.
-uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours) {
+// What the visible layers among `members` hold that the compositor does not draw. A knockout is
+// drawn only in an isolated group (`isolated`), whose bottom it reveals.
+uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours, bool isolated) {
   uint64_t left_out = 0;
   for (const LayerNode& node : members) {
     const LayerRecord& record = *node.record;
     if (record.hidden) continue;
-    if (node.group) left_out |= MembersLeftOut(node.members, colours);
+    if (node.group) {
+      const bool pass_through =
+          BlendModeFromKey(record.blend_key) == BlendMode::PassThrough && !record.board;
+      left_out |= MembersLeftOut(node.members, colours, !pass_through);
+    }
+    if (record.knockout && !node.group && !isolated) left_out |= LeftOutKnockouts;
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
     // Effects are drawn on pixel layers; those of groups and of layers drawn from their settings,
     // and the kinds we do not draw, are left out.
@@ -327,6 +333,6 @@ CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument
   plan.band_rows = std::max<int64_t>(plan.band_rows, 1);
   // Then the composite is turned into the output, a pass or two over the canvas.
   plan.work = MembersWork(file, document, tree, stride, plan.band_rows) + pixels * 2 * stride;
-  plan.left_out = MembersLeftOut(tree, document.colour_channels);
+  plan.left_out = MembersLeftOut(tree, document.colour_channels, false);
   return plan;
 }

@@ -71,6 +71,7 @@ enum LeftOut : uint64_t {
   LeftOutBlendIf = 1u << 4,       // "blend if" ranges
   LeftOutArtboards = 1u << 5,     // artboards' background colours
   LeftOutShapeStrokes = 1u << 6,  // strokes along shapes' paths
+  LeftOutKnockouts = 1u << 7,     // knockouts outside an isolated group
 };
 
 /// The request for the rows down the record pipe.

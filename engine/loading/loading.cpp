@@ -304,7 +304,7 @@ std::string DescribeLeftOut(uint64_t left_out) {
       {LeftOutAdjustments, "adjustment layers"}, {LeftOutFills, "fill layers"},
       {LeftOutEffects, "layer effects"},         {LeftOutSmartObjects, "smart objects"},
       {LeftOutBlendIf, "blend-if ranges"},       {LeftOutArtboards, "artboard backgrounds"},
-      {LeftOutShapeStrokes, "shape strokes"},
+      {LeftOutShapeStrokes, "shape strokes"},    {LeftOutKnockouts, "knockouts"},
   };
   std::string text;
   for (const auto& [bit, name] : Kinds) {

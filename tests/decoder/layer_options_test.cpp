@@ -198,10 +198,27 @@ TEST_F(LayerOptionsTest, AKnockoutRevealsWhatLiesBeneathItsGroupAsFarAsItsOpacit
     AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 8}, Red), knockout}, "norm", 255);
     const Bitmap image = Rebuild(spec);
     ASSERT_TRUE(image);
+    EXPECT_EQ(plan_.left_out & LeftOutKnockouts, 0u);
     for (int x = 0; x < 8; ++x) {
       SCOPED_TRACE(x);
       ExpectPixel(image, x, 1, x >= 2 && x < 6 ? test.hole() : Opaque(Red), 1.5);
     }
+  }
+  // Outside an isolated group (in a pass-through group, or at the top) it is not drawn: it is
+  // told as left out, and the layer shows as a plain one.
+  for (const char* mode : {"pass", ""}) {
+    SCOPED_TRACE(mode);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 8, 2);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 8}, Green));
+    PsdLayer knockout = SolidLayer(spec, {0, 2, 2, 6}, Blue);
+    knockout.blocks.push_back({"knko", std::string("\x01\0\0\0", 4)});
+    if (*mode) {
+      AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 8}, Red), knockout}, mode, 255);
+    } else {
+      spec.layers.push_back(knockout);
+    }
+    ASSERT_TRUE(Rebuild(spec));
+    EXPECT_NE(plan_.left_out & LeftOutKnockouts, 0u);
   }
 }
 
