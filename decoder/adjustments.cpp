@@ -96,10 +96,7 @@ std::array<float, 4> StoredLab(double l, double a, double b) {
 // sRGB (0..1) in CIE Lab under D50, the white Lab documents are relative to: IEC 61966-2.1's
 // curve, then its primaries adapted to D50 (Bradford), as the ICC's sRGB profile gives them.
 std::array<float, 4> SrgbToStoredLab(double r, double g, double b) {
-  const auto linear = [](double v) {
-    v = std::clamp(v, 0.0, 1.0);
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-  };
+  const auto linear = [](double v) { return SrgbToLight(std::clamp(v, 0.0, 1.0)); };
   r = linear(r);
   g = linear(g);
   b = linear(b);
@@ -191,12 +188,6 @@ float BrightnessContrast(float value, float brightness, float contrast) {
     v = s;
   }
   return Clamp01(v);
-}
-
-// sRGB's transfer, for the adjustments that work on light rather than levels.
-double Linear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-double Encoded(double v) {
-  return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
 }
 
 float Levelled(const LevelsRange& range, float value) {
@@ -364,8 +355,9 @@ void PhotoFilter(const AdjustmentSettings& s, float* rgb) {
 }
 
 void GradientMap(const AdjustmentSettings& s, float* rgb) {
-  const float level =
-      s.light_level ? static_cast<float>(Linear(std::clamp(Luma(rgb), 0.0f, 1.0f))) : Luma(rgb);
+  const float level = s.light_level
+                          ? static_cast<float>(SrgbToLight(std::clamp(Luma(rgb), 0.0f, 1.0f)))
+                          : Luma(rgb);
   const std::vector<GradientStop>& stops = s.stops;
   if (level <= stops.front().position) {
     std::copy(stops.front().rgb.begin(), stops.front().rgb.end(), rgb);
@@ -466,7 +458,7 @@ std::optional<std::array<float, 3>> StructureColour(int space, const std::array<
                              -0.9787684 * x + 1.9161415 * y + 0.0334540 * z,
                              0.0719453 * x - 0.2289914 * y + 1.4052427 * z};
       std::array<float, 3> rgb{};
-      for (int i = 0; i < 3; ++i) rgb[i] = Clamp01(Encoded(std::clamp(lin[i], 0.0, 1.0)));
+      for (int i = 0; i < 3; ++i) rgb[i] = Clamp01(SrgbFromLight(std::clamp(lin[i], 0.0, 1.0)));
       return rgb;
     }
     case 8: {
@@ -937,8 +929,8 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
       const double scale = std::exp2(s.exposure);
       for (int c = 0; c < colours; ++c) {
         const double light =
-            std::max(Linear(std::clamp(pixel[c], 0.0f, 1.0f)) * scale + s.offset, 0.0);
-        pixel[c] = Clamp01(Encoded(std::pow(light, 1.0 / s.gamma)));
+            std::max(SrgbToLight(std::clamp(pixel[c], 0.0f, 1.0f)) * scale + s.offset, 0.0);
+        pixel[c] = Clamp01(SrgbFromLight(std::pow(light, 1.0 / s.gamma)));
       }
       return;
     }
@@ -987,6 +979,14 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
   } else {
     pixel[0] = Luma(rgb);
   }
+}
+
+double SrgbToLight(double level) {
+  return level <= 0.04045 ? level / 12.92 : std::pow((level + 0.055) / 1.055, 2.4);
+}
+
+double SrgbFromLight(double light) {
+  return light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
 }
 
 std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode) {

@@ -67,6 +67,10 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
 
 struct Descriptor;
 
+/// sRGB's transfer both ways (0..1), for work done on light rather than on stored levels.
+double SrgbToLight(double level);
+double SrgbFromLight(double light);
+
 /// A colour descriptor ("RGBC", "Grsc", "CMYC", "HSBC") in the channels of a document of colour
 /// mode `mode`, as stored (CMYK as 1 - ink); std::nullopt for a kind we do not read.
 std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode);

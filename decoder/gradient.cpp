@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "decoder/adjustments.h"
+#include "engine/psd/psd_header.h"
 
 namespace {
 
@@ -37,6 +38,30 @@ std::pair<size_t, double> Segment(const std::vector<Stop>& stops, double t) {
     return {i, span <= 0 ? 1.0 : Mix((t - low.location) / span, high.midpoint)};
   }
   return {stops.size() - 1, 0};
+}
+
+// The colour channel `k` at mix `u` between stops `i` and `i + 1`, along the cubic through them
+// whose slope at each stop is that from the stop before it to the stop after it (a stop at an
+// end counts as its own neighbour beyond it, one segment away). At the middle of evenly spaced
+// stops a, b, c, d it gives (9b + 9c - a - d) / 16, which is what stored composites of smooth
+// gradients show.
+double SmoothChannel(const std::vector<GradientColourStop>& stops, size_t i, double u, int k) {
+  const size_t last = stops.size() - 1;
+  const auto slope = [&](size_t at) {
+    const size_t before = at == 0 ? 0 : at - 1, after = std::min(at + 1, last);
+    double from = stops[before].location, to = stops[after].location;
+    if (at == 0) from -= stops[after].location - stops[at].location;
+    if (at == last) to += stops[at].location - stops[before].location;
+    const double run = to - from;
+    return run <= 0 ? 0.0 : (stops[after].colour[k] - stops[before].colour[k]) / run;
+  };
+  const size_t next = std::min(i + 1, last);
+  const double length = stops[next].location - stops[i].location;
+  const double p1 = stops[i].colour[k], p2 = stops[next].colour[k];
+  const double m1 = slope(i) * length, m2 = slope(next) * length;
+  const double u2 = u * u, u3 = u2 * u;
+  return (2 * u3 - 3 * u2 + 1) * p1 + (u3 - 2 * u2 + u) * m1 + (3 * u2 - 2 * u3) * p2 +
+         (u3 - u2) * m2;
 }
 
 template <typename Stop>
@@ -97,6 +122,8 @@ std::optional<Gradient> ReadGradient(const Descriptor& settings, uint16_t mode) 
     }
   }
   if (gradient.opacities.empty()) gradient.opacities.push_back({});
+  // Stored in 4096ths; gradients written without it are smooth, the editor's default.
+  gradient.smoothness = Clamp(stops->Number("Intr", LocationUnits) / LocationUnits, 0, 1);
   SortStops(gradient.colours);
   SortStops(gradient.opacities);
   gradient.shape = ShapeOf(settings.Text("Type"));
@@ -106,6 +133,9 @@ std::optional<Gradient> ReadGradient(const Descriptor& settings, uint16_t mode) 
     gradient.offset_x = Clamp(offset->Number("Hrzn") / 100, -100, 100);
     gradient.offset_y = Clamp(offset->Number("Vrtc") / 100, -100, 100);
   }
+  // Only levels that stand for light (RGB and grey) can be mixed as light.
+  gradient.mix_in_light =
+      settings.Text("gs99") == "Lnr " && (mode == PsdModeRgb || mode == PsdModeGreyscale);
   gradient.reverse = settings.Flag("Rvrs");
   gradient.align = settings.Flag("Algn", true);
   return gradient;
@@ -192,8 +222,14 @@ void GradientColourAt(const Gradient& gradient, double t, int colours, float* co
   const auto [c, mix] = Segment(gradient.colours, t);
   const auto& low = gradient.colours[c].colour;
   const auto& high = gradient.colours[std::min(c + 1, gradient.colours.size() - 1)].colour;
+  const double smooth = gradient.smoothness;
   for (int k = 0; k < colours; ++k) {
-    colour[k] = static_cast<float>(low[k] + mix * (high[k] - low[k]));
+    double value = low[k] + mix * (high[k] - low[k]);
+    if (smooth > 0) {
+      value += smooth * (SmoothChannel(gradient.colours, c, mix, k) - value);
+      value = std::clamp(value, 0.0, 1.0);
+    }
+    colour[k] = static_cast<float>(value);
   }
   const auto [o, fade] = Segment(gradient.opacities, t);
   const float from = gradient.opacities[o].opacity;
@@ -207,9 +243,19 @@ void FillGradient(const Gradient& gradient, const LayerRect& box, const LayerRec
   // its place.
   constexpr int Steps = 4096;
   std::vector<float> table(static_cast<size_t>(Steps + 1) * 5);
+  // Colours that mix as light are mixed as light, and the table holds their levels again.
+  Gradient mixed = gradient;
+  if (gradient.mix_in_light) {
+    for (GradientColourStop& stop : mixed.colours) {
+      for (int k = 0; k < colours; ++k)
+        stop.colour[k] = static_cast<float>(SrgbToLight(stop.colour[k]));
+    }
+  }
   for (int i = 0; i <= Steps; ++i) {
     float* entry = table.data() + static_cast<size_t>(i) * 5;
-    GradientColourAt(gradient, static_cast<double>(i) / Steps, colours, entry, entry[4]);
+    GradientColourAt(mixed, static_cast<double>(i) / Steps, colours, entry, entry[4]);
+    if (!gradient.mix_in_light) continue;
+    for (int k = 0; k < colours; ++k) entry[k] = static_cast<float>(SrgbFromLight(entry[k]));
   }
   const GradientLine line = GradientEnds(gradient, box);
   for (int64_t y = region.top; y < region.bottom; ++y) {

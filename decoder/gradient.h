@@ -31,6 +31,12 @@ struct GradientOpacityStop {
 struct Gradient {
   std::vector<GradientColourStop> colours;     // by location, at least one
   std::vector<GradientOpacityStop> opacities;  // by location, at least one
+  // 0 mixes neighbouring colour stops in a straight line; 1 (the usual setting) along a curve
+  // through the stops around them as well, so a colour eases into and out of each stop.
+  double smoothness = 1;
+  // Newer documents say how colours mix; their "linear" mixes them as light (sRGB's transfer
+  // undone) rather than as stored levels.
+  bool mix_in_light = false;
   GradientShape shape = GradientShape::Linear;
   double angle = 90;  // degrees, counter-clockwise from the right
   double scale = 1;

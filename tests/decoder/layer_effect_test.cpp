@@ -108,9 +108,10 @@ struct Stop {
   Colour colour;
 };
 
-// A gradient's stops ("Grad"), with opacity stops from `opacity_from` to `opacity_to` percent.
+// A gradient's stops ("Grad"), with opacity stops from `opacity_from` to `opacity_to` percent
+// and the smoothness in 4096ths (none: colours mix in straight lines).
 PsdDescriptorWriter Stops(const std::vector<Stop>& stops, double opacity_from = 100,
-                          double opacity_to = 100) {
+                          double opacity_to = 100, double smoothness = 0) {
   std::vector<PsdDescriptorWriter> colours;
   for (const Stop& stop : stops) {
     PsdDescriptorWriter item("Clrt");
@@ -128,7 +129,7 @@ PsdDescriptorWriter Stops(const std::vector<Stop>& stops, double opacity_from = 
   }
   PsdDescriptorWriter out("Grdn");
   out.Enum("GrdF", "GrdF", "CstS")
-      .Double("Intr", 4096)
+      .Double("Intr", smoothness)
       .List("Clrs", colours)
       .List("Trns", opacities);
   return out;
@@ -137,12 +138,13 @@ PsdDescriptorWriter Stops(const std::vector<Stop>& stops, double opacity_from = 
 // The gradient's settings as an overlay (with `overlay`) or a fill layer hold them.
 PsdDescriptorWriter GradientSettings(const char* class_id, const std::vector<Stop>& stops,
                                      const char* shape, double angle, bool reverse,
-                                     double opacity_from = 100, double opacity_to = 100) {
+                                     double opacity_from = 100, double opacity_to = 100,
+                                     double smoothness = 0) {
   PsdDescriptorWriter out(class_id);
   if (std::string(class_id) == "GrFl") {
     out.Bool("enab", true).Enum("Md  ", "BlnM", "Nrml").UnitFloat("Opct", "#Prc", 100);
   }
-  out.Object("Grad", Stops(stops, opacity_from, opacity_to))
+  out.Object("Grad", Stops(stops, opacity_from, opacity_to, smoothness))
       .UnitFloat("Angl", "#Ang", angle)
       .Enum("Type", "GrdT", shape)
       .Bool("Rvrs", reverse)
@@ -491,6 +493,49 @@ TEST_F(LayerEffectTest, AnObliqueGradientEndsWhereItsLineLeavesTheBoxOnWholePixe
       ExpectPixel(image, x, y, Opaque(along(test.place(x, y))), 1.5);
     }
   }
+}
+
+TEST_F(LayerEffectTest, ASmoothGradientEasesThroughItsStopsAndALinearOneMixesLight) {
+  // Greys at 0, 2048 and 4096 across 16 columns: column 4 lies halfway between the first two
+  // stops and column 12 halfway between the last two. A smooth gradient follows the Catmull-Rom
+  // curve through the stops there (an end stop standing in for its missing neighbour), whose
+  // value halfway between b and c with neighbours a and d is (9b + 9c - a - d) / 16.
+  const double a = 0.1, b = 0.4, c = 0.95;
+  const std::vector<Stop> stops = {{0, {a, a, a}}, {2048, {b, b, b}}, {4096, {c, c, c}}};
+  const auto grey = [](double v) { return Opaque(Colour{v, v, v}); };
+  const double curve_first = (9 * a + 9 * b - a - c) / 16;
+  const double curve_second = (9 * b + 9 * c - a - c) / 16;
+  for (const double smoothness : {0.0, 2048.0, 4096.0}) {
+    SCOPED_TRACE(smoothness);
+    const double share = smoothness / 4096;
+    PsdSpec spec = WhiteDocument(16, 2);
+    PsdLayer fill;
+    fill.opacity = 255;
+    fill.blocks.push_back(
+        {"GdFl", GradientSettings("null", stops, "Lnr ", 0, false, 100, 100, smoothness)
+                     .Versioned()});
+    spec.layers.push_back(fill);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 0, 1, grey(a), 1.5);
+    ExpectPixel(image, 8, 1, grey(b), 1.5);
+    ExpectPixel(image, 4, 1, grey((a + b) / 2 + share * (curve_first - (a + b) / 2)), 1.5);
+    ExpectPixel(image, 12, 1, grey((b + c) / 2 + share * (curve_second - (b + c) / 2)), 1.5);
+  }
+  // Mixed as light, black and white meet at half the light, which sRGB stores as
+  // 1.055 * 0.5^(1/2.4) - 0.055.
+  PsdSpec spec = WhiteDocument(16, 2);
+  PsdLayer fill;
+  fill.opacity = 255;
+  PsdDescriptorWriter settings =
+      GradientSettings("null", {{0, Black}, {4096, White}}, "Lnr ", 0, false);
+  settings.Enum("gs99", "gradientInterpolationMethodType", "Lnr ");
+  fill.blocks.push_back({"GdFl", settings.Versioned()});
+  spec.layers.push_back(fill);
+  const Bitmap image = Rebuild(spec);
+  ASSERT_TRUE(image);
+  ExpectPixel(image, 8, 1, grey(1.055 * std::pow(0.5, 1 / 2.4) - 0.055), 1.5);
+  ExpectPixel(image, 0, 1, grey(0), 1.5);
 }
 
 TEST_F(LayerEffectTest, EffectsNotDrawnAreReportedAndTheirWorkFollowsTheLayer) {
