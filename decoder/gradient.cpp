@@ -227,7 +227,10 @@ void GradientColourAt(const Gradient& gradient, double t, int colours, float* co
     double value = low[k] + mix * (high[k] - low[k]);
     if (smooth > 0) {
       value += smooth * (SmoothChannel(gradient.colours, c, mix, k) - value);
-      value = std::clamp(value, 0.0, 1.0);
+      // The curve stays between the two stops it joins: an ink that peaks at a stop does not
+      // swell past it on either side, as stored composites show.
+      value = std::clamp(value, static_cast<double>(std::min(low[k], high[k])),
+                         static_cast<double>(std::max(low[k], high[k])));
     }
     colour[k] = static_cast<float>(value);
   }

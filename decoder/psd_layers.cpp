@@ -201,6 +201,36 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
 }
 
 // One layer record of `file`.
+// A 16-bit Lab document stores a and b about 32768 in 256ths of a unit, where 8 bits store them
+// about 128 in whole units: the settings' colours, read on the 8-bit scale, move to the 16-bit one
+// so that they meet the layers' own samples (and the stored picture) where those are.
+void SixteenBitLabColours(LayerRecord& layer) {
+  const auto widen = [](std::array<float, 4>& colour) {
+    for (int k = 1; k <= 2; ++k) {
+      const double units = colour[k] * 255.0 - 128;
+      colour[k] = static_cast<float>(std::clamp((units * 256 + 32768) / 65535, 0.0, 1.0));
+    }
+  };
+  const auto widen_gradient = [&](std::shared_ptr<const Gradient>& gradient) {
+    if (!gradient) return;
+    auto wide = std::make_shared<Gradient>(*gradient);
+    for (GradientColourStop& stop : wide->colours) widen(stop.colour);
+    gradient = std::move(wide);
+  };
+  widen(layer.adjustment.colour);
+  widen_gradient(layer.gradient_fill);
+  if (layer.board && layer.board->background) widen(*layer.board->background);
+  if (layer.drawn_effects) {
+    auto effects = std::make_shared<LayerEffects>(*layer.drawn_effects);
+    for (LayerEffect& effect : effects->effects) {
+      widen(effect.colour);
+      widen(effect.shadow_colour);
+      widen_gradient(effect.gradient);
+    }
+    layer.drawn_effects = std::move(effects);
+  }
+}
+
 bool ReadLayerRecord(std::span<const uint8_t> file, ByteCursor& cursor, uint16_t version,
                      uint16_t mode, LayerRecord& layer) {
   if (!ReadRect(cursor, layer.rect)) return false;
@@ -318,6 +348,7 @@ bool ReadLayerInfo(std::span<const uint8_t> file, uint64_t offset, uint64_t size
           *layer.effects_settings, colours_mode, document.global_angle,
           [&document](const std::string& id) { return document.DrawablePattern(id) != nullptr; }));
     }
+    if (document.mode == PsdModeLab && document.depth == 16) SixteenBitLabColours(layer);
     if (layer.pattern_fill && !document.DrawablePattern(layer.pattern_fill->id)) {
       // Not among the document's patterns: left out, and said so.
       layer.pattern_fill.reset();

@@ -512,8 +512,8 @@ TEST_F(LayerEffectTest, ASmoothGradientEasesThroughItsStopsAndALinearOneMixesLig
     PsdLayer fill;
     fill.opacity = 255;
     fill.blocks.push_back(
-        {"GdFl", GradientSettings("null", stops, "Lnr ", 0, false, 100, 100, smoothness)
-                     .Versioned()});
+        {"GdFl",
+         GradientSettings("null", stops, "Lnr ", 0, false, 100, 100, smoothness).Versioned()});
     spec.layers.push_back(fill);
     const Bitmap image = Rebuild(spec);
     ASSERT_TRUE(image);
@@ -521,6 +521,24 @@ TEST_F(LayerEffectTest, ASmoothGradientEasesThroughItsStopsAndALinearOneMixesLig
     ExpectPixel(image, 8, 1, grey(b), 1.5);
     ExpectPixel(image, 4, 1, grey((a + b) / 2 + share * (curve_first - (a + b) / 2)), 1.5);
     ExpectPixel(image, 12, 1, grey((b + c) / 2 + share * (curve_second - (b + c) / 2)), 1.5);
+  }
+  // Where a channel turns at a stop, the curve would swell past it; it stays between the two
+  // stops it joins instead. Halfway from 0.9 to 0.85 after 0.2 the curve gives
+  // (9 * 0.9 + 9 * 0.85 - 0.2 - 0.85) / 16 = 0.919; the picture keeps 0.9.
+  {
+    PsdSpec spec = WhiteDocument(16, 2);
+    PsdLayer fill;
+    fill.opacity = 255;
+    fill.blocks.push_back(
+        {"GdFl",
+         GradientSettings(
+             "null", {{0, {0.2, 0.2, 0.2}}, {2048, {0.9, 0.9, 0.9}}, {4096, {0.85, 0.85, 0.85}}},
+             "Lnr ", 0, false, 100, 100, 4096)
+             .Versioned()});
+    spec.layers.push_back(fill);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 12, 1, grey(0.9), 1.5);
   }
   // Mixed as light, black and white meet at half the light, which sRGB stores as
   // 1.055 * 0.5^(1/2.4) - 0.055.

@@ -208,6 +208,38 @@ TEST(RebuildFromLayers, LabFillsTakeLabColoursAsTheyAreAndOtherColoursAsSrgb) {
   }
 }
 
+TEST(RebuildFromLayers, SixteenBitLabFillsMeetPixelsStoredWithTheSameColour) {
+  // 16 bits store a and b about 32768 in 256ths of a unit: a pixel layer holding the colour so
+  // and a fill of that colour must give the same picture (8 bits' scale would move a and b by up
+  // to half a unit, which a stored picture made by the editor does not show).
+  const Lab colour{40, -35, 60};
+  const auto sixteen_bit = [](double ab) {
+    return static_cast<uint32_t>(std::lround(ab * 256 + 32768));
+  };
+  PsdDescriptorWriter lab("LbCl");
+  lab.Double("Lmnc", colour.l).Double("A   ", colour.a).Double("B   ", colour.b);
+  std::array<std::array<double, 4>, 2> pixels{};
+  for (const bool fill : {false, true}) {
+    SCOPED_TRACE(fill);
+    PsdSpec spec = MakePsdSpec(PsdMode::Lab, 16, 1, 1, 3);
+    spec.layers_in_tagged_block = true;
+    spec.layers.push_back(RowLayer(1, 16, {0, 1, 2}, [](int16_t id, uint32_t) {
+      return id == 0 ? StoredL(90, 16) : StoredAb(0, 16);
+    }));
+    if (fill) {
+      spec.layers.push_back(SolidFill(lab));
+    } else {
+      spec.layers.push_back(RowLayer(1, 16, {0, 1, 2}, [&](int16_t id, uint32_t) {
+        return id == 0 ? StoredL(colour.l, 16) : sixteen_bit(id == 1 ? colour.a : colour.b);
+      }));
+    }
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    pixels[fill] = PixelAt(image, 0);
+  }
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixels[1][c], pixels[0][c], 4.0 / 65535) << c;
+}
+
 TEST(RebuildFromLayers, LabLeavesOutAdjustmentsDefinedOnRgbAndInvertsItsValues) {
   const Lab colour{40, 30, -60};
   for (const char* key : {"thrs", "nvrt"}) {
