@@ -92,8 +92,11 @@ bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mas
 
 bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region, float* alpha,
                 size_t stride) {
+  const ShapeStroke* stroke =
+      ShowsShapeStroke(record, context.document.colour_channels) ? record.stroke.get() : nullptr;
   if (record.vector_mask.present &&
-      ApplyVectorMask(context.file, context.document, record.vector_mask, region, alpha, stride)) {
+      ApplyVectorMask(context.file, context.document, record.vector_mask, region, alpha, stride,
+                      stroke)) {
     // The path is drawn here: a mask channel that only renders it gives way, and the user's own
     // mask (the real one when both are stored) shapes the layer too.
     if (record.real_mask.present) {

@@ -109,6 +109,10 @@ bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
          HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
 }
 
+bool ShowsShapeStroke(const LayerRecord& record, uint16_t colours) {
+  return record.stroke && HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
+}
+
 LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas) {
   const LayerMask& mask = record.mask;
   if (HasUserMask(record) && !record.real_mask.present && mask.default_colour == 0) {
@@ -296,8 +300,10 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours,
       left_out |= LeftOutBlendIf;
     }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
-    // A shape's stored pixels may hold part of its stroke or none; we do not stroke paths.
-    if (record.shape_stroke) left_out |= LeftOutShapeStrokes;
+    // A shape drawn from its settings stores no pixels of its stroke, and we do not stroke paths.
+    if (record.shape_stroke && !ShowsShapeStroke(record, colours)) {
+      left_out |= LeftOutShapeStrokes;
+    }
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {
       const uint32_t key = record.adjustment.key;
       const bool fill = key == FourCc("GdFl") || key == FourCc("PtFl") || key == FourCc("SoCo");

@@ -59,6 +59,10 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 /// True when `record` is a pixel layer with effects we draw.
 bool DrawsEffects(const LayerRecord& record, uint16_t colours);
 
+/// True when `record` is a shape whose stroke its stored pixels hold, which its path's mask then
+/// leaves showing.
+bool ShowsShapeStroke(const LayerRecord& record, uint16_t colours);
+
 /// Where a layer drawn from its settings can change `canvas`: all of it, or its user mask's
 /// rectangle when the mask hides everything outside.
 LayerRect SettingsReach(const LayerRecord& record, const LayerRect& canvas);

@@ -9,6 +9,7 @@
 #include "decoder/gradient.h"
 #include "decoder/layer_effects.h"
 #include "decoder/layer_names.h"
+#include "decoder/vector_mask.h"
 #include "engine/image/byte_cursor.h"
 #include "engine/psd/packbits.h"
 
@@ -175,6 +176,9 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
     } else if (key == FourCc("vstk")) {
       const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
       layer.shape_stroke = settings && settings->Flag("strokeEnabled");
+      std::optional<ShapeStroke> stroke =
+          layer.shape_stroke ? ReadShapeStroke(*settings) : std::nullopt;
+      layer.stroke = stroke ? std::make_shared<const ShapeStroke>(std::move(*stroke)) : nullptr;
     } else if (key == FourCc("knko")) {
       uint64_t flag = 0;
       if (fields.Read(1, flag)) layer.knockout = flag != 0;

@@ -87,6 +87,21 @@ struct LayerVectorMask {
 
 enum class LayerSection : uint8_t { None, OpenGroup, ClosedGroup, GroupEnd };
 
+/// A shape layer's stroke along its path ("vstk"): where it lies. Its colours are in the layer's
+/// stored pixels, which hold the fill and the stroke drawn together.
+struct ShapeStroke {
+  enum class Alignment : uint8_t { Inside, Centre, Outside };
+  enum class Cap : uint8_t { Butt, Round, Square };
+  enum class Join : uint8_t { Miter, Round, Bevel };
+  double width = 1;  // pixels
+  Alignment alignment = Alignment::Centre;
+  Cap cap = Cap::Butt;
+  Join join = Join::Miter;
+  double miter_limit = 4;      // as a multiple of the width
+  std::vector<double> dashes;  // on, off, ... in pixels; none for a solid line
+  double dash_offset = 0;      // pixels
+};
+
 /// Four-character codes as stored, big-endian, e.g. 'norm'.
 constexpr uint32_t FourCc(const char (&text)[5]) {
   return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
@@ -127,8 +142,9 @@ struct LayerRecord {
   /// The layer knocks out what lies beneath it in its group ("knko"), as far as its opacity
   /// reaches, and shows there with its fill opacity.
   bool knockout = false;
-  /// A shape layer's stroke along its path is on ("vstk").
+  /// A shape layer's stroke along its path is on ("vstk"); `stroke` when we could read it.
   bool shape_stroke = false;
+  std::shared_ptr<const ShapeStroke> stroke;
   /// The group is an artboard.
   bool artboard = false;
   /// Its board, when its settings could be read.

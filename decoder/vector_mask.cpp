@@ -54,22 +54,11 @@ LayerRect Bounds(const VectorPath& path) {
           static_cast<int64_t>(std::ceil(bottom)) + 1, static_cast<int64_t>(std::ceil(right)) + 1};
 }
 
-// Draws the subpaths [first, last) of `path` into `tile` of `coverage` (which holds `region` row
-// by row, one byte a pixel), filled even-odd together.
-bool DrawTile(const VectorPath& path, size_t first, size_t last, const LayerRect& region,
-              const LayerRect& tile, std::vector<uint8_t>& coverage) {
+// Adds the subpaths [first, last) of `path` to `cairo`'s path, moved by -`dx`, -`dy`. Filled, an
+// open subpath counts as closed by a straight line; stroked, it stays open.
+void AddSubpaths(cairo_t* cairo, const VectorPath& path, size_t first, size_t last, double dx,
+                 double dy, bool close_open) {
   const DrawingFunctions& draw = Draw();
-  const Surface surface(draw.cairo_image_surface_create(
-      CAIRO_FORMAT_A8, static_cast<int>(tile.Width()), static_cast<int>(tile.Height())));
-  if (draw.cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
-  const Context context(draw.cairo_create(surface.get()));
-  if (draw.cairo_status(context.get()) != CAIRO_STATUS_SUCCESS) return false;
-  cairo_t* cairo = context.get();
-  draw.cairo_set_antialias(cairo, CAIRO_ANTIALIAS_DEFAULT);
-  // The path records hold no rule of their own; paths are filled even-odd.
-  draw.cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_EVEN_ODD);
-  const auto dx = static_cast<double>(tile.left);
-  const auto dy = static_cast<double>(tile.top);
   for (size_t index = first; index < last; ++index) {
     const VectorSubpath& subpath = path.subpaths[index];
     const std::vector<VectorKnot>& knots = subpath.knots;
@@ -82,11 +71,67 @@ bool DrawTile(const VectorPath& path, size_t first, size_t last, const LayerRect
       draw.cairo_curve_to(cairo, from.after.x - dx, from.after.y - dy, to.before.x - dx,
                           to.before.y - dy, to.anchor.x - dx, to.anchor.y - dy);
     }
-    // An open subpath is filled as if closed by a straight line.
-    draw.cairo_close_path(cairo);
+    if (subpath.closed || close_open) draw.cairo_close_path(cairo);
   }
+}
+
+// Strokes every subpath of `path` with `stroke` on `cairo`, moved by -`dx`, -`dy`. Inside and
+// outside strokes are drawn twice as wide about the path and the other side is then cleared.
+void StrokeSubpaths(cairo_t* cairo, const VectorPath& path, const ShapeStroke& stroke, double dx,
+                    double dy, const LayerRect& tile) {
+  const DrawingFunctions& draw = Draw();
+  const bool centred = stroke.alignment == ShapeStroke::Alignment::Centre;
+  draw.cairo_set_line_width(cairo, centred ? stroke.width : 2 * stroke.width);
+  static constexpr cairo_line_cap_t Caps[] = {CAIRO_LINE_CAP_BUTT, CAIRO_LINE_CAP_ROUND,
+                                              CAIRO_LINE_CAP_SQUARE};
+  static constexpr cairo_line_join_t Joins[] = {CAIRO_LINE_JOIN_MITER, CAIRO_LINE_JOIN_ROUND,
+                                                CAIRO_LINE_JOIN_BEVEL};
+  draw.cairo_set_line_cap(cairo, Caps[static_cast<int>(stroke.cap)]);
+  draw.cairo_set_line_join(cairo, Joins[static_cast<int>(stroke.join)]);
+  draw.cairo_set_miter_limit(cairo, stroke.miter_limit);
+  if (!stroke.dashes.empty()) {
+    draw.cairo_set_dash(cairo, stroke.dashes.data(), static_cast<int>(stroke.dashes.size()),
+                        stroke.dash_offset);
+  }
+  AddSubpaths(cairo, path, 0, path.subpaths.size(), dx, dy, false);
   draw.cairo_set_source_rgba(cairo, 0, 0, 0, 1);
+  draw.cairo_stroke(cairo);
+  if (centred) return;
+  // The path's inside (even-odd, as its fill), or everything but it, is cleared.
+  draw.cairo_set_operator(cairo, CAIRO_OPERATOR_CLEAR);
+  draw.cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_EVEN_ODD);
+  if (stroke.alignment == ShapeStroke::Alignment::Inside) {
+    draw.cairo_rectangle(cairo, -1, -1, static_cast<double>(tile.Width()) + 2,
+                         static_cast<double>(tile.Height()) + 2);
+  }
+  AddSubpaths(cairo, path, 0, path.subpaths.size(), dx, dy, true);
   draw.cairo_fill(cairo);
+}
+
+// Draws the subpaths [first, last) of `path` into `tile` of `coverage` (which holds `region` row
+// by row, one byte a pixel): filled even-odd together, or with `stroke` along all of them.
+bool DrawTile(const VectorPath& path, size_t first, size_t last, const LayerRect& region,
+              const LayerRect& tile, std::vector<uint8_t>& coverage,
+              const ShapeStroke* stroke = nullptr) {
+  const DrawingFunctions& draw = Draw();
+  const Surface surface(draw.cairo_image_surface_create(
+      CAIRO_FORMAT_A8, static_cast<int>(tile.Width()), static_cast<int>(tile.Height())));
+  if (draw.cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+  const Context context(draw.cairo_create(surface.get()));
+  if (draw.cairo_status(context.get()) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_t* cairo = context.get();
+  draw.cairo_set_antialias(cairo, CAIRO_ANTIALIAS_DEFAULT);
+  const auto dx = static_cast<double>(tile.left);
+  const auto dy = static_cast<double>(tile.top);
+  if (stroke) {
+    StrokeSubpaths(cairo, path, *stroke, dx, dy, tile);
+  } else {
+    // The path records hold no rule of their own; paths are filled even-odd.
+    draw.cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_EVEN_ODD);
+    AddSubpaths(cairo, path, first, last, dx, dy, true);
+    draw.cairo_set_source_rgba(cairo, 0, 0, 0, 1);
+    draw.cairo_fill(cairo);
+  }
   if (draw.cairo_status(cairo) != CAIRO_STATUS_SUCCESS) return false;
   draw.cairo_surface_flush(surface.get());
   const uint8_t* pixels = draw.cairo_image_surface_get_data(surface.get());
@@ -98,6 +143,32 @@ bool DrawTile(const VectorPath& path, size_t first, size_t last, const LayerRect
     std::copy(from, from + tile.Width(), to);
   }
   return true;
+}
+
+// Draws `path` (filled, or stroked with `stroke`) into `coverage` over `region`, tile by tile,
+// only where `reach` says it can show.
+bool DrawCoverage(const VectorPath& path, size_t first, size_t last, const LayerRect& region,
+                  const LayerRect& reach, std::vector<uint8_t>& coverage,
+                  const ShapeStroke* stroke = nullptr) {
+  std::fill(coverage.begin(), coverage.end(), 0);
+  const LayerRect drawn = reach.Intersect(region);
+  for (int64_t top = drawn.top; top < drawn.bottom; top += TileSide) {
+    for (int64_t left = drawn.left; left < drawn.right; left += TileSide) {
+      const LayerRect tile{top, left, std::min(top + TileSide, drawn.bottom),
+                           std::min(left + TileSide, drawn.right)};
+      if (!DrawTile(path, first, last, region, tile, coverage, stroke)) return false;
+    }
+  }
+  return true;
+}
+
+// The path of `mask` in `file`, when it can be read and drawn.
+std::optional<VectorPath> MaskPath(std::span<const uint8_t> file, const LayeredDocument& document,
+                                   const LayerVectorMask& mask) {
+  if (!mask.present || mask.offset > file.size() || mask.length > file.size() - mask.offset) {
+    return std::nullopt;
+  }
+  return ReadVectorPath(file.subspan(mask.offset, mask.length), document.width, document.height);
 }
 
 // True when the shapes must be combined one by one: some shape subtracts or intersects, or
@@ -185,63 +256,103 @@ std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint3
 
 bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& document,
                      const LayerVectorMask& mask, const LayerRect& region, float* alpha,
-                     size_t stride) {
+                     size_t stride, const ShapeStroke* stroke) {
   if (!mask.present || mask.disabled || region.Empty()) return true;
-  if (mask.offset > file.size() || mask.length > file.size() - mask.offset) return false;
-  const std::optional<VectorPath> path =
-      ReadVectorPath(file.subspan(mask.offset, mask.length), document.width, document.height);
+  const std::optional<VectorPath> path = MaskPath(file, document, mask);
   if (!path || !CairoAvailable()) return false;
 
   const size_t area = static_cast<size_t>(region.Width() * region.Height());
   std::vector<uint8_t> coverage(area, 0);
   // Only tiles a shape may reach are drawn; the rest of the region stays uncovered.
   const auto draw = [&](const VectorPath& shapes, size_t first, size_t last) {
-    std::fill(coverage.begin(), coverage.end(), 0);
-    const LayerRect reach = Bounds(shapes).Intersect(region);
-    for (int64_t top = reach.top; top < reach.bottom; top += TileSide) {
-      for (int64_t left = reach.left; left < reach.right; left += TileSide) {
-        const LayerRect tile{top, left, std::min(top + TileSide, reach.bottom),
-                             std::min(left + TileSide, reach.right)};
-        if (!DrawTile(shapes, first, last, region, tile, coverage)) return false;
-      }
-    }
-    return true;
+    return DrawCoverage(shapes, first, last, region, Bounds(shapes), coverage);
   };
   // The initial fill and the invert flag each turn the coverage over.
   const bool flip = path->initial_fill != mask.inverted;
+  std::vector<float> shape(area, 0.0f);
   if (!CombinesShapes(*path)) {
     if (!draw(*path, 0, path->subpaths.size())) return false;
-    for (size_t i = 0; i < area; ++i) {
-      const float covered = coverage[i] * (1.0f / 255.0f);
-      alpha[i * stride] *= flip ? 1.0f - covered : covered;
-    }
-    return true;
-  }
-  // Shape by shape: each combines with what the ones before it made.
-  std::vector<float> shape(area, 0.0f);
-  for (size_t index = 0; index < path->subpaths.size(); ++index) {
-    VectorPath one;
-    one.subpaths.push_back(path->subpaths[index]);
-    if (!draw(one, 0, 1)) return false;
-    const PathOperation operation = path->subpaths[index].operation;
-    for (size_t i = 0; i < area; ++i) {
-      const float a = shape[i], b = coverage[i] * (1.0f / 255.0f);
-      switch (operation) {
-        case PathOperation::Add:
-          shape[i] = a + b - a * b;
-          break;
-        case PathOperation::Subtract:
-          shape[i] = a * (1 - b);
-          break;
-        case PathOperation::Intersect:
-          shape[i] = a * b;
-          break;
-        case PathOperation::Exclude:
-          shape[i] = a + b - 2 * a * b;
-          break;
+    for (size_t i = 0; i < area; ++i) shape[i] = coverage[i] * (1.0f / 255.0f);
+  } else {
+    // Shape by shape: each combines with what the ones before it made.
+    for (size_t index = 0; index < path->subpaths.size(); ++index) {
+      VectorPath one;
+      one.subpaths.push_back(path->subpaths[index]);
+      if (!draw(one, 0, 1)) return false;
+      const PathOperation operation = path->subpaths[index].operation;
+      for (size_t i = 0; i < area; ++i) {
+        const float a = shape[i], b = coverage[i] * (1.0f / 255.0f);
+        switch (operation) {
+          case PathOperation::Add:
+            shape[i] = a + b - a * b;
+            break;
+          case PathOperation::Subtract:
+            shape[i] = a * (1 - b);
+            break;
+          case PathOperation::Intersect:
+            shape[i] = a * b;
+            break;
+          case PathOperation::Exclude:
+            shape[i] = a + b - 2 * a * b;
+            break;
+        }
       }
     }
   }
-  for (size_t i = 0; i < area; ++i) alpha[i * stride] *= flip ? 1.0f - shape[i] : shape[i];
+  if (flip) {
+    for (float& value : shape) value = 1.0f - value;
+  }
+  if (stroke) {
+    // The stroke's outer part lies beyond the path. The pixels hold it, antialiased already:
+    // wherever it reaches they show as stored.
+    if (!DrawCoverage(*path, 0, path->subpaths.size(), region, region, coverage, stroke)) {
+      return false;
+    }
+    for (size_t i = 0; i < area; ++i) {
+      if (coverage[i] > 0) shape[i] = 1;
+    }
+  }
+  for (size_t i = 0; i < area; ++i) alpha[i * stride] *= shape[i];
   return true;
+}
+
+std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings) {
+  if (!settings.Flag("strokeEnabled")) return std::nullopt;
+  ShapeStroke stroke;
+  // Points are the document's 72nds of an inch, at the resolution the stroke was made at.
+  double width = settings.Number("strokeStyleLineWidth", 1);
+  const DescriptorValue* unit = settings.Find("strokeStyleLineWidth");
+  if (unit && unit->text == "#Pnt") width *= settings.Number("strokeStyleResolution", 72) / 72;
+  if (!std::isfinite(width) || width <= 0) return std::nullopt;
+  stroke.width = std::min(width, 1000.0);
+  const std::string alignment = settings.Text("strokeStyleLineAlignment");
+  stroke.alignment = alignment == "strokeStyleAlignInside"    ? ShapeStroke::Alignment::Inside
+                     : alignment == "strokeStyleAlignOutside" ? ShapeStroke::Alignment::Outside
+                                                              : ShapeStroke::Alignment::Centre;
+  const std::string cap = settings.Text("strokeStyleLineCapType");
+  stroke.cap = cap == "strokeStyleRoundCap"    ? ShapeStroke::Cap::Round
+               : cap == "strokeStyleSquareCap" ? ShapeStroke::Cap::Square
+                                               : ShapeStroke::Cap::Butt;
+  const std::string join = settings.Text("strokeStyleLineJoinType");
+  stroke.join = join == "strokeStyleRoundJoin"   ? ShapeStroke::Join::Round
+                : join == "strokeStyleBevelJoin" ? ShapeStroke::Join::Bevel
+                                                 : ShapeStroke::Join::Miter;
+  const double limit = settings.Number("strokeStyleMiterLimit", 4);
+  stroke.miter_limit = std::isfinite(limit) ? std::clamp(limit, 1.0, 100.0) : 4;
+  // Dashes and their offset are given in widths of the line.
+  if (const std::vector<DescriptorValue>* dashes = settings.List("strokeStyleLineDashSet")) {
+    double total = 0;
+    for (const DescriptorValue& dash : *dashes) {
+      const double length = dash.number * stroke.width;
+      if (!std::isfinite(length) || length < 0 || stroke.dashes.size() >= 64) return std::nullopt;
+      stroke.dashes.push_back(length);
+      total += length;
+    }
+    // Nothing at all Cairo would refuse, and dashes finer than a pixel would only cost time
+    // (a long path cut into millions of pieces): both are drawn solid, as an empty set is.
+    if (total < 1) stroke.dashes.clear();
+  }
+  const double offset = settings.Number("strokeStyleLineDashOffset") * stroke.width;
+  stroke.dash_offset = std::isfinite(offset) ? offset : 0;
+  return stroke;
 }

@@ -53,8 +53,15 @@ std::optional<VectorPath> ReadVectorPath(std::span<const uint8_t> records, uint3
 
 /// Multiplies the coverage of `mask` (1 inside the path, 0 outside, antialiased edges; inverted
 /// when the mask says so; 1 everywhere when it is disabled) over `region` of `document` into
-/// `alpha`, one value every `stride` floats. False, leaving `alpha` alone, when Cairo cannot be
-/// opened, the path cannot be read or drawn: the layer is then drawn as without a vector mask.
+/// `alpha`, one value every `stride` floats. With a shape's `stroke`, what the stroke covers is
+/// shown too: the stored pixels hold it beside the fill. False, leaving `alpha` alone, when Cairo
+/// cannot be opened, the path cannot be read or drawn: the layer is then drawn as without a
+/// vector mask.
 bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& document,
                      const LayerVectorMask& mask, const LayerRect& region, float* alpha,
-                     size_t stride);
+                     size_t stride, const ShapeStroke* stroke = nullptr);
+
+/// The stroke of a shape layer's "vstk" settings when it is on: its width (pixels, or points at
+/// the stroke's resolution), alignment, caps, joins and dashes; std::nullopt when it is off or
+/// cannot be read.
+std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings);

@@ -34,11 +34,17 @@
   X(Cairo, cairo_restore) \
   X(Cairo, cairo_save) \
   X(Cairo, cairo_set_antialias) \
+  X(Cairo, cairo_set_dash) \
   X(Cairo, cairo_set_fill_rule) \
+  X(Cairo, cairo_set_line_cap) \
+  X(Cairo, cairo_set_line_join) \
+  X(Cairo, cairo_set_line_width) \
+  X(Cairo, cairo_set_miter_limit) \
   X(Cairo, cairo_set_operator) \
   X(Cairo, cairo_set_source_rgba) \
   X(Cairo, cairo_set_source_surface) \
   X(Cairo, cairo_status) \
+  X(Cairo, cairo_stroke) \
   X(Cairo, cairo_surface_destroy) \
   X(Cairo, cairo_surface_flush) \
   X(Cairo, cairo_surface_mark_dirty) \

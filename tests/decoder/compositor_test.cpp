@@ -533,6 +533,42 @@ TEST_F(RebuildTest, VectorMasksAreDrawnWithSmoothEdges) {
   }
 }
 
+TEST_F(RebuildTest, AShapeStrokeShowsTheStoredPixelsItCoversBeyondThePath) {
+  // A shape's pixels hold its fill and its stroke, antialiased: where the stroke reaches, beyond
+  // the path or over its edge, they show as stored (here, white in full); elsewhere the path cuts
+  // them as before. Miter joins keep the corners square, so the stroke's outer edge is the
+  // rectangle grown by its outer width.
+  struct Case {
+    const char* alignment;
+    double width;
+    double outer;  // how far the stroke reaches beyond the path
+  };
+  const std::vector<Case> cases = {{"strokeStyleAlignCenter", 2, 1},
+                                   {"strokeStyleAlignOutside", 1.5, 1.5},
+                                   {"strokeStyleAlignInside", 2, 0}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.alignment);
+    PsdSpec spec = WhiteOverBlack(MaskWidth, MaskHeight, PsdVectorMaskBlock({Rectangle()}));
+    PsdDescriptorWriter stroke("strokeStyle");
+    stroke.Long("strokeStyleVersion", 2)
+        .Bool("strokeEnabled", true)
+        .UnitFloat("strokeStyleLineWidth", "#Pxl", test.width)
+        .Enum("strokeStyleLineAlignment", "strokeStyleLineAlignment", test.alignment)
+        .Enum("strokeStyleLineJoinType", "strokeStyleLineJoinType", "strokeStyleMiterJoin");
+    spec.layers.back().blocks.push_back({"vstk", stroke.Versioned()});
+    const Bitmap image = Load(spec);
+    ASSERT_TRUE(image);
+    const double left = 3.5 - test.outer, right = 12.25 + test.outer;
+    const double top = 2 - test.outer, bottom = 9.5 + test.outer;
+    const CoverageCounts counts = ExpectGrey(image, [&](int x, int y) {
+      const bool touched = x + 1 > left && x < right && y + 1 > top && y < bottom;
+      return touched ? 1.0 : 0.0;
+    });
+    EXPECT_EQ(counts.edge, 0);
+    EXPECT_GT(counts.outside, 0);
+  }
+}
+
 TEST_F(RebuildTest, VectorMasksWiderThanOneDrawingTile) {
   // The path is drawn in tiles 2048 pixels wide: this slanted edge crosses from one to the next.
   constexpr uint32_t Width = 2100, Height = 6;

@@ -222,24 +222,42 @@ TEST_F(LayerOptionsTest, AKnockoutRevealsWhatLiesBeneathItsGroupAsFarAsItsOpacit
   }
 }
 
-TEST_F(LayerOptionsTest, AShapeStrokeIsToldAsLeftOutAndItsLayerStillDrawn) {
-  // A shape's stroke along its path ("vstk") is not drawn: the run must say so, whether it is on;
-  // a stroke that is off, or a block that breaks its bytes, is not reported.
+TEST_F(LayerOptionsTest, AShapeStrokeIsToldAsLeftOutOnlyWhereNoPixelsHoldIt) {
+  // A shape's stored pixels hold its stroke ("vstk"), which is then drawn from them; a shape
+  // drawn from its settings (a fill without pixels) has none, and the run must say so. A stroke
+  // that is off, or a block that breaks its bytes, is not reported.
   const auto stroke_block = [](bool enabled) {
     PsdDescriptorWriter settings("strokeStyle");
     settings.Long("strokeStyleVersion", 2).Bool("strokeEnabled", enabled).Bool("fillEnabled", true);
     return PsdLayer::Block{"vstk", settings.Versioned()};
   };
-  for (const auto& [block, told] : std::vector<std::pair<PsdLayer::Block, bool>>{
-           {stroke_block(true), true},
-           {stroke_block(false), false},
-           {{"vstk", std::string("\0\0\0\x10\0\0", 6)}, false}}) {
+  PsdDescriptorWriter green("RGBC");
+  green.Double("Rd  ", 0).Double("Grn ", 255).Double("Bl  ", 0);
+  PsdDescriptorWriter fill("null");
+  fill.Object("Clr ", green);
+  struct Case {
+    PsdLayer::Block block;
+    bool pixels;
+    bool told;
+  };
+  for (const Case& test :
+       std::vector<Case>{{stroke_block(true), true, false},
+                         {stroke_block(true), false, true},
+                         {stroke_block(false), false, false},
+                         {{"vstk", std::string("\0\0\0\x10\0\0", 6)}, false, false}}) {
     PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 4, 4);
-    spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, Green));
-    spec.layers.back().blocks.push_back(block);
+    if (test.pixels) {
+      spec.layers.push_back(SolidLayer(spec, {0, 0, 4, 4}, Green));
+    } else {
+      PsdLayer shape;
+      shape.opacity = 255;
+      shape.blocks.push_back({"SoCo", fill.Versioned()});
+      spec.layers.push_back(shape);
+    }
+    spec.layers.back().blocks.push_back(test.block);
     const Bitmap image = Rebuild(spec);
     ASSERT_TRUE(image);
-    EXPECT_EQ((plan_.left_out & LeftOutShapeStrokes) != 0, told);
+    EXPECT_EQ((plan_.left_out & LeftOutShapeStrokes) != 0, test.told);
     ExpectPixel(image, 1, 1, Opaque(Green));
   }
 }
