@@ -227,12 +227,16 @@ TEST_F(ConversionWorkerTest, ConvertsEveryEntryAndCountsFailures) {
 }
 
 TEST_F(ConversionWorkerTest, ANameOutsideTheOutputFolderIsRefusedWithItsReason) {
+  // The output folder is a folder of the test's own, so that the one above it is too (a stray
+  // a.png in the system's temporary folder must not count).
   settings.advanced.filename_mask = "../%filename%.%ext%";
+  std::filesystem::create_directories(dir.path() / "out");
+  job.output_folder = dir.folder() + "out/";
   inputs.Set(WriteDocument(dir.file("a.psd"), PsdMode::Rgb, 8, 3), {1, ""});
   EXPECT_EQ(RunWorker(), 0);
   ASSERT_EQ(last_results.size(), 1u);
   EXPECT_EQ(last_results[0].failure, FileFailure::OutsideOutputFolder);
-  EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path() / "a.png"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.png"));
 }
 
 TEST_F(ConversionWorkerTest, TheRunWorksOnItsOwnCopyOfTheRequest) {
