@@ -196,15 +196,6 @@ float Levelled(const LevelsRange& range, float value) {
   return Clamp01(range.out_black + v * (range.out_white - range.out_black));
 }
 
-// A curve's table read between its levels, for deeper samples.
-float Curved(const std::vector<float>& table, float value) {
-  if (table.empty()) return value;
-  const float at = std::clamp(value, 0.0f, 1.0f) * 255;
-  const auto below = static_cast<size_t>(std::min(at, 254.0f));
-  const float t = at - static_cast<float>(below);
-  return table[below] + t * (table[below + 1] - table[below]);
-}
-
 // Hue (degrees), saturation and lightness, the double cone model.
 std::array<float, 3> ToHsl(const float* rgb) {
   const float high = std::max({rgb[0], rgb[1], rgb[2]}), low = std::min({rgb[0], rgb[1], rgb[2]});
@@ -487,52 +478,6 @@ std::optional<AdjustmentSettings> ReadLevels(std::span<const uint8_t> block) {
              std::clamp(out_white, 0.0f, 255.0f) / 255, std::min(gamma, 999.0f) / 100};
   }
   return settings;
-}
-
-// The natural cubic spline through `points` (input, output; inputs rising, 0..255) at every
-// input level, flat beyond the first and last points, clamped to the levels.
-std::vector<float> CurveTable(const std::vector<std::array<double, 2>>& points) {
-  const size_t n = points.size();
-  std::vector<double> second(n, 0);  // the spline's second derivative at each point
-  if (n > 2) {
-    // Tridiagonal system for the inner points, the ends held straight.
-    std::vector<double> diagonal(n, 0), right(n, 0);
-    for (size_t i = 1; i + 1 < n; ++i) {
-      const double h0 = points[i][0] - points[i - 1][0], h1 = points[i + 1][0] - points[i][0];
-      diagonal[i] = 2 * (h0 + h1);
-      right[i] =
-          6 * ((points[i + 1][1] - points[i][1]) / h1 - (points[i][1] - points[i - 1][1]) / h0);
-      if (i > 1) {
-        const double factor = h0 / diagonal[i - 1];
-        diagonal[i] -= factor * h0;
-        right[i] -= factor * right[i - 1];
-      }
-    }
-    for (size_t i = n - 2; i >= 1; --i) {
-      const double h1 = points[i + 1][0] - points[i][0];
-      second[i] = (right[i] - h1 * second[i + 1]) / diagonal[i];
-    }
-  }
-  std::vector<float> table(256);
-  size_t segment = 0;
-  for (int level = 0; level < 256; ++level) {
-    const double x = level;
-    double y = 0;
-    if (x <= points.front()[0]) {
-      y = points.front()[1];
-    } else if (x >= points.back()[0]) {
-      y = points.back()[1];
-    } else {
-      while (x > points[segment + 1][0]) ++segment;
-      const auto& [x0, y0] = points[segment];
-      const auto& [x1, y1] = points[segment + 1];
-      const double h = x1 - x0, a = (x1 - x) / h, b = (x - x0) / h;
-      y = a * y0 + b * y1 +
-          ((a * a * a - a) * second[segment] + (b * b * b - b) * second[segment + 1]) * h * h / 6;
-    }
-    table[static_cast<size_t>(level)] = Clamp01(y / 255);
-  }
-  return table;
 }
 
 // One curve: its point count, then output and input of each point.
@@ -979,6 +924,58 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
   } else {
     pixel[0] = Luma(rgb);
   }
+}
+
+std::vector<float> CurveTable(const std::vector<std::array<double, 2>>& points) {
+  const size_t n = points.size();
+  std::vector<double> second(n, 0);  // the spline's second derivative at each point
+  if (n > 2) {
+    // Tridiagonal system for the inner points, the ends held straight.
+    std::vector<double> diagonal(n, 0), right(n, 0);
+    for (size_t i = 1; i + 1 < n; ++i) {
+      const double h0 = points[i][0] - points[i - 1][0], h1 = points[i + 1][0] - points[i][0];
+      diagonal[i] = 2 * (h0 + h1);
+      right[i] =
+          6 * ((points[i + 1][1] - points[i][1]) / h1 - (points[i][1] - points[i - 1][1]) / h0);
+      if (i > 1) {
+        const double factor = h0 / diagonal[i - 1];
+        diagonal[i] -= factor * h0;
+        right[i] -= factor * right[i - 1];
+      }
+    }
+    for (size_t i = n - 2; i >= 1; --i) {
+      const double h1 = points[i + 1][0] - points[i][0];
+      second[i] = (right[i] - h1 * second[i + 1]) / diagonal[i];
+    }
+  }
+  std::vector<float> table(256);
+  size_t segment = 0;
+  for (int level = 0; level < 256; ++level) {
+    const double x = level;
+    double y = 0;
+    if (x <= points.front()[0]) {
+      y = points.front()[1];
+    } else if (x >= points.back()[0]) {
+      y = points.back()[1];
+    } else {
+      while (x > points[segment + 1][0]) ++segment;
+      const auto& [x0, y0] = points[segment];
+      const auto& [x1, y1] = points[segment + 1];
+      const double h = x1 - x0, a = (x1 - x) / h, b = (x - x0) / h;
+      y = a * y0 + b * y1 +
+          ((a * a * a - a) * second[segment] + (b * b * b - b) * second[segment + 1]) * h * h / 6;
+    }
+    table[static_cast<size_t>(level)] = Clamp01(y / 255);
+  }
+  return table;
+}
+
+float Curved(const std::vector<float>& table, float value) {
+  if (table.empty()) return value;
+  const float at = std::clamp(value, 0.0f, 1.0f) * 255;
+  const auto below = static_cast<size_t>(std::min(at, 254.0f));
+  const float t = at - static_cast<float>(below);
+  return table[below] + t * (table[below + 1] - table[below]);
 }
 
 double SrgbToLight(double level) {

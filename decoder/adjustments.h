@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 /// What an adjustment or fill layer draws; None for a plain layer.
 enum class AdjustmentKind : uint8_t {
@@ -66,6 +67,15 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
 void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours);
 
 struct Descriptor;
+
+/// The natural cubic spline through `points` (input, output; inputs rising, 0..255) at every
+/// input level, flat beyond the first and last points, clamped to 0..1: curves adjustments and
+/// effect contours.
+std::vector<float> CurveTable(const std::vector<std::array<double, 2>>& points);
+
+/// `value` (0..1) through a table of CurveTable's, read between its levels; unchanged through an
+/// empty table.
+float Curved(const std::vector<float>& table, float value);
 
 /// sRGB's transfer both ways (0..1), for work done on light rather than on stored levels.
 double SrgbToLight(double level);

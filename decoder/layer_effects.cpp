@@ -73,6 +73,27 @@ void SetOffset(const Descriptor& settings, double global_angle, LayerEffect& eff
   effect.offset_y = std::lround(distance * std::sin(radians));
 }
 
+// The contour `key` of `settings` ("ShpC": points of 0..255, inputs rising) into `effect`; an
+// absent or linear one leaves it empty. False when the points cannot be read.
+bool ReadContour(const Descriptor& settings, std::string_view key, LayerEffect& effect) {
+  const Descriptor* shape = settings.Object(key);
+  const std::vector<DescriptorValue>* points = shape ? shape->List("Crv ") : nullptr;
+  if (!points) return true;
+  std::vector<std::array<double, 2>> curve;
+  for (const DescriptorValue& point : *points) {
+    if (!point.object || curve.size() >= 256) return false;
+    const double x = point.object->Number("Hrzn"), y = point.object->Number("Vrtc");
+    if (!std::isfinite(x) || !std::isfinite(y) || x < 0 || x > 255) return false;
+    if (!curve.empty() && x <= curve.back()[0]) return false;
+    curve.push_back({x, std::clamp(y, 0.0, 255.0)});
+  }
+  if (curve.size() < 2) return false;
+  const bool linear = curve.size() == 2 && curve[0] == std::array<double, 2>{0, 0} &&
+                      curve[1][0] == 255 && curve[1][1] == 255;
+  if (!linear) effect.contour = CurveTable(curve);
+  return true;
+}
+
 // Reads one enabled effect of kind `key` into `effect`; false when it is not one we draw.
 bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
                 double global_angle,
@@ -90,7 +111,10 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
   }
   if (key == "DrSh" || key == "IrSh") {
     effect.kind = key == "DrSh" ? EffectKind::DropShadow : EffectKind::InnerShadow;
-    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect)) return false;
+    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect) ||
+        !ReadContour(settings, "TrnS", effect)) {
+      return false;
+    }
     SetOffset(settings, global_angle, effect);
     effect.knockout = settings.Flag("layerConceals", true);
     return true;
@@ -100,12 +124,15 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     effect.from_centre = settings.Text("glwS") == "SrcC";
     effect.range = Bounded(settings.Number("Inpr", 50) / 100, 0.01, 1);
     // A glow of a gradient is drawn in its colour.
-    return ReadCommon(settings, mode, BlendMode::Screen, effect);
+    return ReadCommon(settings, mode, BlendMode::Screen, effect) &&
+           ReadContour(settings, "TrnS", effect);
   }
   if (key == "ChFX") {
-    // Its contour is taken as linear.
     effect.kind = EffectKind::Satin;
-    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect)) return false;
+    if (!ReadCommon(settings, mode, BlendMode::Multiply, effect) ||
+        !ReadContour(settings, "MpgS", effect)) {
+      return false;
+    }
     effect.spread = 0;
     effect.invert = settings.Flag("Invr", true);
     SetOffset(settings, global_angle, effect);
@@ -363,13 +390,16 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
   const int64_t dx = effect.offset_x, dy = effect.offset_y;
   // A glow's linear contour spans its range: at the default half, the matte's first half
   // already reaches full strength.
-  const auto stretch = [&](float v) { return static_cast<float>(std::min(1.0, v / effect.range)); };
+  const auto stretch = [&](float v) {
+    return Curved(effect.contour, static_cast<float>(std::min(1.0, v / effect.range)));
+  };
+  const auto shaped = [&](float v) { return Curved(effect.contour, v); };
   switch (effect.kind) {
     case EffectKind::DropShadow: {
       const Plane matte = Matte(effect, source, region, false);
       const bool knockout = effect.knockout && source.fill_opacity < 1;
       each([&](int64_t x, int64_t y) {
-        const float shadow = matte.At(x - dx, y - dy);
+        const float shadow = shaped(matte.At(x - dx, y - dy));
         return knockout ? shadow * (1 - SourceAlpha(source, x, y)) : shadow;
       });
       return;
@@ -385,7 +415,7 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
       const bool centre = effect.kind == EffectKind::InnerGlow && effect.from_centre;
       each([&](int64_t x, int64_t y) {
         float edge = matte.At(x - dx, y - dy);
-        if (effect.kind == EffectKind::InnerGlow) edge = stretch(edge);
+        edge = effect.kind == EffectKind::InnerGlow ? stretch(edge) : shaped(edge);
         return (centre ? 1 - edge : edge) * SourceAlpha(source, x, y);
       });
       return;
@@ -398,7 +428,8 @@ void EffectCoverage(const LayerEffect& effect, const EffectSource& source, const
       const Plane there = Matte(effect, source, region, false);
       const Plane back_there = Matte(back, source, region, false);
       each([&](int64_t x, int64_t y) {
-        const float apart = std::fabs(there.At(x - dx, y - dy) - back_there.At(x + dx, y + dy));
+        const float apart =
+            shaped(std::fabs(there.At(x - dx, y - dy) - back_there.At(x + dx, y + dy)));
         return (effect.invert ? 1 - apart : apart) * SourceAlpha(source, x, y);
       });
       return;

@@ -60,6 +60,9 @@ struct LayerEffect {
   double depth = 1;  // how steep the slope is, 1 for 45 degrees
   bool down = false;
   double range = 1;  // a glow's range: the part of its matte the contour stretches over
+  /// Shadows', glows' and a satin's contour: the matte's levels through this table (256 levels,
+  /// CurveTable's); empty for the linear one.
+  std::vector<float> contour;
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
   std::shared_ptr<const Gradient> gradient;

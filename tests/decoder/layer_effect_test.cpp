@@ -299,6 +299,46 @@ TEST_F(LayerEffectTest, ABlurredShadowKeepsItsAmountAndStaysWithinItsSize) {
   }
 }
 
+TEST_F(LayerEffectTest, AContourShapesTheShadowsFadeLevelByLevel) {
+  // The same blurred shadow twice, alone (the layer's fill hidden): once with the linear contour,
+  // once with a contour from (0, 0) to (128, 255), a straight line that reaches full strength
+  // halfway and stays there. Every level of the first becomes min(1, level * 255 / 128).
+  const auto shadow = [](bool contour) {
+    PsdSpec spec = WhiteDocument(40, 40);
+    PsdLayer square = SolidLayer(spec, {15, 15, 25, 25}, Black);
+    square.fill_opacity = 0;
+    PsdDescriptorWriter settings = Shadow(0, 8, 100, true, 0, false);
+    if (contour) {
+      std::vector<PsdDescriptorWriter> points;
+      for (const auto& [x, y] : {std::pair{0.0, 0.0}, {128.0, 255.0}}) {
+        PsdDescriptorWriter point("CrPt");
+        point.Double("Hrzn", x).Double("Vrtc", y);
+        points.push_back(point);
+      }
+      PsdDescriptorWriter curve("ShpC");
+      curve.List("Crv ", points);
+      settings.Object("TrnS", curve);
+    }
+    square.blocks.push_back(EffectsBlock({{"DrSh", settings}}));
+    spec.layers.push_back(square);
+    return spec;
+  };
+  const Bitmap linear = Rebuild(shadow(false));
+  const Bitmap shaped = Rebuild(shadow(true));
+  ASSERT_TRUE(linear);
+  ASSERT_TRUE(shaped);
+  int fading = 0;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const double level = Darkness(linear, x, y);
+      if (level > 0.05 && level < 0.45) ++fading;
+      EXPECT_NEAR(Darkness(shaped, x, y), std::min(1.0, level * 255 / 128), 2.5 / 255)
+          << x << "," << y;
+    }
+  }
+  EXPECT_GT(fading, 20);  // the blur's fade was there to be shaped
+}
+
 TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
   PsdSpec spec = WhiteDocument(8, 8);
   PsdLayer square = SolidLayer(spec, {2, 2, 6, 6}, Red);
