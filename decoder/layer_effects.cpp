@@ -183,9 +183,14 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
   if (key == "FrFX") {
     effect.kind = EffectKind::Stroke;
     const std::string fill = settings.Text("PntT");
-    if (!fill.empty() && fill != "SClr" && fill != "GrFl") return false;  // a pattern
+    if (!fill.empty() && fill != "SClr" && fill != "GrFl" && fill != "Ptrn") return false;
     if (!ReadCommon(settings, mode, BlendMode::Normal, effect)) return false;
-    if (fill == "GrFl") {
+    if (fill == "Ptrn") {
+      // Laid out as a pattern overlay's, over the stroke's rings.
+      std::optional<PatternPlacement> placement = ReadPatternPlacement(settings);
+      if (!placement || !drawable_pattern(placement->id)) return false;
+      effect.pattern = std::make_shared<const PatternPlacement>(std::move(*placement));
+    } else if (fill == "GrFl") {
       std::optional<Gradient> gradient = ReadGradient(settings, mode);
       if (!gradient) return false;
       effect.gradient = std::make_shared<const Gradient>(std::move(*gradient));

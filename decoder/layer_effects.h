@@ -66,14 +66,14 @@ struct LayerEffect {
   StrokePosition position = StrokePosition::Outside;
   /// A gradient overlay's or gradient stroke's gradient.
   std::shared_ptr<const Gradient> gradient;
-  /// A pattern overlay's pattern.
+  /// A pattern overlay's or pattern stroke's pattern.
   std::shared_ptr<const PatternPlacement> pattern;
 };
 
 struct LayerEffects {
   std::vector<LayerEffect> effects;  // in drawing order, bottom first
-  /// Enabled effects that are not drawn (pillow emboss, bevel contours and textures, pattern
-  /// strokes, patterns the document does not hold).
+  /// Enabled effects that are not drawn (pillow emboss, bevel textures, patterns the document
+  /// does not hold, contours that cannot be read).
   bool left_out = false;
   /// How far beyond the layer's pixels the effects draw, and read the layer's pixels.
   int64_t reach = 0;

@@ -789,6 +789,23 @@ TEST_F(LayerEffectTest, PatternsRepeatFromTheCanvasCornerMovedByTheirPhase) {
     for (int x = 1; x < 5; ++x)
       ExpectPixel(overlaid, x, 2, Opaque(expected(x, 2, phase_x, phase_y)));
     ExpectPixel(overlaid, 0, 2, Opaque(White));
+    // A one-pixel stroke outside the layer, filled with the pattern, shows the tiles around it
+    // and leaves the layer black.
+    PsdDescriptorWriter stroke = PatternSettings("FrFX", "tiles-1", phase_x, phase_y);
+    stroke.Bool("enab", true)
+        .Enum("Md  ", "BlnM", "Nrml")
+        .UnitFloat("Opct", "#Prc", 100)
+        .Enum("PntT", "FrFl", "Ptrn")
+        .Enum("Styl", "FStl", "OutF")
+        .UnitFloat("Sz  ", "#Pxl", 1);
+    spec.layers.back().blocks = {EffectsBlock({{"FrFX", stroke}})};
+    const Bitmap stroked = Rebuild(spec);
+    ASSERT_TRUE(stroked);
+    EXPECT_EQ(plan_.left_out, 0u);
+    for (const auto& [x, y] : {std::pair{0, 1}, {0, 2}, {5, 1}, {2, 0}, {3, 3}}) {
+      ExpectPixel(stroked, x, y, Opaque(expected(x, y, phase_x, phase_y)));
+    }
+    ExpectPixel(stroked, 2, 2, Opaque(Black));
   }
 
   // A grey pattern shows as grey in an RGB document.
