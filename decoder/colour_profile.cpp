@@ -127,7 +127,8 @@ std::optional<SampleFormats> FormatsOf(FIBITMAP* image, DocumentColours colours)
         return SampleFormats{COLORSPACE_SH(PT_Lab) | EXTRA_SH(1) | CHANNELS_SH(3) | BYTES_SH(1),
                              Bgr ? TYPE_BGRA_8 : TYPE_RGBA_8};
       }
-      // Photoshop's 16-bit a and b put 0 at 32896, as ICC's version 4 encoding does.
+      // ICC's version 4 encoding; Photoshop's 16-bit a and b are moved onto it first
+      // (IccLabScale).
       if (type == FIT_RGB16) return SampleFormats{TYPE_Lab_16, TYPE_RGB_16};
       if (type == FIT_RGBA16) {
         return SampleFormats{COLORSPACE_SH(PT_Lab) | EXTRA_SH(1) | CHANNELS_SH(3) | BYTES_SH(2),
@@ -255,6 +256,28 @@ void TransformRows(cmsHTRANSFORM transform, FIBITMAP* image) {
   });
 }
 
+// Photoshop stores a 16-bit Lab document's a and b as 32768 plus 256 a unit (-128 at 0, 0 at
+// 32768); ICC's version 4 encoding, which LittleCMS reads, as 257 a unit from -128 (0 at 32896).
+// Read as the latter, every colour would lean by up to a unit of a and b towards green and blue.
+void IccLabScale(FIBITMAP* image) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image);
+  if (type != FIT_RGB16 && type != FIT_RGBA16) return;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned step = type == FIT_RGBA16 ? 4 : 3;
+  ForEachBand(image, [&](BYTE* first, unsigned rows) {
+    const unsigned pitch = FreeImage_GetPitch(image);
+    for (unsigned y = 0; y < rows; ++y) {
+      auto* pixel = reinterpret_cast<uint16_t*>(first + y * pitch);
+      for (unsigned x = 0; x < width; ++x, pixel += step) {
+        for (unsigned c = 1; c <= 2; ++c) {
+          pixel[c] =
+              static_cast<uint16_t>(std::min<uint32_t>((pixel[c] * 257u + 128) / 256, 65535));
+        }
+      }
+    }
+  });
+}
+
 void ConvertRows(const MatrixShaperToSrgb& conversion, FIBITMAP* image) {
   const unsigned width = FreeImage_GetWidth(image);
   const unsigned pitch = FreeImage_GetPitch(image);
@@ -312,6 +335,7 @@ Bitmap ConvertToSrgb(Bitmap image, std::span<const uint8_t> profile, DocumentCol
       cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE | exact));
   if (!transform) return image;
   if (before_conversion) before_conversion(image.get());
+  if (colours == DocumentColours::Lab) IccLabScale(image.get());
   TransformRows(transform.get(), image.get());
   return image;
 }

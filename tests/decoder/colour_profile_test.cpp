@@ -207,14 +207,16 @@ TEST(ConvertToSrgb, LabGoesThroughLabD50AtEitherDepth) {
     BYTE* row = FreeImage_GetScanLine(image.get(), 0);
     std::vector<Patch> stored;
     for (int x = 0; x < count; ++x) {
-      // Photoshop's encoding: L over the full range, a and b offset by half of it.
+      // Photoshop's encoding: L over the full range; a and b from 128 in 8 bits and, in 16, from
+      // 32768 in 256ths of a unit (a gradient stop of its documents with a = 52.29 is stored as
+      // 46153), not ICC's 257ths from -128.
       const Patch& p = patches[x];
       if (deep) {
         const auto l = static_cast<WORD>(std::lround(p.l / 100 * 65535));
-        const auto a = static_cast<WORD>(std::lround((p.a + 128) * 257));
-        const auto b = static_cast<WORD>(std::lround((p.b + 128) * 257));
+        const auto a = static_cast<WORD>(std::lround(32768 + p.a * 256));
+        const auto b = static_cast<WORD>(std::lround(32768 + p.b * 256));
         reinterpret_cast<FIRGB16*>(row)[x] = {l, a, b};
-        stored.push_back({l * 100.0 / 65535, a / 257.0 - 128, b / 257.0 - 128});
+        stored.push_back({l * 100.0 / 65535, (a - 32768) / 256.0, (b - 32768) / 256.0});
       } else {
         row[3 * x] = static_cast<BYTE>(std::lround(p.l / 100 * 255));
         row[3 * x + 1] = static_cast<BYTE>(std::lround(p.a + 128));
