@@ -269,12 +269,13 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
   };
   // The initial fill and the invert flag each turn the coverage over.
   const bool flip = path->initial_fill != mask.inverted;
-  std::vector<float> shape(area, 0.0f);
+  // The shape's coverage: the drawing's bytes where one even-odd fill makes it, else a plane of
+  // its own that each shape combines into.
+  std::vector<float> shape;
   if (!CombinesShapes(*path)) {
     if (!draw(*path, 0, path->subpaths.size())) return false;
-    for (size_t i = 0; i < area; ++i) shape[i] = coverage[i] * (1.0f / 255.0f);
   } else {
-    // Shape by shape: each combines with what the ones before it made.
+    shape.assign(area, 0.0f);
     for (size_t index = 0; index < path->subpaths.size(); ++index) {
       VectorPath one;
       one.subpaths.push_back(path->subpaths[index]);
@@ -299,20 +300,21 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
       }
     }
   }
-  if (flip) {
-    for (float& value : shape) value = 1.0f - value;
-  }
+  // The stroke's outer part lies beyond the path. The pixels hold it, antialiased already:
+  // wherever it reaches they show as stored.
+  std::vector<uint8_t> stroked;
   if (stroke) {
-    // The stroke's outer part lies beyond the path. The pixels hold it, antialiased already:
-    // wherever it reaches they show as stored.
-    if (!DrawCoverage(*path, 0, path->subpaths.size(), region, region, coverage, stroke)) {
+    stroked.resize(area);
+    if (!DrawCoverage(*path, 0, path->subpaths.size(), region, region, stroked, stroke)) {
       return false;
     }
-    for (size_t i = 0; i < area; ++i) {
-      if (coverage[i] > 0) shape[i] = 1;
-    }
   }
-  for (size_t i = 0; i < area; ++i) alpha[i * stride] *= shape[i];
+  for (size_t i = 0; i < area; ++i) {
+    float covered = shape.empty() ? coverage[i] * (1.0f / 255.0f) : shape[i];
+    if (flip) covered = 1.0f - covered;
+    if (!stroked.empty() && stroked[i] > 0) covered = 1.0f;
+    alpha[i * stride] *= covered;
+  }
   return true;
 }
 
