@@ -267,10 +267,87 @@ void FadeInto(const Pixels& after, const Pixels& before, float opacity, const fl
   }
 }
 
+// Draws the pixels `layer` (over its region, which reaches the effects' reach beyond the band
+// where the content allows) of `record` with its effects onto `target`: the effects below it
+// first, then the part `own` in the band with its fill opacity, then the effects over it. The
+// record's opacity, and the base it is clipped to, fade all of it in together; `out` is where
+// the effects can show in the band, `box` the content's bounds (what an aligned gradient spans).
+bool BlendWithEffects(Context& context, const LayerRecord& record, const Pixels& layer,
+                      const LayerRect& own, const LayerRect& out, const LayerRect& box,
+                      const Pixels& target, const Shape* clip, Shape* shape) {
+  const int colours = target.colours;
+  const LayerEffects& effects = *record.drawn_effects;
+  const LayerRect& region = layer.region;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(target.Stride());
+  const float* alpha = layer.samples + colours;
+  // The part in the band: the shape for clipped layers, and what is blended of the layer.
+  const size_t own_area = LayerArea(own);
+  context.effect_layer.Resize(own_area * stride);
+  const Pixels inside{own, colours, context.effect_layer.data()};
+  if (!own.Empty()) {
+    const size_t row = static_cast<size_t>(own.Width()) * stride;
+    for (int64_t y = own.top; y < own.bottom; ++y) {
+      std::memcpy(inside.At(own.left, y), layer.At(own.left, y), row * sizeof(float));
+    }
+  }
+  if (shape) {
+    shape->values.resize(own_area);
+    for (size_t i = 0; i < own_area; ++i) shape->values[i] = inside.samples[i * stride + colours];
+  }
+  const float opacity = record.opacity / 255.0f;
+  if (opacity <= 0 || out.Empty() || !AnyAboveZero(alpha, area, stride)) return true;
+
+  // Without a fade the band is drawn on directly; with one, a copy of it is.
+  const bool fade = opacity < 1 || clip;
+  Pixels drawn = target;
+  if (fade) {
+    context.effect_target.Resize(LayerArea(out) * stride);
+    drawn = Pixels{out, colours, context.effect_target.data()};
+    const size_t row = static_cast<size_t>(out.Width()) * stride;
+    for (int64_t y = out.top; y < out.bottom; ++y) {
+      std::memcpy(drawn.At(out.left, y), target.At(out.left, y), row * sizeof(float));
+    }
+  }
+  const EffectSource source{
+      region,
+      alpha,
+      stride,
+      box,
+      LayerRect{0, 0, context.document.height, context.document.width},
+      record.fill_opacity / 255.0f,
+      [&context](const std::string& id) { return PatternPixels(context, id); }};
+  const EffectSink sink = [&](LayerPixels& picture, BlendMode mode, float amount) {
+    BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, drawn, mode, amount,
+              nullptr);
+    return true;
+  };
+  BlendMode mode = BlendModeFromKey(record.blend_key);
+  // A group's content is blended as one picture, whatever its mode says for its members.
+  if (mode == BlendMode::PassThrough) mode = BlendMode::Normal;
+  const float fill = record.fill_opacity / 255.0f;
+  DrawEffects(effects, EffectStage::Below, source, out, colours, sink);
+  // Interior effects cover only the layer's own pixels. Blended as a group with them, they join
+  // those pixels first, and take the layer's mode and fill opacity with them.
+  if (!own.Empty() && record.interior_as_group) {
+    const EffectSink onto_layer = [&](LayerPixels& picture, BlendMode effect_mode, float amount) {
+      BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, inside, effect_mode,
+                amount, nullptr);
+      return true;
+    };
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, onto_layer);
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+  } else if (!own.Empty()) {
+    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
+    DrawEffects(effects, EffectStage::Interior, source, own, colours, sink);
+  }
+  DrawEffects(effects, EffectStage::Top, source, out, colours, sink);
+  if (fade) FadeInto(drawn, target, opacity, nullptr, clip);
+  return true;
+}
+
 // Draws a pixel layer with effects. Its pixels are decoded over its rectangle grown by the
-// effects' reach, since a shadow or stroke in this band depends on pixels beyond it; the effects
-// below it are blended first, then the layer with its fill opacity, then the effects over it.
-// The layer's opacity, and the base it is clipped to, fade all of it in together.
+// effects' reach, since a shadow or stroke in this band depends on pixels beyond it.
 bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pixels& target,
                           const Shape* clip, Shape* shape) {
   const int colours = target.colours;
@@ -297,67 +374,7 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
     }
     if (c == colours && !ApplyMasks(context, record, region, alpha, stride)) return false;
   }
-  // The part in the band: the shape for clipped layers, and what is blended of the layer.
-  const size_t own_area = LayerArea(own);
-  context.effect_layer.Resize(own_area * stride);
-  const Pixels inside{own, colours, context.effect_layer.data()};
-  if (!own.Empty()) {
-    const size_t row = static_cast<size_t>(own.Width()) * stride;
-    for (int64_t y = own.top; y < own.bottom; ++y) {
-      std::memcpy(inside.At(own.left, y), layer.At(own.left, y), row * sizeof(float));
-    }
-  }
-  if (shape) {
-    shape->values.resize(own_area);
-    for (size_t i = 0; i < own_area; ++i) shape->values[i] = inside.samples[i * stride + colours];
-  }
-  const float opacity = record.opacity / 255.0f;
-  if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
-
-  // Without a fade the band is drawn on directly; with one, a copy of it is.
-  const bool fade = opacity < 1 || clip;
-  Pixels drawn = target;
-  if (fade) {
-    context.effect_target.Resize(LayerArea(out) * stride);
-    drawn = Pixels{out, colours, context.effect_target.data()};
-    const size_t row = static_cast<size_t>(out.Width()) * stride;
-    for (int64_t y = out.top; y < out.bottom; ++y) {
-      std::memcpy(drawn.At(out.left, y), target.At(out.left, y), row * sizeof(float));
-    }
-  }
-  const EffectSource source{
-      region,
-      alpha,
-      stride,
-      record.rect,
-      LayerRect{0, 0, context.document.height, context.document.width},
-      record.fill_opacity / 255.0f,
-      [&context](const std::string& id) { return PatternPixels(context, id); }};
-  const EffectSink sink = [&](LayerPixels& picture, BlendMode mode, float amount) {
-    BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, drawn, mode, amount,
-              nullptr);
-    return true;
-  };
-  const BlendMode mode = BlendModeFromKey(record.blend_key);
-  const float fill = record.fill_opacity / 255.0f;
-  DrawEffects(effects, EffectStage::Below, source, out, colours, sink);
-  // Interior effects cover only the layer's own pixels. Blended as a group with them, they join
-  // those pixels first, and take the layer's mode and fill opacity with them.
-  if (!own.Empty() && record.interior_as_group) {
-    const EffectSink onto_layer = [&](LayerPixels& picture, BlendMode effect_mode, float amount) {
-      BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, inside, effect_mode,
-                amount, nullptr);
-      return true;
-    };
-    DrawEffects(effects, EffectStage::Interior, source, own, colours, onto_layer);
-    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
-  } else if (!own.Empty()) {
-    if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
-    DrawEffects(effects, EffectStage::Interior, source, own, colours, sink);
-  }
-  DrawEffects(effects, EffectStage::Top, source, out, colours, sink);
-  if (fade) FadeInto(drawn, target, opacity, nullptr, clip);
-  return true;
+  return BlendWithEffects(context, record, layer, own, out, record.rect, target, clip, shape);
 }
 
 // Draws an adjustment or fill layer from its settings. A fill is a layer of one colour over its
@@ -488,6 +505,33 @@ Pixels GroupBuffer(Context& context, size_t depth, const LayerRect& region, cons
   return copy;
 }
 
+// Draws a group with effects: its members on their own over the band grown by the effects' reach
+// (a shadow in this band depends on what lies beyond it), under the group's mask; that picture
+// then takes the effects as a layer's pixels do, and is blended as one whatever the group's mode.
+bool DrawGroupWithEffects(Context& context, const LayerNode& group, const Pixels& target,
+                          size_t depth, const Shape* clip, Shape* shape) {
+  const LayerRecord& record = *group.record;
+  const LayerRect box = MembersReach(group.members);
+  const LayerRect region = box.Intersect(GrowRect(target.region, record.drawn_effects->reach));
+  const LayerRect own = box.Intersect(target.region);
+  const LayerRect out = GrowRect(box, record.drawn_effects->reach).Intersect(target.region);
+  if (shape) *shape = Shape{own, {}};
+  if (region.Empty() || out.Empty()) return true;
+  const Pixels content = GroupBuffer(context, depth, region, nullptr, target.colours);
+  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const bool members_drawn = DrawMembers(context, group.members, content, depth + 1);
+  context.knockout_to_clear = knockout_was;
+  if (!members_drawn) return false;
+  std::optional<std::vector<float>> mask;
+  if (!GroupMask(context, record, region, mask)) return false;
+  if (mask) {
+    const auto stride = static_cast<size_t>(target.Stride());
+    for (size_t i = 0; i < mask->size(); ++i)
+      content.samples[i * stride + target.colours] *= (*mask)[i];
+  }
+  return BlendWithEffects(context, record, content, own, out, box, target, clip, shape);
+}
+
 // Draws a group; `clip`, when given, is the shape of the base it is clipped to, and `shape`
 // receives where the group covers, before its opacity, for the layers clipped to it. Its buffers
 // span only what its members reach.
@@ -495,6 +539,8 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
                const Shape* clip, Shape* shape) {
   const LayerRecord& record = *group.record;
   if (depth >= MaxGroupDepth) return false;
+  if (DrawsGroupEffects(group))
+    return DrawGroupWithEffects(context, group, target, depth, clip, shape);
   const LayerRect reach = group.reach.Intersect(target.region);
   // An artboard's members are seen only on its board, so its buffer ends there.
   const ArtboardBoard* board = record.board ? &*record.board : nullptr;

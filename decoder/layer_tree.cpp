@@ -23,7 +23,8 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
     if (node.group) SetReach(node.members, document, canvas);
     // A layer's effects show without its fill, and a knockout clears without it.
     const float opacity =
-        !node.group && (DrawsEffects(record, document.colour_channels) || record.knockout)
+        (!node.group && (DrawsEffects(record, document.colour_channels) || record.knockout)) ||
+                DrawsGroupEffects(node)
             ? record.opacity / 255.0f
             : LayerOpacity(record);
     if (record.hidden || opacity <= 0) continue;
@@ -33,6 +34,9 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
       const LayerRect members = MembersReach(node.members);
       node.reach =
           (board.background ? board.rect : members).Intersect(board.rect).Intersect(canvas);
+    } else if (DrawsGroupEffects(node)) {
+      node.reach =
+          GrowRect(MembersReach(node.members), record.drawn_effects->reach).Intersect(canvas);
     } else if (node.group) {
       node.reach = MembersReach(node.members);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
@@ -107,6 +111,11 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
 bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
   return record.drawn_effects && record.drawn_effects->Drawn() && !record.rect.Empty() &&
          HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
+}
+
+bool DrawsGroupEffects(const LayerNode& node) {
+  const LayerRecord& record = *node.record;
+  return node.group && !record.board && record.drawn_effects && record.drawn_effects->Drawn();
 }
 
 bool ShowsShapeStroke(const LayerRecord& record, uint16_t colours) {
@@ -195,8 +204,10 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
   // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
   // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.
-  const bool effects = DrawsEffects(record, static_cast<uint16_t>(stride - 1));
+  const bool effects =
+      DrawsEffects(record, static_cast<uint16_t>(stride - 1)) || DrawsGroupEffects(node);
   if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
+  if (effects) return own + stride + 3 * stride + 10 + MembersFloats(node.members, stride);
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted &&
@@ -244,8 +255,19 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     const LayerRecord& record = *node.record;
     if (record.hidden) continue;
     if (node.group) {
-      work += MembersWork(file, document, node.members, stride, rows) +
+      const uint64_t members = MembersWork(file, document, node.members, stride, rows);
+      work += members +
               LayerArea(record.board ? node.reach : MembersReach(node.members)) * (2 * stride + 2);
+      if (DrawsGroupEffects(node)) {
+        // As a layer's effects (below), over the group's content, whose members each band draws
+        // again over the reach above and below it.
+        const int64_t reach = record.drawn_effects->reach;
+        const auto band = static_cast<uint64_t>(std::max<int64_t>(rows, 1));
+        const auto bands = static_cast<uint64_t>(rows + 2 * reach) / band;
+        work += LayerArea(node.reach) * std::max<uint64_t>(bands, 1) *
+                    record.drawn_effects->effects.size() * (3 * stride + 8) +
+                members * static_cast<uint64_t>(2 * reach) / band;
+      }
       continue;
     }
     if (DrawsFromSettings(record, document.colour_channels)) {
@@ -286,10 +308,11 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours,
     }
     if (record.knockout && !node.group && !isolated) left_out |= LeftOutKnockouts;
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
-    // Effects are drawn on pixel layers; those of groups and of layers drawn from their settings,
-    // and the kinds we do not draw, are left out.
-    const bool undrawn = record.drawn_effects && record.drawn_effects->Drawn() &&
-                         (node.group || DrawsFromSettings(record, colours));
+    // Effects are drawn on pixel layers and groups; those of artboards and of layers drawn from
+    // their settings, and the kinds we do not draw, are left out.
+    const bool undrawn =
+        record.drawn_effects && record.drawn_effects->Drawn() &&
+        (node.group ? !DrawsGroupEffects(node) : DrawsFromSettings(record, colours));
     if (record.effects && (!record.drawn_effects || record.drawn_effects->left_out || undrawn)) {
       left_out |= LeftOutEffects;
     }

@@ -59,6 +59,9 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 /// True when `record` is a pixel layer with effects we draw.
 bool DrawsEffects(const LayerRecord& record, uint16_t colours);
 
+/// True when `node` is a group, not an artboard, with effects we draw.
+bool DrawsGroupEffects(const LayerNode& node);
+
 /// True when `record` is a shape whose stroke its stored pixels hold, which its path's mask then
 /// leaves showing.
 bool ShowsShapeStroke(const LayerRecord& record, uint16_t colours);

@@ -339,6 +339,76 @@ TEST_F(LayerEffectTest, AContourShapesTheShadowsFadeLevelByLevel) {
   EXPECT_GT(fading, 20);  // the blur's fade was there to be shaped
 }
 
+TEST_F(LayerEffectTest, AGroupsEffectsTakeItsMembersAsOnePicture) {
+  // Two squares in a group with a drop shadow and an outside stroke: the picture of one layer
+  // holding both squares with the same effects, in one pass and in bands of rows. With the
+  // group's fill opacity at 0, its members go and the effects stay.
+  const auto squares = [](PsdSpec& spec) {
+    return std::vector<PsdLayer>{SolidLayer(spec, {6, 6, 14, 14}, Blue),
+                                 SolidLayer(spec, {10, 16, 18, 24}, Red)};
+  };
+  const auto settings = [] {
+    return EffectsBlock({{"DrSh", Shadow(4, 3, 75, true, 30)}, {"FrFX", Stroke("OutF", 2, Green)}});
+  };
+  const auto grouped = [&](int fill_opacity) {
+    PsdSpec spec = WhiteDocument(32, 28);
+    AddGroup(spec, squares(spec), "pass", 255);
+    spec.layers.back().blocks.push_back(settings());
+    spec.layers.back().fill_opacity = fill_opacity;
+    return spec;
+  };
+  // One layer holding both squares over their common rectangle, transparent between them.
+  const auto reference = [&](int fill_opacity) {
+    PsdSpec spec = WhiteDocument(32, 28);
+    PsdLayer layer;
+    layer.top = 6;
+    layer.left = 6;
+    layer.bottom = 18;
+    layer.right = 24;
+    const auto where = [](uint32_t x, uint32_t y) {
+      const int cx = static_cast<int>(x) + 6, cy = static_cast<int>(y) + 6;
+      if (cx < 14 && cy < 14) return 1;    // the blue square
+      if (cx >= 16 && cy >= 10) return 2;  // the red one
+      return 0;
+    };
+    layer.channels.push_back({-1, PsdLayerPlane(18, 12, 8, [&](uint32_t x, uint32_t y) {
+                                return where(x, y) ? 255u : 0u;
+                              })});
+    for (int c = 0; c < 3; ++c) {
+      layer.channels.push_back(
+          {static_cast<int16_t>(c), PsdLayerPlane(18, 12, 8, [&](uint32_t x, uint32_t y) {
+             const int part = where(x, y);
+             return part == 0
+                        ? 0u
+                        : static_cast<uint32_t>(std::lround((part == 1 ? Blue : Red)[c] * 255));
+           })});
+    }
+    layer.blocks.push_back(settings());
+    layer.fill_opacity = fill_opacity;
+    spec.layers.push_back(layer);
+    return spec;
+  };
+  for (const int fill_opacity : {255, 0}) {
+    SCOPED_TRACE(fill_opacity);
+    const Bitmap want = Rebuild(reference(fill_opacity));
+    ASSERT_TRUE(want);
+    for (const int64_t rows : {0, 5}) {
+      SCOPED_TRACE(rows);
+      const Bitmap got = Rebuild(grouped(fill_opacity), rows);
+      ASSERT_TRUE(got);
+      EXPECT_EQ(plan_.left_out & LeftOutEffects, 0u);
+      for (int y = 0; y < 28; ++y) {
+        for (int x = 0; x < 32; ++x) {
+          const Rgba16 a = ReadPixel(got, x, y), b = ReadPixel(want, x, y);
+          EXPECT_NEAR(a.red, b.red, 257) << x << "," << y;
+          EXPECT_NEAR(a.green, b.green, 257) << x << "," << y;
+          EXPECT_NEAR(a.blue, b.blue, 257) << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
   PsdSpec spec = WhiteDocument(8, 8);
   PsdLayer square = SolidLayer(spec, {2, 2, 6, 6}, Red);
