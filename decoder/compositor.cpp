@@ -377,12 +377,74 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
   return BlendWithEffects(context, record, layer, own, out, record.rect, target, clip, shape);
 }
 
+// Paints a fill layer's content over `layer` (whose alpha holds its masks): its colour, or its
+// gradient or pattern times that alpha. False when its pattern cannot be drawn.
+bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer) {
+  const int colours = layer.colours;
+  const LayerRect& region = layer.region;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(layer.Stride());
+  float* alpha = layer.samples + colours;
+  if (record.gradient_fill || record.pattern_fill) {
+    // The gradient's or pattern's own opacity times the layer's alpha so far.
+    std::vector<float>& kept = context.mask;
+    kept.resize(area);
+    for (size_t i = 0; i < area; ++i) kept[i] = alpha[i * stride];
+    const LayerRect canvas{0, 0, context.document.height, context.document.width};
+    if (record.gradient_fill) {
+      FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
+    } else {
+      const PatternTile* tile = PatternPixels(context, record.pattern_fill->id);
+      if (!tile) return false;
+      FillPattern(*tile, *record.pattern_fill, 0, 0, region, layer.samples, stride);
+    }
+    for (size_t i = 0; i < area; ++i) alpha[i * stride] *= kept[i];
+    return true;
+  }
+  const LayerAdjustment& adjustment = record.adjustment;
+  for (size_t i = 0; i < area; ++i) {
+    std::copy(adjustment.colour.begin(), adjustment.colour.begin() + colours,
+              layer.samples + i * stride);
+  }
+  return true;
+}
+
+// Draws a fill layer with effects: its content over the band grown by the effects' reach takes
+// them as a layer's pixels do.
+bool DrawFillWithEffects(Context& context, const LayerRecord& record, const Pixels& target,
+                         const Shape* clip, Shape* shape) {
+  const int colours = target.colours;
+  const int64_t reach = record.drawn_effects->reach;
+  const LayerRect canvas{0, 0, context.document.height, context.document.width};
+  const LayerRect box = SettingsReach(record, canvas);
+  const LayerRect region = SettingsReach(record, GrowRect(target.region, reach).Intersect(canvas));
+  const LayerRect own = SettingsReach(record, target.region);
+  const LayerRect out = GrowRect(box, reach).Intersect(target.region);
+  if (shape) *shape = Shape{own, {}};
+  if (region.Empty() || out.Empty()) return true;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(target.Stride());
+  context.layer.Resize(area * stride);
+  const Pixels layer{region, colours, context.layer.data()};
+  float* alpha = layer.samples + colours;
+  for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
+  if (!ApplyMasks(context, record, region, alpha, stride)) return false;
+  if (!PaintFill(context, record, layer)) {
+    if (shape) shape->values.assign(LayerArea(own), 0.0f);
+    return true;
+  }
+  return BlendWithEffects(context, record, layer, own, out, box, target, clip, shape);
+}
+
 // Draws an adjustment or fill layer from its settings. A fill is a layer of one colour over its
 // reach; an adjustment changes the colours of what lies below in its target, leaving their
 // alpha alone: over transparency it has nothing to change.
 bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels& target,
                       const Shape* clip, Shape* shape) {
   const int colours = target.colours;
+  if (DrawsFillEffects(record, static_cast<uint16_t>(colours))) {
+    return DrawFillWithEffects(context, record, target, clip, shape);
+  }
   const LayerRect region = SettingsReach(record, target.region);
   if (shape) *shape = Shape{region, {}};
   if (region.Empty()) return true;
@@ -401,29 +463,8 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
   const LayerAdjustment& adjustment = record.adjustment;
   const BlendMode mode = BlendModeFromKey(record.blend_key);
-  if (record.gradient_fill || record.pattern_fill) {
-    // The gradient's or pattern's own opacity times the layer's alpha so far.
-    std::vector<float>& kept = context.mask;
-    kept.resize(area);
-    for (size_t i = 0; i < area; ++i) kept[i] = alpha[i * stride];
-    const LayerRect canvas{0, 0, context.document.height, context.document.width};
-    if (record.gradient_fill) {
-      FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
-    } else {
-      const PatternTile* tile = PatternPixels(context, record.pattern_fill->id);
-      if (!tile) return true;
-      FillPattern(*tile, *record.pattern_fill, 0, 0, region, layer.samples, stride);
-    }
-    for (size_t i = 0; i < area; ++i) alpha[i * stride] *= kept[i];
-    BlendOnto(layer, target, mode, opacity, clip);
-    return true;
-  }
-  if (adjustment.IsFill()) {
-    for (size_t i = 0; i < area; ++i) {
-      std::copy(adjustment.colour.begin(), adjustment.colour.begin() + colours,
-                layer.samples + i * stride);
-    }
-    BlendOnto(layer, target, mode, opacity, clip);
+  if (record.gradient_fill || record.pattern_fill || adjustment.IsFill()) {
+    if (PaintFill(context, record, layer)) BlendOnto(layer, target, mode, opacity, clip);
     return true;
   }
   const bool separable = IsSeparable(mode);

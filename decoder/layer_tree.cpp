@@ -24,7 +24,7 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
     // A layer's effects show without its fill, and a knockout clears without it.
     const float opacity =
         (!node.group && (DrawsEffects(record, document.colour_channels) || record.knockout)) ||
-                DrawsGroupEffects(node)
+                DrawsGroupEffects(node) || DrawsFillEffects(record, document.colour_channels)
             ? record.opacity / 255.0f
             : LayerOpacity(record);
     if (record.hidden || opacity <= 0) continue;
@@ -39,6 +39,9 @@ void SetReach(std::vector<LayerNode>& nodes, const LayeredDocument& document,
           GrowRect(MembersReach(node.members), record.drawn_effects->reach).Intersect(canvas);
     } else if (node.group) {
       node.reach = MembersReach(node.members);
+    } else if (DrawsFillEffects(record, document.colour_channels)) {
+      node.reach =
+          GrowRect(SettingsReach(record, canvas), record.drawn_effects->reach).Intersect(canvas);
     } else if (DrawsFromSettings(record, document.colour_channels)) {
       node.reach = SettingsReach(record, canvas);
     } else if (DrawsEffects(record, document.colour_channels)) {
@@ -111,6 +114,12 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
 bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
   return record.drawn_effects && record.drawn_effects->Drawn() && !record.rect.Empty() &&
          HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
+}
+
+bool DrawsFillEffects(const LayerRecord& record, uint16_t colours) {
+  const bool fill = record.adjustment.IsFill() || record.gradient_fill || record.pattern_fill;
+  return fill && record.drawn_effects && record.drawn_effects->Drawn() &&
+         DrawsFromSettings(record, colours);
 }
 
 bool DrawsGroupEffects(const LayerNode& node) {
@@ -204,8 +213,9 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
       (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
   // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
   // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.
+  const auto colours = static_cast<uint16_t>(stride - 1);
   const bool effects =
-      DrawsEffects(record, static_cast<uint16_t>(stride - 1)) || DrawsGroupEffects(node);
+      DrawsEffects(record, colours) || DrawsGroupEffects(node) || DrawsFillEffects(record, colours);
   if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
   if (effects) return own + stride + 3 * stride + 10 + MembersFloats(node.members, stride);
   // A pass-through group at full opacity draws its members straight onto its target.
@@ -272,6 +282,9 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
     }
     if (DrawsFromSettings(record, document.colour_channels)) {
       work += LayerArea(SettingsReach(record, canvas)) * (2 * stride + 2);
+      if (DrawsFillEffects(record, document.colour_channels)) {
+        work += LayerArea(node.reach) * record.drawn_effects->effects.size() * (3 * stride + 8);
+      }
       continue;
     }
     if (!HasColourChannel(record, document.colour_channels)) continue;
@@ -308,11 +321,12 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours,
     }
     if (record.knockout && !node.group && !isolated) left_out |= LeftOutKnockouts;
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
-    // Effects are drawn on pixel layers and groups; those of artboards and of layers drawn from
-    // their settings, and the kinds we do not draw, are left out.
+    // Effects are drawn on pixel layers, groups and fills; those of artboards and adjustments,
+    // and the kinds we do not draw, are left out.
     const bool undrawn =
         record.drawn_effects && record.drawn_effects->Drawn() &&
-        (node.group ? !DrawsGroupEffects(node) : DrawsFromSettings(record, colours));
+        (node.group ? !DrawsGroupEffects(node)
+                    : DrawsFromSettings(record, colours) && !DrawsFillEffects(record, colours));
     if (record.effects && (!record.drawn_effects || record.drawn_effects->left_out || undrawn)) {
       left_out |= LeftOutEffects;
     }

@@ -59,6 +59,9 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 /// True when `record` is a pixel layer with effects we draw.
 bool DrawsEffects(const LayerRecord& record, uint16_t colours);
 
+/// True when `record` is a fill layer drawn from its settings with effects we draw.
+bool DrawsFillEffects(const LayerRecord& record, uint16_t colours);
+
 /// True when `node` is a group, not an artboard, with effects we draw.
 bool DrawsGroupEffects(const LayerNode& node);
 

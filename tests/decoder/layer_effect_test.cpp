@@ -409,6 +409,48 @@ TEST_F(LayerEffectTest, AGroupsEffectsTakeItsMembersAsOnePicture) {
   }
 }
 
+TEST_F(LayerEffectTest, AFillLayerTakesEffectsAsAPixelLayerOfItsShapeDoes) {
+  // A blue fill shaped by a vector mask over columns 8..15 and rows 6..11, with a shadow and a
+  // stroke, against a blue pixel layer over the same square with the same effects.
+  const auto settings = [] {
+    return EffectsBlock({{"DrSh", Shadow(3, 2, 60, true, 45)}, {"FrFX", Stroke("OutF", 2, Red)}});
+  };
+  PsdSpec filled = WhiteDocument(32, 24);
+  PsdDescriptorWriter blue("RGBC");
+  blue.Double("Rd  ", 0).Double("Grn ", 0).Double("Bl  ", 255);
+  PsdDescriptorWriter colour("null");
+  colour.Object("Clr ", blue);
+  PsdLayer fill;
+  fill.opacity = 255;
+  fill.blocks.push_back({"SoCo", colour.Versioned()});
+  fill.blocks.push_back(
+      {"vmsk", PsdVectorMaskBlock({{true,
+                                    {PsdCornerKnot(0.25, 0.25), PsdCornerKnot(0.5, 0.25),
+                                     PsdCornerKnot(0.5, 0.5), PsdCornerKnot(0.25, 0.5)}}})});
+  fill.blocks.push_back(settings());
+  filled.layers.push_back(fill);
+  PsdSpec pixels = WhiteDocument(32, 24);
+  PsdLayer square = SolidLayer(pixels, {6, 8, 12, 16}, Blue);
+  square.blocks.push_back(settings());
+  pixels.layers.push_back(square);
+  const Bitmap want = Rebuild(pixels);
+  ASSERT_TRUE(want);
+  for (const int64_t rows : {0, 4}) {
+    SCOPED_TRACE(rows);
+    const Bitmap got = Rebuild(filled, rows);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(plan_.left_out & LeftOutEffects, 0u);
+    for (int y = 0; y < 24; ++y) {
+      for (int x = 0; x < 32; ++x) {
+        const Rgba16 a = ReadPixel(got, x, y), b = ReadPixel(want, x, y);
+        EXPECT_NEAR(a.red, b.red, 257) << x << "," << y;
+        EXPECT_NEAR(a.green, b.green, 257) << x << "," << y;
+        EXPECT_NEAR(a.blue, b.blue, 257) << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
   PsdSpec spec = WhiteDocument(8, 8);
   PsdLayer square = SolidLayer(spec, {2, 2, 6, 6}, Red);
