@@ -377,6 +377,15 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
   return BlendWithEffects(context, record, layer, own, out, record.rect, target, clip, shape);
 }
 
+// A fill layer's bounds: its shape's, for a fill with a vector mask, else the canvas. A gradient
+// aligned with the layer spans them.
+LayerRect FillBounds(Context& context, const LayerRecord& record) {
+  const LayerRect canvas{0, 0, context.document.height, context.document.width};
+  if (!HasVectorMask(record)) return canvas;
+  const LayerRect shape = VectorMaskBounds(context.file, context.document, record.vector_mask);
+  return shape.Empty() ? canvas : shape;
+}
+
 // Paints a fill layer's content over `layer` (whose alpha holds its masks): its colour, or its
 // gradient or pattern times that alpha. False when its pattern cannot be drawn.
 bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer) {
@@ -390,9 +399,10 @@ bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer)
     std::vector<float>& kept = context.mask;
     kept.resize(area);
     for (size_t i = 0; i < area; ++i) kept[i] = alpha[i * stride];
-    const LayerRect canvas{0, 0, context.document.height, context.document.width};
     if (record.gradient_fill) {
-      FillGradient(*record.gradient_fill, canvas, region, colours, layer.samples, stride);
+      const LayerRect canvas{0, 0, context.document.height, context.document.width};
+      const LayerRect box = record.gradient_fill->align ? FillBounds(context, record) : canvas;
+      FillGradient(*record.gradient_fill, box, region, colours, layer.samples, stride);
     } else {
       const PatternTile* tile = PatternPixels(context, record.pattern_fill->id);
       if (!tile) return false;
@@ -433,7 +443,8 @@ bool DrawFillWithEffects(Context& context, const LayerRecord& record, const Pixe
     if (shape) shape->values.assign(LayerArea(own), 0.0f);
     return true;
   }
-  return BlendWithEffects(context, record, layer, own, out, box, target, clip, shape);
+  return BlendWithEffects(context, record, layer, own, out, FillBounds(context, record), target,
+                          clip, shape);
 }
 
 // Draws an adjustment or fill layer from its settings. A fill is a layer of one colour over its

@@ -36,8 +36,9 @@ bool ReadPoint(ByteCursor& cursor, uint32_t width, uint32_t height, VectorPoint&
 }
 
 // The smallest rectangle of whole pixels holding every point: Bezier curves stay inside the hull
-// of their control points.
-LayerRect Bounds(const VectorPath& path) {
+// of their control points. For drawing, a pixel more on the right and below, which antialiasing
+// may touch.
+LayerRect Bounds(const VectorPath& path, bool for_drawing = true) {
   double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
   for (const VectorSubpath& subpath : path.subpaths) {
     for (const VectorKnot& knot : subpath.knots) {
@@ -50,8 +51,10 @@ LayerRect Bounds(const VectorPath& path) {
     }
   }
   if (left > right) return {};
+  const int64_t more = for_drawing ? 1 : 0;
   return {static_cast<int64_t>(std::floor(top)), static_cast<int64_t>(std::floor(left)),
-          static_cast<int64_t>(std::ceil(bottom)) + 1, static_cast<int64_t>(std::ceil(right)) + 1};
+          static_cast<int64_t>(std::ceil(bottom)) + more,
+          static_cast<int64_t>(std::ceil(right)) + more};
 }
 
 // Adds the subpaths [first, last) of `path` to `cairo`'s path, moved by -`dx`, -`dy`. Filled, an
@@ -316,6 +319,12 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
     alpha[i * stride] *= covered;
   }
   return true;
+}
+
+LayerRect VectorMaskBounds(std::span<const uint8_t> file, const LayeredDocument& document,
+                           const LayerVectorMask& mask) {
+  const std::optional<VectorPath> path = MaskPath(file, document, mask);
+  return path ? Bounds(*path, false) : LayerRect{};
 }
 
 std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings) {

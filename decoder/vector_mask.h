@@ -61,6 +61,11 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
                      const LayerVectorMask& mask, const LayerRect& region, float* alpha,
                      size_t stride, const ShapeStroke* stroke = nullptr);
 
+/// The bounds, on whole pixels, of the path of `mask` in `document` (whether or not the mask is
+/// enabled); empty when it has none or it cannot be read.
+LayerRect VectorMaskBounds(std::span<const uint8_t> file, const LayeredDocument& document,
+                           const LayerVectorMask& mask);
+
 /// The stroke of a shape layer's "vstk" settings when it is on: its width (pixels, or points at
 /// the stroke's resolution), alignment, caps, joins and dashes; std::nullopt when it is off or
 /// cannot be read.

@@ -139,7 +139,7 @@ PsdDescriptorWriter Stops(const std::vector<Stop>& stops, double opacity_from = 
 PsdDescriptorWriter GradientSettings(const char* class_id, const std::vector<Stop>& stops,
                                      const char* shape, double angle, bool reverse,
                                      double opacity_from = 100, double opacity_to = 100,
-                                     double smoothness = 0) {
+                                     double smoothness = 0, bool align = true) {
   PsdDescriptorWriter out(class_id);
   if (std::string(class_id) == "GrFl") {
     out.Bool("enab", true).Enum("Md  ", "BlnM", "Nrml").UnitFloat("Opct", "#Prc", 100);
@@ -148,7 +148,7 @@ PsdDescriptorWriter GradientSettings(const char* class_id, const std::vector<Sto
       .UnitFloat("Angl", "#Ang", angle)
       .Enum("Type", "GrdT", shape)
       .Bool("Rvrs", reverse)
-      .Bool("Algn", true)
+      .Bool("Algn", align)
       .UnitFloat("Scl ", "#Prc", 100);
   return out;
 }
@@ -597,6 +597,33 @@ TEST_F(LayerEffectTest, AGradientFillLayerSpansTheCanvasAndIsNoLongerLeftOut) {
   ASSERT_TRUE(skipped);
   EXPECT_NE(plan_.left_out & LeftOutFills, 0u);
   ExpectPixel(skipped, 8, 2, Opaque(White));
+}
+
+TEST_F(LayerEffectTest, AGradientFillAlignedWithItsShapeSpansTheShape) {
+  // A red-to-blue fill shaped by a vector mask over columns 8..15 of a 32-wide canvas: aligned
+  // with the layer it runs across the shape, (x - 8) / 8 of the way at column x; not aligned, it
+  // runs across the canvas, x / 32 of the way.
+  for (const bool align : {true, false}) {
+    SCOPED_TRACE(align);
+    PsdSpec spec = WhiteDocument(32, 8);
+    PsdLayer fill;
+    fill.opacity = 255;
+    fill.blocks.push_back({"GdFl", GradientSettings("null", {{0, Red}, {4096, Blue}}, "Lnr ", 0,
+                                                    false, 100, 100, 0, align)
+                                       .Versioned()});
+    fill.blocks.push_back(
+        {"vmsk", PsdVectorMaskBlock({{true,
+                                      {PsdCornerKnot(0.25, 0), PsdCornerKnot(0.5, 0),
+                                       PsdCornerKnot(0.5, 1), PsdCornerKnot(0.25, 1)}}})});
+    spec.layers.push_back(fill);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    for (const int x : {8, 10, 13, 15}) {
+      const double t = align ? (x - 8) / 8.0 : x / 32.0;
+      ExpectPixel(image, x, 4, Opaque(Mix(Red, Blue, t)), 1.5);
+    }
+    ExpectPixel(image, 20, 4, Opaque(White));
+  }
 }
 
 TEST_F(LayerEffectTest, AnObliqueGradientEndsWhereItsLineLeavesTheBoxOnWholePixels) {
