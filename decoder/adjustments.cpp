@@ -816,7 +816,8 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
   return false;
 }
 
-void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours) {
+void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours,
+                     bool linear) {
   switch (adjustment.kind) {
     case AdjustmentKind::Invert:
       for (int c = 0; c < colours; ++c) pixel[c] = 1 - std::clamp(pixel[c], 0.0f, 1.0f);
@@ -873,6 +874,11 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
       const AdjustmentSettings& s = *adjustment.settings;
       const double scale = std::exp2(s.exposure);
       for (int c = 0; c < colours; ++c) {
+        if (linear) {
+          const double light = std::max(std::max(pixel[c], 0.0f) * scale + s.offset, 0.0);
+          pixel[c] = static_cast<float>(std::pow(light, 1.0 / s.gamma));
+          continue;
+        }
         const double light =
             std::max(SrgbToLight(std::clamp(pixel[c], 0.0f, 1.0f)) * scale + s.offset, 0.0);
         pixel[c] = Clamp01(SrgbFromLight(std::pow(light, 1.0 / s.gamma)));

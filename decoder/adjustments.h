@@ -64,7 +64,10 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
 
 /// Changes the `colours` straight colour samples of one pixel (0..1; CMYK as stored) by the
 /// adjustment `adjustment` of a document of colour mode `mode`.
-void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours);
+/// With `linear`, the samples are light already (a 32-bit document's, which may pass 1): the
+/// adjustments on light take them as they are and leave them unbounded above.
+void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pixel, int colours,
+                     bool linear = false);
 
 struct Descriptor;
 

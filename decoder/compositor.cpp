@@ -480,6 +480,7 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   }
   const bool separable = IsSeparable(mode);
   const uint16_t document_mode = context.document.mode;
+  const bool linear = context.document.depth == 32;
   const float* from = layer.samples;
   for (int64_t y = region.top; y < region.bottom; ++y) {
     float* to = target.At(region.left, y);
@@ -489,7 +490,7 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
       if (amount <= 0 || to[colours] <= 0) continue;
       float adjusted[4];
       std::copy(to, to + colours, adjusted);
-      ApplyAdjustment(adjustment, document_mode, adjusted, colours);
+      ApplyAdjustment(adjustment, document_mode, adjusted, colours, linear);
       float mixed[4];
       if (mode == BlendMode::Normal) {
         std::copy(adjusted, adjusted + colours, mixed);

@@ -315,6 +315,33 @@ TEST_F(ColourAdjustmentTest, ExposureScalesLightThenAddsOffsetAndGamma) {
   }
 }
 
+TEST_F(ColourAdjustmentTest, ExposureInA32BitDocumentWorksOnItsLightUnbounded) {
+  // 32-bit samples are light already: one stop up, a 0.02 offset and gamma 1.25 give
+  // (2 v + 0.02)^0.8, past 1 where the light goes past it.
+  const std::vector<double> light = {0.0, 0.1, 0.25, 0.6};
+  const auto width = static_cast<uint32_t>(light.size());
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 32, width, 1);
+  PsdLayer row = SolidLayer(spec, {0, 0, 1, static_cast<int32_t>(width)}, {0, 0, 0});
+  for (PsdLayer::Channel& channel : row.channels) {
+    channel.plane = PsdLayerPlane(width, 1, 32,
+                                  [&](uint32_t x, uint32_t) { return PsdSampleOf(light[x], 32); });
+  }
+  spec.layers.push_back(row);
+  PsdLayer exposure;
+  exposure.blocks.push_back({"expA", Shorts({1}) + Float(1) + Float(0.02f) + Float(1.25f)});
+  spec.layers.push_back(exposure);
+  const Bitmap image = Rebuild(spec);
+  ASSERT_TRUE(image);
+  ASSERT_EQ(FreeImage_GetImageType(image.get()), FIT_RGBF);
+  const auto* pixels = reinterpret_cast<const FIRGBF*>(FreeImage_GetScanLine(image.get(), 0));
+  for (size_t x = 0; x < light.size(); ++x) {
+    const double want = std::pow(2 * light[x] + 0.02, 0.8);
+    EXPECT_NEAR(pixels[x].red, want, 1e-4) << x;
+    EXPECT_NEAR(pixels[x].blue, want, 1e-4) << x;
+  }
+  EXPECT_GT(pixels[3].green, 1.0f);
+}
+
 TEST_F(ColourAdjustmentTest, ChannelMixerAndBlackAndWhiteWeighTheChannels) {
   // Red from half red and half green plus a tenth; green doubled; blue from red alone.
   const std::string mixer =
