@@ -328,14 +328,39 @@ bool BlendWithEffects(Context& context, const LayerRecord& record, const Pixels&
   const float fill = record.fill_opacity / 255.0f;
   DrawEffects(effects, EffectStage::Below, source, out, colours, sink);
   // Interior effects cover only the layer's own pixels. Blended as a group with them, they join
-  // those pixels first, and take the layer's mode and fill opacity with them.
-  if (!own.Empty() && record.interior_as_group) {
+  // those pixels first, and take the layer's mode and fill opacity with them. They are drawn
+  // within the layer's shape: on its colours as if it were opaque, each effect as strong as its
+  // coverage is of the shape, and the shape's alpha then applies once. (Drawn over a
+  // half-covered edge pixel with their own coverage, the layer would show twice through them:
+  // a dark fringe.) Normal effects over a layer at full fill look the same whether or not they
+  // are blended as a group, so they take this way too.
+  bool all_normal = true;
+  for (const LayerEffect& effect : effects.effects) {
+    all_normal = all_normal && (StageOf(effect.kind) != EffectStage::Interior ||
+                                effect.mode == BlendMode::Normal);
+  }
+  if (!own.Empty() && (record.interior_as_group || (all_normal && fill >= 1))) {
+    std::vector<float>& shape_alpha = context.mask;
+    shape_alpha.resize(own_area);
+    for (size_t i = 0; i < own_area; ++i) {
+      float& a = inside.samples[i * stride + colours];
+      shape_alpha[i] = a;
+      a = a > 0 ? 1.0f : 0.0f;
+    }
     const EffectSink onto_layer = [&](LayerPixels& picture, BlendMode effect_mode, float amount) {
+      // The picture covers `own`, as the layer does: its coverage as a share of the shape's.
+      const size_t count = LayerArea(picture.region);
+      for (size_t i = 0; i < count; ++i) {
+        float& c = picture.samples[i * stride + colours];
+        const float a = shape_alpha[i];
+        c = a > 0 ? std::min(c / a, 1.0f) : 0.0f;
+      }
       BlendOnto(Pixels{picture.region, colours, picture.samples.data()}, inside, effect_mode,
                 amount, nullptr);
       return true;
     };
     DrawEffects(effects, EffectStage::Interior, source, own, colours, onto_layer);
+    for (size_t i = 0; i < own_area; ++i) inside.samples[i * stride + colours] *= shape_alpha[i];
     if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);
   } else if (!own.Empty()) {
     if (fill > 0) BlendOnto(inside, drawn, mode, fill, nullptr);

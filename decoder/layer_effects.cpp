@@ -531,6 +531,8 @@ void BevelCoverage(const LayerEffect& effect, const EffectSource& source, const 
   }
 }
 
+}  // namespace
+
 EffectStage StageOf(EffectKind kind) {
   switch (kind) {
     case EffectKind::DropShadow:
@@ -543,8 +545,6 @@ EffectStage StageOf(EffectKind kind) {
       return EffectStage::Interior;
   }
 }
-
-}  // namespace
 
 LayerRect GrowRect(const LayerRect& rect, int64_t by) {
   return {rect.top - by, rect.left - by, rect.bottom + by, rect.right + by};

@@ -114,6 +114,9 @@ using EffectSink = std::function<bool(LayerPixels& picture, BlendMode mode, floa
 /// inner glow and shadow), or on top (stroke, bevel).
 enum class EffectStage : uint8_t { Below, Interior, Top };
 
+/// When an effect of `kind` is drawn: below the layer, over its interior, or on top.
+EffectStage StageOf(EffectKind kind);
+
 /// Makes the pictures over `region` of the effects of `effects` at `stage`, bottom first, and
 /// hands each to `sink`; `colours` channels. False when the sink says so.
 bool DrawEffects(const LayerEffects& effects, EffectStage stage, const EffectSource& source,

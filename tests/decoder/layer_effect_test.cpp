@@ -451,6 +451,23 @@ TEST_F(LayerEffectTest, AFillLayerTakesEffectsAsAPixelLayerOfItsShapeDoes) {
   }
 }
 
+TEST_F(LayerEffectTest, OverlaysOnAHalfCoveredEdgeLeaveNoFringe) {
+  // A black layer whose pixels are half transparent, overlaid in white over a white backdrop:
+  // the overlay recolours what the layer covers, so the layer's black does not show through at
+  // full strength (there is none at all), and at 50 % it is half of what covers half the pixel:
+  // white * (1 - 0.5 * 0.5) + black * 0.25.
+  for (const auto& [strength, grey] : {std::pair{100.0, 1.0}, {50.0, 0.75}}) {
+    SCOPED_TRACE(strength);
+    PsdSpec spec = WhiteDocument(6, 6);
+    PsdLayer half = SolidLayer(spec, {1, 1, 5, 5}, Black, 0.5);
+    half.blocks.push_back(EffectsBlock({{"SoFi", Overlay(White, strength)}}));
+    spec.layers.push_back(half);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 3, 3, Opaque({grey, grey, grey}), 1.5);
+  }
+}
+
 TEST_F(LayerEffectTest, FillOpacityFadesTheLayerButNotItsOverlays) {
   PsdSpec spec = WhiteDocument(8, 8);
   PsdLayer square = SolidLayer(spec, {2, 2, 6, 6}, Red);
