@@ -161,6 +161,13 @@ void BlendOnto(const Pixels& source, const Pixels& target, BlendMode mode, float
   }
 }
 
+// The layer scratch picture over `region`, used again by every layer; its samples are left as
+// they were.
+Pixels LayerScratch(Context& context, const LayerRect& region, int colours) {
+  context.layer.Resize(LayerArea(region) * static_cast<size_t>(colours + 1));
+  return Pixels{region, colours, context.layer.data()};
+}
+
 bool AnyAboveZero(const float* values, size_t count, size_t stride) {
   for (size_t i = 0; i < count; ++i) {
     if (values[i * stride] > 0) return true;
@@ -189,8 +196,7 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
   const auto stride = static_cast<size_t>(target.Stride());
   // The layer's samples go straight into the scratch picture: its rectangle covers the region, so
   // every sample of a stored channel is written.
-  context.layer.Resize(area * stride);
-  const Pixels layer{region, colours, context.layer.data()};
+  const Pixels layer = LayerScratch(context, region, colours);
   const auto decode = [&](int c) {
     const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
     const LayerChannel* channel = record.Channel(id);
@@ -384,8 +390,7 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
   if (region.Empty() || out.Empty()) return true;
   const size_t area = LayerArea(region);
   const auto stride = static_cast<size_t>(target.Stride());
-  context.layer.Resize(area * stride);
-  const Pixels layer{region, colours, context.layer.data()};
+  const Pixels layer = LayerScratch(context, region, colours);
   float* alpha = layer.samples + colours;
   for (int c = 0; c <= colours; ++c) {
     const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
@@ -459,8 +464,7 @@ bool DrawFillWithEffects(Context& context, const LayerRecord& record, const Pixe
   if (region.Empty() || out.Empty()) return true;
   const size_t area = LayerArea(region);
   const auto stride = static_cast<size_t>(target.Stride());
-  context.layer.Resize(area * stride);
-  const Pixels layer{region, colours, context.layer.data()};
+  const Pixels layer = LayerScratch(context, region, colours);
   float* alpha = layer.samples + colours;
   for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
   if (!ApplyMasks(context, record, region, alpha, stride)) return false;
@@ -486,8 +490,7 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   if (region.Empty()) return true;
   const size_t area = LayerArea(region);
   const auto stride = static_cast<size_t>(target.Stride());
-  context.layer.Resize(area * stride);
-  const Pixels layer{region, colours, context.layer.data()};
+  const Pixels layer = LayerScratch(context, region, colours);
   float* alpha = layer.samples + colours;
   for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
   if (!ApplyMasks(context, record, region, alpha, stride)) return false;
