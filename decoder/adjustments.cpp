@@ -173,19 +173,23 @@ float LegacyBrightnessContrast(float value, float brightness, float contrast) {
   return Clamp01((v - middle) * slope + middle);
 }
 
-// The current mode keeps black and white where they are: brightness bends the levels between
-// them as a gamma does, contrast stretches them about the middle along a smooth S.
-float BrightnessContrast(float value, float brightness, float contrast) {
+// The current mode is not published; this model was measured against Photoshop's own composites
+// of the current mode. Black and white stay where they are. Brightness bends the levels as
+// 1 - (1 - t)^k on nearly linear light (t = v^2.2), k = 2^(brightness / 47). Contrast is an S of
+// two rational arcs meeting at the image's mean level (which the layer stores), with slope
+// 2^(contrast / 88) there.
+float BrightnessContrast(float value, float brightness, float contrast, float mean) {
   double v = std::clamp<double>(value, 0, 1);
   if (brightness != 0) {
-    const double gamma = std::pow(2.0, -brightness / 100.0);
-    v = std::pow(v, gamma);
+    const double k = std::exp2(brightness / 47.0);
+    v = std::pow(1 - std::pow(1 - std::pow(v, 2.2), k), 1 / 2.2);
   }
   if (contrast != 0) {
-    const double k = contrast / 100.0;
-    const double s =
-        v < 0.5 ? 0.5 * std::pow(2 * v, 1 + k) : 1 - 0.5 * std::pow(2 * (1 - v), 1 + k);
-    v = s;
+    // Rises from 0 to 1 with slope s at 0 and 1/s at 1; s > 0, so the divisor never vanishes.
+    const double s = std::exp2(-contrast / 88.0);
+    const auto arc = [s](double u) { return u * s / (1 + (s - 1) * u); };
+    const double m = std::clamp<double>(mean, 1 / 255.0, 254 / 255.0);
+    v = v < m ? m * arc(v / m) : 1 - (1 - m) * arc((1 - v) / (1 - m));
   }
   return Clamp01(v);
 }
@@ -752,10 +756,11 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
   }
   if (key == FourCc("brit")) {
     // Brightness, contrast, mean and Lab-only, two bytes each; a later "CgEd" says more.
-    uint64_t brightness = 0, contrast = 0;
+    uint64_t brightness = 0, contrast = 0, mean = 127;
     if (!fields.Read(2, brightness) || !fields.Read(2, contrast) || mode == PsdModeCmyk) {
       return unsupported();
     }
+    if (fields.Read(2, mean) && mean <= 255) adjustment.mean = static_cast<float>(mean) / 255;
     adjustment.kind = AdjustmentKind::BrightnessContrast;
     adjustment.key = key;
     adjustment.brightness = static_cast<int16_t>(brightness);
@@ -770,6 +775,8 @@ bool ReadAdjustmentBlock(uint32_t key, std::span<const uint8_t> block, uint16_t 
     adjustment.brightness = static_cast<float>(std::clamp(settings->Number("Brgh"), -150.0, 150.0));
     adjustment.contrast = static_cast<float>(std::clamp(settings->Number("Cntr"), -100.0, 100.0));
     adjustment.legacy = settings->Flag("useLegacy");
+    const double mean = settings->Number("means", adjustment.mean * 255.0);
+    adjustment.mean = static_cast<float>(std::clamp(mean, 0.0, 255.0) / 255);
     return true;
   }
   if (key == FourCc("SoCo")) {
@@ -847,7 +854,8 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
         pixel[c] =
             adjustment.legacy
                 ? LegacyBrightnessContrast(pixel[c], adjustment.brightness, adjustment.contrast)
-                : BrightnessContrast(pixel[c], adjustment.brightness, adjustment.contrast);
+                : BrightnessContrast(pixel[c], adjustment.brightness, adjustment.contrast,
+                                     adjustment.mean);
       }
       return;
     case AdjustmentKind::Levels:

@@ -45,6 +45,7 @@ struct LayerAdjustment {
   float brightness = 0;  // brightness/contrast: -150..150 (legacy -100..100)
   float contrast = 0;    // -50..100 (legacy -100..100)
   bool legacy = false;
+  float mean = 127.0f / 255;  // the current mode's contrast turns about this level (0..1)
   /// A solid colour fill in the document's own channels, 0..1 as stored (CMYK as 1 - ink).
   std::array<float, 4> colour{};
   std::shared_ptr<const AdjustmentSettings> settings;

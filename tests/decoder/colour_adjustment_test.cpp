@@ -215,6 +215,56 @@ TEST_F(ColourAdjustmentTest, LevelsMapInputRangeThroughGammaOntoOutputRange) {
   }
 }
 
+TEST_F(ColourAdjustmentTest, BrightnessContrastLegacyShiftsAndCurrentFollowsPhotoshop) {
+  // Legacy brightness adds its value to every level.
+  Check(Samples, "brit", Shorts({40, 0, 127, 0}),
+        [](const Colour& c) { return Colour{c[0] + 40 / 255.0, c[1] + 40 / 255.0, c[2] + 40 / 255.0}; });
+
+  // The current mode (its settings in "CgEd"), against levels read from a Photoshop document's
+  // own composite: each pair is input, output in 8-bit levels.
+  const auto current = [](int brightness, int contrast, int mean) {
+    PsdDescriptorWriter settings("null");
+    settings.Long("Vrsn", 1).Long("Brgh", brightness).Long("Cntr", contrast).Long("means", mean);
+    settings.Bool("Lab ", false).Bool("useLegacy", false).Bool("Auto", false);
+    return std::vector<std::pair<std::string, std::string>>{
+        {"brit", Shorts({brightness, contrast, mean, 0})}, {"CgEd", settings.Versioned()}};
+  };
+  struct Measured {
+    int brightness, contrast;
+    std::array<std::array<int, 2>, 4> levels;
+  };
+  const Measured measured[] = {{150, -21, {{{40, 106}, {100, 215}, {160, 248}, {220, 254}}}},
+                               {23, 70, {{{40, 31}, {100, 110}, {160, 200}, {220, 245}}}},
+                               {-31, 47, {{{40, 24}, {100, 72}, {160, 134}, {220, 204}}}},
+                               {-95, -50, {{{40, 29}, {100, 67}, {160, 100}, {220, 139}}}}};
+  for (const Measured& m : measured) {
+    SCOPED_TRACE(::testing::Message() << m.brightness << " brightness " << m.contrast);
+    std::vector<Colour> greys = {Grey(0), Grey(1)};
+    for (const auto& [in, out] : m.levels) greys.push_back(Grey(in / 255.0));
+    const Bitmap image = Rebuild(Document(greys, current(m.brightness, m.contrast, 127)));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(left_out_ & LeftOutAdjustments, 0u);
+    // Black and white stay.
+    ExpectPixel(image, 0, 0, {Grey(0), 1.0});
+    ExpectPixel(image, 1, 0, {Grey(1), 1.0});
+    for (size_t i = 0; i < m.levels.size(); ++i) {
+      ExpectPixel(image, static_cast<int>(i + 2), 0, {Grey(m.levels[i][1] / 255.0), 1.0}, 5.0);
+    }
+  }
+
+  // Contrast turns about the mean level the layer stores: that level stays, the others move away.
+  for (const int mean : {90, 170}) {
+    SCOPED_TRACE(::testing::Message() << "mean " << mean);
+    const Bitmap image = Rebuild(
+        Document({Grey((mean - 40) / 255.0), Grey(mean / 255.0), Grey((mean + 40) / 255.0)},
+                 current(0, 60, mean)));
+    ASSERT_TRUE(image);
+    ExpectPixel(image, 1, 0, {Grey(mean / 255.0), 1.0});
+    EXPECT_LT(ReadPixel(image, 0, 0).green / 257.0, mean - 40 - 5);
+    EXPECT_GT(ReadPixel(image, 2, 0).green / 257.0, mean + 40 + 5);
+  }
+}
+
 TEST_F(ColourAdjustmentTest, CurvesFollowANaturalCubicSplineThroughTheirPoints) {
   // Three evenly spaced points: the inner second derivative is 3 (y0 - 2 y1 + y2) / (2 h^2) and
   // both ends are straight.
