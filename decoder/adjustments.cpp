@@ -416,8 +416,8 @@ bool ReadFloat(ByteCursor& fields, float& value) {
   return std::isfinite(value);
 }
 
-// An 8-bit RGB colour from a published colour structure (space, then four 16-bit components):
-// RGB, HSB, CMYK, Lab and grey; std::nullopt for the rest.
+}  // namespace
+
 std::optional<std::array<float, 3>> StructureColour(int space, const std::array<uint16_t, 4>& c) {
   const auto unit = [](uint16_t value) { return value / 65535.0; };
   switch (space) {
@@ -464,6 +464,8 @@ std::optional<std::array<float, 3>> StructureColour(int space, const std::array<
       return std::nullopt;
   }
 }
+
+namespace {
 
 std::optional<AdjustmentSettings> ReadLevels(std::span<const uint8_t> block) {
   ByteCursor fields(block);
@@ -851,11 +853,10 @@ void ApplyAdjustment(const LayerAdjustment& adjustment, uint16_t mode, float* pi
     }
     case AdjustmentKind::BrightnessContrast:
       for (int c = 0; c < colours; ++c) {
-        pixel[c] =
-            adjustment.legacy
-                ? LegacyBrightnessContrast(pixel[c], adjustment.brightness, adjustment.contrast)
-                : BrightnessContrast(pixel[c], adjustment.brightness, adjustment.contrast,
-                                     adjustment.mean);
+        pixel[c] = adjustment.legacy ? LegacyBrightnessContrast(pixel[c], adjustment.brightness,
+                                                                adjustment.contrast)
+                                     : BrightnessContrast(pixel[c], adjustment.brightness,
+                                                          adjustment.contrast, adjustment.mean);
       }
       return;
     case AdjustmentKind::Levels:

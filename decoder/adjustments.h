@@ -85,6 +85,10 @@ float Curved(const std::vector<float>& table, float value);
 double SrgbToLight(double level);
 double SrgbFromLight(double light);
 
+/// The RGB colour (0..1) of a published colour structure: its space (0 RGB, 1 HSB, 2 CMYK, 7 Lab,
+/// 8 grey) and four 16-bit components; std::nullopt for other spaces.
+std::optional<std::array<float, 3>> StructureColour(int space, const std::array<uint16_t, 4>& c);
+
 /// A colour descriptor ("RGBC", "Grsc", "CMYC", "HSBC") in the channels of a document of colour
 /// mode `mode`, as stored (CMYK as 1 - ink); std::nullopt for a kind we do not read.
 std::optional<std::array<float, 4>> ReadDescriptorColour(const Descriptor& colour, uint16_t mode);

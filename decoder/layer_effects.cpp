@@ -16,23 +16,24 @@ namespace {
 constexpr double MaxEffectSize = 1000;
 
 // The blend modes of descriptors ("Md  ", type "BlnM") by their records' four-character keys.
+constexpr std::pair<std::string_view, const char*> Modes[] = {
+    {"Nrml", "norm"},        {"Dslv", "diss"},
+    {"Drkn", "dark"},        {"Mltp", "mul "},
+    {"CBrn", "idiv"},        {"linearBurn", "lbrn"},
+    {"darkerColor", "dkCl"}, {"Lghn", "lite"},
+    {"Scrn", "scrn"},        {"CDdg", "div "},
+    {"linearDodge", "lddg"}, {"lighterColor", "lgCl"},
+    {"Ovrl", "over"},        {"SftL", "sLit"},
+    {"HrdL", "hLit"},        {"vividLight", "vLit"},
+    {"linearLight", "lLit"}, {"pinLight", "pLit"},
+    {"hardMix", "hMix"},     {"Dfrn", "diff"},
+    {"Xclu", "smud"},        {"blendSubtraction", "fsub"},
+    {"blendDivide", "fdiv"}, {"H   ", "hue "},
+    {"Strt", "sat "},        {"Clr ", "colr"},
+    {"Lmns", "lum "},
+};
+
 BlendMode ModeNamed(const std::string& name, BlendMode otherwise) {
-  static constexpr std::pair<std::string_view, const char*> Modes[] = {
-      {"Nrml", "norm"},        {"Dslv", "diss"},
-      {"Drkn", "dark"},        {"Mltp", "mul "},
-      {"CBrn", "idiv"},        {"linearBurn", "lbrn"},
-      {"darkerColor", "dkCl"}, {"Lghn", "lite"},
-      {"Scrn", "scrn"},        {"CDdg", "div "},
-      {"linearDodge", "lddg"}, {"lighterColor", "lgCl"},
-      {"Ovrl", "over"},        {"SftL", "sLit"},
-      {"HrdL", "hLit"},        {"vividLight", "vLit"},
-      {"linearLight", "lLit"}, {"pinLight", "pLit"},
-      {"hardMix", "hMix"},     {"Dfrn", "diff"},
-      {"Xclu", "smud"},        {"blendSubtraction", "fsub"},
-      {"blendDivide", "fdiv"}, {"H   ", "hue "},
-      {"Strt", "sat "},        {"Clr ", "colr"},
-      {"Lmns", "lum "},
-  };
   for (const auto& [text, key] : Modes) {
     if (name == text) return BlendModeFromKey(BigEndian32(reinterpret_cast<const uint8_t*>(key)));
   }
@@ -41,6 +42,142 @@ BlendMode ModeNamed(const std::string& name, BlendMode otherwise) {
 
 BlendMode ModeOf(const Descriptor& effect, BlendMode otherwise) {
   return ModeNamed(effect.Text("Md  "), otherwise);
+}
+
+// Values of descriptors put together here, for the effects of the old "lrFX" block.
+DescriptorValue NumberValue(double number) {
+  DescriptorValue value;
+  value.kind = DescriptorValue::Kind::Number;
+  value.number = number;
+  return value;
+}
+
+DescriptorValue FlagValue(bool flag) {
+  DescriptorValue value;
+  value.kind = DescriptorValue::Kind::Flag;
+  value.flag = flag;
+  return value;
+}
+
+DescriptorValue EnumerationValue(std::string text) {
+  DescriptorValue value;
+  value.kind = DescriptorValue::Kind::Enumeration;
+  value.text = std::move(text);
+  return value;
+}
+
+DescriptorValue ObjectValue(Descriptor object) {
+  DescriptorValue value;
+  value.kind = DescriptorValue::Kind::Object;
+  value.object = std::make_shared<const Descriptor>(std::move(object));
+  return value;
+}
+
+// The fields of one "lrFX" effect, read in their published order; every read is checked, and a
+// failed one leaves the reader failed for good.
+class OldEffectFields {
+ public:
+  explicit OldEffectFields(std::span<const uint8_t> bytes) : cursor_(bytes) {}
+  bool ok() const { return ok_; }
+  uint64_t Unsigned(size_t size) {
+    uint64_t value = 0;
+    ok_ = ok_ && cursor_.Read(size, value);
+    return value;
+  }
+  // Sizes, distances and angles: 16.16 fixed point, signed.
+  double Fixed() { return static_cast<int32_t>(static_cast<uint32_t>(Unsigned(4))) / 65536.0; }
+  // Opacities: 0..255, as percent.
+  double Percent() { return static_cast<double>(Unsigned(1)) * 100 / 255; }
+  bool Flag() { return Unsigned(1) != 0; }
+  // "8BIM" then the mode's key, as a descriptor names it (normal for one we do not know).
+  std::string Mode() {
+    ok_ = ok_ && cursor_.Matches("8BIM") && cursor_.Skip(4);
+    const auto key = static_cast<uint32_t>(Unsigned(4));
+    for (const auto& [name, code] : Modes) {
+      if (BigEndian32(reinterpret_cast<const uint8_t*>(code)) == key) return std::string(name);
+    }
+    return "Nrml";
+  }
+  // A colour structure as an RGB colour descriptor; of a space we cannot read, one of a class
+  // that no reader takes, so that the effect is left out and said so.
+  Descriptor Colour() {
+    const auto space = static_cast<int>(Unsigned(2));
+    std::array<uint16_t, 4> components{};
+    for (uint16_t& component : components) component = static_cast<uint16_t>(Unsigned(2));
+    Descriptor colour;
+    const std::optional<std::array<float, 3>> rgb = StructureColour(space, components);
+    colour.class_id = rgb ? "RGBC" : "unknown colour space";
+    if (rgb) {
+      const char* keys[] = {"Rd  ", "Grn ", "Bl  "};
+      for (int c = 0; c < 3; ++c) colour.items.emplace_back(keys[c], NumberValue((*rgb)[c] * 255));
+    }
+    return colour;
+  }
+
+ private:
+  ByteCursor cursor_;
+  bool ok_ = true;
+};
+
+// One "lrFX" effect of key `key` as the "lfx2" descriptor of the same effect says it, under the
+// name it has there; std::nullopt when its fields are cut short or the key is unknown.
+std::optional<std::pair<std::string, Descriptor>> OldEffect(const std::string& key,
+                                                            std::span<const uint8_t> bytes) {
+  OldEffectFields fields(bytes);
+  Descriptor effect;
+  const auto put = [&effect](const char* name, DescriptorValue value) {
+    effect.items.emplace_back(name, std::move(value));
+  };
+  std::string name;
+  const uint64_t version = fields.Unsigned(4);
+  if (key == "dsdw" || key == "isdw") {
+    name = key == "dsdw" ? "DrSh" : "IrSh";
+    put("blur", NumberValue(fields.Fixed()));
+    fields.Fixed();  // intensity, which the newer effects do not have
+    put("lagl", NumberValue(fields.Fixed()));
+    put("Dstn", NumberValue(fields.Fixed()));
+    put("Clr ", ObjectValue(fields.Colour()));
+    put("Md  ", EnumerationValue(fields.Mode()));
+    put("enab", FlagValue(fields.Flag()));
+    put("uglg", FlagValue(fields.Flag()));
+    put("Opct", NumberValue(fields.Percent()));
+  } else if (key == "oglw" || key == "iglw") {
+    name = key == "oglw" ? "OrGl" : "IrGl";
+    put("blur", NumberValue(fields.Fixed()));
+    fields.Fixed();  // intensity
+    put("Clr ", ObjectValue(fields.Colour()));
+    put("Md  ", EnumerationValue(fields.Mode()));
+    put("enab", FlagValue(fields.Flag()));
+    put("Opct", NumberValue(fields.Percent()));
+  } else if (key == "bevl") {
+    name = "ebbl";
+    put("lagl", NumberValue(fields.Fixed()));
+    fields.Fixed();  // depth in pixels, which has no counterpart in the newer depth
+    put("blur", NumberValue(fields.Fixed()));
+    put("hglM", EnumerationValue(fields.Mode()));
+    put("sdwM", EnumerationValue(fields.Mode()));
+    put("hglC", ObjectValue(fields.Colour()));
+    put("sdwC", ObjectValue(fields.Colour()));
+    static constexpr const char* Styles[] = {"", "OtrB", "InrB", "Embs", "PlEb", "strokeEmboss"};
+    const uint64_t style = fields.Unsigned(1);
+    put("bvlS", EnumerationValue(style < std::size(Styles) ? Styles[style] : ""));
+    put("hglO", NumberValue(fields.Percent()));
+    put("sdwO", NumberValue(fields.Percent()));
+    put("enab", FlagValue(fields.Flag()));
+    put("uglg", FlagValue(fields.Flag()));
+    put("bvlD", EnumerationValue(fields.Flag() ? "Out " : "In  "));
+  } else if (key == "sofi") {
+    name = "SoFi";
+    put("Md  ", EnumerationValue(fields.Mode()));
+    put("Clr ", ObjectValue(fields.Colour()));
+    put("Opct", NumberValue(fields.Percent()));
+    put("enab", FlagValue(fields.Flag()));
+  } else {
+    return std::nullopt;
+  }
+  if (!fields.ok() || version > 2) return std::nullopt;
+  effect.class_id = name;
+  return std::pair{name, std::move(effect)};
 }
 
 double Bounded(double value, double low, double high) {
@@ -638,4 +775,34 @@ bool DrawEffects(const LayerEffects& effects, EffectStage stage, const EffectSou
     if (!sink(picture, effect.mode, effect.opacity)) return false;
   }
   return true;
+}
+
+std::optional<Descriptor> ReadOldEffects(std::span<const uint8_t> block) {
+  ByteCursor fields(block);
+  uint64_t version = 0, count = 0;
+  if (!fields.Read(2, version) || version != 0 || !fields.Read(2, count)) return std::nullopt;
+  Descriptor effects;
+  effects.class_id = "null";
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t size = 0;
+    if (!fields.Matches("8BIM") || !fields.Skip(4)) return std::nullopt;
+    const std::span<const uint8_t> key = fields.Peek(4);
+    if (key.empty() || !fields.Skip(4) || !fields.Read(4, size)) return std::nullopt;
+    const std::span<const uint8_t> data = fields.Peek(size);
+    if (data.size() != size || !fields.Skip(size)) return std::nullopt;
+    const std::string name(key.begin(), key.end());
+    if (name == "cmnS") {
+      // The common state: a version, then whether the effects show.
+      uint64_t visible = 1;
+      ByteCursor state(data);
+      if (state.Skip(4) && state.Read(1, visible)) {
+        effects.items.emplace_back("masterFXSwitch", FlagValue(visible != 0));
+      }
+      continue;
+    }
+    std::optional<std::pair<std::string, Descriptor>> effect = OldEffect(name, data);
+    if (!effect) return std::nullopt;
+    effects.items.emplace_back(effect->first, ObjectValue(std::move(effect->second)));
+  }
+  return effects;
 }

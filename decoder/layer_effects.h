@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "decoder/blend_modes.h"
@@ -86,6 +88,11 @@ struct LayerEffects {
 /// `drawable_pattern` says whether the document holds a pattern of an id that we draw.
 LayerEffects ReadLayerEffects(const Descriptor& settings, uint16_t mode, double global_angle,
                               const std::function<bool(const std::string&)>& drawable_pattern);
+
+/// The effects of Photoshop 5's "lrFX" block (shadows, glows, bevel and, from version 7, a colour
+/// fill) as the "lfx2" descriptor of the same effects would hold them, for ReadLayerEffects;
+/// std::nullopt when the block is cut short or holds an effect of an unknown kind.
+std::optional<Descriptor> ReadOldEffects(std::span<const uint8_t> block);
 
 /// `rect` grown by `by` on every side.
 LayerRect GrowRect(const LayerRect& rect, int64_t by);

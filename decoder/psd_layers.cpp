@@ -153,17 +153,21 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
       // a pattern fill layer's pattern, found in the document once all is read
     } else if (ReadAdjustmentBlock(static_cast<uint32_t>(key), block, mode, layer.adjustment)) {
       // an adjustment or fill layer's settings, kept in its record
-    } else if (key == FourCc("lfx2")) {
-      // The effects' own version, then the descriptor's.
+    } else if (key == FourCc("lfx2") || key == FourCc("lrFX")) {
+      // The newer block says all that the old one does and more: it wins, in whichever order
+      // the two come. The old one is read where it is alone.
+      const bool newer = key == FourCc("lfx2");
       std::optional<Descriptor> settings;
-      if (block.size() > 4) settings = ReadVersionedDescriptor(block.subspan(4));
-      layer.effects = settings && AnyEffectEnabled(*settings);
-      if (settings)
+      if (newer && block.size() > 4) settings = ReadVersionedDescriptor(block.subspan(4));
+      if (!newer && !layer.effects_from_descriptor) settings = ReadOldEffects(block);
+      if (settings) {
+        layer.effects = AnyEffectEnabled(*settings);
         layer.effects_settings = std::make_shared<const Descriptor>(std::move(*settings));
-    } else if (key == FourCc("lrFX")) {
-      uint64_t count = 0;
-      if (!layer.effects_settings && fields.Skip(2) && fields.Read(2, count)) {
-        layer.effects = count > 1;  // the first is the common state
+        layer.effects_from_descriptor = newer;
+      } else if (!layer.effects_settings && (newer || !layer.effects_from_descriptor)) {
+        // Unreadable: whatever it asks for is left out, and said so.
+        uint64_t count = 0;
+        layer.effects = newer || (fields.Skip(2) && fields.Read(2, count) && count > 1);
       }
     } else if (key == FourCc("artb") || key == FourCc("artd") || key == FourCc("abdd")) {
       layer.artboard = true;

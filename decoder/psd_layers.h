@@ -124,8 +124,9 @@ struct LayerRecord {
   LayerSection section = LayerSection::None;
   /// Layer effects ("lfx2", else "lrFX"), with the master switch on and one of them enabled.
   bool effects = false;
-  /// The effects' descriptor when "lfx2" holds one.
+  /// The effects' descriptor: "lfx2"'s, or the old "lrFX" block's put as one.
   std::shared_ptr<const Descriptor> effects_settings;
+  bool effects_from_descriptor = false;  // they came from "lfx2"
   /// Interior effects blend with the layer's pixels before its mode and fill opacity ("infx").
   bool interior_as_group = false;
   /// The effects we draw of them, with the master switch and each effect's own honoured.

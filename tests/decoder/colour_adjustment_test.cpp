@@ -217,8 +217,9 @@ TEST_F(ColourAdjustmentTest, LevelsMapInputRangeThroughGammaOntoOutputRange) {
 
 TEST_F(ColourAdjustmentTest, BrightnessContrastLegacyShiftsAndCurrentFollowsPhotoshop) {
   // Legacy brightness adds its value to every level.
-  Check(Samples, "brit", Shorts({40, 0, 127, 0}),
-        [](const Colour& c) { return Colour{c[0] + 40 / 255.0, c[1] + 40 / 255.0, c[2] + 40 / 255.0}; });
+  Check(Samples, "brit", Shorts({40, 0, 127, 0}), [](const Colour& c) {
+    return Colour{c[0] + 40 / 255.0, c[1] + 40 / 255.0, c[2] + 40 / 255.0};
+  });
 
   // The current mode (its settings in "CgEd"), against levels read from a Photoshop document's
   // own composite: each pair is input, output in 8-bit levels.
@@ -255,9 +256,9 @@ TEST_F(ColourAdjustmentTest, BrightnessContrastLegacyShiftsAndCurrentFollowsPhot
   // Contrast turns about the mean level the layer stores: that level stays, the others move away.
   for (const int mean : {90, 170}) {
     SCOPED_TRACE(::testing::Message() << "mean " << mean);
-    const Bitmap image = Rebuild(
-        Document({Grey((mean - 40) / 255.0), Grey(mean / 255.0), Grey((mean + 40) / 255.0)},
-                 current(0, 60, mean)));
+    const Bitmap image =
+        Rebuild(Document({Grey((mean - 40) / 255.0), Grey(mean / 255.0), Grey((mean + 40) / 255.0)},
+                         current(0, 60, mean)));
     ASSERT_TRUE(image);
     ExpectPixel(image, 1, 0, {Grey(mean / 255.0), 1.0});
     EXPECT_LT(ReadPixel(image, 0, 0).green / 257.0, mean - 40 - 5);

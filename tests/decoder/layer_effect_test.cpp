@@ -1032,3 +1032,138 @@ TEST_F(LayerEffectTest, ABevelLightsTheSlopeFacingTheLightAndShadesTheOther) {
     }
   }
 }
+
+namespace {
+
+// Photoshop 5's effects block ("lrFX"), field by field in its published layout: each effect's
+// size counts its version and fields; sizes, angles and distances are 16.16 fixed point,
+// opacities 0..255, colours a space (0, RGB) and four 16-bit components.
+class OldEffectsWriter {
+ public:
+  static std::string Fixed(double value) {
+    std::string out;
+    BigEndian(out, static_cast<uint32_t>(std::lround(value * 65536)), 4);
+    return out;
+  }
+  static std::string Colour16(const Colour& colour) {
+    std::string out(2, '\0');
+    for (const double c : colour) BigEndian(out, static_cast<uint64_t>(std::lround(c * 65535)), 2);
+    return out + std::string(2, '\0');
+  }
+  static std::string Mode(const char* key) { return std::string("8BIM") + key; }
+  static std::string Byte(int value) { return std::string(1, static_cast<char>(value)); }
+
+  OldEffectsWriter& Effect(const char* key, uint32_t version, const std::string& fields) {
+    body_ += std::string("8BIM") + key;
+    BigEndian(body_, 4 + fields.size(), 4);
+    BigEndian(body_, version, 4);
+    body_ += fields;
+    ++count_;
+    return *this;
+  }
+  PsdLayer::Block Block() const {
+    std::string out;
+    BigEndian(out, 0, 2);
+    BigEndian(out, count_, 2);
+    return {"lrFX", out + body_};
+  }
+
+ private:
+  std::string body_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThem) {
+  using W = OldEffectsWriter;
+  const Colour yellow{1, 1, 0};
+  OldEffectsWriter old;
+  old.Effect("cmnS", 0, W::Byte(1) + std::string(2, '\0'))
+      .Effect("dsdw", 2,
+              W::Fixed(3) + W::Fixed(0) + W::Fixed(45) + W::Fixed(4) + W::Colour16(Black) +
+                  W::Mode("norm") + W::Byte(1) + W::Byte(0) + W::Byte(153) + W::Colour16(Black))
+      .Effect("oglw", 2,
+              W::Fixed(5) + W::Fixed(0) + W::Colour16(yellow) + W::Mode("scrn") + W::Byte(1) +
+                  W::Byte(102) + W::Colour16(yellow))
+      .Effect("iglw", 2,
+              W::Fixed(3) + W::Fixed(0) + W::Colour16(White) + W::Mode("norm") + W::Byte(1) +
+                  W::Byte(204) + W::Byte(0) + W::Colour16(White))
+      .Effect("bevl", 2,
+              W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
+                  W::Colour16(White) + W::Colour16(Black) + W::Byte(2) + W::Byte(204) +
+                  W::Byte(204) + W::Byte(1) + W::Byte(0) + W::Byte(0) + W::Colour16(White) +
+                  W::Colour16(Black))
+      .Effect("sofi", 2,
+              W::Mode("norm") + W::Colour16(Red) + W::Byte(51) + W::Byte(1) + W::Colour16(Red));
+
+  // The same effects as the newer block holds them: 153, 102, 204 and 51 of 255 are 60, 40, 80
+  // and 20 percent.
+  PsdDescriptorWriter outer("OrGl");
+  outer.Bool("enab", true)
+      .Enum("Md  ", "BlnM", "Scrn")
+      .UnitFloat("Opct", "#Prc", 40)
+      .Object("Clr ", RgbColour(yellow))
+      .UnitFloat("blur", "#Pxl", 5);
+  PsdDescriptorWriter inner("IrGl");
+  inner.Bool("enab", true)
+      .Enum("Md  ", "BlnM", "Nrml")
+      .UnitFloat("Opct", "#Prc", 80)
+      .Object("Clr ", RgbColour(White))
+      .UnitFloat("blur", "#Pxl", 3);
+  PsdDescriptorWriter bevel("ebbl");
+  bevel.Bool("enab", true)
+      .Enum("bvlS", "BESl", "InrB")
+      .Enum("hglM", "BlnM", "Scrn")
+      .Object("hglC", RgbColour(White))
+      .UnitFloat("hglO", "#Prc", 80)
+      .Enum("sdwM", "BlnM", "Mltp")
+      .Object("sdwC", RgbColour(Black))
+      .UnitFloat("sdwO", "#Prc", 80)
+      .Bool("uglg", false)
+      .UnitFloat("lagl", "#Ang", 120)
+      .UnitFloat("blur", "#Pxl", 4)
+      .Enum("bvlD", "BESs", "In  ");
+  const PsdLayer::Block newer = EffectsBlock({{"DrSh", Shadow(4, 3, 60, false, 45)},
+                                              {"OrGl", outer},
+                                              {"IrGl", inner},
+                                              {"ebbl", bevel},
+                                              {"SoFi", Overlay(Red, 20)}});
+
+  PsdSpec spec = WhiteDocument(32, 32);
+  spec.resources.push_back(GlobalAngle(90));
+  spec.layers.push_back(SolidLayer(spec, {10, 10, 20, 22}, Blue));
+  const auto with = [&spec](std::vector<PsdLayer::Block> blocks) {
+    PsdSpec out = spec;
+    out.layers.back().blocks = std::move(blocks);
+    return out;
+  };
+  const Bitmap want = Rebuild(with({newer}));
+  ASSERT_TRUE(want);
+  const Bitmap plain = Rebuild(spec);
+  ASSERT_TRUE(plain);
+  ASSERT_GT(ComparePictures(want, plain).max_colour, 30.0);  // the effects show
+  ExpectRebuiltAs(with({old.Block()}), want, 5);
+
+  // Beside the newer block, in either order, the old one is not read.
+  OldEffectsWriter other;
+  other.Effect("cmnS", 0, W::Byte(1) + std::string(2, '\0'))
+      .Effect(
+          "sofi", 2,
+          W::Mode("norm") + W::Colour16(Green) + W::Byte(255) + W::Byte(1) + W::Colour16(Green));
+  ExpectRebuiltAs(with({other.Block(), newer}), want, 5);
+  ExpectRebuiltAs(with({newer, other.Block()}), want, 5);
+
+  // Cut short, or asking for a pillow emboss: converted, and said to be left out.
+  PsdLayer::Block cut = old.Block();
+  cut.data.resize(cut.data.size() - 5);
+  OldEffectsWriter pillow;
+  pillow.Effect("bevl", 0,
+                W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
+                    W::Colour16(White) + W::Colour16(Black) + W::Byte(4) + W::Byte(204) +
+                    W::Byte(204) + W::Byte(1) + W::Byte(0) + W::Byte(0));
+  for (const PsdLayer::Block& block : {cut, pillow.Block()}) {
+    ASSERT_TRUE(Rebuild(with({block})));
+    EXPECT_NE(plan_.left_out & LeftOutEffects, 0u);
+  }
+}
