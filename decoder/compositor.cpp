@@ -43,6 +43,9 @@ struct Pixels {
 };
 
 struct Context {
+  Context(std::span<const uint8_t> file, const LayeredDocument& document)
+      : file(file), document(document) {}
+
   std::span<const uint8_t> file;
   const LayeredDocument& document;
   // Scratch memory used again by every layer, and a buffer per nesting depth used again by every
@@ -54,8 +57,13 @@ struct Context {
   // A layer with effects: its own part of the band, and the band before it is faded in.
   FloatBuffer effect_layer;
   FloatBuffer effect_target;
-  // The target is an isolated group's buffer, whose bottom a knockout reveals: transparency.
+  // Whether a knockout among the members in work is drawn, and what it reveals: `backdrop`'s
+  // picture (what lay beneath a pass-through group, or the background layer) or, without one,
+  // transparency (an isolated group's bottom, or a canvas without a background layer).
   bool knockout_to_clear = false;
+  const Pixels* knockout_backdrop = nullptr;
+  // The background layer alone over the band, for the knockouts of the top level.
+  FloatBuffer background;
   // The document's patterns decoded so far (none when they cannot be), by id.
   std::list<std::pair<std::string, std::optional<PatternTile>>> patterns;
 };
@@ -233,14 +241,29 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
     }
   }
   if (knockout) {
-    // The layer's shape, at its opacity, clears the group beneath it; its fill then draws there.
+    // The layer's shape, at its opacity, shows what the knockout reveals in place of what lies
+    // beneath it; its fill then draws there.
     const float* from = layer.samples;
+    const Pixels* backdrop = context.knockout_backdrop;
     for (int64_t y = region.top; y < region.bottom; ++y) {
       float* to = target.At(region.left, y);
+      const float* under = backdrop ? backdrop->At(region.left, y) : nullptr;
       for (int64_t x = region.left; x < region.right; ++x, from += stride, to += stride) {
         float amount = std::clamp(from[colours], 0.0f, 1.0f) * reach;
         if (clip) amount *= clip->At(x, y);
-        to[colours] *= 1 - amount;
+        const float kept = to[colours] * (1 - amount);
+        if (under) {
+          const float shown = under[colours] * amount;
+          if (kept + shown > 0) {
+            for (int c = 0; c < colours; ++c) {
+              to[c] = (to[c] * kept + under[c] * shown) / (kept + shown);
+            }
+          }
+          to[colours] = kept + shown;
+          under += stride;
+        } else {
+          to[colours] = kept;
+        }
       }
     }
   }
@@ -600,8 +623,10 @@ bool DrawGroupWithEffects(Context& context, const LayerNode& group, const Pixels
   if (region.Empty() || out.Empty()) return true;
   const Pixels content = GroupBuffer(context, depth, region, nullptr, target.colours);
   const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const Pixels* backdrop_was = std::exchange(context.knockout_backdrop, nullptr);
   const bool members_drawn = DrawMembers(context, group.members, content, depth + 1);
   context.knockout_to_clear = knockout_was;
+  context.knockout_backdrop = backdrop_was;
   if (!members_drawn) return false;
   std::optional<std::vector<float>> mask;
   if (!GroupMask(context, record, region, mask)) return false;
@@ -650,18 +675,22 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     }
     if (reach.Empty()) return true;
     // The members blend with what lies below; opacity, mask and clip then fade the group's work
-    // back towards what was there, in premultiplied colour.
-    // Its members' knockouts would reveal what lay beneath the group, which is not kept.
-    const bool knockout_was = std::exchange(context.knockout_to_clear, false);
+    // back towards what was there, in premultiplied colour. Their knockouts reveal what lay
+    // beneath the group, so then they are drawn on a copy, with the target left as it was.
+    const bool knockouts = HasKnockoutMember(group.members);
+    const bool knockout_was = std::exchange(context.knockout_to_clear, knockouts);
+    const Pixels* backdrop_was = context.knockout_backdrop;
     bool members_drawn = false;
-    if (opacity >= 1 && !mask && !clip) {
+    if (opacity >= 1 && !mask && !clip && !knockouts) {
       members_drawn = DrawMembers(context, group.members, target, depth + 1);
     } else {
       const Pixels drawn = GroupBuffer(context, depth, region, &target, colours);
+      context.knockout_backdrop = &target;
       members_drawn = DrawMembers(context, group.members, drawn, depth + 1);
       if (members_drawn) FadeInto(drawn, target, opacity, mask ? mask->data() : nullptr, clip);
     }
     context.knockout_to_clear = knockout_was;
+    context.knockout_backdrop = backdrop_was;
     return members_drawn;
   }
   const Pixels isolated = GroupBuffer(context, depth, region, nullptr, colours);
@@ -674,8 +703,10 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
     }
   }
   const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const Pixels* backdrop_was = std::exchange(context.knockout_backdrop, nullptr);
   const bool members_drawn = DrawMembers(context, group.members, isolated, depth + 1);
   context.knockout_to_clear = knockout_was;
+  context.knockout_backdrop = backdrop_was;
   if (!members_drawn) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
@@ -781,10 +812,20 @@ std::optional<LayerPixels> CompositeLayers(std::span<const uint8_t> file,
   canvas.region = LayerRect{0, 0, document.height, document.width};
   canvas.colours = document.colour_channels;
   canvas.samples = FloatBuffer(LayerArea(canvas.region) * canvas.Stride());
-  Context context{file, document, FloatBuffer(), {}, {}, FloatBuffer(), FloatBuffer(), false, {}};
+  Context context(file, document);
+  // Knockouts at the top level reveal the background layer, or transparency without one.
+  const LayerRecord* background = BackgroundLayer(tree);
+  context.knockout_to_clear = HasKnockoutMember(tree);
   const int64_t rows = std::max<int64_t>(plan.band_rows, 1);
   for (int64_t top = 0; top < canvas.region.bottom; top += rows) {
     const LayerRect band{top, 0, std::min(top + rows, canvas.region.bottom), canvas.region.right};
+    Pixels backdrop{band, canvas.colours, nullptr};
+    if (context.knockout_to_clear && background) {
+      context.background.ResizeZeroed(LayerArea(band) * static_cast<size_t>(canvas.Stride()));
+      backdrop.samples = context.background.data();
+      if (!DrawLayer(context, *background, backdrop, nullptr, nullptr)) return std::nullopt;
+      context.knockout_backdrop = &backdrop;
+    }
     if (!DrawMembers(context, tree, Pixels{band, canvas.colours, canvas.At(0, top)}, 0)) {
       return std::nullopt;
     }

@@ -111,6 +111,19 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
          (record.rect.Empty() || !HasColourChannel(record, colours));
 }
 
+bool HasKnockoutMember(const std::vector<LayerNode>& members) {
+  return std::any_of(members.begin(), members.end(), [](const LayerNode& node) {
+    return !node.group && node.record->knockout && !node.record->hidden;
+  });
+}
+
+const LayerRecord* BackgroundLayer(const std::vector<LayerNode>& tree) {
+  if (tree.empty() || tree.front().group) return nullptr;
+  const LayerRecord& bottom = *tree.front().record;
+  if (bottom.hidden || bottom.clipped || bottom.Channel(TransparencyChannel)) return nullptr;
+  return &bottom;
+}
+
 bool DrawsEffects(const LayerRecord& record, uint16_t colours) {
   return record.drawn_effects && record.drawn_effects->Drawn() && !record.rect.Empty() &&
          HasColourChannel(record, colours) && !DrawsFromSettings(record, colours);
@@ -221,7 +234,7 @@ uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   // A pass-through group at full opacity draws its members straight onto its target.
   const bool direct = BlendModeFromKey(record.blend_key) == BlendMode::PassThrough &&
                       LayerOpacity(record) >= 1 && !masked && !record.clipped && !shape_wanted &&
-                      !record.board;
+                      !record.board && !HasKnockoutMember(node.members);
   return own + (direct ? 0 : stride) + MembersFloats(node.members, stride);
 }
 
@@ -308,18 +321,17 @@ uint64_t MembersWork(std::span<const uint8_t> file, const LayeredDocument& docum
 }
 
 // What the visible layers among `members` hold that the compositor does not draw. A knockout is
-// drawn only in an isolated group (`isolated`), whose bottom it reveals.
-uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours, bool isolated) {
+// drawn on pixel layers without effects.
+uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours) {
   uint64_t left_out = 0;
   for (const LayerNode& node : members) {
     const LayerRecord& record = *node.record;
     if (record.hidden) continue;
-    if (node.group) {
-      const bool pass_through =
-          BlendModeFromKey(record.blend_key) == BlendMode::PassThrough && !record.board;
-      left_out |= MembersLeftOut(node.members, colours, !pass_through);
+    if (node.group) left_out |= MembersLeftOut(node.members, colours);
+    if (record.knockout && !node.group &&
+        (DrawsEffects(record, colours) || DrawsFromSettings(record, colours))) {
+      left_out |= LeftOutKnockouts;
     }
-    if (record.knockout && !node.group && !isolated) left_out |= LeftOutKnockouts;
     const bool stored_pixels = !record.rect.Empty() && HasColourChannel(record, colours);
     // Effects are drawn on pixel layers, groups and fills; those of artboards and adjustments,
     // and the kinds we do not draw, are left out.
@@ -367,7 +379,9 @@ CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument
     plan.band_rows = std::min<int64_t>(band_rows, document.height);
   } else {
     // The decoder's address space holds the canvas, two more canvases and some slack for them.
-    const uint64_t need = MembersFloats(tree, stride) * sizeof(float);
+    // Knockouts at the top level keep the background layer drawn alone beside the band.
+    const bool background = HasKnockoutMember(tree) && BackgroundLayer(tree);
+    const uint64_t need = (MembersFloats(tree, stride) + (background ? stride : 0)) * sizeof(float);
     const uint64_t room = 2 * stride * sizeof(float) * pixels + CompositeSlackBytes;
     if (need * pixels > room) {
       plan.band_rows = static_cast<int64_t>(std::max<uint64_t>(1, room / (need * width)));
@@ -376,6 +390,6 @@ CompositePlan PlanComposite(std::span<const uint8_t> file, const LayeredDocument
   plan.band_rows = std::max<int64_t>(plan.band_rows, 1);
   // Then the composite is turned into the output, a pass or two over the canvas.
   plan.work = MembersWork(file, document, tree, stride, plan.band_rows) + pixels * 2 * stride;
-  plan.left_out = MembersLeftOut(tree, document.colour_channels, false);
+  plan.left_out = MembersLeftOut(tree, document.colour_channels);
   return plan;
 }

@@ -56,6 +56,15 @@ bool HasVectorMask(const LayerRecord& record);
 /// draw, or a fill we draw that stores no pixels of its own.
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 
+/// True when a visible layer among `members` (not within their groups) knocks out what lies
+/// beneath it in their group.
+bool HasKnockoutMember(const std::vector<LayerNode>& members);
+
+/// The document's background layer, which the knockouts of the top level reveal: the bottom one
+/// of the top level when it is a visible pixel layer without a transparency channel, as
+/// Photoshop stores its background; nullptr otherwise.
+const LayerRecord* BackgroundLayer(const std::vector<LayerNode>& tree);
+
 /// True when `record` is a pixel layer with effects we draw.
 bool DrawsEffects(const LayerRecord& record, uint16_t colours);
 

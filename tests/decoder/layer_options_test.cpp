@@ -23,11 +23,11 @@ namespace {
 
 class LayerOptionsTest : public ::testing::Test {
  protected:
-  Bitmap Rebuild(const PsdSpec& spec) {
+  Bitmap Rebuild(const PsdSpec& spec, int64_t band_rows = 0) {
     const std::string file = WritePsd(spec);
     const std::vector<uint8_t> bytes(file.begin(), file.end());
     bool nothing_to_build = false;
-    return RebuildFromLayers(bytes, 0, nothing_to_build, [this](const CompositePlan& plan) {
+    return RebuildFromLayers(bytes, band_rows, nothing_to_build, [this](const CompositePlan& plan) {
       plan_ = plan;
       return true;
     });
@@ -204,21 +204,46 @@ TEST_F(LayerOptionsTest, AKnockoutRevealsWhatLiesBeneathItsGroupAsFarAsItsOpacit
       ExpectPixel(image, x, 1, x >= 2 && x < 6 ? test.hole() : Opaque(Red), 1.5);
     }
   }
-  // Outside an isolated group (in a pass-through group, or at the top) it is not drawn: it is
-  // told as left out, and the layer shows as a plain one.
-  for (const char* mode : {"pass", ""}) {
-    SCOPED_TRACE(mode);
+  // In a pass-through group it reveals what lay beneath the group; at the top, the background
+  // layer (a bottom layer without a transparency channel), or transparency without one. A
+  // knockout without fill shows only what it reveals.
+  struct Place {
+    const char* group;  // the group's mode; none for the top
+    bool background;
+    Expected hole;
+  };
+  for (const Place& place : {Place{"pass", true, green}, Place{"pass", false, green},
+                             Place{"", true, green}, Place{"", false, Clear}}) {
+    SCOPED_TRACE(testing::Message() << place.group << " " << place.background);
     PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 8, 2);
-    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 8}, Green));
+    // An opaque layer with a transparency channel is no background.
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 8}, Green, place.background ? 1.0 : 0.999));
     PsdLayer knockout = SolidLayer(spec, {0, 2, 2, 6}, Blue);
+    knockout.fill_opacity = 0;
     knockout.blocks.push_back({"knko", std::string("\x01\0\0\0", 4)});
-    if (*mode) {
-      AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 8}, Red), knockout}, mode, 255);
+    if (*place.group) {
+      AddGroup(spec, {SolidLayer(spec, {0, 0, 2, 8}, Red), knockout}, place.group, 255);
     } else {
+      spec.layers.push_back(SolidLayer(spec, {0, 0, 2, 8}, Red));
       spec.layers.push_back(knockout);
     }
-    ASSERT_TRUE(Rebuild(spec));
-    EXPECT_NE(plan_.left_out & LeftOutKnockouts, 0u);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(plan_.left_out & LeftOutKnockouts, 0u);
+    for (int x = 0; x < 8; ++x) {
+      SCOPED_TRACE(x);
+      if (x >= 2 && x < 6) {
+        const Rgba16 pixel = ReadPixel(image, x, 1);
+        EXPECT_NEAR(pixel.alpha / 257.0, place.hole.alpha * 255, 1.5);
+        if (place.hole.alpha > 0) ExpectPixel(image, x, 1, place.hole, 1.5);
+      } else {
+        ExpectPixel(image, x, 1, Opaque(Red), 1.5);
+      }
+    }
+    // The same in bands of one row, whose backdrops are each band's own.
+    const Bitmap banded = Rebuild(spec, 1);
+    ASSERT_TRUE(banded);
+    EXPECT_LE(ComparePictures(banded, image).max_colour, 1.0);
   }
 }
 
