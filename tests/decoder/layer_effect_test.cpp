@@ -118,6 +118,26 @@ PsdDescriptorWriter Overlay(const Colour& colour, double opacity = 100) {
   return out;
 }
 
+// A bevel of `style`, 4 pixels wide and up, lit by its own light from `angle` degrees: a white
+// highlight and a black shadow at `opacity` percent, in the modes named.
+PsdDescriptorWriter Bevel(const char* style, const char* highlight, const char* shadow,
+                          double opacity, double angle) {
+  PsdDescriptorWriter out("ebbl");
+  out.Bool("enab", true)
+      .Enum("bvlS", "BESl", style)
+      .Enum("hglM", "BlnM", highlight)
+      .Object("hglC", RgbColour(White))
+      .UnitFloat("hglO", "#Prc", opacity)
+      .Enum("sdwM", "BlnM", shadow)
+      .Object("sdwC", RgbColour(Black))
+      .UnitFloat("sdwO", "#Prc", opacity)
+      .Bool("uglg", false)
+      .UnitFloat("lagl", "#Ang", angle)
+      .UnitFloat("blur", "#Pxl", 4)
+      .Enum("bvlD", "BESs", "In  ");
+  return out;
+}
+
 struct Stop {
   int location;  // 0..4096
   Colour colour;
@@ -990,21 +1010,8 @@ TEST_F(LayerEffectTest, ABevelLightsTheSlopeFacingTheLightAndShadesTheOther) {
     SCOPED_TRACE(style);
     PsdSpec spec = WhiteDocument(40, 40);
     PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, grey);
-    PsdDescriptorWriter bevel("ebbl");
-    bevel.Bool("enab", true)
-        .Enum("hglM", "BlnM", "Nrml")
-        .Object("hglC", RgbColour(White))
-        .UnitFloat("hglO", "#Prc", 100)
-        .Enum("sdwM", "BlnM", "Nrml")
-        .Object("sdwC", RgbColour(Black))
-        .UnitFloat("sdwO", "#Prc", 100)
-        .Enum("bvlS", "BESl", style)
-        .Bool("uglg", false)
-        .UnitFloat("lagl", "#Ang", 180)
-        .UnitFloat("Lald", "#Ang", 30)
-        .UnitFloat("srgR", "#Prc", 100)
-        .UnitFloat("blur", "#Pxl", 4)
-        .Enum("bvlD", "BESs", "In  ");
+    PsdDescriptorWriter bevel = Bevel(style, "Nrml", "Nrml", 100, 180);
+    bevel.UnitFloat("Lald", "#Ang", 30).UnitFloat("srgR", "#Prc", 100);
     square.blocks.push_back(EffectsBlock({{"ebbl", bevel}}));
     spec.layers.push_back(square);
     const Bitmap image = Rebuild(spec);
@@ -1078,6 +1085,13 @@ class OldEffectsWriter {
 TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThem) {
   using W = OldEffectsWriter;
   const Colour yellow{1, 1, 0};
+  // A bevel of `style` (2 inner, 4 pillow) lit from 120 degrees, 4 pixels wide, white highlight
+  // and black shadow at 80 percent, up.
+  const auto bevel_fields = [](int style) {
+    return W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
+           W::Colour16(White) + W::Colour16(Black) + W::Byte(style) + W::Byte(204) + W::Byte(204) +
+           W::Byte(1) + W::Byte(0) + W::Byte(0);
+  };
   OldEffectsWriter old;
   old.Effect("cmnS", 0, W::Byte(1) + std::string(2, '\0'))
       .Effect("dsdw", 2,
@@ -1089,41 +1103,25 @@ TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThe
       .Effect("iglw", 2,
               W::Fixed(3) + W::Fixed(0) + W::Colour16(White) + W::Mode("norm") + W::Byte(1) +
                   W::Byte(204) + W::Byte(0) + W::Colour16(White))
-      .Effect("bevl", 2,
-              W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
-                  W::Colour16(White) + W::Colour16(Black) + W::Byte(2) + W::Byte(204) +
-                  W::Byte(204) + W::Byte(1) + W::Byte(0) + W::Byte(0) + W::Colour16(White) +
-                  W::Colour16(Black))
+      .Effect("bevl", 2, bevel_fields(2) + W::Colour16(White) + W::Colour16(Black))
       .Effect("sofi", 2,
               W::Mode("norm") + W::Colour16(Red) + W::Byte(51) + W::Byte(1) + W::Colour16(Red));
 
   // The same effects as the newer block holds them: 153, 102, 204 and 51 of 255 are 60, 40, 80
   // and 20 percent.
-  PsdDescriptorWriter outer("OrGl");
-  outer.Bool("enab", true)
-      .Enum("Md  ", "BlnM", "Scrn")
-      .UnitFloat("Opct", "#Prc", 40)
-      .Object("Clr ", RgbColour(yellow))
-      .UnitFloat("blur", "#Pxl", 5);
-  PsdDescriptorWriter inner("IrGl");
-  inner.Bool("enab", true)
-      .Enum("Md  ", "BlnM", "Nrml")
-      .UnitFloat("Opct", "#Prc", 80)
-      .Object("Clr ", RgbColour(White))
-      .UnitFloat("blur", "#Pxl", 3);
-  PsdDescriptorWriter bevel("ebbl");
-  bevel.Bool("enab", true)
-      .Enum("bvlS", "BESl", "InrB")
-      .Enum("hglM", "BlnM", "Scrn")
-      .Object("hglC", RgbColour(White))
-      .UnitFloat("hglO", "#Prc", 80)
-      .Enum("sdwM", "BlnM", "Mltp")
-      .Object("sdwC", RgbColour(Black))
-      .UnitFloat("sdwO", "#Prc", 80)
-      .Bool("uglg", false)
-      .UnitFloat("lagl", "#Ang", 120)
-      .UnitFloat("blur", "#Pxl", 4)
-      .Enum("bvlD", "BESs", "In  ");
+  const auto glow = [](const char* kind, const char* mode, double opacity, const Colour& colour,
+                       double size) {
+    PsdDescriptorWriter out(kind);
+    out.Bool("enab", true)
+        .Enum("Md  ", "BlnM", mode)
+        .UnitFloat("Opct", "#Prc", opacity)
+        .Object("Clr ", RgbColour(colour))
+        .UnitFloat("blur", "#Pxl", size);
+    return out;
+  };
+  const PsdDescriptorWriter outer = glow("OrGl", "Scrn", 40, yellow, 5);
+  const PsdDescriptorWriter inner = glow("IrGl", "Nrml", 80, White, 3);
+  const PsdDescriptorWriter bevel = Bevel("InrB", "Scrn", "Mltp", 80, 120);
   const PsdLayer::Block newer = EffectsBlock({{"DrSh", Shadow(4, 3, 60, false, 45)},
                                               {"OrGl", outer},
                                               {"IrGl", inner},
@@ -1158,10 +1156,7 @@ TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThe
   PsdLayer::Block cut = old.Block();
   cut.data.resize(cut.data.size() - 5);
   OldEffectsWriter pillow;
-  pillow.Effect("bevl", 0,
-                W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
-                    W::Colour16(White) + W::Colour16(Black) + W::Byte(4) + W::Byte(204) +
-                    W::Byte(204) + W::Byte(1) + W::Byte(0) + W::Byte(0));
+  pillow.Effect("bevl", 0, bevel_fields(4));
   for (const PsdLayer::Block& block : {cut, pillow.Block()}) {
     ASSERT_TRUE(Rebuild(with({block})));
     EXPECT_NE(plan_.left_out & LeftOutEffects, 0u);
