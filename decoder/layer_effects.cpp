@@ -279,10 +279,11 @@ bool ReadEffect(std::string_view key, const Descriptor& settings, uint16_t mode,
     // Smooth and chiselled slopes alike are drawn smooth, without gloss contour or texture.
     effect.kind = EffectKind::Bevel;
     const std::string style = settings.Text("bvlS");
-    if (style != "InrB" && style != "OtrB" && style != "Embs") return false;
+    if (style != "InrB" && style != "OtrB" && style != "Embs" && style != "PlEb") return false;
     if (settings.Flag("useTexture")) return false;
     effect.style = style == "OtrB"   ? BevelStyle::Outer
                    : style == "Embs" ? BevelStyle::Emboss
+                   : style == "PlEb" ? BevelStyle::Pillow
                                      : BevelStyle::Inner;
     effect.size = Bounded(settings.Number("blur", 5), 0, MaxEffectSize);
     effect.depth = Bounded(settings.Number("srgR", 100) / 100, 0.01, 10);
@@ -630,14 +631,17 @@ void BevelCoverage(const LayerEffect& effect, const EffectSource& source, const 
   const double shift = effect.style == BevelStyle::Inner   ? 0
                        : effect.style == BevelStyle::Outer ? size
                                                            : size / 2;
-  // The height, signed distance from the edge (positive inside) moved and cut to the slope.
+  // The height, signed distance from the edge (positive inside) moved and cut to the slope; a
+  // pillow's edge is a groove, half the size deep, whose sides rise both ways.
   Plane height{plane.region, std::vector<float>(plane.values.size()), 0};
   for (size_t i = 0; i < plane.values.size(); ++i) {
     const double signed_distance =
         plane.values[i] >= 0.5f ? to_outside[i] - 0.5 : 0.5 - to_inside[i];
-    height.values[i] = static_cast<float>(std::clamp(signed_distance + shift, 0.0, size));
+    height.values[i] = static_cast<float>(effect.style == BevelStyle::Pillow
+                                              ? std::min(std::abs(signed_distance), size / 2)
+                                              : std::clamp(signed_distance + shift, 0.0, size));
   }
-  height.outside = 0;
+  height.outside = effect.style == BevelStyle::Pillow ? static_cast<float>(size / 2) : 0.0f;
   Blur(height, std::max(1.0, size / 4));
   const double sign = effect.down ? -1 : 1;
   const double azimuth = effect.light_angle * std::numbers::pi / 180;

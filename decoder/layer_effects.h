@@ -36,8 +36,9 @@ enum class EffectKind : uint8_t {
 
 enum class StrokePosition : uint8_t { Outside, Inside, Centre };
 
-/// Where a bevel's slope lies: inside the edge, outside it, or across it.
-enum class BevelStyle : uint8_t { Inner, Outer, Emboss };
+/// Where a bevel's slope lies: inside the edge, outside it, across it, or down into the edge
+/// from both sides (a pillow emboss).
+enum class BevelStyle : uint8_t { Inner, Outer, Emboss, Pillow };
 
 struct LayerEffect {
   EffectKind kind = EffectKind::ColourOverlay;

@@ -1040,6 +1040,40 @@ TEST_F(LayerEffectTest, ABevelLightsTheSlopeFacingTheLightAndShadesTheOther) {
   }
 }
 
+TEST_F(LayerEffectTest, APillowEmbossPressesTheEdgeIntoTheGround) {
+  // The same square on grey ground, light from the left. An emboss is one slope across each
+  // edge: both sides of the left edge face the light. A pillow emboss is a groove along the edge:
+  // inside the left edge the slope faces the light, outside it faces away, and the other way round
+  // at the right edge.
+  const Colour grey{0.4, 0.4, 0.4};
+  const auto level = [](const Bitmap& image, int x) {
+    return ReadPixel(image, x, 20).red / 65535.0;
+  };
+  for (const char* style : {"Embs", "PlEb"}) {
+    SCOPED_TRACE(style);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 40, 40);
+    spec.layers.push_back(SolidLayer(spec, {0, 0, 40, 40}, grey));
+    PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, grey);
+    square.blocks.push_back(EffectsBlock({{"ebbl", Bevel(style, "Nrml", "Nrml", 100, 180)}}));
+    spec.layers.push_back(square);
+    const Bitmap image = Rebuild(spec);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(plan_.left_out, 0u);
+    ExpectPixel(image, 20, 20, Opaque(grey));  // flat top
+    ExpectPixel(image, 2, 20, Opaque(grey));   // flat ground
+    const bool pillow = std::string(style) == "PlEb";
+    EXPECT_GT(level(image, 11), 0.5);  // inside the left edge
+    EXPECT_LT(level(image, 28), 0.3);  // inside the right edge
+    if (pillow) {
+      EXPECT_LT(level(image, 8), 0.3);  // outside the left edge
+      EXPECT_GT(level(image, 31), 0.5);
+    } else {
+      EXPECT_GT(level(image, 8), 0.5);
+      EXPECT_LT(level(image, 31), 0.3);
+    }
+  }
+}
+
 namespace {
 
 // Photoshop 5's effects block ("lrFX"), field by field in its published layout: each effect's
@@ -1085,8 +1119,8 @@ class OldEffectsWriter {
 TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThem) {
   using W = OldEffectsWriter;
   const Colour yellow{1, 1, 0};
-  // A bevel of `style` (2 inner, 4 pillow) lit from 120 degrees, 4 pixels wide, white highlight
-  // and black shadow at 80 percent, up.
+  // A bevel of `style` (2 inner, 5 stroke emboss) lit from 120 degrees, 4 pixels wide, white
+  // highlight and black shadow at 80 percent, up.
   const auto bevel_fields = [](int style) {
     return W::Fixed(120) + W::Fixed(3) + W::Fixed(4) + W::Mode("scrn") + W::Mode("mul ") +
            W::Colour16(White) + W::Colour16(Black) + W::Byte(style) + W::Byte(204) + W::Byte(204) +
@@ -1152,12 +1186,12 @@ TEST_F(LayerEffectTest, EffectsOfTheOldBlockAloneAreDrawnAsTheNewerBlockDrawsThe
   ExpectRebuiltAs(with({other.Block(), newer}), want, 5);
   ExpectRebuiltAs(with({newer, other.Block()}), want, 5);
 
-  // Cut short, or asking for a pillow emboss: converted, and said to be left out.
+  // Cut short, or asking for a stroke emboss: converted, and said to be left out.
   PsdLayer::Block cut = old.Block();
   cut.data.resize(cut.data.size() - 5);
-  OldEffectsWriter pillow;
-  pillow.Effect("bevl", 0, bevel_fields(4));
-  for (const PsdLayer::Block& block : {cut, pillow.Block()}) {
+  OldEffectsWriter stroke_emboss;
+  stroke_emboss.Effect("bevl", 0, bevel_fields(5));
+  for (const PsdLayer::Block& block : {cut, stroke_emboss.Block()}) {
     ASSERT_TRUE(Rebuild(with({block})));
     EXPECT_NE(plan_.left_out & LeftOutEffects, 0u);
   }
