@@ -98,6 +98,17 @@ bool ApplyMask(Context& context, const LayerRecord& record, const LayerMask& mas
   return true;
 }
 
+// The user's own mask of a layer whose path is drawn: the real one when both are stored; a mask
+// channel that only renders the path gives way.
+bool ApplyUserMask(Context& context, const LayerRecord& record, const LayerRect& region,
+                   float* alpha, size_t stride) {
+  if (record.real_mask.present) {
+    return ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha, stride);
+  }
+  if (record.mask.rendered) return true;
+  return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
+}
+
 bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& region, float* alpha,
                 size_t stride) {
   const ShapeStroke* stroke =
@@ -105,14 +116,7 @@ bool ApplyMasks(Context& context, const LayerRecord& record, const LayerRect& re
   if (record.vector_mask.present &&
       ApplyVectorMask(context.file, context.document, record.vector_mask, region, alpha, stride,
                       stroke)) {
-    // The path is drawn here: a mask channel that only renders it gives way, and the user's own
-    // mask (the real one when both are stored) shapes the layer too.
-    if (record.real_mask.present) {
-      return ApplyMask(context, record, record.real_mask, RealUserMaskChannel, region, alpha,
-                       stride);
-    }
-    if (record.mask.rendered) return true;
-    return ApplyMask(context, record, record.mask, UserMaskChannel, region, alpha, stride);
+    return ApplyUserMask(context, record, region, alpha, stride);
   }
   // Without the path, the stored channels are all there is: with a vector mask too, the user's
   // own mask is the "real" one and the plain mask channel holds the vector mask drawn as pixels.
@@ -439,9 +443,40 @@ LayerRect FillBounds(Context& context, const LayerRecord& record) {
   return shape.Empty() ? canvas : shape;
 }
 
-// Paints a fill layer's content over `layer` (whose alpha holds its masks): its colour, or its
-// gradient or pattern times that alpha. False when its pattern cannot be drawn.
-bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer) {
+// The stroke of a shape drawn from its settings over its fill in `layer`, whose alpha holds the
+// fill's coverage under the masks: the stroke's coverage under the user's mask, at its opacity,
+// over the fill when that shows. Without its path the shape is drawn unstroked.
+void PaintShapeStroke(Context& context, const LayerRecord& record, const Pixels& layer) {
+  const ShapeStroke& stroke = *record.stroke;
+  const int colours = layer.colours;
+  const LayerRect& region = layer.region;
+  const size_t area = LayerArea(region);
+  const auto stride = static_cast<size_t>(layer.Stride());
+  std::vector<float> covered;
+  if (!ShapeStrokeCoverage(context.file, context.document, record.vector_mask, stroke, region,
+                           covered)) {
+    return;
+  }
+  std::vector<float>& shown = context.mask;
+  shown.assign(area, 1.0f);
+  if (!ApplyUserMask(context, record, region, shown.data(), 1)) return;
+  for (size_t i = 0; i < area; ++i) {
+    float* pixel = layer.samples + i * stride;
+    const float line = covered[i] * shown[i] * stroke.opacity;
+    const float fill = stroke.fill_enabled ? pixel[colours] * (1 - line) : 0.0f;
+    const float total = line + fill;
+    if (total > 0) {
+      for (int c = 0; c < colours; ++c) {
+        pixel[c] = ((*stroke.colour)[c] * line + pixel[c] * fill) / total;
+      }
+    }
+    pixel[colours] = total;
+  }
+}
+
+// A fill layer's colour, or its gradient or pattern times the alpha `layer` holds; false when its
+// pattern cannot be drawn.
+bool PaintFillContent(Context& context, const LayerRecord& record, const Pixels& layer) {
   const int colours = layer.colours;
   const LayerRect& region = layer.region;
   const size_t area = LayerArea(region);
@@ -468,6 +503,16 @@ bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer)
   for (size_t i = 0; i < area; ++i) {
     std::copy(adjustment.colour.begin(), adjustment.colour.begin() + colours,
               layer.samples + i * stride);
+  }
+  return true;
+}
+
+// Paints a fill layer's content over `layer` (whose alpha holds its masks), and its shape's
+// stroke when it has one we draw. False when its pattern cannot be drawn.
+bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer) {
+  if (!PaintFillContent(context, record, layer)) return false;
+  if (DrawsSettingsStroke(record, static_cast<uint16_t>(layer.colours))) {
+    PaintShapeStroke(context, record, layer);
   }
   return true;
 }
@@ -517,16 +562,23 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   float* alpha = layer.samples + colours;
   for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
   if (!ApplyMasks(context, record, region, alpha, stride)) return false;
+  const LayerAdjustment& adjustment = record.adjustment;
+  const bool fill = record.gradient_fill || record.pattern_fill || adjustment.IsFill();
+  // A shape's stroke reaches beyond its path: painted first, it is part of the shape.
+  const bool stroked = fill && DrawsSettingsStroke(record, static_cast<uint16_t>(colours));
+  if (stroked && !PaintFill(context, record, layer)) {
+    if (shape) shape->values.assign(area, 0.0f);
+    return true;
+  }
   if (shape) {
     shape->values.resize(area);
     for (size_t i = 0; i < area; ++i) shape->values[i] = alpha[i * stride];
   }
   const float opacity = LayerOpacity(record);
   if (opacity <= 0 || !AnyAboveZero(alpha, area, stride)) return true;
-  const LayerAdjustment& adjustment = record.adjustment;
   const BlendMode mode = BlendModeFromKey(record.blend_key);
-  if (record.gradient_fill || record.pattern_fill || adjustment.IsFill()) {
-    if (PaintFill(context, record, layer)) BlendOnto(layer, target, mode, opacity, clip);
+  if (fill) {
+    if (stroked || PaintFill(context, record, layer)) BlendOnto(layer, target, mode, opacity, clip);
     return true;
   }
   const bool separable = IsSeparable(mode);

@@ -111,6 +111,12 @@ bool DrawsFromSettings(const LayerRecord& record, uint16_t colours) {
          (record.rect.Empty() || !HasColourChannel(record, colours));
 }
 
+bool DrawsSettingsStroke(const LayerRecord& record, uint16_t colours) {
+  const bool fill = record.gradient_fill || record.pattern_fill || record.adjustment.IsFill();
+  return fill && record.stroke && record.stroke->colour && record.stroke->normal &&
+         record.vector_mask.present && DrawsFromSettings(record, colours);
+}
+
 bool HasKnockoutMember(const std::vector<LayerNode>& members) {
   return std::any_of(members.begin(), members.end(), [](const LayerNode& node) {
     return !node.group && node.record->knockout && !node.record->hidden;
@@ -222,11 +228,13 @@ uint64_t MembersFloats(const std::vector<LayerNode>& members, uint64_t stride) {
 uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const LayerRecord& record = *node.record;
   const bool masked = HasUserMask(record) || HasVectorMask(record);
-  const uint64_t own =
-      (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) + (HasVectorMask(record) ? 1 : 0);
+  // A stroke drawn from settings holds its coverage and the user's masks apart.
+  const auto colours = static_cast<uint16_t>(stride - 1);
+  const uint64_t own = (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) +
+                       (HasVectorMask(record) ? 1 : 0) +
+                       (DrawsSettingsStroke(record, colours) ? 2 : 0);
   // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
   // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.
-  const auto colours = static_cast<uint16_t>(stride - 1);
   const bool effects =
       DrawsEffects(record, colours) || DrawsGroupEffects(node) || DrawsFillEffects(record, colours);
   if (!node.group) return own + stride + (effects ? 3 * stride + 10 : 0);
@@ -350,7 +358,8 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
     }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
     // A shape drawn from its settings stores no pixels of its stroke, and we do not stroke paths.
-    if (record.shape_stroke && !ShowsShapeStroke(record, colours)) {
+    if (record.shape_stroke && !ShowsShapeStroke(record, colours) &&
+        !DrawsSettingsStroke(record, colours)) {
       left_out |= LeftOutShapeStrokes;
     }
     if (record.adjustment.kind == AdjustmentKind::Unsupported) {

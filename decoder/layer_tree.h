@@ -56,6 +56,10 @@ bool HasVectorMask(const LayerRecord& record);
 /// draw, or a fill we draw that stores no pixels of its own.
 bool DrawsFromSettings(const LayerRecord& record, uint16_t colours);
 
+/// True when a fill drawn from its settings has a shape stroke that we draw: a colour blended
+/// normally along its vector mask's path.
+bool DrawsSettingsStroke(const LayerRecord& record, uint16_t colours);
+
 /// True when a visible layer among `members` (not within their groups) knocks out what lies
 /// beneath it in their group.
 bool HasKnockoutMember(const std::vector<LayerNode>& members);

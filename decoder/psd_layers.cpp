@@ -181,7 +181,7 @@ bool ReadLayerBlocks(std::span<const uint8_t> file, std::span<const uint8_t> dat
       const std::optional<Descriptor> settings = ReadVersionedDescriptor(block);
       layer.shape_stroke = settings && settings->Flag("strokeEnabled");
       std::optional<ShapeStroke> stroke =
-          layer.shape_stroke ? ReadShapeStroke(*settings) : std::nullopt;
+          layer.shape_stroke ? ReadShapeStroke(*settings, mode) : std::nullopt;
       layer.stroke = stroke ? std::make_shared<const ShapeStroke>(std::move(*stroke)) : nullptr;
     } else if (key == FourCc("knko")) {
       uint64_t flag = 0;
@@ -228,6 +228,11 @@ void SixteenBitLabColours(LayerRecord& layer) {
   widen(layer.adjustment.colour);
   widen_gradient(layer.gradient_fill);
   if (layer.board && layer.board->background) widen(*layer.board->background);
+  if (layer.stroke && layer.stroke->colour) {
+    auto stroke = std::make_shared<ShapeStroke>(*layer.stroke);
+    widen(*stroke->colour);
+    layer.stroke = std::move(stroke);
+  }
   if (layer.drawn_effects) {
     auto effects = std::make_shared<LayerEffects>(*layer.drawn_effects);
     for (LayerEffect& effect : effects->effects) {

@@ -87,8 +87,17 @@ struct LayerVectorMask {
 
 enum class LayerSection : uint8_t { None, OpenGroup, ClosedGroup, GroupEnd };
 
-/// A shape layer's stroke along its path ("vstk"): where it lies. Its colours are in the layer's
-/// stored pixels, which hold the fill and the stroke drawn together.
+/// Four-character codes as stored, big-endian, e.g. 'norm'.
+constexpr uint32_t FourCc(const char (&text)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(text[3]));
+}
+
+/// A shape layer's stroke along its path ("vstk"): where it lies, and what it is painted with. A
+/// shape with stored pixels holds its fill and stroke drawn together; one drawn from its settings
+/// is stroked here.
 struct ShapeStroke {
   enum class Alignment : uint8_t { Inside, Centre, Outside };
   enum class Cap : uint8_t { Butt, Round, Square };
@@ -100,15 +109,14 @@ struct ShapeStroke {
   double miter_limit = 4;      // as a multiple of the width
   std::vector<double> dashes;  // on, off, ... in pixels; none for a solid line
   double dash_offset = 0;      // pixels
+  /// The paint: a colour in the document's channels when it is one (gradients and patterns are
+  /// not drawn), its opacity, whether it blends normally (other modes are not drawn), and whether
+  /// the shape's own fill shows too.
+  std::optional<std::array<float, 4>> colour;
+  float opacity = 1;
+  bool normal = true;
+  bool fill_enabled = true;
 };
-
-/// Four-character codes as stored, big-endian, e.g. 'norm'.
-constexpr uint32_t FourCc(const char (&text)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[3]));
-}
 
 struct LayerRecord {
   LayerRect rect;

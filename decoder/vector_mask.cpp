@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decoder/adjustments.h"
+#include "decoder/layer_tree.h"
 #include "engine/draw/drawing.h"
 #include "engine/image/byte_cursor.h"
 
@@ -321,15 +323,38 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
   return true;
 }
 
+bool ShapeStrokeCoverage(std::span<const uint8_t> file, const LayeredDocument& document,
+                         const LayerVectorMask& mask, const ShapeStroke& stroke,
+                         const LayerRect& region, std::vector<float>& coverage) {
+  coverage.assign(LayerArea(region), 0.0f);
+  if (region.Empty()) return true;
+  const std::optional<VectorPath> path = MaskPath(file, document, mask);
+  if (!path || !CairoAvailable()) return false;
+  std::vector<uint8_t> stroked(coverage.size(), 0);
+  if (!DrawCoverage(*path, 0, path->subpaths.size(), region, region, stroked, &stroke)) {
+    return false;
+  }
+  for (size_t i = 0; i < coverage.size(); ++i) coverage[i] = stroked[i] * (1.0f / 255.0f);
+  return true;
+}
+
 LayerRect VectorMaskBounds(std::span<const uint8_t> file, const LayeredDocument& document,
                            const LayerVectorMask& mask) {
   const std::optional<VectorPath> path = MaskPath(file, document, mask);
   return path ? Bounds(*path, false) : LayerRect{};
 }
 
-std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings) {
+std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings, uint16_t mode) {
   if (!settings.Flag("strokeEnabled")) return std::nullopt;
   ShapeStroke stroke;
+  const Descriptor* content = settings.Object("strokeStyleContent");
+  const Descriptor* colour = content ? content->Object("Clr ") : nullptr;
+  if (colour) stroke.colour = ReadDescriptorColour(*colour, mode);
+  const double opacity = settings.Number("strokeStyleOpacity", 100) / 100;
+  stroke.opacity = std::isfinite(opacity) ? static_cast<float>(std::clamp(opacity, 0.0, 1.0)) : 1;
+  const std::string blend = settings.Text("strokeStyleBlendMode");
+  stroke.normal = blend.empty() || blend == "Nrml";
+  stroke.fill_enabled = settings.Flag("fillEnabled", true);
   // Points are the document's 72nds of an inch, at the resolution the stroke was made at.
   double width = settings.Number("strokeStyleLineWidth", 1);
   const DescriptorValue* unit = settings.Find("strokeStyleLineWidth");

@@ -66,7 +66,14 @@ bool ApplyVectorMask(std::span<const uint8_t> file, const LayeredDocument& docum
 LayerRect VectorMaskBounds(std::span<const uint8_t> file, const LayeredDocument& document,
                            const LayerVectorMask& mask);
 
-/// The stroke of a shape layer's "vstk" settings when it is on: its width (pixels, or points at
-/// the stroke's resolution), alignment, caps, joins and dashes; std::nullopt when it is off or
-/// cannot be read.
-std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings);
+/// The stroke of a shape layer's "vstk" settings when it is on, for a document of colour mode
+/// `mode`: its width (pixels, or points at the stroke's resolution), alignment, caps, joins,
+/// dashes and paint; std::nullopt when it is off or cannot be read.
+std::optional<ShapeStroke> ReadShapeStroke(const Descriptor& settings, uint16_t mode);
+
+/// The coverage (0..1, one value a pixel) of `stroke` along the path of `mask` over `region` of
+/// `document` into `coverage`, whether or not the mask is enabled; false when the path cannot be
+/// read or drawn.
+bool ShapeStrokeCoverage(std::span<const uint8_t> file, const LayeredDocument& document,
+                         const LayerVectorMask& mask, const ShapeStroke& stroke,
+                         const LayerRect& region, std::vector<float>& coverage);

@@ -569,6 +569,80 @@ TEST_F(RebuildTest, AShapeStrokeShowsTheStoredPixelsItCoversBeyondThePath) {
   }
 }
 
+TEST_F(RebuildTest, AShapeDrawnFromItsSettingsIsStrokedAlongItsPath) {
+  // A colour fill shaped by the rectangle, over black, with a white stroke: each pixel's grey is
+  // the stroke's coverage (the ring between the rectangle grown and shrunk by the stroke's outer
+  // and inner widths, miter joins keeping its corners square) at its opacity, over the fill's
+  // own grey where the fill shows.
+  struct Case {
+    const char* alignment;
+    double width, outer;  // the stroke's width, and how much of it lies beyond the path
+    double opacity;       // percent
+    bool fill;            // the fill (grey 0.5) shows
+  };
+  const std::vector<Case> cases = {{"strokeStyleAlignCenter", 2, 1, 100, false},
+                                   {"strokeStyleAlignOutside", 1.5, 1.5, 100, true},
+                                   {"strokeStyleAlignInside", 2, 0, 50, true}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.alignment);
+    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, MaskWidth, MaskHeight);
+    spec.layers.push_back(
+        SolidLayer(spec, {0, 0, static_cast<int32_t>(MaskHeight), static_cast<int32_t>(MaskWidth)},
+                   {0, 0, 0}));
+    const auto rgb = [](double level) {
+      PsdDescriptorWriter colour("RGBC");
+      colour.Double("Rd  ", level).Double("Grn ", level).Double("Bl  ", level);
+      return colour;
+    };
+    PsdDescriptorWriter fill("null");
+    fill.Object("Clr ", rgb(127.5));
+    PsdDescriptorWriter paint("solidColorLayer");
+    paint.Object("Clr ", rgb(255));
+    PsdDescriptorWriter stroke("strokeStyle");
+    stroke.Long("strokeStyleVersion", 2)
+        .Bool("strokeEnabled", true)
+        .Bool("fillEnabled", test.fill)
+        .UnitFloat("strokeStyleLineWidth", "#Pxl", test.width)
+        .Enum("strokeStyleLineAlignment", "strokeStyleLineAlignment", test.alignment)
+        .Enum("strokeStyleLineJoinType", "strokeStyleLineJoinType", "strokeStyleMiterJoin")
+        .UnitFloat("strokeStyleOpacity", "#Prc", test.opacity)
+        .Enum("strokeStyleBlendMode", "BlnM", "Nrml")
+        .Object("strokeStyleContent", paint);
+    PsdLayer shape;
+    shape.blocks = {{"SoCo", fill.Versioned()},
+                    {"vmsk", PsdVectorMaskBlock({Rectangle()})},
+                    {"vstk", stroke.Versioned()}};
+    spec.layers.push_back(shape);
+    const double inner = test.width - test.outer;
+    const auto within = [](double grow) {
+      return [grow](double x, double y) {
+        return x >= 3.5 - grow && x <= 12.25 + grow && y >= 2 - grow && y <= 9.5 + grow;
+      };
+    };
+    const auto want = [&](int x, int y) {
+      const double line = (Coverage(x, y, within(test.outer)) - Coverage(x, y, within(-inner))) *
+                          test.opacity / 100;
+      const double shown = test.fill ? Coverage(x, y, InRectangle) * (1 - line) : 0.0;
+      return line + shown * 0.5;
+    };
+    const std::string file = WritePsd(spec);
+    const std::vector<uint8_t> bytes(file.begin(), file.end());
+    for (const int64_t rows : {int64_t{0}, int64_t{3}}) {
+      SCOPED_TRACE(rows);
+      uint64_t left_out = ~uint64_t{0};
+      const Bitmap image =
+          RebuildFromLayers(bytes, rows, nothing_to_build_, [&](const CompositePlan& plan) {
+            left_out = plan.left_out;
+            return true;
+          });
+      ASSERT_TRUE(image);
+      EXPECT_EQ(left_out, 0u);
+      const CoverageCounts counts = ExpectGrey(image, want, 0.05);
+      EXPECT_GT(counts.edge, 0);
+    }
+  }
+}
+
 TEST_F(RebuildTest, VectorMasksWiderThanOneDrawingTile) {
   // The path is drawn in tiles 2048 pixels wide: this slanted edge crosses from one to the next.
   constexpr uint32_t Width = 2100, Height = 6;
