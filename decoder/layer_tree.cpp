@@ -357,7 +357,8 @@ uint64_t MembersLeftOut(const std::vector<LayerNode>& members, uint16_t colours)
       left_out |= LeftOutBlendIf;
     }
     if (record.smart_object && !stored_pixels) left_out |= LeftOutSmartObjects;
-    // A shape drawn from its settings stores no pixels of its stroke, and we do not stroke paths.
+    // A shape drawn from its settings stores no pixels of its stroke: it is stroked here when
+    // its paint is a colour that blends normally.
     if (record.shape_stroke && !ShowsShapeStroke(record, colours) &&
         !DrawsSettingsStroke(record, colours)) {
       left_out |= LeftOutShapeStrokes;
