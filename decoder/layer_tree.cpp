@@ -228,10 +228,12 @@ uint64_t MembersFloats(const std::vector<LayerNode>& members, uint64_t stride) {
 uint64_t NodeFloats(const LayerNode& node, uint64_t stride, bool shape_wanted) {
   const LayerRecord& record = *node.record;
   const bool masked = HasUserMask(record) || HasVectorMask(record);
-  // A stroke drawn from settings holds its coverage and the user's masks apart.
+  // A vector mask holds its coverage in bytes, a plane of floats where its shapes combine one by
+  // one, and the bytes of a shape's stroke: two floats a pixel cover them. A stroke drawn from
+  // settings holds its coverage and the user's masks apart.
   const auto colours = static_cast<uint16_t>(stride - 1);
   const uint64_t own = (shape_wanted ? 1 : 0) + (HasUserMask(record) ? 1 : 0) +
-                       (HasVectorMask(record) ? 1 : 0) +
+                       (HasVectorMask(record) ? 2 : 0) +
                        (DrawsSettingsStroke(record, colours) ? 2 : 0);
   // Effects hold the band before the layer is faded in, the layer's part of it, one effect's
   // picture and coverages, a matte or a bevel's height, and two planes of distances in doubles.

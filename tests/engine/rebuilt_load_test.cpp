@@ -279,15 +279,15 @@ TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "");
 
-  // An adjustment we do not draw, and an enabled effect we do not draw (a pillow emboss) on a
+  // An adjustment we do not draw, and an enabled effect we do not draw (a stroke emboss) on a
   // visible layer.
   PsdLayer levels;
   levels.blocks.push_back({"levl", std::string(40, '\0')});
   spec.layers.push_back(levels);
-  PsdDescriptorWriter pillow("ebbl");
-  pillow.Bool("enab", true).Enum("bvlS", "BESl", "PlEb");
+  PsdDescriptorWriter emboss("ebbl");
+  emboss.Bool("enab", true).Enum("bvlS", "BESl", "strokeEmboss");
   PsdDescriptorWriter effects("null");
-  effects.Bool("masterFXSwitch", true).Object("ebbl", pillow);
+  effects.Bool("masterFXSwitch", true).Object("ebbl", emboss);
   spec.layers[0].blocks.push_back({"lfx2", std::string(4, '\0') + effects.Versioned()});
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "adjustment layers, layer effects");
@@ -295,7 +295,7 @@ TEST_F(RebuiltLoadTest, TheRebuildTellsWhatItLeftOut) {
   // With the master switch off, or on a hidden layer, nothing of it would show anyway.
   spec.layers.back().hidden = true;
   effects = PsdDescriptorWriter("null");
-  effects.Bool("masterFXSwitch", false).Object("ebbl", pillow);
+  effects.Bool("masterFXSwitch", false).Object("ebbl", emboss);
   spec.layers[0].blocks.back().data = std::string(4, '\0') + effects.Versioned();
   ASSERT_TRUE(LoadBytes(WritePsd(spec), {}, &report));
   EXPECT_EQ(report.left_out, "");
