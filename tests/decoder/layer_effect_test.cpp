@@ -138,6 +138,19 @@ PsdDescriptorWriter Bevel(const char* style, const char* highlight, const char* 
   return out;
 }
 
+// A square of `colour` over columns and rows 10..29 of a 40 x 40 canvas of `ground`, with a
+// bevel of `style` in normal modes at full opacity, lit from the left (180 degrees) at 30 degrees.
+PsdSpec BevelledSquare(const char* style, const Colour& colour, const Colour& ground) {
+  PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 40, 40);
+  spec.layers.push_back(SolidLayer(spec, {0, 0, 40, 40}, ground));
+  PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, colour);
+  PsdDescriptorWriter bevel = Bevel(style, "Nrml", "Nrml", 100, 180);
+  bevel.UnitFloat("Lald", "#Ang", 30).UnitFloat("srgR", "#Prc", 100);
+  square.blocks.push_back(EffectsBlock({{"ebbl", bevel}}));
+  spec.layers.push_back(square);
+  return spec;
+}
+
 struct Stop {
   int location;  // 0..4096
   Colour colour;
@@ -1000,76 +1013,52 @@ TEST_F(LayerEffectTest, PatternsRepeatFromTheCanvasCornerMovedByTheirPhase) {
 
 TEST_F(LayerEffectTest, ABevelLightsTheSlopeFacingTheLightAndShadesTheOther) {
   // A grey square over columns and rows 10..29, light from the left (180 degrees). An inner bevel
-  // slopes up from each edge for its size inside the square, an outer one down from it outside;
-  // the flat top, and whatever lies beyond the slope, keep their colour.
+  // slopes up from each edge for its size inside the square, an outer one down from it outside,
+  // an emboss across it; on grey ground, a pillow emboss is a groove along the edge: inside the
+  // left edge its slope faces the light, outside it faces away, and the other way round at the
+  // right edge. The flat top, and whatever lies beyond the slope, keep their colour.
   const Colour grey{0.4, 0.4, 0.4};
   const auto level = [](const Bitmap& image, int x) {
     return ReadPixel(image, x, 20).red / 65535.0;
   };
-  for (const char* style : {"InrB", "OtrB", "Embs"}) {
-    SCOPED_TRACE(style);
-    PsdSpec spec = WhiteDocument(40, 40);
-    PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, grey);
-    PsdDescriptorWriter bevel = Bevel(style, "Nrml", "Nrml", 100, 180);
-    bevel.UnitFloat("Lald", "#Ang", 30).UnitFloat("srgR", "#Prc", 100);
-    square.blocks.push_back(EffectsBlock({{"ebbl", bevel}}));
-    spec.layers.push_back(square);
-    const Bitmap image = Rebuild(spec);
+  const std::vector<std::pair<const char*, Colour>> cases = {
+      {"InrB", White}, {"OtrB", White}, {"Embs", White}, {"Embs", grey}, {"PlEb", grey}};
+  for (const auto& [style, ground] : cases) {
+    SCOPED_TRACE(testing::Message() << style << " on " << ground[0]);
+    const Bitmap image = Rebuild(BevelledSquare(style, grey, ground));
     ASSERT_TRUE(image);
     EXPECT_EQ(plan_.left_out, 0u);
-    ExpectPixel(image, 20, 20, Opaque(grey));  // flat top
-    ExpectPixel(image, 2, 20, Opaque(White));  // far outside
+    ExpectPixel(image, 20, 20, Opaque(grey));   // flat top
+    ExpectPixel(image, 2, 20, Opaque(ground));  // far outside
     const std::string which = style;
+    if (ground == grey) {
+      // Either way the slopes just inside the edges face towards and away from the light; just
+      // outside, an emboss's slopes do too and a pillow's the other way.
+      const bool pillow = which == "PlEb";
+      EXPECT_GT(level(image, 11), 0.5);
+      EXPECT_LT(level(image, 28), 0.3);
+      EXPECT_EQ(level(image, 8) > 0.5, !pillow);
+      EXPECT_EQ(level(image, 31) > 0.5, pillow);
+      EXPECT_EQ(level(image, 8) < 0.3, pillow);
+      EXPECT_EQ(level(image, 31) < 0.3, !pillow);
+      continue;
+    }
     // Where the slope lies: just inside the left and right edges, or just outside them.
     const int left = which == "OtrB" ? 8 : 11, right = which == "OtrB" ? 31 : 28;
     const double left_level = level(image, left), right_level = level(image, right);
-    const double ground = which == "OtrB" ? 1.0 : 0.4;
+    const double flat = which == "OtrB" ? 1.0 : 0.4;
     if (which == "OtrB") {
       // Outside, the ground is white: the slope facing the light stays white, the other darkens.
       EXPECT_NEAR(left_level, 1.0, 1 / 255.0);
       EXPECT_LT(right_level, 0.9);
     } else {
-      EXPECT_GT(left_level, ground + 0.1);
-      EXPECT_LT(right_level, ground - 0.1);
+      EXPECT_GT(left_level, flat + 0.1);
+      EXPECT_LT(right_level, flat - 0.1);
     }
     if (which == "InrB") {
       // Nothing outside the square changes.
       ExpectPixel(image, 9, 20, Opaque(White));
       ExpectPixel(image, 30, 20, Opaque(White));
-    }
-  }
-}
-
-TEST_F(LayerEffectTest, APillowEmbossPressesTheEdgeIntoTheGround) {
-  // The same square on grey ground, light from the left. An emboss is one slope across each
-  // edge: both sides of the left edge face the light. A pillow emboss is a groove along the edge:
-  // inside the left edge the slope faces the light, outside it faces away, and the other way round
-  // at the right edge.
-  const Colour grey{0.4, 0.4, 0.4};
-  const auto level = [](const Bitmap& image, int x) {
-    return ReadPixel(image, x, 20).red / 65535.0;
-  };
-  for (const char* style : {"Embs", "PlEb"}) {
-    SCOPED_TRACE(style);
-    PsdSpec spec = PlaceholderDocument(PsdMode::Rgb, 8, 40, 40);
-    spec.layers.push_back(SolidLayer(spec, {0, 0, 40, 40}, grey));
-    PsdLayer square = SolidLayer(spec, {10, 10, 30, 30}, grey);
-    square.blocks.push_back(EffectsBlock({{"ebbl", Bevel(style, "Nrml", "Nrml", 100, 180)}}));
-    spec.layers.push_back(square);
-    const Bitmap image = Rebuild(spec);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(plan_.left_out, 0u);
-    ExpectPixel(image, 20, 20, Opaque(grey));  // flat top
-    ExpectPixel(image, 2, 20, Opaque(grey));   // flat ground
-    const bool pillow = std::string(style) == "PlEb";
-    EXPECT_GT(level(image, 11), 0.5);  // inside the left edge
-    EXPECT_LT(level(image, 28), 0.3);  // inside the right edge
-    if (pillow) {
-      EXPECT_LT(level(image, 8), 0.3);  // outside the left edge
-      EXPECT_GT(level(image, 31), 0.5);
-    } else {
-      EXPECT_GT(level(image, 8), 0.5);
-      EXPECT_LT(level(image, 31), 0.3);
     }
   }
 }
