@@ -53,12 +53,11 @@ bool ConvertsThroughProfile(const PsdLayout& layout) {
 }  // namespace
 
 uint64_t DecoderAddressSpace(uint64_t decoded_bytes) {
-  uint64_t scaled = 0;
-  if (__builtin_mul_overflow(decoded_bytes, DecoderAddressSpaceFactor, &scaled)) {
-    return UINT64_MAX;
+  uint64_t scaled = 0, total = 0;
+  if (__builtin_mul_overflow(decoded_bytes, DecoderAddressSpaceFactor, &scaled) ||
+      __builtin_add_overflow(scaled, DecoderBaseAddressSpace, &total)) {
+    total = UINT64_MAX;
   }
-  uint64_t total = 0;
-  if (__builtin_add_overflow(scaled, DecoderBaseAddressSpace, &total)) total = UINT64_MAX;
   // Never promise the child more than the machine has.
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);

@@ -276,3 +276,14 @@ TEST(ServingDecoder, EndsOnARequestOutOfProtocol) {
     EXPECT_LE(read(child->record.get(), &answer, 1), 0) << test.what;
   }
 }
+
+TEST(DecoderAddressSpace, NeverMoreThanTheMachineHasHoweverLargeTheDocument) {
+  // A size whose scaled limit overflows is held to the machine's memory, as one just below it is.
+  const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+  ASSERT_GT(pages, 0);
+  ASSERT_GT(page_size, 0);
+  const uint64_t physical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+  for (const uint64_t bytes : {UINT64_MAX / 2, UINT64_MAX}) {
+    EXPECT_LE(DecoderAddressSpace(bytes), std::max(physical, DecoderAddressSpace(0))) << bytes;
+  }
+}
