@@ -226,6 +226,8 @@ PreferencesDialog::PreferencesDialog(wxWindow* owner, const ProgramSettings& set
 
   category_list_ = new wxListBox(root, CategoryListId, wxPoint(10, 10), wxSize(120, 295), 0,
                                  nullptr, wxLB_SINGLE | wxBORDER_SUNKEN);
+  // A screen reader names the list of pages after the dialog it chooses pages of.
+  SetAccessibleName(category_list_, SpokenName(GetText("Preferences", "Title")));
   auto* header = new wxPanel(root, wxID_ANY, wxPoint(140, 10), wxSize(450, 30), wxBORDER_STATIC);
   // The theme's list colours: a light band on a light theme, a dark one on a dark theme, and
   // the title always readable on it.

@@ -255,7 +255,9 @@ class DesktopTest(unittest.TestCase):
         session.choose_menu_item(window, "Converter", "Preferences...")
         session.keys("Return")
         dialog = session.wait_for_window("Preferences...")
-        # The page list has the focus; End shows the last page, Advanced.
+        # The page list has the focus, and a name of its own; End shows the last page, Advanced.
+        pages = [node for _, node in dialog.walk() if node.role in ("table", "tree table", "list")]
+        self.assertEqual([node.name for node in pages], ["Preferences"], session.dump(dialog))
         session.keys("End")
         session.find("label", "Advanced", root=dialog, showing=True)
         controls = ("push button", "text", "combo box", "check box", "spin button", "slider")
