@@ -180,6 +180,23 @@ Pixels LayerScratch(Context& context, const LayerRect& region, int colours) {
   return Pixels{region, colours, context.layer.data()};
 }
 
+// Decodes sample `c` of `record`'s pixels (its transparency for c == colours) into every pixel of
+// `layer`, whose region its rectangle covers: an absent colour is 0, an absent transparency 1.
+bool DecodeSamples(Context& context, const LayerRecord& record, const Pixels& layer, int c) {
+  const int colours = layer.colours;
+  const auto stride = static_cast<size_t>(layer.Stride());
+  const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
+  const LayerChannel* channel = record.Channel(id);
+  if (!channel) {
+    const float absent = c == colours ? 1.0f : 0.0f;
+    const size_t area = LayerArea(layer.region);
+    for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = absent;
+    return true;
+  }
+  return DecodeLayerChannel(context.file, context.document, *channel, record.rect, layer.region,
+                            layer.samples + c, stride);
+}
+
 bool AnyAboveZero(const float* values, size_t count, size_t stride) {
   for (size_t i = 0; i < count; ++i) {
     if (values[i * stride] > 0) return true;
@@ -209,17 +226,7 @@ bool DrawLayer(Context& context, const LayerRecord& record, const Pixels& target
   // The layer's samples go straight into the scratch picture: its rectangle covers the region, so
   // every sample of a stored channel is written.
   const Pixels layer = LayerScratch(context, region, colours);
-  const auto decode = [&](int c) {
-    const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
-    const LayerChannel* channel = record.Channel(id);
-    if (!channel) {
-      const float absent = c == colours ? 1.0f : 0.0f;
-      for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = absent;
-      return true;
-    }
-    return DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
-                              layer.samples + c, stride);
-  };
+  const auto decode = [&](int c) { return DecodeSamples(context, record, layer, c); };
   float* alpha = layer.samples + colours;
   if (!decode(colours) || !ApplyMasks(context, record, region, alpha, stride)) return false;
   if (shape) {
@@ -415,20 +422,11 @@ bool DrawLayerWithEffects(Context& context, const LayerRecord& record, const Pix
   const LayerRect out = GrowRect(record.rect, effects.reach).Intersect(target.region);
   if (shape) *shape = Shape{own, {}};
   if (region.Empty() || out.Empty()) return true;
-  const size_t area = LayerArea(region);
   const auto stride = static_cast<size_t>(target.Stride());
   const Pixels layer = LayerScratch(context, region, colours);
   float* alpha = layer.samples + colours;
   for (int c = 0; c <= colours; ++c) {
-    const int16_t id = c == colours ? TransparencyChannel : static_cast<int16_t>(c);
-    const LayerChannel* channel = record.Channel(id);
-    if (!channel) {
-      const float absent = c == colours ? 1.0f : 0.0f;
-      for (size_t i = 0; i < area; ++i) layer.samples[i * stride + c] = absent;
-    } else if (!DecodeLayerChannel(context.file, context.document, *channel, record.rect, region,
-                                   layer.samples + c, stride)) {
-      return false;
-    }
+    if (!DecodeSamples(context, record, layer, c)) return false;
     if (c == colours && !ApplyMasks(context, record, region, alpha, stride)) return false;
   }
   return BlendWithEffects(context, record, layer, own, out, record.rect, target, clip, shape);
@@ -517,6 +515,16 @@ bool PaintFill(Context& context, const LayerRecord& record, const Pixels& layer)
   return true;
 }
 
+// The masks of a layer drawn from its settings, which has no pixels of its own, as the alpha of
+// `layer`; its colours are left as they were.
+bool SettingsMasks(Context& context, const LayerRecord& record, const Pixels& layer) {
+  const auto stride = static_cast<size_t>(layer.Stride());
+  float* alpha = layer.samples + layer.colours;
+  const size_t area = LayerArea(layer.region);
+  for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
+  return ApplyMasks(context, record, layer.region, alpha, stride);
+}
+
 // Draws a fill layer with effects: its content over the band grown by the effects' reach takes
 // them as a layer's pixels do.
 bool DrawFillWithEffects(Context& context, const LayerRecord& record, const Pixels& target,
@@ -530,12 +538,8 @@ bool DrawFillWithEffects(Context& context, const LayerRecord& record, const Pixe
   const LayerRect out = GrowRect(box, reach).Intersect(target.region);
   if (shape) *shape = Shape{own, {}};
   if (region.Empty() || out.Empty()) return true;
-  const size_t area = LayerArea(region);
-  const auto stride = static_cast<size_t>(target.Stride());
   const Pixels layer = LayerScratch(context, region, colours);
-  float* alpha = layer.samples + colours;
-  for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
-  if (!ApplyMasks(context, record, region, alpha, stride)) return false;
+  if (!SettingsMasks(context, record, layer)) return false;
   if (!PaintFill(context, record, layer)) {
     if (shape) shape->values.assign(LayerArea(own), 0.0f);
     return true;
@@ -559,9 +563,8 @@ bool DrawFromSettings(Context& context, const LayerRecord& record, const Pixels&
   const size_t area = LayerArea(region);
   const auto stride = static_cast<size_t>(target.Stride());
   const Pixels layer = LayerScratch(context, region, colours);
-  float* alpha = layer.samples + colours;
-  for (size_t i = 0; i < area; ++i) alpha[i * stride] = 1;
-  if (!ApplyMasks(context, record, region, alpha, stride)) return false;
+  if (!SettingsMasks(context, record, layer)) return false;
+  const float* alpha = layer.samples + colours;
   const LayerAdjustment& adjustment = record.adjustment;
   const bool fill = record.gradient_fill || record.pattern_fill || adjustment.IsFill();
   // A shape's stroke reaches beyond its path: painted first, it is part of the shape.
