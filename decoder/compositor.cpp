@@ -664,6 +664,17 @@ Pixels GroupBuffer(Context& context, size_t depth, const LayerRect& region, cons
   return copy;
 }
 
+// Draws `members` on a picture of their own, whose bottom their knockouts reveal: transparency.
+bool DrawIsolatedMembers(Context& context, const std::vector<LayerNode>& members,
+                         const Pixels& target, size_t depth) {
+  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
+  const Pixels* backdrop_was = std::exchange(context.knockout_backdrop, nullptr);
+  const bool drawn = DrawMembers(context, members, target, depth);
+  context.knockout_to_clear = knockout_was;
+  context.knockout_backdrop = backdrop_was;
+  return drawn;
+}
+
 // Draws a group with effects: its members on their own over the band grown by the effects' reach
 // (a shadow in this band depends on what lies beyond it), under the group's mask; that picture
 // then takes the effects as a layer's pixels do, and is blended as one whatever the group's mode.
@@ -677,12 +688,7 @@ bool DrawGroupWithEffects(Context& context, const LayerNode& group, const Pixels
   if (shape) *shape = Shape{own, {}};
   if (region.Empty() || out.Empty()) return true;
   const Pixels content = GroupBuffer(context, depth, region, nullptr, target.colours);
-  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
-  const Pixels* backdrop_was = std::exchange(context.knockout_backdrop, nullptr);
-  const bool members_drawn = DrawMembers(context, group.members, content, depth + 1);
-  context.knockout_to_clear = knockout_was;
-  context.knockout_backdrop = backdrop_was;
-  if (!members_drawn) return false;
+  if (!DrawIsolatedMembers(context, group.members, content, depth + 1)) return false;
   std::optional<std::vector<float>> mask;
   if (!GroupMask(context, record, region, mask)) return false;
   if (mask) {
@@ -757,12 +763,7 @@ bool DrawGroup(Context& context, const LayerNode& group, const Pixels& target, s
       pixel[colours] = 1;
     }
   }
-  const bool knockout_was = std::exchange(context.knockout_to_clear, true);
-  const Pixels* backdrop_was = std::exchange(context.knockout_backdrop, nullptr);
-  const bool members_drawn = DrawMembers(context, group.members, isolated, depth + 1);
-  context.knockout_to_clear = knockout_was;
-  context.knockout_backdrop = backdrop_was;
-  if (!members_drawn) return false;
+  if (!DrawIsolatedMembers(context, group.members, isolated, depth + 1)) return false;
   if (mask) {
     for (size_t i = 0; i < mask->size(); ++i) isolated.samples[i * stride + colours] *= (*mask)[i];
   }
